@@ -1,0 +1,52 @@
+// Command registry of lumenpick-cli. Each subsystem adds its commands in a file of its own
+// with LP_CLI_COMMAND, so the commands stay next to nothing but their own code.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/platform.h"
+#include "shell/settings.h"
+
+namespace lp::cli {
+
+// Options common to every command, plus the command's own words.
+struct Context {
+  Platform platform;                // documents folder, today, no yield
+  std::vector<std::string> args;    // the words after the command name
+  AppFolders folders() const;       // read_settei_sub on the platform's folders
+
+  // "--name value" among args: true and the value if present (removed from args).
+  bool take_option(const std::string& name, std::string& value);
+  // "--name" flag among args (removed from args).
+  bool take_flag(const std::string& name);
+};
+
+// Prints a one-line error to standard error and returns the exit code 1.
+int fail(const std::string& message);
+
+using Handler = std::function<int(Context&)>;
+
+struct Command {
+  std::string usage;
+  std::string summary;
+  Handler run;
+};
+
+std::map<std::string, Command>& registry();
+
+struct Registrar {
+  Registrar(const std::string& name, const std::string& usage, const std::string& summary,
+            Handler run) {
+    registry()[name] = Command{usage, summary, std::move(run)};
+  }
+};
+
+}  // namespace lp::cli
+
+#define LP_CLI_CONCAT2(a, b) a##b
+#define LP_CLI_CONCAT(a, b) LP_CLI_CONCAT2(a, b)
+#define LP_CLI_COMMAND(name, usage, summary, fn) \
+  static ::lp::cli::Registrar LP_CLI_CONCAT(lp_cli_registrar_, __LINE__)(name, usage, summary, fn)

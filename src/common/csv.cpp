@@ -1,0 +1,172 @@
+#include "common/csv.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include "common/encoding.h"
+
+namespace lp {
+
+namespace {
+
+inline bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+bool FieldReader::next(std::string_view& field) {
+  const std::size_t n = data_.size();
+  std::size_t p = pos_;
+  if (p >= n) {
+    field = {};
+    return false;
+  }
+  while (p < n && is_blank(data_[p])) ++p;
+  std::size_t begin = p;
+  std::size_t end = p;
+  if (p < n && data_[p] == '"') {
+    // A quoted field runs to the next quote; commas and line ends inside belong to it.
+    begin = p + 1;
+    std::size_t close = data_.find('"', begin);
+    if (close == std::string_view::npos) {
+      end = n;
+      p = n;
+    } else {
+      end = close;
+      p = close + 1;
+      // Anything between the closing quote and the delimiter is dropped.
+      while (p < n && data_[p] != ',' && data_[p] != '\r' && data_[p] != '\n') ++p;
+    }
+  } else {
+    while (p < n && data_[p] != ',' && data_[p] != '\r' && data_[p] != '\n') ++p;
+    end = p;
+    while (end > begin && is_blank(data_[end - 1])) --end;
+  }
+  // Consume the delimiter: a comma, CR LF, LF or CR.
+  if (p < n) {
+    if (data_[p] == '\r') {
+      ++p;
+      if (p < n && data_[p] == '\n') ++p;
+    } else {
+      ++p;
+    }
+  }
+  pos_ = p;
+  field = data_.substr(begin, end - begin);
+  return true;
+}
+
+std::string_view FieldReader::next_or_empty() {
+  std::string_view f;
+  next(f);
+  return f;
+}
+
+bool FieldReader::skip(std::size_t count) {
+  std::string_view f;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!next(f)) return false;
+  }
+  return true;
+}
+
+bool read_file_bytes(const std::filesystem::path& path, std::string& out) {
+  out.clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  std::size_t want = static_cast<std::size_t>(st.st_size);
+  out.resize(want);
+  std::size_t got = 0;
+  while (true) {
+    if (got == out.size()) {
+      // The file may have grown since fstat: keep reading until a read returns 0.
+      if (got != want) break;
+      out.resize(got + 4096);
+    }
+    ssize_t r = ::read(fd, out.data() + got, out.size() - got);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      out.clear();
+      return false;
+    }
+    if (r == 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  out.resize(got);
+  ::close(fd);
+  return true;
+}
+
+bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes) {
+  static std::atomic<unsigned> counter{0};
+  std::filesystem::path tmp = path;
+  tmp += ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      ::unlink(tmp.c_str());
+      return false;
+    }
+    done += static_cast<std::size_t>(w);
+  }
+  if (::close(fd) != 0) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool CsvFile::open(const std::filesystem::path& path) {
+  if (!read_file_bytes(path, bytes_)) {
+    reader_ = FieldReader();
+    return false;
+  }
+  reader_ = FieldReader(bytes_);
+  return true;
+}
+
+CsvWriter& CsvWriter::field(std::string_view utf8) {
+  if (line_open_) text_.push_back(',');
+  text_.append(utf8);
+  line_open_ = true;
+  return *this;
+}
+
+CsvWriter& CsvWriter::field(long long value) { return field(std::to_string(value)); }
+
+CsvWriter& CsvWriter::fields(std::initializer_list<std::string_view> utf8_fields) {
+  for (std::string_view f : utf8_fields) field(f);
+  return *this;
+}
+
+CsvWriter& CsvWriter::end_line() {
+  text_.append("\r\n");
+  line_open_ = false;
+  return *this;
+}
+
+bool CsvWriter::commit(const std::filesystem::path& path) const {
+  return write_file_atomic(path, utf8_to_cp932(text_));
+}
+
+}  // namespace lp

@@ -1,0 +1,77 @@
+// The comma-separated input convention and the writer of every file the system writes.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lp {
+
+// Streams fields out of a byte buffer. A field ends at a comma or a line end (CR LF, LF or
+// CR); a quoted field keeps its commas and loses its quotes; blanks around an unquoted field
+// are dropped. Fields are views into the buffer: no allocation per field. The bytes '"', ','
+// CR and LF never occur inside a CP932 double-byte character, so splitting raw bytes is safe.
+class FieldReader {
+ public:
+  FieldReader() = default;
+  explicit FieldReader(std::string_view data) : data_(data) {}
+
+  // Reads the next field. Returns false (and leaves `field` empty) at the end of the data.
+  bool next(std::string_view& field);
+  // The next field, or an empty view at the end of the data.
+  std::string_view next_or_empty();
+  // Skips n fields; returns false if the data ended first.
+  bool skip(std::size_t n);
+  bool at_end() const { return pos_ >= data_.size(); }
+  std::size_t position() const { return pos_; }
+
+ private:
+  std::string_view data_;
+  std::size_t pos_ = 0;
+};
+
+// A whole file read with one system call, plus a field reader over it.
+class CsvFile {
+ public:
+  // False when the file cannot be opened or read.
+  bool open(const std::filesystem::path& path);
+  bool next(std::string_view& field) { return reader_.next(field); }
+  std::string_view next_or_empty() { return reader_.next_or_empty(); }
+  bool skip(std::size_t n) { return reader_.skip(n); }
+  bool at_end() const { return reader_.at_end(); }
+  const std::string& bytes() const { return bytes_; }
+
+ private:
+  std::string bytes_;
+  FieldReader reader_;
+};
+
+// Reads a whole file into `out` with as few system calls as possible.
+bool read_file_bytes(const std::filesystem::path& path, std::string& out);
+
+// Writes `bytes` to a temporary file in the target's folder and renames it over the target,
+// so the target is either the old or the new file, never half of one.
+bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes);
+
+// Builds a CP932 CSV file: fields joined by ",", no quotes, lines ended by CR LF.
+// Fields are given in UTF-8 and encoded when the file is committed.
+class CsvWriter {
+ public:
+  CsvWriter& field(std::string_view utf8);
+  CsvWriter& field(long long value);
+  CsvWriter& fields(std::initializer_list<std::string_view> utf8_fields);
+  CsvWriter& end_line();
+  // The UTF-8 text so far.
+  const std::string& text() const { return text_; }
+  // Encodes to CP932 and writes atomically.
+  bool commit(const std::filesystem::path& path) const;
+
+ private:
+  std::string text_;
+  bool line_open_ = false;
+};
+
+}  // namespace lp

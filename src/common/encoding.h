@@ -1,0 +1,35 @@
+// CP932 (Windows Shift_JIS) <-> UTF-8 and code-point helpers.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace lp {
+
+// Undecodable bytes become U+FFFD; decoding never stops early and never hangs.
+// Pure ASCII input is returned as is without calling iconv.
+std::string cp932_to_utf8(std::string_view bytes);
+// Characters CP932 cannot hold become "?".
+std::string utf8_to_cp932(std::string_view utf8);
+
+// Reads a whole CP932 text file as UTF-8. False when it cannot be read.
+bool read_cp932_file(const std::string& path, std::string& utf8_out);
+
+// Code points of UTF-8 text (invalid bytes count as one each).
+std::u32string to_u32(std::string_view utf8);
+std::string to_utf8(std::u32string_view text);
+std::string to_utf8(char32_t c);
+std::size_t cp_count(std::string_view utf8);
+// The first n code points.
+std::string cp_left(std::string_view utf8, std::size_t n);
+// From code point `start` (0-based), at most n code points (npos: to the end).
+std::string cp_mid(std::string_view utf8, std::size_t start, std::size_t n = std::string::npos);
+// The last n code points.
+std::string cp_right(std::string_view utf8, std::size_t n);
+
+// Removes the company marker "(株)": at the very start the first three characters are
+// dropped; found anywhere later the last three characters are dropped (the marker is taken to
+// end the name); not found, the name is unchanged.
+std::string clean_company_marker(std::string_view name);
+
+}  // namespace lp

@@ -1,0 +1,193 @@
+#include "pricedb/formats.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "common/csv.h"
+#include "common/encoding.h"
+#include "common/numbers.h"
+
+namespace lp {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string year_text(int year) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04d", year);
+  return buf;
+}
+
+// A header count as a safe loop bound: negative or absurd counts read nothing more than the
+// file holds anyway, since every reader stops at the end of the data.
+long long count_of(std::string_view field) {
+  std::int64_t n = parse_integer(field);
+  return n < 0 ? 0 : n;
+}
+
+// Room to reserve for `declared` records without trusting a damaged header.
+std::size_t reserve_for(long long declared, std::size_t cap) {
+  return static_cast<std::size_t>(std::min<long long>(declared, static_cast<long long>(cap)));
+}
+
+}  // namespace
+
+std::string year_folder(const std::string& db_folder, int year) {
+  return db_folder + year_text(year) + "/";
+}
+
+std::string day_file_path(const std::string& db_folder, std::string_view date) {
+  return db_folder + std::string(date.substr(0, 4)) + "/data_d/" + std::string(date) + ".csv";
+}
+
+std::string series_file_path(const std::string& db_folder, int year, std::string_view code) {
+  return year_folder(db_folder, year) + "data_m/" + std::string(code) + ".csv";
+}
+
+std::string correction_file_path(const std::string& db_folder, int year, std::string_view code) {
+  return year_folder(db_folder, year) + "data_mh/" + std::string(code) + ".csv";
+}
+
+bool read_day_file(const std::string& path, DayFile& out, bool decode_names) {
+  CsvFile f;
+  out = DayFile{};
+  if (!f.open(path)) return false;
+  out.date = std::string(f.next_or_empty());
+  out.declared = count_of(f.next_or_empty());
+  f.skip(6);
+  out.rows.reserve(reserve_for(out.declared, 6000));
+  std::string_view v[8];
+  for (long long i = 0; i < out.declared; ++i) {
+    int got = 0;
+    while (got < 8 && f.next(v[got])) ++got;
+    if (got < 8) break;  // a truncated last line is not a stock
+    PriceRecord r;
+    r.code = std::string(v[0]);
+    if (decode_names) {
+      r.market = cp932_to_utf8(v[1]);
+      r.name = cp932_to_utf8(v[2]);
+    }
+    r.open = std::string(v[3]);
+    r.high = std::string(v[4]);
+    r.low = std::string(v[5]);
+    r.close = std::string(v[6]);
+    r.volume = std::string(v[7]);
+    out.rows.push_back(std::move(r));
+  }
+  return true;
+}
+
+bool read_series_file(const std::string& path, SeriesFile& out) {
+  CsvFile f;
+  out = SeriesFile{};
+  if (!f.open(path)) return false;
+  std::string_view h[6];
+  for (auto& x : h) x = f.next_or_empty();
+  out.header = {std::string(h[0]), cp932_to_utf8(h[1]), cp932_to_utf8(h[2]),
+                cp932_to_utf8(h[3]), std::string(h[4]), std::string(h[5])};
+  long long n = count_of(h[5]);
+  out.days.reserve(reserve_for(n, 400));
+  std::string_view v[6];
+  for (long long i = 0; i < n; ++i) {
+    int got = 0;
+    while (got < 6 && f.next(v[got])) ++got;
+    if (got < 6) break;
+    out.days.push_back({std::string(v[0]), std::string(v[1]), std::string(v[2]),
+                        std::string(v[3]), std::string(v[4]), std::string(v[5])});
+  }
+  return true;
+}
+
+bool read_correction_file(const std::string& path, CorrectionFile& out) {
+  CsvFile f;
+  out = CorrectionFile{};
+  if (!f.open(path)) return false;
+  out.code = std::string(f.next_or_empty());
+  f.skip(1);
+  long long n = count_of(f.next_or_empty());
+  out.rows.reserve(reserve_for(n, 256));
+  std::string_view v[3];
+  for (long long i = 0; i < n; ++i) {
+    int got = 0;
+    while (got < 3 && f.next(v[got])) ++got;
+    if (got < 3) break;
+    out.rows.push_back({std::string(v[0]), parse_number(v[1]), parse_number(v[2])});
+  }
+  return true;
+}
+
+bool read_series_dates(const std::string& path, std::vector<std::string>& newest_first,
+                       long long limit) {
+  newest_first.clear();
+  CsvFile f;
+  if (!f.open(path)) return false;
+  f.skip(5);
+  long long n = count_of(f.next_or_empty());
+  newest_first.reserve(reserve_for(n, 400));
+  std::string_view v[6];
+  for (long long i = 0; i < n; ++i) {
+    int got = 0;
+    while (got < 6 && f.next(v[got])) ++got;
+    if (got < 6) break;
+    newest_first.emplace_back(v[0]);
+  }
+  std::reverse(newest_first.begin(), newest_first.end());
+  if (limit >= 0 && static_cast<long long>(newest_first.size()) > limit) {
+    newest_first.resize(static_cast<std::size_t>(limit));
+  }
+  return true;
+}
+
+namespace {
+
+// The year a database subfolder stands for: its last four characters read as a number.
+int year_of_folder(const std::string& name) {
+  if (name.size() < 4) return 0;
+  return static_cast<int>(parse_integer(std::string_view(name).substr(name.size() - 4)));
+}
+
+}  // namespace
+
+std::vector<int> years_present(const std::string& db_folder) {
+  std::set<int> years;
+  std::error_code ec;
+  for (fs::directory_iterator it(db_folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code ec2;
+    if (!it->is_directory(ec2)) continue;
+    int y = year_of_folder(it->path().filename().string());
+    if (y > 0) years.insert(y);
+  }
+  return {years.rbegin(), years.rend()};
+}
+
+bool year_present(const std::string& db_folder, int year) {
+  auto ys = years_present(db_folder);
+  return std::find(ys.begin(), ys.end(), year) != ys.end();
+}
+
+bool read_latest_date(const std::string& db_folder, const std::string& reference_code,
+                      int current_year, int lowest_year, std::string& date) {
+  for (int y = current_year; y >= lowest_year; --y) {
+    CsvFile f;
+    if (!f.open(series_file_path(db_folder, y, reference_code))) continue;
+    f.skip(4);
+    date = std::string(f.next_or_empty());
+    return true;
+  }
+  return false;
+}
+
+std::vector<std::string> day_files_of_year(const std::string& db_folder, int year) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (fs::directory_iterator it(year_folder(db_folder, year) + "data_d", ec), end;
+       !ec && it != end; it.increment(ec)) {
+    if (it->path().extension() == ".csv") files.push_back(it->path().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+}  // namespace lp

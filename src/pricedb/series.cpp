@@ -1,0 +1,307 @@
+#include "pricedb/series.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <ctime>
+
+#include "common/csv.h"
+#include "common/encoding.h"
+#include "common/numbers.h"
+
+namespace lp {
+
+namespace {
+
+constexpr int kIndexFirstYear = 1900;
+constexpr int kIndexLastYear = 2200;
+
+// One day line of a series file, as views into the file's bytes.
+using DayView = std::array<std::string_view, 6>;
+
+struct StockYear {
+  std::string bytes;
+  std::array<std::string_view, 6> header;
+  std::vector<DayView> days;  // newest first
+};
+
+int year_of(std::string_view date) {
+  return static_cast<int>(parse_integer(date.substr(0, 4)));
+}
+
+// Reads a series file: header and every complete day line (however many the header
+// announces, as long as the file holds them), newest first. False when it cannot be opened.
+bool read_stock_year(const std::string& path, StockYear& out) {
+  out.days.clear();
+  if (!read_file_bytes(path, out.bytes)) return false;
+  FieldReader r(out.bytes);
+  for (auto& h : out.header) h = r.next_or_empty();
+  std::int64_t n = parse_integer(out.header[5]);
+  DayView v;
+  for (std::int64_t i = 0; i < n; ++i) {
+    int got = 0;
+    while (got < 6 && r.next(v[static_cast<std::size_t>(got)])) ++got;
+    if (got < 6) break;
+    out.days.push_back(v);
+  }
+  std::reverse(out.days.begin(), out.days.end());
+  return true;
+}
+
+// Reads only the dates of the reference code's file of one year, newest first.
+bool read_reference_dates(const std::string& path, std::vector<std::string_view>& dates,
+                          std::string& bytes) {
+  dates.clear();
+  if (!read_file_bytes(path, bytes)) return false;
+  FieldReader r(bytes);
+  r.skip(5);
+  std::int64_t n = parse_integer(r.next_or_empty());
+  std::string_view v[6];
+  for (std::int64_t i = 0; i < n; ++i) {
+    int got = 0;
+    while (got < 6 && r.next(v[got])) ++got;
+    if (got < 6) break;
+    dates.push_back(v[0]);
+  }
+  std::reverse(dates.begin(), dates.end());
+  return true;
+}
+
+SeriesRecord& slot(Series& s, int i) {
+  if (static_cast<int>(s.size()) <= i) s.resize(static_cast<std::size_t>(i) + 1);
+  return s[static_cast<std::size_t>(i)];
+}
+
+void write_day(Series& s, int i, const DayView& d) {
+  SeriesRecord& r = slot(s, i);
+  r.d1_code_yyyymmdd.assign(d[0]);
+  r.d2.assign(d[1]);
+  r.d3.assign(d[2]);
+  r.d4.assign(d[3]);
+  r.d5.assign(d[4]);
+  r.d6.assign(d[5]);
+}
+
+void write_gap(Series& s, int i, std::string_view date) {
+  SeriesRecord& r = slot(s, i);
+  r.d1_code_yyyymmdd.assign(date);
+  r.d2.clear();
+  r.d3.clear();
+  r.d4.clear();
+  r.d5.clear();
+  r.d6.assign("0");
+}
+
+void write_header(Series& s, const std::array<std::string_view, 6>& h) {
+  SeriesRecord& r = slot(s, 0);
+  r.d1_code_yyyymmdd.assign(h[0]);
+  r.d2 = cp932_to_utf8(h[1]);
+  r.d3 = cp932_to_utf8(h[2]);
+}
+
+void finish_header(Series& s, int n) {
+  SeriesRecord& r = s[0];
+  r.d6 = std::to_string(n);
+  r.d4 = s[static_cast<std::size_t>(n)].d1_code_yyyymmdd;
+  r.d5 = s[1].d1_code_yyyymmdd;
+}
+
+// A price already in its plain decimal form needs no rewrite when nothing rescales it.
+bool is_plain_integer(const std::string& t) {
+  if (t.empty() || t.size() > 15) return false;
+  if (t.size() > 1 && t[0] == '0') return false;
+  for (char c : t) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+void rescale(std::string& field, double factor) {
+  if (factor == 1.0 && is_plain_integer(field)) return;
+  field = format_decimal(factor * parse_number(field));
+}
+
+// Rescales every price before each correction's date; the volume is never touched.
+void apply_split_adjustment(const SeriesSource& src, std::string_view code, Series& s, int n) {
+  std::vector<Correction> list;  // newest first over all years
+  int newest_year = year_of(s[0].d5);
+  int oldest_year = year_of(s[0].d4);
+  CorrectionFile cf;
+  for (int y = newest_year; y >= oldest_year && y >= kIndexFirstYear; --y) {
+    if (!src.may_have_series(y)) continue;
+    if (!read_correction_file(correction_file_path(src.db_folder, y, code), cf)) continue;
+    for (auto it = cf.rows.rbegin(); it != cf.rows.rend(); ++it) {
+      // A zero numerator or denominator would wipe out or blow up every older price.
+      if (it->numerator == 0.0 || it->denominator == 0.0) continue;
+      list.push_back(*it);
+    }
+  }
+  double factor = 1.0;
+  std::size_t pending = 0;
+  for (int i = 1; i <= n; ++i) {
+    SeriesRecord& r = s[static_cast<std::size_t>(i)];
+    if (pending < list.size() &&
+        parse_number(list[pending].date) > parse_number(r.d1_code_yyyymmdd)) {
+      factor = list[pending].numerator / list[pending].denominator * factor;
+      ++pending;
+    }
+    rescale(r.d2, factor);
+    rescale(r.d3, factor);
+    rescale(r.d4, factor);
+    rescale(r.d5, factor);
+  }
+}
+
+void finish_load(const SeriesSource& src, std::string_view code, Series& s, int n, bool adjust) {
+  finish_header(s, n);
+  if (adjust) apply_split_adjustment(src, code, s, n);
+  s[0].d3 = clean_company_marker(s[0].d3);
+}
+
+}  // namespace
+
+bool SeriesSource::may_have_series(int year) const {
+  if (year < kIndexFirstYear || year > kIndexLastYear) return false;
+  if (!years_with_series) {
+    auto index = std::make_shared<std::vector<char>>(kIndexLastYear - kIndexFirstYear + 1, 0);
+    // Only years that can be asked for are probed: from the lowest year the loaders scan.
+    for (int y = kLowestYear - 20; y <= kIndexLastYear; ++y) {
+      struct stat st {};
+      std::string dir = year_folder(db_folder, y) + "data_m";
+      (*index)[static_cast<std::size_t>(y - kIndexFirstYear)] =
+          ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+    years_with_series = std::move(index);
+  }
+  return (*years_with_series)[static_cast<std::size_t>(year - kIndexFirstYear)] != 0;
+}
+
+int series_count(const Series& series) {
+  if (series.empty()) return 0;
+  return static_cast<int>(parse_integer(series[0].d6));
+}
+
+std::string today_yyyymmdd(const Platform& platform) {
+  if (platform.today) return platform.today();
+  std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  return buf;
+}
+
+int build_trading_calendar(const SeriesSource& src, TradingCalendar& cal, std::string_view end_date,
+                           int count) {
+  cal.dates.clear();
+  const double end = parse_number(end_date);
+  const int first_year = year_of(end_date);
+  std::vector<std::string_view> dates;
+  std::string bytes;
+  for (int y = first_year; y >= first_year - 10; --y) {
+    if (cal.count() >= count) break;  // later years would add nothing
+    if (!read_reference_dates(series_file_path(src.db_folder, y, src.reference_code), dates,
+                              bytes)) {
+      continue;
+    }
+    for (std::string_view d : dates) {
+      if (cal.count() >= count) break;
+      if (parse_number(d) <= end) cal.dates.emplace_back(d);
+    }
+  }
+  return cal.dates.empty() ? -1 : 0;
+}
+
+int load_series(const SeriesSource& src, std::string_view end_date, int day_count,
+                std::string_view code, Series& series, bool adjust) {
+  const double end = parse_number(end_date);
+  const int first_year = year_of(end_date);
+  const int wanted = day_count;
+  int taken = 0;  // calendar days taken over all years, with or without the stock's file
+  int n = 0;      // day records written
+  std::vector<std::string_view> ref_dates;
+  std::string ref_bytes;
+  std::vector<std::string> cal;  // this year's calendar days, newest first
+  StockYear stock;
+  slot(series, 0);
+  for (int y = first_year; y >= kLowestYear; --y) {
+    if (taken >= wanted) break;  // no calendar day is left to take: nothing more can be written
+    if (!read_reference_dates(series_file_path(src.db_folder, y, src.reference_code), ref_dates,
+                              ref_bytes)) {
+      continue;
+    }
+    cal.clear();
+    for (std::string_view d : ref_dates) {
+      if (parse_number(d) > end) continue;
+      if (taken >= wanted) break;
+      cal.emplace_back(d);
+      ++taken;
+    }
+    yield_now(src.yield);
+    if (!read_stock_year(series_file_path(src.db_folder, y, code), stock)) continue;
+    if (n == 0) write_header(series, stock.header);
+    std::size_t k = 0;
+    if (!cal.empty()) {
+      const double newest = parse_number(cal.front());
+      while (k < stock.days.size() && parse_number(stock.days[k][0]) > newest) ++k;
+    }
+    for (const std::string& day : cal) {
+      if (k < stock.days.size() && parse_number(stock.days[k][0]) == parse_number(day)) {
+        write_day(series, n + 1, stock.days[k]);
+        ++k;
+      } else {
+        write_gap(series, n + 1, day);
+      }
+      ++n;
+    }
+    if (n >= wanted) break;
+  }
+  if (n == 0) {
+    SeriesRecord& r = series[0];
+    r = SeriesRecord{std::string(code), "", "", "", "", "0"};
+    return -1;
+  }
+  finish_load(src, code, series, n, adjust);
+  return 0;
+}
+
+int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_count,
+                    std::string_view code, const TradingCalendar& cal, Series& series, bool adjust,
+                    int lowest_year) {
+  const double end = parse_number(end_date);
+  const int first_year = year_of(end_date);
+  const int wanted = std::min(day_count, cal.count());  // no gap day without a calendar date
+  int n = 0;
+  bool header_done = false;
+  thread_local StockYear stock;
+  for (int y = first_year; y >= lowest_year && n < wanted; --y) {
+    if (!src.may_have_series(y)) continue;
+    if (!read_stock_year(series_file_path(src.db_folder, y, code), stock)) continue;
+    yield_now(src.yield);
+    std::size_t k = 0;
+    if (n == 0) {
+      while (k < stock.days.size() && parse_number(stock.days[k][0]) > end) ++k;
+    }
+    const int before = n;
+    for (; k < stock.days.size() && n < wanted; ++k) {
+      const DayView& d = stock.days[k];
+      while (n < wanted && d[0] != std::string_view(cal.at(n + 1))) {
+        write_gap(series, n + 1, cal.at(n + 1));
+        ++n;
+      }
+      if (n >= wanted) break;
+      write_day(series, n + 1, d);
+      ++n;
+    }
+    if (!header_done && n > before) {
+      write_header(series, stock.header);
+      header_done = true;
+    }
+  }
+  if (n == 0) return -1;
+  finish_load(src, code, series, n, adjust);
+  return 0;
+}
+
+}  // namespace lp

@@ -1,0 +1,74 @@
+// Split-adjusted time series of one stock, aligned to the market's trading-day calendar.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/platform.h"
+#include "pricedb/formats.h"
+#include "shell/settings.h"
+
+namespace lp {
+
+// A loaded series (jikeiretu_data_p): record 0 the header (code, descriptive text, cleaned
+// name, oldest date, newest date, count), records 1..count the days newest first. A gap day
+// has the calendar date, empty prices and volume "0". The loaders grow the vector as needed;
+// records beyond the count keep what an earlier load left, so use d6 of record 0 as bound.
+using Series = std::vector<SeriesRecord>;
+
+// Trading dates newest first. dates[0] is the newest; `count_text()` is element 0 of the
+// stored convention.
+struct TradingCalendar {
+  std::vector<std::string> dates;
+  int count() const { return static_cast<int>(dates.size()); }
+  // 1-based like the stored convention: at(1) is the newest trading date.
+  const std::string& at(int i) const { return dates[static_cast<std::size_t>(i - 1)]; }
+};
+
+constexpr int kLowestYear = 1983;
+constexpr int kPortfolioLowestYear = 1999;
+
+// Where the loaders look: the database folder and the reference code of the settings.
+struct SeriesSource {
+  SeriesSource() = default;
+  SeriesSource(std::string db, std::string reference, YieldFn yield_fn = {})
+      : db_folder(std::move(db)), reference_code(std::move(reference)), yield(std::move(yield_fn)) {}
+
+  std::string db_folder;
+  std::string reference_code;
+  YieldFn yield;  // may be empty
+  // Which years have a "data_m" folder, looked up once per source: a run over thousands of
+  // stocks would otherwise try to open one missing file per stock for every year back to 1983.
+  mutable std::shared_ptr<std::vector<char>> years_with_series;
+
+  static SeriesSource from(const AppFolders& folders, YieldFn yield = {}) {
+    return SeriesSource(folders.db_folder, folders.reference_code, std::move(yield));
+  }
+  bool may_have_series(int year) const;
+};
+
+// The D latest trading dates on or before `end_date`, from the reference code's files of the
+// end date's year and the ten years before. Returns -1 when no date was found, else 0.
+int build_trading_calendar(const SeriesSource& src, TradingCalendar& cal, std::string_view end_date,
+                           int count);
+
+// Takes the calendar from the reference code's files on every call (the chart's entry).
+// Returns -1 when no day record was produced, else 0.
+int load_series(const SeriesSource& src, std::string_view end_date, int day_count,
+                std::string_view code, Series& series, bool adjust);
+
+// Uses a calendar built once by the caller (screening and portfolio runs over many stocks).
+// Returns -1 when no day record was produced (record 0 then untouched), else 0.
+int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_count,
+                    std::string_view code, const TradingCalendar& cal, Series& series, bool adjust,
+                    int lowest_year = kLowestYear);
+
+// The number of day records of a loaded series (d6 of record 0), 0 when empty.
+int series_count(const Series& series);
+
+// Today's date from the injected clock as eight digits.
+std::string today_yyyymmdd(const Platform& platform);
+
+}  // namespace lp

@@ -1,0 +1,47 @@
+// A deterministic synthetic market in the real file formats.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lp::sample {
+
+struct Options {
+  int codes = 4000;          // number of stock codes (1001 and 1301 always among them)
+  std::string end_date;      // yyyymmdd, the last trading day at most; "" = today
+  int years = 3;             // calendar years ending with the end date's year
+  unsigned seed = 1;
+  std::string packed_root;   // if set: <packed_root>/html/kabuka_db/<yyyy>/data_mhg|data_dg|data_mg/
+  std::string db_folder;     // if set: a ready database folder (<db>/<yyyy>/data_d|data_m|data_mh/)
+};
+
+// What was generated, for the program's summary and for tests that want to know where to look.
+struct Summary {
+  std::string end_date;           // the last trading day actually generated
+  int first_year = 0;
+  int trading_days = 0;           // over all years
+  std::vector<std::string> codes; // every code, ascending
+  int listed_inside = 0;          // stocks whose first day lies inside the span
+  int delisted_inside = 0;        // stocks whose last day lies before the end date
+  int splits = 0;                 // correction lines written
+  long long files_written = 0;
+  long long bytes_written = 0;
+};
+
+// False with a message in `error` on failure.
+bool generate(const Options& options, std::string& error);
+bool generate(const Options& options, std::string& error, Summary& summary);
+
+// The market's calendar rules, shared with the tests: weekdays, closed Dec 31 to Jan 3 and on
+// a fixed set of other holidays. Dates are yyyymmdd numbers.
+bool is_trading_day(int yyyymmdd);
+// The last trading day on or before `yyyymmdd` (0 when the text is not a valid date).
+int last_trading_day_on_or_before(std::string_view yyyymmdd);
+// Every trading day from Jan 1 of first_year to end_date, oldest first.
+std::vector<int> trading_days(int first_year, int end_date);
+
+// The thirteen segment names the screening window's market boxes admit by name.
+const std::vector<std::string>& listed_segment_names();
+
+}  // namespace lp::sample
