@@ -108,7 +108,7 @@ bool read_file_bytes(const std::filesystem::path& path, std::string& out) {
   return true;
 }
 
-bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes) {
+bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes, bool durable) {
   static std::atomic<unsigned> counter{0};
   std::filesystem::path tmp = path;
   tmp += ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
@@ -124,6 +124,11 @@ bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes
       return false;
     }
     done += static_cast<std::size_t>(w);
+  }
+  if (durable && ::fsync(fd) != 0) {
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    return false;
   }
   if (::close(fd) != 0) {
     ::unlink(tmp.c_str());
@@ -165,8 +170,8 @@ CsvWriter& CsvWriter::end_line() {
   return *this;
 }
 
-bool CsvWriter::commit(const std::filesystem::path& path) const {
-  return write_file_atomic(path, utf8_to_cp932(text_));
+bool CsvWriter::commit(const std::filesystem::path& path, bool durable) const {
+  return write_file_atomic(path, utf8_to_cp932(text_), durable);
 }
 
 }  // namespace lp

@@ -53,8 +53,11 @@ class CsvFile {
 bool read_file_bytes(const std::filesystem::path& path, std::string& out);
 
 // Writes `bytes` to a temporary file in the target's folder and renames it over the target,
-// so the target is either the old or the new file, never half of one.
-bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes);
+// so the target is either the old or the new file, never half of one. `durable` also flushes
+// the data to the disk before the rename (for the user's own files, such as holdings, that a
+// power loss must not empty; the database is refilled from the server and skips it for speed).
+bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes,
+                       bool durable = false);
 
 // Builds a CP932 CSV file: fields joined by ",", no quotes, lines ended by CR LF.
 // Fields are given in UTF-8 and encoded when the file is committed.
@@ -67,7 +70,7 @@ class CsvWriter {
   // The UTF-8 text so far.
   const std::string& text() const { return text_; }
   // Encodes to CP932 and writes atomically.
-  bool commit(const std::filesystem::path& path) const;
+  bool commit(const std::filesystem::path& path, bool durable = false) const;
 
  private:
   std::string text_;

@@ -1,0 +1,494 @@
+#include "portfolio/portfolio_model.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <filesystem>
+#include <numeric>
+#include <system_error>
+
+#include "common/csv.h"
+#include "common/encoding.h"
+#include "common/numbers.h"
+#include "pricedb/formats.h"
+
+namespace lp::portfolio {
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+// A field text that cannot break the record layout of the file.
+std::string file_field(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : trim(text)) {
+    if (c != ',' && c != '"' && c != '\r' && c != '\n') out.push_back(c);
+  }
+  return out;
+}
+
+bool only_blanks(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+}
+
+std::optional<double> positive(double v) {
+  if (v > 0) return v;
+  return std::nullopt;
+}
+
+// Patterns of the grid. Prices keep up to two decimals; amounts and profits are whole yen.
+constexpr std::string_view kPricePattern = "#,##0.##";
+constexpr std::string_view kSharesPattern = "#,###,##,##0";
+constexpr std::string_view kYenPattern = "#,###,###,##0";
+constexpr std::string_view kPercentPattern = "#,###,###,##0.0";
+constexpr std::string_view kEntryPattern = "#,###,###,##0.####";
+
+// format_pattern keeps the point of a pattern whose decimals are optional ("1,234.").
+std::string shown(double value, std::string_view pattern) {
+  std::string s = format_pattern(value, pattern);
+  if (!s.empty() && s.back() == '.') s.pop_back();
+  return s;
+}
+
+Tone sign_tone(double v) {
+  if (v > 0) return Tone::kRed;
+  if (v < 0) return Tone::kBlue;
+  return Tone::kGreen;
+}
+
+}  // namespace
+
+// ---- the file ----
+
+std::string holdings_file_name(int file_no) {
+  return "ptf" + std::to_string(file_no) + ".csv";
+}
+
+std::string holdings_path(const std::string& user_folder, int file_no) {
+  return user_folder + holdings_file_name(file_no);
+}
+
+std::string holdings_file_text(const std::vector<Holding>& holdings) {
+  CsvWriter w;
+  w.fields({"", "", "", "", "", to_text(static_cast<std::int64_t>(holdings.size()))}).end_line();
+  for (const Holding& h : holdings) {
+    std::string seq = file_field(h.sequence);
+    w.fields({file_field(h.code), file_field(h.price), file_field(h.shares), file_field(h.date),
+              file_field(h.spare), seq.empty() ? std::string_view("-") : std::string_view(seq)})
+        .end_line();
+  }
+  return w.text();
+}
+
+bool save_holdings(const std::string& path, const std::vector<Holding>& holdings) {
+  return write_file_atomic(path, utf8_to_cp932(holdings_file_text(holdings)), true);
+}
+
+LoadResult load_holdings(const std::string& path) {
+  LoadResult result;
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    result.status = save_holdings(path, {}) ? LoadStatus::kCreated : LoadStatus::kUnreadable;
+    return result;
+  }
+  std::string bytes;
+  if (!read_file_bytes(path, bytes)) return result;  // kUnreadable
+  // An empty file holds nothing that could be lost.
+  if (only_blanks(bytes)) {
+    result.status = LoadStatus::kLoaded;
+    return result;
+  }
+  const std::string text = cp932_to_utf8(bytes);
+  FieldReader reader(text);
+  result.status = LoadStatus::kDamaged;
+
+  std::string_view f;
+  for (int i = 0; i < 5; ++i) {
+    if (!reader.next(f) || !f.empty()) return result;
+  }
+  if (!reader.next(f) || f.empty() || !std::isdigit(static_cast<unsigned char>(f.front()))) {
+    return result;
+  }
+  const double declared = std::trunc(parse_number(f));
+  if (declared > 1e6) return result;
+  const int count = static_cast<int>(declared);
+
+  std::vector<Holding> holdings;
+  holdings.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    std::string_view v[6];
+    for (auto& field : v) {
+      if (!reader.next(field)) return result;  // fewer records than the header says
+    }
+    Holding h{std::string(v[0]), std::string(v[1]), std::string(v[2]),
+              std::string(v[3]), std::string(v[4]), std::string(v[5])};
+    if (h.sequence == "-") h.sequence.clear();
+    holdings.push_back(std::move(h));
+  }
+  // Records beyond the count would be dropped by the next save: leave such a file alone.
+  while (reader.next(f)) {
+    if (!f.empty()) return result;
+  }
+  result.holdings = std::move(holdings);
+  result.status = LoadStatus::kLoaded;
+  return result;
+}
+
+// ---- valuation ----
+
+ReportRow value_holding(const Holding& holding, const Series& series, bool load_ok) {
+  ReportRow row;
+  row.code = holding.code;
+  row.date = holding.date;
+  row.shares = positive(parse_number(holding.shares));
+  row.price = positive(parse_number(holding.price));
+
+  const int n = load_ok ? std::min(series_count(series), static_cast<int>(series.size()) - 1) : 0;
+  // The most recent day that traded; a stock suspended on the last days still has a price.
+  int latest = 0;
+  for (int i = 1; i <= n; ++i) {
+    if (parse_number(series[static_cast<std::size_t>(i)].d5) > 0) {
+      latest = i;
+      break;
+    }
+  }
+  if (latest == 0) return row;
+
+  row.priced = true;
+  row.descriptive = series[0].d2;
+  row.name = series[0].d3;
+  const double current = parse_number(series[static_cast<std::size_t>(latest)].d5);
+  const double previous =
+      latest < n ? parse_number(series[static_cast<std::size_t>(latest + 1)].d5) : 0.0;
+  row.current = current;
+  if (row.price) {
+    row.difference = current - *row.price;
+    row.ratio = (current - *row.price) * 100.0 / *row.price;
+  }
+  if (row.shares) {
+    if (row.price) row.amount = *row.price * *row.shares;
+    row.valuation = current * *row.shares;
+    row.profit = (current - row.price.value_or(0.0)) * *row.shares;
+  }
+  if (previous > 0) row.change = (current - previous) * 100.0 / current;
+  return row;
+}
+
+Totals compute_totals(const std::vector<ReportRow>& rows) {
+  Totals t;
+  t.count = static_cast<int>(rows.size());
+  for (const ReportRow& r : rows) {
+    t.purchase += r.amount.value_or(0.0);
+    t.valuation += r.valuation.value_or(0.0);
+  }
+  t.profit = t.valuation - t.purchase;
+  t.ratio = t.purchase != 0 ? t.profit * 100.0 / t.purchase : 0.0;
+  return t;
+}
+
+Report build_report(const SeriesSource& source, std::string_view end_date,
+                    const std::vector<Holding>& holdings) {
+  Report report;
+  report.rows.reserve(holdings.size());
+  TradingCalendar calendar;
+  const bool have_calendar =
+      !holdings.empty() && build_trading_calendar(source, calendar, end_date, kLoadDays) == 0;
+  Series series;
+  for (const Holding& h : holdings) {
+    bool ok = false;
+    if (have_calendar) {
+      ok = load_series_cal(source, end_date, kLoadDays, h.code, calendar, series, true,
+                           kPortfolioLowestYear) == 0;
+    }
+    report.rows.push_back(value_holding(h, series, ok));
+  }
+  report.totals = compute_totals(report.rows);
+  return report;
+}
+
+// ---- the grid ----
+
+Rgb tone_rgb(Tone tone) {
+  switch (tone) {
+    case Tone::kRed:
+      return {255, 0, 0};
+    case Tone::kBlue:
+      return {0, 0, 255};
+    case Tone::kGreen:
+      return {0, 128, 0};
+    case Tone::kDarkGreen:
+      break;
+  }
+  return {0, 96, 0};
+}
+
+const std::array<std::string_view, kColumns>& column_headers() {
+  static const std::array<std::string_view, kColumns> headers = {
+      "No",   "ｺｰﾄﾞ",   "銘柄",   "取得日", "株数",   "取得株価", "現株価",
+      "差額", "購入額", "評価額", "損益",   "損益率", "前日比"};
+  return headers;
+}
+
+GridRow format_row(const ReportRow& row, int index) {
+  GridRow cells;
+  auto value = [](const std::optional<double>& v, std::string_view pattern) {
+    return v ? shown(*v, pattern) : std::string("-");
+  };
+  cells[0].text = std::to_string(index + 1);
+  cells[1].text = row.code;
+  cells[2].text = cp_left(row.name, 8);
+  cells[3].text = row.date;
+  cells[4].text = value(row.shares, kSharesPattern);
+  cells[5].text = value(row.price, kPricePattern);
+  cells[6].text = value(row.current, kPricePattern);
+  cells[7].text = value(row.difference, kPricePattern);
+  cells[8].text = value(row.amount, kYenPattern);
+  cells[9].text = value(row.valuation, kYenPattern);
+  cells[10].text = value(row.profit, kYenPattern);
+  cells[11].text = value(row.ratio, kPercentPattern);
+  cells[12].text = value(row.change, kPercentPattern);
+
+  const Tone tone = row.difference ? sign_tone(*row.difference) : Tone::kDarkGreen;
+  for (Cell& c : cells) c.tone = tone;
+  if (row.change) cells[12].tone = sign_tone(*row.change);
+  return cells;
+}
+
+TotalsView format_totals(const Totals& totals) {
+  TotalsView view;
+  const double values[4] = {totals.purchase, totals.valuation, totals.profit, totals.ratio};
+  for (int i = 0; i < 4; ++i) {
+    view.cells[static_cast<std::size_t>(i)].text =
+        shown(values[i], i == 3 ? kPercentPattern : kYenPattern);
+    view.cells[static_cast<std::size_t>(i)].tone = values[i] >= 0 ? Tone::kRed : Tone::kBlue;
+  }
+  return view;
+}
+
+int last_page(int count) {
+  return count <= 0 ? 0 : (count - 1) / kRowsPerPage;
+}
+
+PageView fill_page(const Report& report, int page) {
+  PageView view;
+  const int count = static_cast<int>(report.rows.size());
+  page = std::clamp(page, 0, last_page(count));
+  for (int i = page * kRowsPerPage; i < count && i < (page + 1) * kRowsPerPage; ++i) {
+    view.rows.push_back(format_row(report.rows[static_cast<std::size_t>(i)], i));
+  }
+  view.has_next = page < last_page(count);
+  view.has_back = page > 0;
+  return view;
+}
+
+double sort_key(const ReportRow& row, int index, int column) {
+  switch (column) {
+    case 0:
+      return index + 1;
+    case 1:
+      return parse_number(row.code);
+    case 2:
+      return parse_number(row.name);
+    case 3:
+      return parse_number(row.date);
+    case 4:
+      return row.shares.value_or(0.0);
+    case 5:
+      return row.price.value_or(0.0);
+    case 6:
+      return row.current.value_or(0.0);
+    case 7:
+      return row.difference.value_or(0.0);
+    case 8:
+      return row.amount.value_or(0.0);
+    case 9:
+      return row.valuation.value_or(0.0);
+    case 10:
+      return row.profit.value_or(0.0);
+    case 11:
+      return row.ratio.value_or(0.0);
+    case 12:
+      return row.change.value_or(0.0);
+    default:
+      return 0.0;
+  }
+}
+
+std::vector<int> sort_order(const Report& report, int column, bool descending) {
+  const int n = static_cast<int>(report.rows.size());
+  std::vector<double> keys(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    keys[static_cast<std::size_t>(i)] =
+        sort_key(report.rows[static_cast<std::size_t>(i)], i, column);
+  }
+  std::vector<int> order(static_cast<std::size_t>(n));
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    const double ka = keys[static_cast<std::size_t>(a)];
+    const double kb = keys[static_cast<std::size_t>(b)];
+    return descending ? ka > kb : ka < kb;
+  });
+  return order;
+}
+
+// ---- entries ----
+
+bool code_acceptable(const std::string& db_folder, std::string_view code) {
+  code = trim(code);
+  if (cp_count(code) != 4 || parse_number(code) <= 0) return false;
+  // The code becomes part of a path: plain digits and letters only.
+  for (char c : code) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+  }
+  std::error_code ec;
+  for (int year : years_present(db_folder)) {
+    if (std::filesystem::is_regular_file(series_file_path(db_folder, year, code), ec)) return true;
+  }
+  return false;
+}
+
+std::string currency_text(std::string_view entry) {
+  std::string digits;
+  for (char c : trim(entry)) {
+    if (c != ',') digits.push_back(c);
+  }
+  const double v = parse_number(digits);
+  // A fixed-point currency value: four decimals, halves to even.
+  return format_decimal(static_cast<double>(round_half_even(v * 10000.0)) / 10000.0);
+}
+
+std::string entry_text(std::string_view stored) {
+  return shown(parse_number(stored), kEntryPattern);
+}
+
+Holding holding_from_entries(const Entries& e) {
+  Holding h;
+  h.code = std::string(trim(e.code));
+  h.price = currency_text(e.price);
+  h.shares = currency_text(e.shares);
+  h.date = file_field(e.date);
+  return h;
+}
+
+// ---- Book ----
+
+Book::Book(SeriesSource source, std::string user_folder, std::function<std::string()> today)
+    : source_(std::move(source)), user_folder_(std::move(user_folder)), today_(std::move(today)) {}
+
+std::string Book::path() const {
+  return holdings_path(user_folder_, file_no_);
+}
+
+Outcome Book::refuse_unwritable() const {
+  return {false,
+          "エラー：" + holdings_file_name(file_no_) +
+              " の内容を読み取れません。ファイルは変更しません。",
+          true};
+}
+
+Outcome Book::open(int file_no) {
+  file_no_ = std::clamp(file_no, 0, kFileCount - 1);
+  LoadResult r = load_holdings(path());
+  writable_ = r.writable();
+  holdings_ = std::move(r.holdings);
+  last_added_ = -1;
+  if (!writable_) {
+    holdings_.clear();
+    report_ = Report{};
+    if (r.status == LoadStatus::kUnreadable) {
+      return {false, "エラー：" + holdings_file_name(file_no_) + " を開けません。", true};
+    }
+    return refuse_unwritable();
+  }
+  // Years may have been downloaded or deleted since the last look.
+  source_.years_with_series.reset();
+  report_ = build_report(source_, today_ ? today_() : std::string(), holdings_);
+  return {true, "", false};
+}
+
+Outcome Book::write_and_reload() {
+  if (!save_holdings(path(), holdings_)) {
+    // The file still holds the previous list; show that rather than the unsaved one.
+    Outcome o = open(file_no_);
+    (void)o;
+    return {false, "エラー：" + holdings_file_name(file_no_) + " に書き込めません。", true};
+  }
+  return open(file_no_);
+}
+
+Outcome Book::add(const Entries& entries) {
+  if (!code_acceptable(source_.db_folder, entries.code)) return {false, kMsgBadCode, true};
+  // Start from the file as it is now, not from what this window last read.
+  LoadResult r = load_holdings(path());
+  if (!r.writable()) {
+    writable_ = false;
+    return refuse_unwritable();
+  }
+  if (static_cast<int>(r.holdings.size()) >= kMaxHoldings) {
+    return {
+        false,
+        "エラー：1つのファイルに登録できるのは" + std::to_string(kMaxHoldings) + "銘柄までです。",
+        true};
+  }
+  holdings_ = std::move(r.holdings);
+  holdings_.push_back(holding_from_entries(entries));
+  const int added = count() - 1;
+  Outcome o = write_and_reload();
+  if (o.ok) last_added_ = added;
+  return o;
+}
+
+Outcome Book::correct(int index, const Entries& entries) {
+  if (!code_acceptable(source_.db_folder, entries.code)) return {false, kMsgBadCode, true};
+  if (!writable_) return refuse_unwritable();
+  if (index < 0 || index >= count()) return {false, "", false};
+  holdings_[static_cast<std::size_t>(index)] = holding_from_entries(entries);
+  return write_and_reload();
+}
+
+Outcome Book::remove(int index) {
+  if (!writable_) return refuse_unwritable();
+  if (index < 0 || index >= count()) return {false, "", false};
+  holdings_.erase(holdings_.begin() + index);
+  return write_and_reload();
+}
+
+Outcome Book::sort_by(int column) {
+  if (column < 0 || column >= kColumns) return {false, "", false};
+  if (column == sort_column_) {
+    descending_ = !descending_;
+  } else {
+    sort_column_ = column;
+  }
+  if (!writable_) return refuse_unwritable();
+  const std::vector<int> order = sort_order(report_, column, descending_);
+  std::vector<Holding> holdings;
+  std::vector<ReportRow> rows;
+  holdings.reserve(order.size());
+  rows.reserve(order.size());
+  for (int i : order) {
+    holdings.push_back(holdings_[static_cast<std::size_t>(i)]);
+    rows.push_back(report_.rows[static_cast<std::size_t>(i)]);
+  }
+  if (!save_holdings(path(), holdings)) {
+    return {false, "エラー：" + holdings_file_name(file_no_) + " に書き込めません。", true};
+  }
+  holdings_ = std::move(holdings);
+  report_.rows = std::move(rows);
+  return {true, "", false};
+}
+
+int Book::step(int index, int direction) const {
+  const int n = count();
+  if (n == 0) return -1;
+  if (index < 0 || index >= n) return direction >= 0 ? 0 : n - 1;
+  return ((index + (direction >= 0 ? 1 : -1)) % n + n) % n;
+}
+
+}  // namespace lp::portfolio

@@ -1,0 +1,88 @@
+// The portfolio window "portforio": ten holdings files, valued at the latest prices, paged ten
+// holdings at a time, and handed to the chart window one by one.
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "portfolio/portfolio_model.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+
+namespace lp::gui {
+
+class PortfolioWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit PortfolioWindow(QWidget* parent = nullptr);
+  ~PortfolioWindow() override;
+
+  // False while an operation runs and before the first view is built.
+  bool is_ready() const { return ready_; }
+  // The holding the grid selection points at (0-based over the whole file), or -1.
+  int selected_index() const { return selected_; }
+  int current_page() const { return page_; }
+  const portfolio::Book* book() const { return book_.get(); }
+
+  // Reads the settings and builds the first view (also run once after construction).
+  void open_portfolio();
+
+ private:
+  void build_ui();
+  bool begin(const char* status);
+  void end();
+  void show_status(const QString& text, bool error);
+  void show_outcome(const portfolio::Outcome& outcome);
+  void clear_main_message();
+
+  void load_file(int file_no);
+  void refill_pages();
+  void show_page(int page);
+  void select_row(int row);
+  void set_commands_enabled(bool on);
+
+  void on_file_changed(int item);
+  void on_page_chosen(int item);
+  void on_add();
+  void on_correct();
+  void on_delete();
+  void on_sort(int column);
+  void on_step(int direction);
+  void on_take_over();
+
+  portfolio::Entries entries() const;
+  void show_in_chart(int index);
+
+  std::unique_ptr<portfolio::Book> book_;
+  bool ready_ = false;
+  bool settings_ok_ = false;
+  int page_ = 0;
+  int selected_ = -1;
+  bool filling_ = false;  // the combos are being refilled: their signals mean nothing
+
+  QComboBox* fileno_cmb_ = nullptr;
+  QComboBox* page_cmb_ = nullptr;
+  QPushButton* regist_ = nullptr;
+  QPushButton* change_ = nullptr;
+  QPushButton* delete_ = nullptr;
+  QPushButton* input_ = nullptr;
+  QPushButton* close_ = nullptr;
+  QPushButton* next_ = nullptr;
+  QPushButton* back_ = nullptr;
+  std::array<QPushButton*, 2> step_{};  // bk_nx_cmd(0) "△", bk_nx_cmd(1) "▽"
+  QTableWidget* grid_ = nullptr;
+  QLineEdit* code_ = nullptr;
+  QLineEdit* date_ = nullptr;
+  QLineEdit* shares_ = nullptr;
+  QLineEdit* price_ = nullptr;
+  QLabel* alert_ = nullptr;
+  std::array<QLabel*, 4> totals_{};
+};
+
+}  // namespace lp::gui
