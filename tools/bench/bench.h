@@ -8,11 +8,11 @@
 namespace lp::bench {
 
 struct Setup {
-  std::string market_dir;   // a ready sample database: <market_dir>/documents is the documents
-  std::string documents;    // folder with nordhaven/lumenpick/kabuka_db filled
-  std::string today;        // the sample market's end date
+  std::string market_dir;  // a ready sample database: <market_dir>/documents is the documents
+  std::string documents;   // folder with nordhaven/lumenpick/kabuka_db filled
+  std::string today;       // the sample market's end date
   int runs = 5;
-  int codes = 4000;         // the sample market's size
+  int codes = 4000;  // the sample market's size
   int years = 3;
   unsigned seed = 1;
   std::string db_folder;    // documents/nordhaven/lumenpick/kabuka_db/ (ends in "/")
@@ -27,13 +27,13 @@ struct Result {
   int runs = 0;
 };
 
-// A case measures one thing; `run` is timed `runs` times and the median is reported.
-// `note` may add a per-item figure (for example "per load").
+// A case measures one thing; `run` is timed `runs` times and the median is reported, with the
+// median divided by the item count `run` returns as the per-item figure ("per load").
 struct Case {
   std::string name;
-  std::string target;  // the target from the issue, or "" when only for reference
-  std::function<void()> prepare;  // untimed, once
-  std::function<long long()> run; // returns an item count (loads, stocks...) for per-item figures
+  std::string target;              // the target from the issue, or "" when only for reference
+  std::function<void()> prepare;   // untimed, once
+  std::function<long long()> run;  // returns an item count (loads, stocks...) for per-item figures
   // Timed runs; 0 takes Setup::runs. A case with 1 run is not warmed up (a long one-off job).
   int runs = 0;
   // Says whether the target was met: "yes", "no" or "" (unknown). Without a judge a target of

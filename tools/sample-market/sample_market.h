@@ -8,23 +8,25 @@
 namespace lp::sample {
 
 struct Options {
-  int codes = 4000;          // number of stock codes (1001 and 1301 always among them)
-  std::string end_date;      // yyyymmdd, the last trading day at most; "" = today
-  int years = 3;             // calendar years ending with the end date's year
+  int codes = 4000;      // 2 to 5000 stock codes (1001 and 1301 always among them)
+  std::string end_date;  // yyyymmdd, the last trading day at most; "" = today
+  int years = 3;         // calendar years ending with the end date's year
   unsigned seed = 1;
-  std::string packed_root;   // if set: <packed_root>/html/kabuka_db/<yyyy>/data_mhg|data_dg|data_mg/
-  std::string db_folder;     // if set: a ready database folder (<db>/<yyyy>/data_d|data_m|data_mh/)
+  std::string packed_root;  // if set: <packed_root>/html/kabuka_db/<yyyy>/data_mhg|data_dg|data_mg/
+  std::string db_folder;    // if set: a ready database folder (<db>/<yyyy>/data_d|data_m|data_mh/)
 };
 
 // What was generated, for the program's summary and for tests that want to know where to look.
 struct Summary {
-  std::string end_date;           // the last trading day actually generated
+  std::string end_date;  // the last trading day actually generated
   int first_year = 0;
-  int trading_days = 0;           // over all years
-  std::vector<std::string> codes; // every code, ascending
-  int listed_inside = 0;          // stocks whose first day lies inside the span
-  int delisted_inside = 0;        // stocks whose last day lies before the end date
-  int splits = 0;                 // correction lines written
+  int trading_days = 0;            // over all years
+  std::vector<std::string> codes;  // every code, ascending
+  // Codes with a special life, for tests that need one of a kind.
+  std::vector<std::string> listed_inside;    // first day inside the span
+  std::vector<std::string> delisted_inside;  // last day before the end date
+  std::vector<std::string> split;            // one correction line each
+  std::vector<std::string> illiquid;         // missing days between their first and last day
   long long files_written = 0;
   long long bytes_written = 0;
 };

@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-websockets-dev libgl-dev
-  libcpp-httplib-dev
   libgtest-dev
+  clang libclang-rt-14-dev
   fonts-noto-cjk
 )
 

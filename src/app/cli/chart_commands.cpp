@@ -1,0 +1,182 @@
+// Chart commands: a chart picture drawn offscreen by the chart's own painter, and the
+// indicator values behind it.
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+#include "app/cli/cli.h"
+#include "chart/chart_model.h"
+#include "chart/chart_painter.h"
+#include "chart/chart_state.h"
+#include "common/numbers.h"
+#include "pricedb/series.h"
+
+namespace lp::cli {
+namespace {
+
+using chart::ChartOptions;
+
+bool positive_int(const std::string& text, int& out) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  out = static_cast<int>(parse_integer(text));
+  return out > 0;
+}
+
+// The window's start-up state: its preferences, then candles, volume and averages on.
+ChartOptions options_from_prefs(const AppFolders& folders) {
+  chart::ChartPrefs prefs = chart::chart_defaults();
+  chart::read_chart_prefs(folders.app_folder + "init.txt", prefs);
+  auto num = [](const std::string& t) { return static_cast<int>(parse_integer(t)); };
+  ChartOptions o;
+  o.period = num(prefs.period.text);
+  o.ratio = prefs.ratio;
+  o.rsi = prefs.rsi;
+  o.bands = prefs.bands;
+  o.alg1 = prefs.alg1;
+  o.ma1 = num(prefs.ma1.text);
+  o.ma2 = num(prefs.ma2.text);
+  o.rsi_period = num(prefs.rsi_period.text);
+  o.band_period = num(prefs.band_period.text);
+  return o;
+}
+
+// Options shared by both commands, taken after each command's own; false with a message in
+// `error`.
+bool take_chart_options(Context& ctx, ChartOptions& o, std::string& error) {
+  std::string v;
+  if (ctx.take_option("--period", v)) {
+    if (!positive_int(v, o.period) || o.period > 5000)
+      return error = "--period wants 1-5000", false;
+  }
+  if (ctx.take_option("--ma", v)) {
+    const auto comma = v.find(',');
+    if (comma == std::string::npos || !positive_int(v.substr(0, comma), o.ma1) ||
+        !positive_int(v.substr(comma + 1), o.ma2)) {
+      return error = "--ma wants A,B", false;
+    }
+  }
+  if (ctx.take_option("--rsi", v)) {
+    if (!positive_int(v, o.rsi_period)) return error = "--rsi wants a period", false;
+    o.rsi = true;
+  }
+  if (ctx.take_option("--bands", v)) {
+    if (!positive_int(v, o.band_period)) return error = "--bands wants a period", false;
+    o.bands = true;
+  }
+  if (ctx.take_flag("--alg1")) o.alg1 = true;
+  if (ctx.take_flag("--no-volume")) o.volume = false;
+  // "--ratio" with an optional reference price after it.
+  for (std::size_t i = 0; i < ctx.args.size(); ++i) {
+    if (ctx.args[i] != "--ratio") continue;
+    o.ratio = true;
+    std::size_t drop = 1;
+    if (i + 1 < ctx.args.size() && ctx.args[i + 1].rfind("--", 0) != 0 &&
+        parse_number(ctx.args[i + 1]) > 0 && ctx.args.size() >= 3) {
+      // Only a number that leaves the stock code behind is a reference price.
+      o.reference_on = true;
+      o.reference = parse_number(ctx.args[i + 1]);
+      drop = 2;
+    }
+    ctx.args.erase(ctx.args.begin() + static_cast<long>(i),
+                   ctx.args.begin() + static_cast<long>(i + drop));
+    break;
+  }
+  return true;
+}
+
+bool load_scene(Context& ctx, const std::string& code, const ChartOptions& o,
+                chart::ChartScene& scene, std::string& error) {
+  if (!chart::is_valid_code_text(code)) return error = "not a stock code: " + code, false;
+  const AppFolders folders = ctx.folders();
+  Series series;
+  const int rc = load_series(SeriesSource::from(folders), today_yyyymmdd(ctx.platform),
+                             chart::load_day_count(o.period), code, series, true);
+  chart::Bars bars = rc == 0 ? chart::bars_from_series(series) : chart::Bars{};
+  if (bars.count == 0) return error = "データがありません。 (" + code + ")", false;
+  scene = chart::build_scene(std::move(bars), o);
+  return true;
+}
+
+int chart_command(Context& ctx) {
+  ChartOptions o = options_from_prefs(ctx.folders());
+  std::string error, out, v;
+  if (!ctx.take_option("--out", out) && !ctx.take_option("--png", out)) {
+    return fail("chart wants --out FILE.png");
+  }
+  int width = 1200, height = 900;
+  if (ctx.take_option("--size", v)) {
+    const auto x = v.find('x');
+    if (x == std::string::npos || !positive_int(v.substr(0, x), width) ||
+        !positive_int(v.substr(x + 1), height)) {
+      return fail("--size wants WxH");
+    }
+  }
+  if (ctx.take_option("--width", v) && !positive_int(v, width)) return fail("--width wants pixels");
+  if (ctx.take_option("--height", v) && !positive_int(v, height))
+    return fail("--height wants pixels");
+  if (width > 10000 || height > 10000) return fail("picture larger than 10000 pixels");
+  if (!take_chart_options(ctx, o, error)) return fail(error);
+  if (ctx.args.size() != 1) return fail("chart wants one stock code");
+  chart::ChartScene scene;
+  if (!load_scene(ctx, ctx.args[0], o, scene, error)) return fail(error);
+
+  // Fonts need a GUI application; the offscreen platform needs no display.
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "lumenpick-cli";
+  static char* argv[] = {name, nullptr};
+  std::unique_ptr<QGuiApplication> app;
+  if (!QGuiApplication::instance()) app = std::make_unique<QGuiApplication>(argc, argv);
+  QImage image(width, height, QImage::Format_RGB32);
+  {
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    chart::paint_chart(painter, QRectF(0, 0, width, height), scene);
+  }
+  if (!image.save(QString::fromStdString(out), "PNG")) return fail("cannot write " + out);
+  std::cout << out << ": " << scene.bars.code << " " << scene.bars.name << ", " << scene.last
+            << " days to " << scene.bars.date[1] << ", " << width << "x" << height << "\n";
+  return 0;
+}
+
+std::string cell(const chart::IndicatorPoint& p) {
+  return p.valid ? format_decimal(p.value) : "";
+}
+
+int indicators_command(Context& ctx) {
+  ChartOptions o = options_from_prefs(ctx.folders());
+  std::string error;
+  if (!take_chart_options(ctx, o, error)) return fail(error);
+  if (ctx.args.size() != 1) return fail("indicators wants one stock code");
+  o.rsi = o.bands = o.alg1 = o.ma = true;
+  chart::ChartScene s;
+  if (!load_scene(ctx, ctx.args[0], o, s, error)) return fail(error);
+  std::cout << "date,close,volume,MA" << o.ma1 << ",MA" << o.ma2 << ",RSI" << o.rsi_period << ",MA"
+            << o.band_period << ",sigma+1,sigma-1,ALG1\n";
+  for (int i = s.first; i <= s.last; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    std::cout << s.bars.date[k] << ","
+              << (s.bars.traded(i) ? format_decimal(s.bars.close[k]) : std::string()) << ","
+              << format_decimal(s.bars.volume[k]) << "," << cell(s.ma1.at(i)) << ","
+              << cell(s.ma2.at(i)) << "," << cell(s.rsi.at(i)) << "," << cell(s.bands.mean.at(i))
+              << "," << cell(s.bands.upper[0].at(i)) << "," << cell(s.bands.lower[0].at(i)) << ","
+              << cell(s.alg1.at(i)) << "\n";
+  }
+  return 0;
+}
+
+}  // namespace
+
+LP_CLI_COMMAND("chart",
+               "chart CODE --out FILE.png [--period N] [--width W --height H | --size WxH] "
+               "[--ma A,B] [--rsi N] [--bands N] [--alg1] [--ratio [REF]] [--no-volume]",
+               "draws the stock's chart as the chart window does and writes it as a PNG",
+               chart_command);
+LP_CLI_COMMAND("indicators", "indicators CODE [--period N] [--ma A,B] [--rsi N] [--bands N]",
+               "prints the shown days newest first with their averages, RSI, bands and ALG1 (CSV)",
+               indicators_command);
+
+}  // namespace lp::cli

@@ -1,0 +1,153 @@
+// download, unpack and delete-year: the price-database maintenance of the main window,
+// headless. Progress texts go to standard error, results to standard output as key=value.
+#include <filesystem>
+#include <iostream>
+
+#include "app/cli/cli.h"
+#include "app/cli/http_fetch.h"
+#include "common/numbers.h"
+#include "pricedb/delete_year.h"
+#include "pricedb/download.h"
+#include "pricedb/formats.h"
+#include "pricedb/unpack.h"
+#include "shell/startup.h"
+
+namespace lp::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void progress(const std::string& text) { std::cerr << text << "\n"; }
+
+std::string latest_or_none(const AppFolders& f, int current_year) {
+  std::string date;
+  if (!read_latest_date(f.db_folder, f.reference_code, current_year, kLatestDateLowestYear, date)) {
+    return "none";
+  }
+  return date;
+}
+
+int cmd_download(Context& ctx) {
+  std::string host_text = "maker", base;
+  ctx.take_option("--host", host_text);
+  ctx.take_option("--base", base);
+  if (ctx.args.size() != 1) {
+    return fail("usage: download current|YEAR --host maker|lan|local [--base URL]");
+  }
+  DownloadRequest request;
+  if (host_text == "maker") {
+    request.host = DownloadHost::maker;
+  } else if (host_text == "lan") {
+    request.host = DownloadHost::lan;
+  } else if (host_text == "local") {
+    request.host = DownloadHost::local;
+  } else {
+    return fail("--host wants maker, lan or local, got " + host_text);
+  }
+  const std::string& which = ctx.args[0];
+  const std::string today = ctx.platform.today();
+  if (which == "current") {
+    request.kind = DownloadKind::update;
+  } else {
+    const int year = static_cast<int>(parse_integer(which));
+    if (which.size() != 4 || year < kOldestYear || year > year_of(today)) {
+      return fail("YEAR must be " + std::to_string(kOldestYear) + ".." +
+                  std::to_string(year_of(today)) + ", got " + which);
+    }
+    request.kind = DownloadKind::chosen_year;
+    request.chosen_entry = which + "年";
+  }
+  request.today = today;
+  request.install_folder = ctx.platform.install_folder;
+  request.base_override = base;
+  prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
+
+  AppFolders folders = ctx.folders();
+  DownloadHooks hooks;
+  hooks.message = [](const std::string& text, MessageColor) { progress(text); };
+  hooks.read_settings = [&] {
+    folders = ctx.folders();
+    return folders;
+  };
+  hooks.refresh = [&] { return latest_or_none(folders, year_of(today)) != "none"; };
+  const DownloadOutcome out = run_download(request, http_fetch, hooks);
+  if (!out.connected) {
+    return fail("cannot reach " +
+                connection_probe(request.host, base.empty()
+                                                   ? download_base(request.host, folders)
+                                                   : base)
+                    .url);
+  }
+  std::cout << "year=" << out.year << "\n"
+            << "fetched=" << out.fetched << "\n"
+            << "failed=" << out.failed << "\n"
+            << "latest_date=" << latest_or_none(folders, year_of(today)) << "\n";
+  return out.fetched > 0 ? 0 : 1;
+}
+
+int cmd_unpack(Context& ctx) {
+  if (ctx.args.size() != 1) return fail("usage: unpack YEARFOLDER|YEAR");
+  std::string folder = ctx.args[0];
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec) && folder.size() == 4 &&
+      folder.find_first_not_of("0123456789") == std::string::npos) {
+    folder = ctx.folders().db_folder + folder;
+  }
+  if (!fs::is_directory(folder, ec)) return fail("no year folder " + folder);
+  for (const char* sub : {"data_d", "data_m", "data_mh"}) {
+    fs::create_directory(fs::path(folder) / sub, ec);
+  }
+  UnpackHooks hooks;
+  hooks.message = progress;
+  const UnpackStats s = unpack_year(folder, hooks);
+  std::cout << "packed_files=" << s.packed_files << "\n"
+            << "correction_files=" << s.correction_files << "\n"
+            << "day_files=" << s.day_files << "\n"
+            << "series_files=" << s.series_files << "\n"
+            << "truncated_blocks=" << s.truncated_blocks << "\n"
+            << "rejected_blocks=" << s.rejected_blocks << "\n"
+            << "failed_writes=" << s.failed_writes << "\n";
+  return s.failed_writes == 0 ? 0 : 1;
+}
+
+int cmd_delete_year(Context& ctx) {
+  const bool yes = ctx.take_flag("--yes");
+  if (ctx.args.size() != 1 || ctx.args[0].size() != 4 ||
+      ctx.args[0].find_first_not_of("0123456789") != std::string::npos) {
+    return fail("usage: delete-year YEAR --yes");
+  }
+  const AppFolders folders = ctx.folders();
+  const int year = static_cast<int>(parse_integer(ctx.args[0]));
+  if (!year_present(folders.db_folder, year)) {
+    return fail(ctx.args[0] + " is not in the database " + folders.db_folder);
+  }
+  if (!yes) return fail("deleting " + ctx.args[0] + " needs --yes");
+  std::string last_text;
+  DeleteHooks hooks;
+  hooks.confirm = [](const std::string&) { return true; };
+  hooks.message = [&](const std::string& text, MessageColor) {
+    progress(text);
+    last_text = text;
+  };
+  hooks.refresh = [&] {
+    return latest_or_none(folders, year_of(ctx.platform.today())) != "none";
+  };
+  const DeleteResult r = run_delete_year(folders.db_folder, ctx.args[0] + "年", hooks);
+  std::cout << "deleted=" << (r == DeleteResult::deleted ? "yes" : "no") << "\n"
+            << "latest_date=" << latest_or_none(folders, year_of(ctx.platform.today())) << "\n";
+  return r == DeleteResult::deleted ? 0 : 1;
+}
+
+}  // namespace
+
+LP_CLI_COMMAND("download", "download current|YEAR --host maker|lan|local [--base URL]",
+               "fetch a year's packed files, unpack them and clean the staging folders",
+               cmd_download);
+LP_CLI_COMMAND("unpack", "unpack YEARFOLDER|YEAR",
+               "split the staged packed files of a year folder into its database files",
+               cmd_unpack);
+LP_CLI_COMMAND("delete-year", "delete-year YEAR --yes",
+               "remove a year folder from the price database", cmd_delete_year);
+
+}  // namespace lp::cli

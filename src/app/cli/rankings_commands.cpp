@@ -1,0 +1,56 @@
+// rank, rankings: the top-25 rankings of the latest trading day from "initdata1.csv".
+#include <iostream>
+
+#include "app/cli/cli.h"
+#include "common/numbers.h"
+#include "pricedb/formats.h"
+#include "pricedb/series.h"
+#include "screening/rankings.h"
+
+namespace lp::cli {
+
+namespace {
+
+int cmd_rankings(Context& ctx) {
+  if (!ctx.args.empty()) return fail("usage: rankings");
+  for (const auto& def : screening::ranking_defs()) std::cout << def.name << "\n";
+  return 0;
+}
+
+int cmd_rank(Context& ctx) {
+  const bool write_results = ctx.take_flag("--write-results");
+  if (ctx.args.size() != 1) return fail("usage: rank NAME [--write-results]");
+  const std::string name = ctx.args[0];
+  if (!screening::find_ranking(name)) return fail("unknown ranking: " + name);
+  const AppFolders folders = ctx.folders();
+  const int this_year = static_cast<int>(parse_integer(today_yyyymmdd(ctx.platform).substr(0, 4)));
+  std::string latest;
+  if (!read_latest_date(folders.db_folder, folders.reference_code, this_year, kLowestYear,
+                        latest)) {
+    return fail("no price data in " + folders.db_folder);
+  }
+  screening::RankingSource source;
+  source.source = SeriesSource::from(folders);
+  source.latest_year = static_cast<int>(parse_integer(latest.substr(0, 4)));
+  const screening::Top25 top = screening::rank_top25(source, name);
+  if (top.date.empty()) return fail("no daily price file for " + latest.substr(0, 4));
+  for (std::size_t i = 0; i < top.entries.size(); ++i) {
+    const auto& e = top.entries[i];
+    std::cout << i + 1 << "," << e.code() << "," << e.name() << "," << e.close() << "," << e.value
+              << "\n";
+  }
+  if (write_results && !screening::write_ranking_results(top, folders.user_folder)) {
+    return fail("cannot write the result files in " + folders.user_folder);
+  }
+  return 0;
+}
+
+}  // namespace
+
+LP_CLI_COMMAND("rankings", "rankings", "the names of the twelve top-25 rankings", cmd_rankings);
+LP_CLI_COMMAND("rank", "rank NAME [--write-results]",
+               "the 25 best stocks of the latest day by one ranking: rank,code,name,close,value "
+               "(--write-results also writes sel0.csv and sel0_out.csv)",
+               cmd_rank);
+
+}  // namespace lp::cli

@@ -1,0 +1,125 @@
+// "search": the stock search by name; "results": the results window's pages as text.
+#include <algorithm>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/cli/cli.h"
+#include "results/results_model.h"
+#include "search/search_model.h"
+
+namespace lp::cli {
+
+namespace {
+
+int search_command(Context& ctx) {
+  std::string query;
+  for (const std::string& word : ctx.args) query += (query.empty() ? "" : " ") + word;
+  if (query.empty()) return fail("usage: search QUERY");
+  const std::string today = ctx.platform.today ? ctx.platform.today() : std::string();
+  StockSearch search;
+  std::vector<SearchHit> hits;
+  if (search.search(ctx.folders(), today, query, hits) != StockSearch::Status::ok) {
+    return fail("銘柄の検索ができません。");
+  }
+  for (const SearchHit& hit : hits) {
+    std::cout << hit.code << '\t' << hit.name << '\t' << hit.score << '\n';
+  }
+  return 0;
+}
+
+const char* colour_name(RowColour c) {
+  switch (c) {
+    case RowColour::red:
+      return "red";
+    case RowColour::green:
+      return "green";
+    case RowColour::blue:
+      return "blue";
+    case RowColour::black:
+      break;
+  }
+  return "black";
+}
+
+// A grid column by number (0..5) or by its caption.
+bool column_of(const std::string& word, const ResultTable& table, int& column) {
+  if (!word.empty() && word.find_first_not_of("0123456789") == std::string::npos) {
+    column = std::stoi(word);
+    return column < kGridColumns;
+  }
+  const auto captions = grid_captions(table);
+  for (int c = 0; c < kGridColumns; ++c) {
+    if (captions[c] == word) {
+      column = c;
+      return true;
+    }
+  }
+  return false;
+}
+
+void print_page(const ResultTable& table, int p) {
+  const GridPage page = fill_page(table, p);
+  std::cout << "最新取引日：" << table.date() << "\t件数 " << table.count() << "\tページ " << p
+            << "/" << last_page(table.count()) << '\n';
+  for (const std::string& caption : page.captions) std::cout << caption << '\t';
+  std::cout << "色\n";
+  for (const GridRow& row : page.rows) {
+    for (const std::string& cell : row.cells) std::cout << cell << '\t';
+    std::cout << colour_name(row.colour) << '\n';
+  }
+}
+
+int results_command(Context& ctx) {
+  std::string page_text = "0", sort_text;
+  ctx.take_option("--page", page_text);
+  const bool sorted = ctx.take_option("--sort", sort_text);
+  if (!ctx.args.empty()) return fail("unexpected argument: " + ctx.args.front());
+
+  const std::string path = ctx.folders().user_folder + "sel0_out.csv";
+  ResultTable table;
+  if (!read_result_file(path, table)) return fail("no result file: " + path);
+
+  if (sorted) {
+    // Each listed column is one double click, so "終値,終値" sorts descending, then ascending.
+    ResultSorter sorter;
+    std::stringstream words(sort_text);
+    std::string word;
+    while (std::getline(words, word, ',')) {
+      int column = 0;
+      if (!column_of(word, table, column)) return fail("unknown sort column: " + word);
+      sorter.sort(table, column);
+    }
+  }
+
+  const int last = last_page(table.count());
+  if (page_text == "all") {
+    for (int p = 0; p <= last; ++p) print_page(table, p);
+    if (last < 0) print_page(table, 0);
+    return 0;
+  }
+  if (page_text.empty() || page_text.find_first_not_of("0123456789") != std::string::npos ||
+      page_text.size() > 6) {
+    return fail("--page wants a page number or all, got " + page_text);
+  }
+  const int p = std::stoi(page_text);
+  if (p > std::max(last, 0))
+    return fail("no page " + page_text + " (last page " + std::to_string(last) + ")");
+  print_page(table, p);
+  return 0;
+}
+
+}  // namespace
+
+LP_CLI_COMMAND("search", "search QUERY",
+               "stocks of the latest trading day ranked by name: code, name, score "
+               "(tab-separated, best first, at most 100)",
+               search_command);
+LP_CLI_COMMAND("results", "results [--page N|all] [--sort COLUMN[,COLUMN...]]",
+               "the results window's page of sel0_out.csv: a date line, the captions, then one "
+               "tab-separated row per result ending in its colour; each sort column is one "
+               "double click (number 0-5 or caption)",
+               results_command);
+
+}  // namespace lp::cli

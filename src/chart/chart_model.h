@@ -1,0 +1,137 @@
+// The chart's geometry and what goes into its panes, worked out without any drawing: the pane
+// stack, the 10000 x 10000 logical system of every pane with its margins and mappings, the
+// price range and levels, month boundaries, ratio-scale lines and the indicator series. The
+// painter only turns a ChartScene into lines and text.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "chart/indicators.h"
+
+namespace lp::chart {
+
+// The standard 16-colour palette (0 black ... 15 bright white), by the entries the chart uses.
+enum PaletteColor : int {
+  kBlack = 0,
+  kDarkBlue = 1,
+  kGreen = 2,
+  kGrey = 8,
+  kLightBlue = 9,
+  kLightGreen = 10,
+  kLightCyan = 11,
+  kLightRed = 12,
+  kLightMagenta = 13,
+  kBrightWhite = 15,
+};
+
+// Candle colour of a day: rise light red, fall light blue, unchanged light green.
+PaletteColor candle_color(double open, double close);
+
+// Panes, top to bottom.
+enum PaneId : int { kPricePane = 0, kVolumePane, kRsiPane, kAlg1Pane, kAlg2Pane, kPaneCount };
+
+constexpr std::array<int, kPaneCount> kPaneHeightTwips = {3500, 1300, 1300, 700, 700};
+constexpr int kPaneStackTopTwips = 1800;
+constexpr int kWindowBaseHeightTwips = 2400;
+constexpr double kLogicalSize = 10000;
+
+// The shown panes stacked in order from the stack top; the window grows with them.
+struct PaneLayout {
+  std::array<bool, kPaneCount> shown{};
+  std::array<int, kPaneCount> top_twips{};  // meaningful for shown panes only
+  int window_height_twips = kWindowBaseHeightTwips;
+};
+
+struct PaneSwitches {
+  bool candles = false, ma = false, volume = false, rsi = false, alg1 = false, alg2 = false;
+};
+PaneLayout layout_panes(const PaneSwitches& on);
+
+// One pane's logical system: day index i sits at x(i), the newest shown day (first) at the
+// right margin; value v at y(v). index_at() is the inverse of x() used by the mouse.
+struct PaneGeometry {
+  double width = kLogicalSize, height = kLogicalSize;
+  int first = 1, last = 0, n = 0;  // shown day indices; n = days the width is divided by
+  double minimum = 0, maximum = 0, span = 1;
+  double margin_left = 0, margin_right = 0, margin_top = 0, margin_bottom = 0;
+
+  // Margins: left 8 %, right 1 %, top 1 %, bottom 1 % plus a 200-twip label strip.
+  static PaneGeometry make(int height_twips, int n, int last, double minimum, double maximum,
+                           double span);
+
+  double x(int index) const;
+  double y(double value) const;
+  // The day index under logical x (may fall outside first..last; callers check).
+  int index_at(double x) const;
+  bool has_days() const { return n >= 1 && last >= first; }
+};
+
+// Lowest low and highest high over the shown traded days, each rounded half to even.
+struct ValueRange {
+  double minimum = 0, maximum = 0, span = 1;
+  bool empty = true;  // no traded day shown
+};
+ValueRange price_range(const Bars& bars, int first, int last);
+
+// The price-level step for a span: the 1-2-5 table up to 10 million, then doubling (2, 4, 8
+// million ...) and on doubling for spans of 80 million and more.
+std::int64_t price_step(double span);
+// Levels strictly between minimum and maximum, multiples of the step, lowest first.
+std::vector<std::int64_t> price_levels(double minimum, double maximum, std::int64_t step);
+
+// A month boundary between a shown day and the next newer one: a line at x and the newer
+// day's month ("01".."12").
+struct MonthMark {
+  double x = 0;
+  std::string month;
+};
+std::vector<MonthMark> month_marks(const Bars& bars, const PaneGeometry& g);
+
+// Ratio-scale lines: the reference in green, every +10 % of it inside the range in light
+// magenta, every -10 % in light cyan.
+struct RatioLine {
+  double value = 0;
+  PaletteColor color = kGreen;
+};
+// The user's reference when switched on and positive, else the newest positive close.
+double ratio_reference(const Bars& bars, bool user_reference_on, double user_reference);
+std::vector<RatioLine> ratio_lines(double reference, double minimum, double maximum);
+
+// Days to load for a period: the period plus 260 days of history, at most 5000.
+int load_day_count(int period);
+
+// Everything a redraw shows, from the window's switches and boxes.
+struct ChartOptions {
+  int period = 0;
+  bool candles = true, volume = true, ratio = false, ma = true, rsi = false, bands = false,
+       alg1 = false, alg2 = false;
+  int ma1 = 0, ma2 = 0, rsi_period = 0, band_period = 0;
+  bool reference_on = false;
+  double reference = 1000;
+};
+
+struct ChartScene {
+  ChartOptions options;
+  PaneLayout layout;
+  Bars bars;
+  bool loaded = false;  // false: "データがありません。"
+  int first = 1, last = 0, n = 0;
+  std::array<PaneGeometry, kPaneCount> pane;
+  bool price_range_empty = true;
+  std::int64_t price_step = 0;
+  std::vector<std::int64_t> levels;
+  std::vector<MonthMark> months;
+  std::vector<RatioLine> ratio;
+  DaySeries ma1, ma2, rsi, alg1;
+  SigmaBands bands;
+  double volume_max = 10000;
+};
+
+// Works out the scene of a loaded series (bars.count 0: nothing loaded).
+ChartScene build_scene(Bars bars, const ChartOptions& options);
+
+}  // namespace lp::chart

@@ -1,0 +1,268 @@
+#include "chart/chart_painter.h"
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QPen>
+#include <QPolygonF>
+#include <algorithm>
+#include <cmath>
+
+#include "common/numbers.h"
+
+namespace lp::chart {
+
+QColor palette_color(int index) {
+  static const QColor kPalette[16] = {
+      {0, 0, 0},     {0, 0, 128},     {0, 128, 0},     {0, 128, 128},   {128, 0, 0}, {128, 0, 128},
+      {128, 128, 0}, {192, 192, 192}, {128, 128, 128}, {0, 0, 255},     {0, 255, 0}, {0, 255, 255},
+      {255, 0, 0},   {255, 0, 255},   {255, 255, 0},   {255, 255, 255},
+  };
+  return kPalette[std::clamp(index, 0, 15)];
+}
+
+namespace {
+
+// Logical pane coordinates to device coordinates.
+class PaneMapper {
+ public:
+  PaneMapper(const QRectF& rect, const PaneGeometry& g) : rect_(rect), g_(g) {}
+  double dx(double lx) const { return rect_.left() + lx / g_.width * rect_.width(); }
+  double dy(double ly) const { return rect_.top() + ly / g_.height * rect_.height(); }
+  QPointF day(int index, double value) const { return {dx(g_.x(index)), dy(g_.y(value))}; }
+  double value_y(double value) const { return dy(g_.y(value)); }
+  const PaneGeometry& g() const { return g_; }
+  const QRectF& rect() const { return rect_; }
+
+ private:
+  QRectF rect_;
+  const PaneGeometry& g_;
+};
+
+QPen pen(int color, double width = 1) {
+  QPen p(palette_color(color));
+  p.setWidthF(width);
+  p.setCosmetic(true);
+  p.setCapStyle(Qt::FlatCap);
+  return p;
+}
+
+QFont label_font(double pane_height_px) {
+  QFont f;
+  f.setPixelSize(std::clamp(static_cast<int>(pane_height_px / 18), 9, 12));
+  return f;
+}
+
+// Segments between consecutive valid points; an invalid point breaks the line.
+void draw_series(QPainter& p, const PaneMapper& m, const DaySeries& s, int first, int last,
+                 int color) {
+  p.setPen(pen(color));
+  QPolygonF run;
+  auto flush = [&] {
+    if (run.size() >= 2) p.drawPolyline(run);
+    run.clear();
+  };
+  for (int i = first; i <= last; ++i) {
+    const IndicatorPoint pt = s.at(i);
+    if (!pt.valid) {
+      flush();
+      continue;
+    }
+    run << m.day(i, pt.value);
+  }
+  flush();
+}
+
+// A dotted horizontal line of single points every 100 logical units.
+void dotted_line(QPainter& p, const PaneMapper& m, double value, int color) {
+  const PaneGeometry& g = m.g();
+  const double y = m.value_y(value);
+  QPolygonF dots;
+  for (double x = g.width * 0.02; x <= g.width - g.margin_right; x += 100)
+    dots << QPointF(m.dx(x), y);
+  p.setPen(pen(color));
+  p.drawPoints(dots);
+}
+
+// Slightly above its level, or just below it where the pane's top edge would cut it off.
+void level_label(QPainter& p, const PaneMapper& m, double value, const QString& text) {
+  const QFontMetricsF fm(p.font());
+  double baseline = m.value_y(value) - 2;
+  if (baseline - fm.ascent() < m.rect().top()) baseline = m.value_y(value) + fm.ascent() + 1;
+  p.setPen(palette_color(kDarkBlue));
+  p.drawText(QPointF(m.rect().left() + 2, baseline), text);
+}
+
+void solid_line(QPainter& p, const PaneMapper& m, double value, int color) {
+  const PaneGeometry& g = m.g();
+  p.setPen(pen(color));
+  const double y = m.value_y(value);
+  p.drawLine(QPointF(m.dx(g.margin_left), y), QPointF(m.dx(g.width - g.margin_right), y));
+}
+
+// A bar of the given pixel width from one value to another at a day.
+void bar(QPainter& p, const PaneMapper& m, int day, double from, double to, int color,
+         double width) {
+  const QPointF a = m.day(day, from), b = m.day(day, to);
+  const double top = std::min(a.y(), b.y());
+  const double height = std::max(std::fabs(a.y() - b.y()), 1.0);
+  p.fillRect(QRectF(a.x() - width / 2, top, width, height), palette_color(color));
+}
+
+QString number_text(double v) {
+  return QString::fromStdString(format_pattern(v, "#,##0"));
+}
+
+void paint_price(QPainter& p, const PaneMapper& m, const ChartScene& s) {
+  const Bars& b = s.bars;
+  const PaneGeometry& g = m.g();
+  if (!s.price_range_empty) {
+    for (std::int64_t level : s.levels) {
+      dotted_line(p, m, static_cast<double>(level), kDarkBlue);
+      level_label(p, m, static_cast<double>(level), number_text(static_cast<double>(level)));
+    }
+  }
+  const QFontMetricsF fm(p.font());
+  for (const MonthMark& mark : s.months) {
+    const double x = m.dx(mark.x);
+    p.setPen(pen(kLightCyan));
+    p.drawLine(QPointF(x, m.rect().top()), QPointF(x, m.rect().bottom()));
+    p.setPen(palette_color(kDarkBlue));
+    p.drawText(QPointF(x + 2, m.rect().bottom() - fm.descent() - 1),
+               QString::fromStdString(mark.month));
+  }
+  if (s.price_range_empty) return;
+  for (const RatioLine& line : s.ratio) solid_line(p, m, line.value, line.color);
+  if (s.options.candles) {
+    for (int i = s.first; i <= s.last; ++i) {
+      if (!b.traded(i)) continue;
+      const auto k = static_cast<std::size_t>(i);
+      const int color = candle_color(b.open[k], b.close[k]);
+      bar(p, m, i, b.low[k], b.high[k], color, 1);
+      bar(p, m, i, b.open[k], b.close[k], color, 3);
+    }
+  }
+  if (s.options.ma) {
+    draw_series(p, m, s.ma1, s.first, s.last, kLightGreen);
+    draw_series(p, m, s.ma2, s.first, s.last, kLightMagenta);
+  }
+  if (s.options.bands) {
+    draw_series(p, m, s.bands.mean, s.first, s.last, kDarkBlue);
+    for (int j = 0; j < 3; ++j) {
+      draw_series(p, m, s.bands.upper[static_cast<std::size_t>(j)], s.first, s.last, kGrey);
+      draw_series(p, m, s.bands.lower[static_cast<std::size_t>(j)], s.first, s.last, kGrey);
+    }
+  }
+  (void)g;
+}
+
+void paint_volume(QPainter& p, const PaneMapper& m, const ChartScene& s) {
+  const Bars& b = s.bars;
+  dotted_line(p, m, 0, kDarkBlue);
+  dotted_line(p, m, s.volume_max, kDarkBlue);
+  level_label(p, m, s.volume_max, number_text(s.volume_max));
+  for (int i = s.first; i <= s.last; ++i) {
+    if (!b.traded(i)) continue;
+    const auto k = static_cast<std::size_t>(i);
+    bar(p, m, i, 0, b.volume[k], candle_color(b.open[k], b.close[k]), 3);
+  }
+}
+
+void paint_rsi(QPainter& p, const PaneMapper& m, const ChartScene& s) {
+  for (int level : {0, 25, 50, 75, 100}) {
+    dotted_line(p, m, level, kDarkBlue);
+    if (level == 25 || level == 50 || level == 75) level_label(p, m, level, QString::number(level));
+  }
+  p.setPen(palette_color(kDarkBlue));
+  p.drawText(QPointF(m.rect().left() + 2, m.value_y(100) + QFontMetricsF(p.font()).ascent()),
+             QStringLiteral("RSI %1").arg(s.options.rsi_period));
+  draw_series(p, m, s.rsi, s.first, s.last, kDarkBlue);
+}
+
+void paint_alg1(QPainter& p, const PaneMapper& m, const ChartScene& s) {
+  dotted_line(p, m, 0, kDarkBlue);
+  dotted_line(p, m, 1, kDarkBlue);
+  p.setPen(palette_color(kDarkBlue));
+  p.drawText(QPointF(m.rect().left() + 2, m.value_y(1) + QFontMetricsF(p.font()).ascent()),
+             QStringLiteral("ALG1"));
+  draw_series(p, m, s.alg1, s.first, s.last, kLightRed);
+}
+
+}  // namespace
+
+void paint_pane(QPainter& painter, const QRectF& rect, const ChartScene& scene, int pane) {
+  if (pane < 0 || pane >= kPaneCount) return;
+  painter.save();
+  painter.setClipRect(rect);
+  painter.fillRect(rect, palette_color(kBrightWhite));
+  painter.setFont(label_font(rect.height()));
+  const PaneGeometry& g = scene.pane[static_cast<std::size_t>(pane)];
+  if (scene.loaded && g.has_days()) {
+    const PaneMapper m(rect, g);
+    switch (pane) {
+      case kPricePane:
+        paint_price(painter, m, scene);
+        break;
+      case kVolumePane:
+        paint_volume(painter, m, scene);
+        break;
+      case kRsiPane:
+        paint_rsi(painter, m, scene);
+        break;
+      case kAlg1Pane:
+        paint_alg1(painter, m, scene);
+        break;
+      default:
+        break;
+    }
+  }
+  painter.setPen(pen(kGrey));
+  painter.drawRect(rect.adjusted(0, 0, -1, -1));
+  painter.restore();
+}
+
+QString chart_title(const ChartScene& scene) {
+  const Bars& b = scene.bars;
+  QString title = QString::fromStdString(b.code) + QStringLiteral("  ") +
+                  QString::fromStdString(b.name) + QStringLiteral("  期間 %1").arg(scene.n);
+  if (scene.loaded && scene.last >= scene.first) {
+    title += QStringLiteral("  ") +
+             QString::fromStdString(b.date[static_cast<std::size_t>(scene.last)]) +
+             QStringLiteral(" - ") + QString::fromStdString(b.date[1]);
+  }
+  return title;
+}
+
+void paint_chart(QPainter& painter, const QRectF& rect, const ChartScene& scene) {
+  painter.save();
+  painter.fillRect(rect, palette_color(kBrightWhite));
+  QFont title_font;
+  title_font.setPixelSize(std::clamp(static_cast<int>(rect.height() / 45), 11, 18));
+  painter.setFont(title_font);
+  const double title_h = QFontMetricsF(title_font).height() * 1.6;
+  painter.setPen(palette_color(kBlack));
+  painter.drawText(QRectF(rect.left() + 8, rect.top(), rect.width() - 16, title_h),
+                   Qt::AlignVCenter | Qt::AlignLeft, chart_title(scene));
+  const QRectF body(rect.left(), rect.top() + title_h, rect.width(), rect.height() - title_h);
+  if (!scene.loaded) {
+    painter.setPen(palette_color(kLightRed));
+    painter.drawText(body, Qt::AlignCenter, QStringLiteral("データがありません。"));
+    painter.restore();
+    return;
+  }
+  int total = 0;
+  for (int p = 0; p < kPaneCount; ++p) {
+    if (scene.layout.shown[static_cast<std::size_t>(p)])
+      total += kPaneHeightTwips[static_cast<std::size_t>(p)];
+  }
+  double top = body.top();
+  for (int p = 0; p < kPaneCount && total > 0; ++p) {
+    const auto i = static_cast<std::size_t>(p);
+    if (!scene.layout.shown[i]) continue;
+    const double h = body.height() * kPaneHeightTwips[i] / total;
+    paint_pane(painter, QRectF(body.left(), top, body.width(), h), scene, p);
+    top += h;
+  }
+  painter.restore();
+}
+
+}  // namespace lp::chart

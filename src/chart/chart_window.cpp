@@ -1,0 +1,653 @@
+#include "chart/chart_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProcess>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "chart/chart_painter.h"
+#include "chart/links.h"
+#include "common/numbers.h"
+#include "pricedb/series.h"
+#include "shell/window_hub_gui.h"
+
+namespace lp::chart {
+
+using gui::WindowHub;
+
+namespace {
+
+// Pane heights are kept in twips like the rest of the layout; ten twips make a pixel, which
+// gives a 350-pixel price pane.
+constexpr int kTwipsPerPixel = 10;
+
+QString qs(const std::string& s) {
+  return QString::fromStdString(s);
+}
+std::string ss(const QString& s) {
+  return s.toStdString();
+}
+
+QString color_css(int palette) {
+  return palette_color(palette).name();
+}
+
+QComboBox* make_combo(const char* name, int width) {
+  auto* c = new QComboBox;
+  c->setObjectName(QLatin1String(name));
+  c->setEditable(true);
+  c->setInsertPolicy(QComboBox::NoInsert);
+  c->setFixedWidth(width);
+  return c;
+}
+
+QCheckBox* make_check(const char* name, const QString& caption) {
+  auto* c = new QCheckBox(caption);
+  c->setObjectName(QLatin1String(name));
+  return c;
+}
+
+QLineEdit* make_edit(const char* name, const QString& text, int width) {
+  auto* e = new QLineEdit(text);
+  e->setObjectName(QLatin1String(name));
+  e->setFixedWidth(width);
+  return e;
+}
+
+QLabel* caption(const QString& text) {
+  return new QLabel(text);
+}
+
+void set_combo(QComboBox* combo, const ComboPrefs& prefs) {
+  combo->clear();
+  for (const std::string& item : prefs.items) combo->addItem(qs(item));
+  combo->setEditText(qs(prefs.text));
+}
+
+QTableWidget* make_grid(const char* name, const std::vector<std::string>& headers) {
+  auto* g = new QTableWidget(2, static_cast<int>(headers.size()));
+  g->setObjectName(QLatin1String(name));
+  g->horizontalHeader()->hide();
+  g->verticalHeader()->hide();
+  g->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  g->setSelectionMode(QAbstractItemView::ContiguousSelection);
+  g->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  g->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  for (int c = 0; c < g->columnCount(); ++c) {
+    // Row 0 is the grid's fixed title row.
+    auto* item = new QTableWidgetItem(qs(headers[static_cast<std::size_t>(c)]));
+    item->setTextAlignment(Qt::AlignCenter);
+    item->setBackground(QColor(224, 224, 224));
+    g->setItem(0, c, item);
+    g->setItem(1, c, new QTableWidgetItem);
+  }
+  g->resizeRowsToContents();
+  g->setFixedHeight(g->rowHeight(0) + g->rowHeight(1) + 2 * g->frameWidth());
+  return g;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- panes
+
+ChartPane::ChartPane(ChartWindow* owner, int index) : owner_(owner), index_(index) {
+  setObjectName(QStringLiteral("Picture1_%1").arg(index));
+  setMouseTracking(true);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void ChartPane::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  paint_pane(p, QRectF(rect()), owner_->scene(), index_);
+}
+
+void ChartPane::mouseMoveEvent(QMouseEvent* event) {
+  owner_->mouse_over_pane(index_, event->position().x(), width());
+}
+
+// ---------------------------------------------------------------- window
+
+ChartWindow::ChartWindow(QWidget* parent)
+    : QWidget(parent), scene_(std::make_unique<ChartScene>()) {
+  setWindowTitle(QStringLiteral("チャート　- ルーメンピックソフトウェア　- NORDHAVEN -"));
+  open_url_ = [](const QString& program, const QString& url) {
+    if (!program.isEmpty() && QProcess::startDetached(program, {url})) return;
+    QDesktopServices::openUrl(QUrl::fromUserInput(url));
+  };
+  build_controls();
+  start_up();
+}
+
+ChartWindow::~ChartWindow() = default;
+
+void ChartWindow::build_controls() {
+  auto* root = new QVBoxLayout(this);
+  root->setContentsMargins(6, 6, 6, 6);
+  root->setSpacing(4);
+
+  // Row 1: stock, period, stepping, links.
+  auto* row1 = new QHBoxLayout;
+  code_txt_ = make_edit("meigara_code_txt", QString(), 56);
+  code_txt_->installEventFilter(this);
+  name_txt_ = make_edit("meigara_txt", QString(), 150);
+  search_cmd_ = new QPushButton(QStringLiteral("銘柄検索"));
+  search_cmd_->setObjectName(QStringLiteral("m_kensaku_cmd"));
+  auto* disp_cmd = new QPushButton(QStringLiteral("表示"));
+  disp_cmd->setObjectName(QStringLiteral("graphdisp1"));
+  kikan_cmb_ = make_combo("kikan_cmb", 72);
+  ashi_cmb_ = make_combo("ashi_cmb", 72);
+  const char* tags[4] = {"DW", "UP", "FW", "BK"};
+  const QString captions[4] = {QStringLiteral("次のコード"), QStringLiteral("次のコード"),
+                               QStringLiteral("進む"), QStringLiteral("戻す")};
+  const QString tips[4] = {QStringLiteral("ひとつ小さいコードへ"),
+                           QStringLiteral("ひとつ大きいコードへ"),
+                           QStringLiteral("次に見たコードへ"), QStringLiteral("前に見たコードへ")};
+  for (int i = 0; i < 4; ++i) {
+    step_cmd_[i] = new QPushButton(captions[i]);
+    step_cmd_[i]->setObjectName(QStringLiteral("bk_nx_cmd_%1").arg(i));
+    step_cmd_[i]->setProperty("tag", QLatin1String(tags[i]));
+    step_cmd_[i]->setToolTip(tips[i]);
+  }
+  link_cmb_ = new QComboBox;
+  link_cmb_->setObjectName(QStringLiteral("link_cmb"));
+  link_cmb_->setMinimumWidth(140);
+  wopen_chk_ = make_check("wopen_chk", QString());
+  wopen_chk_->setToolTip(QStringLiteral("ブラウザを指定して開く"));
+  image1_ = new QLabel(QStringLiteral("<b>NORDHAVEN</b>"));
+  image1_->setObjectName(QStringLiteral("Image1"));
+  image1_->setCursor(Qt::PointingHandCursor);
+  image1_->installEventFilter(this);
+
+  row1->addWidget(caption(QStringLiteral("コード")));
+  row1->addWidget(code_txt_);
+  row1->addWidget(caption(QStringLiteral("銘柄")));
+  row1->addWidget(name_txt_);
+  row1->addWidget(search_cmd_);
+  row1->addWidget(disp_cmd);
+  row1->addSpacing(8);
+  row1->addWidget(caption(QStringLiteral("期間")));
+  row1->addWidget(kikan_cmb_);
+  row1->addWidget(caption(QStringLiteral("日足/週足/月足")));
+  row1->addWidget(ashi_cmb_);
+  row1->addSpacing(8);
+  row1->addWidget(step_cmd_[0]);
+  row1->addWidget(step_cmd_[1]);
+  row1->addWidget(step_cmd_[3]);
+  row1->addWidget(step_cmd_[2]);
+  row1->addStretch(1);
+  row1->addWidget(caption(QStringLiteral("リンク先")));
+  row1->addWidget(link_cmb_);
+  row1->addWidget(wopen_chk_);
+  row1->addWidget(image1_);
+  root->addLayout(row1);
+
+  // Row 2: what is drawn.
+  auto* row2 = new QHBoxLayout;
+  rousoku_chk_ = make_check("rousoku_chk", QStringLiteral("ローソク"));
+  dekidaka_chk_ = make_check("dekidaka_chk", QStringLiteral("出来高"));
+  hiritu_chk_ = make_check("hiritu_chk", QStringLiteral("比率目盛"));
+  refer_chk_ = make_check("refer1_chk", QString());
+  refer_chk_->setToolTip(QStringLiteral("基準価格を指定する"));
+  refer_txt_ = make_edit("refer1_txt", QStringLiteral("1000"), 64);
+  ma_chk_ = make_check("mean_av1_check", QStringLiteral("MA"));
+  auto* ma_frame = new QFrame;
+  ma_frame->setObjectName(QStringLiteral("mean_av2_frame"));
+  auto* ma_lay = new QHBoxLayout(ma_frame);
+  ma_lay->setContentsMargins(0, 0, 0, 0);
+  for (int i = 0; i < 2; ++i) {
+    ma_cmb_[i] = make_combo(i == 0 ? "mean_av1_cmb_0" : "mean_av1_cmb_1", 56);
+    ma_lay->addWidget(ma_cmb_[i]);
+  }
+  rsi_chk_ = make_check("rsi_chk", QStringLiteral("RSI"));
+  auto* rsi_frame = new QFrame;
+  rsi_frame->setObjectName(QStringLiteral("rsi_frm"));
+  auto* rsi_lay = new QHBoxLayout(rsi_frame);
+  rsi_lay->setContentsMargins(0, 0, 0, 0);
+  rsi_cmb_ = make_combo("rsi_cmb", 56);
+  rsi_lay->addWidget(rsi_cmb_);
+  bol_chk_ = make_check("bol1_chk", QStringLiteral("σバンド"));
+  auto* bol_frame = new QFrame;
+  bol_frame->setObjectName(QStringLiteral("bol1_frm"));
+  auto* bol_lay = new QHBoxLayout(bol_frame);
+  bol_lay->setContentsMargins(0, 0, 0, 0);
+  bol_cmb_ = make_combo("bol1_cmb", 56);
+  bol_lay->addWidget(bol_cmb_);
+  ma_dif_chk_ = make_check("ma_dif_chk", QStringLiteral("ALG1"));
+  alg2_chk_ = make_check("alg2_chk", QStringLiteral("ALG2"));
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           rousoku_chk_, dekidaka_chk_, hiritu_chk_, refer_chk_, refer_txt_, ma_chk_, ma_frame,
+           rsi_chk_, rsi_frame, bol_chk_, bol_frame, ma_dif_chk_, alg2_chk_}) {
+    row2->addWidget(w);
+  }
+  // Shown for the layout's sake; they do nothing yet.
+  row2->addWidget(make_check("Check1", QStringLiteral("ALG3")));
+  row2->addWidget(make_check("Check3", QStringLiteral("乖離")));
+  row2->addWidget(make_check("ichimoku_chk", QStringLiteral("一目均衡")));
+  row2->addWidget(make_check("signal_chk", QStringLiteral("シグナル")));
+  row2->addWidget(make_check("osirator_chk", QStringLiteral("オシレータ")));
+  row2->addWidget(make_check("Check2", QString()));
+  row2->addWidget(make_edit("Text1", QString(), 36));
+  row2->addWidget(make_edit("Text2", QStringLiteral("15"), 36));
+  row2->addStretch(1);
+  root->addLayout(row2);
+
+  // Row 3: the grids and the ALG2 parameters.
+  auto* row3 = new QHBoxLayout;
+  grid2_ = make_grid("MSFlexGrid2", grid2_headers());
+  grid1_ = make_grid("MSFlexGrid1", grid1_headers());
+  const int widths2[12] = {44, 110, 70, 56, 56, 56, 56, 52, 80, 56, 56, 4};
+  for (int c = 0; c < 12; ++c) grid2_->setColumnWidth(c, widths2[c]);
+  const int widths1[9] = {70, 56, 56, 56, 56, 52, 80, 56, 56};
+  for (int c = 0; c < 9; ++c) grid1_->setColumnWidth(c, widths1[c]);
+  grid1_->viewport()->installEventFilter(this);
+  grid2_->viewport()->installEventFilter(this);
+  auto* grids = new QVBoxLayout;
+  grids->addWidget(grid2_);
+  grids->addWidget(grid1_);
+  row3->addLayout(grids, 1);
+
+  auto* alg2 = new QGroupBox(QStringLiteral("ALG2"));
+  alg2->setObjectName(QStringLiteral("alg2_frm"));
+  auto* a = new QGridLayout(alg2);
+  a->setContentsMargins(4, 2, 4, 2);
+  a->setHorizontalSpacing(3);
+  a->setVerticalSpacing(1);
+  auto* set_lb = new QLabel(QStringLiteral("値幅"));
+  set_lb->setObjectName(QStringLiteral("alg1_set_lb"));
+  a->addWidget(set_lb, 0, 0);
+  a->addWidget(make_edit("alg2_nehaba_max_txt", QStringLiteral("20"), 34), 0, 1);
+  a->addWidget(make_edit("alg2_nehaba_min_txt", QStringLiteral("15"), 34), 0, 2);
+  a->addWidget(make_edit("alg2_nehaba_kikan_txt", QStringLiteral("500"), 34), 0, 3);
+  a->addWidget(make_edit("alg2_kikan1_txt", QStringLiteral("15"), 34), 0, 4);
+  struct Pair {
+    const char* check;
+    const char* label;
+    const char* max;
+    const char* min;
+  } pairs[] = {
+      {"alg2b_hensa_chk", "偏差", "alg2b_hensa_max_txt", "algb2_hensa_min_txt"},
+      {"alg2b_std_dev_chk", "標準偏差", "alg2b_std_dev_max_txt", "alg2b_std_dev_min_txt"},
+      {"alg2b_ma1_kairi_chk", "MA1乖離", "alg2b_kairi1_max_txt", "alg2b_kairi1_min_txt"},
+      {"alg2b_ma2_kairi_chk", "MA2乖離", "alg2b_kairi2_max_txt", "alg2b_kairi2_min_txt"},
+  };
+  for (int i = 0; i < 4; ++i) {
+    const int r = 1 + i / 2, c = (i % 2) * 3;
+    a->addWidget(make_check(pairs[i].check, QString::fromUtf8(pairs[i].label)), r, c);
+    a->addWidget(make_edit(pairs[i].max, QStringLiteral("15"), 34), r, c + 1);
+    a->addWidget(make_edit(pairs[i].min, QStringLiteral("15"), 34), r, c + 2);
+  }
+  row3->addWidget(alg2);
+  root->addLayout(row3);
+
+  // Row 4: messages and the hand-over labels.
+  auto* row4 = new QHBoxLayout;
+  msg_lb_ = new QLabel;
+  msg_lb_->setObjectName(QStringLiteral("msg1_lb"));
+  busy_lb_ = new QLabel;
+  busy_lb_->setObjectName(QStringLiteral("busy_flag_lb"));
+  busy_lb_->setFixedWidth(40);
+  graph_mode_lb_ = new QLabel;
+  graph_mode_lb_->setObjectName(QStringLiteral("graph_mode1"));
+  graph_mode_lb_->hide();
+  graph_modecnt_lb_ = new QLabel;
+  graph_modecnt_lb_->setObjectName(QStringLiteral("graph_modecnt1"));
+  graph_modecnt_lb_->hide();
+  auto* image2 = new QLabel;
+  image2->setObjectName(QStringLiteral("Image2"));
+  row4->addWidget(msg_lb_, 1);
+  row4->addWidget(busy_lb_);
+  row4->addWidget(graph_mode_lb_);
+  row4->addWidget(graph_modecnt_lb_);
+  row4->addWidget(image2);
+  root->addLayout(row4);
+
+  for (int p = 0; p < kPaneCount; ++p) {
+    panes_[p] = new ChartPane(this, p);
+    panes_[p]->setFixedHeight(kPaneHeightTwips[static_cast<std::size_t>(p)] / kTwipsPerPixel);
+    panes_[p]->setMinimumWidth(900);
+    root->addWidget(panes_[p]);
+  }
+  root->addStretch(1);
+
+  // Events.
+  connect(code_txt_, &QLineEdit::textChanged, this, [this] { on_code_changed(); });
+  connect(name_txt_, &QLineEdit::returnPressed, this, [this] { search_cmd_->setFocus(); });
+  connect(search_cmd_, &QPushButton::clicked, this, [this] { on_search(); });
+  connect(disp_cmd, &QPushButton::clicked, this, [this] {
+    if (!disp_ready_) return;
+    reset_reference();
+    redraw_chart();
+  });
+  for (QCheckBox* c :
+       {rousoku_chk_, dekidaka_chk_, hiritu_chk_, ma_chk_, rsi_chk_, bol_chk_, ma_dif_chk_}) {
+    connect(c, &QCheckBox::clicked, this, [this] { request_redraw(); });
+  }
+  for (QComboBox* c : {ma_cmb_[0], ma_cmb_[1], rsi_cmb_}) {
+    connect(c, &QComboBox::currentTextChanged, this, [this] { request_redraw(); });
+  }
+  connect(bol_cmb_, &QComboBox::currentTextChanged, this, [this] {
+    if (bol_chk_->isChecked()) request_redraw();
+  });
+  connect(kikan_cmb_, &QComboBox::currentTextChanged, this, [this] { on_period_changed(); });
+  connect(alg2_chk_, &QCheckBox::clicked, this, [this] { on_alg2(); });
+  connect(link_cmb_, &QComboBox::activated, this, [this](int index) { on_link(index); });
+  connect(step_cmd_[0], &QPushButton::clicked, this, [this] { on_step(StepDirection::kDown); });
+  connect(step_cmd_[1], &QPushButton::clicked, this, [this] { on_step(StepDirection::kUp); });
+  connect(step_cmd_[2], &QPushButton::clicked, this, [this] { on_forward(); });
+  connect(step_cmd_[3], &QPushButton::clicked, this, [this] { on_back(); });
+}
+
+void ChartWindow::start_up() {
+  disp_ready_ = false;
+  const Platform& platform = WindowHub::instance().platform();
+  folders_ = read_settei_sub(platform.documents_folder, platform.desktop_folder);
+  // The preferences are read without yielding: the window is still being created and an
+  // event handled now could ask the hub for this very window.
+  ChartPrefs prefs = chart_defaults();
+  read_chart_prefs(folders_.app_folder + "init.txt", prefs);
+  apply_prefs(prefs);
+
+  link_cmb_->addItem(QStringLiteral("リンク集"));
+  for (const std::string& name : link_names(read_links(folders_.app_folder + "cmd.txt"))) {
+    link_cmb_->addItem(qs(name));
+  }
+  link_cmb_->setCurrentIndex(0);
+  clear_grid_rows();
+
+  auto tint = [](QComboBox* c, int color) {
+    QPalette pal = c->palette();
+    pal.setColor(QPalette::Text, palette_color(color));
+    c->setPalette(pal);
+    if (c->lineEdit()) c->lineEdit()->setPalette(pal);
+  };
+  tint(ma_cmb_[0], kLightGreen);
+  tint(ma_cmb_[1], kLightMagenta);
+
+  // Candles, volume and averages are on at every start whatever the preferences say.
+  rousoku_chk_->setChecked(true);
+  dekidaka_chk_->setChecked(true);
+  ma_chk_->setChecked(true);
+
+  portfolio_file_ = folders_.user_folder + "ptf1.csv";
+  history_.clear();
+  update_history_buttons();
+
+  code_txt_->setText(QStringLiteral("0"));
+  graph_mode_lb_->setText(QStringLiteral("100"));
+  disp_ready_ = true;
+  code_txt_->setText(QStringLiteral("1301"));
+  started_ = true;
+}
+
+void ChartWindow::apply_prefs(const ChartPrefs& prefs) {
+  rousoku_chk_->setChecked(prefs.candles);
+  dekidaka_chk_->setChecked(prefs.volume);
+  hiritu_chk_->setChecked(prefs.ratio);
+  ma_dif_chk_->setChecked(prefs.alg1);
+  ma_chk_->setChecked(prefs.ma);
+  rsi_chk_->setChecked(prefs.rsi);
+  bol_chk_->setChecked(prefs.bands);
+  if (prefs.code) {
+    code_txt_->setText(qs(*prefs.code));
+    reset_reference();
+  }
+  set_combo(kikan_cmb_, prefs.period);
+  set_combo(ma_cmb_[0], prefs.ma1);
+  set_combo(ma_cmb_[1], prefs.ma2);
+  set_combo(rsi_cmb_, prefs.rsi_period);
+  set_combo(bol_cmb_, prefs.band_period);
+  set_combo(ashi_cmb_, prefs.bar_unit);
+}
+
+ChartOptions ChartWindow::read_options() const {
+  auto num = [](const QString& t) { return static_cast<int>(parse_integer(ss(t.trimmed()))); };
+  ChartOptions o;
+  o.period = num(kikan_cmb_->currentText());
+  o.candles = rousoku_chk_->isChecked();
+  o.volume = dekidaka_chk_->isChecked();
+  o.ratio = hiritu_chk_->isChecked();
+  o.ma = ma_chk_->isChecked();
+  o.rsi = rsi_chk_->isChecked();
+  o.bands = bol_chk_->isChecked();
+  o.alg1 = ma_dif_chk_->isChecked();
+  o.alg2 = alg2_chk_->isChecked();
+  o.ma1 = num(ma_cmb_[0]->currentText());
+  o.ma2 = num(ma_cmb_[1]->currentText());
+  o.rsi_period = num(rsi_cmb_->currentText());
+  o.band_period = num(bol_cmb_->currentText());
+  o.reference_on = refer_chk_->isChecked();
+  o.reference = parse_number(ss(refer_txt_->text()));
+  return o;
+}
+
+void ChartWindow::lay_out_panes(const PaneLayout& panes) {
+  bool changed = false;
+  for (int p = 0; p < kPaneCount; ++p) {
+    const bool shown = panes.shown[static_cast<std::size_t>(p)];
+    if (panes_[p]->isVisibleTo(this) != shown) changed = true;
+    panes_[p]->setVisible(shown);
+  }
+  if (changed && QWidget::layout()) {
+    QWidget::layout()->activate();
+    resize(width(), minimumSizeHint().height());
+  }
+}
+
+void ChartWindow::redraw_chart() {
+  disp_ready_ = false;
+  busy_lb_->setText(QStringLiteral("busy"));
+
+  const ChartOptions options = read_options();
+  *scene_ = ChartScene{};
+  scene_->options = options;
+  scene_->layout = layout_panes(
+      {options.candles, options.ma, options.volume, options.rsi, options.alg1, options.alg2});
+  lay_out_panes(scene_->layout);
+  for (ChartPane* p : panes_) p->update();
+
+  const Platform& platform = WindowHub::instance().platform();
+  const std::string today = today_yyyymmdd(platform);
+  const std::string code = ss(code_txt_->text().trimmed());
+  SeriesSource src = SeriesSource::from(folders_, started_ ? platform.yield : YieldFn{});
+  Series series;
+  const int rc = load_series(src, today, load_day_count(options.period), code, series, true);
+  Bars bars = rc == 0 ? bars_from_series(series) : Bars{};
+
+  if (bars.count == 0) {
+    name_txt_->clear();
+    set_code_color(kLightRed);
+    msg_lb_->setStyleSheet(QStringLiteral("color: %1;").arg(color_css(kLightRed)));
+    msg_lb_->setText(QStringLiteral("データがありません。"));
+    clear_grid_rows();
+  } else {
+    set_code_color(kLightBlue);
+    msg_lb_->setStyleSheet(QStringLiteral("color: %1;").arg(color_css(kLightBlue)));
+    msg_lb_->clear();
+    history_.loaded(code);
+    update_history_buttons();
+    name_txt_->setText(qs(bars.name));
+    *scene_ = build_scene(std::move(bars), options);
+    fill_grids();
+  }
+  for (ChartPane* p : panes_) p->update();
+
+  disp_ready_ = true;
+  busy_lb_->clear();
+}
+
+void ChartWindow::set_code_color(int palette) {
+  code_txt_->setStyleSheet(QStringLiteral("color: %1;").arg(color_css(palette)));
+}
+
+void ChartWindow::request_redraw() {
+  if (disp_ready_) redraw_chart();
+}
+
+void ChartWindow::on_code_changed() {
+  if (!is_valid_code_text(ss(code_txt_->text()))) {
+    set_code_color(kLightRed);
+    return;
+  }
+  set_code_color(kBlack);
+  request_redraw();
+}
+
+void ChartWindow::on_period_changed() {
+  if (const auto clamped = clamp_period_text(ss(kikan_cmb_->currentText()))) {
+    // The corrected text comes back through this handler and redraws.
+    kikan_cmb_->setEditText(qs(*clamped));
+    return;
+  }
+  request_redraw();
+}
+
+void ChartWindow::reset_reference() {
+  refer_chk_->setChecked(false);
+  refer_txt_->setText(QStringLiteral("1000"));
+}
+
+// ---------------------------------------------------------------- grids
+
+void ChartWindow::set_row(QTableWidget* grid, const std::vector<GridCell>& cells) {
+  for (int c = 0; c < grid->columnCount(); ++c) {
+    QTableWidgetItem* item = grid->item(1, c);
+    const bool has = static_cast<std::size_t>(c) < cells.size();
+    item->setText(has ? qs(cells[static_cast<std::size_t>(c)].text) : QString());
+    item->setForeground(palette_color(has ? cells[static_cast<std::size_t>(c)].color : kBlack));
+    const bool centred = grid == grid2_ && c <= 2;
+    item->setTextAlignment(centred ? Qt::AlignCenter : (Qt::AlignRight | Qt::AlignVCenter));
+  }
+}
+
+void ChartWindow::clear_grid_rows() {
+  set_row(grid1_, {});
+  set_row(grid2_, {});
+}
+
+void ChartWindow::fill_grids() {
+  set_row(grid2_, newest_day_summary(scene_->bars));
+  set_row(grid1_, newest_day_row(scene_->bars));
+}
+
+void ChartWindow::mouse_over_pane(int pane, double x, double width) {
+  const ChartScene& s = *scene_;
+  if (!s.loaded || width <= 0 || pane < 0 || pane >= kPaneCount) return;
+  const int day = s.pane[static_cast<std::size_t>(pane)].index_at(x / width * kLogicalSize);
+  if (day < s.first || day > s.last) return;
+  set_row(grid1_, day_readout(s.bars, day));
+}
+
+void ChartWindow::copy_selection(QTableWidget* grid) {
+  const QList<QTableWidgetSelectionRange> ranges = grid->selectedRanges();
+  if (ranges.isEmpty()) return;
+  const QTableWidgetSelectionRange& r = ranges.front();
+  std::vector<std::vector<std::string>> rows;
+  for (int row = r.topRow(); row <= r.bottomRow(); ++row) {
+    std::vector<std::string> cells;
+    for (int c = r.leftColumn(); c <= r.rightColumn(); ++c) {
+      const QTableWidgetItem* item = grid->item(row, c);
+      cells.push_back(item ? ss(item->text()) : std::string());
+    }
+    rows.push_back(std::move(cells));
+  }
+  QClipboard* clip = QGuiApplication::clipboard();
+  clip->clear();
+  clip->setText(qs(clipboard_text(selection_text(rows))));
+}
+
+bool ChartWindow::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type t = event->type();
+  if (watched == code_txt_ && (t == QEvent::MouseButtonPress || t == QEvent::KeyPress)) {
+    reset_reference();
+  } else if (t == QEvent::MouseButtonRelease) {
+    if (watched == grid1_->viewport()) copy_selection(grid1_);
+    if (watched == grid2_->viewport()) copy_selection(grid2_);
+    if (watched == image1_ && !folders_.hp_url.empty()) open_url_(QString(), qs(folders_.hp_url));
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------- stepping, history, links
+
+void ChartWindow::on_step(StepDirection direction) {
+  if (!disp_ready_) return;
+  reset_reference();
+  const Platform& platform = WindowHub::instance().platform();
+  const std::optional<int> year = stepping_year(folders_.db_folder, today_yyyymmdd(platform));
+  if (!year) return;
+  const std::string code =
+      step_code(code_files_of_year(folders_.db_folder, *year), ss(code_txt_->text()), direction);
+  if (!code.empty()) code_txt_->setText(qs(code));
+}
+
+void ChartWindow::on_back() {
+  if (!disp_ready_) return;
+  const std::optional<std::string> code = history_.back();
+  update_history_buttons();
+  if (code) code_txt_->setText(qs(*code));
+}
+
+void ChartWindow::on_forward() {
+  if (!disp_ready_) return;
+  const std::optional<std::string> code = history_.forward();
+  update_history_buttons();
+  if (code) code_txt_->setText(qs(*code));
+}
+
+void ChartWindow::update_history_buttons() {
+  step_cmd_[3]->setEnabled(history_.can_back());
+  step_cmd_[2]->setEnabled(history_.can_forward());
+}
+
+void ChartWindow::on_link(int index) {
+  if (index <= 0 || !disp_ready_) return;
+  const std::optional<std::string> address = find_link_address(
+      folders_.app_folder + "cmd.txt", ss(link_cmb_->itemText(index)), ss(code_txt_->text()));
+  if (!address) return;
+  open_url_(wopen_chk_->isChecked() ? QStringLiteral("x-www-browser") : QString(), qs(*address));
+}
+
+void ChartWindow::on_search() {
+  if (name_txt_->text().trimmed().isEmpty()) return;
+  QWidget* search = WindowHub::instance().show_window(QStringLiteral("m_kensaku_frm"));
+  if (!search) return;
+  if (auto* flag = gui::control<QLabel>(search, "flg_lb")) {
+    flag->setText(QStringLiteral("start"));
+  } else if (auto* flag_edit = gui::control<QLineEdit>(search, "flg_lb")) {
+    flag_edit->setText(QStringLiteral("start"));
+  }
+}
+
+void ChartWindow::on_alg2() {
+  alg2_chk_->setChecked(false);
+  alg2_chk_->setEnabled(false);
+  msg_lb_->setStyleSheet(QStringLiteral("color: %1;").arg(color_css(kLightBlue)));
+  msg_lb_->setText(QStringLiteral("korinuさん、すみません。この機能は開発中です。"));
+}
+
+void ChartWindow::closeEvent(QCloseEvent* event) {
+  if (QWidget* search = WindowHub::instance().window(QStringLiteral("m_kensaku_frm"), false)) {
+    search->close();
+  }
+  QWidget::closeEvent(event);
+}
+
+LP_REGISTER_WINDOW("graph", [] { return new ChartWindow; });
+
+}  // namespace lp::chart

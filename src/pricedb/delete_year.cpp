@@ -1,0 +1,92 @@
+#include "pricedb/delete_year.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "common/numbers.h"
+#include "pricedb/formats.h"
+#include "shell/startup.h"
+
+namespace lp {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSubfolders[] = {"data_d_db", "data_d", "data_dg", "data_m",
+                                       "data_mg",   "data_mh", "data_mhg"};
+
+// Deletes the files directly in `folder` (not nested folders), then tries to remove it.
+void clear_and_remove(const fs::path& folder) {
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) return;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    std::error_code fec;
+    if (!entry.is_directory(fec)) fs::remove(entry.path(), fec);
+  }
+  fs::remove(folder, ec);  // fails, silently, when something is left inside
+}
+
+std::string trimmed(const std::string& text) {
+  const char* blanks = " \t\r\n";
+  std::size_t b = text.find_first_not_of(blanks);
+  if (b == std::string::npos) return {};
+  std::string out = text.substr(b, text.find_last_not_of(blanks) - b + 1);
+  // The full-width blank the lists never contain but a typed entry might.
+  while (out.rfind("　", 0) == 0) out.erase(0, 3);
+  while (out.size() >= 3 && out.compare(out.size() - 3, 3, "　") == 0) out.erase(out.size() - 3);
+  return out;
+}
+
+}  // namespace
+
+bool delete_year_folder(const std::string& db_folder, int year, const YieldFn& yield) {
+  const fs::path y = fs::path(as_folder(db_folder)) / std::to_string(year);
+  for (const char* sub : kSubfolders) {
+    clear_and_remove(y / sub);
+    yield_now(yield);
+  }
+  clear_and_remove(y);
+  yield_now(yield);
+  std::error_code ec;
+  return !fs::exists(y, ec);
+}
+
+DeleteResult run_delete_year(const std::string& db_folder, const std::string& chosen,
+                             const DeleteHooks& hooks) {
+  auto say = [&](const std::string& text, MessageColor color) {
+    if (hooks.message) hooks.message(text, color);
+  };
+  const std::string t = trimmed(chosen);
+  if (t.empty()) {
+    say("削除するデータはありません。", MessageColor::red);
+    return DeleteResult::nothing_chosen;
+  }
+  if (!hooks.confirm || !hooks.confirm(t + "のデータを削除しますか？")) {
+    return DeleteResult::declined;
+  }
+  const std::string yyyy = t.substr(0, 4);
+  const int year = static_cast<int>(parse_integer(yyyy));
+  say(t + "の株価情報を削除中", MessageColor::blue);
+  yield_now(hooks.yield);
+  if (hooks.status) hooks.status(kStatusDeleteStart);
+  yield_now(hooks.yield);
+
+  delete_year_folder(db_folder, year, hooks.yield);
+
+  const bool found = hooks.refresh ? hooks.refresh() : false;
+  if (!found) say("株価データがありません。ご確認ください。", MessageColor::red);
+  // A year folder that could not be emptied (or another folder named after the year) keeps
+  // the year in the database: saying it was deleted would be untrue.
+  const bool still_there = year > 0 && year_present(db_folder, year);
+  if (still_there) {
+    say(yyyy + "年の株価情報を削除できませんでした。株価データベースのフォルダを確認してください。",
+        MessageColor::red);
+  } else {
+    say(yyyy + "年の株価情報を削除しました。", MessageColor::blue);
+  }
+  if (hooks.status) hooks.status(kStatusDeleteDone);
+  return still_there ? DeleteResult::incomplete : DeleteResult::deleted;
+}
+
+}  // namespace lp

@@ -1,0 +1,340 @@
+#include "results/results_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QThread>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "shell/settings.h"
+#include "shell/window_hub_gui.h"
+
+namespace lp::gui {
+
+namespace {
+
+// Twips at a little more than the classic 15 per pixel, so that today's fonts with their
+// cell margins fit the grid's column widths.
+constexpr int kTwipsPerPixel = 12;
+constexpr int kColumnTwips[kGridColumns] = {500, 500, 1900, 900, 950, 950};
+constexpr int kGridRows = kRowsPerPage + 1;
+
+QString q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+QColor colour_of(RowColour c) {
+  switch (c) {
+    case RowColour::red:
+      return QColor(255, 0, 0);
+    case RowColour::green:
+      return QColor(0, 255, 0);
+    case RowColour::blue:
+      return QColor(0, 0, 255);
+    case RowColour::black:
+      break;
+  }
+  return QColor(0, 0, 0);
+}
+
+// How long a step waits at most for the chart to finish drawing before it gives up.
+constexpr int kChartWaitLimitMs = 60000;
+
+}  // namespace
+
+ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent) {
+  setWindowTitle(QStringLiteral("銘柄選択結果-  ルーメンピック -  NORDHAVEN  -"));
+
+  hiduke1_lb_ = new QLabel(this);
+  hiduke1_lb_->setObjectName("hiduke1_lb");
+
+  grid_ = new QTableWidget(kGridRows, kGridColumns, this);
+  grid_->setObjectName("MSFlexGrid1");
+  grid_->horizontalHeader()->hide();
+  grid_->verticalHeader()->hide();
+  grid_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  grid_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid_->setSelectionMode(QAbstractItemView::ContiguousSelection);
+  grid_->setWordWrap(false);
+  QFont grid_font = grid_->font();
+  grid_font.setPixelSize(12);
+  grid_->setFont(grid_font);
+  const int row_px = 250 / kTwipsPerPixel + 1;
+  grid_->verticalHeader()->setMinimumSectionSize(1);
+  grid_->verticalHeader()->setDefaultSectionSize(row_px);
+  int width_twips = 65;
+  for (int c = 0; c < kGridColumns; ++c) {
+    grid_->setColumnWidth(c, kColumnTwips[c] / kTwipsPerPixel);
+    width_twips += kColumnTwips[c];
+  }
+  grid_->setFixedSize(width_twips / kTwipsPerPixel + 2, kGridRows * row_px + 4);
+  const QColor fixed_face = palette().color(QPalette::Button);
+  for (int r = 0; r < kGridRows; ++r) {
+    for (int c = 0; c < kGridColumns; ++c) {
+      auto* item = new QTableWidgetItem;
+      const bool fixed = r == 0 || c == 0;
+      // The caption row and the number column are fixed: not selectable, button face.
+      item->setFlags(fixed ? Qt::ItemIsEnabled : (Qt::ItemIsEnabled | Qt::ItemIsSelectable));
+      if (fixed) item->setBackground(fixed_face);
+      Qt::Alignment align = Qt::AlignVCenter;
+      if (r == 0) {
+        align |= Qt::AlignHCenter;
+      } else {
+        align |= (c == 1 || c == 2) ? Qt::AlignLeft : Qt::AlignRight;
+      }
+      item->setTextAlignment(align);
+      grid_->setItem(r, c, item);
+    }
+  }
+  grid_->viewport()->installEventFilter(this);
+
+  page1_cmb_ = new QComboBox(this);
+  page1_cmb_->setObjectName("page1_cmb");
+  page1_cmb_->setMinimumWidth(60);
+  back1_cmd_ = new QPushButton(QStringLiteral("BACK"), this);
+  back1_cmd_->setObjectName("back1_cmd");
+  next1_cmd_ = new QPushButton(QStringLiteral("NEXT"), this);
+  next1_cmd_->setObjectName("next1_cmd");
+  back1_cmd_->setEnabled(false);
+  next1_cmd_->setEnabled(false);
+  const QString step_text[2] = {QStringLiteral("▽"), QStringLiteral("△")};
+  for (int k = 0; k < 2; ++k) {
+    bk_nx_cmd_[k] = new QPushButton(step_text[k], this);
+    bk_nx_cmd_[k]->setObjectName(QStringLiteral("bk_nx_cmd_%1").arg(k));
+    bk_nx_cmd_[k]->setFixedWidth(32);
+  }
+  msg1_lb_ = new QLabel(this);
+  msg1_lb_->setObjectName("msg1_lb");
+  startflag_lb_ = new QLabel(this);
+  startflag_lb_->setObjectName("startflag_lb");
+  startflag_lb_->hide();
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(page1_cmb_);
+  buttons->addWidget(back1_cmd_);
+  buttons->addWidget(next1_cmd_);
+  buttons->addStretch(1);
+  buttons->addWidget(bk_nx_cmd_[0]);
+  buttons->addWidget(bk_nx_cmd_[1]);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(hiduke1_lb_);
+  layout->addWidget(grid_);
+  layout->addLayout(buttons);
+  layout->addWidget(msg1_lb_);
+  layout->addWidget(startflag_lb_);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  // The grid starts on its first movable cell; moving there is not a choice of the user.
+  ready_ = false;
+  grid_->setCurrentCell(1, 1);
+  ready_ = true;
+
+  connect(page1_cmb_, &QComboBox::activated, this, [this] { on_page_chosen(); });
+  connect(next1_cmd_, &QPushButton::clicked, this, [this] { on_next_back(+1); });
+  connect(back1_cmd_, &QPushButton::clicked, this, [this] { on_next_back(-1); });
+  connect(bk_nx_cmd_[0], &QPushButton::clicked, this, [this] { on_step(true); });
+  connect(bk_nx_cmd_[1], &QPushButton::clicked, this, [this] { on_step(false); });
+  connect(grid_, &QTableWidget::currentCellChanged, this,
+          [this](int row, int column, int, int) { on_cell_changed(row, column); });
+  connect(grid_, &QTableWidget::cellDoubleClicked, this, [this](int, int) { on_sort(); });
+
+  connect(&flag_timer_, &QTimer::timeout, this, [this] { check_start_flag(); });
+  flag_timer_.start(30);
+}
+
+void ResultsWindow::check_start_flag() {
+  if (ready_ && startflag_lb_->text() == QLatin1String("start")) load_results();
+}
+
+void ResultsWindow::load_results() {
+  ready_ = false;
+  const Platform& platform = WindowHub::instance().platform();
+  const AppFolders folders = read_settei_sub(platform.documents_folder, platform.desktop_folder);
+  // A missing file leaves an empty table: no rows, no pages, both buttons off.
+  read_result_file(folders.user_folder + "sel0_out.csv", table_);
+  page1_cmb_->clear();
+  for (const std::string& entry : page_entries(table_.count())) page1_cmb_->addItem(q(entry));
+  set_page_list(0);
+  page_ = 0;
+  fill_page(0);
+  ready_ = true;
+  startflag_lb_->setText(QStringLiteral("done"));
+}
+
+void ResultsWindow::set_chart_enabled(bool enabled) {
+  if (QWidget* chart = WindowHub::instance().window(QStringLiteral("graph"), false)) {
+    chart->setEnabled(enabled);
+  }
+}
+
+void ResultsWindow::fill_page(int p) {
+  set_chart_enabled(false);
+  const GridPage page = lp::fill_page(table_, p);
+  hiduke1_lb_->setText(QStringLiteral("最新取引日：") + q(table_.date()));
+  for (int c = 0; c < kGridColumns; ++c) grid_->item(0, c)->setText(q(page.captions[c]));
+  for (int r = 1; r < kGridRows; ++r) {
+    const GridRow* row =
+        static_cast<std::size_t>(r) <= page.rows.size() ? &page.rows[r - 1] : nullptr;
+    for (int c = 0; c < kGridColumns; ++c) {
+      QTableWidgetItem* item = grid_->item(r, c);
+      item->setText(row ? q(row->cells[c]) : QString());
+      item->setForeground(c == 0 || !row ? QColor(0, 0, 0) : colour_of(row->colour));
+    }
+  }
+  next1_cmd_->setEnabled(page.next_enabled);
+  back1_cmd_->setEnabled(page.back_enabled);
+  if (QWidget* main = WindowHub::instance().window(QStringLiteral("main"), false)) {
+    if (auto* label = control<QLabel>(main, "Label1")) label->clear();
+  }
+  set_chart_enabled(true);
+}
+
+int ResultsWindow::page_list_value() const {
+  return std::max(0, page1_cmb_->currentText().trimmed().toInt());
+}
+
+void ResultsWindow::set_page_list(int p) {
+  page1_cmb_->setCurrentIndex(p < page1_cmb_->count() ? p : -1);
+}
+
+void ResultsWindow::on_page_chosen() {
+  if (!ready_) return;
+  ready_ = false;
+  page_ = page_list_value();
+  fill_page(page_);
+  grid_->setCurrentCell(std::max(grid_->currentRow(), 1), 1);
+  ready_ = true;
+}
+
+void ResultsWindow::on_next_back(int delta) {
+  if (!ready_) return;
+  ready_ = false;
+  next1_cmd_->setEnabled(false);
+  back1_cmd_->setEnabled(false);
+  yield_now(WindowHub::instance().platform().yield);
+  page_ = std::clamp(page_ + delta, 0, std::max(last_page(table_.count()), 0));
+  set_page_list(page_);
+  fill_page(page_);
+  grid_->setCurrentCell(std::max(grid_->currentRow(), 1), 1);
+  ready_ = true;
+}
+
+void ResultsWindow::on_cell_changed(int row, int column) {
+  if (!ready_ || row <= 0 || column <= 0) return;
+  const QTableWidgetItem* item = grid_->item(row, column);
+  if (!item || item->text().trimmed().isEmpty()) return;
+  const int i = kRowsPerPage * page_list_value() + row;
+  if (i < 1 || i > table_.count()) return;
+  ready_ = false;
+  send_to_chart(table_.field(i, result_field::kCode));
+  ready_ = true;
+}
+
+void ResultsWindow::send_to_chart(const std::string& code) {
+  WindowHub& hub = WindowHub::instance();
+  QWidget* chart = hub.window(QStringLiteral("graph"), false);
+  if (!chart) {
+    chart = hub.show_window(QStringLiteral("graph"));
+  } else if (!chart->isVisible()) {
+    chart->show();
+  }
+  if (!chart) return;  // no chart built in
+  if (auto* check = control<QCheckBox>(chart, "refer1_chk")) check->setChecked(false);
+  if (auto* ref = control<QLineEdit>(chart, "refer1_txt")) ref->setText(QStringLiteral("1000"));
+  if (auto* box = control<QLineEdit>(chart, "meigara_code_txt")) {
+    box->setText(q(code).trimmed());
+  }
+}
+
+void ResultsWindow::wait_for_chart() {
+  WindowHub& hub = WindowHub::instance();
+  QPointer<QLabel> busy =
+      control<QLabel>(hub.window(QStringLiteral("graph"), false), "busy_flag_lb");
+  QElapsedTimer waited;
+  waited.start();
+  while (busy && busy->text() == QLatin1String("busy") && !hub.quit_requested() &&
+         waited.elapsed() < kChartWaitLimitMs) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(1);
+  }
+}
+
+void ResultsWindow::on_step(bool forward) {
+  if (!ready_) return;
+  const int n = table_.count();
+  if (n == 0) return;
+  ready_ = false;
+  const int current = kRowsPerPage * page_list_value() + std::max(grid_->currentRow(), 0);
+  const int i = step_result(n, current, forward);
+  const int target_page = page_of(i);
+  int column = grid_->currentColumn() >= 1 ? grid_->currentColumn() : 1;
+  if (page1_cmb_->currentText().trimmed() != QString::number(target_page)) {
+    set_page_list(target_page);
+    page_ = target_page;
+    fill_page(target_page);
+  }
+  grid_->setCurrentCell(i - kRowsPerPage * target_page, column);
+  send_to_chart(table_.field(i, result_field::kCode));
+  wait_for_chart();
+  ready_ = true;
+}
+
+void ResultsWindow::on_sort() {
+  if (!ready_) return;
+  ready_ = false;
+  set_chart_enabled(false);
+  grid_->setEnabled(false);
+  const QString kept = msg1_lb_->text();
+  msg1_lb_->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0);"));
+  msg1_lb_->setText(QStringLiteral("ソーティング処理中"));
+  process_events_now();
+  sorter_.sort(table_, std::max(grid_->currentColumn(), 0));
+  page_ = 0;
+  set_page_list(0);
+  fill_page(0);
+  grid_->setEnabled(true);
+  msg1_lb_->setStyleSheet(QStringLiteral("color: rgb(0, 0, 0);"));
+  msg1_lb_->setText(kept);
+  process_events_now();
+  set_chart_enabled(true);
+  ready_ = true;
+}
+
+void ResultsWindow::copy_selection() {
+  const QList<QTableWidgetSelectionRange> ranges = grid_->selectedRanges();
+  if (ranges.isEmpty()) return;
+  const QTableWidgetSelectionRange& r = ranges.first();
+  std::vector<std::vector<std::string>> cells;
+  for (int row = r.topRow(); row <= r.bottomRow(); ++row) {
+    std::vector<std::string>& line = cells.emplace_back();
+    for (int c = r.leftColumn(); c <= r.rightColumn(); ++c) {
+      line.push_back(grid_->item(row, c)->text().toStdString());
+    }
+  }
+  QClipboard* clipboard = QApplication::clipboard();
+  clipboard->clear();
+  clipboard->setText(q(copy_text(cells)));
+}
+
+bool ResultsWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == grid_->viewport() && event->type() == QEvent::MouseButtonRelease && ready_) {
+    copy_selection();
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace lp::gui
+
+LP_REGISTER_WINDOW("meigarasel_out_frm", [] { return new lp::gui::ResultsWindow; });

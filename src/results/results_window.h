@@ -1,0 +1,64 @@
+// The screening results window "meigarasel_out_frm": pages of 25 results, sorting, stepping,
+// copying and handing the chosen stock to the chart.
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+#include "results/results_model.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+
+namespace lp::gui {
+
+class ResultsWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit ResultsWindow(QWidget* parent = nullptr);
+
+  // Reads "sel0_out.csv" and shows page 0: what the "start" signal on startflag_lb asks for.
+  void load_results();
+  const ResultTable& table() const { return table_; }
+  bool ready() const { return ready_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void check_start_flag();
+  void fill_page(int p);
+  int page_list_value() const;
+  void set_page_list(int p);
+  void on_page_chosen();
+  void on_next_back(int delta);
+  void on_cell_changed(int row, int column);
+  void on_step(bool forward);
+  void on_sort();
+  void copy_selection();
+  // Resets the chart's reference line and writes the code into its code box.
+  void send_to_chart(const std::string& code);
+  void wait_for_chart();
+  void set_chart_enabled(bool enabled);
+
+  QTableWidget* grid_ = nullptr;
+  QLabel* hiduke1_lb_ = nullptr;
+  QComboBox* page1_cmb_ = nullptr;
+  QPushButton* next1_cmd_ = nullptr;
+  QPushButton* back1_cmd_ = nullptr;
+  QPushButton* bk_nx_cmd_[2] = {nullptr, nullptr};
+  QLabel* msg1_lb_ = nullptr;
+  QLabel* startflag_lb_ = nullptr;
+  // The flag label has no change signal; the hand-over is noticed by looking at it often.
+  QTimer flag_timer_;
+
+  ResultTable table_;
+  ResultSorter sorter_;
+  int page_ = 0;
+  bool ready_ = true;
+};
+
+}  // namespace lp::gui

@@ -1,0 +1,160 @@
+// The frame every criterion runs in (run order, progress, loops, count label, intermediate
+// file, copy-back). Written once so that a criterion is only its parameters and its test.
+#include <filesystem>
+
+#include "common/csv.h"
+#include "common/numbers.h"
+#include "screening/criteria/criterion.h"
+
+namespace lp::screening {
+
+namespace {
+
+std::string trim_blanks(std::string_view s) {
+  auto is_blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  std::size_t b = 0, e = s.size();
+  while (b < e && is_blank(s[b])) ++b;
+  while (e > b && is_blank(s[e - 1])) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+}  // namespace
+
+const std::string& DayTable::date() const {
+  static const std::string empty;
+  return records.empty() ? empty : records[0].f[0];
+}
+
+int DayTable::count() const {
+  if (records.empty()) return 0;
+  long long n = parse_integer(records[0].f[1]);
+  long long held = static_cast<long long>(records.size()) - 1;
+  if (n > held) n = held;
+  return n < 0 ? 0 : static_cast<int>(n);
+}
+
+const DayRecord* DayTable::row(long long r) const {
+  if (r < 1 || r > count()) return nullptr;
+  return &records[static_cast<std::size_t>(r)];
+}
+
+void RunContext::message(const std::string& text, TextColor color) const {
+  if (events.message) events.message(text, color);
+}
+
+void RunContext::result_label(int n, const std::string& text) const {
+  if (events.result_label) events.result_label(n, text);
+}
+
+void RunContext::yield() const {
+  yield_now(events.yield);
+}
+
+std::string RunContext::criterion_name(int n) const {
+  if (!criterion_names || n < 0 || n >= static_cast<int>(criterion_names->size())) return {};
+  return (*criterion_names)[static_cast<std::size_t>(n)];
+}
+
+const std::vector<RunEntry>& run_table() {
+  static const std::vector<RunEntry> table = {
+      {1, f_kabukasel},   {2, f_yasune1sel}, {3, f_yasune2sel},    {4, f_nehaba1sel},
+      {5, f_nehaba1sel},  {6, f_nehaba3sel}, {7, f_zenjituhi1sel}, {8, f_gcdcsel},
+      {9, f_std_dev1sel}, {10, f_rsi1sel},   {12, f_semi1sel},     {13, f_kairi3sel},
+      {18, f_kairi2sel},  {40, f_kairi1sel},
+  };
+  return table;
+}
+
+std::string processing_text(const RunContext& ctx, int n) {
+  return ctx.criterion_name(n) + "：処理中";
+}
+
+void begin_criterion(RunContext& ctx, int n, const std::string& progress) {
+  ctx.message("", TextColor::black);
+  ctx.yield();
+  ctx.message(progress, TextColor::blue);
+  ctx.yield();
+}
+
+bool filter_rows(RunContext& ctx, const CandidateList& candidates, CandidateList& output,
+                 const std::string& title, const RowTest& test) {
+  if (candidates.count() <= 0) return true;
+  output.items.clear();
+  std::string value;
+  for (const Candidate& c : candidates.items) {
+    value.clear();
+    Verdict v = test(c, value);
+    if (v == Verdict::abort) return false;
+    if (v == Verdict::pass) output.items.push_back({c.code, c.row, value});
+  }
+  output.date = candidates.date;
+  output.title = title;
+  return true;
+}
+
+bool filter_series(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
+                   int day_count, const std::string& title, const SeriesTest& test) {
+  const int m = candidates.count();
+  if (m <= 0) return true;
+  build_trading_calendar(ctx.source, ctx.calendar, ctx.today, day_count);
+  std::vector<Candidate> kept;
+  std::string value;
+  const std::string of_m = "/" + std::to_string(m);
+  for (int k = 1; k <= m; ++k) {
+    const Candidate& c = candidates.items[static_cast<std::size_t>(k - 1)];
+    const std::string code = trim_blanks(c.code);
+    int status = load_series_cal(ctx.source, ctx.today, day_count, code, ctx.calendar, ctx.series,
+                                 ctx.adjust);
+    if (status == 0) {
+      value.clear();
+      Verdict v = test(c, ctx.series, value);
+      if (v == Verdict::abort) return false;
+      if (v == Verdict::pass) kept.push_back({c.code, c.row, value});
+    }
+    ctx.result_label(n, std::to_string(k) + of_m);
+    ctx.yield();
+  }
+  output.items = std::move(kept);
+  output.date = candidates.date;
+  output.title = title;
+  return true;
+}
+
+std::string intermediate_file_name(int n) {
+  if ((n >= 0 && n <= 20) || n == 40) return "sel" + std::to_string(n) + ".csv";
+  return {};
+}
+
+void finish_criterion(RunContext& ctx, CandidateList& candidates, CandidateList& output, int n) {
+  const int before = candidates.count();
+  ctx.result_label(n, std::to_string(output.count()) + "/" + std::to_string(before));
+  ctx.yield();
+  const std::string name = intermediate_file_name(n);
+  if (!name.empty()) {
+    CsvWriter w;
+    w.field(output.count()).field(output.date).field(output.title).end_line();
+    for (const Candidate& c : output.items) w.field(c.code).field(c.row).field(c.value).end_line();
+    w.commit(std::filesystem::path(ctx.user_folder) / name);
+  }
+  ctx.yield();
+  candidates = output;
+  if (ctx.events.show_option) ctx.events.show_option(n);
+  ctx.message("", TextColor::blue);
+  ctx.yield();
+}
+
+std::string trimmed_param(RunContext& ctx, std::string_view control) {
+  std::string t = trim_blanks(ctx.controls->text(control));
+  ctx.controls->set_text(control, t);
+  return t;
+}
+
+void write_back(RunContext& ctx, std::string_view control, double value) {
+  ctx.controls->set_text(control, format_decimal(value));
+}
+
+void write_back_int(RunContext& ctx, std::string_view control, long long value) {
+  ctx.controls->set_text(control, std::to_string(value));
+}
+
+}  // namespace lp::screening

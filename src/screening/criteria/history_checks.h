@@ -1,0 +1,28 @@
+// Small checks shared by the history criteria: the loaded file belongs to the candidate, the
+// day-table row of a candidate, and the bound on a period in trading days.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "screening/criteria/criterion.h"
+
+namespace lp::screening {
+
+// Record 0's code of the loaded series equals the candidate's code (both trimmed).
+bool series_code_matches(const Series& series, std::string_view candidate_code);
+
+// The candidate's day-table row, nullptr when its row number is not a row of the table.
+const DayRecord* day_row(const RunContext& ctx, const Candidate& c);
+
+// The largest day count a history load takes.
+constexpr int kMaxDayCount = 32767;
+
+// A history load never asks for more days than the database holds nor more than a 16-bit
+// day count can say.
+int cap_days(const RunContext& ctx, long long days);
+
+// Shows a code-mismatch text in the message line and yields: the criterion then ends at once.
+Verdict code_mismatch(RunContext& ctx, const std::string& text);
+
+}  // namespace lp::screening

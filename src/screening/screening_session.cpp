@@ -1,0 +1,212 @@
+#include "screening/screening_session.h"
+
+#include <filesystem>
+
+#include "common/numbers.h"
+#include "pricedb/formats.h"
+#include "pricedb/series.h"
+#include "screening/preferences.h"
+#include "screening/result_files.h"
+#include "screening/universe.h"
+
+namespace lp::screening {
+
+namespace {
+
+constexpr int kWindowCalendarDays = 1500;
+
+int year_of(const std::string& yyyymmdd) {
+  return static_cast<int>(parse_integer(yyyymmdd.substr(0, 4)));
+}
+
+}  // namespace
+
+std::vector<std::string> criterion_name_list() {
+  std::vector<std::string> names(51);
+  const char* texts[] = {"",
+                         "株価範囲による銘柄選択",
+                         "最安値日による銘柄選択",
+                         "最安値による銘柄選択",
+                         "値幅による銘柄選択１",
+                         "値幅による銘柄選択２",
+                         "値幅率による銘柄選択",
+                         "前日比による銘柄選択",
+                         "移動平均差による銘柄選択１",
+                         "移動平均クロスによる銘柄選択２",
+                         "偏差による銘柄選択",
+                         "RSIによる銘柄選択",
+                         "SEMI ALGによる銘柄選択",
+                         "乖離率による選択処理"};
+  for (std::size_t i = 0; i < std::size(texts); ++i) names[i] = texts[i];
+  for (std::size_t i = 14; i <= 18; ++i) names[i] = "ユーザファイル１";
+  return names;
+}
+
+ScreeningSession::ScreeningSession(Platform platform, ScreeningUi* ui)
+    : platform_(std::move(platform)),
+      ui_(ui ? ui : &null_ui_),
+      controls_(ControlSet::with_builtins()),
+      names_(criterion_name_list()) {}
+
+std::string ScreeningSession::file_in_user_folder(const std::string& name) const {
+  return folders_.user_folder + name;
+}
+
+void ScreeningSession::say(const std::string& text, TextColor color) {
+  ui_->message(text, color);
+}
+
+void ScreeningSession::load(bool apply_init) {
+  ready_ = false;
+  close_request_ = false;
+  folders_ = read_settei_sub(platform_.documents_folder, platform_.desktop_folder);
+  std::error_code ec;
+  const std::string settings = product_folder(platform_.documents_folder) + "settei.txt";
+  if (!std::filesystem::exists(settings, ec)) {
+    say("エラー：設定ファイル（settei.txt）がありません。", TextColor::red);
+    ui_->yield();
+  }
+  if (!folders_.user_folder.empty() && !std::filesystem::is_directory(folders_.user_folder, ec)) {
+    std::filesystem::create_directories(folders_.user_folder, ec);
+  }
+  const std::string today = today_yyyymmdd(platform_);
+  std::string latest;
+  if (read_latest_date(folders_.db_folder, folders_.reference_code, year_of(today), kLowestYear,
+                       latest)) {
+    latest_date_ = latest;
+    ui_->date_label("最新取引日：" + latest);
+    build_trading_calendar(SeriesSource::from(folders_), calendar_, latest, kWindowCalendarDays);
+  } else {
+    say("エラー：設定ファイル（settei.txt）がありません。", TextColor::red);
+  }
+  if (apply_init) {
+    read_init_sel(controls_, folders_.app_folder + "init.txt", [this] { ui_->yield(); });
+  }
+  ui_->controls_changed();
+  for (int n = 1; n <= 40; ++n) ui_->set_option_visible(n, false);
+  current_ = -1;
+  ready_ = true;
+}
+
+bool ScreeningSession::make_candidate_list() {
+  const std::string today = today_yyyymmdd(platform_);
+  std::string latest;
+  if (!read_latest_date(folders_.db_folder, folders_.reference_code, year_of(today), kLowestYear,
+                        latest)) {
+    say("エラー：株価データがありません。", TextColor::red);
+    return false;
+  }
+  count_trading_days(folders_.db_folder, folders_.reference_code, year_of(today), trading_days_);
+
+  if (latest != day_table_.date() &&
+      read_day_table(day_file_path(folders_.db_folder, latest), day_table_)) {
+    // The previous-day values belong to this run's latest date, so the calendar is rebuilt
+    // for it rather than taken from window load.
+    const SeriesSource source = SeriesSource::from(folders_);
+    build_trading_calendar(source, calendar_, latest, kWindowCalendarDays);
+    fill_previous_day(day_table_, source, latest, calendar_, series_, [this](int k, int n) {
+      say("初期設定中　" + std::to_string(k) + "/" + std::to_string(n), TextColor::blue);
+      ui_->yield();
+    });
+    ++table_builds_;
+  }
+
+  ui_->select_option(-1);
+  current_ = -1;
+  ui_->clear_result_labels();
+
+  MarketBoxes boxes{};
+  for (int i = 0; i < 6; ++i)
+    boxes[static_cast<std::size_t>(i)] = controls_.checked(indexed("shijyou_chk", i));
+  filter_markets(day_table_, boxes, candidates_);
+  output_ = candidates_;
+  return true;
+}
+
+RunContext ScreeningSession::make_context() {
+  RunContext ctx;
+  ctx.source = SeriesSource::from(folders_);
+  ctx.today = today_yyyymmdd(platform_);
+  ctx.user_folder = folders_.user_folder;
+  ctx.adjust = true;
+  ctx.day_table = &day_table_;
+  ctx.controls = &controls_;
+  ctx.trading_day_count = trading_days_;
+  ctx.criterion_names = &names_;
+  ctx.events.message = [this](const std::string& t, TextColor c) { say(t, c); };
+  ctx.events.show_option = [this](int n) { ui_->set_option_visible(n, true); };
+  ctx.events.controls_changed = [this] { ui_->controls_changed(); };
+  ctx.events.yield = [this] { ui_->yield(); };
+  return ctx;
+}
+
+bool ScreeningSession::run() {
+  if (!ready_ || running_) return false;
+  running_ = true;
+  counts_.clear();
+  say("初期設定中", TextColor::blue);
+  ui_->yield();
+  for (int n = 1; n <= 10; ++n) ui_->set_option_visible(n, false);
+  ui_->set_controls_enabled(false);
+
+  const bool universe_ok = make_candidate_list();
+  // Without price data there is no universe: applying the criteria to an older list would
+  // report a stale result as this run's.
+  if (!universe_ok || close_request_) {
+    ui_->set_controls_enabled(true);
+    running_ = false;
+    if (close_request_) ui_->close_window();
+    return false;
+  }
+  say("", TextColor::black);
+
+  RunContext ctx = make_context();
+  std::swap(ctx.series, series_);
+  std::string last_label;
+  ctx.events.result_label = [this, &last_label](int n, const std::string& t) {
+    last_label = t;
+    ui_->result_label(n, t);
+  };
+  for (const RunEntry& entry : run_table()) {
+    if (!controls_.enabled(entry.number)) continue;
+    current_ = entry.number;
+    last_label.clear();
+    entry.routine(ctx, candidates_, output_, entry.number);
+    ui_->controls_changed();
+    if (!last_label.empty()) counts_.emplace_back(entry.number, last_label);
+  }
+  std::swap(ctx.series, series_);
+
+  write_result_files();
+  ui_->set_controls_enabled(true);
+  running_ = false;
+  if (close_request_) ui_->close_window();
+  return true;
+}
+
+void ScreeningSession::write_result_files() {
+  if (current_ == -1) return;
+  const std::string name = intermediate_file_name(current_);
+  if (!name.empty()) read_list_file(file_in_user_folder(name), output_);
+  write_list_file(file_in_user_folder("sel0.csv"), output_);
+  write_result_out(file_in_user_folder("sel0_out.csv"), output_, day_table_,
+                   [this] { ui_->yield(); });
+  ui_->show_results();
+  ui_->select_option(current_);
+}
+
+void ScreeningSession::option_click(int i) {
+  ui_->select_option(current_);
+  if (!ready_ || running_) return;
+  // The ranking button belongs to the rankings; it never shows an intermediate list.
+  if (i == 21) return;
+  if (i == current_) return;
+  current_ = i;
+  say("", TextColor::black);
+  if (i >= 0 && i < static_cast<int>(names_.size()))
+    say(names_[static_cast<std::size_t>(i)], TextColor::blue);
+  ui_->yield();
+  write_result_files();
+}
+
+}  // namespace lp::screening

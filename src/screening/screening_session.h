@@ -1,0 +1,101 @@
+// The screening window's state and its run, free of widgets: the window and the command line
+// drive the same session, so both produce the same files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "common/platform.h"
+#include "screening/controls.h"
+#include "screening/criteria/criterion.h"
+#include "shell/settings.h"
+
+namespace lp::screening {
+
+// What the session shows. The window implements every member; the command line few.
+class ScreeningUi {
+ public:
+  virtual ~ScreeningUi() = default;
+  virtual void message(const std::string& text, TextColor color) {}
+  virtual void date_label(const std::string& text) {}  // hiduke1_lb
+  virtual void result_label(int n, const std::string& text) {}
+  // result1_lb(1..11), sakata1_lb(0) and gc1_lb(0) emptied.
+  virtual void clear_result_labels() {}
+  virtual void set_option_visible(int n, bool visible) {}
+  // Option1(n) selected, every other unselected; -1 unselects all.
+  virtual void select_option(int n) {}
+  virtual void controls_changed() {}
+  virtual void set_controls_enabled(bool enabled) {}
+  // Open the results window and signal it to load "sel0_out.csv".
+  virtual void show_results() {}
+  virtual void close_window() {}
+  virtual void yield() {}
+};
+
+class ScreeningSession {
+ public:
+  ScreeningSession(Platform platform, ScreeningUi* ui);
+
+  // Window load: settings, user folder, latest date, calendar, "init.txt", names. Sets the
+  // ready flag. `apply_init` false keeps the built-in control values.
+  void load(bool apply_init = true);
+
+  // The run of "開始". False when it did not run (not ready) or ended early (no price data).
+  bool run();
+  // Option1(i) clicked.
+  void option_click(int i);
+  // Makes the results of the current criterion the result files and signals the results
+  // window; nothing when no criterion ran.
+  void write_result_files();
+
+  // Close request: honoured at the end of the universe step and of a run.
+  void request_close() { close_request_ = true; }
+  bool close_requested() const { return close_request_; }
+  bool running() const { return running_; }
+  bool ready() const { return ready_; }
+
+  ControlSet& controls() { return controls_; }
+  const DayTable& day_table() const { return day_table_; }
+  const CandidateList& candidates() const { return candidates_; }
+  const AppFolders& folders() const { return folders_; }
+  int current_criterion() const { return current_; }
+  const std::string& latest_date() const { return latest_date_; }
+  int trading_day_count() const { return trading_days_; }
+  // How many times the day table was (re)built: a run on the same date reuses it.
+  int day_table_builds() const { return table_builds_; }
+  // Criteria of the last run that ran: (n, "kept/before").
+  const std::vector<std::pair<int, std::string>>& last_counts() const { return counts_; }
+  const std::vector<std::string>& criterion_names() const { return names_; }
+
+  std::string file_in_user_folder(const std::string& name) const;
+
+ private:
+  bool make_candidate_list();
+  RunContext make_context();
+  void say(const std::string& text, TextColor color);
+
+  Platform platform_;
+  ScreeningUi* ui_;
+  ScreeningUi null_ui_;
+  AppFolders folders_;
+  ControlSet controls_;
+  bool ready_ = false;
+  bool close_request_ = false;
+  bool running_ = false;
+  int current_ = -1;
+  std::string latest_date_;
+  int trading_days_ = 0;
+  DayTable day_table_;
+  CandidateList candidates_;
+  CandidateList output_;
+  std::vector<std::string> names_;
+  TradingCalendar calendar_;
+  Series series_;
+  int table_builds_ = 0;
+  std::vector<std::pair<int, std::string>> counts_;
+};
+
+// The criterion-name list (indices 0..50).
+std::vector<std::string> criterion_name_list();
+
+}  // namespace lp::screening

@@ -1,0 +1,501 @@
+#include "screening/screening_window.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <map>
+
+#include "shell/window_hub_gui.h"
+
+namespace lp::gui {
+
+using lp::screening::Control;
+using lp::screening::ControlKind;
+using lp::screening::TextColor;
+
+namespace {
+
+QString q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+QString indexed_name(const char* name, int i) {
+  return QStringLiteral("%1_%2").arg(name).arg(i);
+}
+
+// Layout of a criterion row: captions and control names in order. A control name is written as
+// in the control set ("gcdc_txt(0)"); captions of boxes and option buttons follow "=".
+const std::map<int, std::vector<const char*>>& row_layouts() {
+  static const std::map<int, std::vector<const char*>> rows = {
+      {1, {"株価 ", "kabukamin", "～", "kabukamax", "円"}},
+      {2, {"yasune1_kikan_cmb", "日最安値日", "yasune1_kikan_txt", "日以内"}},
+      {3,
+       {"yasune2_kikan_cmb", "日最安値からの値上率", "yasune2_ageritsu1_txt", "％", "～",
+        "yasune2_ageritsu2_txt", "％"}},
+      {4,
+       {"nehaba1_kikan_cmb", "日値幅に対する現在値", "nehaba1_ageritsu1_txt", "～",
+        "nehaba1_ageritsu2_txt", "％"}},
+      {5,
+       {"nehaba2_kikan_cmb", "日値幅に対する現在値", "nehaba2_ageritsu1_txt", "～",
+        "nehaba2_ageritsu2_txt", "％"}},
+      {6,
+       {"nehaba3_kikan_txt", "日の値幅率", "nehaba3_nehabaritsu1_txt", "～",
+        "nehaba3_nehabaritsu2_txt", "％", "nehaba3_p_chk=+", "nehaba3_m_chk=ｰ"}},
+      {7, {"前日比率", "zenjituhi1_txt(0)", "～", "zenjituhi1_txt(1)", "％"}},
+      {8,
+       {"gcdc_txt(0)", "日以内に MA1", "gcdc_txt(1)", "日 MA2", "gcdc_txt(2)", "日",
+        "gc_dc_opt(0)=GC", "gc_dc_opt(1)=DC"}},
+      {9, {"std_dev1_cmb", "日 偏差", "dev1_txt(0)", "～", "dev1_txt(1)", "σ"}},
+      {10, {"rsi1_kikan_cmb", "日 RSI", "rsi1_min_txt", "～", "rsi1_max_txt"}},
+      {12,
+       {"SEMI ALG", "semi1_kikan_txt", "日", "semi1_min_txt", "＜", "k1_opt=ΣK", "u1_opt=ΣU", "＜",
+        "semi1_max_txt"}},
+      {13, {"kairi3_cmb", "日 乖離率", "kairi3_min_txt", "～", "kairi3_max_txt", "％"}},
+      {18, {"MA", "kairi2_txt(0)", "日 と", "kairi2_txt(1)", "日 のGC", "kairi2_txt(2)", "日以内"}},
+      {40, {"MA1", "kairi1_cmb(0)", "日 MA2", "kairi1_cmb(1)", "日 移動平均差"}},
+  };
+  return rows;
+}
+
+QString color_css(TextColor c) {
+  switch (c) {
+    case TextColor::blue:
+      return QStringLiteral("color: rgb(0, 0, 255);");
+    case TextColor::red:
+      return QStringLiteral("color: rgb(255, 0, 0);");
+    case TextColor::black:
+      break;
+  }
+  return QStringLiteral("color: rgb(0, 0, 0);");
+}
+
+}  // namespace
+
+QString ScreeningWindow::description(int i) {
+  static const std::map<int, std::vector<const char*>> texts = {
+      {0,
+       {"１．株価による銘柄検索", "　現在値が下限値A円と上限値B円の間の銘柄を選択", "　する。",
+        "    A　<=　株価　<=　B"}},
+      {1,
+       {"２．最安値日による銘柄検索", "　過去Ａ日間の最安値日が過去Ｂ日間にある場合に",
+        "　選択する。", "　A=250日、B=1日にすると、過去250日間の最安値が",
+        "　当日に記録された銘柄を選択する｡"}},
+      {2,
+       {"３．最安値からの値上率による銘柄検索", "　過去Ａ日間の最安値に対しての現在値の値上",
+        "　率がＢ％～Ｃ％の銘柄を選択する。", "　値上率=100 * (現在値- 最安値) / 最安値）",
+        "  Ｂ％＜値上率＜Ｃ％"}},
+      {3,
+       {"４．値幅と現在値1による銘柄検索", "　過去Ａ日間における最高値と最安値の値幅を",
+        "　100％として、現在値がＢ％以上、Ｃ％以下で", "　ある銘柄を選択する。",
+        "　現在値100分率=100 * (現在値- 最安値)/値幅", "　値幅=（最高値-最安値）",
+        "  Ｂ％＜値幅率＜Ｃ％"}},
+      {4,
+       {"５．値幅と現在値による銘柄検索", "　過去Ａ日間における最高値と最安値の値幅を",
+        "　100％として、現在値がＢ％以上、Ｃ％以下で", "　ある銘柄を選択する。",
+        "　現在値100分率=100 * (現在値- 最安値)/値幅", "　値幅=（最高値-最安値）",
+        "  Ｂ％＜値幅率＜Ｃ％"}},
+      {5,
+       {"６．値幅率による銘柄選択", "　　値幅率=100 * (最高値- 最安値） / 現在値）",
+        "　　＋チェック：最安値日が最高値日より以前にある場合",
+        "　　－チェック：最高値日が最安値日より以前にある場合"}},
+      {6, {"７．前日比率による銘柄選択", "　　前日比率=100 * (現在値- 前日終値） / 現在値）"}},
+      {7,
+       {"８．ゴールデンクロス（ＧＣ）デッドクロス（ＤＣ）に", "　　よる銘柄選択",
+        "　　ＭＡ１：Ｂ日間単純移動平均", "　　ＭＡ２：Ｃ日間単純移動平均",
+        "　　ゴールデンクロス：過去Ａ日間にＭＡ１がＭＡ２を",
+        "　　　　　　　　　　　下から上に交差する",
+        "　　デッドクロス　　：過去Ａ日間にＭＡ１がＭＡ２を",
+        "　　　　　　　　　　　上から下に交差する"}},
+      {8,
+       {"９．ボリンジャーバンドによる銘柄選択", "　　ＭＡ１：過去Ａ日間の単純平均",
+        "　　分散：(１／Ａ)Σ{(終値－ＭＡ１)**２}", "　　標準偏差：ＳＱＲＴ（分散）",
+        "　　Ｂ　＜＝　標準偏差　＜＝　Ｃ"}},
+      {9, {"１０．ＲＳＩによる銘柄選択", "　　Ｂ　＜＝　過去Ａ日間のＲＳＩ　＜＝　Ｃ"}},
+      {10, {"１１．"}},
+      {11, {"１２．"}},
+      {12, {"１３．"}},
+      {39,
+       {"４０．移動平均差による銘柄選択", "　　MA1、MA2により計算されます。",
+        "　　銘柄選択アルゴリズムはNORDHAVEN独自手法によります。"}},
+  };
+  auto it = texts.find(i);
+  if (it == texts.end()) return {};
+  QStringList lines;
+  for (const char* l : it->second) lines << QString::fromUtf8(l);
+  return lines.join(QStringLiteral("\r\n"));
+}
+
+ScreeningWindow::ScreeningWindow(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("meigarasel2"));
+  setWindowTitle(QStringLiteral("銘柄選択 -  ルーメンピック　- NORDHAVEN -"));
+  session_ =
+      std::make_unique<lp::screening::ScreeningSession>(WindowHub::instance().platform(), this);
+  build();
+  market_guard_ = false;
+  show_page(0);
+  session_->load();
+  market_guard_ = true;
+}
+
+ScreeningWindow::~ScreeningWindow() = default;
+
+void ScreeningWindow::build() {
+  auto* root = new QVBoxLayout(this);
+  auto* top = new QHBoxLayout;
+  date_ = new QLabel(this);
+  date_->setObjectName(QStringLiteral("hiduke1_lb"));
+  date_->setStyleSheet(color_css(TextColor::blue));
+  top->addWidget(date_);
+  top->addStretch();
+  auto* page_group = new QButtonGroup(this);
+  const char* page_captions[] = {"１", "２", "３", "４", "５"};
+  for (int i = 0; i < 5; ++i) {
+    auto* b = new QRadioButton(QString::fromUtf8(page_captions[i]), this);
+    b->setObjectName(indexed_name("Option2", i));
+    b->setChecked(i == 0);
+    page_group->addButton(b, i);
+    connect(b, &QRadioButton::clicked, this, [this, i] { show_page(i); });
+    top->addWidget(b);
+  }
+  auto* logo = new QLabel(QStringLiteral("NORDHAVEN"), this);
+  logo->setObjectName(QStringLiteral("ci_img1"));
+  logo->setCursor(Qt::PointingHandCursor);
+  logo->installEventFilter(this);
+  top->addWidget(logo);
+  root->addLayout(top);
+
+  for (int p = 0; p < 5; ++p) root->addWidget(build_page(p));
+
+  auto* markets = new QHBoxLayout;
+  const char* market_captions[] = {"東証１", "東証２", "ﾏｻﾞｰｽﾞ", "大証", "JQ", "その他", "ａｌｌ"};
+  for (int i = 0; i < 7; ++i) {
+    auto* c = new QCheckBox(QString::fromUtf8(market_captions[i]), this);
+    c->setObjectName(indexed_name("shijyou_chk", i));
+    markets_[i] = c;
+    connect(c, &QCheckBox::clicked, this, [this, i] { market_clicked(i); });
+    markets->addWidget(c);
+  }
+  markets->addStretch();
+  root->addLayout(markets);
+
+  auto* buttons = new QHBoxLayout;
+  msg_ = new QLabel(this);
+  msg_->setObjectName(QStringLiteral("msg1_lb"));
+  msg_->setMinimumWidth(360);
+  buttons->addWidget(msg_, 1);
+  auto* ma = new QPushButton(QStringLiteral("MA差"), this);
+  ma->setObjectName(QStringLiteral("Command2"));
+  connect(ma, &QPushButton::clicked, this, &ScreeningWindow::preset_ma_gap_run);
+  start_ = new QPushButton(QStringLiteral("開始"), this);
+  start_->setObjectName(QStringLiteral("select_cal1_cmd"));
+  connect(start_, &QPushButton::clicked, this, &ScreeningWindow::start_run);
+  stop_ = new QPushButton(QStringLiteral("閉じる"), this);
+  stop_->setObjectName(QStringLiteral("stop_cmd"));
+  connect(stop_, &QPushButton::clicked, this, &QWidget::close);
+  buttons->addWidget(ma);
+  buttons->addWidget(start_);
+  buttons->addWidget(stop_);
+  root->addLayout(buttons);
+
+  // Labels the universe step clears; kept hidden.
+  for (const char* name : {"sakata1_lb_0", "gc1_lb_0"}) {
+    auto* l = new QLabel(this);
+    l->setObjectName(QString::fromLatin1(name));
+    l->hide();
+  }
+}
+
+QWidget* ScreeningWindow::build_page(int page) {
+  const char* titles[] = {"選択条件設定１", "選択条件設定２", "選択条件設定３", "選択条件設定４",
+                          "選択条件設定５"};
+  auto* box = new QGroupBox(QString::fromUtf8(titles[page]), this);
+  box->setObjectName(indexed_name("settei_frm1", page));
+  pages_[page] = box;
+  auto* grid = new QVBoxLayout(box);
+  grid->setSpacing(2);
+  if (page < 4) {
+    for (int n = page * 10 + 1; n <= page * 10 + 10; ++n) grid->addWidget(build_row(n));
+  } else {
+    grid->addWidget(new QLabel(box));
+  }
+  grid->addStretch();
+  return box;
+}
+
+QWidget* ScreeningWindow::build_row(int n) {
+  auto* row = new QWidget(this);
+  auto* h = new QHBoxLayout(row);
+  h->setContentsMargins(0, 0, 0, 0);
+  auto* chk = new QCheckBox(row);
+  chk->setObjectName(indexed_name("pr_chk", n));
+  h->addWidget(chk);
+  auto* num = new QLabel(QString::number(n), row);
+  num->setObjectName(indexed_name("num1_lb", n - 1));
+  num->setFixedWidth(24);
+  num->setCursor(Qt::PointingHandCursor);
+  num->installEventFilter(this);
+  h->addWidget(num);
+
+  auto* params = new QHBoxLayout;
+  auto it = row_layouts().find(n);
+  if (it != row_layouts().end()) {
+    std::map<std::string, QButtonGroup*> groups;
+    for (const char* item : it->second) {
+      std::string spec(item);
+      std::string caption;
+      const auto eq = spec.find('=');
+      if (eq != std::string::npos) {
+        caption = spec.substr(eq + 1);
+        spec = spec.substr(0, eq);
+      }
+      const Control* c = session_->controls().find(spec);
+      if (!c) {
+        params->addWidget(new QLabel(q(spec), row));
+        continue;
+      }
+      const QString object = q(lp::screening::object_name_of(c->name));
+      QWidget* w = nullptr;
+      switch (c->kind) {
+        case ControlKind::text: {
+          auto* e = new QLineEdit(row);
+          e->setFixedWidth(56);
+          w = e;
+          break;
+        }
+        case ControlKind::combo: {
+          auto* cb = new QComboBox(row);
+          cb->setEditable(true);
+          cb->setFixedWidth(70);
+          w = cb;
+          break;
+        }
+        case ControlKind::check:
+          w = new QCheckBox(q(caption), row);
+          break;
+        case ControlKind::option: {
+          auto* r = new QRadioButton(q(caption), row);
+          auto& g = groups[c->group];
+          if (!g) {
+            g = new QButtonGroup(row);
+            g->setExclusive(true);
+          }
+          g->addButton(r);
+          w = r;
+          break;
+        }
+      }
+      w->setObjectName(object);
+      params->addWidget(w);
+    }
+  } else if (n < static_cast<int>(session_->criterion_names().size()) && n <= 13) {
+    params->addWidget(new QLabel(q(session_->criterion_names()[static_cast<std::size_t>(n)]), row));
+  }
+  params->addStretch();
+  h->addLayout(params, 1);
+
+  auto* result = new QLabel(row);
+  result->setObjectName(indexed_name("result1_lb", n));
+  result->setFixedWidth(90);
+  result->setStyleSheet(color_css(TextColor::blue));
+  result_[n] = result;
+  h->addWidget(result);
+  auto* opt = new QRadioButton(row);
+  opt->setObjectName(indexed_name("Option1", n));
+  opt->setAutoExclusive(false);
+  opt->hide();
+  option1_[n] = opt;
+  connect(opt, &QRadioButton::clicked, this, [this, n] {
+    pull_controls();
+    session_->option_click(n);
+  });
+  h->addWidget(opt);
+  return row;
+}
+
+void ScreeningWindow::show_page(int i) {
+  for (int p = 0; p < 5; ++p) pages_[p]->setVisible(p == i);
+}
+
+void ScreeningWindow::market_clicked(int i) {
+  if (!market_guard_) {
+    market_guard_ = true;
+    return;
+  }
+  if (i == 6) {
+    for (int k = 0; k < 6; ++k) markets_[k]->setChecked(markets_[6]->isChecked());
+  } else if (markets_[6]->isChecked() && !markets_[i]->isChecked()) {
+    // Unticking one segment also unticks "ａｌｌ" without spreading that to the others.
+    markets_[6]->setChecked(false);
+  }
+}
+
+bool ScreeningWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonRelease) {
+    const QString name = watched->objectName();
+    if (name.startsWith(QStringLiteral("num1_lb_"))) {
+      show_description(name.mid(8).toInt());
+      return true;
+    }
+    if (name == QStringLiteral("ci_img1")) {
+      QDesktopServices::openUrl(QUrl(q(session_->folders().hp_url)));
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void ScreeningWindow::show_description(int i) {
+  const QString text = description(i);
+  if (text.isEmpty()) return;
+  if (!description_) {
+    description_ = new QWidget(this, Qt::Window);
+    description_->setObjectName(QStringLiteral("setumei_frm"));
+    description_->setWindowTitle(QStringLiteral("説明"));
+    auto* l = new QVBoxLayout(description_);
+    auto* label = new QLabel(description_);
+    label->setObjectName(QStringLiteral("setumei_lb"));
+    l->addWidget(label);
+  }
+  description_->findChild<QLabel*>(QStringLiteral("setumei_lb"))->setText(text);
+  description_->show();
+  description_->raise();
+}
+
+void ScreeningWindow::pull_controls() {
+  for (Control& c : session_->controls().all()) {
+    QWidget* w = findChild<QWidget*>(q(lp::screening::object_name_of(c.name)));
+    if (auto* e = qobject_cast<QLineEdit*>(w)) {
+      c.text = e->text().toStdString();
+    } else if (auto* cb = qobject_cast<QComboBox*>(w)) {
+      c.text = cb->currentText().toStdString();
+    } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+      c.checked = b->isChecked();
+    }
+  }
+}
+
+void ScreeningWindow::push_controls() {
+  syncing_ = true;
+  for (const Control& c : session_->controls().all()) {
+    QWidget* w = findChild<QWidget*>(q(lp::screening::object_name_of(c.name)));
+    if (auto* e = qobject_cast<QLineEdit*>(w)) {
+      if (e->text() != q(c.text)) e->setText(q(c.text));
+    } else if (auto* cb = qobject_cast<QComboBox*>(w)) {
+      QStringList items;
+      for (const auto& it : c.items) items << q(it);
+      QStringList now;
+      for (int k = 0; k < cb->count(); ++k) now << cb->itemText(k);
+      if (now != items) {
+        cb->clear();
+        cb->addItems(items);
+      }
+      cb->setEditText(q(c.text));
+    } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+      b->setChecked(c.checked);
+    }
+  }
+  syncing_ = false;
+}
+
+void ScreeningWindow::set_controls_state(const QString& state) {
+  if (state == QStringLiteral("disable")) {
+    set_controls_enabled(false);
+  } else if (state == QStringLiteral("enable")) {
+    set_controls_enabled(true);
+  }
+}
+
+void ScreeningWindow::start_run() {
+  if (!session_->ready() || session_->running()) return;
+  pull_controls();
+  session_->run();
+}
+
+void ScreeningWindow::preset_ma_gap_run() {
+  if (!session_->ready() || session_->running()) return;
+  findChild<QLineEdit*>(QStringLiteral("kairi2_txt_0"))->setText(QStringLiteral("65"));
+  findChild<QLineEdit*>(QStringLiteral("kairi2_txt_1"))->setText(QStringLiteral("260"));
+  // The preset fills the long-term cross's periods, so it ticks that criterion (18).
+  findChild<QCheckBox*>(QStringLiteral("pr_chk_18"))->setChecked(true);
+  yield();
+  start_run();
+}
+
+void ScreeningWindow::closeEvent(QCloseEvent* event) {
+  if (session_->running()) {
+    session_->request_close();
+    event->ignore();
+    return;
+  }
+  if (description_) description_->close();
+  event->accept();
+}
+
+void ScreeningWindow::message(const std::string& text, TextColor color) {
+  msg_->setStyleSheet(color_css(color));
+  msg_->setText(q(text));
+}
+
+void ScreeningWindow::date_label(const std::string& text) {
+  date_->setText(q(text));
+}
+
+void ScreeningWindow::result_label(int n, const std::string& text) {
+  if (n >= 1 && n <= 40) result_[n]->setText(q(text));
+}
+
+void ScreeningWindow::clear_result_labels() {
+  for (int n = 1; n <= 11; ++n) result_[n]->clear();
+  for (const char* name : {"sakata1_lb_0", "gc1_lb_0"}) {
+    if (auto* l = findChild<QLabel*>(QString::fromLatin1(name))) l->clear();
+  }
+}
+
+void ScreeningWindow::set_option_visible(int n, bool visible) {
+  if (n >= 1 && n <= 40) option1_[n]->setVisible(visible);
+}
+
+void ScreeningWindow::select_option(int n) {
+  for (int k = 1; k <= 40; ++k) option1_[k]->setChecked(k == n);
+}
+
+void ScreeningWindow::controls_changed() {
+  push_controls();
+}
+
+void ScreeningWindow::set_controls_enabled(bool enabled) {
+  start_->setEnabled(enabled);
+  stop_->setEnabled(enabled);
+  for (auto* m : markets_) m->setEnabled(enabled);
+  for (auto* p : pages_) p->setEnabled(enabled);
+}
+
+void ScreeningWindow::show_results() {
+  WindowHub& hub = WindowHub::instance();
+  QWidget* results = hub.show_window(QStringLiteral("meigarasel_out_frm"));
+  if (auto* flag = control<QLabel>(results, "startflag_lb")) flag->setText(QStringLiteral("start"));
+}
+
+void ScreeningWindow::close_window() {
+  close();
+}
+
+void ScreeningWindow::yield() {
+  yield_now(WindowHub::instance().platform().yield);
+}
+
+LP_REGISTER_WINDOW("meigarasel2", [] { return new ScreeningWindow; });
+
+}  // namespace lp::gui

@@ -1,0 +1,77 @@
+// The screening window "meigarasel2": criteria, parameters, market boxes and the run. The run
+// itself lives in ScreeningSession; this window only mirrors its controls and shows progress.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "screening/screening_session.h"
+
+class QLabel;
+class QCheckBox;
+class QRadioButton;
+class QPushButton;
+class QGroupBox;
+
+namespace lp::gui {
+
+class ScreeningWindow : public QWidget, public lp::screening::ScreeningUi {
+  Q_OBJECT
+ public:
+  explicit ScreeningWindow(QWidget* parent = nullptr);
+  ~ScreeningWindow() override;
+
+  lp::screening::ScreeningSession& session() { return *session_; }
+
+  // Widgets -> control set, and back.
+  void pull_controls();
+  void push_controls();
+  void set_controls_state(const QString& state);
+
+  // The description text of criterion number i + 1 (num1_lb(i)); empty when there is none.
+  static QString description(int i);
+
+  // ScreeningUi
+  void message(const std::string& text, lp::screening::TextColor color) override;
+  void date_label(const std::string& text) override;
+  void result_label(int n, const std::string& text) override;
+  void clear_result_labels() override;
+  void set_option_visible(int n, bool visible) override;
+  void select_option(int n) override;
+  void controls_changed() override;
+  void set_controls_enabled(bool enabled) override;
+  void show_results() override;
+  void close_window() override;
+  void yield() override;
+
+ public slots:
+  void start_run();
+  void preset_ma_gap_run();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void build();
+  QWidget* build_page(int page);
+  QWidget* build_row(int n);
+  void show_page(int i);
+  void market_clicked(int i);
+  void show_description(int i);
+
+  std::unique_ptr<lp::screening::ScreeningSession> session_;
+  QLabel* msg_ = nullptr;
+  QLabel* date_ = nullptr;
+  QGroupBox* pages_[5] = {};
+  QCheckBox* markets_[7] = {};
+  QRadioButton* option1_[41] = {};
+  QLabel* result_[41] = {};
+  QPushButton* start_ = nullptr;
+  QPushButton* stop_ = nullptr;
+  QWidget* description_ = nullptr;
+  bool market_guard_ = false;
+  bool syncing_ = false;
+};
+
+}  // namespace lp::gui

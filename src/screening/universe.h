@@ -1,0 +1,42 @@
+// The candidate universe: the latest trading day's stocks, their previous-day values and the
+// market filter.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "pricedb/series.h"
+#include "screening/criteria/criterion.h"
+
+namespace lp::screening {
+
+// Reads one DayFile into the table: four-digit codes (1000..9999) only, names without "(株)",
+// header F2 rewritten to the number kept. At most kDayTableCapacity rows are kept; further
+// rows are read and dropped, so nothing is misaligned. False (table untouched) when the file
+// cannot be read.
+bool read_day_table(const std::string& path, DayTable& table);
+
+// Trading days held: the header counts of the reference code's series file of every year
+// folder from 1983 through `current_year`. -1 when below 1, else 0.
+int count_trading_days(const std::string& db_folder, const std::string& reference_code,
+                       int current_year, int& count);
+
+// Boxes shijyou_chk(0..5); "ａｌｌ" (6) only sets the others.
+using MarketBoxes = std::array<bool, 6>;
+
+// The box (0..4) whose segment names include `segment` (trimmed), or 5 ("その他").
+int market_box_of(std::string_view segment);
+
+// Candidate list of the table's rows whose segment's box is ticked, in table order.
+void filter_markets(const DayTable& table, const MarketBoxes& boxes, CandidateList& out);
+
+// Fills F9/F10 (previous close and volume) of every row from a 5-day load ending on
+// `end_date` with the given calendar. A stock without two loaded days gets "0" and "0".
+// `progress(k, n)` is called after every stock.
+void fill_previous_day(DayTable& table, const SeriesSource& source, const std::string& end_date,
+                       const TradingCalendar& calendar, Series& buffer,
+                       const std::function<void(int k, int n)>& progress);
+
+}  // namespace lp::screening

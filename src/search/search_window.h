@@ -1,0 +1,48 @@
+// The stock search window "m_kensaku_frm": ranks the names of the latest trading day against
+// the chart's name box and hands the picked stock to the chart.
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+#include <vector>
+
+#include "search/search_model.h"
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+namespace lp::gui {
+
+class SearchWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit SearchWindow(QWidget* parent = nullptr);
+
+  // Runs the search on the chart's name box: what "検索" and the "start" signal do.
+  void run_search();
+  const std::vector<SearchHit>& hits() const { return hits_; }
+  const StockSearch& search() const { return search_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void check_start_flag();
+  void pick(int line);
+  void set_list_colour(const QColor& colour);
+
+  QPushButton* Command1_ = nullptr;
+  QListWidget* List1_ = nullptr;
+  QLabel* flg_lb_ = nullptr;
+  // The flag label has no change signal; the hand-over is noticed by looking at it often.
+  QTimer flag_timer_;
+
+  StockSearch search_;  // one per opening: the table is read at the first search
+  std::vector<SearchHit> hits_;
+  bool ready_ = true;
+  bool opened_ = false;
+};
+
+}  // namespace lp::gui

@@ -1,0 +1,82 @@
+// The main window "main": start-up, the commands that open the other tools, and the
+// maintenance of the price database (download, deletion of a year).
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <string>
+
+#include "pricedb/download.h"
+#include "shell/settings.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+namespace lp::gui {
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // The yes/no box before a year is deleted; true = yes. Replaceable for tests.
+  std::function<bool(const QString& question)> confirm;
+  // Opens a web page or a folder; QDesktopServices by default. Replaceable for tests.
+  std::function<void(const QUrl& url)> open_url;
+  // The HTTP GET of the downloads; Qt Network by default.
+  HttpGet http_get;
+
+  // The base address of the "local　host" option (the local price server on port 8080).
+  void set_local_base(const std::string& base) { local_base_ = base; }
+
+  // Enables and disables the controls for a status text ("idle", "株価ダウンローﾄﾞ開始", ...).
+  void set_main_status(const QString& status);
+
+  // True while a download or a deletion runs.
+  bool running() const { return running_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void build_controls();
+  void load();
+  void fill_year_lists();
+  bool refresh_latest_date();
+  void show_message(const QString& text, const QColor& color);
+  void clear_message();
+  void start_download(DownloadKind kind);
+  void delete_year();
+  void open_tool(const QString& window_name, bool needs_data);
+  void see_data();
+  void busy_tick();
+  void finish_operation();
+  int current_year() const;
+
+  AppFolders folders_;
+  std::string latest_date_;
+  std::string local_base_ = kLocalHostBase;
+  int busy_position_ = 0;
+  bool running_ = false;
+  bool close_pending_ = false;
+
+  QLabel* label1_ = nullptr;
+  QLabel* label2_ = nullptr;
+  QLabel* label3_ = nullptr;
+  QLabel* label4_ = nullptr;
+  QComboBox* yyyy_dl_cmb_ = nullptr;
+  QComboBox* yyyy_delet_cmb_ = nullptr;
+  QComboBox* yyyy_cmb_ = nullptr;
+  QRadioButton* url_opt_[3] = {nullptr, nullptr, nullptr};
+  QTimer* timer1_ = nullptr;
+  QTimer* timer3_ = nullptr;
+};
+
+}  // namespace lp::gui

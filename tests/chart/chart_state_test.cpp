@@ -1,0 +1,162 @@
+#include "chart/chart_state.h"
+
+#include <gtest/gtest.h>
+
+#include "pricedb/formats.h"
+#include "support/fixtures.h"
+
+namespace lp::chart {
+namespace {
+
+using lp::test::TempDir;
+using lp::test::write_cp932;
+
+ChartPrefs read_prefs(const std::string& text) {
+  TempDir dir;
+  write_cp932(dir.path() / "init.txt", text);
+  ChartPrefs prefs = chart_defaults();
+  int yields = 0;
+  EXPECT_TRUE(read_chart_prefs(dir.file("init.txt"), prefs, [&] { ++yields; }));
+  EXPECT_GT(yields, 0);
+  return prefs;
+}
+
+TEST(ChartPrefs, ListsSwitchesAndInitialTexts) {
+  const ChartPrefs p = read_prefs(
+      "sel_kabuka_chk,ON\r\n"
+      "期間,CLEAR\r\n期間,0\r\n期間,250\r\n期間,abc\r\n期間_初期値, 120 \r\n"
+      "足,abc\r\n"
+      "MA1,CLEAR\r\nMA1,5\r\nMA1, 13 \r\nMA1_初期値,13\r\n"
+      "ローソク表示,OFF\r\n出来高表示,maybe\r\nRSI表示,ON\r\nσバンド表示,ON\r\nMA差表示,ON\r\n"
+      "比率目盛表示,ON\r\nσバンド,CLEAR\r\nσバンド,-3\r\nσバンド,2.5\r\n"
+      "コード, 7203 \r\n"
+      "EOF,\r\nRSI,99\r\n");
+  EXPECT_EQ(p.period.items, std::vector<std::string>{"250"});
+  EXPECT_EQ(p.period.text, "120");
+  EXPECT_EQ(p.bar_unit.items, (std::vector<std::string>{"日足", "週足", "月足", "abc"}));
+  EXPECT_EQ(p.ma1.items, (std::vector<std::string>{"5", "13"}));
+  EXPECT_EQ(p.ma1.text, "13");
+  EXPECT_EQ(p.band_period.items, std::vector<std::string>{"2.5"});
+  EXPECT_FALSE(p.candles);
+  EXPECT_TRUE(p.volume);  // neither ON nor OFF: unchanged
+  EXPECT_TRUE(p.rsi);
+  EXPECT_TRUE(p.bands);
+  EXPECT_TRUE(p.alg1);
+  EXPECT_TRUE(p.ratio);
+  EXPECT_EQ(p.code, "7203");
+  // Nothing after "EOF" is read.
+  EXPECT_EQ(p.rsi_period.items, chart_defaults().rsi_period.items);
+}
+
+TEST(ChartPrefs, MissingFileLeavesTheDefaults) {
+  ChartPrefs p = chart_defaults();
+  EXPECT_FALSE(read_chart_prefs("/nonexistent/init.txt", p));
+  EXPECT_EQ(p.period.text, chart_defaults().period.text);
+  EXPECT_FALSE(apply_chart_pref(p, "sel_rsi_txt", "14"));
+}
+
+TEST(CodeBox, FourCharactersBetween1000And10000Exclusive) {
+  const std::pair<const char*, bool> cases[] = {
+      {"130", false},  {"1305", true},  {"1000", false},     {"10000", false},
+      {"1001", true},  {"9999", true},  {" 1301 ", true},    {"abcd", false},
+      {"", false},     {"13a1", false}, {"１３０１", false},  // full-width digits do not read as a
+                                                              // number
+      {"0999", false},
+  };
+  for (const auto& [text, valid] : cases) EXPECT_EQ(is_valid_code_text(text), valid) << text;
+}
+
+TEST(PeriodBox, KeptBetween1And5000) {
+  const std::pair<const char*, std::optional<std::string>> cases[] = {
+      {"0", "1"},
+      {"-5", "1"},
+      {"", "1"},
+      {"9999", "5000"},
+      {"5001", "5000"},
+      {"1", std::nullopt},
+      {"250", std::nullopt},
+      {"5000", std::nullopt},
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(clamp_period_text(text), shown) << text;
+}
+
+TEST(CodeHistory, BackForwardAndANewCodeInBetween) {
+  CodeHistory h;
+  EXPECT_FALSE(h.can_back());
+  EXPECT_FALSE(h.can_forward());
+  // Every code shown is loaded again, as the code box's change redraws.
+  auto show = [&](std::optional<std::string> code) {
+    EXPECT_TRUE(code.has_value());
+    if (code) h.loaded(*code);
+    return code.value_or("");
+  };
+  h.loaded("A");
+  EXPECT_FALSE(h.can_back());
+  h.loaded("B");
+  h.loaded("C");
+  EXPECT_TRUE(h.can_back());
+  EXPECT_EQ(show(h.back()), "B");
+  EXPECT_EQ(show(h.back()), "A");
+  EXPECT_FALSE(h.can_back());
+  EXPECT_FALSE(h.back().has_value());
+  EXPECT_EQ(show(h.forward()), "B");
+  h.loaded("D");
+  EXPECT_EQ(h.back_codes(), (std::deque<std::string>{"D", "B", "A"}));
+  EXPECT_EQ(h.fwd_codes(), (std::deque<std::string>{"C"}));
+  EXPECT_EQ(show(h.forward()), "C");
+  EXPECT_FALSE(h.can_forward());
+  EXPECT_EQ(h.back_codes(), (std::deque<std::string>{"C", "D", "B", "A"}));
+  h.loaded("C");  // reloading the shown code changes nothing
+  EXPECT_EQ(h.back_codes().size(), 4u);
+}
+
+TEST(CodeHistory, KeepsTheNewest100) {
+  CodeHistory h;
+  for (int i = 0; i < 150; ++i) h.loaded(std::to_string(1000 + i));
+  ASSERT_EQ(h.back_codes().size(), 100u);
+  EXPECT_EQ(h.back_codes().front(), "1149");
+  EXPECT_EQ(h.back_codes().back(), "1050");
+  for (int i = 0; i < 99; ++i) h.back();
+  EXPECT_EQ(h.fwd_codes().size(), 99u);
+  EXPECT_FALSE(h.can_back());
+}
+
+TEST(Stepping, NextLowerAndHigherCodeWithWrapAround) {
+  const std::vector<std::string> codes = {"1301", "1332", "7203", "9984"};
+  struct Case {
+    const char* current;
+    StepDirection dir;
+    const char* expected;
+  } cases[] = {
+      {"1301", StepDirection::kDown, "9984"}, {"9984", StepDirection::kUp, "1301"},
+      {"7203", StepDirection::kDown, "1332"}, {"1332", StepDirection::kUp, "7203"},
+      {"5000", StepDirection::kDown, "1332"}, {"5000", StepDirection::kUp, "7203"},
+      {"1001", StepDirection::kDown, "9984"}, {"9999", StepDirection::kUp, "1301"},
+      {"9999", StepDirection::kDown, "9984"}, {"1001", StepDirection::kUp, "1301"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(step_code(codes, c.current, c.dir), c.expected)
+        << c.current << (c.dir == StepDirection::kUp ? " UP" : " DW");
+  }
+  EXPECT_EQ(step_code({}, "1301", StepDirection::kUp), "");
+}
+
+TEST(Stepping, YearFromCode1301AndItsCodeFiles) {
+  TempDir dir;
+  const std::string db = dir.str() + "/db/";
+  EXPECT_FALSE(stepping_year(db, "20250105").has_value());
+  // Last year holds 1301; this year does not yet.
+  write_cp932(series_file_path(db, 2024, "1301"), "1301,x,極洋,x,20241230,0\r\n");
+  for (const char* name : {"7203.csv", "9984.csv", "abc.csv", "1332.txt", "12345.csv"}) {
+    write_cp932(dir.path() / "db/2024/data_m" / name, "x");
+  }
+  write_cp932(series_file_path(db, 2021, "1301"), "1301,x,極洋,x,20211230,0\r\n");
+  EXPECT_EQ(stepping_year(db, "20250105"), 2024);
+  // Only this year and the two before it are looked at.
+  EXPECT_FALSE(stepping_year(db, "20270105").has_value());
+  EXPECT_EQ(code_files_of_year(db, 2024), (std::vector<std::string>{"1301", "7203", "9984"}));
+  EXPECT_TRUE(code_files_of_year(db, 2023).empty());
+}
+
+}  // namespace
+}  // namespace lp::chart

@@ -1,0 +1,246 @@
+#include "chart/chart_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include "chart/chart_state.h"
+#include "sample-market/sample_market.h"
+#include "shell/settings.h"
+#include "shell/window_hub_gui.h"
+#include "support/fixtures.h"
+
+namespace lp::chart {
+namespace {
+
+constexpr const char* kToday = "20240628";
+
+// A documents folder with a small sample database, chart preferences and a link list.
+class ChartWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string product = product_folder(docs_.str());
+    sample::Options o;
+    o.codes = 40;
+    o.years = 2;
+    o.end_date = kToday;
+    o.db_folder = product + "kabuka_db";
+    std::string error;
+    ASSERT_TRUE(sample::generate(o, error)) << error;
+    test::write_cp932(product + "init.txt",
+                      "ローソク表示,OFF\r\n期間,CLEAR\r\n期間,0\r\n期間,120\r\n期間,250\r\n"
+                      "期間_初期値,120\r\nMA1_初期値,5\r\nMA2_初期値,25\r\n足,abc\r\nEOF,\r\n");
+    test::write_cp932(product + "cmd.txt",
+                      "株価,https://quote.example.jp,/q/,?code=,$$$$,,,\r\nEND,,,,,,,\r\n");
+    Platform p;
+    p.documents_folder = docs_.str();
+    p.desktop_folder = docs_.str();
+    p.today = [] { return std::string(kToday); };
+    p.yield = [] { QCoreApplication::processEvents(); };
+    gui::WindowHub::instance().set_platform(p);
+    codes_ = code_files_of_year(o.db_folder + "/", 2024);
+    window_ = std::make_unique<ChartWindow>();
+    window_->set_url_opener(
+        [this](const QString& program, const QString& url) { opened_ << program + "|" + url; });
+    window_->resize(1200, 900);
+    window_->show();
+  }
+
+  template <class T>
+  T* child(const char* name) {
+    T* w = window_->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  QString code_color() { return child<QLineEdit>("meigara_code_txt")->styleSheet(); }
+  std::string shown_code() { return window_->scene().bars.code; }
+  QPushButton* button(int i) {
+    return child<QPushButton>(QStringLiteral("bk_nx_cmd_%1").arg(i).toLatin1().constData());
+  }
+
+  test::TempDir docs_;
+  std::vector<std::string> codes_;
+  std::unique_ptr<ChartWindow> window_;
+  QStringList opened_;
+};
+
+TEST_F(ChartWindowTest, StartsOnCode1301WithItsPreferences) {
+  EXPECT_EQ(window_->windowTitle(),
+            QStringLiteral("チャート　- ルーメンピックソフトウェア　- NORDHAVEN -"));
+  EXPECT_TRUE(window_->disp_ready());
+  EXPECT_EQ(shown_code(), "1301");
+  EXPECT_TRUE(window_->scene().loaded);
+  EXPECT_EQ(child<QLabel>("busy_flag_lb")->text(), "");
+  EXPECT_EQ(child<QLabel>("graph_mode1")->text(), "100");
+  EXPECT_FALSE(child<QLineEdit>("meigara_txt")->text().isEmpty());
+  EXPECT_TRUE(code_color().contains("#0000ff"));
+  // Candles are on at every start whatever init.txt says.
+  EXPECT_TRUE(child<QCheckBox>("rousoku_chk")->isChecked());
+  auto* kikan = child<QComboBox>("kikan_cmb");
+  ASSERT_EQ(kikan->count(), 2);
+  EXPECT_EQ(kikan->currentText(), "120");
+  EXPECT_EQ(window_->scene().n, 120);
+  EXPECT_GT(window_->scene().bars.count, 120);  // the period plus history, as far as it goes
+  EXPECT_LE(window_->scene().bars.count, 380);
+  EXPECT_EQ(child<QComboBox>("ashi_cmb")->itemText(child<QComboBox>("ashi_cmb")->count() - 1),
+            "abc");
+  auto* links = child<QComboBox>("link_cmb");
+  ASSERT_EQ(links->count(), 2);
+  EXPECT_EQ(links->itemText(0), "リンク集");
+  EXPECT_EQ(links->itemText(1), "株価");
+  EXPECT_FALSE(button(2)->isEnabled());
+  EXPECT_FALSE(button(3)->isEnabled());
+  auto* grid2 = child<QTableWidget>("MSFlexGrid2");
+  EXPECT_EQ(grid2->item(0, 1)->text(), "銘柄");
+  EXPECT_EQ(grid2->item(1, 0)->text(), "1301");
+  EXPECT_EQ(grid2->item(1, 2)->text(), kToday);
+  EXPECT_EQ(window_->portfolio_file(),
+            read_settei_sub(docs_.str(), docs_.str()).user_folder + "ptf1.csv");
+
+  // The ratio scale and the indicators, so the picture shows every pane.
+  child<QLineEdit>("refer1_txt")->setText("1000");
+  for (const char* box : {"hiritu_chk", "rsi_chk", "bol1_chk", "ma_dif_chk"}) {
+    child<QCheckBox>(box)->click();
+  }
+  EXPECT_TRUE(window_->scene().layout.shown[kAlg1Pane]);
+  EXPECT_FALSE(window_->scene().rsi.points.empty());
+  QApplication::processEvents();
+  const QString png = QCoreApplication::applicationDirPath() + "/chart_window.png";
+  EXPECT_TRUE(window_->grab().save(png));
+}
+
+TEST_F(ChartWindowTest, CodeBoxRedrawsOnlyOnValidCodes) {
+  auto* code = child<QLineEdit>("meigara_code_txt");
+  code->setText("130");
+  EXPECT_TRUE(code_color().contains("#ff0000"));
+  EXPECT_EQ(shown_code(), "1301");  // still the previous stock
+  for (const char* bad : {"1000", "10000"}) {
+    code->setText(bad);
+    EXPECT_TRUE(code_color().contains("#ff0000")) << bad;
+    EXPECT_EQ(shown_code(), "1301");
+  }
+  ASSERT_GE(codes_.size(), 3u);
+  code->setText(QString::fromStdString(codes_[2]));
+  EXPECT_EQ(shown_code(), codes_[2]);
+  EXPECT_TRUE(code_color().contains("#0000ff"));
+
+  code->setText("9998");  // a valid code without data
+  EXPECT_EQ(child<QLabel>("msg1_lb")->text(), "データがありません。");
+  EXPECT_TRUE(child<QLineEdit>("meigara_txt")->text().isEmpty());
+  EXPECT_FALSE(window_->scene().loaded);
+  EXPECT_TRUE(child<QTableWidget>("MSFlexGrid2")->item(1, 3)->text().isEmpty());
+  EXPECT_TRUE(window_->disp_ready());
+}
+
+TEST_F(ChartWindowTest, PeriodIsClampedAndSigmaParameterNeedsItsBox) {
+  auto* kikan = child<QComboBox>("kikan_cmb");
+  const std::pair<const char*, const char*> cases[] = {{"0", "1"}, {"-5", "1"}, {"9999", "5000"}};
+  for (const auto& [typed, shown] : cases) {
+    kikan->setEditText(typed);
+    EXPECT_EQ(kikan->currentText(), shown) << typed;
+  }
+  EXPECT_EQ(window_->scene().n, 5000);
+  kikan->setEditText("60");
+  EXPECT_EQ(window_->scene().n, 60);
+
+  child<QComboBox>("bol1_cmb")->setEditText("10");
+  EXPECT_EQ(window_->scene().options.band_period, 20);  // no redraw with the box cleared
+  child<QCheckBox>("bol1_chk")->click();
+  EXPECT_EQ(window_->scene().options.band_period, 10);
+}
+
+TEST_F(ChartWindowTest, OnlyVolumeHidesThePricePane) {
+  child<QCheckBox>("rousoku_chk")->click();
+  child<QCheckBox>("mean_av1_check")->click();
+  const PaneLayout& l = window_->scene().layout;
+  EXPECT_FALSE(l.shown[kPricePane]);
+  EXPECT_TRUE(l.shown[kVolumePane]);
+  EXPECT_EQ(l.top_twips[kVolumePane], 1800);
+  EXPECT_EQ(l.window_height_twips, 2400 + 1300);
+  EXPECT_FALSE(child<QWidget>("Picture1_0")->isVisible());
+  EXPECT_TRUE(child<QWidget>("Picture1_1")->isVisible());
+}
+
+TEST_F(ChartWindowTest, SteppingWrapsAndHistoryGoesBackAndForth) {
+  ASSERT_GE(codes_.size(), 3u);
+  auto* code = child<QLineEdit>("meigara_code_txt");
+  code->setText(QString::fromStdString(codes_.front()));
+  button(0)->click();  // DW on the lowest code: the highest
+  EXPECT_EQ(shown_code(), codes_.back());
+  button(1)->click();  // UP on the highest: the lowest
+  EXPECT_EQ(shown_code(), codes_.front());
+  button(1)->click();
+  EXPECT_EQ(shown_code(), codes_[1]);
+
+  // History: 1301, lowest, highest, lowest, second. Back twice, forward once.
+  button(3)->click();
+  EXPECT_EQ(shown_code(), codes_.front());
+  button(3)->click();
+  EXPECT_EQ(shown_code(), codes_.back());
+  EXPECT_TRUE(button(2)->isEnabled());
+  button(2)->click();
+  EXPECT_EQ(shown_code(), codes_.front());
+  code->setText(QString::fromStdString(codes_[2]));
+  EXPECT_EQ(window_->history().back_codes().front(), codes_[2]);
+  button(2)->click();  // forward still leads to the code left behind
+  EXPECT_EQ(shown_code(), codes_[1]);
+  EXPECT_FALSE(button(2)->isEnabled());
+
+  // Stepping resets a user's reference price.
+  child<QCheckBox>("refer1_chk")->setChecked(true);
+  button(1)->click();
+  EXPECT_FALSE(child<QCheckBox>("refer1_chk")->isChecked());
+}
+
+TEST_F(ChartWindowTest, MouseReadOutLinksClipboardAndAlg2) {
+  QWidget* pane = child<QWidget>("Picture1_0");
+  const PaneGeometry& g = window_->scene().pane[kPricePane];
+  const int day = 10;
+  const int x = static_cast<int>(g.x(day) / kLogicalSize * pane->width());
+  QTest::mouseMove(pane, QPoint(x, pane->height() / 2));
+  QMouseEvent move(QEvent::MouseMove, QPointF(x, pane->height() / 2),
+                   pane->mapToGlobal(QPointF(x, 10)), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(pane, &move);
+  auto* grid1 = child<QTableWidget>("MSFlexGrid1");
+  EXPECT_EQ(grid1->item(1, 0)->text().toStdString(), window_->scene().bars.date[day]);
+
+  auto* links = child<QComboBox>("link_cmb");
+  links->setCurrentIndex(1);
+  emit links->activated(1);
+  ASSERT_EQ(opened_.size(), 1);
+  EXPECT_EQ(opened_[0], "|https://quote.example.jp/q/?code=1301");
+  child<QCheckBox>("wopen_chk")->setChecked(true);
+  emit links->activated(1);
+  EXPECT_EQ(opened_.value(1), "x-www-browser|https://quote.example.jp/q/?code=1301");
+
+  auto* grid2 = child<QTableWidget>("MSFlexGrid2");
+  grid2->item(1, 3)->setText("1,234");
+  grid2->item(1, 4)->setText("5,678");
+  grid2->setRangeSelected(QTableWidgetSelectionRange(1, 3, 1, 4), true);
+  QTest::mouseRelease(grid2->viewport(), Qt::LeftButton, {},
+                      grid2->visualItemRect(grid2->item(1, 4)).center());
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "1234,5678");
+
+  auto* alg2 = child<QCheckBox>("alg2_chk");
+  alg2->click();
+  EXPECT_FALSE(alg2->isChecked());
+  EXPECT_FALSE(alg2->isEnabled());
+  EXPECT_EQ(child<QLabel>("msg1_lb")->text(), "korinuさん、すみません。この機能は開発中です。");
+
+  child<QCheckBox>("refer1_chk")->setChecked(true);
+  child<QLineEdit>("refer1_txt")->setText("800");
+  QTest::mouseClick(child<QLineEdit>("meigara_code_txt"), Qt::LeftButton);
+  EXPECT_FALSE(child<QCheckBox>("refer1_chk")->isChecked());
+  EXPECT_EQ(child<QLineEdit>("refer1_txt")->text(), "1000");
+}
+
+}  // namespace
+}  // namespace lp::chart

@@ -1,0 +1,206 @@
+#include "pricedb/unpack.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/csv.h"
+#include "support/fixtures.h"
+
+namespace lp {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+using test::write_bytes;
+
+std::string bytes_of(const fs::path& p) {
+  std::string out;
+  read_file_bytes(p, out);
+  return out;
+}
+
+// Every file under the year's three database folders, with its bytes.
+std::map<std::string, std::string> database_files(const fs::path& year) {
+  std::map<std::string, std::string> out;
+  for (const char* sub : {"data_d", "data_m", "data_mh"}) {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(year / sub, ec)) {
+      out[std::string(sub) + "/" + e.path().filename().string()] = bytes_of(e.path());
+    }
+  }
+  return out;
+}
+
+struct Year {
+  TempDir dir;
+  fs::path year = dir.path() / "2013";
+  Year() {
+    for (const char* sub : {"data_d", "data_m", "data_mh"}) fs::create_directories(year / sub);
+  }
+  void stage(const std::string& rel, const std::string& bytes) { write_bytes(year / rel, bytes); }
+  std::string folder() const { return year.string() + "/"; }
+};
+
+const std::string kCorrections =
+    "2013,2,x\r\n"
+    "1301,a,1\r\n"
+    "20130401,1,10\r\n"
+    "7203,b,0\r\n";
+const std::string kDays =
+    "201301,2,x,x,x,x,x,x\r\n"
+    "20130104,2,x,x,x,x,x,x\r\n"
+    "1001,\x93\x8c\x8f\xd8\x82\x50\x95\x94,\x83\x65\x83\x58\x83\x67,100,110,90,105,1000\r\n"
+    "1301,\x93\x8c\x8f\xd8\x82\x50\x95\x94,\x83\x65\x83\x58\x83\x67,200,210,190,205,2000\r\n"
+    "20130107,1,x,x,x,x,x,x\r\n"
+    "1001,\x93\x8c\x8f\xd8\x82\x50\x95\x94,\x83\x65\x83\x58\x83\x67,105,111,101,110,1500\r\n";
+const std::string kSeries =
+    "1000,1,x,x,x,x\r\n"
+    "1301,desc,name,x,20130107,2\r\n"
+    "20130104,200,210,190,205,2000\r\n"
+    "20130107,205,215,200,210,2100\r\n";
+
+TEST(UnpackYear, WritesEveryBlockInOrderWithTheDocumentedTexts) {
+  Year y;
+  y.stage("data_mhg/2013.csv", kCorrections);
+  y.stage("data_dg/201301.csv", kDays);
+  y.stage("data_mg/1000.csv", kSeries);
+  std::vector<std::string> texts;
+  UnpackHooks hooks;
+  hooks.message = [&](const std::string& t) { texts.push_back(t); };
+  const UnpackStats stats = unpack_year(y.folder(), hooks);
+
+  EXPECT_EQ(texts, (std::vector<std::string>{
+                       "2013年の補正情報を株価データベースに登録しています。",
+                       "分割情報の処理完了",
+                       "2013年01月の日毎株価を株価データベースに登録しています。",
+                       "日毎株価の処理完了",
+                       "銘柄コード1000～1999の2013年の時系列株価を株価データベースに登録しています。",
+                       "unpack処理終了"}));
+  EXPECT_EQ(stats.correction_files, 2);
+  EXPECT_EQ(stats.day_files, 2);
+  EXPECT_EQ(stats.series_files, 1);
+  EXPECT_EQ(stats.truncated_blocks, 0);
+
+  const auto files = database_files(y.year);
+  const std::map<std::string, std::string> expected = {
+      {"data_mh/1301.csv", "1301,a,1\r\n20130401,1,10\r\n"},
+      // A correction block without lines is still a file: its header alone.
+      {"data_mh/7203.csv", "7203,b,0\r\n"},
+      {"data_d/20130104.csv", kDays.substr(kDays.find("20130104"), kDays.find("20130107,1") -
+                                                                       kDays.find("20130104"))},
+      {"data_d/20130107.csv", kDays.substr(kDays.find("20130107,1"))},
+      // Code 1301 gets its file even though nothing of it existed before.
+      {"data_m/1301.csv", kSeries.substr(kSeries.find("1301,"))},
+  };
+  EXPECT_EQ(files, expected);
+}
+
+TEST(UnpackYear, EdgeCasesOfThePackedFiles) {
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> staged;
+    std::map<std::string, std::string> expected;  // database files afterwards
+  };
+  const std::vector<Case> cases = {
+      {"zero blocks write nothing", {{"data_dg/201301.csv", "201301,0,x,x,x,x,x,x\r\n"}}, {}},
+      {"quotes and blanks go, bare LF becomes CR LF",
+       {{"data_mhg/2013.csv", "2013,1,x\n\"1301\", \"a,b\" ,1\n20130401 ,1,10\n"}},
+       {{"data_mh/1301.csv", "1301,a,b,1\r\n20130401,1,10\r\n"}}},
+      {"lines are taken by field count, not by line end",
+       {{"data_mhg/2013.csv", "2013,1,x\r\n1301,a,2\r\n20130401,1\r\n10,20130402,2,1\r\n"}},
+       {{"data_mh/1301.csv", "1301,a,2\r\n20130401,1,10\r\n20130402,2,1\r\n"}}},
+      {"a later monthly file replaces the same day",
+       {{"data_dg/201301.csv", "201301,1,x,x,x,x,x,x\r\n20130131,1,x,x,x,x,x,x\r\n1001,m,n,1,1,1,1,1\r\n"},
+        {"data_dg/201302.csv", "201302,1,x,x,x,x,x,x\r\n20130131,1,x,x,x,x,x,x\r\n1001,m,n,2,2,2,2,2\r\n"}},
+       {{"data_d/20130131.csv", "20130131,1,x,x,x,x,x,x\r\n1001,m,n,2,2,2,2,2\r\n"}}},
+      {"a half-rounded count reads as its even neighbour",
+       {{"data_mhg/2013.csv", "2013,1,x\r\n1301,a,2.5\r\n20130401,1,10\r\n20130402,1,2\r\n"}},
+       {{"data_mh/1301.csv", "1301,a,2.5\r\n20130401,1,10\r\n20130402,1,2\r\n"}}},
+      {"a block named like a path is not written anywhere",
+       {{"data_mhg/2013.csv", "2013,2,x\r\n../../evil,a,0\r\n1301,a,0\r\n"}},
+       {{"data_mh/1301.csv", "1301,a,0\r\n"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Year y;
+    for (const auto& [rel, bytes] : c.staged) y.stage(rel, bytes);
+    unpack_year(y.folder());
+    EXPECT_EQ(database_files(y.year), c.expected);
+    EXPECT_FALSE(fs::exists(y.dir.path() / "evil.csv"));
+  }
+}
+
+TEST(UnpackYear, ABrokenTransferNeverReplacesAGoodFile) {
+  const std::string good = "1301,old,1\r\n20120101,1,2\r\n";
+  const std::string first_block = "2013,3,x\r\n1001,a,1\r\n20130401,1,10\r\n";
+  struct Case {
+    const char* name;
+    std::string tail;  // what follows the first, complete block
+  };
+  const std::vector<Case> cases = {
+      {"cut inside a line", "1301,b,2\r\n20130401,1,10\r\n20130402,1"},
+      {"cut inside the last field", "1301,b,2\r\n20130401,1,10\r\n20130402,1,1"},
+      {"cut inside the block header", "1301,b"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Year y;
+    write_bytes(y.year / "data_mh/1301.csv", good);
+    y.stage("data_mhg/2013.csv", first_block + c.tail);
+    const UnpackStats stats = unpack_year(y.folder());
+    EXPECT_EQ(bytes_of(y.year / "data_mh/1301.csv"), good);
+    EXPECT_EQ(bytes_of(y.year / "data_mh/1001.csv"), "1001,a,1\r\n20130401,1,10\r\n");
+    EXPECT_EQ(stats.truncated_blocks, 1);
+  }
+}
+
+TEST(UnpackYear, ARerunGivesByteIdenticalFiles) {
+  Year y;
+  y.stage("data_mhg/2013.csv", kCorrections);
+  y.stage("data_dg/201301.csv", kDays);
+  y.stage("data_mg/1000.csv", kSeries);
+  unpack_year(y.folder());
+  const auto first = database_files(y.year);
+  // A file spoiled between the runs is rewritten whole, not merged.
+  write_bytes(y.year / "data_m/1301.csv", "garbage\r\n");
+  unpack_year(y.folder());
+  EXPECT_EQ(database_files(y.year), first);
+  // No temporary files are left beside the written ones.
+  EXPECT_EQ(first.size(), 5u);
+}
+
+TEST(UnpackYear, TheQuitRequestStopsAfterTheCurrentPackedFile) {
+  Year y;
+  y.stage("data_dg/201301.csv", kDays);
+  y.stage("data_dg/201302.csv", "201302,1,x,x,x,x,x,x\r\n20130201,0,x,x,x,x,x,x\r\n");
+  y.stage("data_mg/1000.csv", kSeries);
+  int closes = 0;
+  UnpackHooks hooks;
+  hooks.quit_requested = [] { return true; };
+  hooks.close_main = [&] { ++closes; };
+  const UnpackStats stats = unpack_year(y.folder(), hooks);
+  EXPECT_TRUE(stats.stopped);
+  EXPECT_EQ(closes, 1);
+  EXPECT_EQ(stats.packed_files, 1);
+  EXPECT_TRUE(fs::exists(y.year / "data_d/20130107.csv"));
+  EXPECT_FALSE(fs::exists(y.year / "data_d/20130201.csv"));
+  EXPECT_FALSE(fs::exists(y.year / "data_m/1301.csv"));
+}
+
+TEST(UnpackYear, MissingStagingFoldersStillShowEveryCompletionText) {
+  Year y;
+  std::vector<std::string> texts;
+  UnpackHooks hooks;
+  hooks.message = [&](const std::string& t) { texts.push_back(t); };
+  const UnpackStats stats = unpack_year(y.folder(), hooks);
+  EXPECT_EQ(texts, (std::vector<std::string>{"分割情報の処理完了", "日毎株価の処理完了",
+                                             "unpack処理終了"}));
+  EXPECT_EQ(stats.packed_files, 0);
+}
+
+}  // namespace
+}  // namespace lp

@@ -1,0 +1,113 @@
+#include "screening/universe.h"
+
+#include <gtest/gtest.h>
+
+#include "screening_fixture.h"
+
+namespace lp::screening {
+namespace {
+
+TEST(ReadDayTable, KeepsFourDigitCodesAndCleansNames) {
+  test::TempDir dir;
+  test::write_cp932(dir.path() / "d.csv",
+                    "20240105,4,0,0,0,0,0,0\r\n"
+                    "1001,東証1部,(株)日経,1,2,3,4,5\r\n"
+                    "0998,東証1部,端数,1,2,3,4,5\r\n"
+                    "12345,東証1部,五桁,1,2,3,4,5\r\n"
+                    "9999,JASDAQ,末尾(株),6,7,8,9,10\r\n");
+  DayTable t;
+  ASSERT_TRUE(read_day_table(dir.file("d.csv"), t));
+  ASSERT_EQ(t.count(), 2);
+  EXPECT_EQ(t.records[0].f[1], "2");
+  EXPECT_EQ(t.date(), "20240105");
+  EXPECT_EQ(t.row(1)->code(), "1001");
+  EXPECT_EQ(t.row(1)->name(), "日経");
+  EXPECT_EQ(t.row(2)->code(), "9999");
+  EXPECT_EQ(t.row(2)->name(), "末尾");
+  EXPECT_EQ(t.row(2)->close(), "9");
+  EXPECT_EQ(t.row(3), nullptr);
+
+  // An unreadable file leaves the table as it was.
+  EXPECT_FALSE(read_day_table(dir.file("missing.csv"), t));
+  EXPECT_EQ(t.count(), 2);
+}
+
+TEST(ReadDayTable, MoreRowsThanTheTableStayAligned) {
+  test::TempDir dir;
+  std::string text = "20240105,6100,0,0,0,0,0,0\r\n";
+  for (int i = 0; i < 6100; ++i) {
+    const std::string code = std::to_string(1000 + i);
+    text += code + ",東証1部,N" + code + ",1,2,3," + code + ",5\r\n";
+  }
+  test::write_cp932(dir.path() / "d.csv", text);
+  DayTable t;
+  ASSERT_TRUE(read_day_table(dir.file("d.csv"), t));
+  ASSERT_EQ(t.count(), kDayTableCapacity);
+  for (int r : {1, 3000, kDayTableCapacity}) {
+    EXPECT_EQ(t.row(r)->code(), std::to_string(999 + r));
+    EXPECT_EQ(t.row(r)->close(), t.row(r)->code());
+  }
+}
+
+TEST(MarketFilter, SegmentNamesAreMatchedExactlyAfterTrimming) {
+  const std::vector<std::pair<const char*, int>> cases = {
+      {"東証", 0},     {"東証1部 ", 0}, {" 東証外国", 0}, {"東証１部", 5}, {"東証2部", 1},
+      {"東証２部", 5}, {"マザーズ", 2}, {"大証", 3},      {"大証2部", 3},  {"大証外国部", 3},
+      {"JASDAQ", 4},   {"ＪＱＳ", 4},   {"ＪＱＧ", 4},    {"JQS", 5},      {"JQ外国部", 4},
+      {"名証", 5},     {"", 5},
+  };
+  for (const auto& [segment, box] : cases) EXPECT_EQ(market_box_of(segment), box) << segment;
+
+  DayTable t;
+  t.records.resize(4);
+  t.records[0].f[0] = "20240105";
+  t.records[0].f[1] = "3";
+  t.records[1].f = {"1301", "東証1部"};
+  t.records[2].f = {"1302", "名証"};
+  t.records[3].f = {"1303", "東証１部"};
+  CandidateList out;
+  filter_markets(t, {false, false, false, false, false, true}, out);
+  ASSERT_EQ(out.count(), 2);
+  EXPECT_EQ(out.items[0].code, "1302");
+  EXPECT_EQ(out.items[0].row, "2");
+  EXPECT_EQ(out.items[1].row, "3");
+  EXPECT_EQ(out.date, "20240105");
+  filter_markets(t, {}, out);
+  EXPECT_EQ(out.count(), 0);
+}
+
+TEST(Universe, PreviousDayValuesAndTradingDays) {
+  test::MiniMarket m(10);
+  m.add({"1301", "東証1部", "A", {100, 101, 102, 103}, 500});
+  m.add({"1302", "東証1部", "B", {200, test::kGap, 210}, 700});  // no trade the day before
+  m.add({"1303", "東証1部", "C", {300}, 900});                   // listed on the last day
+  m.write();
+  DayTable t;
+  ASSERT_TRUE(read_day_table(day_file_path(m.folders.db_folder, m.dates.back()), t));
+  SeriesSource src = SeriesSource::from(m.folders);
+  TradingCalendar cal;
+  ASSERT_EQ(build_trading_calendar(src, cal, m.dates.back(), 1500), 0);
+  Series buf;
+  // A stale buffer from an earlier load must never leak into a later stock.
+  int calls = 0;
+  fill_previous_day(t, src, m.dates.back(), cal, buf, [&](int k, int n) {
+    ++calls;
+    EXPECT_EQ(n, 3);
+    EXPECT_EQ(k, calls);
+  });
+  EXPECT_EQ(t.row(1)->f[8], "102");
+  EXPECT_EQ(t.row(1)->f[9], "500");
+  EXPECT_EQ(t.row(2)->f[8], "0");
+  EXPECT_EQ(t.row(2)->f[9], "0");
+  EXPECT_EQ(t.row(3)->f[8], "0");
+  EXPECT_EQ(t.row(3)->f[9], "0");
+
+  int count = -5;
+  EXPECT_EQ(count_trading_days(m.folders.db_folder, "1001", 2024, count), 0);
+  EXPECT_EQ(count, 10);
+  EXPECT_EQ(count_trading_days(m.folders.db_folder, "1001", 2023, count), -1);
+  EXPECT_EQ(count, 0);
+}
+
+}  // namespace
+}  // namespace lp::screening

@@ -1,0 +1,160 @@
+// The history criteria over every stock of the latest day with their default periods, and the
+// summary rebuild behind the top-25 rankings.
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "bench/bench.h"
+#include "common/numbers.h"
+#include "pricedb/formats.h"
+#include "pricedb/series.h"
+#include "screening/controls.h"
+#include "screening/criteria/criterion.h"
+#include "screening/rankings.h"
+#include "screening/universe.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using lp::bench::Case;
+using lp::bench::Setup;
+namespace sc = lp::screening;
+
+// The window's state after the universe step: every stock of the latest day is a candidate.
+struct Market {
+  sc::DayTable table;
+  sc::CandidateList all;
+  sc::ControlSet controls;
+  sc::RunContext ctx;
+  sc::CandidateList candidates, output;
+  std::string user_folder;
+  int trading_days = 0;
+  bool ready = false;
+};
+
+void prepare_market(const Setup& setup, Market& m) {
+  if (m.ready) return;
+  m.ready = true;
+  lp::SeriesSource src;
+  src.db_folder = setup.db_folder;
+  src.reference_code = "1001";
+  sc::read_day_table(lp::day_file_path(setup.db_folder, setup.today), m.table);
+  lp::TradingCalendar cal;
+  lp::build_trading_calendar(src, cal, setup.today, 1500);
+  lp::Series buffer;
+  sc::fill_previous_day(m.table, src, setup.today, cal, buffer, {});
+  sc::count_trading_days(setup.db_folder, "1001",
+                         static_cast<int>(lp::parse_integer(setup.today.substr(0, 4))),
+                         m.trading_days);
+  m.all.date = m.table.date();
+  for (int k = 1; k <= m.table.count(); ++k) {
+    m.all.items.push_back({m.table.row(k)->code(), std::to_string(k), ""});
+  }
+  m.user_folder = setup.market_dir + "/bench-criteria-user/";
+  std::error_code ec;
+  fs::create_directories(m.user_folder, ec);
+}
+
+// The template's default periods, with bounds wide enough to keep nearly every stock so the
+// intermediate file is written in full.
+void set_defaults(sc::ControlSet& c) {
+  c = sc::ControlSet::with_builtins();
+  for (const char* period :
+       {"yasune1_kikan_cmb", "yasune2_kikan_cmb", "nehaba1_kikan_cmb", "nehaba2_kikan_cmb"}) {
+    c.set_text(period, "250");
+  }
+  c.set_text("yasune1_kikan_txt", "250");
+  c.set_text("yasune2_ageritsu2_txt", "100000");
+  c.set_text("nehaba1_ageritsu2_txt", "100");
+  c.set_text("nehaba2_ageritsu1_txt", "0");
+  c.set_text("nehaba3_nehabaritsu1_txt", "0");
+  c.set_text("nehaba3_nehabaritsu2_txt", "100000");
+  c.set_checked("nehaba3_m_chk", true);
+  c.set_text("zenjituhi1_txt(0)", "-100");
+  c.set_text("std_dev1_cmb", "25");
+  c.set_text("dev1_txt(0)", "-100");
+  c.set_text("dev1_txt(1)", "100");
+  c.set_text("rsi1_kikan_cmb", "14");
+  c.set_text("rsi1_max_txt", "100");
+  c.set_text("semi1_min_txt", "-1");
+  c.set_text("kairi3_min_txt", "-100");
+  c.set_text("kairi3_max_txt", "100000");
+}
+
+long long run_criterion(const Setup& setup, Market& m, sc::CriterionFn routine, int n) {
+  set_defaults(m.controls);
+  m.controls.set_checked(sc::indexed("pr_chk", n), true);
+  m.ctx = sc::RunContext{};
+  m.ctx.source.db_folder = setup.db_folder;
+  m.ctx.source.reference_code = "1001";
+  m.ctx.today = setup.today;
+  m.ctx.user_folder = m.user_folder;
+  m.ctx.day_table = &m.table;
+  m.ctx.controls = &m.controls;
+  m.ctx.trading_day_count = m.trading_days;
+  m.candidates = m.all;
+  m.output = m.all;
+  routine(m.ctx, m.candidates, m.output, n);
+  return m.all.count();
+}
+
+void add_criteria_cases(const Setup& setup, std::vector<Case>& cases) {
+  auto market = std::make_shared<Market>();
+  struct Entry {
+    int n;
+    sc::CriterionFn routine;
+    const char* what;
+    bool history;
+  };
+  const Entry entries[] = {
+      {2, sc::f_yasune1sel, "criterion 2 f_yasune1sel, 250 days", true},
+      {3, sc::f_yasune2sel, "criterion 3 f_yasune2sel, 250+10 days", true},
+      {4, sc::f_nehaba1sel, "criterion 4 f_nehaba1sel, 250 days", true},
+      {5, sc::f_nehaba1sel, "criterion 5 f_nehaba1sel, 250 days", true},
+      {6, sc::f_nehaba3sel, "criterion 6 f_nehaba3sel, 250+10 days", true},
+      {7, sc::f_zenjituhi1sel, "criterion 7 f_zenjituhi1sel, day table only", false},
+      {9, sc::f_std_dev1sel, "criterion 9 f_std_dev1sel, 25 days", true},
+      {10, sc::f_rsi1sel, "criterion 10 f_rsi1sel, 14+1 days", true},
+      {12, sc::f_semi1sel, "criterion 12 f_semi1sel, 20+31 days", true},
+      {13, sc::f_kairi3sel, "criterion 13 f_kairi3sel, 25+30 days", true},
+  };
+  for (const Entry& e : entries) {
+    Case c{std::string(e.what) + ", every stock", e.history ? "<= 0.3 s" : "",
+           [setup, market] { prepare_market(setup, *market); },
+           [setup, market, e] { return run_criterion(setup, *market, e.routine, e.n); }};
+    c.item = "stock";
+    cases.push_back(std::move(c));
+  }
+
+  auto source = std::make_shared<sc::RankingSource>();
+  source->source.db_folder = setup.db_folder;
+  source->source.reference_code = "1001";
+  source->latest_year = static_cast<int>(lp::parse_integer(setup.today.substr(0, 4)));
+  {
+    Case c{"initdata1.csv rebuild + 前日比上率ﾄｯﾌﾟ25", "<= 1 s", {}, [source] {
+             std::error_code ec;
+             fs::remove(source->source.db_folder + sc::kInitDataFileName, ec);
+             const sc::Top25 top = sc::rank_top25(*source, "前日比上率ﾄｯﾌﾟ25");
+             return static_cast<long long>(top.filled);
+           }};
+    c.item = "entry";
+    cases.push_back(std::move(c));
+  }
+  {
+    Case c{"rank_top25 on a current initdata1.csv, all twelve rankings", "", {}, [source] {
+             long long filled = 0;
+             for (const auto& def : sc::ranking_defs()) {
+               filled += sc::rank_top25(*source, def.name).filled;
+             }
+             return filled;
+           }};
+    c.item = "entry";
+    cases.push_back(std::move(c));
+  }
+}
+
+}  // namespace
+
+LP_BENCH(add_criteria_cases);

@@ -1,0 +1,146 @@
+// The foundation's figures: the trading calendar, the 260-day load of every code against the
+// bare cost of reading the same files, and the sample market's generation time.
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "bench/bench.h"
+#include "common/csv.h"
+#include "pricedb/formats.h"
+#include "pricedb/series.h"
+#include "sample-market/sample_market.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using lp::bench::Case;
+using lp::bench::Result;
+using lp::bench::Setup;
+
+constexpr int kLoadDays = 260;
+constexpr const char* kRawRead = "raw read of the 260-day loads' files, every code";
+constexpr const char* kLoadAdjusted = "load_series_cal 260 days, every code (split-adjusted)";
+
+int year_of(const std::string& date) {
+  return date.size() >= 4 ? std::stoi(date.substr(0, 4)) : 0;
+}
+
+struct LoadWork {
+  lp::SeriesSource src;
+  lp::TradingCalendar cal;
+  std::vector<std::string> codes;
+  std::vector<std::string> files;  // what the loads read: series and correction files
+  lp::Series series;
+  std::string bytes;
+};
+
+// Every code with a series file in the end date's year, and the files a 260-day load of each
+// reads: its series files back to the calendar's oldest year and the correction files there.
+void prepare_loads(const Setup& setup, LoadWork& w) {
+  if (!w.codes.empty()) return;
+  w.src.db_folder = setup.db_folder;
+  w.src.reference_code = "1001";
+  lp::build_trading_calendar(w.src, w.cal, setup.today, kLoadDays);
+  const int newest_year = year_of(setup.today);
+  const int oldest_year = w.cal.count() > 0 ? year_of(w.cal.at(w.cal.count())) : newest_year;
+  std::error_code ec;
+  for (const auto& e :
+       fs::directory_iterator(lp::year_folder(setup.db_folder, newest_year) + "data_m", ec)) {
+    w.codes.push_back(e.path().stem().string());
+  }
+  std::sort(w.codes.begin(), w.codes.end());
+  for (const std::string& code : w.codes) {
+    for (int y = newest_year; y >= oldest_year; --y) {
+      for (const std::string& path : {lp::series_file_path(setup.db_folder, y, code),
+                                      lp::correction_file_path(setup.db_folder, y, code)}) {
+        if (fs::exists(path, ec)) w.files.push_back(path);
+      }
+    }
+  }
+}
+
+void add_pricedb_cases(const Setup& setup, std::vector<Case>& cases) {
+  auto work = std::make_shared<LoadWork>();
+
+  {
+    auto cal = std::make_shared<lp::TradingCalendar>();
+    auto src = std::make_shared<lp::SeriesSource>();
+    src->db_folder = setup.db_folder;
+    src->reference_code = "1001";
+    Case c{"build_trading_calendar 1500 days", "", {}, [setup, cal, src] {
+             lp::SeriesSource fresh = *src;  // no cached folder lookups between runs
+             lp::build_trading_calendar(fresh, *cal, setup.today, 1500);
+             return static_cast<long long>(cal->count());
+           }};
+    c.item = "date";
+    cases.push_back(std::move(c));
+  }
+  {
+    Case c{kRawRead, "", [setup, work] { prepare_loads(setup, *work); },
+           [work] {
+             for (const std::string& path : work->files) lp::read_file_bytes(path, work->bytes);
+             return static_cast<long long>(work->codes.size());
+           }};
+    c.item = "code";
+    cases.push_back(std::move(c));
+  }
+  for (bool adjust : {true, false}) {
+    Case c{adjust ? kLoadAdjusted : "load_series_cal 260 days, every code (raw prices)",
+           adjust ? "<= 0.3 s and <= 3x raw read" : "",
+           [setup, work] { prepare_loads(setup, *work); },
+           [setup, work, adjust] {
+             long long loaded = 0;
+             for (const std::string& code : work->codes) {
+               loaded += lp::load_series_cal(work->src, setup.today, kLoadDays, code, work->cal,
+                                             work->series, adjust) == 0;
+             }
+             return loaded;
+           }};
+    c.item = "load";
+    if (adjust) {
+      c.judge = [](const Result& self, const std::vector<Result>& all) -> std::string {
+        const Result* raw = lp::bench::find_result(all, kRawRead);
+        if (!raw) return "";
+        return lp::bench::yes_no(self.median_seconds <= 0.3 &&
+                                 self.median_seconds <= 3 * raw->median_seconds);
+      };
+    }
+    cases.push_back(std::move(c));
+  }
+  {
+    const fs::path scratch = fs::path(setup.market_dir) / "generation-scratch";
+    auto clear = [scratch] {
+      std::error_code ec;
+      fs::remove_all(scratch, ec);
+    };
+    Case c{"sample market generation " + std::to_string(setup.codes) + " codes x " +
+               std::to_string(setup.years) + " years (database + packed)",
+           "< 20 s", clear, [setup, scratch] {
+             lp::sample::Options opt;
+             opt.codes = setup.codes;
+             opt.years = setup.years;
+             opt.seed = setup.seed;
+             opt.end_date = setup.today;
+             opt.db_folder = (scratch / "db").string() + "/";
+             opt.packed_root = (scratch / "packed").string();
+             lp::sample::Summary summary;
+             std::string error;
+             if (!lp::sample::generate(opt, error, summary)) return 0LL;
+             return summary.files_written;
+           }};
+    c.runs = 1;
+    c.finish = clear;
+    c.judge = [](const Result& self, const std::vector<Result>&) {
+      return lp::bench::yes_no(self.items > 0 && self.median_seconds < 20);
+    };
+    c.item = "file";
+    cases.push_back(std::move(c));
+  }
+}
+
+LP_BENCH(add_pricedb_cases);
+
+}  // namespace

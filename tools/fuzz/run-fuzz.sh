@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang's libFuzzer (with address and undefined-behaviour
+# sanitizers) and runs each for a bounded time. Usage: run-fuzz.sh OUT_DIR [SECONDS]
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+src="$(cd "$here/../.." && pwd)"
+out="${1:?usage: run-fuzz.sh OUT_DIR [SECONDS]}"
+seconds="${2:-30}"
+mkdir -p "$out"
+cxx="${CLANGXX:-clang++}"
+flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
+       -I"$src/src")
+core=("$src"/src/common/*.cpp "$src"/src/shell/settings.cpp "$src"/src/pricedb/formats.cpp
+      "$src"/src/pricedb/unpack.cpp)
+
+for target in field_reader unpack; do
+  bin="$out/${target}_fuzz"
+  if [ ! -x "$bin" ] || [ -n "$(find "$src/src" "$here" -newer "$bin" -name '*.[ch]*' | head -1)" ]; then
+    "$cxx" "${flags[@]}" "$here/${target}_fuzz.cpp" "${core[@]}" -o "$bin"
+  fi
+  corpus="$out/${target}_corpus"
+  mkdir -p "$corpus"
+  cp -n "$here"/seeds/* "$corpus"/ 2>/dev/null || true
+  echo "fuzzing $target for ${seconds}s"
+  (cd "$out" && "$bin" -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 \
+      -timeout=10 -print_final_stats=1 "$corpus")
+done
+echo "fuzzing finished without findings"

@@ -1,0 +1,40 @@
+// A small read-only HTTP server for a folder of packed price files: the maker's server in
+// miniature, for the demo, the tests and the benchmark. GET /<path> answers the file
+// <root>/<path>; "/" answers a home page carrying the server's marker word.
+#pragma once
+
+#include <QHttpServer>
+#include <QString>
+#include <memory>
+
+namespace lp::tools {
+
+class PriceServer {
+ public:
+  explicit PriceServer(QString root);
+  ~PriceServer();
+  PriceServer(const PriceServer&) = delete;
+  PriceServer& operator=(const PriceServer&) = delete;
+
+  // Listens on 127.0.0.1 (and ::1 when possible) at `port`, 0 for an ephemeral one.
+  // Returns the port, or 0 when it cannot listen.
+  quint16 listen(quint16 port = 0);
+  quint16 port() const { return port_; }
+  // http://127.0.0.1:<port>/
+  QString base_url() const;
+
+  // The answer for a request path, as the server gives it (exposed for tests).
+  struct Answer {
+    int status = 200;
+    QByteArray body;
+    QByteArray mime;
+  };
+  Answer answer(const QString& url_path) const;
+
+ private:
+  QString root_;
+  std::unique_ptr<QHttpServer> server_;
+  quint16 port_ = 0;
+};
+
+}  // namespace lp::tools

@@ -1,0 +1,740 @@
+#include "sample-market/sample_market.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+#include "common/csv.h"
+#include "common/encoding.h"
+
+namespace lp::sample {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// splitmix64: tiny, fast and bit-identical everywhere, unlike the std distributions.
+struct Rng {
+  std::uint64_t state;
+  std::uint64_t next() {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  double uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
+  int below(int n) { return static_cast<int>(next() % static_cast<std::uint64_t>(n)); }
+  bool chance(double p) { return uniform() < p; }
+  // Roughly standard normal: four 16-bit uniforms summed (Irwin-Hall), arithmetic only.
+  double normal() {
+    std::uint64_t r = next();
+    double sum = 0;
+    for (int i = 0; i < 4; ++i, r >>= 16) sum += static_cast<double>(r & 0xFFFF) / 65536.0;
+    return (sum - 2.0) * 1.7320508075688772;
+  }
+};
+
+std::uint64_t stream_seed(unsigned seed, std::uint64_t salt) {
+  Rng r{static_cast<std::uint64_t>(seed) * 0xD1B54A32D192ED03ull ^ salt};
+  r.next();
+  return r.next();
+}
+
+// ---- dates -------------------------------------------------------------------------------
+
+long long days_from_civil(int y, int m, int d) {
+  y -= m <= 2;
+  const int era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = static_cast<unsigned>((153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1);
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return static_cast<long long>(era) * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+void civil_from_days(long long z, int& y, int& m, int& d) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  y = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (m <= 2));
+}
+
+// 0 = Sunday.
+int weekday(long long days) {
+  return static_cast<int>(((days % 7) + 11) % 7);
+}
+
+int days_in_month(int y, int m) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (m == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) return 29;
+  return kDays[m - 1];
+}
+
+bool valid_date(int y, int m, int d) {
+  return y >= 1900 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 && d <= days_in_month(y, m);
+}
+
+int nth_monday(int y, int m, int n) {
+  const int first = weekday(days_from_civil(y, m, 1));
+  return 1 + (8 - first) % 7 + 7 * (n - 1);
+}
+
+bool is_holiday(int y, int m, int d) {
+  if ((m == 1 && d <= 3) || (m == 12 && d == 31)) return true;
+  static const int kFixed[][2] = {{2, 11}, {2, 23}, {3, 20}, {4, 29}, {5, 3},  {5, 4},
+                                  {5, 5},  {8, 11}, {9, 23}, {11, 3}, {11, 23}};
+  for (const auto& f : kFixed) {
+    if (f[0] == m && f[1] == d) return true;
+  }
+  return (m == 1 && d == nth_monday(y, 1, 2)) || (m == 7 && d == nth_monday(y, 7, 3)) ||
+         (m == 9 && d == nth_monday(y, 9, 3)) || (m == 10 && d == nth_monday(y, 10, 2));
+}
+
+std::string today_text() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char buf[16];
+  std::strftime(buf, sizeof buf, "%Y%m%d", &local);
+  return buf;
+}
+
+// ---- byte building -----------------------------------------------------------------------
+
+void put(std::string& out, long long v) {
+  char buf[24];
+  auto res = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, res.ptr);
+}
+
+// Prices are held in hundredths of a yen; ordinary stocks trade in whole yen.
+void put_price(std::string& out, std::int64_t hundredths, bool decimals) {
+  if (!decimals) {
+    put(out, hundredths / 100);
+    return;
+  }
+  put(out, hundredths / 100);
+  const int frac = static_cast<int>(hundredths % 100);
+  out.push_back('.');
+  out.push_back(static_cast<char>('0' + frac / 10));
+  out.push_back(static_cast<char>('0' + frac % 10));
+}
+
+void put_date(std::string& out, int date) {
+  put(out, date);
+}
+
+constexpr const char* kCrLf = "\r\n";
+
+// ---- the stocks --------------------------------------------------------------------------
+
+const char* const kKanjiStems[] = {
+    "日本", "東洋", "大和", "三和",   "北海", "東邦",   "中央", "昭和",   "平和", "富士",
+    "大同", "関東", "関西", "九州",   "東北", "北陸",   "山陽", "明治",   "朝日", "青葉",
+    "松風", "若葉", "白鷺", "千代田", "浜松", "名古屋", "湘南", "瀬戸内", "桜井", "高砂",
+    "黒潮", "星野", "新光", "大成",   "岩崎", "小松原", "常盤", "宝",     "旭日", "森永田"};
+const char* const kKatakanaStems[] = {
+    "サクラ",     "アオイ",     "ミライ",       "ヒカリ",   "アサヒ",   "スバル",
+    "ツバサ",     "ハヤテ",     "コスモ",       "ユニオン", "アルファ", "ネクスト",
+    "グローバル", "メディカル", "フロンティア", "ルミナ",   "ノルド",   "シグマ",
+    "オリオン",   "ヴィスタ",   "ケイエス",     "エムティ"};
+const char* const kHalfWidthStems[] = {"ｻｸﾗ",  "ﾐﾗｲ",  "ﾋｶﾘ",  "ｱｻﾋ",  "ｽﾊﾞﾙ", "ｺｽﾓ",
+                                       "ﾕﾆｵﾝ", "ﾈｸｽﾄ", "ｼｸﾞﾏ", "ｵﾘｵﾝ", "ﾉﾙﾄﾞ", "ﾙﾐﾅ"};
+const char* const kLatinStems[] = {"ＮＨ", "ＳＢ", "ＪＫ", "ＴＣＬ", "ＡＲＫ", "ＭＩＸ"};
+const char* const kKanjiSuffixes[] = {
+    "精密工業", "電機", "化学",   "製薬", "建設", "商事", "銀行",   "不動産", "食品",
+    "運輸",     "証券", "電子",   "物産", "通信", "鉄鋼", "製作所", "工業",   "産業",
+    "興業",     "紙業", "海運",   "倉庫", "電力", "瓦斯", "水産",   "製菓",   "百貨店",
+    "薬品",     "繊維", "自動車", "重工", "技研", "精機", "地所",   "信託",   "鉱業"};
+const char* const kKatakanaSuffixes[] = {"ホールディングス", "システムズ",      "テクノロジー",
+                                         "エンジニアリング", "ファーマ",        "フーズ",
+                                         "ネット",           "ソリューションズ"};
+const char* const kHalfWidthSuffixes[] = {"ｼｽﾃﾑ", "ﾎｰﾙﾃﾞｨﾝｸﾞｽ", "ﾃｸﾉ", "ﾌｰｽﾞ", "ﾈｯﾄ"};
+
+// Names a name search can find; given to the first few ordinary stocks.
+const char* const kFeaturedNames[] = {"サクラ精密工業(株)", "ｻｸﾗ電機", "(株)サクラ化学",
+                                      "桜井製作所", "サクラ食品ホールディングス"};
+
+template <std::size_t N>
+const char* pick(Rng& r, const char* const (&table)[N]) {
+  return table[r.below(static_cast<int>(N))];
+}
+
+std::string make_name(Rng& r) {
+  std::string name;
+  const int kind = r.below(10);
+  if (kind < 4) {
+    name = std::string(pick(r, kKanjiStems)) + pick(r, kKanjiSuffixes);
+  } else if (kind < 7) {
+    name = pick(r, kKatakanaStems);
+    name += r.chance(0.5) ? pick(r, kKanjiSuffixes) : pick(r, kKatakanaSuffixes);
+  } else if (kind < 9) {
+    name = pick(r, kHalfWidthStems);
+    name += r.chance(0.5) ? pick(r, kKanjiSuffixes) : pick(r, kHalfWidthSuffixes);
+  } else {
+    name = std::string(pick(r, kLatinStems)) + pick(r, kKanjiSuffixes);
+  }
+  const double marker = r.uniform();
+  if (marker < 0.12) {
+    name = "(株)" + name;
+  } else if (marker < 0.24) {
+    name += "(株)";
+  }
+  return name;
+}
+
+const char* const kListedSegments[] = {"東証",   "東証1部", "東証外国", "東証2部",    "マザーズ",
+                                       "大証",   "大証1部", "大証2部",  "大証外国部", "JASDAQ",
+                                       "ＪＱＳ", "ＪＱＧ",  "JQ外国部"};
+const char* const kOtherSegments[] = {"名証1部", "名証2部", "福証", "札証", "ヘラクレス"};
+// Weights of the segments above, the listed ones first.
+const int kSegmentWeights[] = {3, 36, 1, 10, 7, 2, 3, 2, 1, 12, 8, 2, 1, 2, 2, 1, 1, 1};
+constexpr int kSegmentCount = 18;
+constexpr std::size_t kForced = kSegmentCount;
+
+const char* segment_name(int i) {
+  return i < 13 ? kListedSegments[i] : kOtherSegments[i - 13];
+}
+
+int weighted_segment(Rng& r) {
+  int total = 0;
+  for (int w : kSegmentWeights) total += w;
+  int x = r.below(total);
+  for (int i = 0; i < kSegmentCount; ++i) {
+    if (x < kSegmentWeights[i]) return i;
+    x -= kSegmentWeights[i];
+  }
+  return 1;
+}
+
+struct Stock {
+  int code = 0;
+  std::string code_text;
+  std::string name;       // CP932
+  std::string segment;    // CP932
+  bool decimals = false;  // an index quoted in hundredths
+  int first_day = 0;      // global trading-day index, inclusive
+  int last_day = 0;
+  double trade_prob = 1.0;
+  double zero_volume_prob = 0.0;
+  double sigma = 0.02;
+  double price = 1000;  // the split-adjusted level, in yen
+  double anchor = 1000;
+  double base_volume = 10000;
+  int split_day = -1;  // first day at the new scale
+  int split_num = 1, split_den = 1;
+  std::int64_t last_close = 0;  // raw, hundredths
+  Rng rng{0};
+};
+
+struct Record {
+  std::int32_t open, high, low, close;  // hundredths of a yen fit: prices stay far below 2e7
+  std::int64_t volume;
+  bool present;
+};
+
+double initial_price(Rng& r) {
+  const double u = r.uniform();
+  const double v = r.uniform();
+  if (u < 0.15) return 50 + v * 250;
+  if (u < 0.50) return 300 + v * 700;
+  if (u < 0.80) return 1000 + v * 2000;
+  if (u < 0.92) return 3000 + v * 7000;
+  return 10000 + v * 30000;
+}
+
+// Tick sizes of an ordinary stock by price level, in hundredths.
+std::int64_t to_ticks(double yen, bool decimals) {
+  if (decimals) return std::max<std::int64_t>(1, static_cast<std::int64_t>(yen * 100 + 0.5));
+  double tick = 1;
+  if (yen >= 50000) {
+    tick = 100;
+  } else if (yen >= 30000) {
+    tick = 50;
+  } else if (yen >= 5000) {
+    tick = 10;
+  } else if (yen >= 3000) {
+    tick = 5;
+  }
+  const double units = static_cast<double>(static_cast<std::int64_t>(yen / tick + 0.5)) * tick;
+  return std::max<std::int64_t>(1, static_cast<std::int64_t>(units)) * 100;
+}
+
+// One trading day of one stock at global day g.
+Record simulate_day(Stock& s, int g) {
+  Record rec{0, 0, 0, 0, 0, false};
+  if (g < s.first_day || g > s.last_day) return rec;
+  Rng& r = s.rng;
+  // The level moves every market day, traded or not, so a missing day shows as a gap.
+  double ret = s.sigma * r.normal();
+  if (r.chance(0.01)) ret *= 3;  // the odd news day
+  if (s.price > s.anchor * 3) ret -= 0.003;
+  if (s.price < s.anchor / 3) ret += 0.003;
+  ret = std::clamp(ret, -0.3, 0.3);
+  const double prev = s.price;
+  s.price = std::max(prev * (1 + ret), 5.0);
+  if (g == s.split_day) s.last_close = 0;  // the old quote is on the old scale
+  const bool traded = g == s.first_day || r.chance(s.trade_prob);
+  if (!traded) return rec;
+
+  const double scale =
+      (s.split_day >= 0 && g < s.split_day) ? static_cast<double>(s.split_den) / s.split_num : 1.0;
+  rec.present = true;
+  if (s.last_close > 0 && r.chance(s.zero_volume_prob)) {
+    // No trade: the quote stays at the last close.
+    rec.open = rec.high = rec.low = rec.close = static_cast<std::int32_t>(s.last_close);
+    return rec;
+  }
+  const double open = prev * (1 + 0.3 * s.sigma * r.normal());
+  const double close = s.price;
+  const double hi = std::max(open, close) * (1 + 0.5 * s.sigma * r.uniform());
+  const double lo = std::min(open, close) * (1 - 0.5 * s.sigma * r.uniform());
+  const std::int64_t o = to_ticks(open * scale, s.decimals);
+  const std::int64_t c = to_ticks(close * scale, s.decimals);
+  const std::int64_t h = std::max({to_ticks(hi * scale, s.decimals), o, c});
+  const std::int64_t l = std::min({to_ticks(lo * scale, s.decimals), o, c});
+  rec.open = static_cast<std::int32_t>(o);
+  rec.high = static_cast<std::int32_t>(h);
+  rec.low = static_cast<std::int32_t>(l);
+  rec.close = static_cast<std::int32_t>(c);
+  const double m = 0.2 + 1.6 * r.uniform();
+  double volume = s.base_volume * m * m;
+  if (scale != 1.0) volume /= scale;  // fewer, dearer shares before a split
+  rec.volume = static_cast<std::int64_t>(volume / 100 + 0.5) * 100;
+  if (rec.volume == 0) rec.volume = 100;
+  s.last_close = c;
+  return rec;
+}
+
+std::string code_text(int code) {
+  std::string t;
+  put(t, code);
+  return t;
+}
+
+class Generator {
+ public:
+  Generator(const Options& o, Summary& s) : opt_(o), sum_(s) {}
+
+  bool run(std::string& error);
+
+ private:
+  bool setup_calendar(std::string& error);
+  void setup_stocks();
+  bool write_year(int year, std::size_t g0, std::size_t g1, std::string& error);
+  bool write(const fs::path& path, const std::string& bytes, std::string& error);
+  bool make_dirs(const fs::path& path, std::string& error);
+
+  const Options& opt_;
+  Summary& sum_;
+  std::vector<int> days_;  // global trading days, oldest first
+  std::vector<Stock> stocks_;
+};
+
+bool Generator::setup_calendar(std::string& error) {
+  const std::string end_text = opt_.end_date.empty() ? today_text() : opt_.end_date;
+  const int end = last_trading_day_on_or_before(end_text);
+  if (end == 0) {
+    error = "not a valid end date: " + end_text;
+    return false;
+  }
+  if (opt_.years < 1 || opt_.years > 50) {
+    error = "years must be 1 to 50";
+    return false;
+  }
+  sum_.first_year = end / 10000 - opt_.years + 1;
+  days_ = trading_days(sum_.first_year, end);
+  if (days_.empty()) {
+    error = "the span holds no trading day";
+    return false;
+  }
+  sum_.end_date = std::to_string(end);
+  sum_.trading_days = static_cast<int>(days_.size());
+  return true;
+}
+
+void Generator::setup_stocks() {
+  // A day file holds at most 5000 stock lines.
+  const int n = std::clamp(opt_.codes, 2, 5000);
+  Rng pick_rng{stream_seed(opt_.seed, 0xC0DE)};
+  std::vector<int> pool;
+  pool.reserve(9000);
+  for (int c = 1000; c <= 9999; ++c) {
+    if (c != 1001 && c != 1301) pool.push_back(c);
+  }
+  std::vector<int> chosen = {1001, 1301};
+  for (int i = 0; i < n - 2; ++i) {
+    const int j = i + pick_rng.below(static_cast<int>(pool.size()) - i);
+    std::swap(pool[static_cast<std::size_t>(i)], pool[static_cast<std::size_t>(j)]);
+    chosen.push_back(pool[static_cast<std::size_t>(i)]);
+  }
+  // chosen[2..] is in random order: the first ordinary stocks take the forced traits below.
+  const int total = static_cast<int>(days_.size());
+  const int last = total - 1;
+  stocks_.resize(chosen.size());
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    Stock& s = stocks_[i];
+    s.code = chosen[i];
+    s.code_text = code_text(s.code);
+    s.rng.state = stream_seed(opt_.seed, 0x5000000ull + static_cast<std::uint64_t>(s.code));
+    Rng traits{stream_seed(opt_.seed, 0x7000000ull + static_cast<std::uint64_t>(s.code))};
+    s.first_day = 0;
+    s.last_day = last;
+    std::string name;
+    int segment = weighted_segment(traits);
+    if (s.code == 1001) {
+      name = "ルミナ総合指数";
+      s.segment = utf8_to_cp932("指数");
+      s.decimals = true;
+      s.price = 26000 + traits.uniform() * 2000;
+      s.sigma = 0.009;
+      s.base_volume = 1.2e9;
+    } else if (s.code == 1301) {
+      name = "北洋水産(株)";
+      segment = 1;
+      s.price = 2500 + traits.uniform() * 1000;
+      s.sigma = 0.015;
+      s.base_volume = 60000;
+    } else {
+      const std::size_t k = i - 2;  // rank among the ordinary stocks
+      name = k < std::size(kFeaturedNames) ? kFeaturedNames[k] : make_name(traits);
+      // Every segment name held by a stock that trades to the end: the forced delisting
+      // (k = 2) takes one of the other segments.
+      if (k < static_cast<std::size_t>(kSegmentCount)) {
+        segment = static_cast<int>((k + 11) % kSegmentCount);
+      }
+      s.price = initial_price(traits);
+      s.sigma = 0.01 + 0.025 * traits.uniform() + (s.price < 300 ? 0.01 : 0.0);
+      const double vu = traits.uniform();
+      s.base_volume = vu < 0.15 ? 200 + vu * 20000 : 5000 + vu * vu * 3e6;
+      if (s.price > 5000) s.base_volume /= 5;
+      // Forced traits make even a tiny market hold every kind of stock; random ones start
+      // after the stocks that carry the forced segment names.
+      const bool split = k == 0 || k == 5 || (k >= kForced && traits.chance(0.03));
+      const bool listed = k == 1 || (k >= kForced && traits.chance(0.04));
+      const bool delisted = k == 2 || (k >= kForced && traits.chance(0.03));
+      const bool illiquid = k == 3 || k == 6 || (k >= kForced && traits.chance(0.12));
+      if (illiquid) {
+        s.trade_prob = 0.55 + 0.4 * traits.uniform();
+        s.zero_volume_prob = 0.03;
+        s.base_volume = 100 + traits.uniform() * 3000;
+        sum_.illiquid.push_back(s.code_text);
+      } else if (s.base_volume < 5000) {
+        s.zero_volume_prob = 0.01;
+      }
+      if (listed && total > 4) {
+        s.first_day = 1 + traits.below(total - 3);
+        sum_.listed_inside.push_back(s.code_text);
+      }
+      if (delisted && s.first_day + 2 < last) {
+        s.last_day = s.first_day + 1 + traits.below(last - s.first_day - 1);
+        sum_.delisted_inside.push_back(s.code_text);
+      }
+      if (split && s.last_day - s.first_day > 10) {
+        // The first forced split sits mid-span so both sides have plenty of days.
+        s.split_day = k == 0 ? (s.first_day + s.last_day) / 2
+                             : s.first_day + 5 + traits.below(s.last_day - s.first_day - 9);
+        static const int kRatios[][2] = {{1, 2}, {1, 5}, {1, 3}, {1, 10}, {10, 1}, {2, 3}};
+        const auto& ratio = kRatios[k == 0 ? 0 : traits.below(6)];
+        s.split_num = ratio[0];
+        s.split_den = ratio[1];
+        sum_.split.push_back(s.code_text);
+      }
+    }
+    s.anchor = s.price;
+    s.name = utf8_to_cp932(name);
+    if (s.segment.empty()) s.segment = utf8_to_cp932(segment_name(segment));
+  }
+  std::sort(stocks_.begin(), stocks_.end(),
+            [](const Stock& a, const Stock& b) { return a.code < b.code; });
+  for (const Stock& s : stocks_) sum_.codes.push_back(s.code_text);
+  for (auto* list : {&sum_.listed_inside, &sum_.delisted_inside, &sum_.split, &sum_.illiquid}) {
+    std::sort(list->begin(), list->end());
+  }
+}
+
+bool Generator::make_dirs(const fs::path& path, std::string& error) {
+  std::error_code ec;
+  fs::create_directories(path, ec);
+  if (ec) {
+    error = "cannot create " + path.string() + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+bool Generator::write(const fs::path& path, const std::string& bytes, std::string& error) {
+  if (!write_file_atomic(path, bytes)) {
+    error = "cannot write " + path.string();
+    return false;
+  }
+  ++sum_.files_written;
+  sum_.bytes_written += static_cast<long long>(bytes.size());
+  return true;
+}
+
+bool Generator::write_year(int year, std::size_t g0, std::size_t g1, std::string& error) {
+  const std::size_t ns = stocks_.size();
+  const std::size_t nd = g1 - g0;
+  std::vector<Record> recs(ns * nd);
+  for (std::size_t i = 0; i < ns; ++i) {
+    for (std::size_t j = 0; j < nd; ++j) {
+      recs[i * nd + j] = simulate_day(stocks_[i], static_cast<int>(g0 + j));
+    }
+  }
+
+  const bool to_db = !opt_.db_folder.empty();
+  const bool to_packed = !opt_.packed_root.empty();
+  const std::string yyyy = std::to_string(year);
+  fs::path db_year, packed_year;
+  if (to_db) {
+    db_year = fs::path(opt_.db_folder) / yyyy;
+    for (const char* sub : {"data_d", "data_m", "data_mh"}) {
+      if (!make_dirs(db_year / sub, error)) return false;
+    }
+  }
+  if (to_packed) {
+    packed_year = fs::path(opt_.packed_root) / "html" / "kabuka_db" / yyyy;
+    for (const char* sub : {"data_dg", "data_mg", "data_mhg"}) {
+      if (!make_dirs(packed_year / sub, error)) return false;
+    }
+  }
+
+  // Day files, grouped by month for the packed form.
+  std::string file, month_body;
+  int month = 0, month_blocks = 0;
+  auto flush_month = [&]() -> bool {
+    if (!to_packed || month == 0) return true;
+    std::string packed;
+    packed.reserve(month_body.size() + 64);
+    put(packed, static_cast<long long>(year) * 100 + month);
+    packed += ',';
+    put(packed, month_blocks);
+    packed += ",0,0,0,0,0,0";
+    packed += kCrLf;
+    packed += month_body;
+    char name[16];
+    std::snprintf(name, sizeof name, "%04d%02d.csv", year, month);
+    return write(packed_year / "data_dg" / name, packed, error);
+  };
+  for (std::size_t j = 0; j < nd; ++j) {
+    const int date = days_[g0 + j];
+    const int m = date / 100 % 100;
+    if (m != month) {
+      if (!flush_month()) return false;
+      month = m;
+      month_blocks = 0;
+      month_body.clear();
+    }
+    int count = 0;
+    for (std::size_t i = 0; i < ns; ++i) count += recs[i * nd + j].present;
+    file.clear();
+    put_date(file, date);
+    file += ',';
+    put(file, count);
+    file += ",0,0,0,0,0,0";
+    file += kCrLf;
+    for (std::size_t i = 0; i < ns; ++i) {
+      const Record& r = recs[i * nd + j];
+      if (!r.present) continue;
+      const Stock& s = stocks_[i];
+      file += s.code_text;
+      file += ',';
+      file += s.segment;
+      file += ',';
+      file += s.name;
+      for (std::int32_t p : {r.open, r.high, r.low, r.close}) {
+        file += ',';
+        put_price(file, p, s.decimals);
+      }
+      file += ',';
+      put(file, r.volume);
+      file += kCrLf;
+    }
+    if (to_db && !write(db_year / "data_d" / (std::to_string(date) + ".csv"), file, error)) {
+      return false;
+    }
+    if (to_packed) {
+      month_body += file;
+      ++month_blocks;
+    }
+  }
+  if (!flush_month()) return false;
+
+  // Series files, packed per thousand codes.
+  std::string block_body[10];
+  int block_count[10] = {};
+  for (std::size_t i = 0; i < ns; ++i) {
+    const Stock& s = stocks_[i];
+    int count = 0, oldest = 0, newest = 0;
+    for (std::size_t j = 0; j < nd; ++j) {
+      if (!recs[i * nd + j].present) continue;
+      if (count == 0) oldest = days_[g0 + j];
+      newest = days_[g0 + j];
+      ++count;
+    }
+    if (count == 0) continue;
+    file.clear();
+    file += s.code_text;
+    file += ',';
+    file += s.segment;
+    file += ',';
+    file += s.name;
+    file += ',';
+    put_date(file, oldest);
+    file += ',';
+    put_date(file, newest);
+    file += ',';
+    put(file, count);
+    file += kCrLf;
+    for (std::size_t j = 0; j < nd; ++j) {
+      const Record& r = recs[i * nd + j];
+      if (!r.present) continue;
+      put_date(file, days_[g0 + j]);
+      for (std::int32_t p : {r.open, r.high, r.low, r.close}) {
+        file += ',';
+        put_price(file, p, s.decimals);
+      }
+      file += ',';
+      put(file, r.volume);
+      file += kCrLf;
+    }
+    if (to_db && !write(db_year / "data_m" / (s.code_text + ".csv"), file, error)) return false;
+    if (to_packed) {
+      block_body[s.code / 1000] += file;
+      ++block_count[s.code / 1000];
+    }
+  }
+  if (to_packed) {
+    for (int k = 1; k <= 9; ++k) {
+      std::string packed;
+      put(packed, k * 1000);
+      packed += ',';
+      put(packed, block_count[k]);
+      packed += ",0,0,0,0";
+      packed += kCrLf;
+      packed += block_body[k];
+      if (!write(packed_year / "data_mg" / (std::to_string(k * 1000) + ".csv"), packed, error)) {
+        return false;
+      }
+    }
+  }
+
+  // Correction files: one line per split dated in this year.
+  std::string corrections;
+  int correction_blocks = 0;
+  for (const Stock& s : stocks_) {
+    if (s.split_day < 0 || s.split_day < static_cast<int>(g0) ||
+        s.split_day >= static_cast<int>(g1)) {
+      continue;
+    }
+    file.clear();
+    file += s.code_text;
+    file += ',';
+    file += yyyy;
+    file += ",1";
+    file += kCrLf;
+    put_date(file, days_[static_cast<std::size_t>(s.split_day)]);
+    file += ',';
+    put(file, s.split_num);
+    file += ',';
+    put(file, s.split_den);
+    file += kCrLf;
+    if (to_db && !write(db_year / "data_mh" / (s.code_text + ".csv"), file, error)) return false;
+    corrections += file;
+    ++correction_blocks;
+  }
+  if (to_packed) {
+    std::string packed = yyyy + ",";
+    put(packed, correction_blocks);
+    packed += ",0";
+    packed += kCrLf;
+    packed += corrections;
+    if (!write(packed_year / "data_mhg" / (yyyy + ".csv"), packed, error)) return false;
+  }
+  return true;
+}
+
+bool Generator::run(std::string& error) {
+  if (opt_.db_folder.empty() && opt_.packed_root.empty()) {
+    error = "nothing to write: give a database folder or a packed root";
+    return false;
+  }
+  if (!setup_calendar(error)) return false;
+  setup_stocks();
+  std::size_t g0 = 0;
+  while (g0 < days_.size()) {
+    const int year = days_[g0] / 10000;
+    std::size_t g1 = g0;
+    while (g1 < days_.size() && days_[g1] / 10000 == year) ++g1;
+    if (!write_year(year, g0, g1, error)) return false;
+    g0 = g1;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool is_trading_day(int yyyymmdd) {
+  const int y = yyyymmdd / 10000, m = yyyymmdd / 100 % 100, d = yyyymmdd % 100;
+  if (!valid_date(y, m, d)) return false;
+  const int wd = weekday(days_from_civil(y, m, d));
+  return wd >= 1 && wd <= 5 && !is_holiday(y, m, d);
+}
+
+int last_trading_day_on_or_before(std::string_view text) {
+  if (text.size() != 8) return 0;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + (c - '0');
+  }
+  int y = value / 10000, m = value / 100 % 100, d = value % 100;
+  if (!valid_date(y, m, d)) return 0;
+  long long day = days_from_civil(y, m, d);
+  for (int back = 0; back < 40; ++back, --day) {
+    civil_from_days(day, y, m, d);
+    const int date = y * 10000 + m * 100 + d;
+    if (is_trading_day(date)) return date;
+  }
+  return 0;
+}
+
+std::vector<int> trading_days(int first_year, int end_date) {
+  std::vector<int> out;
+  const long long last = days_from_civil(end_date / 10000, end_date / 100 % 100, end_date % 100);
+  for (long long day = days_from_civil(first_year, 1, 1); day <= last; ++day) {
+    int y, m, d;
+    civil_from_days(day, y, m, d);
+    const int date = y * 10000 + m * 100 + d;
+    if (is_trading_day(date)) out.push_back(date);
+  }
+  return out;
+}
+
+const std::vector<std::string>& listed_segment_names() {
+  static const std::vector<std::string> names(std::begin(kListedSegments),
+                                              std::end(kListedSegments));
+  return names;
+}
+
+bool generate(const Options& options, std::string& error, Summary& summary) {
+  summary = Summary{};
+  Generator gen(options, summary);
+  return gen.run(error);
+}
+
+bool generate(const Options& options, std::string& error) {
+  Summary summary;
+  return generate(options, error, summary);
+}
+
+}  // namespace lp::sample
