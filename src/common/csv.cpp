@@ -13,54 +13,6 @@
 
 namespace lp {
 
-namespace {
-
-inline bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
-}  // namespace
-
-bool FieldReader::next(std::string_view& field) {
-  const std::size_t n = data_.size();
-  std::size_t p = pos_;
-  if (p >= n) {
-    field = {};
-    return false;
-  }
-  while (p < n && is_blank(data_[p])) ++p;
-  std::size_t begin = p;
-  std::size_t end = p;
-  if (p < n && data_[p] == '"') {
-    // A quoted field runs to the next quote; commas and line ends inside belong to it.
-    begin = p + 1;
-    std::size_t close = data_.find('"', begin);
-    if (close == std::string_view::npos) {
-      end = n;
-      p = n;
-    } else {
-      end = close;
-      p = close + 1;
-      // Anything between the closing quote and the delimiter is dropped.
-      while (p < n && data_[p] != ',' && data_[p] != '\r' && data_[p] != '\n') ++p;
-    }
-  } else {
-    while (p < n && data_[p] != ',' && data_[p] != '\r' && data_[p] != '\n') ++p;
-    end = p;
-    while (end > begin && is_blank(data_[end - 1])) --end;
-  }
-  // Consume the delimiter: a comma, CR LF, LF or CR.
-  if (p < n) {
-    if (data_[p] == '\r') {
-      ++p;
-      if (p < n && data_[p] == '\n') ++p;
-    } else {
-      ++p;
-    }
-  }
-  pos_ = p;
-  field = data_.substr(begin, end - begin);
-  return true;
-}
-
 std::string_view FieldReader::next_or_empty() {
   std::string_view f;
   next(f);
@@ -75,9 +27,9 @@ bool FieldReader::skip(std::size_t count) {
   return true;
 }
 
-bool read_file_bytes(const std::filesystem::path& path, std::string& out) {
+bool read_file_bytes(const char* path, std::string& out) {
   out.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kSubfolders[] = {"data_d_db", "data_d", "data_dg", "data_m",
+constexpr const char* kSubfolders[] = {"data_d_db", "data_d",  "data_dg", "data_m",
                                        "data_mg",   "data_mh", "data_mhg"};
 
 // Deletes the files directly in `folder` (not nested folders), then tries to remove it.

@@ -17,7 +17,7 @@ bool delete_year_folder(const std::string& db_folder, int year, const YieldFn& y
 struct DeleteHooks {
   std::function<bool(const std::string& question)> confirm;  // yes/no box; true = yes
   std::function<void(const std::string& text, MessageColor color)> message;  // Label1
-  std::function<void(const std::string& status)> status;  // set_main_status
+  std::function<void(const std::string& status)> status;                     // set_main_status
   // Refills the year lists and the database status; returns whether a latest date was found.
   std::function<bool()> refresh;
   YieldFn yield;

@@ -17,10 +17,12 @@ namespace {
 
 constexpr const char* kFailText = "エラー：ダウンロードできませんでした。";
 constexpr const char* kStagingFolders[] = {"data_dg", "data_mg", "data_mhg"};
-constexpr const char* kYearSubfolders[] = {"data_d", "data_m", "data_mh",
+constexpr const char* kYearSubfolders[] = {"data_d",  "data_m",  "data_mh",
                                            "data_dg", "data_mg", "data_mhg"};
 
-std::string two_digits(int m) { return (m < 10 ? "0" : "") + std::to_string(m); }
+std::string two_digits(int m) {
+  return (m < 10 ? "0" : "") + std::to_string(m);
+}
 
 // "http://host:port/some/path/" -> "http://host:port/".
 std::string origin_of(const std::string& url) {
@@ -39,7 +41,9 @@ std::string with_slash(std::string url) {
   return url;
 }
 
-bool quit(const DownloadHooks& hooks) { return hooks.quit_requested && hooks.quit_requested(); }
+bool quit(const DownloadHooks& hooks) {
+  return hooks.quit_requested && hooks.quit_requested();
+}
 
 }  // namespace
 
@@ -175,8 +179,7 @@ DownloadOutcome run_download(const DownloadRequest& request, const HttpGet& get,
                                : with_slash(request.base_override);
   const std::string scratch = scratch_file_path(request.install_folder, folders.app_folder);
   if (!check_internet(get, connection_probe(request.host, base), scratch, hooks.yield)) {
-    say(hooks, "Warning：インターネットに接続されていません。ご確認ください。",
-        MessageColor::blue);
+    say(hooks, "Warning：インターネットに接続されていません。ご確認ください。", MessageColor::blue);
     yield_now(hooks.yield);
     return out;
   }

@@ -48,8 +48,8 @@ ConnectionProbe connection_probe(DownloadHost host, const std::string& base);
 // One file of the download, in request order.
 struct FileRequest {
   std::string url;
-  std::string dest;      // relative to the year folder: "data_dg/201303.csv"
-  std::string progress;  // the blue text shown before the request
+  std::string dest;         // relative to the year folder: "data_dg/201303.csv"
+  std::string progress;     // the blue text shown before the request
   bool quit_check = false;  // the quit request is tested after this file
 };
 
@@ -70,8 +70,7 @@ std::string scratch_file_path(const std::string& install_folder, const std::stri
 // holds "<html"/"<HTML", replaces `dest` (atomically). Returns 0, or -1 with the message
 // "エラー：ダウンロードできませんでした。" and `dest` untouched.
 int download_one_file(const HttpGet& get, const std::string& url, const std::string& dest,
-                      const std::string& scratch, std::string& message,
-                      const YieldFn& yield = {});
+                      const std::string& scratch, std::string& message, const YieldFn& yield = {});
 
 // Connected when the probe page's fields, joined, contain the marker word.
 bool check_internet(const HttpGet& get, const ConnectionProbe& probe, const std::string& scratch,
@@ -81,7 +80,7 @@ bool check_internet(const HttpGet& get, const ConnectionProbe& probe, const std:
 struct DownloadHooks {
   std::function<void(const std::string& text, MessageColor color)> message;  // Label1
   std::function<void(const std::string& status)> status;  // set_main_status + busy indicator
-  std::function<AppFolders()> read_settings;               // the settings, read again
+  std::function<AppFolders()> read_settings;              // the settings, read again
   // Refills the year lists and the database status; returns whether a latest date was found.
   std::function<bool()> refresh;
   std::function<bool()> quit_requested;

@@ -20,8 +20,8 @@ namespace {
 struct Phase {
   const char* staging;
   const char* output;
-  std::size_t fields;          // fields per line (file header, block header, body lines)
-  std::size_t count_field;     // 0-based index of the line count in a block header
+  std::size_t fields;       // fields per line (file header, block header, body lines)
+  std::size_t count_field;  // 0-based index of the line count in a block header
 };
 
 constexpr Phase kCorrections{"data_mhg", "data_mh", 3, 2};
@@ -38,8 +38,8 @@ long long count_of(std::string_view field) {
 bool plain_name(std::string_view name) {
   if (name.empty() || name.size() > 64) return false;
   return std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-           c == '_' || c == '-';
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
+           c == '-';
   });
 }
 
@@ -126,9 +126,12 @@ class PackedFileSplitter {
       ++stats_.failed_writes;
       return true;
     }
-    if (&phase_ == &kCorrections) ++stats_.correction_files;
-    else if (&phase_ == &kDays) ++stats_.day_files;
-    else ++stats_.series_files;
+    if (&phase_ == &kCorrections)
+      ++stats_.correction_files;
+    else if (&phase_ == &kDays)
+      ++stats_.day_files;
+    else
+      ++stats_.series_files;
     return true;
   }
 

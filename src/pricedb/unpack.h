@@ -23,7 +23,7 @@ struct UnpackStats {
   int truncated_blocks = 0;  // blocks cut short by the end of their packed file: not written
   int rejected_blocks = 0;   // blocks whose name is not a plain file name: not written
   int failed_writes = 0;
-  bool stopped = false;      // the quit request ended the run
+  bool stopped = false;  // the quit request ended the run
 };
 
 // Corrections, then days, then series; files in name order, blocks in file order, each block

@@ -30,8 +30,12 @@ namespace {
 const QColor kBlue(0, 0, 255);
 const QColor kRed(255, 0, 0);
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
-QString q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+QString q(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 void set_label(QLabel* label, const QString& text, const QColor& color) {
   QPalette p = label->palette();
@@ -101,8 +105,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("main"));
   setWindowTitle(QStringLiteral("ルーメンピックソフトウェア　- NORDHAVEN -"));
   confirm = [this](const QString& question) {
-    return QMessageBox::question(this, windowTitle(), question,
-                                 QMessageBox::Yes | QMessageBox::No,
+    return QMessageBox::question(this, windowTitle(), question, QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
   };
   open_url = [](const QUrl& url) { QDesktopServices::openUrl(url); };
@@ -280,7 +283,9 @@ void MainWindow::show_message(const QString& text, const QColor& color) {
   set_label(label1_, text, color);
 }
 
-void MainWindow::clear_message() { label1_->clear(); }
+void MainWindow::clear_message() {
+  label1_->clear();
+}
 
 void MainWindow::set_main_status(const QString& status) {
   for (const auto& [name, on] : main_status_effects(status.toStdString())) {
@@ -368,7 +373,9 @@ void MainWindow::finish_operation() {
 
 void MainWindow::open_tool(const QString& window_name, bool needs_data) {
   clear_message();
-  if (needs_data && !refresh_latest_date()) {
+  std::string date;
+  if (needs_data && !read_latest_date(folders_.db_folder, folders_.reference_code, current_year(),
+                                      kLatestDateLowestYear, date)) {
     show_message(QStringLiteral("株価データベースにデータがありません。"), kRed);
     return;
   }

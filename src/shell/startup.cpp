@@ -36,7 +36,8 @@ ProductFolderSetup prepare_product_folders(const std::string& documents_folder,
 }
 
 int year_of(std::string_view yyyymmdd) {
-  return static_cast<int>(parse_integer(yyyymmdd.substr(0, std::min<std::size_t>(4, yyyymmdd.size()))));
+  return static_cast<int>(
+      parse_integer(yyyymmdd.substr(0, std::min<std::size_t>(4, yyyymmdd.size()))));
 }
 
 YearLists build_year_lists(const std::string& db_folder, int current_year) {
@@ -69,8 +70,8 @@ const std::array<std::string_view, 10>& busy_frames() {
 const ControlStates& main_status_effects(std::string_view status) {
   static const ControlStates none;
   static const auto commands = [](bool on) {
-    return ControlStates{{"download_cmd", on}, {"meigara_sel2_cmd", on}, {"graph_cmd", on},
-                         {"portforio_cmd", on}, {"vup1_cmd", on},        {"end_cmd", on}};
+    return ControlStates{{"download_cmd", on},  {"meigara_sel2_cmd", on}, {"graph_cmd", on},
+                         {"portforio_cmd", on}, {"vup1_cmd", on},         {"end_cmd", on}};
   };
   static const auto with = [](ControlStates base, std::initializer_list<std::string_view> names,
                               bool on) {
@@ -88,12 +89,11 @@ const ControlStates& main_status_effects(std::string_view status) {
            {"cmd_frm", "mnt_frm", "yyyy_dl_cmb", "yyyy_dl_cmd", "yyyy_delet_cmb", "yyyy_del_cmd",
             "see_data_cmd", "yyyy_cmb"},
            true);
-  static const ControlStates delete_start =
-      with(commands(false), {"yyyy_dl_cmb", "yyyy_dl_cmd", "yyyy_delet_cmb", "yyyy_del_cmd"},
-           false);
-  static const ControlStates delete_done = with(
-      commands(true),
-      {"yyyy_dl_cmb", "yyyy_dl_cmd", "yyyy_delet_cmb", "yyyy_del_cmd", "see_data_cmd"}, true);
+  static const ControlStates delete_start = with(
+      commands(false), {"yyyy_dl_cmb", "yyyy_dl_cmd", "yyyy_delet_cmb", "yyyy_del_cmd"}, false);
+  static const ControlStates delete_done =
+      with(commands(true),
+           {"yyyy_dl_cmb", "yyyy_dl_cmd", "yyyy_delet_cmb", "yyyy_del_cmd", "see_data_cmd"}, true);
   if (status == kStatusIdle) return idle;
   if (status == kStatusDownloadStart) return download_start;
   if (status == kStatusDownloadDone) return download_done;

@@ -17,8 +17,8 @@ inline constexpr int kLatestDateLowestYear = 1982;
 inline constexpr const char* kTemplateNames[] = {"cmd.txt", "init.txt", "settei.txt"};
 
 struct ProductFolderSetup {
-  bool created = false;              // the product folder did not exist and was made now
-  std::vector<std::string> copied;   // template names copied into it
+  bool created = false;             // the product folder did not exist and was made now
+  std::vector<std::string> copied;  // template names copied into it
 };
 
 // Creates documents/nordhaven/ and documents/nordhaven/lumenpick/ where missing. Only when

@@ -25,8 +25,8 @@ struct Db {
   bool answer = true;
   DeleteHooks hooks;
   Db() {
-    for (const char* sub : {"data_d_db", "data_d", "data_dg", "data_m", "data_mg", "data_mh",
-                            "data_mhg"}) {
+    for (const char* sub :
+         {"data_d_db", "data_d", "data_dg", "data_m", "data_mg", "data_mh", "data_mhg"}) {
       write_bytes(fs::path(db) / "2012" / sub / "x.csv", "x\r\n");
     }
     write_bytes(fs::path(db) / "2012/readme.txt", "x");
@@ -65,7 +65,12 @@ TEST(DeleteYear, NothingHappensWithoutAYesOrAYear) {
   const std::vector<Case> cases = {
       {"no", "2012年", false, DeleteResult::declined, {}, 1},
       {"empty list", "", true, DeleteResult::nothing_chosen, {"削除するデータはありません。"}, 0},
-      {"blank entry", "  ", true, DeleteResult::nothing_chosen, {"削除するデータはありません。"}, 0},
+      {"blank entry",
+       "  ",
+       true,
+       DeleteResult::nothing_chosen,
+       {"削除するデータはありません。"},
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

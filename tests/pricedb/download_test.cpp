@@ -52,10 +52,9 @@ TEST(DownloadPlan, AddressSequencesOfBothCommands) {
     std::string today;
     std::vector<std::string> expected;
   };
-  std::vector<std::string> update_march = {b + "2013/data_mhg/2013.csv",
-                                           b + "2013/data_dg/201301.csv",
-                                           b + "2013/data_dg/201302.csv",
-                                           b + "2013/data_dg/201303.csv"};
+  std::vector<std::string> update_march = {
+      b + "2013/data_mhg/2013.csv", b + "2013/data_dg/201301.csv", b + "2013/data_dg/201302.csv",
+      b + "2013/data_dg/201303.csv"};
   for (int k = 1; k <= 9; ++k) {
     update_march.push_back(b + "2013/data_mg/" + std::to_string(k) + "000.csv");
   }
@@ -147,8 +146,8 @@ TEST(DownloadOneFile, OnlyARealAnswerReplacesTheFile) {
     FakeServer server;
     server.answers["u"] = c.body;
     std::string message = "stale";
-    const int rc = download_one_file(server.get(), "u", dest.string(), dir.file("data.html"),
-                                     message);
+    const int rc =
+        download_one_file(server.get(), "u", dest.string(), dir.file("data.html"), message);
     EXPECT_EQ(rc, c.ok ? 0 : -1);
     EXPECT_EQ(message, c.ok ? "" : "エラー：ダウンロードできませんでした。");
     EXPECT_EQ(bytes_of(dest), c.ok ? *c.body : std::string("previous\r\n"));
@@ -213,11 +212,11 @@ struct RunFixture {
     const std::string b = "http://localhost:8080/html/kabuka_db/";
     server.answers["http://localhost:8080/"] = std::string("<h1>lumenpick-price-server</h1>");
     server.answers[b + "2013/data_mhg/2013.csv"] = std::string("2013,1,x\r\n1301,a,0\r\n");
-    server.answers[b + "2013/data_dg/201301.csv"] = std::string(
-        "201301,1,x,x,x,x,x,x\r\n20130104,1,x,x,x,x,x,x\r\n1001,m,n,1,1,1,1,1\r\n");
+    server.answers[b + "2013/data_dg/201301.csv"] =
+        std::string("201301,1,x,x,x,x,x,x\r\n20130104,1,x,x,x,x,x,x\r\n1001,m,n,1,1,1,1,1\r\n");
     server.answers[b + "2013/data_dg/201302.csv"] = std::string("<html>not yet</html>");
-    server.answers[b + "2013/data_mg/1000.csv"] = std::string(
-        "1000,1,x,x,x,x\r\n1001,d,n,x,20130104,1\r\n20130104,1,1,1,1,1\r\n");
+    server.answers[b + "2013/data_mg/1000.csv"] =
+        std::string("1000,1,x,x,x,x\r\n1001,d,n,x,20130104,1\r\n20130104,1,1,1,1,1\r\n");
     request.kind = DownloadKind::update;
     request.host = DownloadHost::local;
     request.today = "20130215";
@@ -304,9 +303,9 @@ TEST(RunDownload, NothingArrivedIsNotReportedAsSuccess) {
   EXPECT_EQ(f.messages.back().second, MessageColor::red);
   EXPECT_EQ(f.messages.back().first,
             "エラー：ダウンロードできたファイルはありません。（取得 0 件・失敗 12 件）");
-  const auto it = std::find(f.messages.begin(), f.messages.end(),
-                            std::make_pair(std::string("株価データがありません。ご確認ください。"),
-                                           MessageColor::red));
+  const auto it = std::find(
+      f.messages.begin(), f.messages.end(),
+      std::make_pair(std::string("株価データがありません。ご確認ください。"), MessageColor::red));
   EXPECT_NE(it, f.messages.end());
 }
 

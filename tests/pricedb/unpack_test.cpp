@@ -73,13 +73,12 @@ TEST(UnpackYear, WritesEveryBlockInOrderWithTheDocumentedTexts) {
   hooks.message = [&](const std::string& t) { texts.push_back(t); };
   const UnpackStats stats = unpack_year(y.folder(), hooks);
 
-  EXPECT_EQ(texts, (std::vector<std::string>{
-                       "2013年の補正情報を株価データベースに登録しています。",
-                       "分割情報の処理完了",
-                       "2013年01月の日毎株価を株価データベースに登録しています。",
-                       "日毎株価の処理完了",
-                       "銘柄コード1000～1999の2013年の時系列株価を株価データベースに登録しています。",
-                       "unpack処理終了"}));
+  EXPECT_EQ(texts,
+            (std::vector<std::string>{
+                "2013年の補正情報を株価データベースに登録しています。", "分割情報の処理完了",
+                "2013年01月の日毎株価を株価データベースに登録しています。", "日毎株価の処理完了",
+                "銘柄コード1000～1999の2013年の時系列株価を株価データベースに登録しています。",
+                "unpack処理終了"}));
   EXPECT_EQ(stats.correction_files, 2);
   EXPECT_EQ(stats.day_files, 2);
   EXPECT_EQ(stats.series_files, 1);
@@ -90,8 +89,8 @@ TEST(UnpackYear, WritesEveryBlockInOrderWithTheDocumentedTexts) {
       {"data_mh/1301.csv", "1301,a,1\r\n20130401,1,10\r\n"},
       // A correction block without lines is still a file: its header alone.
       {"data_mh/7203.csv", "7203,b,0\r\n"},
-      {"data_d/20130104.csv", kDays.substr(kDays.find("20130104"), kDays.find("20130107,1") -
-                                                                       kDays.find("20130104"))},
+      {"data_d/20130104.csv",
+       kDays.substr(kDays.find("20130104"), kDays.find("20130107,1") - kDays.find("20130104"))},
       {"data_d/20130107.csv", kDays.substr(kDays.find("20130107,1"))},
       // Code 1301 gets its file even though nothing of it existed before.
       {"data_m/1301.csv", kSeries.substr(kSeries.find("1301,"))},
@@ -114,8 +113,10 @@ TEST(UnpackYear, EdgeCasesOfThePackedFiles) {
        {{"data_mhg/2013.csv", "2013,1,x\r\n1301,a,2\r\n20130401,1\r\n10,20130402,2,1\r\n"}},
        {{"data_mh/1301.csv", "1301,a,2\r\n20130401,1,10\r\n20130402,2,1\r\n"}}},
       {"a later monthly file replaces the same day",
-       {{"data_dg/201301.csv", "201301,1,x,x,x,x,x,x\r\n20130131,1,x,x,x,x,x,x\r\n1001,m,n,1,1,1,1,1\r\n"},
-        {"data_dg/201302.csv", "201302,1,x,x,x,x,x,x\r\n20130131,1,x,x,x,x,x,x\r\n1001,m,n,2,2,2,2,2\r\n"}},
+       {{"data_dg/201301.csv",
+         "201301,1,x,x,x,x,x,x\r\n20130131,1,x,x,x,x,x,x\r\n1001,m,n,1,1,1,1,1\r\n"},
+        {"data_dg/201302.csv",
+         "201302,1,x,x,x,x,x,x\r\n20130131,1,x,x,x,x,x,x\r\n1001,m,n,2,2,2,2,2\r\n"}},
        {{"data_d/20130131.csv", "20130131,1,x,x,x,x,x,x\r\n1001,m,n,2,2,2,2,2\r\n"}}},
       {"a half-rounded count reads as its even neighbour",
        {{"data_mhg/2013.csv", "2013,1,x\r\n1301,a,2.5\r\n20130401,1,10\r\n20130402,1,2\r\n"}},

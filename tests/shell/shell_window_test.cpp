@@ -37,7 +37,9 @@ QStringList years(int from, int to) {
   return out;
 }
 
-QColor text_color(QLabel* label) { return label->palette().color(QPalette::WindowText); }
+QColor text_color(QLabel* label) {
+  return label->palette().color(QPalette::WindowText);
+}
 
 // A documents folder, an installation folder with the three templates, a fixed today.
 struct Session {
@@ -79,12 +81,18 @@ TEST(MainWindowStart, EveryControlWithItsCaption) {
   EXPECT_EQ(w->objectName(), "main");
   EXPECT_EQ(w->windowTitle(), "ルーメンピックソフトウェア　- NORDHAVEN -");
   const std::vector<std::pair<const char*, const char*>> buttons = {
-      {"download_cmd", "データ更新"},    {"meigara_sel2_cmd", "銘柄選択"},
-      {"graph_cmd", "チャート"},         {"portforio_cmd", "ポートフォリオ"},
-      {"vup1_cmd", "ﾊﾞｰｼﾞｮﾝ ｱｯﾌﾟ"},      {"end_cmd", "終了"},
-      {"yyyy_dl_cmd", "株価ダウンロード"}, {"yyyy_del_cmd", "株価削除"},
-      {"see_data_cmd", "株価データ確認"},  {"url_opt_0", "nordhaven"},
-      {"url_opt_1", "内部LAN"},          {"url_opt_2", "local　host"},
+      {"download_cmd", "データ更新"},
+      {"meigara_sel2_cmd", "銘柄選択"},
+      {"graph_cmd", "チャート"},
+      {"portforio_cmd", "ポートフォリオ"},
+      {"vup1_cmd", "ﾊﾞｰｼﾞｮﾝ ｱｯﾌﾟ"},
+      {"end_cmd", "終了"},
+      {"yyyy_dl_cmd", "株価ダウンロード"},
+      {"yyyy_del_cmd", "株価削除"},
+      {"see_data_cmd", "株価データ確認"},
+      {"url_opt_0", "nordhaven"},
+      {"url_opt_1", "内部LAN"},
+      {"url_opt_2", "local　host"},
   };
   for (const auto& [name, caption] : buttons) {
     auto* b = find<QAbstractButton>(w.get(), name);
@@ -160,8 +168,8 @@ TEST(MainWindowStart, YearListsFromTheDatabaseFolders) {
 TEST(MainWindowStatus, TheStatusTableOnTheWidgets) {
   Session s;
   auto w = s.open();
-  const char* six[] = {"download_cmd", "meigara_sel2_cmd", "graph_cmd",
-                       "portforio_cmd", "vup1_cmd",        "end_cmd"};
+  const char* six[] = {"download_cmd",  "meigara_sel2_cmd", "graph_cmd",
+                       "portforio_cmd", "vup1_cmd",         "end_cmd"};
   const char* maintenance[] = {"yyyy_dl_cmb", "yyyy_dl_cmd", "yyyy_delet_cmb", "yyyy_del_cmd"};
   struct Case {
     const char* status;
@@ -278,8 +286,7 @@ TEST(MainWindowDownload, AChosenYearFromTheLocalPriceServer) {
   QTest::mouseClick(find<QPushButton>(w.get(), "yyyy_dl_cmd"), Qt::LeftButton);
 
   const std::string last = std::to_string(lp::sample::last_trading_day_on_or_before("20130315"));
-  EXPECT_EQ(find<QLabel>(w.get(), "Label3")->text().toStdString(),
-            "株価データベース:　～" + last);
+  EXPECT_EQ(find<QLabel>(w.get(), "Label3")->text().toStdString(), "株価データベース:　～" + last);
   EXPECT_EQ(items(find<QComboBox>(w.get(), "yyyy_delet_cmb")), years(2013, 2013));
   EXPECT_EQ(items(dl_list).first(), "2012年");
   EXPECT_TRUE(fs::exists(s.db + "2013/data_d/" + last + ".csv"));
@@ -324,7 +331,8 @@ TEST(MainWindowDownload, ClosingDuringADownloadStopsAfterTheCurrentFile) {
   EXPECT_FALSE(w->isVisible());
   EXPECT_FALSE(w->running());
   EXPECT_TRUE(fs::exists(s.db + "2013/data_dg/201301.csv"));
-  EXPECT_FALSE(fs::exists(s.db + "2013/data_d"  "/20130315.csv"));
+  EXPECT_FALSE(fs::exists(s.db + "2013/data_d"
+                                 "/20130315.csv"));
 }
 
 }  // namespace

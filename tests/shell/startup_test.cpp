@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/csv.h"
+#include "shell/settings.h"
 #include "support/fixtures.h"
 
 namespace lp {
@@ -53,7 +55,11 @@ TEST(YearLists, PresentYearsAndTheRestDownTo1983) {
       {"empty database", {}, 2013, {}, 31, "2013年"},
       {"2012 and 2013", {"2012", "2013"}, 2013, {"2013年", "2012年"}, 29, "2011年"},
       {"a name ending in a year counts", {"old2012"}, 2013, {"2012年"}, 30, "2013年"},
-      {"years beyond the current one are not listed", {"2015", "1990"}, 2013, {"1990年"}, 30,
+      {"years beyond the current one are not listed",
+       {"2015", "1990"},
+       2013,
+       {"1990年"},
+       30,
        "2013年"},
   };
   for (const Case& c : cases) {
@@ -77,8 +83,8 @@ TEST(DatabaseStatus, DateOrNoData) {
 }
 
 TEST(MainStatus, TheStatusTable) {
-  const std::vector<std::string> six = {"download_cmd", "meigara_sel2_cmd", "graph_cmd",
-                                        "portforio_cmd", "vup1_cmd",        "end_cmd"};
+  const std::vector<std::string> six = {"download_cmd",  "meigara_sel2_cmd", "graph_cmd",
+                                        "portforio_cmd", "vup1_cmd",         "end_cmd"};
   struct Case {
     std::string status;
     bool six_on;
@@ -86,20 +92,39 @@ TEST(MainStatus, TheStatusTable) {
   };
   const std::vector<Case> cases = {
       {"idle", true, {{"mnt_frm", true}}},
-      {"株価ダウンローﾄﾞ開始", false,
-       {{"cmd_frm", false}, {"mnt_frm", false}, {"yyyy_dl_cmb", false}, {"yyyy_dl_cmd", false},
-        {"yyyy_delet_cmb", false}, {"yyyy_del_cmd", false}, {"see_data_cmd", false},
+      {"株価ダウンローﾄﾞ開始",
+       false,
+       {{"cmd_frm", false},
+        {"mnt_frm", false},
+        {"yyyy_dl_cmb", false},
+        {"yyyy_dl_cmd", false},
+        {"yyyy_delet_cmb", false},
+        {"yyyy_del_cmd", false},
+        {"see_data_cmd", false},
         {"yyyy_cmb", false}}},
-      {"株価ダウンローﾄﾞ完了", true,
-       {{"cmd_frm", true}, {"mnt_frm", true}, {"yyyy_dl_cmb", true}, {"yyyy_dl_cmd", true},
-        {"yyyy_delet_cmb", true}, {"yyyy_del_cmd", true}, {"see_data_cmd", true},
+      {"株価ダウンローﾄﾞ完了",
+       true,
+       {{"cmd_frm", true},
+        {"mnt_frm", true},
+        {"yyyy_dl_cmb", true},
+        {"yyyy_dl_cmd", true},
+        {"yyyy_delet_cmb", true},
+        {"yyyy_del_cmd", true},
+        {"see_data_cmd", true},
         {"yyyy_cmb", true}}},
-      {"株価削除開始", false,
-       {{"yyyy_dl_cmb", false}, {"yyyy_dl_cmd", false}, {"yyyy_delet_cmb", false},
+      {"株価削除開始",
+       false,
+       {{"yyyy_dl_cmb", false},
+        {"yyyy_dl_cmd", false},
+        {"yyyy_delet_cmb", false},
         {"yyyy_del_cmd", false}}},
-      {"株価削除完了", true,
-       {{"yyyy_dl_cmb", true}, {"yyyy_dl_cmd", true}, {"yyyy_delet_cmb", true},
-        {"yyyy_del_cmd", true}, {"see_data_cmd", true}}},
+      {"株価削除完了",
+       true,
+       {{"yyyy_dl_cmb", true},
+        {"yyyy_dl_cmd", true},
+        {"yyyy_delet_cmb", true},
+        {"yyyy_del_cmd", true},
+        {"see_data_cmd", true}}},
       {"something else", true, {}},
   };
   for (const Case& c : cases) {
@@ -112,6 +137,38 @@ TEST(MainStatus, TheStatusTable) {
     }
     EXPECT_EQ(got, expected);
   }
+}
+
+// The templates shipped next to the program (the build copies them beside the tests too).
+fs::path shipped(const char* name) { return fs::canonical("/proc/self/exe").parent_path() / name; }
+
+TEST(Templates, SetteiHoldsTheDefaultsAndCmdEndsWithEnd) {
+  TempDir docs;
+  const AppFolders defaults = read_settei_sub(docs.str(), docs.str() + "/desktop");
+  ASSERT_TRUE(fs::exists(shipped("settei.txt")));
+  fs::create_directories(docs.path() / "nordhaven/lumenpick");
+  fs::copy_file(shipped("settei.txt"), docs.path() / "nordhaven/lumenpick/settei.txt");
+  const AppFolders from_template = read_settei_sub(docs.str(), docs.str() + "/desktop");
+  EXPECT_EQ(from_template.db_folder, defaults.db_folder);
+  EXPECT_EQ(from_template.user_folder, defaults.user_folder);
+  EXPECT_EQ(from_template.reference_code, "1001");
+  EXPECT_EQ(from_template.db_url, defaults.db_url);
+  EXPECT_EQ(from_template.hp_url, defaults.hp_url);
+
+  CsvFile cmd;
+  ASSERT_TRUE(cmd.open(shipped("cmd.txt")));
+  int links = 0, with_code = 0;
+  while (true) {
+    std::string_view name;
+    ASSERT_TRUE(cmd.next(name)) << "no END record";
+    if (name == "END") break;
+    ++links;
+    for (int i = 0; i < 7; ++i) {
+      if (cmd.next_or_empty() == "$$$$") ++with_code;
+    }
+  }
+  EXPECT_GE(links, 3);
+  EXPECT_EQ(with_code, links);
 }
 
 TEST(BusyIndicator, TenFramesEndingBlank) {

@@ -29,8 +29,8 @@ namespace fs = std::filesystem;
 // Everything the cases share: the packed market on disk, scratch folders, the server process.
 struct Workspace {
   fs::path root;
-  fs::path packed;    // <root>/packed: html/kabuka_db/<yyyy>/...
-  int year = 0;       // a complete year of the sample market
+  fs::path packed;  // <root>/packed: html/kabuka_db/<yyyy>/...
+  int year = 0;     // a complete year of the sample market
   pid_t server = -1;
   std::string server_base;
   std::string error;
@@ -44,9 +44,7 @@ struct Workspace {
     if (!root.empty()) fs::remove_all(root, ec);
   }
 
-  fs::path year_source() const {
-    return packed / "html" / "kabuka_db" / std::to_string(year);
-  }
+  fs::path year_source() const { return packed / "html" / "kabuka_db" / std::to_string(year); }
 };
 
 std::shared_ptr<Workspace> make_workspace(const lp::bench::Setup& setup) {

@@ -15,12 +15,8 @@ namespace lp::tools {
 namespace {
 
 QByteArray home_page() {
-  return QByteArrayLiteral(
-             "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>") +
-         kPriceServerMarker +
-         QByteArrayLiteral(
-             "</title></head><body><h1>") +
-         kPriceServerMarker +
+  return QByteArrayLiteral("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>") +
+         kPriceServerMarker + QByteArrayLiteral("</title></head><body><h1>") + kPriceServerMarker +
          QByteArrayLiteral(
              "</h1><p>Packed price files under <a href=\"/html/kabuka_db/\">/html/kabuka_db/</a>"
              "</p></body></html>\n");
@@ -34,16 +30,16 @@ QByteArray not_found_page() {
 
 PriceServer::PriceServer(QString root)
     : root_(QDir(root).absolutePath()), server_(std::make_unique<QHttpServer>()) {
-  server_->setMissingHandler([this](const QHttpServerRequest& request,
-                                    QHttpServerResponder&& responder) {
-    if (request.method() != QHttpServerRequest::Method::Get &&
-        request.method() != QHttpServerRequest::Method::Head) {
-      responder.write(QHttpServerResponder::StatusCode::MethodNotAllowed);
-      return;
-    }
-    Answer a = answer(request.url().path(QUrl::FullyDecoded));
-    responder.write(a.body, a.mime, static_cast<QHttpServerResponder::StatusCode>(a.status));
-  });
+  server_->setMissingHandler(
+      [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+        if (request.method() != QHttpServerRequest::Method::Get &&
+            request.method() != QHttpServerRequest::Method::Head) {
+          responder.write(QHttpServerResponder::StatusCode::MethodNotAllowed);
+          return;
+        }
+        Answer a = answer(request.url().path(QUrl::FullyDecoded));
+        responder.write(a.body, a.mime, static_cast<QHttpServerResponder::StatusCode>(a.status));
+      });
 }
 
 PriceServer::~PriceServer() = default;

@@ -18,7 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void progress(const std::string& text) { std::cerr << text << "\n"; }
+void progress(const std::string& text) {
+  std::cerr << text << "\n";
+}
 
 std::string latest_or_none(const AppFolders& f, int current_year) {
   std::string date;
@@ -73,11 +75,10 @@ int cmd_download(Context& ctx) {
   hooks.refresh = [&] { return latest_or_none(folders, year_of(today)) != "none"; };
   const DownloadOutcome out = run_download(request, http_fetch, hooks);
   if (!out.connected) {
-    return fail("cannot reach " +
-                connection_probe(request.host, base.empty()
-                                                   ? download_base(request.host, folders)
-                                                   : base)
-                    .url);
+    return fail(
+        "cannot reach " +
+        connection_probe(request.host, base.empty() ? download_base(request.host, folders) : base)
+            .url);
   }
   std::cout << "year=" << out.year << "\n"
             << "fetched=" << out.fetched << "\n"
@@ -130,9 +131,7 @@ int cmd_delete_year(Context& ctx) {
     progress(text);
     last_text = text;
   };
-  hooks.refresh = [&] {
-    return latest_or_none(folders, year_of(ctx.platform.today())) != "none";
-  };
+  hooks.refresh = [&] { return latest_or_none(folders, year_of(ctx.platform.today())) != "none"; };
   const DeleteResult r = run_delete_year(folders.db_folder, ctx.args[0] + "年", hooks);
   std::cout << "deleted=" << (r == DeleteResult::deleted ? "yes" : "no") << "\n"
             << "latest_date=" << latest_or_none(folders, year_of(ctx.platform.today())) << "\n";

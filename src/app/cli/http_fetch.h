@@ -60,9 +60,8 @@ inline std::optional<std::string> http_fetch(const std::string& url) {
   const std::string scheme = "http://";
   if (url.compare(0, scheme.size(), scheme) != 0) return std::nullopt;
   const std::size_t slash = url.find('/', scheme.size());
-  const std::string authority = url.substr(scheme.size(), slash == std::string::npos
-                                                              ? std::string::npos
-                                                              : slash - scheme.size());
+  const std::string authority = url.substr(
+      scheme.size(), slash == std::string::npos ? std::string::npos : slash - scheme.size());
   const std::string path = slash == std::string::npos ? "/" : url.substr(slash);
   std::string host = authority, port = "80";
   if (const std::size_t colon = authority.rfind(':'); colon != std::string::npos) {
