@@ -3,36 +3,39 @@
 # packed files served by the local price server on port 8080, and the main window.
 set -euo pipefail
 build="${1:-build}"
-bin="$build/bin"
+bin="$(cd "$build" && pwd)/bin"
 demo="$(cd "$build" && pwd)/demo"
 docs="$demo/documents"
+port=8080
 mkdir -p "$docs"
 
-if [ ! -f "$demo/packed/.stamp" ]; then
-  echo "Generating the sample market (4000 codes, 3 years) into $demo ..."
+stamp="$demo/packed/.stamp-$(date +%Y%m%d)"
+if [ ! -f "$stamp" ]; then
+  echo "Generating the sample market (4000 codes, 3 years up to today) into $demo/packed ..."
+  rm -rf "$demo/packed"
   "$bin/lumenpick-sample-market" --packed "$demo/packed" --seed 1
-  touch "$demo/packed/.stamp"
+  touch "$stamp"
 fi
 
-if [ ! -x "$bin/lumenpick" ]; then
-  # No window yet: show the database through the CLI instead.
-  if [ ! -f "$demo/database.stamp" ]; then
-    "$bin/lumenpick-sample-market" --database "$docs/nordhaven/lumenpick/kabuka_db" --seed 1
-    touch "$demo/database.stamp"
-  fi
-  echo "latest trading date: $("$bin/lumenpick-cli" latest-date --documents "$docs")"
+"$bin/lumenpick-price-server" --root "$demo/packed" --port "$port" &
+server_pid=$!
+trap 'kill "$server_pid" 2>/dev/null || true' EXIT
+sleep 0.5
+if ! kill -0 "$server_pid" 2>/dev/null; then
+  echo "The local price server could not listen on port $port (is another one running?)." >&2
+  exit 1
+fi
+echo "Local price server: http://localhost:$port/html/kabuka_db/ (the \"local　host\" download host)."
+echo "Documents folder of the demo: $docs"
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  # No screen to show the window on: show the same database work through the CLI.
+  echo "No display: downloading the current year through lumenpick-cli instead of the window."
+  "$bin/lumenpick-cli" download current --host local --documents "$docs"
   end=$("$bin/lumenpick-cli" latest-date --documents "$docs")
+  echo "latest trading date: $end"
   "$bin/lumenpick-cli" series 1301 --end "$end" --days 10 --documents "$docs"
   exit 0
 fi
 
-server_pid=""
-if [ -x "$bin/lumenpick-price-server" ]; then
-  "$bin/lumenpick-price-server" --root "$demo/packed" --port 8080 &
-  server_pid=$!
-  trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true' EXIT
-  echo "Local price server on http://localhost:8080/html/kabuka_db/ (choose \"local　host\")."
-fi
-
-echo "Documents folder of the demo: $docs"
 LUMENPICK_DOCUMENTS="$docs" "$bin/lumenpick"
