@@ -14,10 +14,9 @@ PaletteColor sign_color(double v) {
 
 const char* const kNoTrade = "-";
 
+// Unlike prices, volumes keep the pattern's point: a whole volume shows as "12,345.".
 std::string volume_text(double v) {
-  std::string t = format_pattern(v, "#,##0.###");
-  if (!t.empty() && t.back() == '.') t.pop_back();
-  return t;
+  return format_pattern(v, "#,##0.###");
 }
 
 std::string percent_text(double v) {
@@ -56,7 +55,6 @@ std::vector<GridCell> newest_day_summary(const Bars& bars) {
   row[2] = {bars.date[1], kBlack};
   if (!bars.traded(1)) {
     for (std::size_t c = 3; c <= 10; ++c) row[c] = {kNoTrade, kBlack};
-    row[0].color = kBlack;
     return row;
   }
   row[3] = {price_text(bars.open[1]), kBlack};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "common/numbers.h"
 
@@ -122,6 +123,8 @@ std::vector<std::int64_t> price_levels(double minimum, double maximum, std::int6
   const auto to = static_cast<std::int64_t>(std::trunc((maximum - 1) / step)) * step;
   for (std::int64_t v = from; v <= to; v += step) {
     if (v > minimum && v < maximum) out.push_back(v);
+    // Near the top of the range (a damaged price) the next step would overflow and wrap.
+    if (v > std::numeric_limits<std::int64_t>::max() - step) break;
   }
   return out;
 }
@@ -146,14 +149,25 @@ double ratio_reference(const Bars& bars, bool user_reference_on, double user_ref
   return 0;
 }
 
+namespace {
+
+// A pane is kLogicalSize units high: more lines than that cannot be told apart.
+constexpr int kMaxRatioLines = static_cast<int>(kLogicalSize);
+
+}  // namespace
+
 std::vector<RatioLine> ratio_lines(double reference, double minimum, double maximum) {
   std::vector<RatioLine> out;
   if (!(reference > 0)) return out;
   if (reference >= minimum && reference <= maximum) out.push_back({reference, kGreen});
   // Tenths counted as integers: adding 0.1 again and again drifts (1.2000000000000002).
-  for (int k = 1;; ++k) {
-    const double v = reference * (1.0 + k / 10.0);
-    if (v > maximum) break;
+  // The steps below the range draw nothing and are skipped; a tiny reference under a huge
+  // range (a damaged price, a mistyped reference) is capped at the lines a pane can tell
+  // apart instead of looping for ever.
+  const double first_k = std::max(1.0, std::ceil((minimum / reference - 1.0) * 10.0) - 1.0);
+  for (int step = 0; step < kMaxRatioLines; ++step) {
+    const double v = reference * (1.0 + (first_k + step) / 10.0);
+    if (!(v <= maximum)) break;
     if (v >= minimum) out.push_back({v, kLightMagenta});
   }
   for (int k = 1; k <= 10; ++k) {
@@ -185,12 +199,15 @@ ChartScene build_scene(Bars bars, const ChartOptions& options) {
   s.pane[kPricePane] = PaneGeometry::make(kPaneHeightTwips[kPricePane], s.n, s.last, range.minimum,
                                           range.maximum, range.span);
   s.volume_max = volume_scale_max(b, s.first, s.last);
-  // Indicator panes map their fixed range onto the whole plot height.
-  s.pane[kVolumePane] =
-      PaneGeometry::make(kPaneHeightTwips[kVolumePane], s.n, s.last, 0, s.volume_max, s.volume_max);
-  s.pane[kRsiPane] = PaneGeometry::make(kPaneHeightTwips[kRsiPane], s.n, s.last, -5, 105, 110);
-  s.pane[kAlg1Pane] = PaneGeometry::make(kPaneHeightTwips[kAlg1Pane], s.n, s.last, 0, 1, 1);
-  s.pane[kAlg2Pane] = PaneGeometry::make(kPaneHeightTwips[kAlg2Pane], s.n, s.last, 0, 1, 1);
+  // Every pane maps its own range with span = maximum - minimum + 1, like the price pane.
+  const auto indicator_pane = [&](PaneId p, double minimum, double maximum) {
+    s.pane[p] = PaneGeometry::make(kPaneHeightTwips[p], s.n, s.last, minimum, maximum,
+                                   maximum - minimum + 1);
+  };
+  indicator_pane(kVolumePane, 0, s.volume_max);
+  indicator_pane(kRsiPane, -5, 105);
+  indicator_pane(kAlg1Pane, 0, 1);
+  indicator_pane(kAlg2Pane, 0, 1);
   if (!s.loaded || s.last < s.first) return s;
 
   const PaneGeometry& price = s.pane[kPricePane];

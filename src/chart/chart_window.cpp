@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProcess>
@@ -310,6 +311,14 @@ void ChartWindow::build_controls() {
   graph_modecnt_lb_->hide();
   auto* image2 = new QLabel;
   image2->setObjectName(QStringLiteral("Image2"));
+  // Hidden folder and file lists; the stepping buttons show the year's code files in
+  // data_m_file1.
+  for (const char* name : {"crt_dir1", "crt_file1", "data_m_file1", "data_d_file1"}) {
+    auto* list = new QListWidget(this);
+    list->setObjectName(QLatin1String(name));
+    list->hide();
+    if (std::string_view(name) == "data_m_file1") data_m_file_ = list;
+  }
   row4->addWidget(msg_lb_, 1);
   row4->addWidget(busy_lb_);
   row4->addWidget(graph_mode_lb_);
@@ -500,12 +509,13 @@ void ChartWindow::request_redraw() {
 }
 
 void ChartWindow::on_code_changed() {
-  if (!is_valid_code_text(ss(code_txt_->text()))) {
+  // A code that arrives while the window is not ready is not drawn, and shows so.
+  if (!is_valid_code_text(ss(code_txt_->text())) || !disp_ready_) {
     set_code_color(kLightRed);
     return;
   }
   set_code_color(kBlack);
-  request_redraw();
+  redraw_chart();
 }
 
 void ChartWindow::on_period_changed() {
@@ -548,8 +558,10 @@ void ChartWindow::fill_grids() {
 void ChartWindow::mouse_over_pane(int pane, double x, double width) {
   const ChartScene& s = *scene_;
   if (!s.loaded || width <= 0 || pane < 0 || pane >= kPaneCount) return;
+  // The left margin reaches the loaded days older than the shown ones; outside the loaded
+  // days there is nothing to read.
   const int day = s.pane[static_cast<std::size_t>(pane)].index_at(x / width * kLogicalSize);
-  if (day < s.first || day > s.last) return;
+  if (!s.bars.in_range(day)) return;
   set_row(grid1_, day_readout(s.bars, day));
 }
 
@@ -591,8 +603,10 @@ void ChartWindow::on_step(StepDirection direction) {
   const Platform& platform = WindowHub::instance().platform();
   const std::optional<int> year = stepping_year(folders_.db_folder, today_yyyymmdd(platform));
   if (!year) return;
-  const std::string code =
-      step_code(code_files_of_year(folders_.db_folder, *year), ss(code_txt_->text()), direction);
+  const std::vector<std::string> codes = code_files_of_year(folders_.db_folder, *year);
+  data_m_file_->clear();
+  for (const std::string& c : codes) data_m_file_->addItem(qs(c + ".csv"));
+  const std::string code = step_code(codes, ss(code_txt_->text()), direction);
   if (!code.empty()) code_txt_->setText(qs(code));
 }
 

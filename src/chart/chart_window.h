@@ -17,6 +17,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
 class QTableWidget;
 
@@ -123,6 +124,7 @@ class ChartWindow : public QWidget {
   QLabel* graph_mode_lb_ = nullptr;
   QLabel* graph_modecnt_lb_ = nullptr;
   QLabel* image1_ = nullptr;
+  QListWidget* data_m_file_ = nullptr;
 };
 
 }  // namespace lp::chart

@@ -1,5 +1,7 @@
 #include "chart/links.h"
 
+#include <algorithm>
+
 #include "common/csv.h"
 #include "common/encoding.h"
 
@@ -9,11 +11,19 @@ LinkList read_links(const std::string& path) {
   LinkList list;
   CsvFile file;
   if (!file.open(path)) return list;
+  // A list saved by an editor as UTF-8 with a byte order mark is UTF-8 throughout; read as
+  // CP932 its names would be mojibake and the mark part of the first name.
+  constexpr std::string_view kBom = "\xEF\xBB\xBF";
+  const bool utf8 = std::string_view(file.bytes()).substr(0, kBom.size()) == kBom;
+  auto decode = [utf8](std::string_view f) { return utf8 ? std::string(f) : cp932_to_utf8(f); };
+  bool first = true;
   while (true) {
     std::string_view field;
     LinkRecord rec;
     if (!file.next(field)) break;
-    rec.name = cp932_to_utf8(field);
+    if (first && utf8) field.remove_prefix(std::min(field.size(), kBom.size()));
+    first = false;
+    rec.name = decode(field);
     if (rec.name == "END") {
       list.complete = true;
       break;
@@ -24,7 +34,7 @@ LinkList read_links(const std::string& path) {
         whole = false;
         break;
       }
-      part = cp932_to_utf8(field);
+      part = decode(field);
     }
     if (!whole) break;  // a cut-off last record is no link
     list.records.push_back(std::move(rec));

@@ -27,10 +27,10 @@ bool FieldReader::skip(std::size_t count) {
   return true;
 }
 
-bool read_file_bytes(const char* path, std::string& out) {
-  out.clear();
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+namespace {
+
+// Reads a whole opened file into `out` and closes it.
+bool read_open_file(int fd, std::string& out) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
@@ -58,6 +58,26 @@ bool read_file_bytes(const char* path, std::string& out) {
   out.resize(got);
   ::close(fd);
   return true;
+}
+
+// Non-blocking: a named pipe in place of a data file would otherwise wait for a writer
+// forever. It makes no difference to the regular files that are read.
+constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+
+}  // namespace
+
+bool read_file_bytes(const char* path, std::string& out) {
+  out.clear();
+  int fd = ::open(path, kReadFlags);
+  if (fd < 0) return false;
+  return read_open_file(fd, out);
+}
+
+bool read_file_bytes_at(int dir_fd, const char* name, std::string& out) {
+  out.clear();
+  int fd = ::openat(dir_fd, name, kReadFlags);
+  if (fd < 0) return false;
+  return read_open_file(fd, out);
 }
 
 bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes, bool durable) {

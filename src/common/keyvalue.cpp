@@ -5,23 +5,34 @@
 
 namespace lp {
 
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+}  // namespace
+
 bool read_key_values(
     const std::string& path,
     const std::function<void(const std::string& key, const std::string& value)>& on_pair) {
   CsvFile file;
   if (!file.open(path)) return false;
-  // A UTF-8 byte order mark is not part of the first key.
+  // A file saved by an editor as UTF-8 with a byte order mark is UTF-8 throughout (the mark is
+  // no CP932 text): decoding it as CP932 would hide every Japanese key.
+  const bool utf8 = std::string_view(file.bytes()).substr(0, kUtf8Bom.size()) == kUtf8Bom;
+  auto decode = [utf8](std::string_view field) {
+    return utf8 ? std::string(field) : cp932_to_utf8(field);
+  };
   std::string_view field;
   bool first = true;
   while (file.next(field)) {
-    if (first && field.substr(0, 3) == "\xEF\xBB\xBF") field.remove_prefix(3);
+    if (first && field.substr(0, kUtf8Bom.size()) == kUtf8Bom) field.remove_prefix(kUtf8Bom.size());
     first = false;
     if (field.empty()) continue;
-    std::string key = cp932_to_utf8(field);
+    std::string key = decode(field);
     if (key == "EOF") break;
     std::string_view value;
     file.next(value);
-    on_pair(key, cp932_to_utf8(value));
+    on_pair(key, decode(value));
   }
   return true;
 }

@@ -120,7 +120,8 @@ LoadResult load_holdings(const std::string& path) {
   const int count = static_cast<int>(declared);
 
   std::vector<Holding> holdings;
-  holdings.reserve(static_cast<std::size_t>(count));
+  // The header is only a promise: room for a million holdings is no reason to reserve it.
+  holdings.reserve(static_cast<std::size_t>(std::min(count, kMaxHoldings)));
   for (int i = 0; i < count; ++i) {
     std::string_view v[6];
     for (auto& field : v) {
@@ -256,7 +257,8 @@ GridRow format_row(const ReportRow& row, int index) {
 
   const Tone tone = row.difference ? sign_tone(*row.difference) : Tone::kDarkGreen;
   for (Cell& c : cells) c.tone = tone;
-  if (row.change) cells[12].tone = sign_tone(*row.change);
+  // The change column always takes its own sign's colour; "-" counts as zero.
+  cells[12].tone = sign_tone(row.change.value_or(0.0));
   return cells;
 }
 
@@ -407,7 +409,7 @@ Outcome Book::open(int file_no) {
     return refuse_unwritable();
   }
   // Years may have been downloaded or deleted since the last look.
-  source_.years_with_series.reset();
+  source_.forget_folders();
   report_ = build_report(source_, today_ ? today_() : std::string(), holdings_);
   return {true, "", false};
 }

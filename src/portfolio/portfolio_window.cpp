@@ -1,6 +1,5 @@
 #include "portfolio/portfolio_window.h"
 
-#include <QAbstractItemModel>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -10,7 +9,6 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QTableView>
 #include <QTableWidget>
 #include <QThread>
 #include <QTimer>
@@ -547,40 +545,17 @@ void PortfolioWindow::on_take_over() {
   if (auto* code = control<QLineEdit>(chart, "meigara_code_txt")) {
     code_->setText(code->text().trimmed());
   }
-  auto* view = control<QTableView>(chart, "MSFlexGrid1");
-  QAbstractItemModel* model = view ? view->model() : nullptr;
-  if (model) {
-    // The header is either the view's own or the grid's first row, as in a fixed-row grid.
-    auto text = [model](int r, int c) { return model->data(model->index(r, c)).toString(); };
-    const QString date_title = QStringLiteral("日付");
-    const int first = model->headerData(0, Qt::Horizontal).toString() == date_title ? 0
-                      : (model->rowCount() > 0 && text(0, 0) == date_title)         ? 1
-                                                                                    : 0;
-    int close_col = 4;
-    for (int c = 0; c < model->columnCount(); ++c) {
-      const QString title =
-          first == 0 ? model->headerData(c, Qt::Horizontal).toString() : text(0, c);
-      if (title == QStringLiteral("終値")) close_col = c;
-    }
-    int row = view->currentIndex().isValid() ? view->currentIndex().row() : -1;
-    if (row < first || digits_only(text(row, 0)).size() != 8) {
-      row = -1;
-      for (int r = first; r < model->rowCount() && row < 0; ++r) {
-        if (digits_only(text(r, 0)).size() == 8) row = r;
-      }
-    }
-    if (row >= 0) {
-      // A selected open, high or low is the price taken; otherwise the close.
-      const int col = view->currentIndex().isValid() && view->currentIndex().row() == row &&
-                              view->currentIndex().column() >= 1 &&
-                              view->currentIndex().column() <= 4
-                          ? view->currentIndex().column()
-                          : close_col;
-      QString price = text(row, col).trimmed();
-      price.remove(QLatin1Char(','));
-      date_->setText(digits_only(text(row, 0)));
-      if (parse_number(price.toStdString()) > 0) price_->setText(price);
-    }
+  // The chart's day grid: row 0 holds the titles, row 1 the day (date, open, high, low, close).
+  auto* grid = control<QTableWidget>(chart, "MSFlexGrid1");
+  const QTableWidgetItem* day = grid ? grid->item(1, 0) : nullptr;
+  if (day && digits_only(day->text()).size() == 8) {
+    // A selected open, high or low is the price taken; otherwise the close.
+    const int selected = grid->currentRow() == 1 ? grid->currentColumn() : -1;
+    const QTableWidgetItem* cell = grid->item(1, selected >= 1 && selected <= 4 ? selected : 4);
+    QString price = cell ? cell->text().trimmed().remove(QLatin1Char(',')) : QString();
+    date_->setText(digits_only(day->text()));
+    // A day without trading shows "-": no price rather than the one typed before.
+    price_->setText(parse_number(price.toStdString()) > 0 ? price : QString());
   }
   shares_->clear();
 }

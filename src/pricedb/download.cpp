@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "common/csv.h"
+#include "common/numbers.h"
 #include "pricedb/unpack.h"
 #include "shell/startup.h"
 
@@ -68,7 +69,7 @@ std::vector<FileRequest> download_plan(DownloadKind kind, const std::string& bas
                   false});
   int months = 12;
   if (!chosen && year == year_of(today) && today.size() >= 6) {
-    months = static_cast<int>(std::stoi(today.substr(4, 2)));
+    months = static_cast<int>(parse_integer(today.substr(4, 2)));
   }
   auto add_months = [&] {
     for (int m = 1; m <= months; ++m) {
@@ -145,8 +146,8 @@ bool check_internet(const HttpGet& get, const ConnectionProbe& probe, const std:
   std::error_code ec;
   fs::remove(scratch, ec);
   yield_now(yield);
+  write_file_atomic(scratch, body ? *body : std::string());
   if (!body) return false;
-  write_file_atomic(scratch, *body);
   std::string joined;
   joined.reserve(body->size());
   FieldReader reader(*body);

@@ -1,10 +1,15 @@
 #include "pricedb/series.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <ctime>
+#include <filesystem>
+#include <map>
+#include <unordered_set>
 
 #include "common/csv.h"
 #include "common/encoding.h"
@@ -12,10 +17,55 @@
 
 namespace lp {
 
-namespace {
+struct SeriesSource::Folders {
+  struct Year {
+    bool looked = false;
+    int series_fd = -1;                            // the year's "data_m" folder, or -1
+    bool corrections_listed = false;
+    std::unordered_set<std::string> corrections;  // codes with a "data_mh" file
+  };
+  std::string db_folder;
+  std::map<int, Year> years;
 
-constexpr int kIndexFirstYear = 1900;
-constexpr int kIndexLastYear = 2200;
+  ~Folders() {
+    for (auto& [y, info] : years) {
+      if (info.series_fd >= 0) ::close(info.series_fd);
+    }
+  }
+
+  Year& year(int y) {
+    Year& info = years[y];
+    if (!info.looked) {
+      info.looked = true;
+      info.series_fd = ::open((year_folder(db_folder, y) + "data_m").c_str(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    return info;
+  }
+
+  bool has_correction(int y, std::string_view code) {
+    Year& info = years[y];
+    if (!info.corrections_listed) {
+      info.corrections_listed = true;
+      std::error_code ec;
+      for (std::filesystem::directory_iterator it(year_folder(db_folder, y) + "data_mh", ec), end;
+           !ec && it != end; it.increment(ec)) {
+        info.corrections.insert(it->path().stem().string());
+      }
+    }
+    return info.corrections.count(std::string(code)) > 0;
+  }
+};
+
+SeriesSource::Folders& SeriesSource::year_folders() const {
+  if (!folders || folders->db_folder != db_folder) {
+    folders = std::make_shared<Folders>();
+    folders->db_folder = db_folder;
+  }
+  return *folders;
+}
+
+namespace {
 
 // One day line of a series file, as views into the file's bytes.
 using DayView = std::array<std::string_view, 6>;
@@ -23,18 +73,20 @@ using DayView = std::array<std::string_view, 6>;
 struct StockYear {
   std::string bytes;
   std::array<std::string_view, 6> header;
-  std::vector<DayView> days;  // newest first
+  std::vector<DayView> file_days;  // as in the file: oldest first
+  std::size_t size() const { return file_days.size(); }
+  // The k-th newest day.
+  const DayView& newest(std::size_t k) const { return file_days[file_days.size() - 1 - k]; }
 };
 
 int year_of(std::string_view date) {
   return static_cast<int>(parse_integer(date.substr(0, 4)));
 }
 
-// Reads a series file: header and every complete day line (however many the header
-// announces, as long as the file holds them), newest first. False when it cannot be opened.
-bool read_stock_year(const std::string& path, StockYear& out) {
-  out.days.clear();
-  if (!read_file_bytes(path, out.bytes)) return false;
+// Parses a series file's bytes: header and every complete day line (however many the header
+// announces, as long as the file holds them), in file order.
+void parse_stock_year(StockYear& out) {
+  out.file_days.clear();
   FieldReader r(out.bytes);
   for (auto& h : out.header) h = r.next_or_empty();
   std::int64_t n = parse_integer(out.header[5]);
@@ -43,9 +95,14 @@ bool read_stock_year(const std::string& path, StockYear& out) {
     int got = 0;
     while (got < 6 && r.next(v[static_cast<std::size_t>(got)])) ++got;
     if (got < 6) break;
-    out.days.push_back(v);
+    out.file_days.push_back(v);
   }
-  std::reverse(out.days.begin(), out.days.end());
+}
+
+bool read_stock_year(const std::string& path, StockYear& out) {
+  out.file_days.clear();
+  if (!read_file_bytes(path, out.bytes)) return false;
+  parse_stock_year(out);
   return true;
 }
 
@@ -128,8 +185,9 @@ void apply_split_adjustment(const SeriesSource& src, std::string_view code, Seri
   int newest_year = year_of(s[0].d5);
   int oldest_year = year_of(s[0].d4);
   CorrectionFile cf;
-  for (int y = newest_year; y >= oldest_year && y >= kIndexFirstYear; --y) {
-    if (!src.may_have_series(y)) continue;
+  SeriesSource::Folders& dirs = src.year_folders();
+  for (int y = newest_year; y >= oldest_year && y >= kLowestYear - 100; --y) {
+    if (!dirs.has_correction(y, code)) continue;
     if (!read_correction_file(correction_file_path(src.db_folder, y, code), cf)) continue;
     for (auto it = cf.rows.rbegin(); it != cf.rows.rend(); ++it) {
       // A zero numerator or denominator would wipe out or blow up every older price.
@@ -160,22 +218,6 @@ void finish_load(const SeriesSource& src, std::string_view code, Series& s, int 
 }
 
 }  // namespace
-
-bool SeriesSource::may_have_series(int year) const {
-  if (year < kIndexFirstYear || year > kIndexLastYear) return false;
-  if (!years_with_series) {
-    auto index = std::make_shared<std::vector<char>>(kIndexLastYear - kIndexFirstYear + 1, 0);
-    // Only years that can be asked for are probed: from the lowest year the loaders scan.
-    for (int y = kLowestYear - 20; y <= kIndexLastYear; ++y) {
-      struct stat st {};
-      std::string dir = year_folder(db_folder, y) + "data_m";
-      (*index)[static_cast<std::size_t>(y - kIndexFirstYear)] =
-          ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    }
-    years_with_series = std::move(index);
-  }
-  return (*years_with_series)[static_cast<std::size_t>(year - kIndexFirstYear)] != 0;
-}
 
 int series_count(const Series& series) {
   if (series.empty()) return 0;
@@ -244,11 +286,11 @@ int load_series(const SeriesSource& src, std::string_view end_date, int day_coun
     std::size_t k = 0;
     if (!cal.empty()) {
       const double newest = parse_number(cal.front());
-      while (k < stock.days.size() && parse_number(stock.days[k][0]) > newest) ++k;
+      while (k < stock.size() && parse_number(stock.newest(k)[0]) > newest) ++k;
     }
     for (const std::string& day : cal) {
-      if (k < stock.days.size() && parse_number(stock.days[k][0]) == parse_number(day)) {
-        write_day(series, n + 1, stock.days[k]);
+      if (k < stock.size() && parse_number(stock.newest(k)[0]) == parse_number(day)) {
+        write_day(series, n + 1, stock.newest(k));
         ++k;
       } else {
         write_gap(series, n + 1, day);
@@ -275,17 +317,21 @@ int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_
   int n = 0;
   bool header_done = false;
   thread_local StockYear stock;
+  SeriesSource::Folders& dirs = src.year_folders();
+  const std::string file_name = std::string(code) + ".csv";
   for (int y = first_year; y >= lowest_year && n < wanted; --y) {
-    if (!src.may_have_series(y)) continue;
-    if (!read_stock_year(series_file_path(src.db_folder, y, code), stock)) continue;
+    const int dir_fd = dirs.year(y).series_fd;
+    if (dir_fd < 0) continue;
+    if (!read_file_bytes_at(dir_fd, file_name.c_str(), stock.bytes)) continue;
+    parse_stock_year(stock);
     yield_now(src.yield);
     std::size_t k = 0;
     if (n == 0) {
-      while (k < stock.days.size() && parse_number(stock.days[k][0]) > end) ++k;
+      while (k < stock.size() && parse_number(stock.newest(k)[0]) > end) ++k;
     }
     const int before = n;
-    for (; k < stock.days.size() && n < wanted; ++k) {
-      const DayView& d = stock.days[k];
+    for (; k < stock.size() && n < wanted; ++k) {
+      const DayView& d = stock.newest(k);
       while (n < wanted && d[0] != std::string_view(cal.at(n + 1))) {
         write_gap(series, n + 1, cal.at(n + 1));
         ++n;

@@ -39,14 +39,18 @@ struct SeriesSource {
   std::string db_folder;
   std::string reference_code;
   YieldFn yield;  // may be empty
-  // Which years have a "data_m" folder, looked up once per source: a run over thousands of
-  // stocks would otherwise try to open one missing file per stock for every year back to 1983.
-  mutable std::shared_ptr<std::vector<char>> years_with_series;
+  // The year folders, opened and listed once per source: a run over thousands of stocks
+  // would otherwise walk the whole path for every file and try to open a correction file
+  // that most stocks do not have. Years downloaded or deleted later are seen after
+  // forget_folders().
+  struct Folders;
+  mutable std::shared_ptr<Folders> folders;
+  void forget_folders() const { folders.reset(); }
 
   static SeriesSource from(const AppFolders& folders, YieldFn yield = {}) {
     return SeriesSource(folders.db_folder, folders.reference_code, std::move(yield));
   }
-  bool may_have_series(int year) const;
+  Folders& year_folders() const;
 };
 
 // The D latest trading dates on or before `end_date`, from the reference code's files of the

@@ -22,6 +22,14 @@ bool ends_with(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
+// The grid's text of a number. Optional decimals that all drop leave no point behind
+// ("12", not "12."), as in the chart's and the portfolio's grids.
+std::string shown(double value, std::string_view pattern) {
+  std::string text = format_pattern(value, pattern);
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
+}
+
 double num(const ResultTable& t, int i, int k) {
   return parse_number(t.field(i, k));
 }
@@ -37,8 +45,10 @@ bool read_result_file(const std::string& path, ResultTable& out) {
   if (declared <= 0) return true;
   // The header count is a promise from another window; a short file must not turn into rows
   // of blank results, so reading stops where the file does.
+  // The table holds at most kMaxResults lines whatever the header claims; a damaged count
+  // must not fill memory or the quadratic sort with blank records.
   std::string_view first;
-  for (std::int64_t i = 0; i < declared && file.next(first); ++i) {
+  for (std::int64_t i = 0; i < declared && i < kMaxResults && file.next(first); ++i) {
     ResultFields row;
     row[0] = cp932_to_utf8(first);
     for (std::size_t k = 1; k < row.size(); ++k) row[k] = cp932_to_utf8(file.next_or_empty());
@@ -89,21 +99,21 @@ GridPage fill_page(const ResultTable& table, int p) {
     row.cells[0] = std::to_string(i);
     row.cells[1] = table.field(i, kCode);
     row.cells[2] = cp_left(table.field(i, kName), 8);
-    row.cells[3] = close == 0 ? "-" : format_pattern(close, kCloseFormat);
+    row.cells[3] = close == 0 ? "-" : shown(close, kCloseFormat);
     // A zero previous close (a listing day) has no ratio rather than a division by zero.
     row.cells[4] = volume != 0 && prev_volume != 0 && prev_close != 0
-                       ? format_pattern(static_cast<double>(d2) * 100.0 / prev_close, kRateFormat)
+                       ? shown(static_cast<double>(d2) * 100.0 / prev_close, kRateFormat)
                        : "-";
     const std::string& extra = table.field(i, kExtra);
     // "-" marks a criterion without a value: it stays "-" whatever the column's format.
     if (extra == "-") {
       row.cells[5] = "-";
     } else if (ends_with(caption, "率")) {
-      row.cells[5] = format_pattern(parse_number(extra), kRateFormat);
+      row.cells[5] = shown(parse_number(extra), kRateFormat);
     } else if (ends_with(caption, "日付")) {
-      row.cells[5] = format_pattern(parse_number(extra), kDateFormat);
+      row.cells[5] = shown(parse_number(extra), kDateFormat);
     } else {
-      row.cells[5] = format_pattern(parse_number(extra), kValueFormat);
+      row.cells[5] = shown(parse_number(extra), kValueFormat);
     }
     page.rows.push_back(std::move(row));
   }

@@ -36,9 +36,12 @@ struct ResultTable {
   const std::string& field(int i, int k) const { return rows[i - 1][k - 1]; }
 };
 
-// Reads "sel0_out.csv" (CP932). The header's count says how many lines follow; a file that
-// ends early gives the lines actually present, so no blank result is ever shown. A missing
-// file gives an empty table and false.
+// Result lines the table holds at most (records 1..6001).
+inline constexpr int kMaxResults = 6001;
+
+// Reads "sel0_out.csv" (CP932). The header's count says how many lines follow (at most
+// kMaxResults are read); a file that ends early gives the lines actually present, so no blank
+// result is ever shown. A missing file gives an empty table and false.
 bool read_result_file(const std::string& path, ResultTable& out);
 
 inline constexpr int kRowsPerPage = 25;

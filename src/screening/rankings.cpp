@@ -309,6 +309,7 @@ Top25 rank_top25(const RankingSource& source, std::string_view name) {
   for (long long k = 1; k <= n; ++k) {
     // A record cut short ends the pass: judging the previous record again would rank it twice.
     if (!read_initdata(file, "read", record)) break;
+    if (parse_number(record[7]) > 0) ++top.traded;
     double value = 0;
     if (!measure(which, record, value)) continue;
     incoming.value = value_text(def->format, value, record);
@@ -355,7 +356,9 @@ bool write_ranking_results(const Top25& top, const std::string& user_folder, con
 bool ranking_to_result_files(const RankingSource& source, std::string_view name,
                              const std::string& user_folder) {
   const Top25 top = rank_top25(source, name);
-  if (top.date.empty()) return false;
+  // A summary without a single traded stock (a damaged or empty day file) must not replace
+  // the user's last results; a day on which no stock qualifies is a ranking all the same.
+  if (top.date.empty() || top.traded == 0) return false;
   return write_ranking_results(top, user_folder, source.events.yield);
 }
 

@@ -102,6 +102,7 @@ struct Top25 {
   std::string date;  // the summary's trading date, "" when no summary was read
   std::array<RankEntry, kTopCount> entries;
   int filled = 0;  // entries holding a stock (the rest keep their sentinel)
+  int traded = 0;  // stocks of the summary that traded on its day (volume > 0)
 };
 
 struct RankingSource {
@@ -121,7 +122,9 @@ bool write_ranking_results(const Top25& top, const std::string& user_folder,
                            const YieldFn& yield = {});
 
 // Option1(21): ranks the market by `name` and makes the ranking the result list of the user
-// folder, ready for the results window. False when nothing could be ranked or written.
+// folder, ready for the results window. A ranking that no stock qualifies for is an empty list;
+// false (the user's results left alone) when the summary holds no traded stock or nothing
+// could be written.
 bool ranking_to_result_files(const RankingSource& source, std::string_view name,
                              const std::string& user_folder);
 

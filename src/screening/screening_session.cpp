@@ -6,6 +6,7 @@
 #include "pricedb/formats.h"
 #include "pricedb/series.h"
 #include "screening/preferences.h"
+#include "screening/rankings.h"
 #include "screening/result_files.h"
 #include "screening/universe.h"
 
@@ -14,6 +15,7 @@ namespace lp::screening {
 namespace {
 
 constexpr int kWindowCalendarDays = 1500;
+constexpr int kRankingButton = 21;
 
 int year_of(const std::string& yyyymmdd) {
   return static_cast<int>(parse_integer(yyyymmdd.substr(0, 4)));
@@ -84,6 +86,9 @@ void ScreeningSession::load(bool apply_init) {
   }
   ui_->controls_changed();
   for (int n = 1; n <= 40; ++n) ui_->set_option_visible(n, false);
+  // The ranking button runs no criterion, so "hidden until its criterion ran" would hide it
+  // for good.
+  ui_->set_option_visible(kRankingButton, true);
   current_ = -1;
   ready_ = true;
 }
@@ -98,8 +103,13 @@ bool ScreeningSession::make_candidate_list() {
   }
   count_trading_days(folders_.db_folder, folders_.reference_code, year_of(today), trading_days_);
 
-  if (latest != day_table_.date() &&
-      read_day_table(day_file_path(folders_.db_folder, latest), day_table_)) {
+  if (latest != day_table_.date()) {
+    if (!read_day_table(day_file_path(folders_.db_folder, latest), day_table_)) {
+      // An unreadable day file must not let an older day's table pass for this run's.
+      day_table_ = DayTable{};
+      say("エラー：株価データがありません。", TextColor::red);
+      return false;
+    }
     // The previous-day values belong to this run's latest date, so the calendar is rebuilt
     // for it rather than taken from window load.
     const SeriesSource source = SeriesSource::from(folders_);
@@ -199,7 +209,10 @@ void ScreeningSession::option_click(int i) {
   ui_->select_option(current_);
   if (!ready_ || running_) return;
   // The ranking button belongs to the rankings; it never shows an intermediate list.
-  if (i == 21) return;
+  if (i == kRankingButton) {
+    show_ranking(ui_->selected_ranking());
+    return;
+  }
   if (i == current_) return;
   current_ = i;
   say("", TextColor::black);
@@ -207,6 +220,43 @@ void ScreeningSession::option_click(int i) {
     say(names_[static_cast<std::size_t>(i)], TextColor::blue);
   ui_->yield();
   write_result_files();
+}
+
+bool ScreeningSession::show_ranking(const std::string& name) {
+  if (!ready_ || running_) return false;
+  const std::string& chosen = find_ranking(name) ? name : ranking_defs().front().name;
+  // The pass yields to the event loop: the same guard as a run keeps "開始" and the Option1
+  // buttons out, and a close request waits for the end of the pass.
+  running_ = true;
+  RankingSource source;
+  source.source = SeriesSource::from(folders_);
+  source.latest_year = latest_date_.empty() ? 0 : year_of(latest_date_);
+  source.events.busy = [this](bool on) { ui_->busy(on); };
+  source.events.message = [this](const std::string& t) { say(t, TextColor::blue); };
+  source.events.status = [this](const std::string& t) { ui_->result_label(kRankingButton, t); };
+  source.events.refresh_date = [this] {
+    std::string latest;
+    if (read_latest_date(folders_.db_folder, folders_.reference_code,
+                         year_of(today_yyyymmdd(platform_)), kLowestYear, latest)) {
+      ui_->date_label("最新取引日：" + latest);
+    }
+  };
+  source.events.yield = [this] { ui_->yield(); };
+
+  const bool shown = ranking_to_result_files(source, chosen, folders_.user_folder);
+  if (shown) {
+    say("", TextColor::black);
+    current_ = kRankingButton;
+    ui_->show_results();
+  } else {
+    // Without a summary of the latest day there is nothing to rank; saying so beats leaving
+    // the results window on an older list as if it were the ranking.
+    say("エラー：株価データがありません。", TextColor::red);
+  }
+  ui_->select_option(current_);
+  running_ = false;
+  if (close_request_) ui_->close_window();
+  return shown;
 }
 
 }  // namespace lp::screening

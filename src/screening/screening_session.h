@@ -30,6 +30,11 @@ class ScreeningUi {
   virtual void show_results() {}
   virtual void close_window() {}
   virtual void yield() {}
+  // The ranking chosen beside the ranking button Option1(21); empty means the button's own,
+  // "前日比上率ﾄｯﾌﾟ25".
+  virtual std::string selected_ranking() const { return {}; }
+  // The busy marker, shown while the rankings' summary file is rebuilt.
+  virtual void busy(bool on) {}
 };
 
 class ScreeningSession {
@@ -42,8 +47,14 @@ class ScreeningSession {
 
   // The run of "開始". False when it did not run (not ready) or ended early (no price data).
   bool run();
-  // Option1(i) clicked.
+  // Option1(i) clicked. Option1(21) is the ranking button: it shows the ranking chosen in the
+  // window (see show_ranking).
   void option_click(int i);
+  // Ranks the market by `name` ("" = "前日比上率ﾄｯﾌﾟ25"), writes the ranking as the result
+  // files and signals the results window. The ranking then counts as the shown result
+  // (current criterion 21), so Option1 of the last criterion shows that criterion again.
+  // False when the window is busy or nothing could be ranked (no price data).
+  bool show_ranking(const std::string& name);
   // Makes the results of the current criterion the result files and signals the results
   // window; nothing when no criterion ran.
   void write_result_files();

@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 #include <map>
 
+#include "screening/rankings_window.h"
 #include "shell/window_hub_gui.h"
 
 namespace lp::gui {
@@ -209,12 +210,10 @@ void ScreeningWindow::build() {
   buttons->addWidget(stop_);
   root->addLayout(buttons);
 
-  // Labels the universe step clears; kept hidden.
-  for (const char* name : {"sakata1_lb_0", "gc1_lb_0"}) {
-    auto* l = new QLabel(this);
-    l->setObjectName(QString::fromLatin1(name));
-    l->hide();
-  }
+  // A label the universe step clears; it has no place of its own on the pages.
+  auto* gc = new QLabel(this);
+  gc->setObjectName(QStringLiteral("gc1_lb_0"));
+  gc->hide();
 }
 
 QWidget* ScreeningWindow::build_page(int page) {
@@ -228,7 +227,11 @@ QWidget* ScreeningWindow::build_page(int page) {
   if (page < 4) {
     for (int n = page * 10 + 1; n <= page * 10 + 10; ++n) grid->addWidget(build_row(n));
   } else {
-    grid->addWidget(new QLabel(box));
+    // The candlestick-pattern page: its result label, emptied with the count labels.
+    auto* sakata = new QLabel(box);
+    sakata->setObjectName(QStringLiteral("sakata1_lb_0"));
+    sakata->setStyleSheet(color_css(TextColor::blue));
+    grid->addWidget(sakata);
   }
   grid->addStretch();
   return box;
@@ -253,16 +256,16 @@ QWidget* ScreeningWindow::build_row(int n) {
   if (it != row_layouts().end()) {
     std::map<std::string, QButtonGroup*> groups;
     for (const char* item : it->second) {
-      std::string spec(item);
+      std::string entry(item);
       std::string caption;
-      const auto eq = spec.find('=');
+      const auto eq = entry.find('=');
       if (eq != std::string::npos) {
-        caption = spec.substr(eq + 1);
-        spec = spec.substr(0, eq);
+        caption = entry.substr(eq + 1);
+        entry = entry.substr(0, eq);
       }
-      const Control* c = session_->controls().find(spec);
+      const Control* c = session_->controls().find(entry);
       if (!c) {
-        params->addWidget(new QLabel(q(spec), row));
+        params->addWidget(new QLabel(q(entry), row));
         continue;
       }
       const QString object = q(lp::screening::object_name_of(c->name));
@@ -299,6 +302,10 @@ QWidget* ScreeningWindow::build_row(int n) {
       w->setObjectName(object);
       params->addWidget(w);
     }
+  } else if (n == 21) {
+    // The ranking button Option1(21) at the end of this row shows the ranking chosen here.
+    ranking_ = new lp::screening::RankingPicker(row);
+    params->addWidget(ranking_);
   } else if (n < static_cast<int>(session_->criterion_names().size()) && n <= 13) {
     params->addWidget(new QLabel(q(session_->criterion_names()[static_cast<std::size_t>(n)]), row));
   }
@@ -313,6 +320,7 @@ QWidget* ScreeningWindow::build_row(int n) {
   h->addWidget(result);
   auto* opt = new QRadioButton(row);
   opt->setObjectName(indexed_name("Option1", n));
+  if (n == 21) opt->setToolTip(QStringLiteral("選択したランキングを表示"));
   opt->setAutoExclusive(false);
   opt->hide();
   option1_[n] = opt;
@@ -490,6 +498,18 @@ void ScreeningWindow::show_results() {
 
 void ScreeningWindow::close_window() {
   close();
+}
+
+std::string ScreeningWindow::selected_ranking() const {
+  return ranking_ ? ranking_->selected() : std::string();
+}
+
+void ScreeningWindow::busy(bool on) {
+  if (on) {
+    setCursor(Qt::WaitCursor);
+  } else {
+    unsetCursor();
+  }
 }
 
 void ScreeningWindow::yield() {

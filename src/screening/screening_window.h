@@ -13,6 +13,10 @@ class QRadioButton;
 class QPushButton;
 class QGroupBox;
 
+namespace lp::screening {
+class RankingPicker;
+}
+
 namespace lp::gui {
 
 class ScreeningWindow : public QWidget, public lp::screening::ScreeningUi {
@@ -43,6 +47,8 @@ class ScreeningWindow : public QWidget, public lp::screening::ScreeningUi {
   void show_results() override;
   void close_window() override;
   void yield() override;
+  std::string selected_ranking() const override;
+  void busy(bool on) override;
 
  public slots:
   void start_run();
@@ -70,6 +76,7 @@ class ScreeningWindow : public QWidget, public lp::screening::ScreeningUi {
   QPushButton* start_ = nullptr;
   QPushButton* stop_ = nullptr;
   QWidget* description_ = nullptr;
+  lp::screening::RankingPicker* ranking_ = nullptr;
   bool market_guard_ = false;
   bool syncing_ = false;
 };

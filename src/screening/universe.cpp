@@ -1,6 +1,8 @@
 #include "screening/universe.h"
 
+#include <algorithm>
 #include <charconv>
+#include <climits>
 
 #include "common/csv.h"
 #include "common/encoding.h"
@@ -45,14 +47,18 @@ bool read_day_table(const std::string& path, DayTable& table) {
 
 int count_trading_days(const std::string& db_folder, const std::string& reference_code,
                        int current_year, int& count) {
-  count = 0;
+  // Summed wide and saturated: a damaged header (10^9, negative) must neither overflow the sum
+  // nor take days away from the other years.
+  long long total = 0;
   for (int y : years_present(db_folder)) {
     if (y < kLowestYear || y > current_year) continue;
     CsvFile f;
     if (!f.open(series_file_path(db_folder, y, reference_code))) continue;
     f.skip(5);
-    count += static_cast<int>(parse_integer(f.next_or_empty()));
+    const long long n = parse_integer(f.next_or_empty());
+    if (n > 0) total = std::min<long long>(total + std::min<long long>(n, INT_MAX), INT_MAX);
   }
+  count = static_cast<int>(total);
   return count < 1 ? -1 : 0;
 }
 

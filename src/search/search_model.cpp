@@ -70,12 +70,6 @@ std::u32string_view trim(std::u32string_view s) {
   return s;
 }
 
-std::string_view trim_ascii(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 // The matching core, with a scratch buffer reused across names.
 int match_score_with(std::u32string_view query, std::u32string_view name,
                      std::vector<unsigned char>& used) {
@@ -155,7 +149,8 @@ std::vector<SearchHit> rank_stocks(const std::vector<StockEntry>& entries, std::
 
 std::string chart_name(std::string_view name) {
   static constexpr std::string_view kMarker = "(株)";
-  std::string n(trim_ascii(name));
+  // Trimmed like the search key, so a full-width blank before "(株)" does not hide it.
+  std::string n = to_utf8(trim(to_u32(name)));
   // The marker found after the first character is taken to end the name.
   if (n.size() > 1 && n.find(kMarker, 1) != std::string::npos) {
     const std::size_t len = cp_count(n);

@@ -320,7 +320,6 @@ void MainWindow::start_download(DownloadKind kind) {
   hooks.status = [this](const std::string& status) {
     set_main_status(q(status));
     if (status == kStatusDownloadStart) {
-      busy_position_ = 0;
       timer3_->start();
     } else if (status == kStatusDownloadDone) {
       timer3_->stop();

@@ -13,9 +13,12 @@ constexpr const char* kDefaultDbUrl = "http://www.nordhaven.jp/kabu/kabu2/kabuka
 constexpr const char* kDefaultHpUrl = "http://www.nordhaven.jp/kabu/";
 
 // "Desktop\..." and "MyDocuments\..." hang under the platform's folders; anything else is
-// taken as written. False when the value is only the prefix (nothing to resolve).
+// taken as written. False when the value is blank or only the prefix (nothing to resolve).
 bool resolve_folder(const std::string& value, const std::string& desktop,
                     const std::string& documents, std::string& out) {
+  // A blank value is no folder: taken as written it would put the files in whatever folder
+  // the program happens to run in.
+  if (value.find_first_not_of(" \t") == std::string::npos) return false;
   if (cp_left(value, 7) == "Desktop") {
     if (cp_count(value) <= 7) return false;
     out = desktop + cp_mid(value, 8);

@@ -22,7 +22,6 @@ struct Db {
   std::vector<std::pair<std::string, MessageColor>> messages;
   std::vector<std::string> statuses;
   std::vector<std::string> questions;
-  bool answer = true;
   DeleteHooks hooks;
   Db() {
     for (const char* sub :
@@ -33,7 +32,7 @@ struct Db {
     write_bytes(fs::path(db) / "2013/data_m/1001.csv", "x\r\n");
     hooks.confirm = [this](const std::string& q) {
       questions.push_back(q);
-      return answer;
+      return true;
     };
     hooks.message = [this](const std::string& t, MessageColor c) { messages.emplace_back(t, c); };
     hooks.status = [this](const std::string& s) { statuses.push_back(s); };
@@ -51,39 +50,6 @@ TEST(DeleteYear, RemovesTheWholeYearFolder) {
   ASSERT_EQ(d.messages.size(), 2u);
   EXPECT_EQ(d.messages[0].first, "2012年の株価情報を削除中");
   EXPECT_EQ(d.messages[1].first, "2012年の株価情報を削除しました。");
-}
-
-TEST(DeleteYear, NothingHappensWithoutAYesOrAYear) {
-  struct Case {
-    const char* name;
-    std::string chosen;
-    bool answer;
-    DeleteResult expected;
-    std::vector<std::string> messages;
-    std::size_t questions;
-  };
-  const std::vector<Case> cases = {
-      {"no", "2012年", false, DeleteResult::declined, {}, 1},
-      {"empty list", "", true, DeleteResult::nothing_chosen, {"削除するデータはありません。"}, 0},
-      {"blank entry",
-       "  ",
-       true,
-       DeleteResult::nothing_chosen,
-       {"削除するデータはありません。"},
-       0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Db d;
-    d.answer = c.answer;
-    EXPECT_EQ(run_delete_year(d.db, c.chosen, d.hooks), c.expected);
-    EXPECT_TRUE(fs::exists(d.db + "2012/data_m/x.csv"));
-    EXPECT_TRUE(d.statuses.empty());
-    std::vector<std::string> texts;
-    for (const auto& m : d.messages) texts.push_back(m.first);
-    EXPECT_EQ(texts, c.messages);
-    EXPECT_EQ(d.questions.size(), c.questions);
-  }
 }
 
 TEST(DeleteYear, AFolderThatCannotGoIsReportedNotHidden) {

@@ -95,43 +95,6 @@ sample::Summary SampleMarketTest::summary_;
 bool SampleMarketTest::ok_ = false;
 std::string SampleMarketTest::error_;
 
-TEST(SampleCalendarTest, EndDateIsTheLastTradingDayOnOrBefore) {
-  const struct {
-    const char* given;
-    int expected;
-  } cases[] = {
-      {"20250613", 20250613},                          // a Friday
-      {"20250615", 20250613},                          // Sunday
-      {"20250101", 20241230},                          // closed Dec 31 to Jan 3
-      {"20241231", 20241230}, {"20250105", 20241230},  // Sunday after the new-year holidays
-      {"20250113", 20250110},  // coming-of-age day, second Monday of January
-      {"20250505", 20250502},  // Golden Week
-      {"20250230", 0},        {"2025061", 0},         {"2025a613", 0},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(sample::last_trading_day_on_or_before(c.given), c.expected) << c.given;
-  }
-  for (int d : sample::trading_days(2023, 20250613)) {
-    const int md = d % 10000;
-    EXPECT_FALSE(md <= 103 || md == 1231) << d;
-  }
-}
-
-TEST(SampleGenerateTest, RejectsMissingTargetsAndBadDates) {
-  test::TempDir dir;
-  std::string error;
-  sample::Options o = small_market(dir);
-  o.db_folder.clear();
-  o.packed_root.clear();
-  EXPECT_FALSE(sample::generate(o, error));
-  EXPECT_FALSE(error.empty());
-  o = small_market(dir);
-  o.end_date = "20251340";
-  error.clear();
-  EXPECT_FALSE(sample::generate(o, error));
-  EXPECT_FALSE(error.empty());
-}
-
 TEST_F(SampleMarketTest, SameSeedGivesIdenticalBytesAndAnotherSeedDiffers) {
   test::TempDir again;
   std::string error;
@@ -174,23 +137,6 @@ TEST_F(SampleMarketTest, ReferenceCodeTradesOnEveryTradingDay) {
   ASSERT_EQ(cal.count(), 300);
   EXPECT_EQ(cal.at(1), kEnd);
   EXPECT_EQ(cal.at(300), std::to_string(expected[expected.size() - 300]));
-}
-
-TEST_F(SampleMarketTest, EveryDayFileHoldsTheReferenceCodeAnd1301IsPresent) {
-  for (int year : {2024, 2025}) {
-    for (const auto& path : day_files_of_year(db(), year)) {
-      DayFile day;
-      ASSERT_TRUE(read_day_file(path, day));
-      EXPECT_EQ(day.declared, static_cast<long long>(day.rows.size())) << path;
-      EXPECT_TRUE(std::any_of(day.rows.begin(), day.rows.end(), [](const PriceRecord& r) {
-        return r.code == "1001";
-      })) << path;
-    }
-    SeriesFile s1301;
-    EXPECT_TRUE(read_series_file(series_file_path(db(), year, "1301"), s1301)) << year;
-  }
-  EXPECT_TRUE(std::binary_search(summary_.codes.begin(), summary_.codes.end(), "1301"));
-  EXPECT_EQ(summary_.codes.size(), 60u);
 }
 
 // Walks a packed file line by line: its header's field 2 blocks, each a header whose count field
@@ -304,37 +250,6 @@ TEST_F(SampleMarketTest, SplitAdjustedSeriesAreContinuousAcrossTheSplit) {
   EXPECT_GE(one_for_two, 1);
 }
 
-TEST_F(SampleMarketTest, PricesAreConsistentAndVaried) {
-  bool cheap = false, dear = false, zero_volume = false;
-  for (int year : {2024, 2025}) {
-    for (const auto& e : fs::directory_iterator(year_folder(db(), year) + "data_m")) {
-      SeriesFile s;
-      ASSERT_TRUE(read_series_file(e.path().string(), s));
-      ASSERT_FALSE(s.days.empty());
-      EXPECT_EQ(s.header.d5, s.days.back().d1_code_yyyymmdd);
-      EXPECT_EQ(s.header.d6, std::to_string(s.days.size()));
-      for (std::size_t i = 0; i < s.days.size(); ++i) {
-        const auto& d = s.days[i];
-        const double o = parse_number(d.d2), h = parse_number(d.d3), l = parse_number(d.d4),
-                     c = parse_number(d.d5);
-        ASSERT_GT(l, 0) << e.path() << " " << d.d1_code_yyyymmdd;
-        ASSERT_LE(l, std::min(o, c)) << e.path() << " " << d.d1_code_yyyymmdd;
-        ASSERT_GE(h, std::max(o, c)) << e.path() << " " << d.d1_code_yyyymmdd;
-        ASSERT_TRUE(sample::is_trading_day(static_cast<int>(parse_integer(d.d1_code_yyyymmdd))));
-        if (i > 0) {
-          ASSERT_LT(s.days[i - 1].d1_code_yyyymmdd, d.d1_code_yyyymmdd);
-        }
-        cheap |= c < 300;
-        dear |= c > 10000 && s.header.d1_code_yyyymmdd != "1001";
-        zero_volume |= d.d6 == "0";
-      }
-    }
-  }
-  EXPECT_TRUE(cheap);
-  EXPECT_TRUE(dear);
-  EXPECT_TRUE(zero_volume);
-}
-
 // Every day record of one code over the span, oldest first.
 std::vector<std::string> dates_of(const std::string& db, const std::string& code) {
   std::vector<std::string> dates;
@@ -410,19 +325,6 @@ TEST_F(SampleMarketTest, NamesAndSegmentsOfTheLatestDay) {
   Series s;
   ASSERT_EQ(load_series(source(), kEnd, 5, "1301", s, false), 0);
   EXPECT_EQ(s[0].d3, "北洋水産");
-}
-
-TEST_F(SampleMarketTest, FilesAreCp932WithCrLf) {
-  std::string bytes;
-  ASSERT_TRUE(read_file_bytes(day_file_path(db(), kEnd), bytes));
-  EXPECT_EQ(bytes.find('\n'), bytes.find("\r\n") + 1);
-  EXPECT_EQ(bytes.find("\n\r"), std::string::npos);
-  const std::string utf8 = cp932_to_utf8(bytes);
-  EXPECT_EQ(utf8.find("\xEF\xBF\xBD"), std::string::npos);  // no replacement character
-  EXPECT_NE(utf8.find("ｻｸﾗ電機"), std::string::npos);
-  EXPECT_EQ(utf8_to_cp932(utf8), bytes);
-  // Half-width katakana stay single bytes in CP932.
-  EXPECT_NE(bytes.find("\xBB\xB8\xD7"), std::string::npos);  // ｻｸﾗ
 }
 
 }  // namespace

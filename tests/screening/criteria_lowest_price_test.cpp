@@ -1,132 +1,58 @@
 #include <gtest/gtest.h>
 
 #include "screening/criteria/lowest_price.h"
+#include "screening/criteria/range_position.h"
 #include "screening/criteria_run_fixture.h"
-#include "screening/criteria_test_series.h"
 
 namespace lp::screening {
 namespace {
 
 using test::Bar;
-using test::series_of;
-
-TEST(LowestTradedLow, FindsTheNewestDayOfTheLowestTradedLow) {
-  struct Case {
-    const char* what;
-    std::vector<Bar> days;  // newest first
-    int period;
-    int day;
-    std::int64_t low;
-  };
-  const Case cases[] = {
-      {"low today",
-       {{"3", 100, 110, 90, 95, 10}, {"2", 100, 110, 95, 100, 10}, {"1", 100, 110, 96, 100, 10}},
-       250,
-       1,
-       90},
-      {"equal lows keep the newer day",
-       {{"3", 100, 110, 95, 95, 10}, {"2", 100, 110, 90, 100, 10}, {"1", 100, 110, 90, 100, 10}},
-       250,
-       2,
-       90},
-      {"day without volume skipped",
-       {{"3", 100, 110, 80, 95, 0}, {"2", 100, 110, 90, 100, 10}, {"1", 100, 110, 95, 100, 10}},
-       250,
-       2,
-       90},
-      {"idle latest day (gap)",
-       {{"3", 0, 0, 0, 0, 0}, {"2", 100, 110, 90, 100, 10}, {"1", 100, 110, 95, 100, 10}},
-       250,
-       2,
-       90},
-      {"low rounded half to even",
-       {{"2", 100, 110, 90.5, 95, 10}, {"1", 100, 110, 90, 100, 10}},
-       250,
-       1,
-       90},
-      {"period limits the days",
-       {{"2", 100, 110, 95, 95, 10}, {"1", 100, 110, 90, 100, 10}},
-       1,
-       1,
-       95},
-      {"no traded day", {{"2", 0, 0, 0, 0, 0}, {"1", 100, 110, 90, 100, 0}}, 250, 0, kNoLow},
-  };
-  for (const Case& c : cases) {
-    const LowestDay d = lowest_traded_low(series_of(c.days), c.period);
-    EXPECT_EQ(d.day, c.day) << c.what;
-    EXPECT_EQ(d.low, c.low) << c.what;
-  }
-}
-
-TEST(LowestLow, IgnoresVolumeButNotThePeriod) {
-  const Series s = series_of({{"4", 100, 110, 99, 100, 10},
-                              {"3", 0, 0, 0, 0, 0},
-                              {"2", 100, 110, 80, 100, 0},
-                              {"1", 100, 110, 70, 100, 10}});
-  EXPECT_EQ(lowest_low(s, 1), 99);
-  EXPECT_EQ(lowest_low(s, 3), 80);  // a day without volume counts here
-  EXPECT_EQ(lowest_low(s, 10), 70);
-  EXPECT_EQ(lowest_low(series_of({{"1", 0, 0, 0, 0, 0}}), 5), kNoLow);
-}
-
-// The routines in a run, on a small database.
-
 using test::CriteriaRun;
 
-// Bars newest first where every day has the given low and a high well above it.
-std::vector<test::Bar> lows(const std::vector<double>& newest_first) {
-  std::vector<test::Bar> out;
-  for (double l : newest_first) {
-    out.push_back(l > 0 ? test::Bar{"", l + 5, l + 10, l, l + 5, 100}
-                        : test::Bar{"", 0, 0, 0, 0, 0});
-  }
+// Bars newest first where every day has the given low (0: a gap day) and a high above it.
+std::vector<Bar> lows(const std::vector<double>& newest_first) {
+  std::vector<Bar> out;
+  for (double l : newest_first) out.push_back(l > 0 ? Bar{l + 5, l + 10, l, l + 5, 100} : Bar{});
+  return out;
+}
+
+std::vector<double> flat_with(double base, std::vector<std::pair<int, double>> days, int n = 250) {
+  std::vector<double> out(static_cast<std::size_t>(n), base);
+  for (auto [day, low] : days) out[static_cast<std::size_t>(day - 1)] = low;
   return out;
 }
 
 TEST(LowestDayCriterion, KeepsStocksWhoseLowIsRecent) {
   CriteriaRun r(260);
-  std::vector<double> today_low(250, 120);
-  today_low[0] = 100;  // the 250-day low made today
-  std::vector<double> tie(250, 120);
-  tie[0] = 100;
-  tie[39] = 100;  // the same low on day 40: the newer day counts
-  std::vector<double> old_low(250, 120);
-  old_low[5] = 100;
-  std::vector<double> idle_today(250, 120);
-  idle_today[0] = 0;  // did not trade on the latest day
-  idle_today[1] = 100;
-  r.add_stock("1301", lows(today_low));
-  r.add_stock("1302", lows(tie));
-  r.add_stock("1303", lows(old_low));
-  r.add_stock("1304", lows(idle_today));
-  r.add_stock("1305", lows(std::vector<double>(250, 0)));  // never traded in the window
+  r.add_stock("1301", lows(flat_with(120, {{1, 100}})));             // the 250-day low made today
+  r.add_stock("1302", lows(flat_with(120, {{1, 100}, {40, 100}})));  // tie: the newer day counts
+  r.add_stock("1303", lows(flat_with(120, {{6, 100}})));
+  r.add_stock("1304", lows(flat_with(120, {{1, 0}, {2, 100}})));  // idle on the latest day
+  r.add_stock("1305", lows(flat_with(0, {})));                    // never traded in the window
   r.set("yasune1_kikan_cmb", " 250 ");
   r.set("yasune1_kikan_txt", "1");
   r.run(f_yasune1sel, 2);
 
-  EXPECT_EQ(r.values(),
-            (std::map<std::string, std::string>{{"1301", r.date(1)}, {"1302", r.date(1)}}));
+  const std::string d1 = r.date(1);
+  EXPECT_EQ(r.values(), (std::map<std::string, std::string>{{"1301", d1}, {"1302", d1}}));
   EXPECT_EQ(r.text("yasune1_kikan_cmb"), "250");
-  EXPECT_EQ(r.candidates.title, "最安値日付");
   EXPECT_EQ(r.labels[2], "2/5");
-  EXPECT_EQ(r.intermediate(2), "2," + r.date(1) + ",最安値日付\r\n1301,1," + r.date(1) +
-                                   "\r\n1302,2," + r.date(1) + "\r\n");
+  EXPECT_EQ(r.intermediate(2),
+            "2," + d1 + ",最安値日付\r\n1301,1," + d1 + "\r\n1302,2," + d1 + "\r\n");
   EXPECT_EQ(r.messages.front(), "最安値日による銘柄選択：処理中");
   EXPECT_EQ(r.shown, std::vector<int>{2});
 
   // The idle stock's low was made on day 2: it passes once B reaches 2.
-  CriteriaRun again(260);
-  again.add_stock("1304", lows(idle_today));
-  again.set("yasune1_kikan_cmb", "250");
-  again.set("yasune1_kikan_txt", "2");
-  again.run(f_yasune1sel, 2);
-  EXPECT_EQ(again.values(), (std::map<std::string, std::string>{{"1304", again.date(2)}}));
+  r.set("yasune1_kikan_txt", "2");
+  r.start();
+  r.run(f_yasune1sel, 2);
+  EXPECT_EQ(r.values()["1304"], r.date(2));
 }
 
 TEST(LowestDayCriterion, ParametersAreClampedAndWrittenBack) {
   struct Case {
-    const char *a, *b;
-    const char *a_out, *b_out;
+    const char *a, *b, *a_out, *b_out;
   };
   const Case cases[] = {
       {"5", "10", "5", "5"},         // B beyond A becomes A
@@ -137,30 +63,27 @@ TEST(LowestDayCriterion, ParametersAreClampedAndWrittenBack) {
   };
   for (const Case& c : cases) {
     CriteriaRun r(30);
-    r.add_stock("1301", lows(std::vector<double>(30, 100)));
+    // With A = 5 and B = 10 every stock with a traded day in the last 5 days passes.
+    r.add_stock("1301", lows({130, 120, 110, 100, 105, 90, 90, 90}));
+    r.add_stock("1302", lows({0, 0, 0, 0, 0, 90, 90}));
     r.set("yasune1_kikan_cmb", c.a);
     r.set("yasune1_kikan_txt", c.b);
     r.run(f_yasune1sel, 2);
     EXPECT_EQ(r.text("yasune1_kikan_cmb"), c.a_out) << c.a << "/" << c.b;
     EXPECT_EQ(r.text("yasune1_kikan_txt"), c.b_out) << c.a << "/" << c.b;
+    if (std::string(c.a) == "5") {
+      EXPECT_EQ(r.values(), (std::map<std::string, std::string>{{"1301", r.date(4)}}));
+    }
   }
-  // With A = 5 and B = 10 every stock with a traded day in the last 5 days passes.
-  CriteriaRun r(30);
-  r.add_stock("1301", lows({130, 120, 110, 100, 105, 90, 90, 90}));
-  r.add_stock("1302", lows({0, 0, 0, 0, 0, 90, 90}));
-  r.set("yasune1_kikan_cmb", "5");
-  r.set("yasune1_kikan_txt", "10");
-  r.run(f_yasune1sel, 2);
-  EXPECT_EQ(r.values(), (std::map<std::string, std::string>{{"1301", r.date(4)}}));
 }
 
 TEST(RiseFromLowCriterion, InclusiveBoundsAndPeriodRewrite) {
   CriteriaRun r(40);
-  std::vector<test::Bar> at_ten = lows(std::vector<double>(40, 120));
-  at_ten[3] = {"", 105, 110, 100, 105, 100};  // low 100
-  at_ten[0] = {"", 110, 112, 108, 110, 100};  // current price 110: exactly +10 %
-  std::vector<test::Bar> above = at_ten;
-  above[0] = {"", 110, 112, 108, 111, 100};  // +11 %
+  std::vector<Bar> at_ten = lows(std::vector<double>(40, 120));
+  at_ten[3] = {105, 110, 100, 105, 0};    // low 100 on a day without volume: it counts here
+  at_ten[0] = {110, 112, 108, 110, 100};  // current price 110: exactly +10 %
+  std::vector<Bar> above = at_ten;
+  above[0].close = 111;  // +11 %
   r.add_stock("1301", at_ten);
   r.add_stock("1302", above);
   r.set("yasune2_kikan_cmb", "500");
@@ -175,21 +98,29 @@ TEST(RiseFromLowCriterion, InclusiveBoundsAndPeriodRewrite) {
   EXPECT_EQ(r.labels[3], "1/2");
 }
 
-TEST(RiseFromLowCriterion, EmptyDatabaseLeavesNoTrace) {
-  CriteriaRun r(20);
-  r.add_closes("1301", {100, 100});
-  r.ctx.trading_day_count = 0;
-  r.set("yasune2_kikan_cmb", " 30 ");
-  r.run(f_yasune2sel, 3);
-  EXPECT_EQ(r.kept(), std::vector<std::string>{"1301"});
-  EXPECT_TRUE(r.messages.empty());
-  EXPECT_TRUE(r.labels.empty());
-  EXPECT_TRUE(r.shown.empty());
-  EXPECT_EQ(r.text("yasune2_kikan_cmb"), " 30 ");
-  EXPECT_FALSE(std::filesystem::exists(r.user + "sel3.csv"));
+// Criterion 3 leaves no trace at all on an empty database; 2 and 4 keep the user's period.
+TEST(HistoryCriteria, EmptyDatabaseKeepsThePeriods) {
+  const std::tuple<CriterionFn, int, const char*, const char*> cases[] = {
+      {f_yasune2sel, 3, "yasune2_kikan_cmb", " 30 "},
+      {f_yasune1sel, 2, "yasune1_kikan_cmb", "30"},
+      {f_nehaba1sel, 4, "nehaba1_kikan_cmb", "30"},
+  };
+  for (const auto& [routine, n, period, after] : cases) {
+    CriteriaRun r(20);
+    r.add_closes("1301", {100, 100});
+    r.ctx.trading_day_count = 0;
+    r.set(period, " 30 ");
+    r.run(routine, n);
+    EXPECT_EQ(r.text(period), after) << n;
+    if (n == 2) continue;  // it runs and drops the stock whose history cannot be loaded
+    EXPECT_EQ(r.kept(), std::vector<std::string>{"1301"}) << n;
+    EXPECT_TRUE(r.labels.empty() && r.shown.empty()) << n;
+    EXPECT_EQ(r.messages.empty(), n == 3) << n;
+    EXPECT_FALSE(std::filesystem::exists(r.user + "sel" + std::to_string(n) + ".csv")) << n;
+  }
 }
 
-TEST(LowestPriceCriteria, CodeMismatchEndsTheCriterionWithTheListUnchanged) {
+TEST(HistoryCriteria, CodeMismatchEndsTheCriterionWithTheListUnchanged) {
   struct Case {
     CriterionFn routine;
     int n;
@@ -198,14 +129,18 @@ TEST(LowestPriceCriteria, CodeMismatchEndsTheCriterionWithTheListUnchanged) {
   const Case cases[] = {
       {f_yasune1sel, 2, "f_yasune1sel_Error:Read Meigara File code is incorrect."},
       {f_yasune2sel, 3, "f_yasune2sel_Error:Read Meigara File code is incorrect."},
+      {f_nehaba1sel, 4, "f_nehaba1sel_Error_1:Read Meigara File code is incorrect."},
+      {f_nehaba1sel, 5, "f_nehaba1sel_Error_2:Read Meigara File code is incorrect."},
+      {f_nehaba3sel, 6, "f_nehaba3sel_Error:Read Meigara File code is incorrect."},
   };
   for (const Case& c : cases) {
     CriteriaRun r(30);
     r.add_stock("1301", lows(std::vector<double>(30, 100)));
-    r.write_stock_as("1302", "9999", lows(std::vector<double>(30, 100)));
-    r.add_row("1302", "105", "105");
-    r.set("yasune1_kikan_cmb", "20");
-    r.set("yasune2_kikan_cmb", "20");
+    r.add_stock("1302", lows(std::vector<double>(30, 100)), "9999");
+    for (const char* a :
+         {"yasune1_kikan_cmb", "yasune2_kikan_cmb", "nehaba1_kikan_cmb", "nehaba2_kikan_cmb"}) {
+      r.set(a, "20");
+    }
     r.run(c.routine, c.n);
     EXPECT_EQ(r.kept(), (std::vector<std::string>{"1301", "1302"})) << c.n;
     EXPECT_EQ(r.messages.back(), c.message);

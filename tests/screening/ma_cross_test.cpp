@@ -14,13 +14,11 @@ std::vector<double> newest_first(std::vector<double> v) {
   return v;
 }
 
-// Days 1..9: `recent` pattern, days 10..34 at 90, days 35..69 at 100.
-std::vector<double> dip_then(std::vector<double> recent) {
-  std::vector<double> v = std::move(recent);
-  v.resize(9, 90);
-  v.resize(34, 90);
-  v.resize(69, 100);
-  return newest_first(v);
+// Days 1..9: `recent`, days 10..34 at `mid`, days 35..69 at 100.
+std::vector<double> dip_then(std::vector<double> recent, double mid = 90) {
+  recent.resize(34, mid);
+  recent.resize(69, 100);
+  return newest_first(recent);
 }
 
 Series make_series(const std::vector<std::pair<double, long long>>& days) {
@@ -52,64 +50,49 @@ TEST(MovingAverage, AveragesTradedDaysOfTheWindow) {
   EXPECT_EQ(moving_average(Series{}, 1, 5), 0);
 }
 
-struct CrossCase {
-  const char* name;
-  std::vector<double> closes;  // oldest first
-  bool golden_passes;
-  bool dead_passes;
-};
-
 TEST(GoldenDeadCross, ComparesDayAAndDayOneOnly) {
-  const std::vector<CrossCase> cases = {
-      {"rises to equality on day 1", dip_then({122, 122, 122, 122, 122, 90, 90, 90, 90}), true,
-       false},
-      {"rises above", dip_then({110, 110, 110, 110, 110, 110, 110, 110, 110}), true, false},
-      {"stays below", dip_then({100, 100, 100, 100, 100, 100, 100, 100, 100}), false, false},
-      {"crossed up and back down", dip_then({40, 40, 40, 40, 150, 150, 150, 150, 150}), false,
-       false},
-      {"falls through", newest_first([] {
-         std::vector<double> v(9, 80);
-         v.resize(34, 110);
-         v.resize(69, 100);
-         return v;
-       }()),
-       false, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    for (int dead = 0; dead <= 1; ++dead) {
-      test::MiniMarket m(80);
-      m.add({"1301", "東証1部", "A", c.closes});
-      test::CriterionBench b(m);
-      b.controls.select_option(indexed("gc_dc_opt", dead));
-      f_gcdcsel(b.ctx, b.candidates, b.output, 8);
-      const bool expected = dead ? c.dead_passes : c.golden_passes;
-      EXPECT_EQ(b.candidates.count(), expected ? 1 : 0) << (dead ? "DC" : "GC");
-      EXPECT_EQ(b.label, std::string(expected ? "1" : "0") + "/1");
-    }
+  test::MiniMarket m(80);
+  m.add({"1301", "東証1部", "equal on day 1", dip_then({122, 122, 122, 122, 122, 90, 90, 90, 90})});
+  m.add({"1302", "東証1部", "rises above", dip_then(std::vector<double>(9, 110))});
+  m.add({"1303", "東証1部", "stays below", dip_then(std::vector<double>(9, 100))});
+  m.add({"1304", "東証1部", "up and back", dip_then({40, 40, 40, 40, 150, 150, 150, 150, 150})});
+  m.add({"1305", "東証1部", "falls through", dip_then(std::vector<double>(9, 80), 110)});
+  const std::vector<std::vector<std::string>> kept = {{"1301", "1302"}, {"1305"}};
+  for (int dead = 0; dead <= 1; ++dead) {
+    test::CriterionBench b(m);
+    b.controls.select_option(indexed("gc_dc_opt", dead));
+    f_gcdcsel(b.ctx, b.candidates, b.output, 8);
+    EXPECT_EQ(b.codes(), kept[static_cast<std::size_t>(dead)]) << (dead ? "DC" : "GC");
+    EXPECT_EQ(b.label, std::to_string(kept[static_cast<std::size_t>(dead)].size()) + "/5");
   }
 }
 
-TEST(GoldenDeadCross, ParametersAreClampedAndExchanged) {
+TEST(MaCrossCriteria, ParametersAreClampedExchangedAndWrittenBack) {
   struct Case {
-    const char *a, *b, *c, *a_after, *b_after, *c_after;
+    CriterionFn routine;
+    int n;
+    std::vector<std::string> controls, in, out;
   };
+  const std::vector<std::string> gcdc = {"gcdc_txt(0)", "gcdc_txt(1)", "gcdc_txt(2)"};
+  const std::vector<std::string> kairi2 = {"kairi2_txt(2)", "kairi2_txt(0)", "kairi2_txt(1)"};
+  const std::vector<std::string> kairi1 = {"kairi1_cmb(0)", "kairi1_cmb(1)"};
   const std::vector<Case> cases = {
-      {"60", "500", "20", "50", "20", "450"},
-      {"0", "0", "-3", "1", "1", "1"},
-      {" 10.5", "24.5 ", "x", "10", "1", "24.5"},
+      {f_gcdcsel, 8, gcdc, {"60", "500", "20"}, {"50", "20", "450"}},
+      {f_gcdcsel, 8, gcdc, {"0", "0", "-3"}, {"1", "1", "1"}},
+      {f_gcdcsel, 8, gcdc, {" 10.5", "24.5 ", "x"}, {"10", "1", "24.5"}},
+      {f_kairi2sel, 18, kairi2, {"99", "50", "25"}, {"50", "25", "50"}},
+      {f_kairi1sel, 40, kairi1, {"300", "0"}, {"1", "250"}},
+      {f_kairi1sel, 40, kairi1, {"4", "2.5"}, {"2.5", "4"}},
   };
+  test::MiniMarket m(5);
+  m.add({"1301", "東証1部", "A", {1, 2}});
+  test::CriterionBench b(m);
   for (const auto& c : cases) {
-    test::MiniMarket m(5);
-    m.add({"1301", "東証1部", "A", {1, 2}});
-    test::CriterionBench b(m);
-    b.controls.set_text("gcdc_txt(0)", c.a);
-    b.controls.set_text("gcdc_txt(1)", c.b);
-    b.controls.set_text("gcdc_txt(2)", c.c);
-    f_gcdcsel(b.ctx, b.candidates, b.output, 8);
-    EXPECT_EQ(b.controls.text("gcdc_txt(0)"), c.a_after);
-    EXPECT_EQ(b.controls.text("gcdc_txt(1)"), c.b_after);
-    EXPECT_EQ(b.controls.text("gcdc_txt(2)"), c.c_after);
+    SCOPED_TRACE(c.n);
+    for (std::size_t i = 0; i < c.controls.size(); ++i) b.controls.set_text(c.controls[i], c.in[i]);
+    c.routine(b.ctx, b.candidates, b.output, c.n);
+    for (std::size_t i = 0; i < c.controls.size(); ++i)
+      EXPECT_EQ(b.controls.text(c.controls[i]), c.out[i]) << c.controls[i];
   }
 }
 
@@ -117,77 +100,48 @@ TEST(GoldenDeadCross, NoPassWithAOneOrNoOptionOrNoData) {
   test::MiniMarket m(80);
   m.add({"1301", "東証1部", "A", dip_then({122, 122, 122, 122, 122, 90, 90, 90, 90})});
   m.add({"1302", "東証1部", "B", {test::kGap, test::kGap, 100}});
-  {
+  for (bool no_option : {false, true}) {
     test::CriterionBench b(m);
-    b.controls.set_text("gcdc_txt(0)", "1");
+    if (no_option) {
+      b.controls.set_checked("gc_dc_opt(0)", false);
+    } else {
+      b.controls.set_text("gcdc_txt(0)", "1");  // day A is day 1: the two tests contradict
+    }
     f_gcdcsel(b.ctx, b.candidates, b.output, 8);
-    EXPECT_EQ(b.label, "0/2");
+    EXPECT_EQ(b.label, "0/2") << no_option;
   }
-  {
-    test::CriterionBench b(m);
-    b.controls.set_checked("gc_dc_opt(0)", false);
-    b.controls.set_checked("gc_dc_opt(1)", false);
-    f_gcdcsel(b.ctx, b.candidates, b.output, 8);
-    EXPECT_EQ(b.label, "0/2");
-  }
-  {
-    test::CriterionBench b(m);
-    f_gcdcsel(b.ctx, b.candidates, b.output, 8);
-    EXPECT_EQ(b.codes(), std::vector<std::string>{"1301"});
-    EXPECT_EQ(test::read_cp932(m.folders.user_folder + "sel8.csv"),
-              "1," + m.dates.back() + ",-\r\n1301,1,-\r\n");
-  }
-}
-
-TEST(LongTermCross, UsesItsOwnControls) {
-  test::MiniMarket m(80);
-  m.add({"1301", "東証1部", "A", dip_then({122, 122, 122, 122, 122, 90, 90, 90, 90})});
+  // The same stock passes with the defaults; 1302 has no traded day in its windows.
   test::CriterionBench b(m);
-  b.controls.set_text("kairi2_txt(2)", "10");
-  b.controls.set_text("kairi2_txt(0)", "50");  // exchanged with the shorter one
-  b.controls.set_text("kairi2_txt(1)", "25");
-  f_kairi2sel(b.ctx, b.candidates, b.output, 18);
-  EXPECT_EQ(b.controls.text("kairi2_txt(0)"), "25");
-  EXPECT_EQ(b.controls.text("kairi2_txt(1)"), "50");
+  f_gcdcsel(b.ctx, b.candidates, b.output, 8);
   EXPECT_EQ(b.codes(), std::vector<std::string>{"1301"});
-  EXPECT_EQ(b.label, "1/1");
+  EXPECT_EQ(test::read_cp932(m.folders.user_folder + "sel8.csv"),
+            "1," + m.dates.back() + ",-\r\n1301,1,-\r\n");
+  // Criterion 18 reads its own controls (A, then B and C exchanged) and tests the golden cross.
+  test::CriterionBench lt(m);
+  lt.controls.set_text("kairi2_txt(2)", "10");
+  lt.controls.set_text("kairi2_txt(0)", "50");
+  lt.controls.set_text("kairi2_txt(1)", "25");
+  lt.controls.set_checked("gc_dc_opt(0)", false);
+  f_kairi2sel(lt.ctx, lt.candidates, lt.output, 18);
+  EXPECT_EQ(lt.codes(), std::vector<std::string>{"1301"});
+  EXPECT_EQ(lt.label, "1/2");
 }
 
 TEST(NarrowingGap, KeepsOnlyANarrowingGapUnderARisingLongAverage) {
-  struct Case {
-    const char* name;
-    std::vector<double> newest;
-    bool passes;
-  };
-  const std::vector<Case> cases = {
-      {"crossed above today, gap narrower, MA2 flat", {100, 96, 94, 100, 100}, true},
-      {"long average falling", {100, 96, 94, 100, 110}, false},
-      {"gap widening", {90, 96, 94, 104, 90}, false},
-      {"short above long yesterday", {100, 100, 100, 90, 90}, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    test::MiniMarket m(20);
-    m.add({"1301", "東証1部", "A", newest_first(c.newest)});
-    test::CriterionBench b(m);
-    b.controls.set_text("kairi1_cmb(0)", "4");
-    b.controls.set_text("kairi1_cmb(1)", "2");
-    f_kairi1sel(b.ctx, b.candidates, b.output, 40);
-    EXPECT_EQ(b.controls.text("kairi1_cmb(0)"), "2");
-    EXPECT_EQ(b.controls.text("kairi1_cmb(1)"), "4");
-    EXPECT_EQ(b.candidates.count(), c.passes ? 1 : 0);
-    // Criterion 40 keeps an intermediate file of its own.
-    EXPECT_EQ(test::read_cp932(m.folders.user_folder + "sel40.csv").substr(0, 2),
-              c.passes ? "1," : "0,");
-  }
-  test::MiniMarket m(5);
-  m.add({"1301", "東証1部", "A", {1, 2}});
+  test::MiniMarket m(20);  // closes newest first; MA1 over 2 days, MA2 over 4
+  m.add({"1301", "東証1部", "crossed above today; gap narrower; MA2 flat",
+         newest_first({100, 96, 94, 100, 100})});
+  m.add({"1302", "東証1部", "long average falling", newest_first({100, 96, 94, 100, 110})});
+  m.add({"1303", "東証1部", "gap widening", newest_first({90, 96, 94, 104, 90})});
+  m.add({"1304", "東証1部", "short above long yesterday", newest_first({100, 100, 100, 90, 90})});
   test::CriterionBench b(m);
-  b.controls.set_text("kairi1_cmb(0)", "300");
-  b.controls.set_text("kairi1_cmb(1)", "0");
+  b.controls.set_text("kairi1_cmb(0)", "2");
+  b.controls.set_text("kairi1_cmb(1)", "4");
   f_kairi1sel(b.ctx, b.candidates, b.output, 40);
-  EXPECT_EQ(b.controls.text("kairi1_cmb(0)"), "1");
-  EXPECT_EQ(b.controls.text("kairi1_cmb(1)"), "250");
+  EXPECT_EQ(b.codes(), std::vector<std::string>{"1301"});
+  // Criterion 40 keeps an intermediate file of its own.
+  EXPECT_EQ(test::read_cp932(m.folders.user_folder + "sel40.csv"),
+            "1," + m.dates.back() + ",-\r\n1301,1,-\r\n");
 }
 
 }  // namespace

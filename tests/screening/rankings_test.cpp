@@ -13,8 +13,6 @@
 namespace lp::screening {
 namespace {
 
-using test::CriteriaRun;
-
 constexpr const char* kLatest = "20241227";
 
 // A summary record: fields 1-10 and field 33, the rest zero.
@@ -23,13 +21,11 @@ struct Rec {
   double open, high, low, close, volume, prev_close, prev_volume, ma25;
 };
 
-class RankingFolder {
- public:
+// A database folder whose newest daily file is kLatest (and `db` may be pointed elsewhere).
+struct RankingFolder {
   RankingFolder() {
-    db = dir.str() + "/db/";
-    // The newest daily file says which day the summary must be for.
     test::write_cp932(db + "2024/data_d/20241226.csv", "20241226,0,a,b,c,d,e,f\r\n");
-    test::write_cp932(db + std::string("2024/data_d/") + kLatest + ".csv",
+    test::write_cp932(db + "2024/data_d/" + kLatest + ".csv",
                       std::string(kLatest) + ",0,a,b,c,d,e,f\r\n");
   }
 
@@ -49,17 +45,18 @@ class RankingFolder {
     w.commit(db + "initdata1.csv");
   }
 
-  Top25 rank(const std::string& name) {
+  RankingSource source() {
     RankingSource src;
-    src.source.db_folder = db;
-    src.source.reference_code = "1001";
+    src.source = SeriesSource(db, "1001");
     src.latest_year = 2024;
     src.events.message = [this](const std::string& t) { messages.push_back(t); };
-    return rank_top25(src, name);
+    return src;
   }
+  Top25 rank(const std::string& name) { return rank_top25(source(), name); }
 
   test::TempDir dir;
-  std::string db;
+  std::string db = dir.str() + "/db/";
+  std::string user = dir.str() + "/user/";
   std::vector<std::string> messages;
 };
 
@@ -86,34 +83,34 @@ TEST(RankTop25, EveryRankingMeasuresOrdersAndFormats) {
     std::vector<std::string> values;  // of the filled entries
     const char* sentinel;
   };
+  const char* down = "-100000000";
+  const char* up = "100000000";
   const Case cases[] = {
-      {"前日比上率ﾄｯﾌﾟ25", {"1301", "1001", "1302"}, {"4.76", ".00", "-2.04"}, "-100000000"},
-      {"前日比下率ﾄｯﾌﾟ25", {"1302", "1001", "1301"}, {"-2.00", ".00", "5.00"}, "100000000"},
-      {"同日比上率ﾄｯﾌﾟ25",
-       {"1301", "1001", "1304", "1302"},
-       {"5.00", ".00", ".00", "-2.00"},
-       "-100000000"},
-      {"同日比下率ﾄｯﾌﾟ25", {"1302", "1001", "1304", "1301"}, {"-2", "0", "0", "5"}, "100000000"},
-      {"陽線値幅率ﾄｯﾌﾟ25", {"1301"}, {"19.05"}, "-100000000"},
-      {"陰線値幅率ﾄｯﾌﾟ25", {"1302"}, {"-15.31"}, "100000000"},
-      {"出来高ﾄｯﾌﾟ25", {"1302", "1304", "1301"}, {"3000", "2000", "1000"}, "-100000000"},
-      {"出来高増大率ﾄｯﾌﾟ25", {"1001", "1302", "1301"}, {"99899", "200", "100"}, "-100000000"},
+      {"前日比上率ﾄｯﾌﾟ25", {"1301", "1001", "1302"}, {"4.76", ".00", "-2.04"}, down},
+      {"前日比下率ﾄｯﾌﾟ25", {"1302", "1001", "1301"}, {"-2.00", ".00", "5.00"}, up},
+      {"同日比上率ﾄｯﾌﾟ25", {"1301", "1001", "1304", "1302"}, {"5.00", ".00", ".00", "-2.00"}, down},
+      {"同日比下率ﾄｯﾌﾟ25", {"1302", "1001", "1304", "1301"}, {"-2", "0", "0", "5"}, up},
+      {"陽線値幅率ﾄｯﾌﾟ25", {"1301"}, {"19.05"}, down},
+      {"陰線値幅率ﾄｯﾌﾟ25", {"1302"}, {"-15.31"}, up},
+      {"出来高ﾄｯﾌﾟ25", {"1302", "1304", "1301"}, {"3000", "2000", "1000"}, down},
+      {"出来高増大率ﾄｯﾌﾟ25", {"1001", "1302", "1301"}, {"99899", "200", "100"}, down},
       {"上方乖離率ﾄｯﾌﾟ25",
        {"1301", "1304", "1001", "1302"},
        {"4.76190476190476", "3.33333333333333", "0", "-7.14285714285714"},
-       "-100000000"},
+       down},
       {"下方乖離率ﾄｯﾌﾟ25",
        {"1302", "1001", "1304", "1301"},
        {"-7.14285714285714", "0", "3.33333333333333", "4.76190476190476"},
-       "100000000"},
+       up},
       {"上髭率ﾄｯﾌﾟ25",
        {"1302", "1001", "1304", "1301"},
        {"12.2448979591837", "10", "10", "4.76190476190476"},
-       "-100000000"},
+       down},
+      // The lower shadow, min(open, close) - low, largest first.
       {"下髭率ﾄｯﾌﾟ25",
        {"1001", "1304", "1301", "1302"},
        {"10", "10", "9.52380952380952", "3.06122448979592"},
-       "-100000000"},
+       down},
   };
   for (const Case& c : cases) {
     const Top25 top = f.rank(c.name);
@@ -130,6 +127,7 @@ TEST(RankTop25, EveryRankingMeasuresOrdersAndFormats) {
   }
   EXPECT_TRUE(f.messages.empty());  // a current summary is not rebuilt
   EXPECT_EQ(f.rank("前日比上率ﾄｯﾌﾟ25").entries[0].name(), "銘柄1301");
+  EXPECT_EQ(f.rank("存在しないﾄｯﾌﾟ25").filled, 0);
 }
 
 TEST(RankTop25, TiesKeepFileOrderAtTheShownPrecision) {
@@ -152,136 +150,89 @@ TEST(RankTop25, TiesKeepFileOrderAtTheShownPrecision) {
     if (e.value == "3.50") around.push_back(e.code());
   }
   EXPECT_EQ(around, (std::vector<std::string>{"1401", "1402", "1403"}));
-  for (std::size_t j = 1; j < top.entries.size(); ++j) {
-    EXPECT_GE(parse_number(top.entries[j - 1].value), parse_number(top.entries[j].value));
-  }
   EXPECT_EQ(top.entries[24].code(), "2008");  // 2.10; 2000..2007 dropped
   EXPECT_EQ(top.entries[24].value, "2.10");
 }
 
-TEST(RankTop25, UnknownNameAndCutRecordGiveNoFalseEntries) {
-  RankingFolder f;
-  f.write_summary({{"1301", 100, 110, 90, 105, 1000, 100, 500, 100}});
-  EXPECT_EQ(f.rank("存在しないﾄｯﾌﾟ25").filled, 0);
-  // A header announcing more records than the file holds ranks each stock once.
-  std::string bytes;
-  read_file_bytes(f.db + "initdata1.csv", bytes);
-  bytes.replace(bytes.find(",1,"), 3, ",3,");
-  test::write_bytes(f.db + "initdata1.csv", bytes);
-  EXPECT_EQ(codes_of(f.rank("前日比上率ﾄｯﾌﾟ25")), std::vector<std::string>{"1301"});
-}
-
-// A database where the summary can be built: the fixture's series plus daily files.
-struct BuiltMarket {
-  BuiltMarket() : run(80) {
-    std::vector<double> rising;
-    for (int i = 0; i < 80; ++i) rising.push_back(200 - i);  // newest 200, one yen a day
-    run.add_closes("1301", rising);
-    run.add_closes("1302", std::vector<double>(80, 500));
-    write_day(run.date(2), {{"1301", "199"}, {"1302", "500"}});
-    write_day(run.date(1), {{"1301", "200"}, {"1302", "500"}, {"0998", "10"}});
-  }
-  void write_day(const std::string& date,
-                 const std::vector<std::pair<std::string, std::string>>& closes) {
-    std::string text = date + "," + std::to_string(closes.size()) + ",a,b,c,d,e,f\r\n";
-    for (const auto& [code, close] : closes) {
-      text += code + ",東証1部,(株)銘柄" + code + "," + close + "," + close + "," + close + "," +
-              close + ",1000\r\n";
+// The summary built from a database: the criteria fixture's series plus daily files.
+TEST(CreateInitdata, MissingOrStaleSummaryIsBuiltBeforeThePass) {
+  test::CriteriaRun run(80);
+  std::vector<double> rising;
+  for (int i = 0; i < 80; ++i) rising.push_back(200 - i);  // newest 200, one yen a day
+  run.add_closes("1301", rising);
+  run.add_closes("1302", std::vector<double>(80, 500));
+  auto write_day = [&](int day, const std::vector<std::pair<std::string, std::string>>& rows) {
+    const std::string date = run.date(day);
+    std::string text = date + "," + std::to_string(rows.size()) + ",a,b,c,d,e,f\r\n";
+    for (const auto& [code, c] : rows) {
+      text +=
+          code + ",東証1部,(株)銘柄" + code + "," + c + "," + c + "," + c + "," + c + ",1000\r\n";
     }
-    test::write_cp932(run.db + date.substr(0, 4) + "/data_d/" + date + ".csv", text);
-  }
-  Top25 rank(const std::string& name, std::vector<std::string>* messages = nullptr) {
-    RankingSource src;
-    src.source = run.ctx.source;
-    src.latest_year = 2024;
-    src.events.message = [messages](const std::string& t) {
-      if (messages) messages->push_back(t);
-    };
-    return rank_top25(src, name);
-  }
-  std::vector<std::vector<std::string>> summary_records() {
-    CsvFile f;
-    f.open(run.db + "initdata1.csv");
+    test::write_cp932(run.db + "2024/data_d/" + date + ".csv", text);
+  };
+  write_day(2, {{"1301", "199"}, {"1302", "500"}});
+  write_day(1, {{"1301", "200"}, {"1302", "500"}, {"0998", "10"}});
+  auto summary = [&] {
+    CsvFile file;
+    file.open(run.db + "initdata1.csv");
     std::vector<std::vector<std::string>> out;
-    while (!f.at_end()) {
-      std::vector<std::string> rec;
-      for (int i = 0; i < 35; ++i) rec.push_back(cp932_to_utf8(f.next_or_empty()));
-      out.push_back(rec);
+    while (!file.at_end()) {
+      out.emplace_back();
+      for (int i = 0; i < 35; ++i) out.back().push_back(cp932_to_utf8(file.next_or_empty()));
     }
     return out;
-  }
-  CriteriaRun run;
-};
+  };
 
-TEST(CreateInitdata, MissingSummaryIsBuiltBeforeThePass) {
-  BuiltMarket m;
-  std::vector<std::string> messages;
-  const Top25 top = m.rank("上方乖離率ﾄｯﾌﾟ25", &messages);
-  EXPECT_EQ(messages, std::vector<std::string>{"初期データ作成中"});
-  const auto recs = m.summary_records();
-  ASSERT_EQ(recs.size(), 3u);  // header and the two four-digit codes
-  EXPECT_EQ(recs[0][0], m.run.date(1));
-  EXPECT_EQ(recs[0][1], "2");
-  const std::vector<std::string> first(recs[1].begin(), recs[1].begin() + 10);
-  EXPECT_EQ(first, (std::vector<std::string>{"1301", "東証1部", "銘柄1301", "200", "200", "200",
-                                             "200", "1000", "199", "1000"}));
-  EXPECT_EQ(recs[1][32], "188");  // 25-day average of 200..176
-  EXPECT_EQ(recs[1][28], "198");  // 5-day average
-  EXPECT_EQ(recs[1][34], "100");  // RSI of a steady rise
-  EXPECT_EQ(recs[1][10], "196");  // 5-day window opens at day 5's open
-  EXPECT_EQ(recs[1][24], "126");  // 75-day low
-  EXPECT_EQ(recs[1][27], "75");   // traded days of the 75-day window
-  // 1301 stands (200 - 188) / 200 = 6 % above its average, 1302 on it.
-  EXPECT_EQ(codes_of(top), (std::vector<std::string>{"1301", "1302"}));
-  EXPECT_EQ(top.entries[0].value, "6");
-  EXPECT_EQ(top.date, m.run.date(1));
-}
-
-TEST(CreateInitdata, StaleSummaryIsRebuilt) {
-  BuiltMarket m;
-  RankingFolder stale_writer;  // writes a summary dated the day before into m's folder
-  stale_writer.db = m.run.db;
-  stale_writer.write_summary({{"1301", 100, 110, 90, 105, 1000, 100, 500, 100}}, m.run.date(2));
-  std::vector<std::string> messages;
-  const Top25 top = m.rank("出来高ﾄｯﾌﾟ25", &messages);
-  EXPECT_EQ(messages.size(), 1u);
-  EXPECT_EQ(m.summary_records()[0][0], m.run.date(1));
-  EXPECT_EQ(codes_of(top), (std::vector<std::string>{"1301", "1302"}));
-  // Now current: the next pass reads it as it is.
-  messages.clear();
-  m.rank("出来高ﾄｯﾌﾟ25", &messages);
-  EXPECT_TRUE(messages.empty());
-}
-
-TEST(RankingToResultFiles, NothingWrittenWithoutADailyFile) {
-  test::TempDir dir;
-  RankingSource src;
-  src.source.db_folder = dir.str() + "/db/";
-  src.source.reference_code = "1001";
-  src.latest_year = 2024;
-  const std::string user = dir.str() + "/user/";
-  EXPECT_FALSE(ranking_to_result_files(src, "前日比上率ﾄｯﾌﾟ25", user));
-  EXPECT_FALSE(std::filesystem::exists(user + "sel0_out.csv"));
-  // "open" on a missing summary creates the database folder and nothing else.
-  EXPECT_TRUE(std::filesystem::is_directory(src.source.db_folder));
-  EXPECT_FALSE(std::filesystem::exists(src.source.db_folder + "initdata1.csv"));
-}
-
-TEST(WriteRankingResults, RankedStocksBecomeTheResultList) {
   RankingFolder f;
+  f.db = run.db;
+  // First missing, then dated the day before: rebuilt each time ("初期データ作成中"), then
+  // current and reused.
+  for (const auto& [stale, rebuilt] : {std::pair{false, true}, {true, true}, {false, false}}) {
+    if (stale) f.write_summary({{"1301", 100, 110, 90, 105, 1000, 100, 500, 100}}, run.date(2));
+    f.messages.clear();
+    const Top25 top = f.rank("上方乖離率ﾄｯﾌﾟ25");
+    // 1301 stands (200 - 188) / 200 = 6 % above its 25-day average, 1302 on it.
+    EXPECT_EQ(codes_of(top), (std::vector<std::string>{"1301", "1302"}));
+    EXPECT_EQ(top.entries[0].value, "6");
+    EXPECT_EQ(top.date, run.date(1));
+    EXPECT_EQ(f.messages,
+              rebuilt ? std::vector<std::string>{"初期データ作成中"} : std::vector<std::string>{});
+  }
+  const auto recs = summary();
+  ASSERT_EQ(recs.size(), 3u);  // header and the two four-digit codes
+  EXPECT_EQ(std::vector<std::string>(recs[0].begin(), recs[0].begin() + 2),
+            (std::vector<std::string>{run.date(1), "2"}));
+  EXPECT_EQ(std::vector<std::string>(recs[1].begin(), recs[1].begin() + 10),
+            (std::vector<std::string>{"1301", "東証1部", "銘柄1301", "200", "200", "200", "200",
+                                      "1000", "199", "1000"}));
+  EXPECT_EQ(recs[1][32], "188");  // field 33: 25-day average of 200..176
+}
+
+TEST(RankingToResultFiles, RankingBecomesTheResultListUnlessNothingTraded) {
+  RankingFolder f;
+  // A day file without stocks makes a summary without a traded stock: the user's files are
+  // left alone.
+  EXPECT_FALSE(ranking_to_result_files(f.source(), "前日比上率ﾄｯﾌﾟ25", f.user));
+  EXPECT_FALSE(std::filesystem::exists(f.user + "sel0_out.csv"));
+
   f.write_summary({
       {"1301", 100, 110, 90, 105, 1000, 100, 500, 100},
-      {"1302", 200, 220, 190, 196, 3000, 200, 1000, 210},
+      {"1302", 196, 220, 190, 196, 3000, 200, 1000, 210},  // unchanged
   });
-  const Top25 top = f.rank("前日比上率ﾄｯﾌﾟ25");
-  const std::string user = f.dir.str() + "/user/";
-  ASSERT_TRUE(write_ranking_results(top, user));
-  EXPECT_EQ(test::read_cp932(user + "sel0.csv"),
+  ASSERT_TRUE(ranking_to_result_files(f.source(), "前日比上率ﾄｯﾌﾟ25", f.user));
+  EXPECT_EQ(test::read_cp932(f.user + "sel0.csv"),
             "2,20241227,前日比率\r\n1301,1,4.76\r\n1302,2,-2.04\r\n");
-  EXPECT_EQ(test::read_cp932(user + "sel0_out.csv"),
+  EXPECT_EQ(test::read_cp932(f.user + "sel0_out.csv"),
             "2,20241227,銘柄,前日比率,始値,高値,安値,終値,出来高,前日引値,前日出来高,ポインタ\r\n"
             "1301,東証1部,銘柄1301,4.76,100,110,90,105,1000,100,500,1\r\n"
-            "1302,東証1部,銘柄1302,-2.04,200,220,190,196,3000,200,1000,2\r\n");
+            "1302,東証1部,銘柄1302,-2.04,196,220,190,196,3000,200,1000,2\r\n");
+  // A day on which no stock qualifies is an empty ranking, not an error.
+  ASSERT_TRUE(ranking_to_result_files(f.source(), "陰線値幅率ﾄｯﾌﾟ25", f.user));
+  EXPECT_EQ(test::read_cp932(f.user + "sel0.csv"), "0,20241227,陰線値幅率\r\n");
+  // A summary in which nothing traded is no ranking at all.
+  f.write_summary({{"1301", 100, 110, 90, 105, 0, 100, 500, 100}});
+  EXPECT_FALSE(ranking_to_result_files(f.source(), "出来高ﾄｯﾌﾟ25", f.user));
+  EXPECT_EQ(test::read_cp932(f.user + "sel0.csv"), "0,20241227,陰線値幅率\r\n");
 }
 
 }  // namespace

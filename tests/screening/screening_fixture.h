@@ -19,40 +19,35 @@ namespace lp::test {
 
 constexpr double kGap = std::numeric_limits<double>::quiet_NaN();
 
-struct StockSpec {
+struct StockDef {
   std::string code, market, name;
-  std::vector<double>
-      closes;  // oldest first, the last one on the last trading day; kGap = no record
+  std::vector<double> closes;  // oldest first, the last on the last day; kGap = no record
   long long volume = 1000;
 };
 
 class MiniMarket {
  public:
+  // `days` weekdays from 2024-01-04 on.
   explicit MiniMarket(int days = 60) {
     using namespace std::chrono;
-    sys_days d = sys_days{year{2024} / January / 4};
-    while (static_cast<int>(dates.size()) < days) {
-      weekday wd{d};
-      if (wd != Saturday && wd != Sunday) {
-        year_month_day ymd{d};
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "%04d%02u%02u", static_cast<int>(ymd.year()),
-                      static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
-        dates.push_back(buf);
-      }
-      d += days_cast(1);
+    for (sys_days d = sys_days{year{2024} / January / 4}; static_cast<int>(dates.size()) < days;
+         d += std::chrono::days{1}) {
+      if (weekday wd{d}; wd == Saturday || wd == Sunday) continue;
+      const year_month_day ymd{d};
+      dates.push_back(std::to_string(static_cast<int>(ymd.year()) * 10000 +
+                                     static_cast<int>(static_cast<unsigned>(ymd.month())) * 100 +
+                                     static_cast<int>(static_cast<unsigned>(ymd.day()))));
     }
     folders = read_settei_sub(dir.str(), dir.str());
   }
 
-  void add(StockSpec s) { stocks.push_back(std::move(s)); }
+  void add(StockDef s) { stocks.push_back(std::move(s)); }
 
   // Writes the series files, the reference code and the day file of the last date.
   void write() {
     std::vector<Day> ref;
     for (const auto& d : dates) ref.push_back({d, 100, 100, 100, 100, 1});
     write_series_file(folders.db_folder, 2024, "1001", "基準", ref);
-    std::vector<StockSpec> listed;
     for (const auto& s : stocks) {
       std::vector<Day> days;
       const std::size_t offset = dates.size() - s.closes.size();
@@ -87,13 +82,19 @@ class MiniMarket {
     return p;
   }
 
-  static std::chrono::days days_cast(int n) { return std::chrono::days{n}; }
-
   TempDir dir;
   AppFolders folders;
   std::vector<std::string> dates;
-  std::vector<StockSpec> stocks;
+  std::vector<StockDef> stocks;
 };
+
+// Three stocks of three segments (names with "(株)") and one code that is no stock code.
+inline void add_small_market(MiniMarket& m) {
+  m.add({"1301", "東証1部", "(株)極洋", {250, 251, 252}, 1200});
+  m.add({"1332", "マザーズ", "日本水産(株)", {500, 480, 520}, 3000});
+  m.add({"2001", "名証", "その他株", {40, 41, 42}, 100});
+  m.add({"0998", "東証1部", "四桁未満", {40, 41, 42}, 100});
+}
 
 }  // namespace lp::test
 

@@ -49,31 +49,14 @@ TEST(ReadDayTable, MoreRowsThanTheTableStayAligned) {
   }
 }
 
-TEST(MarketFilter, SegmentNamesAreMatchedExactlyAfterTrimming) {
+TEST(MarketBoxOf, SegmentNamesAreMatchedExactlyAfterTrimming) {
   const std::vector<std::pair<const char*, int>> cases = {
       {"東証", 0},     {"東証1部 ", 0}, {" 東証外国", 0}, {"東証１部", 5}, {"東証2部", 1},
       {"東証２部", 5}, {"マザーズ", 2}, {"大証", 3},      {"大証2部", 3},  {"大証外国部", 3},
       {"JASDAQ", 4},   {"ＪＱＳ", 4},   {"ＪＱＧ", 4},    {"JQS", 5},      {"JQ外国部", 4},
-      {"名証", 5},     {"", 5},
+      {"大証1部", 3},  {"名証", 5},     {"", 5},
   };
   for (const auto& [segment, box] : cases) EXPECT_EQ(market_box_of(segment), box) << segment;
-
-  DayTable t;
-  t.records.resize(4);
-  t.records[0].f[0] = "20240105";
-  t.records[0].f[1] = "3";
-  t.records[1].f = {"1301", "東証1部"};
-  t.records[2].f = {"1302", "名証"};
-  t.records[3].f = {"1303", "東証１部"};
-  CandidateList out;
-  filter_markets(t, {false, false, false, false, false, true}, out);
-  ASSERT_EQ(out.count(), 2);
-  EXPECT_EQ(out.items[0].code, "1302");
-  EXPECT_EQ(out.items[0].row, "2");
-  EXPECT_EQ(out.items[1].row, "3");
-  EXPECT_EQ(out.date, "20240105");
-  filter_markets(t, {}, out);
-  EXPECT_EQ(out.count(), 0);
 }
 
 TEST(Universe, PreviousDayValuesAndTradingDays) {

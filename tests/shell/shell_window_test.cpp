@@ -10,10 +10,10 @@
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <optional>
 
-#include "price-server/price_server.h"
-#include "sample-market/sample_market.h"
 #include "shell/main_window.h"
 #include "shell/window_hub_gui.h"
 #include "support/fixtures.h"
@@ -92,12 +92,10 @@ TEST(MainWindowStart, EveryControlWithItsCaption) {
       {"see_data_cmd", "株価データ確認"},
       {"url_opt_0", "nordhaven"},
       {"url_opt_1", "内部LAN"},
-      {"url_opt_2", "local　host"},
-  };
+      {"url_opt_2", "local　host"}};
   for (const auto& [name, caption] : buttons) {
-    auto* b = find<QAbstractButton>(w.get(), name);
-    if (b) {
-      EXPECT_EQ(b->text(), QString::fromUtf8(caption)) << name;
+    if (auto* b = find<QAbstractButton>(w.get(), name)) {
+      EXPECT_EQ(b->text(), caption) << name;
     }
   }
   EXPECT_TRUE(find<QRadioButton>(w.get(), "url_opt_0")->isChecked());
@@ -120,7 +118,7 @@ TEST(MainWindowStart, EveryControlWithItsCaption) {
   EXPECT_FALSE(timer1->isActive());
 }
 
-TEST(MainWindowStart, FirstStartOnAnEmptyDocumentsFolder) {
+TEST(MainWindowStart, FirstStartThenASecondStart) {
   Session s;
   auto w = s.open();
   const fs::path product = fs::path(s.docs) / "nordhaven/lumenpick";
@@ -142,15 +140,12 @@ TEST(MainWindowStart, FirstStartOnAnEmptyDocumentsFolder) {
   for (const char* name : {"download_cmd", "graph_cmd", "yyyy_dl_cmd", "yyyy_del_cmd"}) {
     EXPECT_TRUE(find<QWidget>(w.get(), name)->isEnabled()) << name;
   }
-}
 
-TEST(MainWindowStart, ASecondStartDoesNotRestoreADeletedTemplate) {
-  Session s;
+  // A template the user deleted stays deleted: an existing product folder is never refilled.
+  w.reset();
+  fs::remove(product / "cmd.txt");
   s.open();
-  const fs::path cmd = fs::path(s.docs) / "nordhaven/lumenpick/cmd.txt";
-  fs::remove(cmd);
-  s.open();
-  EXPECT_FALSE(fs::exists(cmd));
+  EXPECT_FALSE(fs::exists(product / "cmd.txt"));
 }
 
 TEST(MainWindowStart, YearListsFromTheDatabaseFolders) {
@@ -168,31 +163,34 @@ TEST(MainWindowStart, YearListsFromTheDatabaseFolders) {
 TEST(MainWindowStatus, TheStatusTableOnTheWidgets) {
   Session s;
   auto w = s.open();
-  const char* six[] = {"download_cmd",  "meigara_sel2_cmd", "graph_cmd",
-                       "portforio_cmd", "vup1_cmd",         "end_cmd"};
-  const char* maintenance[] = {"yyyy_dl_cmb", "yyyy_dl_cmd", "yyyy_delet_cmb", "yyyy_del_cmd"};
+  const QString six = "download_cmd meigara_sel2_cmd graph_cmd portforio_cmd vup1_cmd end_cmd ";
+  const QString four = "yyyy_dl_cmb yyyy_dl_cmd yyyy_delet_cmb yyyy_del_cmd ";
+  const QString download = six + four + "cmd_frm mnt_frm see_data_cmd yyyy_cmb";
+  const QStringList all = download.split(' ');
   struct Case {
     const char* status;
-    bool commands;
-    bool maintenance;
-    bool see_data;  // effective state (a disabled frame disables its content)
+    bool on;
+    QString touched;  // the controls the status sets; every other one keeps its state
   };
   const std::vector<Case> cases = {
-      {"株価ダウンローﾄﾞ開始", false, false, false},
-      {"株価ダウンローﾄﾞ完了", true, true, true},
-      {"株価削除開始", false, false, true},
-      {"株価削除完了", true, true, true},
-      {"どれでもない", true, true, true},
-      {"idle", true, true, true},
+      {"idle", true, six + "mnt_frm"},
+      {"株価ダウンローﾄﾞ開始", false, download},
+      {"株価ダウンローﾄﾞ完了", true, download},
+      {"株価削除開始", false, six + four},
+      {"株価削除完了", true, six + four + "see_data_cmd"},
+      {"どれでもない", true, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
+    // Start every control in the opposite state, so both a change and no change show.
+    for (const QString& n : all) find<QWidget>(w.get(), n.toLatin1())->setEnabled(!c.on);
     w->set_main_status(QString::fromUtf8(c.status));
-    for (const char* n : six) EXPECT_EQ(find<QWidget>(w.get(), n)->isEnabled(), c.commands) << n;
-    for (const char* n : maintenance) {
-      EXPECT_EQ(find<QWidget>(w.get(), n)->isEnabled(), c.maintenance) << n;
+    const QStringList touched = c.touched.split(' ', Qt::SkipEmptyParts);
+    for (const QString& n : all) {
+      // The control's own state: a disabled frame also greys its content.
+      const bool on = !find<QWidget>(w.get(), n.toLatin1())->testAttribute(Qt::WA_ForceDisabled);
+      EXPECT_EQ(on, touched.contains(n) ? c.on : !c.on) << n.toStdString();
     }
-    EXPECT_EQ(find<QWidget>(w.get(), "see_data_cmd")->isEnabled(), c.see_data);
   }
 }
 
@@ -221,118 +219,131 @@ struct TwoYears : Session {
   }
 };
 
-TEST(MainWindowDelete, DeletingMovesTheYearBetweenTheLists) {
+TEST(MainWindowDelete, NoChangesNothingYesMovesTheYearBetweenTheLists) {
   TwoYears s;
   auto w = s.open();
   QStringList questions;
+  bool answer = false;
   w->confirm = [&](const QString& q) {
     questions << q;
-    return true;
+    return answer;
   };
   auto* delete_list = find<QComboBox>(w.get(), "yyyy_delet_cmb");
+  auto* del = find<QPushButton>(w.get(), "yyyy_del_cmd");
+  auto* label1 = find<QLabel>(w.get(), "Label1");
+  auto* label3 = find<QLabel>(w.get(), "Label3");
   EXPECT_EQ(delete_list->currentText(), "2013年");
-  QTest::mouseClick(find<QPushButton>(w.get(), "yyyy_del_cmd"), Qt::LeftButton);
+  QTest::mouseClick(del, Qt::LeftButton);
   EXPECT_EQ(questions, QStringList{QStringLiteral("2013年のデータを削除しますか？")});
+  EXPECT_TRUE(fs::exists(s.db + "2013/data_m/1001.csv"));
+  EXPECT_EQ(items(delete_list), years(2013, 2012));
+  EXPECT_EQ(label3->text(), "株価データベース:　～20130315");
+  for (const char* name : {"download_cmd", "yyyy_del_cmd", "yyyy_dl_cmd", "see_data_cmd"}) {
+    EXPECT_TRUE(find<QWidget>(w.get(), name)->isEnabled()) << name;
+  }
+
+  answer = true;
+  QTest::mouseClick(del, Qt::LeftButton);
   EXPECT_FALSE(fs::exists(s.db + "2013"));
   EXPECT_EQ(items(delete_list), years(2012, 2012));
   EXPECT_EQ(items(find<QComboBox>(w.get(), "yyyy_cmb")), years(2012, 2012));
   EXPECT_EQ(items(find<QComboBox>(w.get(), "yyyy_dl_cmb")).first(), "2013年");
-  EXPECT_EQ(find<QLabel>(w.get(), "Label3")->text(), "株価データベース:　～20121228");
-  EXPECT_EQ(find<QLabel>(w.get(), "Label1")->text(), "2013年の株価情報を削除しました。");
+  EXPECT_EQ(label3->text(), "株価データベース:　～20121228");
+  EXPECT_EQ(label1->text(), "2013年の株価情報を削除しました。");
   EXPECT_TRUE(find<QWidget>(w.get(), "download_cmd")->isEnabled());
-  EXPECT_TRUE(find<QWidget>(w.get(), "yyyy_del_cmd")->isEnabled());
+  EXPECT_TRUE(del->isEnabled());
 
-  // The last year goes too: no data is left.
-  QTest::mouseClick(find<QPushButton>(w.get(), "yyyy_del_cmd"), Qt::LeftButton);
-  EXPECT_EQ(find<QLabel>(w.get(), "Label3")->text(), "株価データベース:　データ無");
+  // The last year goes too: no data is left, and an empty list asks nothing.
+  QTest::mouseClick(del, Qt::LeftButton);
+  EXPECT_EQ(label3->text(), "株価データベース:　データ無");
   EXPECT_EQ(delete_list->count(), 0);
-  QTest::mouseClick(find<QPushButton>(w.get(), "yyyy_del_cmd"), Qt::LeftButton);
-  EXPECT_EQ(find<QLabel>(w.get(), "Label1")->text(), "削除するデータはありません。");
-  EXPECT_EQ(questions.size(), 2);
-}
-
-TEST(MainWindowDelete, NoChangesNothing) {
-  TwoYears s;
-  auto w = s.open();
-  w->confirm = [](const QString&) { return false; };
-  QTest::mouseClick(find<QPushButton>(w.get(), "yyyy_del_cmd"), Qt::LeftButton);
-  EXPECT_TRUE(fs::exists(s.db + "2013/data_m/1001.csv"));
-  EXPECT_EQ(items(find<QComboBox>(w.get(), "yyyy_delet_cmb")), years(2013, 2012));
-  EXPECT_EQ(find<QLabel>(w.get(), "Label3")->text(), "株価データベース:　～20130315");
-  for (const char* name : {"download_cmd", "yyyy_del_cmd", "yyyy_dl_cmd", "see_data_cmd"}) {
-    EXPECT_TRUE(find<QWidget>(w.get(), name)->isEnabled()) << name;
-  }
-}
-
-TEST(MainWindowDownload, AChosenYearFromTheLocalPriceServer) {
-  Session s;
-  const std::string packed = s.dir.str() + "/server";
-  lp::sample::Options opt;
-  opt.codes = 40;
-  opt.years = 1;
-  opt.end_date = "20130315";
-  opt.packed_root = packed;
-  std::string error;
-  ASSERT_TRUE(lp::sample::generate(opt, error)) << error;
-  lp::tools::PriceServer server(QString::fromStdString(packed));
-  const quint16 port = server.listen(0);
-  ASSERT_NE(port, 0);
-
-  auto w = s.open();
-  w->set_local_base("http://127.0.0.1:" + std::to_string(port) + "/html/kabuka_db/");
-  find<QRadioButton>(w.get(), "url_opt_2")->setChecked(true);
-  auto* dl_list = find<QComboBox>(w.get(), "yyyy_dl_cmb");
-  dl_list->setCurrentIndex(dl_list->findText(QStringLiteral("2013年")));
-  QTest::mouseClick(find<QPushButton>(w.get(), "yyyy_dl_cmd"), Qt::LeftButton);
-
-  const std::string last = std::to_string(lp::sample::last_trading_day_on_or_before("20130315"));
-  EXPECT_EQ(find<QLabel>(w.get(), "Label3")->text().toStdString(), "株価データベース:　～" + last);
-  EXPECT_EQ(items(find<QComboBox>(w.get(), "yyyy_delet_cmb")), years(2013, 2013));
-  EXPECT_EQ(items(dl_list).first(), "2012年");
-  EXPECT_TRUE(fs::exists(s.db + "2013/data_d/" + last + ".csv"));
-  EXPECT_TRUE(fs::exists(s.db + "2013/data_m/1301.csv"));
-  EXPECT_FALSE(fs::exists(s.db + "2013/data_dg"));
-  // Nine of twelve months lie in the future of the sample market: counted, not hidden.
-  EXPECT_EQ(find<QLabel>(w.get(), "Label1")->text(),
-            "ダウンロードを完了しました。（取得 13 件・失敗 9 件）");
-  EXPECT_FALSE(find<QTimer>(w.get(), "Timer3")->isActive());
-  EXPECT_TRUE(find<QWidget>(w.get(), "mnt_frm")->isEnabled());
-  EXPECT_TRUE(fs::exists(fs::path(s.install) / "data.html"));
+  QTest::mouseClick(del, Qt::LeftButton);
+  EXPECT_EQ(label1->text(), "削除するデータはありません。");
+  EXPECT_EQ(questions.size(), 3);
 }
 
 TEST(MainWindowDownload, ClosingDuringADownloadStopsAfterTheCurrentFile) {
   Session s;
-  const std::string packed = s.dir.str() + "/server";
-  lp::sample::Options opt;
-  opt.codes = 20;
-  opt.years = 1;
-  opt.end_date = "20130315";
-  opt.packed_root = packed;
-  std::string error;
-  ASSERT_TRUE(lp::sample::generate(opt, error)) << error;
-  lp::tools::PriceServer server(QString::fromStdString(packed));
-  ASSERT_NE(server.listen(0), 0);
-
   auto w = s.open();
   w->show();
-  w->set_local_base(server.base_url().toStdString() + "html/kabuka_db/");
   find<QRadioButton>(w.get(), "url_opt_2")->setChecked(true);
-  int requests = 0;
-  const HttpGet real = w->http_get;
+  std::vector<std::string> requested;
   MainWindow* window = w.get();
-  w->http_get = [&](const std::string& url) {
+  w->http_get = [&](const std::string& url) -> std::optional<std::string> {
+    requested.push_back(url);
     // The user closes the window while the third request (month 1) is under way.
-    if (++requests == 3) window->close();
-    return real(url);
+    if (requested.size() == 3) window->close();
+    if (requested.size() == 1) return std::string("<h1>lumenpick-price-server</h1>");
+    return std::string("201301,0,x,x,x,x,x,x\r\n");
   };
   QTest::mouseClick(find<QPushButton>(w.get(), "download_cmd"), Qt::LeftButton);
-  EXPECT_EQ(requests, 3);
+  ASSERT_EQ(requested.size(), 3u);
+  EXPECT_EQ(requested[0], "http://localhost:8080/");
+  EXPECT_EQ(requested[2], "http://localhost:8080/html/kabuka_db/2013/data_dg/201301.csv");
   EXPECT_TRUE(WindowHub::instance().quit_requested());
   EXPECT_FALSE(w->isVisible());
   EXPECT_FALSE(w->running());
+  // What arrived stays staged; nothing was unpacked.
   EXPECT_TRUE(fs::exists(s.db + "2013/data_dg/201301.csv"));
-  EXPECT_FALSE(fs::exists(s.db + "2013/data_d"
-                                 "/20130315.csv"));
+  EXPECT_TRUE(fs::is_empty(s.db + "2013/data_d"));
+}
+
+TEST(MainWindowDownload, HowADownloadEnds) {
+  const std::string probe = "http://localhost:8080/";
+  const std::string base = probe + "html/kabuka_db/2013/";
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> server;  // address -> body; anything else fails
+    QString label1;
+    QColor color;
+    bool year_folder;
+    QString label3 = "株価データベース:　データ無";
+  };
+  const std::vector<Case> cases = {
+      {"no connection: a warning, nothing else changes",
+       {},
+       "Warning：インターネットに接続されていません。ご確認ください。",
+       QColor(0, 0, 255),
+       false},
+      // Every file fails (error page, missing): not reported as a success.
+      {"nothing arrives",
+       {{probe, "<h1>lumenpick-price-server</h1>"}, {base + "data_dg/201301.csv", "<html>"}},
+       "エラー：ダウンロードできたファイルはありません。（取得 0 件・失敗 13 件）",
+       QColor(255, 0, 0),
+       true},
+      {"one block arrives and is unpacked",
+       {{probe, "<h1>lumenpick-price-server</h1>"},
+        {base + "data_mg/1000.csv",
+         "1000,1,x,x,x,x\r\n1001,d,n,x,20130104,1\r\n20130104,1,1,1,1,1\r\n"}},
+       "ダウンロードを完了しました。（取得 1 件・失敗 12 件）",
+       QColor(0, 0, 255),
+       true,
+       "株価データベース:　～20130104"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Session s;
+    auto w = s.open();
+    find<QRadioButton>(w.get(), "url_opt_2")->setChecked(true);
+    w->http_get = [&](const std::string& url) -> std::optional<std::string> {
+      const auto it = c.server.find(url);
+      return it == c.server.end() ? std::nullopt : std::optional<std::string>(it->second);
+    };
+    QTest::mouseClick(find<QPushButton>(w.get(), "download_cmd"), Qt::LeftButton);
+    auto* label1 = find<QLabel>(w.get(), "Label1");
+    EXPECT_EQ(label1->text(), c.label1);
+    EXPECT_EQ(text_color(label1), c.color);
+    EXPECT_EQ(fs::exists(s.db + "2013"), c.year_folder);
+    EXPECT_EQ(find<QLabel>(w.get(), "Label3")->text(), c.label3);
+    // The staging folders are cleared away; the busy indicator stopped; commands back on.
+    for (const char* staging : {"data_dg", "data_mg", "data_mhg"}) {
+      EXPECT_FALSE(fs::exists(s.db + "2013/" + staging)) << staging;
+    }
+    EXPECT_FALSE(find<QTimer>(w.get(), "Timer3")->isActive());
+    EXPECT_TRUE(find<QLabel>(w.get(), "label4")->text().isEmpty());
+    EXPECT_TRUE(find<QWidget>(w.get(), "download_cmd")->isEnabled());
+    EXPECT_TRUE(find<QWidget>(w.get(), "yyyy_dl_cmb")->isEnabled());
+  }
 }
 
 }  // namespace

@@ -45,7 +45,8 @@ const char* colour_name(RowColour c) {
 
 // A grid column by number (0..5) or by its caption.
 bool column_of(const std::string& word, const ResultTable& table, int& column) {
-  if (!word.empty() && word.find_first_not_of("0123456789") == std::string::npos) {
+  if (!word.empty() && word.size() <= 2 &&
+      word.find_first_not_of("0123456789") == std::string::npos) {
     column = std::stoi(word);
     return column < kGridColumns;
   }

@@ -56,8 +56,9 @@ void f_semi1sel(RunContext& ctx, CandidateList& candidates, CandidateList& outpu
   const int hi = round_half_even_i16(parse_number(trimmed_param(ctx, "semi1_max_txt")));
   const bool count_k = ctx.controls->checked("k1_opt");
   const bool count_u = !count_k && ctx.controls->checked("u1_opt");
-  // With neither option selected no count is tested and nothing passes.
-  const std::string title = count_k ? "ΣK" : count_u ? "ΣU" : "-";
+  // With neither option selected no count is tested, nothing passes and the column keeps
+  // its title.
+  const std::string title = count_k ? "ΣK" : count_u ? "ΣU" : candidates.title;
   // Days beyond those held are gap days and count nothing, so loading fewer changes nothing.
   const bool done =
       filter_series(ctx, candidates, output, n, std::max(1, cap_days(ctx, a + 31LL)), title,

@@ -46,7 +46,9 @@ void f_yasune1sel(RunContext& ctx, CandidateList& candidates, CandidateList& out
   long long b = round_half_even_i32(parse_number(trimmed_param(ctx, "yasune1_kikan_txt")));
   if (a < 0) a = 0;
   if (b < 0) b = 0;
-  a = std::min<long long>(a, cap_days(ctx, a));
+  a = std::min<long long>(a, kMaxDayCount);
+  // Bounded by the days held; an empty database holds none and leaves the user's period alone.
+  if (ctx.trading_day_count > 0) a = std::min<long long>(a, ctx.trading_day_count);
   if (a < b) b = a;
   write_back_int(ctx, "yasune1_kikan_cmb", a);
   write_back_int(ctx, "yasune1_kikan_txt", b);

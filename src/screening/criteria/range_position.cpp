@@ -76,7 +76,10 @@ void f_nehaba1sel(RunContext& ctx, CandidateList& candidates, CandidateList& out
   long long a = round_half_even_i32(parse_number(trimmed_param(ctx, period_name)));
   double lo = parse_number(trimmed_param(ctx, lo_name));
   double hi = parse_number(trimmed_param(ctx, hi_name));
-  // The period is bounded by the trading days held, like the other range criteria.
+  // The period is bounded by the trading days held, like the other range criteria. Without a
+  // day held there is no range: the criterion ends here, as for a negative period, and the
+  // user's period stays as typed.
+  if (ctx.trading_day_count <= 0) return;
   a = std::min<long long>(a, ctx.trading_day_count);
   a = std::min<long long>(a, kMaxDayCount);
   if (a < 0) return;
