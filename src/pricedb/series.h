@@ -72,7 +72,7 @@ int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_
 // The number of day records of a loaded series (d6 of record 0), 0 when empty.
 int series_count(const Series& series);
 
-// Today's date from the injected clock as eight digits.
+// Today's date from the injected clock as eight digits (the system's date when none is injected).
 std::string today_yyyymmdd(const Platform& platform);
 
 }  // namespace lp

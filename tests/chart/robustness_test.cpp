@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bars_fixture.h"
@@ -13,37 +14,18 @@
 #include "chart/links.h"
 #include "common/encoding.h"
 #include "pricedb/formats.h"
+#include "support/damaged_inputs.h"
 #include "support/fixtures.h"
 
 namespace lp::chart {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string garbage(std::size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  unsigned x = seed;
-  for (char& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 16);
-  }
-  return s;
-}
-
-constexpr const char* kFolder = "<folder>";
-
-struct Input {
-  const char* name;
-  std::string bytes;
-};
+using Input = lp::test::DamagedInput;
+using lp::test::place;
+constexpr std::string_view kFolder = lp::test::kFolderMarker;
 
 std::vector<Input> damaged_files() {
-  return {
-      {"empty", ""},
-      {"a folder", kFolder},
-      {"binary garbage", garbage(64 * 1024, 31)},
-      {"1 MB line", std::string(1 << 20, 'a') + "\r\n"},
-      {"1 MB of commas", std::string(1 << 20, ',')},
+  std::vector<Input> more = {
       {"invalid shift_jis", "\x81\x20,\xFF\xFE,\x82"},
       {"count of 10^9", "1301,d,n,x,1000000000,1000000000\r\n"},
       {"the same list key 100000 times",
@@ -53,16 +35,7 @@ std::vector<Input> damaged_files() {
          return s;
        }()},
   };
-}
-
-void place(const fs::path& path, const std::string& bytes) {
-  std::error_code ec;
-  fs::remove_all(path, ec);
-  if (bytes == kFolder) {
-    fs::create_directories(path);
-  } else {
-    lp::test::write_bytes(path, bytes);
-  }
+  return lp::test::base_damaged_inputs(31, std::move(more));
 }
 
 std::size_t list_items(const ChartPrefs& p) {

@@ -2,19 +2,15 @@
 // read in full is never rewritten, whatever the user presses, and no header makes the reader
 // reserve memory for records the file does not hold.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "common/csv.h"
 #include "portfolio/portfolio_model.h"
 #include "pricedb/formats.h"
+#include "support/address_limit.h"
+#include "support/damaged_inputs.h"
 #include "support/fixtures.h"
 
 namespace lp::portfolio {
@@ -22,48 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Day;
-
-std::string garbage(std::size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  unsigned x = seed;
-  for (char& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 16);
-  }
-  return s;
-}
-
-std::string bytes_of(const std::string& path) {
-  std::string b;
-  read_file_bytes(path, b);
-  return b;
-}
-
-// Runs `fn` in a child process whose address space may grow by at most `headroom` bytes.
-bool runs_within(std::size_t headroom, const std::function<void()>& fn) {
-  std::fflush(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-      if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) pages = 0;
-      std::fclose(f);
-    }
-    const rlim_t limit =
-        static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + headroom;
-    rlimit rl{limit, limit};
-    ::setrlimit(RLIMIT_AS, &rl);
-    try {
-      fn();
-    } catch (...) {
-      ::_exit(2);
-    }
-    ::_exit(0);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 struct Market {
   test::TempDir dir;
@@ -88,13 +42,13 @@ struct Market {
 TEST(HoldingsRobustness, DamagedFilesAreNeverRewritten) {
   struct Case {
     const char* name;
-    std::string bytes;  // "<folder>": ptf0.csv is a folder
+    std::string bytes;  // kFolderMarker: ptf0.csv is a folder
     LoadStatus status;
     std::size_t holdings;
   };
   const std::vector<Case> cases = {
-      {"a folder", "<folder>", LoadStatus::kUnreadable, 0},
-      {"binary garbage", garbage(64 * 1024, 41), LoadStatus::kDamaged, 0},
+      {"a folder", std::string(test::kFolderMarker), LoadStatus::kUnreadable, 0},
+      {"binary garbage", test::garbage(64 * 1024, 41), LoadStatus::kDamaged, 0},
       {"nul bytes", std::string(100, '\0'), LoadStatus::kDamaged, 0},
       {"header count of 10^9", ",,,,,1000000000\r\n1301,500,100,20240105,,-\r\n",
        LoadStatus::kDamaged, 0},
@@ -115,12 +69,8 @@ TEST(HoldingsRobustness, DamagedFilesAreNeverRewritten) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Market m;
-    const bool folder = c.bytes == "<folder>";
-    if (folder) {
-      fs::create_directories(m.ptf(0));
-    } else {
-      test::write_bytes(m.ptf(0), c.bytes);
-    }
+    const bool folder = c.bytes == test::kFolderMarker;
+    test::place(m.ptf(0), c.bytes);
     const LoadResult r = load_holdings(m.ptf(0));
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.holdings.size(), c.holdings);
@@ -137,7 +87,7 @@ TEST(HoldingsRobustness, DamagedFilesAreNeverRewritten) {
       if (folder) {
         EXPECT_TRUE(fs::is_directory(m.ptf(0)));
       } else {
-        EXPECT_EQ(bytes_of(m.ptf(0)), c.bytes);
+        EXPECT_EQ(test::read_bytes(m.ptf(0)), c.bytes);
       }
     }
     // Nothing half-written is left beside it.
@@ -151,13 +101,13 @@ TEST(HoldingsRobustness, DamagedPriceDatabaseValuesWithoutTouchingTheFile) {
   const std::string holdings = ",,,,,2\r\n1301,500,100,20240105,,-\r\n7203,2000,10,20240105,,-\r\n";
   struct Case {
     const char* name;
-    std::string series;  // the stock's series file; "<folder>": a folder
+    std::string series;  // the stock's series file; kFolderMarker: a folder
   };
   const std::vector<Case> cases = {
       {"empty series", ""},
-      {"garbage series", garbage(8192, 43)},
+      {"garbage series", test::garbage(8192, 43)},
       {"series of 10^9 days", "1301,d,n,x,20240108,1000000000\r\n20240108,1,2,3,4,5\r\n"},
-      {"series is a folder", "<folder>"},
+      {"series is a folder", std::string(test::kFolderMarker)},
       {"absurd close", "1301,d,n,x,20240108,1\r\n20240108,1,1e300,1,1e300,1e300\r\n"},
   };
   for (const Case& c : cases) {
@@ -165,12 +115,7 @@ TEST(HoldingsRobustness, DamagedPriceDatabaseValuesWithoutTouchingTheFile) {
     Market m;
     test::write_bytes(m.ptf(3), holdings);
     const std::string series = series_file_path(m.db, 2024, "1301");
-    fs::remove(series);
-    if (c.series == "<folder>") {
-      fs::create_directories(series);
-    } else {
-      test::write_bytes(series, c.series);
-    }
+    test::place(series, c.series);
     Book book = m.book();
     ASSERT_TRUE(book.open(3).ok);
     ASSERT_EQ(book.report().rows.size(), 2u);
@@ -178,20 +123,18 @@ TEST(HoldingsRobustness, DamagedPriceDatabaseValuesWithoutTouchingTheFile) {
     EXPECT_EQ(page.rows.size(), 2u);
     format_totals(book.report().totals);
     // Looking is not changing: the file is only written by a command.
-    EXPECT_EQ(bytes_of(m.ptf(3)), holdings);
+    EXPECT_EQ(test::read_bytes(m.ptf(3)), holdings);
   }
 }
 
 TEST(HoldingsRobustness, HeaderCountReservesNothingForRecordsNotThere) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "address-space limits do not apply under ASan";
-#endif
+  if (!test::kAddressLimitWorks) GTEST_SKIP() << "address-space limits do not apply under ASan";
   Market m;
   // The largest count the reader accepts, over a file of one record.
   test::write_bytes(m.ptf(0), ",,,,,1000000\r\n1301,500,100,20240105,,-\r\n");
-  EXPECT_TRUE(runs_within(64u << 20, [&] { load_holdings(m.ptf(0)); }));
+  EXPECT_TRUE(test::runs_within(64u << 20, [&] { load_holdings(m.ptf(0)); }));
   // The limit is tight enough to catch a reservation for the promised million records.
-  EXPECT_FALSE(runs_within(64u << 20, [] {
+  EXPECT_FALSE(test::runs_within(64u << 20, [] {
     std::vector<Holding> v;
     v.reserve(1000000);
   }));

@@ -8,21 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "common/csv.h"
 #include "support/fixtures.h"
 
 namespace lp {
 namespace {
 
 namespace fs = std::filesystem;
+using test::read_bytes;
 using test::TempDir;
 using test::write_bytes;
-
-std::string bytes_of(const fs::path& p) {
-  std::string out;
-  read_file_bytes(p, out);
-  return out;
-}
 
 // A server that answers from a table and remembers what was asked, in order.
 struct FakeServer {
@@ -129,9 +123,9 @@ TEST(DownloadOneFile, OnlyARealAnswerReplacesTheFile) {
         download_one_file(server.get(), "u", dest.string(), dir.file("data.html"), message);
     EXPECT_EQ(rc, c.ok ? 0 : -1);
     EXPECT_EQ(message, c.ok ? "" : "エラー：ダウンロードできませんでした。");
-    EXPECT_EQ(bytes_of(dest), c.ok ? *c.body : std::string("previous\r\n"));
+    EXPECT_EQ(read_bytes(dest), c.ok ? *c.body : std::string("previous\r\n"));
     // The scratch file holds the last answer, good or bad.
-    EXPECT_EQ(bytes_of(dir.path() / "data.html"), c.body.value_or(""));
+    EXPECT_EQ(read_bytes(dir.path() / "data.html"), c.body.value_or(""));
   }
 }
 

@@ -2,15 +2,10 @@
 // file holds, never reserves for a header's promise, and the unpacking never replaces a good
 // database file with a broken block.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <functional>
-#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/csv.h"
@@ -18,6 +13,8 @@
 #include "pricedb/formats.h"
 #include "pricedb/series.h"
 #include "pricedb/unpack.h"
+#include "support/address_limit.h"
+#include "support/damaged_inputs.h"
 #include "support/fixtures.h"
 
 namespace lp {
@@ -26,93 +23,36 @@ namespace {
 namespace fs = std::filesystem;
 using test::Day;
 
-std::string garbage(std::size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  unsigned x = seed;
-  for (char& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 16);
-  }
-  return s;
-}
-
-constexpr const char* kFolder = "<folder>";
-
-struct Input {
-  const char* name;
-  std::string bytes;  // kFolder: the file is a folder
-};
+using Input = test::DamagedInput;
+using test::garbage;
+using test::place;
+constexpr std::string_view kFolder = test::kFolderMarker;
 
 // What a broken transfer, a full disk or a foreign program leaves where a database file belongs.
 std::vector<Input> damaged_files() {
-  return {
-      {"empty", ""},
-      {"a folder", kFolder},
-      {"binary garbage", garbage(64 * 1024, 11)},
+  std::vector<Input> more = {
       {"header count of 10^9 in every count field",
        "1000000000,1000000000,1000000000,1000000000,1000000000,1000000000,1000000000,"
        "1000000000\r\n1301,a,b,1,2,3\r\n"},
       {"header count of 10^30", "20240105,1e30,x,x,x,1e30\r\n20240105,1,2,3,4,5\r\n"},
       {"negative count", "20240105,-5,x,x,x,-5\r\n20240105,1,2,3,4,5\r\n"},
-      {"1 MB line", std::string(1 << 20, '9') + "\r\n"},
-      {"1 MB of commas", "20240105,1000000000,x,x,x,1000000000\r\n" + std::string(1 << 20, ',')},
+      {"1 MB of commas after a count of 10^9",
+       "20240105,1000000000,x,x,x,1000000000\r\n" + std::string(1 << 20, ',')},
       {"invalid shift_jis names", "20240105,1,x,x,x,x,x,x\r\n1301,\x81\x20\xFF,\x82,1,2,3,4,5\r\n"},
       {"utf-8 with bom",
        "\xEF\xBB\xBF"
        "20240105,1,x,x,x,1\r\n20240105,1,2,3,4,5\r\n"},
       {"unclosed quote", "20240105,\"3,x,x,x,3\r\n20240105,1,2,3,4,5\r\n"},
   };
+  return test::base_damaged_inputs(11, std::move(more));
 }
-
-void place(const fs::path& path, const Input& in) {
-  std::error_code ec;
-  fs::remove_all(path, ec);
-  if (in.bytes == kFolder) {
-    fs::create_directories(path);
-  } else {
-    test::write_bytes(path, in.bytes);
-  }
-}
-
-// Runs `fn` in a child process whose address space may grow by at most `headroom` bytes:
-// a reader that reserves for a header's promise dies there instead of swapping the machine.
-bool runs_within(std::size_t headroom, const std::function<void()>& fn) {
-  std::fflush(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-      if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) pages = 0;
-      std::fclose(f);
-    }
-    const rlim_t limit =
-        static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + headroom;
-    rlimit rl{limit, limit};
-    ::setrlimit(RLIMIT_AS, &rl);
-    try {
-      fn();
-    } catch (...) {
-      ::_exit(2);
-    }
-    ::_exit(0);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressLimitWorks = false;  // the sanitizer reserves terabytes up front
-#else
-constexpr bool kAddressLimitWorks = true;
-#endif
 
 TEST(DatabaseReaderRobustness, DamagedFilesReadBoundedByTheirSize) {
   test::TempDir dir;
   const fs::path p = dir.path() / "f.csv";
   for (const Input& in : damaged_files()) {
     SCOPED_TRACE(in.name);
-    place(p, in);
+    place(p, in.bytes);
     const bool folder = in.bytes == kFolder;
     // Each record takes at least one byte per field; growth may double the room.
     const std::size_t size = in.bytes.size();
@@ -188,12 +128,12 @@ TEST(DatabaseReaderRobustness, TruncatedLastRecordIsNotARecord) {
 }
 
 TEST(DatabaseReaderRobustness, HugeHeaderCountsReserveNothingForThem) {
-  if (!kAddressLimitWorks) GTEST_SKIP() << "address-space limits do not apply under ASan";
+  if (!test::kAddressLimitWorks) GTEST_SKIP() << "address-space limits do not apply under ASan";
   test::TempDir dir;
   const std::string p = dir.file("f.csv");
   test::write_bytes(p, "20240105,1000000000,x,x,x,1000000000\r\n20240105,1,2,3,4,5\r\n");
   // 10^9 records of six strings would be tens of gigabytes; 64 MB is plenty for the file.
-  EXPECT_TRUE(runs_within(64u << 20, [&] {
+  EXPECT_TRUE(test::runs_within(64u << 20, [&] {
     DayFile day;
     SeriesFile series;
     CorrectionFile corr;
@@ -204,7 +144,7 @@ TEST(DatabaseReaderRobustness, HugeHeaderCountsReserveNothingForThem) {
     read_series_dates(p, dates);
   }));
   // The check itself is sound: a reservation for the promise does fail under that limit.
-  EXPECT_FALSE(runs_within(64u << 20, [] {
+  EXPECT_FALSE(test::runs_within(64u << 20, [] {
     std::vector<SeriesRecord> v;
     v.reserve(1000000000);
   }));
@@ -242,7 +182,7 @@ TEST(SeriesLoaderRobustness, DamagedStockOrReferenceFilesLoadBounded) {
     for (const Input& in : damaged_files()) {
       SCOPED_TRACE(std::string(t.name) + ": " + in.name);
       Db db;
-      place(t.path(db.db), in);
+      place(t.path(db.db), in.bytes);
       SeriesSource src(db.db, "1001");
 
       TradingCalendar cal;
@@ -302,7 +242,7 @@ TEST(LatestDateRobustness, DamagedReferenceFilesGiveNoCrashAndFolderIsSkipped) {
   for (const Input& in : damaged_files()) {
     SCOPED_TRACE(in.name);
     Db db;
-    place(series_file_path(db.db, 2024, "1001"), in);
+    place(series_file_path(db.db, 2024, "1001"), in.bytes);
     std::string date = "unchanged";
     const bool found = read_latest_date(db.db, "1001", 2024, 2023, date);
     if (in.bytes == kFolder) {
@@ -316,17 +256,6 @@ TEST(LatestDateRobustness, DamagedReferenceFilesGiveNoCrashAndFolderIsSkipped) {
 }
 
 // ---- the unpacking ----
-
-std::map<std::string, std::string> files_under(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (!e.is_regular_file()) continue;
-    std::string b;
-    read_file_bytes(e.path(), b);
-    out[fs::relative(e.path(), root).string()] = b;
-  }
-  return out;
-}
 
 TEST(UnpackRobustness, DamagedPackedFilesNeverReplaceGoodFiles) {
   const std::string good_series = "1301,d,n,x,20240105,1\r\n20240105,1,2,3,4,5\r\n";
@@ -353,7 +282,7 @@ TEST(UnpackRobustness, DamagedPackedFilesNeverReplaceGoodFiles) {
        "1000,1,x,x,x,x\r\n../../1301,d,n,x,20240108,1\r\n20240108,6,7,8,9,10\r\n", false},
       {"invalid shift_jis in a block", "data_mg/1000.csv",
        "1000,1,x,x,x,x\r\n1301,\x81\x20,\xFF,x,20240108,1\r\n20240108,6,7,8,9,10\r\n", true},
-      {"packed file is a folder", "data_mg/1000.csv", kFolder, false},
+      {"packed file is a folder", "data_mg/1000.csv", std::string(kFolder), false},
       {"garbage day and correction files", "data_dg/202401.csv", garbage(8192, 9), false},
       {"garbage correction file", "data_mhg/2024.csv", garbage(8192, 10), false},
   };
@@ -363,10 +292,10 @@ TEST(UnpackRobustness, DamagedPackedFilesNeverReplaceGoodFiles) {
     const fs::path year = dir.path() / "db" / "2024";
     for (const char* sub : {"data_d", "data_m", "data_mh"}) fs::create_directories(year / sub);
     test::write_bytes(year / "data_m" / "1301.csv", good_series);
-    place(year / c.staged, {c.name, c.bytes});
+    place(year / c.staged, c.bytes);
 
     const UnpackStats stats = unpack_year(year.string() + "/");
-    const auto files = files_under(dir.path() / "db");
+    const auto files = test::files_under(dir.path() / "db");
     std::string series;
     read_file_bytes(year / "data_m" / "1301.csv", series);
     if (c.series_replaced) {

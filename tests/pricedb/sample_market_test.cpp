@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <set>
 
 #include "common/csv.h"
@@ -32,17 +31,6 @@ sample::Options small_market(const test::TempDir& dir, unsigned seed = 7) {
   o.db_folder = dir.file("db") + "/";
   o.packed_root = dir.file("packed");
   return o;
-}
-
-std::map<std::string, std::string> all_files(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (!e.is_regular_file()) continue;
-    std::string bytes;
-    read_file_bytes(e.path(), bytes);
-    out[fs::relative(e.path(), root).generic_string()] = bytes;
-  }
-  return out;
 }
 
 std::vector<std::string> split(std::string_view text, std::string_view sep) {
@@ -99,14 +87,14 @@ TEST_F(SampleMarketTest, SameSeedGivesIdenticalBytesAndAnotherSeedDiffers) {
   test::TempDir again;
   std::string error;
   ASSERT_TRUE(sample::generate(small_market(again), error)) << error;
-  const auto first = all_files(dir_->path());
-  const auto second = all_files(again.path());
+  const auto first = test::files_under(dir_->path());
+  const auto second = test::files_under(again.path());
   ASSERT_GT(first.size(), 100u);
   EXPECT_TRUE(first == second);
 
   test::TempDir other;
   ASSERT_TRUE(sample::generate(small_market(other, 8), error)) << error;
-  EXPECT_FALSE(first == all_files(other.path()));
+  EXPECT_FALSE(first == test::files_under(other.path()));
 }
 
 TEST_F(SampleMarketTest, ReferenceCodeTradesOnEveryTradingDay) {

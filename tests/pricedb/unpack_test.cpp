@@ -7,21 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "common/csv.h"
 #include "support/fixtures.h"
 
 namespace lp {
 namespace {
 
 namespace fs = std::filesystem;
+using test::read_bytes;
 using test::TempDir;
 using test::write_bytes;
-
-std::string bytes_of(const fs::path& p) {
-  std::string out;
-  read_file_bytes(p, out);
-  return out;
-}
 
 // Every file under the year's three database folders, with its bytes.
 std::map<std::string, std::string> database_files(const fs::path& year) {
@@ -29,7 +23,7 @@ std::map<std::string, std::string> database_files(const fs::path& year) {
   for (const char* sub : {"data_d", "data_m", "data_mh"}) {
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(year / sub, ec)) {
-      out[std::string(sub) + "/" + e.path().filename().string()] = bytes_of(e.path());
+      out[std::string(sub) + "/" + e.path().filename().string()] = read_bytes(e.path());
     }
   }
   return out;

@@ -8,22 +8,13 @@
 
 #include "common/encoding.h"
 #include "results/results_model.h"
+#include "support/damaged_inputs.h"
 #include "support/fixtures.h"
 
 namespace lp {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string garbage(std::size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  unsigned x = seed;
-  for (char& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 16);
-  }
-  return s;
-}
 
 const std::string kHeader = utf8_to_cp932(
     "2,20241227,銘柄,前日比率,始値,高値,安値,終値,出来高,前日引値,前日出来高,ポインタ\r\n");
@@ -38,14 +29,14 @@ std::string many_lines(const std::string& count, int lines) {
 TEST(ResultFileRobustness, DamagedFilesGiveBoundedTables) {
   struct Case {
     const char* name;
-    std::string bytes;  // "<folder>": the result file is a folder
+    std::string bytes;  // kFolderMarker: the result file is a folder
     int rows;           // -1: any count up to the limit
     bool readable;
   };
   const std::vector<Case> cases = {
       {"empty", "", 0, true},
-      {"a folder", "<folder>", 0, false},
-      {"binary garbage", garbage(64 * 1024, 4), -1, true},
+      {"a folder", std::string(test::kFolderMarker), 0, false},
+      {"binary garbage", test::garbage(64 * 1024, 4), -1, true},
       {"count of 10^9 over two lines", many_lines("1000000000", 2), 2, true},
       {"count of 10^9 over 7000 lines", many_lines("1000000000", 7000), kMaxResults, true},
       {"count of 10^30 over 1 MB of commas",
@@ -61,11 +52,7 @@ TEST(ResultFileRobustness, DamagedFilesGiveBoundedTables) {
     SCOPED_TRACE(c.name);
     test::TempDir dir;
     const fs::path p = dir.path() / "sel0_out.csv";
-    if (c.bytes == "<folder>") {
-      fs::create_directories(p);
-    } else {
-      test::write_bytes(p, c.bytes);
-    }
+    test::place(p, c.bytes);
     ResultTable t;
     t.rows.resize(3);  // what a previous load left
     EXPECT_EQ(read_result_file(p.string(), t), c.readable);

@@ -5,69 +5,37 @@
 #include <climits>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "common/csv.h"
 #include "common/encoding.h"
 #include "pricedb/formats.h"
 #include "screening/preferences.h"
 #include "screening/rankings.h"
 #include "screening/result_files.h"
 #include "screening/universe.h"
+#include "support/damaged_inputs.h"
 #include "support/fixtures.h"
 
 namespace lp::screening {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string garbage(std::size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  unsigned x = seed;
-  for (char& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 16);
-  }
-  return s;
-}
-
-constexpr const char* kFolder = "<folder>";
-
-struct Input {
-  const char* name;
-  std::string bytes;
-};
+using Input = test::DamagedInput;
+using test::place;
+constexpr std::string_view kFolder = test::kFolderMarker;
 
 std::vector<Input> damaged_files() {
-  return {
-      {"empty", ""},
-      {"a folder", kFolder},
-      {"binary garbage", garbage(64 * 1024, 21)},
+  std::vector<Input> more = {
       {"header count of 10^9", "20240105,1000000000,x,x,x,x,x,x\r\n1301,m,n,1,2,3,4,5\r\n"},
-      {"1 MB line", std::string(1 << 20, '1') + "\r\n"},
-      {"1 MB of commas", "20240105,1000000000,x,x,x,x,x,x\r\n" + std::string(1 << 20, ',')},
+      {"1 MB of commas after a count of 10^9",
+       "20240105,1000000000,x,x,x,x,x,x\r\n" + std::string(1 << 20, ',')},
       {"invalid shift_jis", "20240105,1,x,x,x,x,x,x\r\n1301,\x81\x20,\xFF\xFE,1,2,3,4,5\r\n"},
       {"utf-8 with bom",
        "\xEF\xBB\xBF"
        "20240105,1,x,x,x,x,x,x\r\n1301,m,n,1,2,3,4,5\r\n"},
       {"truncated last record", "20240105,2,x,x,x,x,x,x\r\n1301,m,n,1,2,3,4,5\r\n1332,m,n,1,2,3"},
   };
-}
-
-void place(const fs::path& path, const std::string& bytes) {
-  std::error_code ec;
-  fs::remove_all(path, ec);
-  if (bytes == kFolder) {
-    fs::create_directories(path);
-  } else {
-    test::write_bytes(path, bytes);
-  }
-}
-
-std::string bytes_of(const fs::path& p) {
-  std::string b;
-  read_file_bytes(p, b);
-  return b;
+  return test::base_damaged_inputs(21, std::move(more));
 }
 
 TEST(PreferencesRobustness, DamagedInitFilesChangeOnlyWhatTheyName) {
@@ -209,7 +177,7 @@ TEST(RankingRobustness, DamagedDayOrSummaryNeverEmptiesTheResultFiles) {
   }
   for (const Input& in : damaged_files()) {
     // The day cannot be read, so a summary that does not fit it cannot be rebuilt either.
-    cases.push_back({"summary: " + std::string(in.name), kFolder, in.bytes});
+    cases.push_back({"summary: " + std::string(in.name), std::string(kFolder), in.bytes});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -220,7 +188,7 @@ TEST(RankingRobustness, DamagedDayOrSummaryNeverEmptiesTheResultFiles) {
     EXPECT_LE(top.filled, kTopCount);
     EXPECT_FALSE(ranking_to_result_files(m.source(), "出来高ﾄｯﾌﾟ25", m.user));
     EXPECT_EQ(test::read_cp932(m.user + "sel0_out.csv"), m.old_out);
-    EXPECT_NE(bytes_of(m.user + "sel0.csv"), "");
+    EXPECT_NE(test::read_bytes(m.user + "sel0.csv"), "");
   }
   // The same market with a readable day does rank and replace the results.
   Market m;
@@ -240,7 +208,7 @@ TEST(RankingRobustness, DamagedSummaryOfTheRightDayRanksWhatItHolds) {
   const std::vector<Case> cases = {
       {"count of 10^9 over one record", header + rec, 1},
       {"record cut short", header + rec + "1332,m,n,50,60", 1},
-      {"garbage after the header", header + garbage(4096, 3), kTopCount},
+      {"garbage after the header", header + test::garbage(4096, 3), kTopCount},
       {"1 MB of commas after the header", header + std::string(1 << 20, ','), 0},
   };
   for (const Case& c : cases) {

@@ -5,56 +5,31 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/encoding.h"
 #include "pricedb/formats.h"
 #include "search/search_model.h"
+#include "support/damaged_inputs.h"
 #include "support/fixtures.h"
 
 namespace lp {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string garbage(std::size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  unsigned x = seed;
-  for (char& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 16);
-  }
-  return s;
-}
-
-constexpr const char* kFolder = "<folder>";
-
-void place(const fs::path& path, const std::string& bytes) {
-  std::error_code ec;
-  fs::remove_all(path, ec);
-  if (bytes == kFolder) {
-    fs::create_directories(path);
-  } else {
-    test::write_bytes(path, bytes);
-  }
-}
-
-struct Input {
-  const char* name;
-  std::string bytes;
-};
+using Input = test::DamagedInput;
+using test::place;
+constexpr std::string_view kFolder = test::kFolderMarker;
 
 std::vector<Input> damaged_day_files() {
   const std::string sakura = utf8_to_cp932("サクラ");
-  return {
-      {"empty", ""},
-      {"a folder", kFolder},
-      {"binary garbage", garbage(64 * 1024, 51)},
+  std::vector<Input> more = {
       {"header count of 10^9",
        "20240110,1000000000,x,x,x,x,x,x\r\n1301,m," + sakura + ",1,2,3,4,5\r\n"},
       {"1 MB name",
        "20240110,1,x,x,x,x,x,x\r\n1301,m," + std::string(1 << 20, '\xB1') + ",1,2,3,4,5\r\n"},
-      {"1 MB of commas", "20240110,1000000000,x,x,x,x,x,x\r\n" + std::string(1 << 20, ',')},
+      {"1 MB of commas after a count of 10^9",
+       "20240110,1000000000,x,x,x,x,x,x\r\n" + std::string(1 << 20, ',')},
       {"invalid shift_jis names",
        "20240110,2,x,x,x,x,x,x\r\n1301,m,\x81\x20\xFF,1,2,3,4,5\r\n"
        "1332,m,\x83" +
@@ -68,6 +43,7 @@ std::vector<Input> damaged_day_files() {
          return s;
        }()},
   };
+  return test::base_damaged_inputs(51, std::move(more));
 }
 
 TEST(SearchRobustness, DamagedDayFilesRankWhatTheyHold) {
@@ -107,11 +83,11 @@ TEST(SearchRobustness, DamagedReferenceOrDayFileEndsTheSearchCleanly) {
   std::vector<Case> cases = {
       {"good files", good_ref, good_day, true},
       {"reference empty: no date", "", good_day, false},
-      {"reference garbage", garbage(4096, 52), good_day, false},
+      {"reference garbage", test::garbage(4096, 52), good_day, false},
       {"reference date is a path", "1001,d,n,x,../../../etc/passwd,0\r\n", good_day, false},
       {"reference date of 1 MB", "1001,d,n,x," + std::string(1 << 20, '2') + ",0\r\n", good_day,
        false},
-      {"reference is a folder", kFolder, good_day, false},
+      {"reference is a folder", std::string(kFolder), good_day, false},
   };
   for (const Input& in : damaged_day_files()) {
     cases.push_back({in.name, good_ref, in.bytes, in.bytes != kFolder});

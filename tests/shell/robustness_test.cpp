@@ -7,6 +7,7 @@
 
 #include "common/encoding.h"
 #include "shell/settings.h"
+#include "support/damaged_inputs.h"
 #include "support/fixtures.h"
 
 namespace lp {
@@ -14,20 +15,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string garbage(std::size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  unsigned x = seed;
-  for (char& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 16);
-  }
-  return s;
-}
-
 TEST(SettingsRobustness, DamagedSettingsKeepUsableFolders) {
   struct Case {
     const char* name;
-    std::string bytes;      // raw file content; "<folder>" makes settei.txt a folder
+    std::string bytes;      // raw file content; kFolderMarker makes settei.txt a folder
     std::string db_suffix;  // expected db_folder below the documents folder ("" = default)
     std::string ref;
   };
@@ -36,9 +27,9 @@ TEST(SettingsRobustness, DamagedSettingsKeepUsableFolders) {
   const std::string user_key = utf8_to_cp932("ユーザフォルダパス");
   const std::string ref_key = utf8_to_cp932("基準コード１");
   const std::vector<Case> cases = {
-      {"settei.txt is a folder", "<folder>", kDb, "1001"},
+      {"settei.txt is a folder", std::string(test::kFolderMarker), kDb, "1001"},
       {"empty file", "", kDb, "1001"},
-      {"binary garbage", garbage(32 * 1024, 3), kDb, "1001"},
+      {"binary garbage", test::garbage(32 * 1024, 3), kDb, "1001"},
       // An empty folder value would put the database (and its deletion) in whatever folder the
       // program was started from.
       {"empty folder values", db_key + ",\r\n" + user_key + ",  \r\nEOF\r\n", kDb, "1001"},
@@ -57,11 +48,7 @@ TEST(SettingsRobustness, DamagedSettingsKeepUsableFolders) {
     test::TempDir dir;
     const std::string docs = dir.str() + "/docs";
     const fs::path settei = fs::path(product_folder(docs)) / "settei.txt";
-    if (c.bytes == "<folder>") {
-      fs::create_directories(settei);
-    } else {
-      test::write_bytes(settei, c.bytes);
-    }
+    test::place(settei, c.bytes);
     const AppFolders f = read_settei_sub(docs, dir.str() + "/desk");
     EXPECT_EQ(f.db_folder, docs + "/" + c.db_suffix);
     EXPECT_EQ(f.user_folder, docs + "/nordhaven/lumenpick/user/");
@@ -71,7 +58,7 @@ TEST(SettingsRobustness, DamagedSettingsKeepUsableFolders) {
       EXPECT_EQ(folder->back(), '/');
     }
     // The file is only read, never replaced.
-    if (c.bytes != "<folder>") {
+    if (c.bytes != test::kFolderMarker) {
       EXPECT_EQ(fs::file_size(settei), c.bytes.size());
     }
   }

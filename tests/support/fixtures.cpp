@@ -38,9 +38,22 @@ void write_cp932(const fs::path& path, std::string_view utf8_text) {
 }
 
 std::string read_cp932(const fs::path& path) {
+  return cp932_to_utf8(read_bytes(path));
+}
+
+std::string read_bytes(const fs::path& path) {
   std::string bytes;
   if (!read_file_bytes(path, bytes)) return "";
-  return cp932_to_utf8(bytes);
+  return bytes;
+}
+
+std::map<std::string, std::string> files_under(const fs::path& root) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    if (!e.is_regular_file()) continue;
+    out[fs::relative(e.path(), root).generic_string()] = read_bytes(e.path());
+  }
+  return out;
 }
 
 void write_series_file(const std::string& db_folder, int year, const std::string& code,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,10 @@ void write_cp932(const std::filesystem::path& path, std::string_view utf8_text);
 void write_bytes(const std::filesystem::path& path, std::string_view bytes);
 // Reads a CP932 file as UTF-8 ("" if missing).
 std::string read_cp932(const std::filesystem::path& path);
+// Reads a file's raw bytes ("" if missing).
+std::string read_bytes(const std::filesystem::path& path);
+// Every regular file below `root`, by its "/"-separated path relative to `root`, with its bytes.
+std::map<std::string, std::string> files_under(const std::filesystem::path& root);
 
 // A day of one stock for a series file: date, open, high, low, close, volume.
 struct Day {

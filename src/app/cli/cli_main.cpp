@@ -1,10 +1,10 @@
 // lumenpick-cli: the headless companion of the desktop program.
-#include <cstdio>
-#include <ctime>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 
 #include "app/cli/cli.h"
+#include "pricedb/series.h"
 
 namespace lp::cli {
 
@@ -47,15 +47,6 @@ bool Context::take_flag(const std::string& name) {
 
 namespace {
 
-std::string system_today() {
-  std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-  return buf;
-}
-
 std::string home_folder(const char* sub) {
   const char* home = std::getenv("HOME");
   std::string base = home ? home : ".";
@@ -95,7 +86,7 @@ int main(int argc, char** argv) {
       return lp::cli::fail("--today wants YYYYMMDD, got " + today);
     }
   } else {
-    today = system_today();
+    today = lp::today_yyyymmdd(lp::Platform{});  // no date handed in: the system's
   }
   ctx.platform.today = [today] { return today; };
   try {
