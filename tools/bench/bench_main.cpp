@@ -277,7 +277,9 @@ int main(int argc, char** argv) {
     const Result& r = results[i];
     const Case& c = *measured[i];
     std::string per_item = "";
-    if (r.items > 0) {
+    // A case without an item measures something other than time: its judge says what.
+    const std::string median = c.item.empty() ? "-" : format_seconds(r.median_seconds);
+    if (r.items > 0 && !c.item.empty()) {
       per_item = format_seconds(r.median_seconds / static_cast<double>(r.items)) + " per " +
                  c.item + " (" + std::to_string(r.items) + ")";
     }
@@ -290,9 +292,8 @@ int main(int argc, char** argv) {
     }
     std::string name = c.name;
     if (r.runs == 1) name += " (1 run)";
-    std::printf("| %s | %s | %s | %s | %s |\n", name.c_str(),
-                format_seconds(r.median_seconds).c_str(), per_item.c_str(), c.target.c_str(),
-                met.c_str());
+    std::printf("| %s | %s | %s | %s | %s |\n", name.c_str(), median.c_str(), per_item.c_str(),
+                c.target.c_str(), met.c_str());
   }
   std::fflush(stdout);
   // The cases' shared state (scratch folders, child processes) goes now, in a known order,

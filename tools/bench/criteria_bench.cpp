@@ -1,6 +1,7 @@
 // The history criteria over every stock of the latest day with their default periods, and the
 // summary rebuild behind the top-25 rankings.
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -12,7 +13,9 @@
 #include "pricedb/series.h"
 #include "screening/controls.h"
 #include "screening/criteria/criterion.h"
+#include "screening/preferences.h"
 #include "screening/rankings.h"
+#include "screening/screening_session.h"
 #include "screening/universe.h"
 
 namespace {
@@ -155,6 +158,61 @@ void add_criteria_cases(const Setup& setup, std::vector<Case>& cases) {
   }
 }
 
+// Whole runs of the screening window's 開始 over the sample market, after a first run has built
+// the day table (as in a window that has run once).
+void add_full_run_cases(const Setup& setup, std::vector<Case>& cases) {
+  auto session = std::make_shared<std::unique_ptr<sc::ScreeningSession>>();
+  auto prepare = [setup, session] {
+    lp::Platform p;
+    p.documents_folder = setup.documents;
+    p.desktop_folder = setup.documents;
+    const std::string today = setup.today;
+    p.today = [today] { return today; };
+    *session = std::make_unique<sc::ScreeningSession>(p, nullptr);
+    (*session)->load(false);
+    (*session)->run();
+  };
+  auto run_with = [session](const std::function<void(sc::ControlSet&)>& settings,
+                            std::initializer_list<int> ticked) -> long long {
+    sc::ScreeningSession& s = **session;
+    settings(s.controls());
+    for (int n = 1; n <= 40; ++n) s.controls().set_checked(sc::indexed("pr_chk", n), false);
+    for (int n : ticked) s.controls().set_checked(sc::indexed("pr_chk", n), true);
+    s.run();
+    return s.day_table().count();
+  };
+  Case all{"screening: all fourteen criteria, bounds that keep (nearly) every stock", "<= 3 s",
+           prepare, [run_with] {
+             return run_with(
+                 [](sc::ControlSet& c) {
+                   set_defaults(c);
+                   c.set_text("kabukamin", "0");
+                   c.set_text("kabukamax", "100000000");
+                 },
+                 {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 18, 40});
+           }};
+  all.item = "stock";
+  cases.push_back(std::move(all));
+  Case realistic{"screening: criterion 1 at 30-300 yen, then 2, 8, 10 with defaults", "<= 1 s",
+                 prepare, [run_with] {
+                   return run_with(
+                       [](sc::ControlSet& c) {
+                         // The defaults a user starts from: the shipped init.txt next to the
+                         // program.
+                         c = sc::ControlSet::with_builtins();
+                         sc::read_init_sel(
+                             c, (fs::canonical("/proc/self/exe").parent_path() / "init.txt")
+                                    .string());
+                         c.set_text("kabukamin", "30");
+                         c.set_text("kabukamax", "300");
+                       },
+                       {1, 2, 8, 10});
+                 }};
+  realistic.item = "stock";
+  cases.push_back(std::move(realistic));
+}
+
 }  // namespace
 
 LP_BENCH(add_criteria_cases);
+LP_BENCH(add_full_run_cases);

@@ -83,6 +83,7 @@ void add_screening_cases(const Setup& setup, std::vector<Case>& cases) {
         return 1;
       }};
   memory.runs = 1;
+  memory.item = "";
   memory.judge = [](const lp::bench::Result&, const std::vector<lp::bench::Result>&) {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
