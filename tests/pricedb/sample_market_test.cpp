@@ -9,7 +9,6 @@
 #include <set>
 
 #include "common/csv.h"
-#include "common/encoding.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
 #include "pricedb/series.h"
@@ -35,96 +34,63 @@ sample::Options small_market(const test::TempDir& dir, unsigned seed = 7) {
 
 std::vector<std::string> split(std::string_view text, std::string_view sep) {
   std::vector<std::string> out;
-  std::size_t pos = 0;
-  while (true) {
+  for (std::size_t pos = 0;;) {
     const std::size_t at = text.find(sep, pos);
-    if (at == std::string_view::npos) {
-      out.emplace_back(text.substr(pos));
-      return out;
-    }
-    out.emplace_back(text.substr(pos, at - pos));
+    out.emplace_back(text.substr(pos, at == std::string_view::npos ? at : at - pos));
+    if (at == std::string_view::npos) return out;
     pos = at + sep.size();
   }
 }
 
-class SampleMarketTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    dir_ = new test::TempDir;
-    std::string error;
-    ok_ = sample::generate(small_market(*dir_), error, summary_);
-    error_ = error;
-  }
-  static void TearDownTestSuite() {
-    delete dir_;
-    dir_ = nullptr;
-  }
-  void SetUp() override { ASSERT_TRUE(ok_) << error_; }
+std::size_t entries_in(const std::string& folder) {
+  return static_cast<std::size_t>(
+      std::distance(fs::directory_iterator(folder), fs::directory_iterator{}));
+}
 
-  static std::string db() { return dir_->file("db") + "/"; }
-  static std::string packed_year(int year) {
-    return dir_->file("packed") + "/html/kabuka_db/" + std::to_string(year) + "/";
+// One market generated once for the whole suite.
+struct Market {
+  test::TempDir dir;
+  sample::Summary summary;
+  std::string error;
+  bool ok = sample::generate(small_market(dir), error, summary);
+  std::string db = dir.file("db") + "/";
+  std::string packed_year(int year) const {
+    return dir.file("packed") + "/html/kabuka_db/" + std::to_string(year) + "/";
   }
-  static SeriesSource source() {
-    SeriesSource src;
-    src.db_folder = db();
-    src.reference_code = "1001";
-    return src;
+  SeriesSource source() const { return SeriesSource(db, "1001"); }
+  // Every day record of one code over the span, oldest first.
+  std::vector<std::string> dates_of(const std::string& code) const {
+    std::vector<std::string> dates;
+    for (int year : {2024, 2025}) {
+      SeriesFile s;
+      if (!read_series_file(series_file_path(db, year, code), s)) continue;
+      for (const auto& d : s.days) dates.push_back(d.d1_code_yyyymmdd);
+    }
+    return dates;
   }
-
-  static test::TempDir* dir_;
-  static sample::Summary summary_;
-  static bool ok_;
-  static std::string error_;
 };
 
-test::TempDir* SampleMarketTest::dir_ = nullptr;
-sample::Summary SampleMarketTest::summary_;
-bool SampleMarketTest::ok_ = false;
-std::string SampleMarketTest::error_;
+class SampleMarketTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(m.ok) << m.error; }
+  static const Market& market() {
+    static const Market once;
+    return once;
+  }
+  const Market& m = market();
+};
 
 TEST_F(SampleMarketTest, SameSeedGivesIdenticalBytesAndAnotherSeedDiffers) {
   test::TempDir again;
   std::string error;
   ASSERT_TRUE(sample::generate(small_market(again), error)) << error;
-  const auto first = test::files_under(dir_->path());
-  const auto second = test::files_under(again.path());
+  const auto first = test::files_under(m.dir.path());
   ASSERT_GT(first.size(), 100u);
-  EXPECT_TRUE(first == second);
+  EXPECT_TRUE(first == test::files_under(again.path()));
 
   test::TempDir other;
   ASSERT_TRUE(sample::generate(small_market(other, 8), error)) << error;
   EXPECT_FALSE(first == test::files_under(other.path()));
-}
-
-TEST_F(SampleMarketTest, ReferenceCodeTradesOnEveryTradingDay) {
-  const std::vector<int> expected = sample::trading_days(2024, 20250613);
-  std::vector<int> reference_days;
-  for (int year : {2024, 2025}) {
-    SeriesFile file;
-    ASSERT_TRUE(read_series_file(series_file_path(db(), year, "1001"), file));
-    ASSERT_FALSE(file.days.empty());
-    EXPECT_EQ(file.header.d5, file.days.back().d1_code_yyyymmdd) << year;
-    EXPECT_EQ(file.header.d6, std::to_string(file.days.size()));
-    for (const auto& d : file.days) reference_days.push_back(std::stoi(d.d1_code_yyyymmdd));
-    // One day file per trading day, each holding the reference code.
-    const auto day_files = day_files_of_year(db(), year);
-    std::size_t from_reference = 0;
-    for (const auto& d : file.days) from_reference += d.d1_code_yyyymmdd.size() == 8;
-    EXPECT_EQ(day_files.size(), from_reference);
-  }
-  EXPECT_EQ(reference_days, expected);
-  EXPECT_EQ(summary_.end_date, kEnd);
-
-  std::string latest;
-  ASSERT_TRUE(read_latest_date(db(), "1001", 2025, 1982, latest));
-  EXPECT_EQ(latest, kEnd);
-
-  TradingCalendar cal;
-  ASSERT_EQ(build_trading_calendar(source(), cal, kEnd, 300), 0);
-  ASSERT_EQ(cal.count(), 300);
-  EXPECT_EQ(cal.at(1), kEnd);
-  EXPECT_EQ(cal.at(300), std::to_string(expected[expected.size() - 300]));
 }
 
 // Walks a packed file line by line: its header's field 2 blocks, each a header whose count field
@@ -136,8 +102,7 @@ std::vector<std::pair<std::string, std::string>> packed_blocks(const std::string
   std::vector<std::string> lines = split(bytes, "\r\n");
   if (!lines.empty() && lines.back().empty()) lines.pop_back();
   declared = lines.empty() ? -1 : parse_integer(split(lines[0], ",")[1]);
-  std::size_t i = 1;
-  while (i < lines.size()) {
+  for (std::size_t i = 1; i < lines.size();) {
     const auto header = split(lines[i], ",");
     if (header.size() <= count_field) break;
     const auto n = static_cast<std::size_t>(parse_integer(header[count_field]));
@@ -160,7 +125,7 @@ TEST_F(SampleMarketTest, PackedFilesHoldExactlyTheDatabaseFiles) {
   for (int year : {2024, 2025}) {
     for (const auto& kind : kinds) {
       std::size_t packed_total = 0;
-      for (const auto& e : fs::directory_iterator(packed_year(year) + kind.staging)) {
+      for (const auto& e : fs::directory_iterator(m.packed_year(year) + kind.staging)) {
         std::string bytes;
         ASSERT_TRUE(read_file_bytes(e.path(), bytes));
         EXPECT_EQ(split(bytes.substr(0, bytes.find("\r\n")), ",").size(), kind.header_fields);
@@ -169,32 +134,26 @@ TEST_F(SampleMarketTest, PackedFilesHoldExactlyTheDatabaseFiles) {
         EXPECT_EQ(declared, static_cast<long long>(blocks.size())) << e.path();
         for (const auto& [name, block] : blocks) {
           std::string unpacked;
-          ASSERT_TRUE(read_file_bytes(year_folder(db(), year) + kind.target + "/" + name + ".csv",
+          ASSERT_TRUE(read_file_bytes(year_folder(m.db, year) + kind.target + "/" + name + ".csv",
                                       unpacked))
               << name;
           EXPECT_EQ(block, unpacked) << name;
         }
         packed_total += blocks.size();
       }
-      const auto in_db = std::distance(
-          fs::directory_iterator(year_folder(db(), year) + kind.target), fs::directory_iterator{});
-      EXPECT_EQ(packed_total, static_cast<std::size_t>(in_db)) << year << kind.target;
+      EXPECT_EQ(packed_total, entries_in(year_folder(m.db, year) + kind.target))
+          << year << kind.target;
     }
     // Months up to the end date only; all nine thousand-code blocks.
-    const int months = year == 2025 ? 6 : 12;
-    EXPECT_EQ(std::distance(fs::directory_iterator(packed_year(year) + "data_dg"),
-                            fs::directory_iterator{}),
-              months);
-    EXPECT_EQ(std::distance(fs::directory_iterator(packed_year(year) + "data_mg"),
-                            fs::directory_iterator{}),
-              9);
+    EXPECT_EQ(entries_in(m.packed_year(year) + "data_dg"), year == 2025 ? 6u : 12u);
+    EXPECT_EQ(entries_in(m.packed_year(year) + "data_mg"), 9u);
   }
 }
 
 TEST_F(SampleMarketTest, SplitAdjustedSeriesAreContinuousAcrossTheSplit) {
   int checked = 0, one_for_two = 0;
   for (int year : {2024, 2025}) {
-    for (const auto& e : fs::directory_iterator(year_folder(db(), year) + "data_mh")) {
+    for (const auto& e : fs::directory_iterator(year_folder(m.db, year) + "data_mh")) {
       CorrectionFile corr;
       ASSERT_TRUE(read_correction_file(e.path().string(), corr));
       ASSERT_EQ(corr.rows.size(), 1u);
@@ -205,32 +164,25 @@ TEST_F(SampleMarketTest, SplitAdjustedSeriesAreContinuousAcrossTheSplit) {
 
       Series adjusted, raw;
       const std::string code = corr.code;
-      ASSERT_EQ(load_series(source(), kEnd, 600, code, adjusted, true), 0) << code;
-      ASSERT_EQ(load_series(source(), kEnd, 600, code, raw, false), 0) << code;
+      ASSERT_EQ(load_series(m.source(), kEnd, 600, code, adjusted, true), 0) << code;
+      ASSERT_EQ(load_series(m.source(), kEnd, 600, code, raw, false), 0) << code;
       // The last traded day before the split and the first on or after it (newest first).
-      const int n = series_count(adjusted);
       int after = 0, before = 0;
-      for (int i = 1; i <= n; ++i) {
+      for (int i = 1; i <= series_count(adjusted) && before == 0; ++i) {
         const auto& r = adjusted[static_cast<std::size_t>(i)];
         if (parse_integer(r.d6) == 0) continue;  // gap or no trade
-        if (r.d1_code_yyyymmdd >= c.date) {
-          after = i;
-        } else {
-          before = i;
-          break;
-        }
+        (r.d1_code_yyyymmdd >= c.date ? after : before) = i;
       }
       ASSERT_GT(after, 0) << code;
       ASSERT_GT(before, 0) << code;
-      const auto close = [](const Series& s, int i) {
-        return parse_number(s[static_cast<std::size_t>(i)].d5);
+      const auto step = [&](const Series& s) {
+        return parse_number(s[static_cast<std::size_t>(after)].d5) /
+               parse_number(s[static_cast<std::size_t>(before)].d5);
       };
-      const double adjusted_step = close(adjusted, after) / close(adjusted, before);
-      const double raw_step = close(raw, after) / close(raw, before);
-      EXPECT_GT(adjusted_step, 0.6) << code << " " << c.date;
-      EXPECT_LT(adjusted_step, 1.67) << code << " " << c.date;
+      EXPECT_GT(step(adjusted), 0.6) << code << " " << c.date;
+      EXPECT_LT(step(adjusted), 1.67) << code << " " << c.date;
       // The raw prices jump by the split ratio (rounding to ticks aside).
-      EXPECT_NEAR(raw_step * c.denominator / c.numerator / adjusted_step, 1.0, 0.05) << code;
+      EXPECT_NEAR(step(raw) * c.denominator / c.numerator / step(adjusted), 1.0, 0.05) << code;
       ++checked;
     }
   }
@@ -238,81 +190,53 @@ TEST_F(SampleMarketTest, SplitAdjustedSeriesAreContinuousAcrossTheSplit) {
   EXPECT_GE(one_for_two, 1);
 }
 
-// Every day record of one code over the span, oldest first.
-std::vector<std::string> dates_of(const std::string& db, const std::string& code) {
-  std::vector<std::string> dates;
-  for (int year : {2024, 2025}) {
-    SeriesFile s;
-    if (!read_series_file(series_file_path(db, year, code), s)) continue;
-    for (const auto& d : s.days) dates.push_back(d.d1_code_yyyymmdd);
-  }
-  return dates;
-}
-
 TEST_F(SampleMarketTest, ListingsDelistingsAndMissingDays) {
   std::vector<std::string> span;
   for (int d : sample::trading_days(2024, 20250613)) span.push_back(std::to_string(d));
-  const auto trading_days_between = [&](const std::string& from, const std::string& to) {
-    return std::count_if(span.begin(), span.end(),
-                         [&](const std::string& d) { return d >= from && d <= to; });
+  ASSERT_EQ(span.back(), kEnd);
+  // One day file per trading day; the reference code and 1301 trade on every one of them.
+  EXPECT_EQ(day_files_of_year(m.db, 2024).size() + day_files_of_year(m.db, 2025).size(),
+            span.size());
+  EXPECT_EQ(m.dates_of("1001"), span);
+  EXPECT_EQ(m.dates_of("1301"), span);
+
+  DayFile last;
+  ASSERT_TRUE(read_day_file(day_file_path(m.db, kEnd), last));
+  const auto trades_last_day = [&](const std::string& code) {
+    return std::any_of(last.rows.begin(), last.rows.end(),
+                       [&](const PriceRecord& r) { return r.code == code; });
   };
-  const struct {
-    const char* kind;
-    const std::vector<std::string>& codes;
-  } kinds[] = {{"listed", summary_.listed_inside},
-               {"delisted", summary_.delisted_inside},
-               {"illiquid", summary_.illiquid}};
-  for (const auto& kind : kinds) {
-    ASSERT_FALSE(kind.codes.empty()) << kind.kind;
-    for (const std::string& code : kind.codes) {
-      const auto dates = dates_of(db(), code);
-      ASSERT_FALSE(dates.empty()) << code;
-      const std::string k = kind.kind;
-      if (k == "listed") {
-        EXPECT_GT(dates.front(), span.front()) << code;
-      } else if (k == "delisted") {
-        EXPECT_LT(dates.back(), span.back()) << code;
-        DayFile last;
-        ASSERT_TRUE(read_day_file(day_file_path(db(), kEnd), last, false));
-        EXPECT_TRUE(std::none_of(last.rows.begin(), last.rows.end(),
-                                 [&](const PriceRecord& r) { return r.code == code; }));
+  const auto& s = m.summary;
+  for (const auto* codes : {&s.listed_inside, &s.delisted_inside, &s.illiquid}) {
+    ASSERT_FALSE(codes->empty());
+    for (const std::string& code : *codes) {
+      SCOPED_TRACE(code);
+      const auto dates = m.dates_of(code);
+      ASSERT_FALSE(dates.empty());
+      if (codes == &s.listed_inside) {
+        EXPECT_GT(dates.front(), span.front());
+      } else if (codes == &s.delisted_inside) {
+        EXPECT_LT(dates.back(), span.back());
+        EXPECT_FALSE(trades_last_day(code));
       } else {
-        EXPECT_LT(static_cast<long>(dates.size()),
-                  trading_days_between(dates.front(), dates.back()))
-            << code;
+        const auto held = std::count_if(span.begin(), span.end(), [&](const std::string& d) {
+          return d >= dates.front() && d <= dates.back();
+        });
+        EXPECT_LT(static_cast<long>(dates.size()), held);
       }
     }
   }
-  // A liquid stock present over the whole span trades every day: 1301.
-  const auto dates_1301 = dates_of(db(), "1301");
-  EXPECT_EQ(dates_1301, span);
-}
-
-TEST_F(SampleMarketTest, NamesAndSegmentsOfTheLatestDay) {
-  DayFile day;
-  ASSERT_TRUE(read_day_file(day_file_path(db(), kEnd), day));
-  std::set<std::string> segments, names;
-  for (const auto& r : day.rows) {
+  // The screening's market boxes admit these names; names carry "(株)" at either end.
+  std::set<std::string> segments;
+  int marker_front = 0, marker_back = 0;
+  for (const auto& r : last.rows) {
     segments.insert(r.market);
-    names.insert(r.name);
-    EXPECT_EQ(r.name.find('?'), std::string::npos) << r.name;  // a character CP932 lacks
+    marker_front += r.name.starts_with("(株)");
+    marker_back += r.name.size() > 5 && r.name.ends_with("(株)");
   }
-  for (const auto& s : sample::listed_segment_names()) EXPECT_TRUE(segments.count(s)) << s;
-  EXPECT_GT(segments.size(), sample::listed_segment_names().size());
-  EXPECT_TRUE(names.count("サクラ精密工業(株)"));
-  EXPECT_TRUE(names.count("ｻｸﾗ電機"));
-  const auto count_if = [&](auto pred) { return std::count_if(names.begin(), names.end(), pred); };
-  const std::string marker = "(株)";
-  EXPECT_GT(count_if([&](const std::string& n) { return n.rfind(marker, 0) == 0; }), 0);
-  EXPECT_GT(count_if([&](const std::string& n) {
-              return n.size() > marker.size() && n.ends_with(marker);
-            }),
-            0);
-  EXPECT_GT(count_if([&](const std::string& n) { return n.find("(株)") == std::string::npos; }), 0);
-  // The loader's name clean-up sees the marker as written.
-  Series s;
-  ASSERT_EQ(load_series(source(), kEnd, 5, "1301", s, false), 0);
-  EXPECT_EQ(s[0].d3, "北洋水産");
+  for (const auto& seg : sample::listed_segment_names()) EXPECT_TRUE(segments.count(seg)) << seg;
+  EXPECT_GT(marker_front, 0);
+  EXPECT_GT(marker_back, 0);
 }
 
 }  // namespace

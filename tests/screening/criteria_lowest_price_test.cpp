@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "screening/criteria/day_ratio_semi.h"
 #include "screening/criteria/lowest_price.h"
 #include "screening/criteria/range_position.h"
+#include "screening/criteria/sigma_rsi_kairi.h"
 #include "screening/criteria_run_fixture.h"
 
 namespace lp::screening {
@@ -38,7 +40,7 @@ TEST(LowestDayCriterion, KeepsStocksWhoseLowIsRecent) {
   EXPECT_EQ(r.values(), (std::map<std::string, std::string>{{"1301", d1}, {"1302", d1}}));
   EXPECT_EQ(r.text("yasune1_kikan_cmb"), "250");
   EXPECT_EQ(r.labels[2], "2/5");
-  EXPECT_EQ(r.intermediate(2),
+  EXPECT_EQ(test::read_cp932(r.user + "sel2.csv"),
             "2," + d1 + ",最安値日付\r\n1301,1," + d1 + "\r\n1302,2," + d1 + "\r\n");
   EXPECT_EQ(r.messages.front(), "最安値日による銘柄選択：処理中");
   EXPECT_EQ(r.shown, std::vector<int>{2});
@@ -120,32 +122,46 @@ TEST(HistoryCriteria, EmptyDatabaseKeepsThePeriods) {
   }
 }
 
-TEST(HistoryCriteria, CodeMismatchEndsTheCriterionWithTheListUnchanged) {
+// A series file under another code ends the criterion at once with its message; criteria 4-7, 12
+// and 13 look at their own box and, unticked, do nothing. Either way the list stays unchanged.
+TEST(HistoryCriteria, CodeMismatchOrUntickedBoxLeavesTheListUnchanged) {
   struct Case {
     CriterionFn routine;
     int n;
-    const char* message;
+    const char* mismatch;  // nullptr: only the unticked box is tried
+    bool self_checking;
   };
   const Case cases[] = {
-      {f_yasune1sel, 2, "f_yasune1sel_Error:Read Meigara File code is incorrect."},
-      {f_yasune2sel, 3, "f_yasune2sel_Error:Read Meigara File code is incorrect."},
-      {f_nehaba1sel, 4, "f_nehaba1sel_Error_1:Read Meigara File code is incorrect."},
-      {f_nehaba1sel, 5, "f_nehaba1sel_Error_2:Read Meigara File code is incorrect."},
-      {f_nehaba3sel, 6, "f_nehaba3sel_Error:Read Meigara File code is incorrect."},
+      {f_yasune1sel, 2, "f_yasune1sel_Error:Read Meigara File code is incorrect.", false},
+      {f_yasune2sel, 3, "f_yasune2sel_Error:Read Meigara File code is incorrect.", false},
+      {f_nehaba1sel, 4, "f_nehaba1sel_Error_1:Read Meigara File code is incorrect.", true},
+      {f_nehaba1sel, 5, "f_nehaba1sel_Error_2:Read Meigara File code is incorrect.", true},
+      {f_nehaba3sel, 6, "f_nehaba3sel_Error:Read Meigara File code is incorrect.", true},
+      {f_zenjituhi1sel, 7, nullptr, true},
+      {f_semi1sel, 12, nullptr, true},
+      {f_kairi3sel, 13, nullptr, true},
   };
   for (const Case& c : cases) {
-    CriteriaRun r(30);
-    r.add_stock("1301", lows(std::vector<double>(30, 100)));
-    r.add_stock("1302", lows(std::vector<double>(30, 100)), "9999");
-    for (const char* a :
-         {"yasune1_kikan_cmb", "yasune2_kikan_cmb", "nehaba1_kikan_cmb", "nehaba2_kikan_cmb"}) {
-      r.set(a, "20");
+    SCOPED_TRACE(c.n);
+    for (const bool tick : {true, false}) {
+      if (tick ? c.mismatch == nullptr : !c.self_checking) continue;
+      CriteriaRun r(30);
+      r.add_stock("1301", lows(std::vector<double>(30, 100)));
+      r.add_stock("1302", lows(std::vector<double>(30, 100)), "9999");
+      for (const char* a :
+           {"yasune1_kikan_cmb", "yasune2_kikan_cmb", "nehaba1_kikan_cmb", "nehaba2_kikan_cmb"}) {
+        r.set(a, "20");
+      }
+      r.run(c.routine, c.n, tick);
+      EXPECT_EQ(r.kept(), (std::vector<std::string>{"1301", "1302"}));
+      EXPECT_TRUE(r.shown.empty());
+      EXPECT_FALSE(std::filesystem::exists(r.user + "sel" + std::to_string(c.n) + ".csv"));
+      if (tick) {
+        EXPECT_EQ(r.messages.back(), c.mismatch);
+      } else {
+        EXPECT_TRUE(r.labels.empty() && r.messages.empty());
+      }
     }
-    r.run(c.routine, c.n);
-    EXPECT_EQ(r.kept(), (std::vector<std::string>{"1301", "1302"})) << c.n;
-    EXPECT_EQ(r.messages.back(), c.message);
-    EXPECT_TRUE(r.shown.empty()) << c.n;
-    EXPECT_FALSE(std::filesystem::exists(r.user + "sel" + std::to_string(c.n) + ".csv"));
   }
 }
 

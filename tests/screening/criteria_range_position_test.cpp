@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "screening/criteria/range_position.h"
 #include "screening/criteria_run_fixture.h"
 
@@ -22,25 +24,22 @@ std::vector<Bar> ranged(double close) {
 TEST(RangePositionCriteria, PositionBetweenTheBoundsForBothParameterSets) {
   struct Case {
     int n;
-    const char *a, *lo, *hi;
+    std::array<const char*, 3> typed, written;  // period, lower bound, upper bound
     Values kept;
-    const char *a_out, *lo_out, *hi_out;
   };
   const Case cases[] = {
-      {4, "20", "0", "20", {{"1301", "15"}, {"1304", "0"}}, "20", "0", "20"},
-      {4, "20", "30", "10", {{"1301", "15"}, {"1302", "30"}}, "20", "10", "30"},  // exchanged
+      {4, {"20", "0", "20"}, {"20", "0", "20"}, {{"1301", "15"}, {"1304", "0"}}},
+      {4, {"20", "30", "10"}, {"20", "10", "30"}, {{"1301", "15"}, {"1302", "30"}}},  // exchanged
+      // Clamped; the period bounded by the days held.
       {4,
-       "1000",
-       "-5",
-       "150",  // clamped; the period bounded by the days held
-       {{"1301", "15"}, {"1302", "30"}, {"1303", "100"}, {"1304", "0"}},
-       "40",
-       "0",
-       "100"},
-      {5, "20", "80", "100", {{"1303", "100"}}, "20", "80", "100"},  // at the high: inclusive
-      {5, "20", "0", "0", {{"1304", "0"}}, "20", "0", "0"},          // flat range: position 0
+       {"1000", "-5", "150"},
+       {"40", "0", "100"},
+       {{"1301", "15"}, {"1302", "30"}, {"1303", "100"}, {"1304", "0"}}},
+      {5, {"20", "80", "100"}, {"20", "80", "100"}, {{"1303", "100"}}},  // at the high: inclusive
+      {5, {"20", "0", "0"}, {"20", "0", "0"}, {{"1304", "0"}}},          // flat range: position 0
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.n) + ": " + c.typed[1] + ".." + c.typed[2]);
     CriteriaRun r(40);
     r.add_stock("1301", ranged(115));  // position 15
     r.add_stock("1302", ranged(130));  // position 30
@@ -49,14 +48,12 @@ TEST(RangePositionCriteria, PositionBetweenTheBoundsForBothParameterSets) {
     r.add_stock("1305", std::vector<Bar>(20, Bar{}));  // no traded day
     r.add_row("1306", "100", "100");                   // no series file at all
     const std::string set = c.n == 4 ? "nehaba1" : "nehaba2";
-    r.set(set + "_kikan_cmb", c.a);
-    r.set(set + "_ageritsu1_txt", c.lo);
-    r.set(set + "_ageritsu2_txt", c.hi);
+    const std::string boxes[] = {set + "_kikan_cmb", set + "_ageritsu1_txt",
+                                 set + "_ageritsu2_txt"};
+    for (int i = 0; i < 3; ++i) r.set(boxes[i], c.typed[i]);
     r.run(f_nehaba1sel, c.n);
-    EXPECT_EQ(r.values(), c.kept) << c.n << " " << c.lo << ".." << c.hi;
-    EXPECT_EQ(r.text(set + "_kikan_cmb"), c.a_out);
-    EXPECT_EQ(r.text(set + "_ageritsu1_txt"), c.lo_out);
-    EXPECT_EQ(r.text(set + "_ageritsu2_txt"), c.hi_out);
+    EXPECT_EQ(r.values(), c.kept);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(r.text(boxes[i]), c.written[i]) << boxes[i];
     EXPECT_EQ(r.candidates.title, "値上率");
     EXPECT_EQ(r.messages.front(),
               c.n == 4 ? "値幅による銘柄選択１：処理中" : "値幅による銘柄選択２：処理中");
@@ -85,35 +82,28 @@ TEST(RangeRateCriterion, RateWithDirectionBoxes) {
       {false, false, {}},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.plus) + std::to_string(c.minus));
     CriteriaRun r(40);
     r.add_stock("1301", rise);
     r.add_stock("1302", fall);
     r.add_stock("1303", up_day);
     r.add_stock("1304", down_day);
     r.set("nehaba3_kikan_txt", "250");
+    r.set("nehaba3_nehabaritsu1_txt", "300");  // exchanged, the lower one floored at 0
+    r.set("nehaba3_nehabaritsu2_txt", "-20");
     r.controls.set_checked("nehaba3_p_chk", c.plus);
     r.controls.set_checked("nehaba3_m_chk", c.minus);
     r.run(f_nehaba3sel, 6);
-    EXPECT_EQ(r.kept(), c.kept) << c.plus << c.minus;
+    EXPECT_EQ(r.kept(), c.kept);
     EXPECT_EQ(r.text("nehaba3_kikan_txt"), "40");  // bounded by the days held
+    EXPECT_EQ(r.text("nehaba3_nehabaritsu1_txt"), "0");
+    EXPECT_EQ(r.text("nehaba3_nehabaritsu2_txt"), "300");
     EXPECT_EQ(r.labels[6], std::to_string(c.kept.size()) + "/4");
     EXPECT_EQ(r.candidates.title, "値幅率");
     if (c.plus && !c.minus) {
       EXPECT_EQ(r.values()["1301"], "50");
     }
   }
-}
-
-TEST(RangeRateCriterion, BoundsExchangedAndFloorAtZero) {
-  CriteriaRun r(40);
-  r.add_closes("1301", {100, 100});
-  r.set("nehaba3_kikan_txt", "abc");
-  r.set("nehaba3_nehabaritsu1_txt", "300");
-  r.set("nehaba3_nehabaritsu2_txt", "-20");
-  r.run(f_nehaba3sel, 6);
-  EXPECT_EQ(r.text("nehaba3_kikan_txt"), "1");
-  EXPECT_EQ(r.text("nehaba3_nehabaritsu1_txt"), "0");
-  EXPECT_EQ(r.text("nehaba3_nehabaritsu2_txt"), "300");
 }
 
 }  // namespace

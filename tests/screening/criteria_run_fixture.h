@@ -3,7 +3,10 @@
 // window's built-in controls, a day table and a candidate list of the stocks added.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -36,8 +39,6 @@ class CriteriaRun {
                     static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
       dates_.push_back(buf);
     }
-    db = dir.str() + "/db/";
-    user = dir.str() + "/user/";
     std::filesystem::create_directories(user);
     write_stock("1001", "1001", std::vector<Bar>(dates_.size(), Bar{1000, 1000, 1000, 1000, 1}));
     table.records.resize(1);
@@ -120,12 +121,9 @@ class CriteriaRun {
   void set(const std::string& control, const std::string& value) {
     controls.set_text(control, value);
   }
-  std::string intermediate(int n) const {
-    return read_cp932(user + "sel" + std::to_string(n) + ".csv");
-  }
 
   TempDir dir;
-  std::string db, user;
+  std::string db = dir.str() + "/db/", user = dir.str() + "/user/";
   screening::DayTable table;
   screening::ControlSet controls;
   std::vector<std::string> names;
@@ -155,5 +153,33 @@ class CriteriaRun {
 
   std::vector<std::string> dates_;  // newest first
 };
+
+// The two bound boxes as typed, and the codes kept with their values.
+struct BoundsCase {
+  const char *lo, *hi;
+  std::map<std::string, std::string> kept;
+};
+
+// Runs criterion `n` per case on a fresh run that `setup` fills, the bounds typed into the two
+// boxes; checks what it keeps, the value title and the count label, then what `after` adds.
+inline void check_bounds_table(
+    screening::CriterionFn routine, int n, int days, const std::string& lo_box,
+    const std::string& hi_box, const std::string& title, const std::vector<BoundsCase>& cases,
+    const std::function<void(CriteriaRun&)>& setup,
+    const std::function<void(const CriteriaRun&, const BoundsCase&)>& after = {}) {
+  for (const BoundsCase& c : cases) {
+    SCOPED_TRACE("criterion " + std::to_string(n) + ", bounds " + c.lo + ".." + c.hi);
+    CriteriaRun r(days);
+    setup(r);
+    const std::size_t total = r.table.records.size() - 1;
+    r.set(lo_box, c.lo);
+    r.set(hi_box, c.hi);
+    r.run(routine, n);
+    EXPECT_EQ(r.values(), c.kept);
+    EXPECT_EQ(r.candidates.title, title);
+    EXPECT_EQ(r.labels[n], std::to_string(c.kept.size()) + "/" + std::to_string(total));
+    if (after) after(r, c);
+  }
+}
 
 }  // namespace lp::test

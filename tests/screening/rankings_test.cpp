@@ -126,7 +126,6 @@ TEST(RankTop25, EveryRankingMeasuresOrdersAndFormats) {
     EXPECT_EQ(top.entries.back().value, c.sentinel) << c.name;
   }
   EXPECT_TRUE(f.messages.empty());  // a current summary is not rebuilt
-  EXPECT_EQ(f.rank("前日比上率ﾄｯﾌﾟ25").entries[0].name(), "銘柄1301");
   EXPECT_EQ(f.rank("存在しないﾄｯﾌﾟ25").filled, 0);
 }
 
@@ -210,11 +209,6 @@ TEST(CreateInitdata, MissingOrStaleSummaryIsBuiltBeforeThePass) {
 
 TEST(RankingToResultFiles, RankingBecomesTheResultListUnlessNothingTraded) {
   RankingFolder f;
-  // A day file without stocks makes a summary without a traded stock: the user's files are
-  // left alone.
-  EXPECT_FALSE(ranking_to_result_files(f.source(), "前日比上率ﾄｯﾌﾟ25", f.user));
-  EXPECT_FALSE(std::filesystem::exists(f.user + "sel0_out.csv"));
-
   f.write_summary({
       {"1301", 100, 110, 90, 105, 1000, 100, 500, 100},
       {"1302", 196, 220, 190, 196, 3000, 200, 1000, 210},  // unchanged
@@ -226,13 +220,11 @@ TEST(RankingToResultFiles, RankingBecomesTheResultListUnlessNothingTraded) {
             "2,20241227,銘柄,前日比率,始値,高値,安値,終値,出来高,前日引値,前日出来高,ポインタ\r\n"
             "1301,東証1部,銘柄1301,4.76,100,110,90,105,1000,100,500,1\r\n"
             "1302,東証1部,銘柄1302,-2.04,196,220,190,196,3000,200,1000,2\r\n");
-  // A day on which no stock qualifies is an empty ranking, not an error.
-  ASSERT_TRUE(ranking_to_result_files(f.source(), "陰線値幅率ﾄｯﾌﾟ25", f.user));
-  EXPECT_EQ(test::read_cp932(f.user + "sel0.csv"), "0,20241227,陰線値幅率\r\n");
-  // A summary in which nothing traded is no ranking at all.
+  // A summary in which nothing traded is no ranking at all: the last list stays.
   f.write_summary({{"1301", 100, 110, 90, 105, 0, 100, 500, 100}});
   EXPECT_FALSE(ranking_to_result_files(f.source(), "出来高ﾄｯﾌﾟ25", f.user));
-  EXPECT_EQ(test::read_cp932(f.user + "sel0.csv"), "0,20241227,陰線値幅率\r\n");
+  EXPECT_EQ(test::read_cp932(f.user + "sel0.csv"),
+            "2,20241227,前日比率\r\n1301,1,4.76\r\n1302,2,-2.04\r\n");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "support/damaged_inputs.h"
 
-#include <iterator>
 #include <system_error>
 
 #include "support/fixtures.h"
@@ -17,19 +16,6 @@ std::string garbage(std::size_t n, unsigned seed) {
     c = static_cast<char>(x >> 16);
   }
   return s;
-}
-
-std::vector<DamagedInput> base_damaged_inputs(unsigned garbage_seed, std::vector<DamagedInput> more,
-                                              bool with_folder) {
-  std::vector<DamagedInput> inputs;
-  inputs.push_back({"empty", ""});
-  if (with_folder) inputs.push_back({"a folder", std::string(kFolderMarker)});
-  inputs.push_back({"binary garbage", garbage(64 * 1024, garbage_seed)});
-  inputs.push_back({"1 MB line", std::string(1 << 20, '9') + "\r\n"});
-  inputs.push_back({"1 MB of commas", std::string(1 << 20, ',')});
-  inputs.insert(inputs.end(), std::make_move_iterator(more.begin()),
-                std::make_move_iterator(more.end()));
-  return inputs;
 }
 
 void place(const fs::path& path, std::string_view bytes) {
