@@ -46,7 +46,7 @@ std::string series_file_path(const std::string& db_folder, int year, std::string
 std::string correction_file_path(const std::string& db_folder, int year, std::string_view code);
 
 // Readers follow the header counts and stop at the end of the file with what they read.
-// A count beyond the documented limit (5000, 350, 200) is read in full: nothing is misaligned.
+// A count beyond the usual limits (5000, 350, 200) is read in full: nothing is misaligned.
 // False only when the file cannot be opened. Names are decoded from CP932; with
 // `decode_names` false the day file's market and name fields stay empty (faster).
 bool read_day_file(const std::string& path, DayFile& out, bool decode_names = true);

@@ -11,7 +11,7 @@ namespace lp::screening {
 enum class ControlKind { check, text, combo, option };
 
 struct Control {
-  std::string name;  // documented name, an indexed control as "pr_chk(8)"
+  std::string name;  // the control's name, an indexed control as "pr_chk(8)"
   ControlKind kind = ControlKind::text;
   std::string text;                // text box / combo box text
   bool checked = false;            // check box ticked / option button selected

@@ -1,6 +1,6 @@
 // The application's tool windows, one instance each, found by their object names:
 // "main", "meigarasel2", "meigarasel_out_frm", "graph", "m_kensaku_frm", "portforio".
-// Windows hand things to each other through the documented controls of the other window
+// Windows hand things to each other through the named controls of the other window
 // (a code box, a flag label); the hub only creates and finds the windows.
 #pragma once
 

@@ -57,7 +57,7 @@ const std::string kSeries =
     "20130104,200,210,190,205,2000\r\n"
     "20130107,205,215,200,210,2100\r\n";
 
-TEST(UnpackYear, WritesEveryBlockInOrderWithTheDocumentedTextsAndReruns) {
+TEST(UnpackYear, WritesEveryBlockInOrderWithItsProgressTextsAndReruns) {
   Year y;
   y.stage("data_mhg/2013.csv", kCorrections);
   y.stage("data_dg/201301.csv", kDays);
