@@ -31,7 +31,7 @@ struct Result {
 // median divided by the item count `run` returns as the per-item figure ("per load").
 struct Case {
   std::string name;
-  std::string target;              // the target from the issue, or "" when only for reference
+  std::string target;              // the figure to stay within, or "" when only for reference
   std::function<void()> prepare;   // untimed, once
   std::function<long long()> run;  // returns an item count (loads, stocks...) for per-item figures
   // Timed runs; 0 takes Setup::runs. A case with 1 run is not warmed up (a long one-off job).

@@ -1,6 +1,6 @@
 // Screening runs over the whole sample market, as the window's "開始" makes them: the first run
-// of a window (day table and previous-day loads), criterion 8 alone, the four criteria of the
-// issue together, and the peak memory of the process after them.
+// of a window (day table and previous-day loads), criterion 8 alone, criteria 1, 8, 18 and 40
+// together, and the peak memory of the process after them.
 #include <sys/resource.h>
 
 #include <memory>
