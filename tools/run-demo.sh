@@ -29,12 +29,16 @@ echo "Local price server: http://localhost:$port/html/kabuka_db/ (the \"local　
 echo "Documents folder of the demo: $docs"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  # No screen to show the window on: show the same database work through the CLI.
-  echo "No display: downloading the current year through lumenpick-cli instead of the window."
-  "$bin/lumenpick-cli" download current --host local --documents "$docs"
-  end=$("$bin/lumenpick-cli" latest-date --documents "$docs")
+  # No screen to show the window on: do the same work through the CLI, showing each command.
+  echo "There is no display to open the window on, so here is the same database work with lumenpick-cli (see the README for every command):"
+  cli() {
+    echo "\$ build/bin/lumenpick-cli $* --documents $docs" >&2
+    "$bin/lumenpick-cli" "$@" --documents "$docs"
+  }
+  cli download current --host local
+  end=$(cli latest-date)
   echo "latest trading date: $end"
-  "$bin/lumenpick-cli" series 1301 --end "$end" --days 10 --documents "$docs"
+  cli series 1301 --end "$end" --days 10
   exit 0
 fi
 
