@@ -241,6 +241,26 @@ struct Record {
   bool present;
 };
 
+// The code, market and name that open both a day line and a series header.
+void put_identity(std::string& out, const Stock& s) {
+  out += s.code_text;
+  out += ',';
+  out += s.segment;
+  out += ',';
+  out += s.name;
+}
+
+// ",open,high,low,close,volume" and the line end, shared by day lines and series lines.
+void put_prices_and_volume(std::string& out, const Record& r, bool decimals) {
+  for (std::int32_t p : {r.open, r.high, r.low, r.close}) {
+    out += ',';
+    put_price(out, p, decimals);
+  }
+  out += ',';
+  put(out, r.volume);
+  out += kCrLf;
+}
+
 double initial_price(Rng& r) {
   const double u = r.uniform();
   const double v = r.uniform();
@@ -546,18 +566,8 @@ bool Generator::write_year(int year, std::size_t g0, std::size_t g1, std::string
       const Record& r = recs[i * nd + j];
       if (!r.present) continue;
       const Stock& s = stocks_[i];
-      file += s.code_text;
-      file += ',';
-      file += s.segment;
-      file += ',';
-      file += s.name;
-      for (std::int32_t p : {r.open, r.high, r.low, r.close}) {
-        file += ',';
-        put_price(file, p, s.decimals);
-      }
-      file += ',';
-      put(file, r.volume);
-      file += kCrLf;
+      put_identity(file, s);
+      put_prices_and_volume(file, r, s.decimals);
     }
     if (to_db && !write(db_year / "data_d" / (std::to_string(date) + ".csv"), file, error)) {
       return false;
@@ -583,11 +593,7 @@ bool Generator::write_year(int year, std::size_t g0, std::size_t g1, std::string
     }
     if (count == 0) continue;
     file.clear();
-    file += s.code_text;
-    file += ',';
-    file += s.segment;
-    file += ',';
-    file += s.name;
+    put_identity(file, s);
     file += ',';
     put_date(file, oldest);
     file += ',';
@@ -599,13 +605,7 @@ bool Generator::write_year(int year, std::size_t g0, std::size_t g1, std::string
       const Record& r = recs[i * nd + j];
       if (!r.present) continue;
       put_date(file, days_[g0 + j]);
-      for (std::int32_t p : {r.open, r.high, r.low, r.close}) {
-        file += ',';
-        put_price(file, p, s.decimals);
-      }
-      file += ',';
-      put(file, r.volume);
-      file += kCrLf;
+      put_prices_and_volume(file, r, s.decimals);
     }
     if (to_db && !write(db_year / "data_m" / (s.code_text + ".csv"), file, error)) return false;
     if (to_packed) {
