@@ -7,6 +7,9 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-websockets-dev libgl-dev
   libgtest-dev
+  libcurl4-openssl-dev nlohmann-json3-dev libsimdjson-dev
+  qtkeychain-qt6-dev libxlsxwriter-dev qt6-svg-dev
+  desktop-file-utils appstream librsvg2-bin dpkg-dev file unzip
   clang libclang-rt-14-dev
   fonts-noto-cjk
 )
