@@ -110,3 +110,17 @@ add_test(NAME bash_completion
          COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package/completion_test.sh
                  $<TARGET_FILE:lumenpick-cli> ${LP_DATA_SRC}/completion/lumenpick-cli.bash)
 set_tests_properties(bash_completion PROPERTIES TIMEOUT 120)
+
+# The windows' keyboard and high-density tests once more at a device pixel ratio of 2.
+foreach(pair "shell:MainWindowKeyboard.*:MainWindowHiDpi.*"
+             "screening:ScreeningWindowKeyboard.*:ScreeningWindowHiDpi.*")
+  string(REPLACE ":" ";" parts "${pair}")
+  list(POP_FRONT parts subsystem)
+  list(JOIN parts ":" filter)
+  if(TARGET test_${subsystem}_gui)
+    add_test(NAME ${subsystem}_gui_scale2
+             COMMAND test_${subsystem}_gui --gtest_filter=${filter})
+    set_tests_properties(${subsystem}_gui_scale2 PROPERTIES TIMEOUT 300
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_SCALE_FACTOR=2")
+  endif()
+endforeach()

@@ -1,12 +1,12 @@
 // Where a program finds its templates: installed under <prefix>/share/lumenpick, or beside
 // itself in the build tree.
+#include "common/install_layout.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
-
-#include "common/install_layout.h"
 
 namespace fs = std::filesystem;
 
@@ -15,9 +15,10 @@ namespace {
 struct TempDir {
   fs::path path;
   TempDir() {
-    path = fs::temp_directory_path() /
-           ("lp_install_layout_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    path =
+        fs::temp_directory_path() /
+        ("lp_install_layout_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(path);
     fs::create_directories(path);
   }

@@ -85,8 +85,8 @@ int main(int argc, char** argv) {
   ctx.platform.documents_folder =
       ctx.take_option("--documents", documents) ? documents : home_folder("Documents");
   ctx.platform.desktop_folder = home_folder("Desktop");
-  ctx.platform.install_folder = lp::find_install_folder(
-      std::filesystem::canonical("/proc/self/exe").parent_path().string());
+  ctx.platform.install_folder =
+      lp::find_install_folder(std::filesystem::canonical("/proc/self/exe").parent_path().string());
   if (ctx.take_option("--today", today)) {
     if (today.size() != 8 || today.find_first_not_of("0123456789") != std::string::npos) {
       return lp::cli::fail("--today wants YYYYMMDD, got " + today);

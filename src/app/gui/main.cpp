@@ -14,9 +14,10 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (std::strcmp(argv[i], "--help") == 0) {
-      std::printf("usage: lumenpick [--version] [--help] [Qt options]\n"
-                  "Starts the LumenPick desktop program. LUMENPICK_DOCUMENTS names the documents\n"
-                  "folder instead of ~/Documents; lumenpick-cli is the headless companion.\n");
+      std::printf(
+          "usage: lumenpick [--version] [--help] [Qt options]\n"
+          "Starts the LumenPick desktop program. LUMENPICK_DOCUMENTS names the documents\n"
+          "folder instead of ~/Documents; lumenpick-cli is the headless companion.\n");
       return 0;
     }
   }
