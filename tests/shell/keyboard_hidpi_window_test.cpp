@@ -99,5 +99,20 @@ TEST(MainWindowHiDpi, CaptionsFitAndThePictureIsDrawnAtTheScreensDensity) {
   EXPECT_EQ(picture->pixmap().deviceIndependentSize().toSize(), QSize(420, 64));
 }
 
+TEST(MainWindowHiDpi, TheCaptionCheckSeesACutOffCaption) {
+  // The check above is only worth something if it notices a caption that does not fit.
+  QWidget box;
+  auto* natural = new QPushButton(QStringLiteral("ポートフォリオ"), &box);
+  natural->setObjectName(QStringLiteral("natural"));
+  natural->adjustSize();
+  auto* narrow = new QPushButton(QStringLiteral("ポートフォリオ"), &box);
+  narrow->setObjectName(QStringLiteral("narrow"));
+  narrow->setGeometry(0, 40, 40, 30);
+  box.show();
+  const QStringList clipped = test::clipped_captions(&box);
+  ASSERT_EQ(clipped.size(), 1) << clipped.join(QStringLiteral("; ")).toStdString();
+  EXPECT_TRUE(clipped[0].startsWith(QStringLiteral("narrow"))) << clipped[0].toStdString();
+}
+
 }  // namespace
 }  // namespace lp::gui
