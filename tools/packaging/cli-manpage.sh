@@ -35,13 +35,17 @@ section == "synopsis" {
   next
 }
 section == "commands" {
-  if ($0 ~ /^  [^ \t]/) {
+  # "  name usage" starts a command; the deeper indented lines below it are its summary.
+  if ($0 ~ /^  [a-z]/) {
     usage[++ncmd] = substr($0, 3)
     summary[ncmd] = ""
-  } else if ($0 ~ /^[ \t]+[^ \t]/ && ncmd > 0) {
+    in_command = 1
+  } else if ($0 ~ /^    [ \t]*[^ \t]/ && in_command) {
     text = $0
     sub(/^[ \t]+/, "", text)
     summary[ncmd] = summary[ncmd] (summary[ncmd] == "" ? "" : " ") text
+  } else {
+    in_command = 0
   }
 }
 END {
