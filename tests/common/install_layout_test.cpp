@@ -1,91 +1,54 @@
 // Where a program finds its templates: installed under <prefix>/share/lumenpick, or beside
 // itself in the build tree.
-#include "common/install_layout.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
+#include <vector>
+
+#include "common/install_layout.h"
+#include "support/fixtures.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    path =
-        fs::temp_directory_path() /
-        ("lp_install_layout_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
-
-void touch(const fs::path& p) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p) << "x";
-}
-
-}  // namespace
 
 TEST(FindInstallFolder, PrefersTheInstalledLayoutAndFallsBackToTheProgramFolder) {
   enum class Want { share, program };
   struct Case {
     const char* what;
-    void (*lay_out)(const fs::path& root);
+    std::vector<const char*> files;    // created with some bytes
+    std::vector<const char*> folders;  // created empty
     Want want;
   };
   const Case cases[] = {
-      {"installed: bin/ with share/lumenpick/settei.txt",
-       [](const fs::path& r) {
-         fs::create_directories(r / "bin");
-         for (const char* t : {"settei.txt", "init.txt", "cmd.txt"}) {
-           touch(r / "share/lumenpick" / t);
-         }
-       },
+      {"installed: bin/ with share/lumenpick/ holding the templates",
+       {"share/lumenpick/settei.txt", "share/lumenpick/init.txt", "share/lumenpick/cmd.txt"},
+       {"bin"},
        Want::share},
       {"build tree: templates next to the program",
-       [](const fs::path& r) {
-         for (const char* t : {"settei.txt", "init.txt", "cmd.txt"}) touch(r / "bin" / t);
-       },
+       {"bin/settei.txt", "bin/init.txt", "bin/cmd.txt"},
+       {},
        Want::program},
       {"both: an installation wins over stray copies beside the program",
-       [](const fs::path& r) {
-         touch(r / "bin/settei.txt");
-         touch(r / "share/lumenpick/settei.txt");
-       },
+       {"bin/settei.txt", "share/lumenpick/settei.txt"},
+       {},
        Want::share},
-      {"empty share/lumenpick left by an uninstall does not hide the build templates",
-       [](const fs::path& r) {
-         touch(r / "bin/settei.txt");
-         fs::create_directories(r / "share/lumenpick");
-       },
+      {"an empty share/lumenpick left by an uninstall does not hide the build templates",
+       {"bin/settei.txt"},
+       {"share/lumenpick"},
        Want::program},
-      {"settei.txt that is a folder is no installation",
-       [](const fs::path& r) {
-         fs::create_directories(r / "bin");
-         fs::create_directories(r / "share/lumenpick/settei.txt");
-       },
+      {"a folder named settei.txt is no installation",
+       {},
+       {"bin", "share/lumenpick/settei.txt"},
        Want::program},
   };
   for (const Case& c : cases) {
-    TempDir dir;
-    c.lay_out(dir.path);
-    const std::string program = (dir.path / "bin").string();
-    const std::string got = lp::find_install_folder(program);
+    lp::test::TempDir dir;
+    for (const char* f : c.files) lp::test::write_bytes(dir.path() / f, "x\r\nEOF\r\n");
+    for (const char* f : c.folders) fs::create_directories(dir.path() / f);
+    const std::string program = (dir.path() / "bin").string();
     const std::string want =
-        c.want == Want::share ? (dir.path / "share/lumenpick").string() : program;
-    EXPECT_EQ(got, want) << c.what;
+        c.want == Want::share ? (dir.path() / "share/lumenpick").string() : program;
+    EXPECT_EQ(lp::find_install_folder(program), want) << c.what;
   }
-}
-
-TEST(FindInstallFolder, EmptyProgramFolderStaysEmpty) {
   EXPECT_EQ(lp::find_install_folder(""), "");
 }
