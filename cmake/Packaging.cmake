@@ -124,3 +124,9 @@ foreach(pair "shell:MainWindowKeyboard.*:MainWindowHiDpi.*"
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_SCALE_FACTOR=2")
   endif()
 endforeach()
+# The end-to-end run goes through every window and checks their captions at both ratios.
+if(TARGET test_e2e)
+  add_test(NAME e2e_scale2 COMMAND test_e2e)
+  set_tests_properties(e2e_scale2 PROPERTIES TIMEOUT 900
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_SCALE_FACTOR=2")
+endif()
