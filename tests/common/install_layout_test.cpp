@@ -1,12 +1,13 @@
 // Where a program finds its templates: installed under <prefix>/share/lumenpick, or beside
 // itself in the build tree.
+#include "common/install_layout.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "common/install_layout.h"
 #include "support/fixtures.h"
 
 namespace fs = std::filesystem;

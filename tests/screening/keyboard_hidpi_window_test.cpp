@@ -73,12 +73,12 @@ TEST(ScreeningWindowKeyboard, StartIsTheDefaultAndTabReachesEveryButton) {
 
 TEST(ScreeningWindowKeyboard, EnterPressesTheFocusedButtonElseStart) {
   struct Case {
-    const char* focus;  // the control with the focus when Enter is pressed
+    const char* focus;    // the control with the focus when Enter is pressed
     const char* pressed;  // the button Enter presses
   };
   const Case cases[] = {
-      {"kabukamin", "select_cal1_cmd"},   // a parameter box: the default button
-      {"pr_chk_1", "select_cal1_cmd"},    // a criterion's tick box
+      {"kabukamin", "select_cal1_cmd"},  // a parameter box: the default button
+      {"pr_chk_1", "select_cal1_cmd"},   // a criterion's tick box
       {"shijyou_chk_2", "select_cal1_cmd"},
       {"select_cal1_cmd", "select_cal1_cmd"},
       {"Command2", "Command2"},  // a focused button is pressed itself, not 開始
