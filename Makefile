@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: setup build run test clean
+.PHONY: setup build run test package clean
 
 setup:
 	@./tools/setup/setup.sh
@@ -16,6 +16,10 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The Debian package build/lumenpick_<version>_<arch>.deb.
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD)

@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -205,6 +206,9 @@ void ScreeningWindow::build() {
   stop_ = new QPushButton(QStringLiteral("閉じる"), this);
   stop_->setObjectName(QStringLiteral("stop_cmd"));
   connect(stop_, &QPushButton::clicked, this, &QWidget::close);
+  // Enter presses the focused button; anywhere else in the window it presses 開始.
+  for (QPushButton* b : {ma, start_, stop_}) b->setAutoDefault(true);
+  start_->setDefault(true);
   buttons->addWidget(ma);
   buttons->addWidget(start_);
   buttons->addWidget(stop_);
@@ -362,6 +366,21 @@ bool ScreeningWindow::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QWidget::eventFilter(watched, event);
+}
+
+void ScreeningWindow::keyPressEvent(QKeyEvent* event) {
+  // Only an Enter no control took reaches here (push buttons take their own): a focused option
+  // button (a page, a row's ▽) is pressed, anywhere else 開始 is, as a dialog's default button.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (auto* option = qobject_cast<QRadioButton*>(focusWidget())) {
+      if (option->isEnabled()) option->click();
+    } else if (start_->isEnabled() && start_->isVisible()) {
+      start_->click();
+    }
+    event->accept();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void ScreeningWindow::show_description(int i) {

@@ -57,6 +57,7 @@ class ScreeningWindow : public QWidget, public lp::screening::ScreeningUi {
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void build();

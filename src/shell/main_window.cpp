@@ -1,5 +1,6 @@
 #include "shell/main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -48,16 +49,19 @@ void set_label(QLabel* label, const QString& text, const QColor& color) {
 class PictureLabel : public QLabel {
  public:
   explicit PictureLabel(std::function<void()> on_click) : on_click_(std::move(on_click)) {
-    QPixmap pix(420, 64);
+    // Drawn at the screen's pixel density, so it stays sharp at a scale of 2.
+    const qreal ratio = qApp->devicePixelRatio();
+    QPixmap pix(QSize(420, 64) * ratio);
+    pix.setDevicePixelRatio(ratio);
     pix.fill(Qt::transparent);
     QPainter painter(&pix);
     painter.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient g(0, 0, pix.width(), 0);
+    QLinearGradient g(0, 0, 420, 0);
     g.setColorAt(0, QColor(18, 52, 110));
     g.setColorAt(1, QColor(40, 120, 190));
     painter.setBrush(g);
     painter.setPen(Qt::NoPen);
-    painter.drawRoundedRect(pix.rect(), 8, 8);
+    painter.drawRoundedRect(QRect(0, 0, 420, 64), 8, 8);
     painter.setPen(Qt::white);
     QFont big = font();
     big.setPointSize(20);
@@ -89,6 +93,7 @@ QPushButton* make_button(QWidget* parent, const char* name, const QString& capti
   auto* b = new QPushButton(caption, parent);
   b->setObjectName(QLatin1String(name));
   b->setMinimumHeight(30);
+  b->setAutoDefault(true);  // Enter presses the focused button, as Space does
   return b;
 }
 
@@ -172,6 +177,12 @@ void MainWindow::build_controls() {
   url_opt_[0]->setChecked(true);
   mnt->addWidget(frame1, 0, 2, 3, 1);
   outer->addWidget(mnt_frm);
+  // Tab follows the reading order: the commands row by row, then each list with its button.
+  QWidget* const tab_order[] = {sel,          graph,   portfolio,       download, vup,       end,
+                                yyyy_dl_cmb_, dl_year, yyyy_delet_cmb_, del_year, yyyy_cmb_, see};
+  for (std::size_t i = 1; i < std::size(tab_order); ++i) {
+    setTabOrder(tab_order[i - 1], tab_order[i]);
+  }
 
   label1_ = new QLabel(central);
   label1_->setObjectName(QStringLiteral("Label1"));

@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QStandardPaths>
 
+#include "common/install_layout.h"
+
 namespace lp::gui {
 
 WindowHub& WindowHub::instance() {
@@ -57,7 +59,7 @@ Platform qt_platform() {
   p.desktop_folder =
       QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation))
           .toStdString();
-  p.install_folder = QCoreApplication::applicationDirPath().toStdString();
+  p.install_folder = find_install_folder(QCoreApplication::applicationDirPath().toStdString());
   const QString fixed_today = qEnvironmentVariable("LUMENPICK_TODAY");
   p.today = [fixed_today]() -> std::string {
     if (fixed_today.size() == 8) return fixed_today.toStdString();

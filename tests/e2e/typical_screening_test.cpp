@@ -34,6 +34,7 @@
 #include "shell/main_window.h"
 #include "shell/window_hub_gui.h"
 #include "support/fixtures.h"
+#include "support/gui_checks.h"
 
 QT_BEGIN_NAMESPACE
 // Readable QString values in failure messages.
@@ -110,12 +111,16 @@ struct DayLine {
   double close = 0;
 };
 
-// Saves what the user would see of a window into the build folder, for a look by eye.
+// Saves what the user would see of a window into the build folder, for a look by eye, as
+// e2e_NAME@Nx.png at the device pixel ratio N the run uses; no caption may be cut off.
 void snapshot(QWidget* window, const char* name) {
   if (!window) return;
   const QString path = QDir(QCoreApplication::applicationDirPath())
-                           .absoluteFilePath(QStringLiteral("../e2e_%1.png").arg(name));
+                           .absoluteFilePath(QStringLiteral("../e2e_%1@%2x.png")
+                                                 .arg(name)
+                                                 .arg(std::lround(window->devicePixelRatioF())));
   window->grab().save(path);
+  EXPECT_EQ(test::clipped_captions(window), QStringList()) << name;
 }
 
 class TypicalScreening : public ::testing::Test {

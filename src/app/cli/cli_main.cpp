@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "app/cli/cli.h"
+#include "common/install_layout.h"
 #include "pricedb/series.h"
 
 namespace lp::cli {
@@ -56,7 +57,8 @@ std::string home_folder(const char* sub) {
 }
 
 void usage() {
-  std::cout << "usage: lumenpick-cli COMMAND [--documents DIR] [--today YYYYMMDD] ...\n\n";
+  std::cout << "usage: lumenpick-cli COMMAND [--documents DIR] [--today YYYYMMDD] ...\n"
+               "       lumenpick-cli --help | --version\n\n";
   for (const auto& [name, cmd] : lp::cli::registry()) {
     std::cout << "  " << cmd.usage << "\n      " << cmd.summary << "\n";
   }
@@ -65,6 +67,10 @@ void usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::cout << "lumenpick-cli " << LUMENPICK_VERSION << "\n";
+    return 0;
+  }
   if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "help") {
     usage();
     return argc < 2 ? 1 : 0;
@@ -80,7 +86,7 @@ int main(int argc, char** argv) {
       ctx.take_option("--documents", documents) ? documents : home_folder("Documents");
   ctx.platform.desktop_folder = home_folder("Desktop");
   ctx.platform.install_folder =
-      std::filesystem::canonical("/proc/self/exe").parent_path().string();
+      lp::find_install_folder(std::filesystem::canonical("/proc/self/exe").parent_path().string());
   if (ctx.take_option("--today", today)) {
     if (today.size() != 8 || today.find_first_not_of("0123456789") != std::string::npos) {
       return lp::cli::fail("--today wants YYYYMMDD, got " + today);

@@ -6,6 +6,7 @@
 #include "common/encoding.h"
 #include "screening/preferences.h"
 #include "screening/screening_session.h"
+#include "shell/startup.h"
 
 namespace lp::cli {
 namespace {
@@ -38,6 +39,9 @@ int run_screen(Context& ctx) {
   std::vector<std::string> sets;
   while (ctx.take_option("--set", value)) sets.push_back(value);
   if (!ctx.args.empty()) return fail("screen: unexpected argument " + ctx.args.front());
+  // A screening may be the very first run: set up the product folder and its templates as the
+  // desktop program's first start does, so settei.txt and init.txt are the shipped ones.
+  prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
 
   CliUi ui;
   ScreeningSession session(ctx.platform, &ui);
