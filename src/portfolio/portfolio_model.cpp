@@ -35,6 +35,22 @@ std::string file_field(std::string_view text) {
   return out;
 }
 
+// Full-width digits, separators and signs as ASCII, so what an input method typed reads.
+std::string ascii_digits(std::string_view entry) {
+  std::string out;
+  for (char32_t c : to_u32(trim(entry))) {
+    if (c >= 0xFF01 && c <= 0xFF5E) c -= 0xFEE0;
+    if (c == 0x3001) c = U',';  // 、
+    if (c == 0x3002) c = U'.';  // 。
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out += to_utf8(c);
+    }
+  }
+  return std::string(trim(out));
+}
+
 bool only_blanks(std::string_view text) {
   return std::all_of(text.begin(), text.end(),
                      [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
@@ -421,7 +437,7 @@ bool code_acceptable(const std::string& db_folder, std::string_view code) {
 
 std::string currency_text(std::string_view entry) {
   std::string digits;
-  for (char c : trim(entry)) {
+  for (char c : ascii_digits(entry)) {
     if (c != ',') digits.push_back(c);
   }
   const double v = parse_number(digits);
@@ -444,22 +460,6 @@ Holding holding_from_entries(const Entries& e) {
 }
 
 namespace {
-
-// Full-width digits, separators and signs as ASCII, so what an input method typed reads.
-std::string ascii_digits(std::string_view entry) {
-  std::string out;
-  for (char32_t c : to_u32(trim(entry))) {
-    if (c >= 0xFF01 && c <= 0xFF5E) c -= 0xFEE0;
-    if (c == 0x3001) c = U',';  // 、
-    if (c == 0x3002) c = U'.';  // 。
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out += to_utf8(c);
-    }
-  }
-  return std::string(trim(out));
-}
 
 bool all_digits(std::string_view s) {
   return !s.empty() &&
@@ -572,7 +572,19 @@ void Book::show_file(LoadResult&& r) {
 Outcome Book::open(int file_no, bool create_missing) {
   file_no_ = std::clamp(file_no, 0, kFileCount - 1);
   last_added_ = -1;
-  LoadResult r = load_holdings(path(), create_missing);
+  LoadResult r = load_holdings(path(), false);
+  if (r.status == LoadStatus::kMissing && create_missing) {
+    // Created under the lock: another writer may be adding the first holding right now.
+    std::string lock_error;
+    const std::unique_ptr<FileLock> lock = FileLock::acquire(path(), lock_timeout_, lock_error);
+    if (!lock) {
+      writable_ = false;
+      holdings_.clear();
+      report_ = Report{};
+      return {false, lock_error, true};
+    }
+    r = load_holdings(path(), true);
+  }
   if (r.status == LoadStatus::kUnreadable) {
     writable_ = false;
     problem_.clear();
