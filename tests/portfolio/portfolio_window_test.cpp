@@ -283,7 +283,7 @@ TEST_F(PortfolioWindowTest, DeletingAsksFirstInJapanese) {
   test::write_bytes(ptf(0), ",,,,,1\r\n1301,450.5,100,20240105,,-\r\n");
   ASSERT_NE(open(), nullptr);
   const std::string before = file_bytes(ptf(0));
-  ctl<QTableWidget>("MSFlexGrid1")->setCurrentCell(0, 1);
+  ctl<QTableWidget>("MSFlexGrid1")->setCurrentCell(0, 2);
   answer = false;
   click("delete_cmd1");
   ASSERT_EQ(questions.size(), 1);
@@ -339,7 +339,7 @@ TEST_F(PortfolioWindowTest, ADamagedFileIsShownReadOnlyWithWhatIsWrong) {
   EXPECT_TRUE(status().contains("件数（3）と記録の数（2）")) << status().toStdString();
   EXPECT_EQ(ctl<QLabel>("alart_lb1")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
   EXPECT_FALSE(ctl<QPushButton>("regist_cmd1")->isEnabled());
-  ctl<QTableWidget>("MSFlexGrid1")->setCurrentCell(0, 1);
+  ctl<QTableWidget>("MSFlexGrid1")->setCurrentCell(0, 2);
   EXPECT_FALSE(ctl<QPushButton>("delete_cmd1")->isEnabled());
   EXPECT_FALSE(ctl<QPushButton>("change_cmd1")->isEnabled());
   w->grab().save("portfolio_damaged_file.png");

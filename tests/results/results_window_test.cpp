@@ -198,6 +198,7 @@ namespace {
 
 TEST_F(ResultsWindowTest, CtrlCCopiesTheSelectedBlockAsTheMouseReleaseDoes) {
   hand_over(3);
+  grid()->clearSelection();
   grid()->setRangeSelected(QTableWidgetSelectionRange(2, 1, 3, 3), true);
   QApplication::clipboard()->clear();
   QTest::keyClick(grid(), Qt::Key_C, Qt::ControlModifier);
