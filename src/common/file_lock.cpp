@@ -14,8 +14,7 @@ std::filesystem::path lock_file_path(const std::filesystem::path& target) {
 }
 
 std::unique_ptr<FileLock> FileLock::acquire(const std::filesystem::path& target,
-                                            std::chrono::milliseconds timeout,
-                                            std::string& error) {
+                                            std::chrono::milliseconds timeout, std::string& error) {
   const std::filesystem::path lock_path = lock_file_path(target);
   const std::string name = target.filename().string();
   // The lock file is never removed: unlinking it while another process waits on it would let

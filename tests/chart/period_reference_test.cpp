@@ -17,9 +17,15 @@ TEST(Period, AnyTextFromTheBoxOrInitTxtIsClampedWithoutOverflow) {
   struct Case {
     const char* text;
     int days;
-  } cases[] = {{"250", 250},   {"2147483647", 5000}, {"99999999999999999999", 5000},
-               {"5001", 5000}, {"0", 1},             {"-2147483648", 1},
-               {"abc", 1},     {" 60 ", 60},         {"1.9", 1}};
+  } cases[] = {{"250", 250},
+               {"2147483647", 5000},
+               {"99999999999999999999", 5000},
+               {"5001", 5000},
+               {"0", 1},
+               {"-2147483648", 1},
+               {"abc", 1},
+               {" 60 ", 60},
+               {"1.9", 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(period_days(c.text), c.days);

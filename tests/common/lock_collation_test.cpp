@@ -30,8 +30,8 @@ TEST(FileLock, OneHolderAtATimeAndABoundedWait) {
 
   // No folder to put the lock file in: a message, not a crash or a lock on nothing.
   error.clear();
-  EXPECT_FALSE(FileLock::acquire(dir.path() / "missing" / "ptf0.csv",
-                                 std::chrono::milliseconds(0), error));
+  EXPECT_FALSE(
+      FileLock::acquire(dir.path() / "missing" / "ptf0.csv", std::chrono::milliseconds(0), error));
   EXPECT_FALSE(error.empty());
 }
 
@@ -42,14 +42,13 @@ TEST(Collation, JapaneseNamesInKanaOrderWhateverTheirWidthOrScript) {
       "123商事",   // then digits
       "ABC",       // Latin letters, case apart
       "abd",
-      "あおば",    // the same letters in three forms: hiragana, katakana, half-width with a
-      "アオバ",    // separate voiced mark; told apart only after the letters tie
+      "あおば",  // the same letters in three forms: hiragana, katakana, half-width with a
+      "アオバ",  // separate voiced mark; told apart only after the letters tie
       "ｱｵﾊﾞ",
-      "ガイア",    // が sorts with か: かいあ before かふと
-      "かぶと",
-      "サクラ",
+      "ガイア",  // が sorts with か: かいあ before かふと
+      "かぶと",   "サクラ",
       "ｻｸﾗ電機",  // サクラ, then more
-      "日本",      // kanji after every kana
+      "日本",     // kanji after every kana
   };
   for (std::size_t i = 0; i + 1 < std::size(ordered); ++i) {
     SCOPED_TRACE(std::string(ordered[i]) + " < " + ordered[i + 1]);

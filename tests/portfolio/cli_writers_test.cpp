@@ -1,11 +1,10 @@
 // lumenpick-cli's portfolio commands run as real processes: concurrent writers, the named
 // options of portfolio-add, the plain-number report and looks that must not write.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -84,7 +83,7 @@ TEST(CliWriters, TwoProcessesAddingAtOnceLoseNoHolding) {
       for (int k = 0; k < kAddsEach; ++k) {
         const std::string shares = std::to_string((w + 1) * 1000 + k);
         const CliRun r = run_cli(m, {"portfolio-add", "0", "1301", "--date", "20240105", "--shares",
-                                  shares, "--price", "100"});
+                                     shares, "--price", "100"});
         if (r.status != 0) ++failures;
       }
       ::_exit(failures);
@@ -118,8 +117,8 @@ TEST(CliWriters, AWriterKeptOutOfTheLockFailsWithAMessage) {
   auto held = FileLock::acquire(m.ptf(0), std::chrono::milliseconds(0), error);
   ASSERT_TRUE(held) << error;
   const auto start = std::chrono::steady_clock::now();
-  const CliRun r = run_cli(m, {"portfolio-add", "0", "1301", "--date", "20240105", "--shares", "1",
-                            "--price", "1"});
+  const CliRun r = run_cli(
+      m, {"portfolio-add", "0", "1301", "--date", "20240105", "--shares", "1", "--price", "1"});
   const auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("ptf0.csv"), std::string::npos) << r.err;
@@ -135,17 +134,35 @@ TEST(CliPortfolio, AddTakesNamedOptionsAndTheOldOrderWithAWarning) {
     const char* stored;  // the holding line written, or "" for none
     const char* err;     // a text standard error must contain
   } cases[] = {
-      {"named, any order", {"0", "1301", "--price", "512.5", "--shares", "100", "--date",
-                            "2024/01/05"}, 0, "1301,512.5,100,20240105,,-", ""},
-      {"positional: DATE PRICE SHARES", {"0", "1301", "20240105", "512.5", "100"}, 0,
-       "1301,512.5,100,20240105,,-", "warning"},
-      {"a named option missing", {"0", "1301", "--date", "20240105", "--shares", "100"}, 1, "",
+      {"named, any order",
+       {"0", "1301", "--price", "512.5", "--shares", "100", "--date", "2024/01/05"},
+       0,
+       "1301,512.5,100,20240105,,-",
+       ""},
+      {"positional: DATE PRICE SHARES",
+       {"0", "1301", "20240105", "512.5", "100"},
+       0,
+       "1301,512.5,100,20240105,,-",
+       "warning"},
+      {"a named option missing",
+       {"0", "1301", "--date", "20240105", "--shares", "100"},
+       1,
+       "",
        "--price"},
-      {"bad date", {"0", "1301", "--date", "2026-13-45", "--shares", "1", "--price", "1"}, 1, "",
+      {"bad date",
+       {"0", "1301", "--date", "2026-13-45", "--shares", "1", "--price", "1"},
+       1,
+       "",
        "取得日"},
-      {"bad price", {"0", "1301", "--date", "20240105", "--shares", "1", "--price", "abc"}, 1, "",
+      {"bad price",
+       {"0", "1301", "--date", "20240105", "--shares", "1", "--price", "abc"},
+       1,
+       "",
        "取得株価"},
-      {"zero shares", {"0", "1301", "--date", "20240105", "--shares", "0", "--price", "1"}, 1, "",
+      {"zero shares",
+       {"0", "1301", "--date", "20240105", "--shares", "0", "--price", "1"},
+       1,
+       "",
        "株数"},
   };
   for (const auto& c : cases) {
@@ -196,8 +213,8 @@ TEST(CliPortfolio, ADamagedFileIsShownAndLeftAsItIs) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("2行目の項目数が7"), std::string::npos) << r.err;
   EXPECT_NE(r.out.find("\t1301\t"), std::string::npos) << r.out;  // the readable holding
-  r = run_cli(m, {"portfolio-add", "0", "1301", "--date", "20240105", "--shares", "1", "--price",
-                  "1"});
+  r = run_cli(
+      m, {"portfolio-add", "0", "1301", "--date", "20240105", "--shares", "1", "--price", "1"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(test::file_bytes(m.ptf(0)), bytes);
 }

@@ -41,7 +41,7 @@ TEST(EntryChecks, EachFieldIsCheckedAndNamedAndNothingIsWritten) {
       {"2024/01/05", "1,000", "100", "", "20240105"},
       {"2024-1-5", "100", "100", "", "20240105"},
       {"２０２４／０１／０５", "１００", "１００", "", "20240105"},  // typed with an input method
-      {"20240110", "100", "100", "", "20240110"},                     // the latest trading day
+      {"20240110", "100", "100", "", "20240110"},                    // the latest trading day
       {"xyz", "100", "100", kMsgBadDate, ""},
       {"2026-13-45", "100", "100", kMsgBadDate, ""},
       {"20230229", "100", "100", kMsgBadDate, ""},  // no leap year
@@ -97,14 +97,17 @@ TEST(HoldingsShape, DamagedFilesShowWhatCanBeReadAndAreNeverRewritten) {
     const char* problem;
   } cases[] = {
       {"a record of seven fields before a normal one",
-       ",,,,,2\r\n1301,500,100,20240105,,-,x\r\n7203,600,10,20240105,,-\r\n", {"7203"},
+       ",,,,,2\r\n1301,500,100,20240105,,-,x\r\n7203,600,10,20240105,,-\r\n",
+       {"7203"},
        "2行目の項目数が7です"},
       {"a record of five fields", ",,,,,1\r\n1301,500,100,20240105,-\r\n", {}, "2行目の項目数が5"},
       {"the header counts more records than there are",
-       ",,,,,3\r\n1301,500,100,20240105,,-\r\n7203,600,10,20240105,,-\r\n", {"1301", "7203"},
+       ",,,,,3\r\n1301,500,100,20240105,,-\r\n7203,600,10,20240105,,-\r\n",
+       {"1301", "7203"},
        "件数（3）と記録の数（2）"},
       {"the header counts fewer records than there are",
-       ",,,,,1\r\n1301,500,100,20240105,,-\r\n7203,600,10,20240105,,-\r\n", {"1301", "7203"},
+       ",,,,,1\r\n1301,500,100,20240105,,-\r\n7203,600,10,20240105,,-\r\n",
+       {"1301", "7203"},
        "件数（1）と記録の数（2）"},
   };
   for (const auto& c : cases) {
