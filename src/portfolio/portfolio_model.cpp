@@ -462,8 +462,7 @@ Holding holding_from_entries(const Entries& e) {
 namespace {
 
 bool all_digits(std::string_view s) {
-  return !s.empty() &&
-         std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool real_date(int y, int m, int d) {
@@ -648,10 +647,10 @@ Outcome Book::add(const Entries& entries) {
   int added = -1;
   Outcome o = change_file(false, [&](std::vector<Holding>& holdings) -> Outcome {
     if (static_cast<int>(holdings.size()) >= kMaxHoldings) {
-      return {false,
-              "エラー：1つのファイルに登録できるのは" + std::to_string(kMaxHoldings) +
-                  "銘柄までです。",
-              true};
+      return {
+          false,
+          "エラー：1つのファイルに登録できるのは" + std::to_string(kMaxHoldings) + "銘柄までです。",
+          true};
     }
     holdings.push_back(holding_from_entries(entries));
     added = static_cast<int>(holdings.size()) - 1;

@@ -237,8 +237,7 @@ class Book {
   // The read-modify-write of every change: under the file's lock, re-reads the file, refuses
   // when it is damaged or (with `must_match`) no longer holds what this book shows, applies
   // `change` and writes the result. The book then shows the file as written.
-  Outcome change_file(bool must_match,
-                      const std::function<Outcome(std::vector<Holding>&)>& change,
+  Outcome change_file(bool must_match, const std::function<Outcome(std::vector<Holding>&)>& change,
                       bool reload = true);
   void show_file(LoadResult&& loaded);
 

@@ -492,10 +492,10 @@ void PortfolioWindow::on_correct() {
 void PortfolioWindow::on_delete() {
   if (selected_ < 0 || !ready_ || !book_ || selected_ >= book_->count()) return;
   const portfolio::Holding& h = book_->holdings()[static_cast<std::size_t>(selected_)];
-  const QString question = QStringLiteral("No.%1（%2 %3）を削除しますか？")
-                               .arg(selected_ + 1)
-                               .arg(qs(h.code), qs(portfolio::entry_text(h.shares)) +
-                                                    QStringLiteral("株"));
+  const QString question =
+      QStringLiteral("No.%1（%2 %3）を削除しますか？")
+          .arg(selected_ + 1)
+          .arg(qs(h.code), qs(portfolio::entry_text(h.shares)) + QStringLiteral("株"));
   if (confirm && !confirm(question)) return;
   if (!begin(portfolio::kMsgDeleting)) return;
   const portfolio::Outcome o = book_->remove(selected_);

@@ -5,8 +5,8 @@
 #include <string_view>
 #include <utility>
 
-#include "common/csv.h"
 #include "common/collation.h"
+#include "common/csv.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
 
@@ -192,8 +192,7 @@ void exchange_sort_names(ResultTable& table, bool descending, const NameCompare&
   // n log n times instead of once per exchange step.
   std::vector<int> by_name(static_cast<std::size_t>(n));
   std::iota(by_name.begin(), by_name.end(), 0);
-  std::stable_sort(by_name.begin(), by_name.end(),
-                   [&](int a, int b) { return compare(a, b) < 0; });
+  std::stable_sort(by_name.begin(), by_name.end(), [&](int a, int b) { return compare(a, b) < 0; });
   std::vector<double> key(static_cast<std::size_t>(n));
   double rank = 0;
   for (int k = 0; k < n; ++k) {
