@@ -1,8 +1,6 @@
 // lumenpick-cli's portfolio commands run as real processes: concurrent writers, the named
 // options of portfolio-add, the plain-number report and looks that must not write.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,8 +13,7 @@
 #include "common/file_lock.h"
 #include "portfolio/portfolio_model.h"
 #include "portfolio_fixture.h"
-
-extern char** environ;
+#include "support/process.h"
 
 namespace lp::portfolio {
 namespace {
@@ -33,40 +30,13 @@ struct CliMarket {
   std::string ptf(int n) const { return holdings_path(user, n); }
 };
 
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
+using CliRun = test::ProcessResult;
 
 // Runs lumenpick-cli with `args` plus the market's documents folder and a fixed today.
 CliRun run_cli(const CliMarket& m, std::vector<std::string> args) {
   args.insert(args.begin(), LP_CLI_PATH);
-  for (const char* extra : {"--documents", "", "--today", "20240115"}) args.emplace_back(extra);
-  args[args.size() - 3] = m.dir.str();
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const std::string out_path = m.dir.file("out" + std::to_string(::getpid()) + ".txt");
-  const std::string err_path = m.dir.file("err" + std::to_string(::getpid()) + ".txt");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  pid_t pid = 0;
-  CliRun run;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  run.out = test::read_bytes(out_path);
-  run.err = test::read_bytes(err_path);
-  std::filesystem::remove(out_path);
-  std::filesystem::remove(err_path);
-  return run;
+  args.insert(args.end(), {"--documents", m.dir.str(), "--today", "20240115"});
+  return test::run_process(args, m.dir.str());
 }
 
 TEST(CliWriters, TwoProcessesAddingAtOnceLoseNoHolding) {

@@ -7,6 +7,7 @@
 
 #include "screening/screening_session.h"
 #include "screening_fixture.h"
+#include "support/process.h"
 
 namespace lp::screening {
 namespace {
@@ -84,6 +85,20 @@ TEST(StaleResults, ANewerTradingDayHidesEveryListOfTheOlderOne) {
   s.option_click(40);
   EXPECT_EQ(ui.results_shown, shown);
   EXPECT_EQ(s.current_criterion(), 1);
+}
+
+TEST(StaleResults, TheCommandLineScreenExitsNonZeroWhenResultsCannotBeWritten) {
+  test::MiniMarket m(30);
+  test::add_small_market(m);
+  m.write();
+  std::filesystem::create_directories(m.folders.user_folder + "sel0_out.csv");
+  const test::ProcessResult r =
+      test::run_process({LP_CLI_PATH, "screen", "--criteria", "1", "--documents", m.dir.str(),
+                         "--today", m.dates.back()},
+                        m.dir.str());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(kMsgResultWriteFailed), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("ポインタ"), std::string::npos) << r.out;  // no result file printed
 }
 
 }  // namespace
