@@ -346,5 +346,21 @@ TEST_F(PortfolioWindowTest, ADamagedFileIsShownReadOnlyWithWhatIsWrong) {
   EXPECT_EQ(file_bytes(ptf(0)), bytes);
 }
 
+TEST_F(PortfolioWindowTest, DoubleClickingTheNameSortsNamesInJapaneseOrder) {
+  test::write_bytes(ptf(0),
+                    ",,,,,3\r\n1301,400,1,20240105,,-\r\n7203,2000,1,20240105,,-\r\n"
+                    "6758,12000,1,20240105,,-\r\n");
+  ASSERT_NE(open(), nullptr);
+  auto* header = ctl<QTableWidget>("MSFlexGrid1")->horizontalHeader();
+  QTest::mouseDClick(header->viewport(), Qt::LeftButton, {},
+                     QPoint(header->sectionViewportPosition(2) + 5, header->height() / 2));
+  // Kana before kanji: ソニーグループ, トヨタ自動車, 極洋 (the codes or the numeric value 0
+  // of a name would leave them as they were).
+  EXPECT_EQ(cell(0, 1) + " " + cell(1, 1) + " " + cell(2, 1), "6758 7203 1301");
+  std::string order;
+  for (const auto& h : portfolio::load_holdings(ptf(0)).holdings) order += h.code + " ";
+  EXPECT_EQ(order, "6758 7203 1301 ");
+}
+
 }  // namespace
 }  // namespace lp::gui
