@@ -52,6 +52,9 @@ TEST(StaleResults, AResultFileThatCannotBeWrittenEndsTheRunWithAnError) {
     if (std::string(blocked) != "sel0_out.csv") {
       EXPECT_EQ(test::read_bytes(user + "sel0_out.csv"), before);
     }
+    // The 「▽」 of a criterion whose list was not written stays hidden.
+    if (std::string(blocked) == "sel1.csv") EXPECT_FALSE(ui.visible[1]);
+    if (std::string(blocked) == "sel40.csv") EXPECT_FALSE(ui.visible[40]);
   }
 }
 
