@@ -53,8 +53,11 @@ TEST(StaleResults, AResultFileThatCannotBeWrittenEndsTheRunWithAnError) {
       EXPECT_EQ(test::read_bytes(user + "sel0_out.csv"), before);
     }
     // The 「▽」 of a criterion whose list was not written stays hidden.
-    if (std::string(blocked) == "sel1.csv") EXPECT_FALSE(ui.visible[1]);
-    if (std::string(blocked) == "sel40.csv") EXPECT_FALSE(ui.visible[40]);
+    const bool list_blocked = std::string(blocked) == "sel1.csv";
+    EXPECT_EQ(ui.visible[1], !list_blocked);
+    if (std::string(blocked) == "sel40.csv") {
+      EXPECT_FALSE(ui.visible[40]);
+    }
   }
 }
 
