@@ -39,6 +39,8 @@ class ResultsWindow : public QWidget {
   void on_step(bool forward);
   void on_sort();
   void copy_selection();
+  // Selects grid rows from..to (any order) across every movable column.
+  void select_rows(int from, int to);
   // Resets the chart's reference line and writes the code into its code box.
   void send_to_chart(const std::string& code);
   void wait_for_chart();
@@ -59,6 +61,7 @@ class ResultsWindow : public QWidget {
   ResultSorter sorter_;
   int page_ = 0;
   bool ready_ = true;
+  int row_anchor_ = -1;  // the row a press on the number column started at
 };
 
 }  // namespace lp::gui

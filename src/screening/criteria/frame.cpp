@@ -130,15 +130,18 @@ void finish_criterion(RunContext& ctx, CandidateList& candidates, CandidateList&
   ctx.result_label(n, std::to_string(output.count()) + "/" + std::to_string(before));
   ctx.yield();
   const std::string name = intermediate_file_name(n);
+  bool written = true;
   if (!name.empty()) {
     CsvWriter w;
     w.field(output.count()).field(output.date).field(output.title).end_line();
     for (const Candidate& c : output.items) w.field(c.code).field(c.row).field(c.value).end_line();
-    w.commit(std::filesystem::path(ctx.user_folder) / name);
+    written = w.commit(std::filesystem::path(ctx.user_folder) / name);
+    if (!written) ctx.write_failed = true;
   }
   ctx.yield();
   candidates = output;
-  if (ctx.events.show_option) ctx.events.show_option(n);
+  // A 「▽」 whose file was not written would show an older run's list.
+  if (ctx.events.show_option && written) ctx.events.show_option(n);
   ctx.message("", TextColor::blue);
   ctx.yield();
 }
