@@ -171,7 +171,7 @@ int indicators_command(Context& ctx) {
 }  // namespace
 
 LP_CLI_COMMAND("chart",
-               "chart CODE --out FILE.png [--period N] [--width W --height H | --size WxH] "
+               "chart CODE --out|--png FILE.png [--period N] [--width W --height H | --size WxH] "
                "[--ma A,B] [--rsi N] [--bands N] [--alg1] [--ratio [REF]] [--no-volume]",
                "draws the stock's chart as the chart window does and writes it as a PNG",
                chart_command);
