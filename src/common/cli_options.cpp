@@ -18,8 +18,12 @@ std::vector<std::string_view> split_blanks(std::string_view text) {
   return words;
 }
 
-bool is_open(char c) { return c == '[' || c == '(' || c == '{'; }
-bool is_close(char c) { return c == ']' || c == ')' || c == '}'; }
+bool is_open(char c) {
+  return c == '[' || c == '(' || c == '{';
+}
+bool is_close(char c) {
+  return c == ']' || c == ')' || c == '}';
+}
 
 std::string_view strip_brackets(std::string_view w) {
   while (!w.empty() && is_open(w.front())) w.remove_prefix(1);
@@ -27,7 +31,9 @@ std::string_view strip_brackets(std::string_view w) {
   return w;
 }
 
-bool is_option_word(std::string_view w) { return w.size() > 2 && w.substr(0, 2) == "--"; }
+bool is_option_word(std::string_view w) {
+  return w.size() > 2 && w.substr(0, 2) == "--";
+}
 
 // What follows an option in a usage text decides its kind.
 OptionKind kind_from_next(std::string_view option_word, const std::string_view* next) {

@@ -6,7 +6,8 @@
 namespace lp::gui {
 
 QMessageBox* make_yes_no_box(QWidget* parent, const QString& title, const QString& question) {
-  auto* box = new QMessageBox(QMessageBox::Question, title, question, QMessageBox::NoButton, parent);
+  auto* box =
+      new QMessageBox(QMessageBox::Question, title, question, QMessageBox::NoButton, parent);
   box->setObjectName(QStringLiteral("yes_no_box"));
   QPushButton* yes = box->addButton(QStringLiteral("はい"), QMessageBox::YesRole);
   QPushButton* no = box->addButton(QStringLiteral("いいえ"), QMessageBox::NoRole);

@@ -1,10 +1,11 @@
+#include "common/user_folders.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "common/user_folders.h"
 #include "support/fixtures.h"
 
 namespace lp {
@@ -76,8 +77,8 @@ TEST(UserFolders, UnreadableHomeNeverThrows) {
   // than the system allows, a home that is a file.
   fs::create_symlink("loop", tmp.path() / "loop");
   test::write_bytes(tmp.file("file"), "x");
-  const std::vector<std::string> homes = {tmp.file("loop/home"), tmp.str() + "/" +
-                                          std::string(5000, 'h'), tmp.file("file")};
+  const std::vector<std::string> homes = {
+      tmp.file("loop/home"), tmp.str() + "/" + std::string(5000, 'h'), tmp.file("file")};
   for (const std::string& home : homes) {
     HomeEnvironment env;
     env.home = home;

@@ -93,8 +93,7 @@ std::string install_folder() {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> words(argv + 1, argv + argc);
-  const lp::cli::CommandLine line =
-      lp::cli::split_command_line(words, {"--documents", "--today"});
+  const lp::cli::CommandLine line = lp::cli::split_command_line(words, {"--documents", "--today"});
   if (!line.error.empty()) return usage_error(line.error, nullptr);
   if (line.command.empty() || line.command == "help") {
     if (line.help || line.command == "help") {
