@@ -47,6 +47,10 @@ expect 2 "" "usage: lumenpick-cli" --
 expect 0 "^usage: lumenpick-cli series CODE --end YYYYMMDD --days N" "" -- series --help
 expect 0 "^usage: lumenpick-cli rank" "" -- --help rank
 expect 0 "^  settings" "" -- --help
+# Every registered command answers --help with its own usage line.
+for command in $("$cli" --help | sed -n 's/^  \([a-z][a-z0-9-]*\).*/\1/p'); do
+  expect 0 "^usage: lumenpick-cli $command" "" -- "$command" --help
+done
 # Accepted options reach the command: a missing database is the command's own error (exit 1).
 expect 1 "" "no price data" -- latest-date --documents="$docs"
 expect 1 "" "" -- series 1301 --end=20250613 --days=5 --documents "$docs" --no-adjust
