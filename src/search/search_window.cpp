@@ -1,7 +1,6 @@
 #include "search/search_window.h"
 
 #include <QCheckBox>
-#include <algorithm>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -9,6 +8,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "shell/settings.h"
 #include "shell/window_hub_gui.h"
@@ -46,7 +46,7 @@ QPoint place_beside(const QRect& anchor, const QSize& size, const QRect& screen)
     at.setX(std::max(screen.left(), std::min(at.x(), screen.right() + 1 - size.width())));
     if (fits(at) && !QRect(at, size).intersects(anchor)) return at;
   }
-  // A screen too small for both: the right of the box, as far as the screen allows.
+  // A screen too small for any of them: the right of the box, as far as the screen allows.
   return QPoint(std::max(screen.left(), std::min(right.x(), screen.right() + 1 - size.width())),
                 std::max(screen.top(), std::min(right.y(), screen.bottom() + 1 - size.height())));
 }
