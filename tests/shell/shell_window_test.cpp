@@ -166,6 +166,7 @@ TEST(Dialogs, YesNoQuestionAnswersInJapaneseAndDefaultsToNo) {
   ASSERT_NE(box->defaultButton(), nullptr);
   EXPECT_EQ(box->defaultButton()->text(), QStringLiteral("いいえ"));
   EXPECT_EQ(box->escapeButton(), box->defaultButton());
+  box->grab().save(QCoreApplication::applicationDirPath() + "/yes_no_box.png");
   // Answered by a click, as a user would.
   for (const char* which : {"はい", "いいえ"}) {
     std::unique_ptr<QMessageBox> asked(make_yes_no_box(nullptr, QStringLiteral("題"), QStringLiteral("?")));
