@@ -20,8 +20,9 @@ configure: setup
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: configure
-	@echo "Building only what the demo runs ($(RUN_TARGETS)): about RUN_MINUTES minutes on two cores the first time, seconds after that; make test builds the rest."
+run:
+	@echo "make run builds only what the demo runs ($(RUN_TARGETS)): about 2 minutes on two cores the first time, seconds after that; make test builds everything else."
+	@$(MAKE) --no-print-directory configure
 	cmake --build $(BUILD) -j $(JOBS) --target $(RUN_TARGETS)
 	@./tools/run-demo.sh $(BUILD)
 
