@@ -14,9 +14,11 @@ PaletteColor sign_color(double v) {
 
 const char* const kNoTrade = "-";
 
-// Unlike prices, volumes keep the pattern's point: a whole volume shows as "12,345.".
+// A split-adjusted volume may carry decimals; a whole one shows without a point ("12,345").
 std::string volume_text(double v) {
-  return format_pattern(v, "#,##0.###");
+  std::string t = format_pattern(v, "#,##0.###");
+  if (!t.empty() && t.back() == '.') t.pop_back();
+  return t;
 }
 
 std::string percent_text(double v) {

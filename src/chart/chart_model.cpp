@@ -47,6 +47,10 @@ PaneGeometry PaneGeometry::make(int height_twips, int n, int last, double minimu
   return g;
 }
 
+PaneGeometry::Area PaneGeometry::plot_area() const {
+  return {margin_left, margin_top, width - margin_right, height - margin_bottom};
+}
+
 double PaneGeometry::x(int index) const {
   const double plot = width - margin_left - margin_right;
   return width - (margin_right + plot / std::max(n, 1) * (index - first));
@@ -159,7 +163,7 @@ constexpr int kMaxRatioLines = static_cast<int>(kLogicalSize);
 std::vector<RatioLine> ratio_lines(double reference, double minimum, double maximum) {
   std::vector<RatioLine> out;
   if (!(reference > 0)) return out;
-  if (reference >= minimum && reference <= maximum) out.push_back({reference, kGreen});
+  if (reference >= minimum && reference <= maximum) out.push_back({reference, kGreen, 100});
   // Tenths counted as integers: adding 0.1 again and again drifts (1.2000000000000002).
   // The steps below the range draw nothing and are skipped; a tiny reference under a huge
   // range (a damaged price, a mistyped reference) is capped at the lines a pane can tell
@@ -168,12 +172,16 @@ std::vector<RatioLine> ratio_lines(double reference, double minimum, double maxi
   for (int step = 0; step < kMaxRatioLines; ++step) {
     const double v = reference * (1.0 + (first_k + step) / 10.0);
     if (!(v <= maximum)) break;
-    if (v >= minimum) out.push_back({v, kLightMagenta});
+    if (v >= minimum) {
+      // A damaged reference can put the steps beyond any integer: the label saturates.
+      const double tenths = std::min(first_k + step, 1e15);
+      out.push_back({v, kOlive, 100 + 10 * static_cast<long long>(tenths)});
+    }
   }
   for (int k = 1; k <= 10; ++k) {
     const double v = reference * (1.0 - k / 10.0);
     if (v < minimum) break;
-    if (v <= maximum) out.push_back({v, kLightCyan});
+    if (v <= maximum) out.push_back({v, kTeal, 100 - 10 * k});
   }
   return out;
 }
@@ -183,6 +191,8 @@ int clamp_period(double period) {
   if (period > kMaxPeriod) return kMaxPeriod;
   return static_cast<int>(period);
 }
+
+std::string ratio_label(const RatioLine& line) { return std::to_string(line.percent) + "%"; }
 
 int load_day_count(int period) {
   return std::min(std::clamp(period, 0, kMaxPeriod) + 260, 5000);

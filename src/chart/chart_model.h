@@ -19,6 +19,8 @@ enum PaletteColor : int {
   kBlack = 0,
   kDarkBlue = 1,
   kGreen = 2,
+  kTeal = 3,
+  kOlive = 6,
   kGrey = 8,
   kLightBlue = 9,
   kLightGreen = 10,
@@ -68,6 +70,17 @@ struct PaneGeometry {
   // The day index under logical x (may fall outside first..last; callers check).
   int index_at(double x) const;
   bool has_days() const { return n >= 1 && last >= first; }
+
+  // The plotting area inside the margins, where the days and their values live; the left
+  // margin carries the level labels and the bottom strip the months, so lines that run
+  // beyond the shown range (σ bands, averages) are cut at its edges.
+  struct Area {
+    double left = 0, top = 0, right = 0, bottom = 0;
+    bool contains(double lx, double ly) const {
+      return lx >= left && lx <= right && ly >= top && ly <= bottom;
+    }
+  };
+  Area plot_area() const;
 };
 
 // Lowest low and highest high over the shown traded days, each rounded half to even.
@@ -91,12 +104,16 @@ struct MonthMark {
 };
 std::vector<MonthMark> month_marks(const Bars& bars, const PaneGeometry& g);
 
-// Ratio-scale lines: the reference in green, every +10 % of it inside the range in light
-// magenta, every -10 % in light cyan.
+// Ratio-scale lines: the reference in green, every +10 % of it inside the range in olive,
+// every -10 % in teal (colours no average, month line or candle uses), each labelled with its
+// ratio to the reference.
 struct RatioLine {
   double value = 0;
   PaletteColor color = kGreen;
+  long long percent = 100;  // of the reference: 100, 110, 90 ...
 };
+// "100%", "110%", "90%".
+std::string ratio_label(const RatioLine& line);
 // The user's reference when switched on and positive, else the newest positive close.
 double ratio_reference(const Bars& bars, bool user_reference_on, double user_reference);
 std::vector<RatioLine> ratio_lines(double reference, double minimum, double maximum);

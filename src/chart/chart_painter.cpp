@@ -32,6 +32,10 @@ class PaneMapper {
   double value_y(double value) const { return dy(g_.y(value)); }
   const PaneGeometry& g() const { return g_; }
   const QRectF& rect() const { return rect_; }
+  QRectF plot_rect() const {
+    const PaneGeometry::Area a = g_.plot_area();
+    return QRectF(QPointF(dx(a.left), dy(a.top)), QPointF(dx(a.right), dy(a.bottom)));
+  }
 
  private:
   QRectF rect_;
@@ -92,6 +96,37 @@ void level_label(QPainter& p, const PaneMapper& m, double value, const QString& 
   p.drawText(QPointF(m.rect().left() + 2, baseline), text);
 }
 
+// Keeps what is drawn while it lives inside the pane's plotting area.
+class PlotClip {
+ public:
+  PlotClip(QPainter& p, const PaneMapper& m) : p_(p) {
+    p_.save();
+    p_.setClipRect(m.plot_rect(), Qt::IntersectClip);
+  }
+  ~PlotClip() { p_.restore(); }
+  PlotClip(const PlotClip&) = delete;
+  PlotClip& operator=(const PlotClip&) = delete;
+
+ private:
+  QPainter& p_;
+};
+
+// The ratio of a ratio-scale line in a small font of its colour, at the right end above it.
+void ratio_label(QPainter& p, const PaneMapper& m, const RatioLine& line) {
+  QFont small = p.font();
+  small.setPixelSize(std::max(8, small.pixelSize() - 2));
+  p.save();
+  p.setFont(small);
+  const QFontMetricsF fm(small);
+  const QString text = QString::fromStdString(ratio_label(line));
+  const QRectF plot = m.plot_rect();
+  double baseline = m.value_y(line.value) - 2;
+  if (baseline - fm.ascent() < plot.top()) baseline = m.value_y(line.value) + fm.ascent() + 1;
+  p.setPen(palette_color(line.color));
+  p.drawText(QPointF(plot.right() - fm.horizontalAdvance(text) - 2, baseline), text);
+  p.restore();
+}
+
 void solid_line(QPainter& p, const PaneMapper& m, double value, int color) {
   const PaneGeometry& g = m.g();
   p.setPen(pen(color));
@@ -131,7 +166,11 @@ void paint_price(QPainter& p, const PaneMapper& m, const ChartScene& s) {
                QString::fromStdString(mark.month));
   }
   if (s.price_range_empty) return;
-  for (const RatioLine& line : s.ratio) solid_line(p, m, line.value, line.color);
+  const PlotClip clip(p, m);
+  for (const RatioLine& line : s.ratio) {
+    solid_line(p, m, line.value, line.color);
+    ratio_label(p, m, line);
+  }
   if (s.options.candles) {
     for (int i = s.first; i <= s.last; ++i) {
       if (!b.traded(i)) continue;
@@ -175,6 +214,7 @@ void paint_rsi(QPainter& p, const PaneMapper& m, const ChartScene& s) {
   p.setPen(palette_color(kDarkBlue));
   p.drawText(QPointF(m.rect().left() + 2, m.value_y(100) + QFontMetricsF(p.font()).ascent()),
              QStringLiteral("RSI %1").arg(s.options.rsi_period));
+  const PlotClip clip(p, m);
   draw_series(p, m, s.rsi, s.first, s.last, kDarkBlue);
 }
 
@@ -184,6 +224,7 @@ void paint_alg1(QPainter& p, const PaneMapper& m, const ChartScene& s) {
   p.setPen(palette_color(kDarkBlue));
   p.drawText(QPointF(m.rect().left() + 2, m.value_y(1) + QFontMetricsF(p.font()).ascent()),
              QStringLiteral("ALG1"));
+  const PlotClip clip(p, m);
   draw_series(p, m, s.alg1, s.first, s.last, kLightRed);
 }
 

@@ -156,8 +156,8 @@ void ChartWindow::build_controls() {
   const char* tags[4] = {"DW", "UP", "FW", "BK"};
   const QString captions[4] = {QStringLiteral("次のコード"), QStringLiteral("次のコード"),
                                QStringLiteral("進む"), QStringLiteral("戻す")};
-  const QString tips[4] = {QStringLiteral("ひとつ小さいコードへ"),
-                           QStringLiteral("ひとつ大きいコードへ"),
+  // Both step buttons keep the caption 「次のコード」: the tooltip tells the way.
+  const QString tips[4] = {QStringLiteral("前のコードへ"), QStringLiteral("次のコードへ"),
                            QStringLiteral("次に見たコードへ"), QStringLiteral("前に見たコードへ")};
   for (int i = 0; i < 4; ++i) {
     step_cmd_[i] = new QPushButton(captions[i]);

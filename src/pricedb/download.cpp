@@ -180,7 +180,7 @@ DownloadOutcome run_download(const DownloadRequest& request, const HttpGet& get,
                                : with_slash(request.base_override);
   const std::string scratch = scratch_file_path(request.install_folder, folders.app_folder);
   if (!check_internet(get, connection_probe(request.host, base), scratch, hooks.yield)) {
-    say(hooks, "Warning：インターネットに接続されていません。ご確認ください。", MessageColor::blue);
+    say(hooks, "警告：インターネットに接続されていません。ご確認ください。", MessageColor::blue);
     yield_now(hooks.yield);
     return out;
   }

@@ -99,6 +99,11 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent) {
         align |= (c == 1 || c == 2) ? Qt::AlignLeft : Qt::AlignRight;
       }
       item->setTextAlignment(align);
+      // The row colours read as rise/fall but follow the day's candle: say so where asked.
+      if (r == 0 && c == 3) {
+        item->setToolTip(
+            QStringLiteral("行の色はその日のローソク足：赤は終値が始値より上、青は下、緑は同じ"));
+      }
       grid_->setItem(r, c, item);
     }
   }

@@ -8,6 +8,7 @@
 #include "common/numbers.h"
 #include "pricedb/formats.h"
 #include "screening/criteria/sigma_rsi_kairi.h"
+#include "search/search_model.h"
 #include "screening/result_files.h"
 #include "screening/universe.h"
 
@@ -264,6 +265,25 @@ const std::vector<RankingDef>& ranking_defs() {
 const RankingDef* find_ranking(std::string_view name) {
   for (const RankingDef& d : ranking_defs()) {
     if (d.name == name) return &d;
+  }
+  return nullptr;
+}
+
+const RankingDef* find_ranking_loosely(std::string_view text) {
+  if (const RankingDef* exact = find_ranking(text)) return exact;
+  const auto& defs = ranking_defs();
+  if (!text.empty() && text.size() <= 2 &&
+      text.find_first_not_of("0123456789") == std::string_view::npos) {
+    const long long n = parse_integer(text);
+    if (n >= 1 && n <= static_cast<long long>(defs.size())) {
+      return &defs[static_cast<std::size_t>(n - 1)];
+    }
+    return nullptr;
+  }
+  const std::u32string key = normalise_for_search(text);
+  if (key.empty()) return nullptr;
+  for (const RankingDef& d : defs) {
+    if (normalise_for_search(d.name) == key) return &d;
   }
   return nullptr;
 }

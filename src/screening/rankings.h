@@ -85,6 +85,9 @@ struct RankingDef {
 // The twelve rankings, "前日比上率ﾄｯﾌﾟ25" first. nullptr for an unknown name.
 const std::vector<RankingDef>& ranking_defs();
 const RankingDef* find_ranking(std::string_view name);
+// A ranking as a user types it: its number in ranking_defs() order (1-12), or its name in any
+// character width and kana form ("前日比上率トップ２５" is "前日比上率ﾄｯﾌﾟ25"). nullptr when none.
+const RankingDef* find_ranking_loosely(std::string_view text);
 
 struct RankEntry {
   std::array<std::string, 10> fields;  // fields 1-10 of the stock's record (UTF-8), empty

@@ -192,6 +192,7 @@ void StockSearch::reopen() {
 StockSearch::Status StockSearch::search(const AppFolders& folders, const std::string& today,
                                         std::string_view query, std::vector<SearchHit>& out) {
   out.clear();
+  cut_ = false;
   if (!loaded_) {
     int year = 0;
     for (std::size_t k = 0; k < 4 && k < today.size(); ++k) {
@@ -207,7 +208,10 @@ StockSearch::Status StockSearch::search(const AppFolders& folders, const std::st
     day_file_ = path;
     loaded_ = true;
   }
-  out = rank_stocks(table_, query);
+  // One hit more than is shown tells whether the list was cut.
+  out = rank_stocks(table_, query, kMaxSearchResults + 1);
+  cut_ = out.size() > kMaxSearchResults;
+  if (cut_) out.resize(kMaxSearchResults);
   return Status::ok;
 }
 

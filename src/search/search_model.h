@@ -66,9 +66,12 @@ class StockSearch {
   // it (`today` is yyyymmdd), then ranks the query.
   Status search(const AppFolders& folders, const std::string& today, std::string_view query,
                 std::vector<SearchHit>& out);
+  // Whether the last search found more hits than it returned (kMaxSearchResults).
+  bool last_cut() const { return cut_; }
 
  private:
   bool loaded_ = false;
+  bool cut_ = false;
   std::vector<StockEntry> table_;
   std::string day_file_;
 };

@@ -5,8 +5,10 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "shell/settings.h"
 #include "shell/window_hub_gui.h"
@@ -25,7 +27,29 @@ QString chart_query() {
   return box ? box->text().trimmed() : QString();
 }
 
+QLineEdit* chart_name_box() {
+  QWidget* chart = WindowHub::instance().window(QStringLiteral("graph"), false);
+  return control<QLineEdit>(chart, "meigara_txt");
+}
+
 }  // namespace
+
+QPoint place_beside(const QRect& anchor, const QSize& size, const QRect& screen) {
+  constexpr int kGap = 8;
+  const auto fits = [&](const QPoint& at) { return screen.contains(QRect(at, size)); };
+  const QPoint right(anchor.right() + 1 + kGap, anchor.top());
+  const QPoint left(anchor.left() - kGap - size.width(), anchor.top());
+  const QPoint below(anchor.left(), anchor.bottom() + 1 + kGap);
+  for (QPoint at : {right, left, below}) {
+    // Slid up (or left) to stay on the screen, as long as that does not cover the box.
+    at.setY(std::max(screen.top(), std::min(at.y(), screen.bottom() + 1 - size.height())));
+    at.setX(std::max(screen.left(), std::min(at.x(), screen.right() + 1 - size.width())));
+    if (fits(at) && !QRect(at, size).intersects(anchor)) return at;
+  }
+  // A screen too small for any of them: the right of the box, as far as the screen allows.
+  return QPoint(std::max(screen.left(), std::min(right.x(), screen.right() + 1 - size.width())),
+                std::max(screen.top(), std::min(right.y(), screen.bottom() + 1 - size.height())));
+}
 
 SearchWindow::SearchWindow(QWidget* parent) : QWidget(parent) {
   setWindowTitle(QStringLiteral("銘柄検索- ルーメンピックソフトウェア- NORDHAVEN -"));
@@ -37,8 +61,12 @@ SearchWindow::SearchWindow(QWidget* parent) : QWidget(parent) {
   flg_lb_ = new QLabel(this);
   flg_lb_->setObjectName("flg_lb");
   flg_lb_->hide();
+  cut_lb_ = new QLabel(QStringLiteral("上位100件を表示"), this);
+  cut_lb_->setObjectName("cut_lb");
+  cut_lb_->hide();
 
   auto* layout = new QVBoxLayout(this);
+  layout->addWidget(cut_lb_);
   layout->addWidget(List1_);
   layout->addWidget(Command1_, 0, Qt::AlignRight);
   layout->addWidget(flg_lb_);
@@ -57,6 +85,14 @@ void SearchWindow::showEvent(QShowEvent* event) {
   if (opened_) return;
   opened_ = true;
   search_.reopen();
+  // Beside the chart's name box, so the query stays in sight.
+  if (QLineEdit* box = chart_name_box(); box && box->isVisible()) {
+    const QRect anchor(box->mapToGlobal(QPoint(0, 0)), box->size());
+    const QScreen* screen = box->screen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
+    const QSize frame = frameGeometry().size().expandedTo(size());
+    move(place_beside(anchor, frame, area));
+  }
   // Nothing to look for: the window has no query box of its own.
   if (chart_query().isEmpty()) QTimer::singleShot(0, this, &QWidget::close);
 }
@@ -78,6 +114,7 @@ void SearchWindow::run_search() {
   const Platform& platform = hub.platform();
   hits_.clear();
   List1_->clear();
+  cut_lb_->hide();
   set_list_colour(QColor(0, 0, 255));
   List1_->addItem(QStringLiteral("処理中です。しばらくおまちください。"));
   process_events_now();
@@ -96,6 +133,7 @@ void SearchWindow::run_search() {
       yield_now(platform.yield);
     }
     hits_ = std::move(hits);
+    cut_lb_->setVisible(search_.last_cut());
   }
   // Cleared in every case, so a failed search is not started again by the same flag.
   flg_lb_->clear();

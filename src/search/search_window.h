@@ -2,6 +2,9 @@
 // the chart's name box and hands the picked stock to the chart.
 #pragma once
 
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QTimer>
 #include <QWidget>
 #include <vector>
@@ -13,6 +16,10 @@ class QListWidget;
 class QPushButton;
 
 namespace lp::gui {
+
+// Where a window of `size` opens beside `anchor` (the chart's name box, in screen
+// coordinates): to its right, else to its left, else below it, and always on `screen`.
+QPoint place_beside(const QRect& anchor, const QSize& size, const QRect& screen);
 
 class SearchWindow : public QWidget {
   Q_OBJECT
@@ -36,6 +43,7 @@ class SearchWindow : public QWidget {
   QPushButton* Command1_ = nullptr;
   QListWidget* List1_ = nullptr;
   QLabel* flg_lb_ = nullptr;
+  QLabel* cut_lb_ = nullptr;  // 「上位100件を表示」 when the list was cut
   // The flag label has no change signal; the hand-over is noticed by looking at it often.
   QTimer flag_timer_;
 

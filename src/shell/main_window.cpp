@@ -20,6 +20,7 @@
 
 #include "pricedb/delete_year.h"
 #include "pricedb/formats.h"
+#include "shell/dialogs_gui.h"
 #include "shell/qt_http_gui.h"
 #include "shell/startup.h"
 #include "shell/window_hub_gui.h"
@@ -109,11 +110,9 @@ QComboBox* make_list(QWidget* parent, const char* name) {
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("main"));
   setWindowTitle(QStringLiteral("ルーメンピックソフトウェア　- NORDHAVEN -"));
-  confirm = [this](const QString& question) {
-    return QMessageBox::question(this, windowTitle(), question, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
-  };
-  open_url = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+  confirm = [this](const QString& question) { return ask_yes_no(this, windowTitle(), question); };
+  open_url = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+  warn = [this](const QString& text) { show_warning(this, windowTitle(), text); };
   http_get = qt_http_get();
   // A new main window is a new session: a quit request of an earlier one does not apply.
   WindowHub::instance().reset_quit();
@@ -127,7 +126,7 @@ void MainWindow::build_controls() {
   auto* central = new QWidget(this);
   auto* outer = new QVBoxLayout(central);
 
-  auto* image = new PictureLabel([this] { open_url(QUrl(q(folders_.hp_url))); });
+  auto* image = new PictureLabel([this] { open_page(q(folders_.hp_url)); });
   image->setObjectName(QStringLiteral("Image1"));
   outer->addWidget(image, 0, Qt::AlignHCenter);
 
@@ -227,7 +226,7 @@ void MainWindow::build_controls() {
   connect(see, &QPushButton::clicked, this, [this] { see_data(); });
   connect(vup, &QPushButton::clicked, this, [this] {
     clear_message();
-    open_url(QUrl(q(folders_.hp_url) + QStringLiteral("version_up.html")));
+    open_page(q(folders_.hp_url) + QStringLiteral("version_up.html"));
   });
   connect(end, &QPushButton::clicked, this, [this] {
     auto& hub = WindowHub::instance();
@@ -400,7 +399,16 @@ void MainWindow::see_data() {
     show_message(QStringLiteral("株価データがありません。"), kRed);
     return;
   }
-  open_url(QUrl::fromLocalFile(q(folders_.db_folder)));
+  if (!open_url(QUrl::fromLocalFile(q(folders_.db_folder))) && warn) {
+    warn(QStringLiteral("ファイルマネージャーを起動できませんでした。\n株価データのフォルダ：") +
+         q(folders_.db_folder));
+  }
+}
+
+void MainWindow::open_page(const QString& address) {
+  if (!open_url(QUrl(address)) && warn) {
+    warn(QStringLiteral("ブラウザを起動できませんでした。\nアドレス：") + address);
+  }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -28,8 +28,11 @@ class MainWindow : public QMainWindow {
 
   // The yes/no box before a year is deleted; true = yes. Replaceable for tests.
   std::function<bool(const QString& question)> confirm;
-  // Opens a web page or a folder; QDesktopServices by default. Replaceable for tests.
-  std::function<void(const QUrl& url)> open_url;
+  // Opens a web page or a folder; QDesktopServices by default; false when no program could
+  // be started for it. Replaceable for tests.
+  std::function<bool(const QUrl& url)> open_url;
+  // Tells the user what went wrong in a message box. Replaceable for tests.
+  std::function<void(const QString& text)> warn;
   // The HTTP GET of the downloads; Qt Network by default.
   HttpGet http_get;
 
@@ -56,6 +59,8 @@ class MainWindow : public QMainWindow {
   void delete_year();
   void open_tool(const QString& window_name, bool needs_data);
   void see_data();
+  // Opens a page in the browser, or says in a message box that none could be started.
+  void open_page(const QString& address);
   void busy_tick();
   void finish_operation();
   int current_year() const;

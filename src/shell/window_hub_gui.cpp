@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 
 #include "common/install_layout.h"
+#include "common/user_folders.h"
 
 namespace lp::gui {
 
@@ -53,12 +54,15 @@ void WindowHub::close_all_except(QWidget* keep) {
 
 Platform qt_platform() {
   Platform p;
-  QString docs = qEnvironmentVariable("LUMENPICK_DOCUMENTS");
-  if (docs.isEmpty()) docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-  p.documents_folder = QDir::cleanPath(docs).toStdString();
-  p.desktop_folder =
-      QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation))
-          .toStdString();
+  // The same folders as the CLI's: LUMENPICK_DOCUMENTS, else the desktop's user-dirs.dirs.
+  const HomeEnvironment env = home_environment();
+  p.documents_folder = documents_folder(env);
+  p.desktop_folder = desktop_folder(env);
+  if (p.documents_folder.empty()) {  // no home folder at all: whatever Qt can offer
+    p.documents_folder =
+        QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+            .toStdString();
+  }
   p.install_folder = find_install_folder(QCoreApplication::applicationDirPath().toStdString());
   const QString fixed_today = qEnvironmentVariable("LUMENPICK_TODAY");
   p.today = [fixed_today]() -> std::string {

@@ -47,8 +47,9 @@ class WindowHub {
   bool quit_requested_ = false;
 };
 
-// The standard GUI platform: documents/desktop from QStandardPaths (LUMENPICK_DOCUMENTS
-// overrides the documents folder, for the demo), installation folder = the program's folder,
+// The standard GUI platform: documents/desktop as the CLI finds them (user-dirs.dirs, else
+// ~/Documents and ~/Desktop; LUMENPICK_DOCUMENTS overrides the documents folder, for the
+// demo), installation folder = the program's folder,
 // today from the system clock (LUMENPICK_TODAY=yyyymmdd overrides it), and a yield that
 // processes events at most about 30 times a second.
 Platform qt_platform();

@@ -94,11 +94,18 @@ TEST(PriceRange, RoundedLowAndHighOverShownTradedDays) {
 }
 
 TEST(RatioLines, TenPercentStepsAroundTheReference) {
-  using Lines = std::vector<std::pair<double, PaletteColor>>;
-  const Lines around_1000 = {
-      {1000, kGreen}, {1100, kLightMagenta}, {1200, kLightMagenta}, {900, kLightCyan}};
+  struct Line {
+    double value;
+    PaletteColor color;
+    std::string label;
+  };
+  using Lines = std::vector<Line>;
+  const Lines around_1000 = {{1000, kGreen, "100%"},
+                             {1100, kOlive, "110%"},
+                             {1200, kOlive, "120%"},
+                             {900, kTeal, "90%"}};
   Lines on_the_edges = around_1000;
-  on_the_edges.push_back({800, kLightCyan});
+  on_the_edges.push_back({800, kTeal, "80%"});
   struct Case {
     double reference, minimum, maximum;
     Lines lines;
@@ -106,7 +113,9 @@ TEST(RatioLines, TenPercentStepsAroundTheReference) {
       {1000, 850, 1250, around_1000},
       // Adding 0.1 twice to 1.0 drifts above 1.2; the 1200 line must still be there.
       {1000, 800, 1200, on_the_edges},
-      {2000, 850, 1250, {{1200, kLightCyan}, {1000, kLightCyan}}},
+      {2000, 850, 1250, {{1200, kTeal, "60%"}, {1000, kTeal, "50%"}}},
+      // Steps far above the reference keep counting from it, not from the range.
+      {100, 995, 1005, {{1000, kOlive, "1000%"}}},
       {0, 850, 1250, {}},
   };
   for (const Case& c : cases) {
@@ -114,8 +123,12 @@ TEST(RatioLines, TenPercentStepsAroundTheReference) {
     const std::vector<RatioLine> got = ratio_lines(c.reference, c.minimum, c.maximum);
     ASSERT_EQ(got.size(), c.lines.size());
     for (std::size_t i = 0; i < got.size(); ++i) {
-      EXPECT_NEAR(got[i].value, c.lines[i].first, 1e-6);
-      EXPECT_EQ(got[i].color, c.lines[i].second);
+      EXPECT_NEAR(got[i].value, c.lines[i].value, 1e-6);
+      EXPECT_EQ(got[i].color, c.lines[i].color);
+      EXPECT_EQ(ratio_label(got[i]), c.lines[i].label);
+      // The ratio scale never borrows the averages' colours.
+      EXPECT_NE(got[i].color, kLightMagenta);
+      EXPECT_NE(got[i].color, kLightGreen);
     }
   }
 }
@@ -172,6 +185,49 @@ TEST(Scene, LoadCountAndShownDays) {
   o.period = 0;  // an empty period box shows nothing and divides by nothing
   const ChartScene none = build_scene(test::closes(days), o);
   EXPECT_FALSE(none.pane[kPricePane].has_days());
+}
+
+
+TEST(Scene, PlotAreaHoldsEveryShownDayAndCutsWhatRunsBeyondIt) {
+  // A calm stretch then a sharp fall: the σ bands and the long average leave the price range.
+  std::vector<std::pair<double, long long>> days;
+  for (int i = 0; i < 20; ++i) days.push_back({600.0 - i * 2, 1000});
+  for (int i = 0; i < 60; ++i) days.push_back({1000.0 + (i % 2) * 5, 1000});
+  ChartOptions o;
+  o.period = 40;
+  o.ma1 = 5;
+  o.ma2 = 25;
+  o.bands = true;
+  o.band_period = 25;
+  o.rsi = true;
+  o.rsi_period = 14;
+  const ChartScene s = build_scene(test::closes(days), o);
+  ASSERT_TRUE(s.loaded);
+  for (int pane : {kPricePane, kVolumePane, kRsiPane}) {
+    SCOPED_TRACE(pane);
+    const PaneGeometry& g = s.pane[static_cast<std::size_t>(pane)];
+    const PaneGeometry::Area a = g.plot_area();
+    // Labels live outside it: the levels in the left margin, the months in the bottom strip.
+    EXPECT_GT(a.left, 0);
+    EXPECT_LT(a.bottom, g.height - g.height * 0.01);
+    EXPECT_DOUBLE_EQ(a.right, g.x(s.first));
+    EXPECT_GE(g.x(s.last), a.left);
+    EXPECT_TRUE(a.contains(g.x(s.first), g.y(g.minimum)));
+    EXPECT_TRUE(a.contains(g.x(s.last), g.y(g.maximum)));
+  }
+  const PaneGeometry& price = s.pane[kPricePane];
+  const PaneGeometry::Area a = price.plot_area();
+  int outside = 0;
+  for (int i = s.first; i <= s.last; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    EXPECT_TRUE(a.contains(price.x(i), price.y(s.bars.high[k]))) << i;
+    EXPECT_TRUE(a.contains(price.x(i), price.y(s.bars.low[k]))) << i;
+    for (const DaySeries* line : {&s.bands.upper[2], &s.bands.lower[2], &s.ma2}) {
+      const IndicatorPoint pt = line->at(i);
+      if (pt.valid && !a.contains(price.x(i), price.y(pt.value))) ++outside;
+    }
+  }
+  EXPECT_GT(outside, 0) << "the fixture must reach beyond the plot area to test the cut";
 }
 
 }  // namespace

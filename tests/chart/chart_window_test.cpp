@@ -163,6 +163,10 @@ TEST_F(ChartWindowTest, SteppingWrapsAndHistoryGoesBackAndForth) {
   ASSERT_GE(codes_.size(), 3u);
   auto* code = child<QLineEdit>("meigara_code_txt");
   code->setText(QString::fromStdString(codes_.front()));
+  // Same caption, opposite ways: the tooltips say which.
+  EXPECT_EQ(button(0)->text(), button(1)->text());
+  EXPECT_EQ(button(0)->toolTip(), "前のコードへ");
+  EXPECT_EQ(button(1)->toolTip(), "次のコードへ");
   button(0)->click();  // DW on the lowest code: the highest
   EXPECT_EQ(shown_code(), codes_.back());
   button(1)->click();  // UP on the highest: the lowest

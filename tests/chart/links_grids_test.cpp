@@ -68,19 +68,19 @@ TEST(GridRows, NewestDayAndMouseReadout) {
   const std::vector<GridCell> summary = newest_day_summary(b);
   EXPECT_EQ(texts(summary),
             (std::vector<std::string>{"7203", "トヨタ", "20240628", "1,000", "1,050", "990",
-                                      "1,010", "-10", "12,345.", "-0.98", "1.00", ""}));
+                                      "1,010", "-10", "12,345", "-0.98", "1.00", ""}));
   EXPECT_EQ(summary[0].color, kLightRed);  // the candle rose
   EXPECT_EQ(summary[7].color, kLightBlue);
   EXPECT_EQ(summary[10].color, kLightRed);
 
   EXPECT_EQ(texts(newest_day_row(b)),
             (std::vector<std::string>{"20240628", "1,000", "1,050", "990", "1,010", "-10",
-                                      "12,345.", "", ""}));
+                                      "12,345", "", ""}));
 
   // Day 2: its day before did not trade, so no change; 1010 - 1020 from the newest close.
   const std::vector<GridCell> day2 = day_readout(b, 2);
   EXPECT_EQ(texts(day2), (std::vector<std::string>{"20240627", "1,020", "1,030", "1,000", "1,020",
-                                                   "-", "500.", "-10", "-0.98"}));
+                                                   "-", "500", "-10", "-0.98"}));
   EXPECT_EQ(day2[7].color, kLightBlue);
   // The gap day itself shows "-" everywhere but its date.
   EXPECT_EQ(texts(day_readout(b, 3)),

@@ -261,7 +261,7 @@ void TypicalScreening::download_years() {
       const QString text = message->text();
       return main_ && !main_->running() &&
              (text.startsWith(QStringLiteral("ダウンロードを完了しました。")) ||
-              text.startsWith(QStringLiteral("Warning")) ||
+              text.startsWith(QStringLiteral("警告")) ||
               text.startsWith(QStringLiteral("エラー")));
     })) << message->text().toStdString();
     const int fetched = served_files(year);

@@ -109,6 +109,8 @@ TEST_F(ResultsWindowTest, HandOverShowsPageZeroAndNextShowsResult26) {
   EXPECT_EQ(grid()->item(1, 1)->foreground().color(), QColor(255, 0, 0));
   EXPECT_EQ(grid()->item(3, 3)->foreground().color(), QColor(255, 0, 0));
   EXPECT_EQ(grid()->item(1, 0)->foreground().color(), QColor(0, 0, 0));
+  // The colours follow the candle (close against open), which the 終値 caption explains.
+  EXPECT_TRUE(grid()->item(0, 3)->toolTip().contains("始値"));
   EXPECT_EQ(page(), " 0");
   EXPECT_TRUE(enabled("next1_cmd"));
   EXPECT_FALSE(enabled("back1_cmd"));

@@ -229,3 +229,38 @@ TEST(RankingToResultFiles, RankingBecomesTheResultListUnlessNothingTraded) {
 
 }  // namespace
 }  // namespace lp::screening
+
+namespace lp::screening {
+namespace {
+
+TEST(FindRankingLoosely, NamesInAnyWidthAndNumbersInListOrder) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"前日比上率ﾄｯﾌﾟ25", "前日比上率ﾄｯﾌﾟ25"},
+      {"前日比上率トップ25", "前日比上率ﾄｯﾌﾟ25"},
+      {"前日比上率トップ２５", "前日比上率ﾄｯﾌﾟ25"},
+      {"前日比下率とっぷ25", "前日比下率ﾄｯﾌﾟ25"},  // hiragana reads as katakana
+      {"出来高トップ25", "出来高ﾄｯﾌﾟ25"},  // not 出来高増大率
+      {"上髭率ﾄｯﾌﾟ２５", "上髭率ﾄｯﾌﾟ25"},
+      {"1", "前日比上率ﾄｯﾌﾟ25"},
+      {"7", "出来高ﾄｯﾌﾟ25"},
+      {"12", "下髭率ﾄｯﾌﾟ25"},
+      {"0", ""},
+      {"13", ""},
+      {"007", ""},
+      {"-1", ""},
+      {"", ""},
+      {"前日比上率", ""},  // a prefix is not a name
+      {"前日比上率ﾄｯﾌﾟ26", ""},
+  };
+  for (const auto& [text, want] : cases) {
+    const RankingDef* def = find_ranking_loosely(text);
+    EXPECT_EQ(def ? def->name : std::string(), want) << text;
+  }
+  // The numbers follow the list the CLI's `rankings` prints.
+  for (std::size_t i = 0; i < ranking_defs().size(); ++i) {
+    EXPECT_EQ(find_ranking_loosely(std::to_string(i + 1)), &ranking_defs()[i]);
+  }
+}
+
+}  // namespace
+}  // namespace lp::screening

@@ -120,6 +120,30 @@ TEST_F(StockSearchTest, ReadsTheLatestDayOnceDropsDuplicatesAndReadsAgainWhenReo
   EXPECT_EQ(codes(hits_), "1401 ");
 }
 
+TEST_F(StockSearchTest, TellsWhetherTheHundredShownHitsWereCut) {
+  // 101 matching names and one that does not match.
+  std::string lines = "9999,東証1部,極洋,1,1,1,1,1\r\n";
+  for (int k = 0; k < 101; ++k) {
+    lines += std::to_string(2000 + k) + ",東証1部,ｻｸﾗ" + std::to_string(k) + ",1,1,1,1,1\r\n";
+  }
+  add_day(2024, "20240105", lines, 102);
+  struct Case {
+    std::string query;
+    std::size_t shown;
+    bool cut;
+  } cases[] = {
+      {"サクラ", 100, true},   // 101 found
+      {"サクラ1", 100, true},  // the names with a 1 rank first, yet all 101 match
+      {"極洋", 1, false},
+      {"ｻｸﾗ99", 100, true},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(search(c.query), StockSearch::Status::ok) << c.query;
+    EXPECT_EQ(hits_.size(), c.shown) << c.query;
+    EXPECT_EQ(search_.last_cut(), c.cut) << c.query;
+  }
+}
+
 TEST_F(StockSearchTest, LatestDayFromTheLastThreeYearsOnly) {
   const std::string line = "1301,東証1部,極洋,1,1,1,1,1\r\n";
   add_day(2021, "20211230", line, 1);  // too old

@@ -129,5 +129,54 @@ TEST_F(SearchWindowTest, ClosesAtOnceWhenTheChartHasNoName) {
   EXPECT_TRUE(!window_ || !window_->isVisible());
 }
 
+
+TEST(PlaceBeside, OpensNextToTheNameBoxAndOnTheScreen) {
+  const QRect screen(0, 0, 1600, 1000);
+  const QSize size(380, 440);
+  struct Case {
+    QRect anchor;
+    QPoint want;
+  } cases[] = {
+      {QRect(200, 100, 150, 24), QPoint(358, 100)},    // room on the right
+      {QRect(1300, 100, 150, 24), QPoint(912, 100)},   // the right is full: on the left
+      {QRect(0, 100, 1600, 24), QPoint(0, 132)},       // neither side: below
+      {QRect(200, 900, 150, 24), QPoint(358, 560)},    // low on the screen: slid up
+      {QRect(1300, 900, 150, 24), QPoint(912, 560)},
+  };
+  for (const Case& c : cases) {
+    const QPoint at = place_beside(c.anchor, size, screen);
+    EXPECT_EQ(at, c.want) << c.anchor.x() << "," << c.anchor.y();
+    EXPECT_TRUE(screen.contains(QRect(at, size)));
+    EXPECT_FALSE(QRect(at, size).intersects(c.anchor));
+  }
+}
+
+TEST_F(SearchWindowTest, ACutListSaysSoAndTheWindowLeavesTheNameBoxInSight) {
+  const std::string db = docs_.str() + "/nordhaven/lumenpick/kabuka_db/";
+  test::write_series_file(db, 2024, "1001", "基準", {{"20240105", 1, 1, 1, 1, 1}});
+  for (int n : {100, 101}) {
+    SCOPED_TRACE(n);
+    std::string day = "20240105," + std::to_string(n) + ",0,0,0,0,0,0\r\n";
+    for (int k = 0; k < n; ++k) {
+      day += std::to_string(2000 + k) + ",東証1部,ｻｸﾗ" + std::to_string(k) + ",1,1,1,1,1\r\n";
+    }
+    test::write_cp932(day_file_path(db, "20240105"), day);
+    chart_->move(100, 100);
+    chart_box("meigara_txt")->move(20, 20);
+    open_and_start("サクラ");
+    EXPECT_EQ(list()->count(), 100);
+    auto* cut = control<QLabel>(window_, "cut_lb");
+    ASSERT_NE(cut, nullptr);
+    EXPECT_EQ(cut->text(), "上位100件を表示");
+    EXPECT_EQ(cut->isVisible(), n > 100);
+    if (n > 100) window_->grab().save(QCoreApplication::applicationDirPath() + "/search_cut.png");
+    QLineEdit* box = chart_box("meigara_txt");
+    const QRect box_rect(box->mapToGlobal(QPoint(0, 0)), box->size());
+    EXPECT_FALSE(window_->frameGeometry().intersects(box_rect));
+    window_->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+}
+
 }  // namespace
 }  // namespace lp::gui

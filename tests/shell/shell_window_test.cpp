@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+#include "shell/dialogs_gui.h"
 #include "shell/main_window.h"
 #include "shell/window_hub_gui.h"
 #include "support/fixtures.h"
@@ -59,10 +61,16 @@ struct Session {
   }
   std::unique_ptr<MainWindow> open() {
     auto w = std::make_unique<MainWindow>();
-    w->open_url = [this](const QUrl& url) { opened << url.toString(); };
+    w->open_url = [this](const QUrl& url) {
+      opened << url.toString();
+      return can_open;
+    };
+    w->warn = [this](const QString& text) { warnings << text; };
     return w;
   }
   QStringList opened;
+  bool can_open = true;  // whether a file manager / browser "starts"
+  QStringList warnings;
 };
 
 template <class T>
@@ -110,6 +118,75 @@ TEST(MainWindowStart, FirstStartThenASecondStart) {
   fs::remove(product / "cmd.txt");
   s.open();
   EXPECT_FALSE(fs::exists(product / "cmd.txt"));
+}
+
+TEST(MainWindowStart, AFileManagerOrBrowserThatCannotStartIsToldInABox) {
+  Session s;
+  auto w = s.open();
+  struct Case {
+    const char* button;
+    const char* opened_ends_with;
+    const char* warning_starts_with;
+  } cases[] = {
+      {"see_data_cmd", "kabuka_db/", "ファイルマネージャーを起動できませんでした。"},
+      {"vup1_cmd", "version_up.html", "ブラウザを起動できませんでした。"},
+  };
+  for (bool can_open : {true, false}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.button) + (can_open ? " starts" : " fails"));
+      s.can_open = can_open;
+      s.opened.clear();
+      s.warnings.clear();
+      QTest::mouseClick(find<QPushButton>(w.get(), c.button), Qt::LeftButton);
+      ASSERT_EQ(s.opened.size(), 1);
+      EXPECT_TRUE(s.opened[0].endsWith(QLatin1String(c.opened_ends_with)));
+      if (can_open) {
+        EXPECT_TRUE(s.warnings.isEmpty());
+      } else {
+        ASSERT_EQ(s.warnings.size(), 1);
+        EXPECT_TRUE(s.warnings[0].startsWith(QString::fromUtf8(c.warning_starts_with)));
+        // The box names what could not be opened.
+        EXPECT_TRUE(s.warnings[0].contains(s.opened[0].section('/', -1)))
+            << s.warnings[0].toStdString();
+      }
+    }
+  }
+}
+
+TEST(Dialogs, YesNoQuestionAnswersInJapaneseAndDefaultsToNo) {
+  std::unique_ptr<QMessageBox> box(
+      make_yes_no_box(nullptr, QStringLiteral("題"), QStringLiteral("2013年のデータを削除しますか？")));
+  QStringList texts;
+  for (QAbstractButton* b : box->buttons()) texts << b->text();
+  texts.sort();
+  EXPECT_EQ(texts, (QStringList{QStringLiteral("いいえ"), QStringLiteral("はい")}));
+  for (QAbstractButton* b : box->buttons()) {
+    EXPECT_FALSE(b->text().contains(QLatin1String("Yes")) || b->text().contains(QLatin1String("No")));
+  }
+  ASSERT_NE(box->defaultButton(), nullptr);
+  EXPECT_EQ(box->defaultButton()->text(), QStringLiteral("いいえ"));
+  EXPECT_EQ(box->escapeButton(), box->defaultButton());
+  box->grab().save(QCoreApplication::applicationDirPath() + "/yes_no_box.png");
+  // Answered by a click, as a user would.
+  for (const char* which : {"はい", "いいえ"}) {
+    std::unique_ptr<QMessageBox> asked(make_yes_no_box(nullptr, QStringLiteral("題"), QStringLiteral("?")));
+    QPushButton* target = nullptr;
+    for (QAbstractButton* b : asked->buttons()) {
+      if (b->text() == QString::fromUtf8(which)) target = qobject_cast<QPushButton*>(b);
+    }
+    ASSERT_NE(target, nullptr);
+    QTimer::singleShot(0, target, [target] { target->click(); });
+    asked->exec();
+    EXPECT_EQ(asked->clickedButton(), target);
+  }
+  QTimer::singleShot(0, [] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (auto* b = w->findChild<QPushButton*>(QStringLiteral("yes_button")); b && w->isVisible()) {
+        b->click();
+      }
+    }
+  });
+  EXPECT_TRUE(ask_yes_no(nullptr, QStringLiteral("題"), QStringLiteral("?")));
 }
 
 TEST(MainWindowStart, YearListsFromTheDatabaseFolders) {
@@ -235,7 +312,7 @@ TEST(MainWindowDownload, NoConnectionOrNothingFetchedIsNotASuccess) {
     QColor color;
   };
   const Case cases[] = {
-      {{}, "Warning：インターネットに接続されていません。ご確認ください。", QColor(0, 0, 255)},
+      {{}, "警告：インターネットに接続されていません。ご確認ください。", QColor(0, 0, 255)},
       {{{probe, "<h1>lumenpick-price-server</h1>"},
         {probe + "html/kabuka_db/2013/data_dg/201301.csv", "<html>"}},
        "エラー：ダウンロードできたファイルはありません。（取得 0 件・失敗 13 件）",

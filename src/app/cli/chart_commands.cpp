@@ -19,6 +19,14 @@ namespace {
 
 using chart::ChartOptions;
 
+// Qt's notes about the session (no runtime folder, no display, font substitutions) say
+// nothing about a picture drawn offscreen; only its errors reach standard error.
+void qt_message(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  if (type == QtCriticalMsg || type == QtFatalMsg) {
+    std::cerr << "lumenpick-cli: " << text.toStdString() << "\n";
+  }
+}
+
 bool positive_int(const std::string& text, int& out) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
   out = static_cast<int>(parse_integer(text));
@@ -125,6 +133,7 @@ int chart_command(Context& ctx) {
 
   // Fonts need a GUI application; the offscreen platform needs no display.
   qputenv("QT_QPA_PLATFORM", "offscreen");
+  qInstallMessageHandler(qt_message);
   static int argc = 1;
   static char name[] = "lumenpick-cli";
   static char* argv[] = {name, nullptr};
@@ -171,7 +180,7 @@ int indicators_command(Context& ctx) {
 }  // namespace
 
 LP_CLI_COMMAND("chart",
-               "chart CODE --out FILE.png [--period N] [--width W --height H | --size WxH] "
+               "chart CODE --out|--png FILE.png [--period N] [--width W --height H | --size WxH] "
                "[--ma A,B] [--rsi N] [--bands N] [--alg1] [--ratio [REF]] [--no-volume]",
                "draws the stock's chart as the chart window does and writes it as a PNG",
                chart_command);

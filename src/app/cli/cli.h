@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/cli_options.h"
 #include "common/platform.h"
 #include "shell/settings.h"
 
@@ -15,13 +16,18 @@ namespace lp::cli {
 // Options common to every command, plus the command's own words.
 struct Context {
   Platform platform;                // documents folder, today, no yield
-  std::vector<std::string> args;    // the words after the command name
+  std::vector<std::string> args;    // the words after the command name, options checked
+  std::vector<OptionSpec> options;  // the command's options, read from its usage text
   AppFolders folders() const;       // read_settei_sub on the platform's folders
 
-  // "--name value" among args: true and the value if present (removed from args).
+  // "--name value" among args: true and the value if present (removed from args). The
+  // values of other options are never taken for option names.
   bool take_option(const std::string& name, std::string& value);
   // "--name" flag among args (removed from args).
   bool take_flag(const std::string& name);
+
+ private:
+  bool takes_value(const std::string& word) const;
 };
 
 // Prints a one-line error to standard error and returns the exit code 1.

@@ -2,9 +2,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <system_error>
 
 #include "app/cli/cli.h"
 #include "common/install_layout.h"
+#include "common/user_folders.h"
 #include "pricedb/series.h"
 
 namespace lp::cli {
@@ -23,6 +25,11 @@ AppFolders Context::folders() const {
   return read_settei_sub(platform.documents_folder, platform.desktop_folder);
 }
 
+bool Context::takes_value(const std::string& word) const {
+  const OptionSpec* spec = find_option(options, word);
+  return spec && spec->kind == OptionKind::value;
+}
+
 bool Context::take_option(const std::string& name, std::string& value) {
   for (std::size_t i = 0; i + 1 < args.size(); ++i) {
     if (args[i] == name) {
@@ -30,6 +37,7 @@ bool Context::take_option(const std::string& name, std::string& value) {
       args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
       return true;
     }
+    if (takes_value(args[i])) ++i;
   }
   return false;
 }
@@ -40,6 +48,7 @@ bool Context::take_flag(const std::string& name) {
       args.erase(args.begin() + static_cast<long>(i));
       return true;
     }
+    if (takes_value(args[i])) ++i;
   }
   return false;
 }
@@ -48,20 +57,38 @@ bool Context::take_flag(const std::string& name) {
 
 namespace {
 
-std::string home_folder(const char* sub) {
-  const char* home = std::getenv("HOME");
-  std::string base = home ? home : ".";
-  std::filesystem::path p = std::filesystem::path(base) / sub;
-  if (std::filesystem::is_directory(p)) return p.string();
-  return base;
+constexpr int kUsageError = 2;
+
+void usage(std::ostream& out) {
+  out << "usage: lumenpick-cli [--documents DIR] [--today YYYYMMDD] COMMAND [ARGS...]\n"
+         "       lumenpick-cli COMMAND --help\n"
+         "       lumenpick-cli --help | --version\n\n"
+         "Global options may stand before or after the command; every option takes\n"
+         "\"--name value\" or \"--name=value\".\n\n";
+  for (const auto& [name, cmd] : lp::cli::registry()) {
+    out << "  " << cmd.usage << "\n      " << cmd.summary << "\n";
+  }
 }
 
-void usage() {
-  std::cout << "usage: lumenpick-cli COMMAND [--documents DIR] [--today YYYYMMDD] ...\n"
-               "       lumenpick-cli --help | --version\n\n";
-  for (const auto& [name, cmd] : lp::cli::registry()) {
-    std::cout << "  " << cmd.usage << "\n      " << cmd.summary << "\n";
+void command_usage(std::ostream& out, const lp::cli::Command& cmd) {
+  out << "usage: lumenpick-cli " << cmd.usage << " [--documents DIR] [--today YYYYMMDD]\n"
+      << "  " << cmd.summary << "\n";
+}
+
+int usage_error(const std::string& message, const lp::cli::Command* cmd) {
+  std::cerr << "lumenpick-cli: " << message << "\n";
+  if (cmd) {
+    command_usage(std::cerr, *cmd);
+  } else {
+    usage(std::cerr);
   }
+  return kUsageError;
+}
+
+std::string install_folder() {
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::canonical("/proc/self/exe", ec);
+  return lp::find_install_folder(ec ? std::string(".") : exe.parent_path().string());
 }
 
 }  // namespace
@@ -71,32 +98,54 @@ int main(int argc, char** argv) {
     std::cout << "lumenpick-cli " << LUMENPICK_VERSION << "\n";
     return 0;
   }
-  if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "help") {
-    usage();
-    return argc < 2 ? 1 : 0;
+  const std::vector<std::string> words(argv + 1, argv + argc);
+  const lp::cli::CommandLine line = lp::cli::split_command_line(words, {"--documents", "--today"});
+  if (!line.error.empty()) return usage_error(line.error, nullptr);
+  if (line.command.empty() || line.command == "help") {
+    if (line.help || line.command == "help") {
+      usage(std::cout);
+      return 0;
+    }
+    usage(std::cerr);
+    return kUsageError;
   }
-  const std::string name = argv[1];
-  auto it = lp::cli::registry().find(name);
-  if (it == lp::cli::registry().end()) return lp::cli::fail("unknown command: " + name);
+  auto it = lp::cli::registry().find(line.command);
+  if (it == lp::cli::registry().end()) {
+    return usage_error("unknown command: " + line.command, nullptr);
+  }
+  const lp::cli::Command& cmd = it->second;
+  if (line.help) {
+    command_usage(std::cout, cmd);
+    return 0;
+  }
 
   lp::cli::Context ctx;
-  for (int i = 2; i < argc; ++i) ctx.args.emplace_back(argv[i]);
-  std::string documents, today;
-  ctx.platform.documents_folder =
-      ctx.take_option("--documents", documents) ? documents : home_folder("Documents");
-  ctx.platform.desktop_folder = home_folder("Desktop");
-  ctx.platform.install_folder =
-      lp::find_install_folder(std::filesystem::canonical("/proc/self/exe").parent_path().string());
-  if (ctx.take_option("--today", today)) {
+  ctx.options = lp::cli::options_from_usage(cmd.usage);
+  lp::cli::CheckedArgs checked = lp::cli::check_options(line.words, ctx.options);
+  if (!checked.error.empty()) return usage_error(checked.error, &cmd);
+  ctx.args = std::move(checked.args);
+
+  const lp::cli::GlobalValue& documents = line.globals[0];
+  const lp::cli::GlobalValue& today_option = line.globals[1];
+  // With --documents the home folder is never looked at.
+  const lp::HomeEnvironment env = lp::home_environment();
+  ctx.platform.documents_folder = documents.given ? documents.value : lp::documents_folder(env);
+  if (ctx.platform.documents_folder.empty()) {
+    return lp::cli::fail("no home folder to find the documents folder in: give --documents DIR");
+  }
+  ctx.platform.desktop_folder = lp::desktop_folder(env);
+  ctx.platform.install_folder = install_folder();
+  std::string today = today_option.value;
+  if (today_option.given) {
     if (today.size() != 8 || today.find_first_not_of("0123456789") != std::string::npos) {
-      return lp::cli::fail("--today wants YYYYMMDD, got " + today);
+      return usage_error("--today wants YYYYMMDD, got " + today, &cmd);
     }
   } else {
     today = lp::today_yyyymmdd(lp::Platform{});  // no date handed in: the system's
   }
   ctx.platform.today = [today] { return today; };
   try {
-    return it->second.run(ctx);
+    return cmd.run(ctx);
   } catch (const std::exception& e) {
     return lp::cli::fail(e.what());
   }

@@ -28,7 +28,9 @@ int cmd_settings(Context& ctx) {
             << "reference_code=" << f.reference_code << "\n"
             << "db_url=" << f.db_url << "\n"
             << "hp_url=" << f.hp_url << "\n"
-            << "app_folder=" << f.app_folder << "\n";
+            << "app_folder=" << f.app_folder << "\n"
+            << "documents_folder=" << ctx.platform.documents_folder << "\n"
+            << "desktop_folder=" << ctx.platform.desktop_folder << "\n";
   return 0;
 }
 
@@ -88,7 +90,7 @@ int cmd_series(Context& ctx) {
 
 }  // namespace
 
-LP_CLI_COMMAND("settings", "settings", "the six resolved folders and addresses, name=value",
+LP_CLI_COMMAND("settings", "settings", "the resolved folders and addresses, name=value",
                cmd_settings);
 LP_CLI_COMMAND("latest-date", "latest-date", "the latest trading date of the database",
                cmd_latest_date);

@@ -13,15 +13,17 @@ namespace {
 
 int cmd_rankings(Context& ctx) {
   if (!ctx.args.empty()) return fail("usage: rankings");
+  // One name a line; `rank N` takes the N-th.
   for (const auto& def : screening::ranking_defs()) std::cout << def.name << "\n";
   return 0;
 }
 
 int cmd_rank(Context& ctx) {
   const bool write_results = ctx.take_flag("--write-results");
-  if (ctx.args.size() != 1) return fail("usage: rank NAME [--write-results]");
-  const std::string name = ctx.args[0];
-  if (!screening::find_ranking(name)) return fail("unknown ranking: " + name);
+  if (ctx.args.size() != 1) return fail("usage: rank NAME|NUMBER [--write-results]");
+  const screening::RankingDef* def = screening::find_ranking_loosely(ctx.args[0]);
+  if (!def) return fail("unknown ranking: " + ctx.args[0] + " (see rankings: a name or 1-12)");
+  const std::string name = def->name;
   const AppFolders folders = ctx.folders();
   const int this_year = static_cast<int>(parse_integer(today_yyyymmdd(ctx.platform).substr(0, 4)));
   std::string latest;
@@ -48,8 +50,9 @@ int cmd_rank(Context& ctx) {
 }  // namespace
 
 LP_CLI_COMMAND("rankings", "rankings", "the names of the twelve top-25 rankings", cmd_rankings);
-LP_CLI_COMMAND("rank", "rank NAME [--write-results]",
-               "the 25 best stocks of the latest day by one ranking: rank,code,name,close,value "
+LP_CLI_COMMAND("rank", "rank NAME|NUMBER [--write-results]",
+               "the 25 best stocks of the latest day by one ranking (a name in any width, or its "
+               "number 1-12 in the order of rankings): rank,code,name,close,value "
                "(--write-results also writes sel0.csv and sel0_out.csv)",
                cmd_rank);
 

@@ -1,0 +1,185 @@
+#include "common/cli_options.h"
+
+#include <algorithm>
+
+namespace lp::cli {
+
+namespace {
+
+std::vector<std::string_view> split_blanks(std::string_view text) {
+  std::vector<std::string_view> words;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n')) ++i;
+    const std::size_t begin = i;
+    while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '\n') ++i;
+    if (i > begin) words.push_back(text.substr(begin, i - begin));
+  }
+  return words;
+}
+
+bool is_open(char c) {
+  return c == '[' || c == '(' || c == '{';
+}
+bool is_close(char c) {
+  return c == ']' || c == ')' || c == '}';
+}
+
+std::string_view strip_brackets(std::string_view w) {
+  while (!w.empty() && is_open(w.front())) w.remove_prefix(1);
+  while (!w.empty() && is_close(w.back())) w.remove_suffix(1);
+  return w;
+}
+
+bool is_option_word(std::string_view w) {
+  return w.size() > 2 && w.substr(0, 2) == "--";
+}
+
+// What follows an option in a usage text decides its kind.
+OptionKind kind_from_next(std::string_view option_word, const std::string_view* next) {
+  if (!option_word.empty() && is_close(option_word.back())) return OptionKind::flag;
+  if (!next) return OptionKind::flag;
+  std::string_view n = *next;
+  if (n.front() == '|' || n.substr(0, 2) == "--" || n.substr(0, 3) == "...") {
+    return OptionKind::flag;
+  }
+  if (is_open(n.front())) {
+    const std::string_view inner = strip_brackets(n);
+    if (inner.empty() || inner.front() == '-' || inner.substr(0, 3) == "...") {
+      return OptionKind::flag;  // a new group
+    }
+    // "--name [VALUE]" only when the bracket closes right after the placeholder.
+    return is_close(n.back()) ? OptionKind::optional_value : OptionKind::flag;
+  }
+  return OptionKind::value;
+}
+
+void add_spec(std::vector<OptionSpec>& specs, std::string_view name, OptionKind kind) {
+  for (OptionSpec& s : specs) {
+    if (s.name == name) {
+      // Declared twice: the stronger form wins, so a usage never loses a value.
+      if (kind == OptionKind::value || s.kind == OptionKind::flag) s.kind = kind;
+      return;
+    }
+  }
+  specs.push_back({std::string(name), kind});
+}
+
+}  // namespace
+
+std::vector<OptionSpec> options_from_usage(std::string_view usage) {
+  std::vector<OptionSpec> specs;
+  const std::vector<std::string_view> words = split_blanks(usage);
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    std::string_view core = strip_brackets(words[i]);
+    // Only the options of this word, which may be "--a|--b" or "--name=VALUE".
+    std::vector<std::string_view> names;
+    bool inline_value = false;
+    while (!core.empty()) {
+      const std::size_t bar = core.find('|');
+      std::string_view piece = core.substr(0, bar);
+      if (const std::size_t eq = piece.find('='); eq != std::string_view::npos) {
+        inline_value = is_option_word(piece.substr(0, eq));
+        piece = piece.substr(0, eq);
+      }
+      piece = strip_brackets(piece);
+      if (is_option_word(piece)) names.push_back(piece);
+      if (bar == std::string_view::npos) break;
+      core.remove_prefix(bar + 1);
+    }
+    if (names.empty()) continue;
+    const OptionKind kind =
+        inline_value ? OptionKind::value
+                     : kind_from_next(words[i], i + 1 < words.size() ? &words[i + 1] : nullptr);
+    for (std::string_view n : names) add_spec(specs, n, kind);
+  }
+  return specs;
+}
+
+const OptionSpec* find_option(const std::vector<OptionSpec>& specs, std::string_view name) {
+  for (const OptionSpec& s : specs) {
+    if (s.name == name) return &s;
+  }
+  return nullptr;
+}
+
+CheckedArgs check_options(const std::vector<std::string>& words,
+                          const std::vector<OptionSpec>& specs) {
+  CheckedArgs out;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& w = words[i];
+    if (!is_option_word(w)) {
+      out.args.push_back(w);
+      continue;
+    }
+    const std::size_t eq = w.find('=');
+    const std::string name = w.substr(0, eq);
+    const OptionSpec* spec = find_option(specs, name);
+    if (!spec) {
+      out.error = "unknown option " + name;
+      return out;
+    }
+    out.args.push_back(name);
+    if (eq != std::string::npos) {
+      if (spec->kind == OptionKind::flag) {
+        out.error = name + " takes no value";
+        return out;
+      }
+      out.args.push_back(w.substr(eq + 1));
+      continue;
+    }
+    if (spec->kind != OptionKind::value) continue;
+    if (i + 1 >= words.size() || is_option_word(words[i + 1])) {
+      out.error = name + " wants a value";
+      return out;
+    }
+    out.args.push_back(words[++i]);
+  }
+  return out;
+}
+
+CommandLine split_command_line(const std::vector<std::string>& argv,
+                               const std::vector<std::string>& global_value_options) {
+  CommandLine line;
+  for (const std::string& g : global_value_options) line.globals.push_back({g, {}, false});
+  for (std::size_t i = 0; i < argv.size(); ++i) {
+    const std::string& w = argv[i];
+    if (!is_option_word(w)) {
+      if (line.command.empty()) {
+        line.command = w;
+      } else {
+        line.words.push_back(w);
+      }
+      continue;
+    }
+    const std::size_t eq = w.find('=');
+    const std::string name = w.substr(0, eq);
+    auto global = std::find_if(line.globals.begin(), line.globals.end(),
+                               [&](const GlobalValue& g) { return g.name == name; });
+    if (global != line.globals.end()) {
+      if (eq != std::string::npos) {
+        global->value = w.substr(eq + 1);
+      } else if (i + 1 < argv.size() && !is_option_word(argv[i + 1])) {
+        global->value = argv[++i];
+      } else {
+        line.error = name + " wants a value";
+        return line;
+      }
+      if (global->value.empty()) {
+        line.error = name + " wants a value";
+        return line;
+      }
+      global->given = true;
+    } else if (name == "--help") {
+      line.help = true;
+    } else if (line.command.empty()) {
+      line.error = "unknown option " + name;
+      return line;
+    } else {
+      line.words.push_back(w);
+    }
+  }
+  return line;
+}
+
+}  // namespace lp::cli

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# lumenpick-cli as a user's shell runs it: where global options may stand, how options are
+# written, what an unknown option or a missing value does, and where the documents folder is
+# found (user-dirs.dirs, an unreadable home, no home at all).
+set -u
+cli="$1"
+tmp="$(mktemp -d)"
+trap 'rm -rf "$tmp"' EXIT
+docs="$tmp/docs"
+mkdir -p "$docs"
+failures=0
+
+# expect EXIT_CODE STDOUT_GREP STDERR_GREP -- ARGS... (an empty grep checks nothing)
+expect() {
+  local want_rc="$1" out_re="$2" err_re="$3"
+  shift 4
+  "$cli" "$@" >"$tmp/out" 2>"$tmp/err"
+  local rc=$?
+  local ok=1
+  [ "$rc" = "$want_rc" ] || ok=0
+  if [ -n "$out_re" ] && ! grep -qE -- "$out_re" "$tmp/out"; then ok=0; fi
+  if [ -n "$err_re" ] && ! grep -qE -- "$err_re" "$tmp/err"; then ok=0; fi
+  # A clean run says nothing on standard error.
+  if [ "$want_rc" = 0 ] && [ -s "$tmp/err" ]; then ok=0; fi
+  if [ "$ok" = 0 ]; then
+    failures=$((failures + 1))
+    echo "FAIL: lumenpick-cli $* -> exit $rc (want $want_rc)"
+    sed 's/^/  out: /' "$tmp/out" | head -5
+    sed 's/^/  err: /' "$tmp/err" | head -5
+  fi
+}
+
+expect 0 "^documents_folder=$docs\$" "" -- --documents "$docs" settings
+expect 0 "^documents_folder=$docs\$" "" -- settings --documents "$docs"
+expect 0 "^documents_folder=$docs\$" "" -- settings --documents="$docs" --today=20250613
+expect 0 "^documents_folder=$docs\$" "" -- --today 20250613 settings --documents "$docs"
+expect 2 "" "unknown option --bogus" -- settings --documents "$docs" --bogus
+expect 2 "" "usage: lumenpick-cli settings" -- settings --documents "$docs" --bogus=1
+expect 2 "" "unknown option --end" -- --end 20250613 series 1301
+expect 2 "" "--days wants a value" -- series 1301 --documents "$docs" --end 20250613 --days
+expect 2 "" "--end wants a value" -- series 1301 --documents "$docs" --end --days 5
+expect 2 "" "--documents wants a value" -- settings --documents
+expect 2 "" "--yes takes no value" -- delete-year 2013 --documents "$docs" --yes=no
+expect 2 "" "--today wants YYYYMMDD" -- settings --documents "$docs" --today 2025
+expect 2 "" "unknown command: nosuch" -- nosuch
+expect 2 "" "usage: lumenpick-cli" --
+expect 0 "^usage: lumenpick-cli series CODE --end YYYYMMDD --days N" "" -- series --help
+expect 0 "^usage: lumenpick-cli rank" "" -- --help rank
+expect 0 "^  settings" "" -- --help
+# Every registered command answers --help with its own usage line.
+for command in $("$cli" --help | sed -n 's/^  \([a-z][a-z0-9-]*\).*/\1/p'); do
+  expect 0 "^usage: lumenpick-cli $command" "" -- "$command" --help
+done
+# Accepted options reach the command: a missing database is the command's own error (exit 1).
+expect 1 "" "no price data" -- latest-date --documents="$docs"
+expect 1 "" "" -- series 1301 --end=20250613 --days=5 --documents "$docs" --no-adjust
+
+# The documents folder of the desktop, with $HOME expanded.
+home="$tmp/home"
+mkdir -p "$home/.config"
+printf '# written by xdg-user-dirs-update\nXDG_DOCUMENTS_DIR="$HOME/ドキュメント"\n' \
+  >"$home/.config/user-dirs.dirs"
+HOME="$home" XDG_CONFIG_HOME= LUMENPICK_DOCUMENTS= expect 0 "^documents_folder=$home/ドキュメント\$" "" -- settings
+rm "$home/.config/user-dirs.dirs"
+HOME="$home" XDG_CONFIG_HOME= LUMENPICK_DOCUMENTS= expect 0 "^documents_folder=$home/Documents\$" "" -- settings
+
+# A home folder nobody can look into (a symlink loop stops even root), or none at all: never an
+# abort; with --documents the home is not needed.
+ln -s loop "$tmp/loop"
+HOME="$tmp/loop/home" expect 0 "^documents_folder=$docs\$" "" -- settings --documents "$docs"
+HOME="$tmp/loop/home" expect 1 "" "no price data" -- latest-date --documents "$docs"
+HOME="$tmp/loop/home" LUMENPICK_DOCUMENTS= "$cli" settings >/dev/null 2>&1
+rc=$?
+if [ "$rc" -gt 2 ]; then
+  failures=$((failures + 1))
+  echo "FAIL: settings under an unreadable home ended with $rc"
+fi
+
+# With a small market: rankings by number and by a name in another width agree, and a chart
+# is painted without a word from Qt on standard error (expect checks stderr is empty).
+market="${2:-}"
+if [ -n "$market" ]; then
+  "$market" --codes 30 --years 1 --end 20250613 \
+    --database "$docs/nordhaven/lumenpick/kabuka_db" >/dev/null 2>&1
+  (
+    unset XDG_RUNTIME_DIR DISPLAY WAYLAND_DISPLAY
+    expect 0 "^$tmp/c.png: 1301 " "" -- chart 1301 --documents "$docs" --today 20250613 \
+      --out "$tmp/c.png" --ratio=1000 --bands 25 --rsi=14
+    exit "$failures"
+  ) || failures=$((failures + 1))
+  "$cli" rank 1 --documents "$docs" --today 20250613 >"$tmp/by_number" 2>&1
+  "$cli" --today 20250613 rank 前日比上率トップ２５ --documents "$docs" >"$tmp/by_name" 2>&1
+  if [ ! -s "$tmp/by_number" ] || ! cmp -s "$tmp/by_number" "$tmp/by_name" ||
+     ! "$cli" rank 前日比上率ﾄｯﾌﾟ25 --documents "$docs" --today 20250613 | cmp -s - "$tmp/by_number"; then
+    failures=$((failures + 1))
+    echo "FAIL: rank 1, rank 前日比上率トップ２５ and rank 前日比上率ﾄｯﾌﾟ25 differ"
+  fi
+  expect 1 "" "unknown ranking: 13" -- rank 13 --documents "$docs" --today 20250613
+fi
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures case(s) failed"
+  exit 1
+fi
+echo "all cases passed"

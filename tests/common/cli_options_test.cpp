@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/cli_options.h"
+
+namespace lp::cli {
+namespace {
+
+using Words = std::vector<std::string>;
+
+std::string describe(const std::vector<OptionSpec>& specs) {
+  std::string out;
+  for (const OptionSpec& s : specs) {
+    if (!out.empty()) out += " ";
+    out += s.name;
+    out += s.kind == OptionKind::value ? "=V" : s.kind == OptionKind::optional_value ? "=[V]" : "";
+  }
+  return out;
+}
+
+TEST(CliOptions, UsageTextDeclaresEachOptionAndWhetherItTakesAValue) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"settings", ""},
+      {"series CODE --end YYYYMMDD --days N [--no-adjust] [--calendar]",
+       "--end=V --days=V --no-adjust --calendar"},
+      {"delete-year YEAR --yes", "--yes"},
+      {"download current|YEAR --host maker|lan|local [--base URL]", "--host=V --base=V"},
+      {"results [--page N|all] [--sort COLUMN[,COLUMN...]]", "--page=V --sort=V"},
+      {"screen [--init FILE] [--markets 0,1,2] [--set NAME=VALUE ...]",
+       "--init=V --markets=V --set=V"},
+      {"chart CODE --out|--png FILE.png [--width W --height H | --size WxH] [--alg1] "
+       "[--ratio [REF]] [--no-volume]",
+       "--out=V --png=V --width=V --height=V --size=V --alg1 --ratio=[V] --no-volume"},
+      {"portfolio-add N CODE --date D --shares S --price P [--raw]",
+       "--date=V --shares=V --price=V --raw"},
+      {"tool [--level=N] [--verbose] [--name [X]] [--quiet]",
+       "--level=V --verbose --name=[V] --quiet"},
+      // A flag followed by a bracketed group stays a flag; "--x --y" are two flags.
+      {"cmd --force [--dry-run] --a --b", "--force --dry-run --a --b"},
+  };
+  for (const auto& [usage, want] : cases) {
+    EXPECT_EQ(describe(options_from_usage(usage)), want) << usage;
+  }
+}
+
+TEST(CliOptions, CommandWordsAreCheckedAgainstTheUsage) {
+  const auto specs = options_from_usage(
+      "chart CODE --out FILE [--period N] [--alg1] [--ratio [REF]] [--set NAME=VALUE ...]");
+  struct Case {
+    Words words;
+    Words args;         // normalised, when accepted
+    std::string error;  // when refused
+  };
+  const std::vector<Case> cases = {
+      {{"1301", "--out", "a.png"}, {"1301", "--out", "a.png"}, ""},
+      {{"--out=a.png", "1301"}, {"--out", "a.png", "1301"}, ""},
+      {{"1301", "--out", "a.png", "--period=30", "--alg1"},
+       {"1301", "--out", "a.png", "--period", "30", "--alg1"}, ""},
+      // "=" keeps everything after the first one, even another "=" or an empty value.
+      {{"--set=pr_chk(8)=1", "--set", "x=2"}, {"--set", "pr_chk(8)=1", "--set", "x=2"}, ""},
+      {{"--out="}, {"--out", ""}, ""},
+      // A word with one dash is a word (a negative number), not an option.
+      {{"-5", "--period", "-5"}, {"-5", "--period", "-5"}, ""},
+      // The optional value is the command's to take; "=" hands it over explicitly.
+      {{"1301", "--ratio", "500"}, {"1301", "--ratio", "500"}, ""},
+      {{"1301", "--ratio=500"}, {"1301", "--ratio", "500"}, ""},
+      {{"1301", "--bogus"}, {}, "unknown option --bogus"},
+      {{"1301", "--bogus=1"}, {}, "unknown option --bogus"},
+      {{"1301", "--out"}, {}, "--out wants a value"},
+      {{"1301", "--out", "--alg1"}, {}, "--out wants a value"},
+      {{"1301", "--alg1=yes"}, {}, "--alg1 takes no value"},
+      // Options are matched whole, never by prefix.
+      {{"1301", "--per", "5"}, {}, "unknown option --per"},
+  };
+  for (const Case& c : cases) {
+    const CheckedArgs got = check_options(c.words, specs);
+    EXPECT_EQ(got.error, c.error) << ::testing::PrintToString(c.words);
+    if (c.error.empty()) {
+      EXPECT_EQ(got.args, c.args) << ::testing::PrintToString(c.words);
+    }
+  }
+}
+
+TEST(CliOptions, GlobalOptionsStandBeforeOrAfterTheCommand) {
+  const Words globals = {"--documents", "--today"};
+  struct Case {
+    Words argv;
+    std::string command;
+    std::string documents, today;  // "-" when not given
+    Words words;
+    bool help;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {{"--documents", "/d", "series", "1301", "--end", "20250101"},
+       "series", "/d", "-", {"1301", "--end", "20250101"}, false, ""},
+      {{"series", "1301", "--documents=/d", "--end", "20250101", "--today", "20250102"},
+       "series", "/d", "20250102", {"1301", "--end", "20250101"}, false, ""},
+      {{"--today=20250102", "--documents", "/d", "settings"}, "settings", "/d", "20250102", {},
+       false, ""},
+      {{"series", "--help"}, "series", "-", "-", {}, true, ""},
+      {{"--help", "series"}, "series", "-", "-", {}, true, ""},
+      {{"--help"}, "", "-", "-", {}, true, ""},
+      {{}, "", "-", "-", {}, false, ""},
+      // Command options stay with the command, whatever their place.
+      {{"rank", "--write-results", "前日比上率ﾄｯﾌﾟ25"}, "rank", "-", "-",
+       {"--write-results", "前日比上率ﾄｯﾌﾟ25"}, false, ""},
+      {{"--end", "2025", "series"}, "", "-", "-", {}, false, "unknown option --end"},
+      {{"settings", "--documents"}, "settings", "-", "-", {}, false, "--documents wants a value"},
+      {{"--documents", "--today", "20250101", "settings"}, "", "-", "-", {}, false,
+       "--documents wants a value"},
+      {{"settings", "--documents="}, "settings", "-", "-", {}, false,
+       "--documents wants a value"},
+  };
+  for (const Case& c : cases) {
+    const CommandLine got = split_command_line(c.argv, globals);
+    const std::string where = ::testing::PrintToString(c.argv);
+    EXPECT_EQ(got.error, c.error) << where;
+    if (!c.error.empty()) continue;
+    EXPECT_EQ(got.command, c.command) << where;
+    ASSERT_EQ(got.globals.size(), 2u);
+    EXPECT_EQ(got.globals[0].given ? got.globals[0].value : "-", c.documents) << where;
+    EXPECT_EQ(got.globals[1].given ? got.globals[1].value : "-", c.today) << where;
+    EXPECT_EQ(got.words, c.words) << where;
+    EXPECT_EQ(got.help, c.help) << where;
+  }
+}
+
+}  // namespace
+}  // namespace lp::cli
