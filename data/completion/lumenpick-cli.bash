@@ -26,7 +26,7 @@ _lumenpick_cli_value() {
       compopt -o filenames 2>/dev/null
       return ;;
   esac
-  if [[ $option == --ranking || ($command == rank && -z $option && $placeholder == NAME) ]]; then
+  if [[ $option == --ranking || ($command == rank && -z $option && $placeholder == NAME*) ]]; then
     local names
     names=$("$_lumenpick_cli_program" rankings 2>/dev/null)
     COMPREPLY=($(compgen -W "$names" -- "$cur"))
@@ -128,11 +128,17 @@ _lumenpick_cli_options() {
     name=${name%%]*}
     [[ $name == --* ]] || continue
     next=${tokens[i + 1]-}
+    local value=""
     if [[ ${tokens[i]} != *] && -n $next && $next != [-[\|]* && $next != ... ]]; then
-      option_arg[$name]=$next
-    else
-      option_arg[$name]=""
+      value=$next
     fi
+    # "--out|--png FILE" names one option twice.
+    local alias
+    local IFS='|'
+    for alias in $name; do
+      [[ $alias == --* ]] && option_arg[$alias]=$value
+    done
+    unset IFS
   done
 }
 

@@ -37,7 +37,7 @@ struct MainSession {
     p.yield = [] { QCoreApplication::processEvents(); };
     WindowHub::instance().set_platform(p);
     window = std::make_unique<MainWindow>();
-    window->open_url = [](const QUrl&) {};
+    window->open_url = [](const QUrl&) { return true; };
     window->http_get = [](const std::string&) { return std::optional<std::string>(); };
   }
   QPushButton* button(const char* name) {
