@@ -15,6 +15,7 @@
 #include "shell/main_window.h"
 #include "shell/window_hub_gui.h"
 #include "support/fixtures.h"
+#include "support/loopback_server.h"
 
 namespace lp::gui {
 namespace {
@@ -206,13 +207,13 @@ TEST(MainWindowDownload, ClosingDuringADownloadStopsAfterTheCurrentFile) {
   find<QRadioButton>(w.get(), "url_opt_2")->setChecked(true);
   std::vector<std::string> requested;
   MainWindow* window = w.get();
-  w->http_get = [&](const std::string& url) -> std::optional<std::string> {
+  w->http_get = test::client_from([&](const std::string& url) -> std::optional<std::string> {
     requested.push_back(url);
     // The user closes the window while the third request (month 1) is under way.
     if (requested.size() == 3) window->close();
     if (requested.size() == 1) return std::string("<h1>lumenpick-price-server</h1>");
     return std::string("201301,0,x,x,x,x,x,x\r\n");
-  };
+  });
   QTest::mouseClick(find<QPushButton>(w.get(), "download_cmd"), Qt::LeftButton);
   ASSERT_EQ(requested.size(), 3u);
   EXPECT_EQ(requested[0], "http://localhost:8080/");
@@ -246,15 +247,16 @@ TEST(MainWindowDownload, NoConnectionOrNothingFetchedIsNotASuccess) {
     Session s;
     auto w = s.open();
     find<QRadioButton>(w.get(), "url_opt_2")->setChecked(true);
-    w->http_get = [&](const std::string& url) -> std::optional<std::string> {
+    w->http_get = test::client_from([&](const std::string& url) -> std::optional<std::string> {
       const auto it = c.server.find(url);
       return it == c.server.end() ? std::nullopt : std::optional<std::string>(it->second);
-    };
+    });
     QTest::mouseClick(find<QPushButton>(w.get(), "download_cmd"), Qt::LeftButton);
     auto* label1 = find<QLabel>(w.get(), "Label1");
     EXPECT_EQ(label1->text(), c.label1);
     EXPECT_EQ(text_color(label1), c.color);
-    EXPECT_EQ(fs::exists(s.db + "2013"), !c.server.empty());
+    // A download that brought nothing leaves no empty year behind.
+    EXPECT_FALSE(fs::exists(s.db + "2013"));
     EXPECT_EQ(find<QLabel>(w.get(), "Label3")->text(), "株価データベース:　データ無");
     // The staging folders are cleared away; the busy indicator stopped; commands back on.
     EXPECT_FALSE(fs::exists(s.db + "2013/data_mg"));

@@ -8,9 +8,35 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <stdexcept>
 
 namespace lp::test {
+
+HttpClient client_from(std::function<std::optional<std::string>(const std::string& url)> answer) {
+  return [answer = std::move(answer)](const HttpRequest& request) {
+    HttpResponse response;
+    std::optional<std::string> body = answer(request.url);
+    if (!body) {
+      response.error = "no answer";
+      return response;
+    }
+    if (body->size() > request.max_body_bytes) {
+      response.error = "body larger than the cap";
+      return response;
+    }
+    response.status = 200;
+    if (request.body_file.empty()) {
+      response.body = std::move(*body);
+    } else {
+      std::FILE* f = std::fopen(request.body_file.c_str(), "wb");
+      const bool written = f && std::fwrite(body->data(), 1, body->size(), f) == body->size();
+      if (f) std::fclose(f);
+      if (!written) response.error = "could not write " + request.body_file;
+    }
+    return response;
+  };
+}
 
 bool LoopbackServer::Connection::send(std::string_view bytes) {
   while (!bytes.empty()) {

@@ -7,9 +7,16 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <optional>
 #include <vector>
 
+#include "common/http.h"
+
 namespace lp::test {
+
+// For pure sequence logic: an HttpClient answering from a function (a body with status 200,
+// or no answer at all), honouring body_file and max_body_bytes as a real client does.
+HttpClient client_from(std::function<std::optional<std::string>(const std::string& url)> answer);
 
 class LoopbackServer {
  public:
