@@ -201,7 +201,7 @@ int download_one_file(const HttpClient& http, HttpRequest request, const std::st
 }
 
 bool check_internet(const HttpClient& http, const ConnectionProbe& probe, const std::string& scratch,
-                    const YieldFn& yield, int timeout_s) {
+                    const YieldFn& yield, int timeout_s, std::string* reason) {
   HttpRequest request = file_request(probe.url, timeout_s);
   request.max_body_bytes = 1024 * 1024;  // a home page, not a packed file
   HttpResponse response;
@@ -211,13 +211,21 @@ bool check_internet(const HttpClient& http, const ConnectionProbe& probe, const 
   yield_now(yield);
   const bool answered = response.ok();
   write_file_atomic(scratch, answered ? response.body : std::string());
-  if (!answered) return false;
+  if (!answered) {
+    if (reason) {
+      *reason = !response.error.empty() ? response.error
+                                        : "HTTP status " + std::to_string(response.status);
+    }
+    return false;
+  }
   std::string joined;
   joined.reserve(response.body.size());
   FieldReader reader(response.body);
   std::string_view field;
   while (reader.next(field)) joined.append(field);
-  return joined.find(probe.marker) != std::string::npos;
+  const bool found = joined.find(probe.marker) != std::string::npos;
+  if (!found && reason) *reason = "the page does not contain \"" + probe.marker + "\"";
+  return found;
 }
 
 std::pair<std::string, MessageColor> download_summary(int fetched, int failed) {
@@ -244,7 +252,7 @@ DownloadOutcome run_download(const DownloadRequest& request, const HttpClient& h
                                : with_slash(request.base_override);
   const std::string scratch = scratch_file_path(request.install_folder, folders.app_folder);
   if (!check_internet(http, connection_probe(request.host, base), scratch, hooks.yield,
-                      request.file_timeout_s)) {
+                      request.file_timeout_s, &out.not_connected_reason)) {
     say(hooks, "Warning：インターネットに接続されていません。ご確認ください。", MessageColor::blue);
     yield_now(hooks.yield);
     return out;

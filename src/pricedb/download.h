@@ -84,9 +84,10 @@ int download_one_file(const HttpClient& http, HttpRequest request, const std::st
                       std::string* reason = nullptr);
 
 // Connected when the probe page's fields, joined, contain the marker word.
+// `reason` (when given) says why not: the transfer's error, the status, or the missing word.
 bool check_internet(const HttpClient& http, const ConnectionProbe& probe,
                     const std::string& scratch, const YieldFn& yield = {},
-                    int timeout_s = kDefaultFileTimeoutS);
+                    int timeout_s = kDefaultFileTimeoutS, std::string* reason = nullptr);
 
 // What the surrounding window (or CLI) does around the sequence.
 struct DownloadHooks {
@@ -117,6 +118,7 @@ struct DownloadRequest {
 
 struct DownloadOutcome {
   bool connected = false;
+  std::string not_connected_reason;  // why the connection check failed
   bool stopped = false;  // the quit request ended the run
   int year = 0;
   int fetched = 0;

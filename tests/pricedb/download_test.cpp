@@ -144,7 +144,12 @@ TEST(CheckInternet, TheMarkerWordDecides) {
     FakeServer server;
     server.answers[kPublicProbeUrl] = page;
     const ConnectionProbe probe = connection_probe(DownloadHost::maker, "http://x/");
-    EXPECT_EQ(check_internet(server.get(), probe, dir.file("data.html")), connected);
+    std::string reason;
+    EXPECT_EQ(check_internet(server.get(), probe, dir.file("data.html"), {},
+                             kDefaultFileTimeoutS, &reason),
+              connected);
+    // A failed check says why: the transfer's error or the missing word.
+    EXPECT_EQ(reason.empty(), connected) << reason;
   }
 }
 

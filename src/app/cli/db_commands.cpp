@@ -92,7 +92,8 @@ int cmd_download(Context& ctx) {
     return fail(
         "cannot reach " +
         connection_probe(request.host, base.empty() ? download_base(request.host, folders) : base)
-            .url);
+            .url +
+        ": " + out.not_connected_reason);
   }
   std::cout << "year=" << out.year << "\n"
             << "fetched=" << out.fetched << "\n"
