@@ -84,6 +84,22 @@ TEST(QtHttpClient, HonoursEveryCapOfTheRequest) {
        0, "", "cancelled"},
       {"garbage instead of HTTP", [](auto& c) { c.send("SSH-2.0-OpenSSH\r\n\r\n"); }, nullptr, 0,
        "", " "},
+      {"body shorter than its length",
+       [](auto& c) {
+         c.send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\nhello");
+       },
+       nullptr, 0, "", " "},
+      {"negative length",
+       [](auto& c) {
+         c.send("HTTP/1.1 200 OK\r\nContent-Length: -1\r\nConnection: close\r\n\r\nhello");
+       },
+       nullptr, 0, "", " "},
+      {"twenty-digit length",
+       [](auto& c) {
+         c.send("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\nConnection: "
+                "close\r\n\r\nhello");
+       },
+       nullptr, 0, "", "malformed"},
   };
   const HttpClient http = qt_http_get();
   for (const Case& c : cases) {
