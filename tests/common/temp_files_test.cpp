@@ -68,16 +68,5 @@ TEST(TempFiles, ListersSkipThemAndClearOnlyThoseWhoseWriterIsGone) {
   for (const Case& c : cases) EXPECT_EQ(fs::exists(dir.path() / c.name), c.stays) << c.name;
 }
 
-TEST(TempFiles, AtomicWritesLeaveOnlyTheirTarget) {
-  test::TempDir dir;
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(write_file_atomic(dir.path() / "f.csv", "abc"));
-  CsvWriter w;
-  w.field("x").end_line();
-  ASSERT_TRUE(w.commit(dir.path() / "g.csv", true));
-  EXPECT_EQ(test::files_under(dir.path()).size(), 2u);
-  // A folder that cannot take the temporary file fails cleanly.
-  EXPECT_FALSE(write_file_atomic(dir.path() / "missing" / "f.csv", "abc"));
-}
-
 }  // namespace
 }  // namespace lp
