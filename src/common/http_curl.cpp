@@ -205,6 +205,12 @@ HttpResponse curl_http_get(const HttpRequest& request) {
   std::string url = request.url;
   bool send_headers = true;
   constexpr int kMaxRedirects = 5;
+  for (const auto& [name, value] : request.headers) {
+    if ((name + value).find_first_of("\r\n") != std::string::npos) {
+      response.error = "a request header holds a line break";
+      return response;
+    }
+  }
 
   for (int hop = 0;; ++hop) {
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
@@ -329,6 +335,10 @@ HttpResponse curl_http_get(const HttpRequest& request) {
     const std::string scheme = url.substr(0, url.find(':'));
     if (scheme != "http" && scheme != "https") {
       response.error = "redirected to an address that is not http:// or https://";
+      if (!request.body_file.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(request.body_file, ec);
+      }
       return response;
     }
     if (origin_of(url) != first_origin) send_headers = false;

@@ -184,11 +184,16 @@ TEST(CurlHttpGet, ReportsUnreachableAndUnsupportedAddresses) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"http://127.0.0.1:" + std::to_string(closed_port) + "/", "could not connect to 127.0.0.1"},
       {"ftp://127.0.0.1/file", "not an http:// or https:// address"},
+      {"header", "line break"},  // a header that would smuggle in a second one
       {"file:///etc/passwd", "not an http:// or https:// address"},
   };
   for (const auto& [url, part] : cases) {
     HttpRequest req;
     req.url = url;
+    if (url == "header") {
+      req.url = "http://127.0.0.1:" + std::to_string(closed_port) + "/";
+      req.headers = {{"x-api-key", "KEY\r\nX-Other: 1"}};
+    }
     const HttpResponse r = curl_http_get(req);
     EXPECT_NE(r.error.find(part), std::string::npos) << url << ": " << r.error;
     EXPECT_EQ(r.status, 0) << url;
