@@ -170,6 +170,7 @@ std::vector<std::string> code_files_of_year(const std::string& db_folder, int ye
   fs::directory_iterator it(fs::path(year_folder(db_folder, year)) / "data_m", ec);
   if (ec) return names;
   for (const fs::directory_entry& e : it) {
+    if (sweep_temp_file(e.path())) continue;
     const std::string name = e.path().filename().string();
     if (name.size() != 8 || name.substr(4) != ".csv") continue;
     if (!std::all_of(name.begin(), name.begin() + 4, [](char c) { return c >= '0' && c <= '9'; }))

@@ -1,12 +1,15 @@
 #include "common/csv.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 #include "common/encoding.h"
@@ -80,10 +83,61 @@ bool read_file_bytes_at(int dir_fd, const char* name, std::string& out) {
   return read_open_file(fd, out);
 }
 
-bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes, bool durable) {
+namespace {
+constexpr std::string_view kTempSuffix = ".lptmp";
+}  // namespace
+
+std::filesystem::path temp_file_for(const std::filesystem::path& target) {
   static std::atomic<unsigned> counter{0};
-  std::filesystem::path tmp = path;
-  tmp += ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+  return target.parent_path() / ("." + target.filename().string() + "." +
+                                 std::to_string(::getpid()) + "_" +
+                                 std::to_string(counter++) + std::string(kTempSuffix));
+}
+
+bool is_temp_file_name(std::string_view name) {
+  return name.size() > kTempSuffix.size() + 1 && name.front() == '.' &&
+         name.substr(name.size() - kTempSuffix.size()) == kTempSuffix;
+}
+
+bool sweep_temp_file(const std::filesystem::path& path) {
+  const std::string name = path.filename().string();
+  if (!is_temp_file_name(name)) return false;
+  // ".NAME.<pid>_<n>.lptmp": the writer's process id sits after the last "." before the
+  // suffix.
+  const std::string stem = name.substr(0, name.size() - kTempSuffix.size());
+  const std::size_t dot = stem.rfind('.');
+  long pid = 0;
+  if (dot != std::string::npos) {
+    for (std::size_t i = dot + 1; i < stem.size() && stem[i] >= '0' && stem[i] <= '9'; ++i) {
+      pid = pid * 10 + (stem[i] - '0');
+      if (pid > 1L << 30) break;
+    }
+  }
+  bool writer_gone = pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && !writer_gone) {
+    writer_gone = ::time(nullptr) - st.st_mtime > 24 * 60 * 60;
+  }
+  if (writer_gone) ::unlink(path.c_str());
+  return true;
+}
+
+std::vector<std::filesystem::path> list_files(const std::filesystem::path& folder) {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (sweep_temp_file(it->path())) continue;
+    std::error_code fec;
+    if (it->is_regular_file(fec)) files.push_back(it->path());
+  }
+  std::sort(files.begin(), files.end(),
+            [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
+  return files;
+}
+
+bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes, bool durable) {
+  const std::filesystem::path tmp = temp_file_for(path);
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   std::size_t done = 0;

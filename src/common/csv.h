@@ -109,6 +109,19 @@ inline bool read_file_bytes(const std::filesystem::path& path, std::string& out)
   return read_file_bytes(path.c_str(), out);
 }
 
+// Temporary files of atomic writes are named "." + target name + "." + pid + "_" + n +
+// ".lptmp" beside their target: hidden, never a name any reader looks for, and recognisable
+// after a kill so that every lister can skip and clear them.
+std::filesystem::path temp_file_for(const std::filesystem::path& target);
+bool is_temp_file_name(std::string_view name);
+// For a temporary file whose writer is gone (its process no longer runs, or the file is a day
+// old): removes it. True whenever `path` names a temporary file, removed or not, so a lister
+// calls it and skips the entry.
+bool sweep_temp_file(const std::filesystem::path& path);
+// The regular files of `folder` (symlinks to files included) in name order, without
+// temporary files (stale ones are removed on the way). Empty when the folder cannot be read.
+std::vector<std::filesystem::path> list_files(const std::filesystem::path& folder);
+
 // Writes `bytes` to a temporary file in the target's folder and renames it over the target,
 // so the target is either the old or the new file, never half of one. `durable` also flushes
 // the data to the disk before the rename (for the user's own files, such as holdings, that a

@@ -16,13 +16,20 @@ namespace {
 constexpr const char* kSubfolders[] = {"data_d_db", "data_d",  "data_dg", "data_m",
                                        "data_mg",   "data_mh", "data_mhg"};
 
-// Deletes the files directly in `folder` (not nested folders), then tries to remove it.
+// Deletes the files directly in `folder` (not nested folders), then tries to remove it. A
+// symbolic link is removed itself and never followed, whether it is `folder` or an entry of
+// it: a link into another folder must not carry the deletion there.
 void clear_and_remove(const fs::path& folder) {
   std::error_code ec;
-  if (!fs::is_directory(folder, ec)) return;
-  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+  const fs::file_status st = fs::symlink_status(folder, ec);
+  if (fs::is_symlink(st)) {
+    fs::remove(folder, ec);
+    return;
+  }
+  if (!fs::is_directory(st)) return;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code fec;
-    if (!entry.is_directory(fec)) fs::remove(entry.path(), fec);
+    if (it->is_symlink(fec) || !it->is_directory(fec)) fs::remove(it->path(), fec);
   }
   fs::remove(folder, ec);  // fails, silently, when something is left inside
 }
@@ -49,7 +56,7 @@ bool delete_year_folder(const std::string& db_folder, int year, const YieldFn& y
   clear_and_remove(y);
   yield_now(yield);
   std::error_code ec;
-  return !fs::exists(y, ec);
+  return !fs::exists(fs::symlink_status(y, ec));
 }
 
 DeleteResult run_delete_year(const std::string& db_folder, const std::string& chosen,

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -118,42 +119,113 @@ std::string scratch_file_path(const std::string& install_folder, const std::stri
   return as_folder(app_folder) + "data.html";
 }
 
-int download_one_file(const HttpGet& get, const std::string& url, const std::string& dest,
-                      const std::string& scratch, std::string& message, const YieldFn& yield) {
-  std::optional<std::string> body = get ? get(url) : std::nullopt;
+HttpRequest file_request(const std::string& url, int timeout_s) {
+  HttpRequest r;
+  r.url = url;
+  r.total_timeout_s = timeout_s;
+  r.low_speed_bytes_per_s = kMinimumRateBytesPerS;
+  r.low_speed_window_s = kMinimumRateWindowS;
+  r.max_body_bytes = kMaxPackedFileBytes;
+  return r;
+}
+
+namespace {
+
+// The first field of a body file, read from its first 64 kB: an error page shows itself there.
+std::string first_field_of(const std::string& path) {
+  std::string head(64 * 1024, '\0');
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return {};
+  head.resize(std::fread(head.data(), 1, head.size(), f));
+  std::fclose(f);
+  FieldReader reader(head);
+  return std::string(reader.next_or_empty());
+}
+
+// The scratch file holds the last body received (empty when nothing arrived).
+void save_scratch(const std::string& body_file, const std::string& scratch) {
+  std::error_code ec;
+  if (body_file.empty() || !fs::exists(body_file, ec)) {
+    write_file_atomic(scratch, "");
+    return;
+  }
+  const fs::path tmp = temp_file_for(scratch);
+  if (fs::copy_file(body_file, tmp, fs::copy_options::overwrite_existing, ec)) {
+    fs::rename(tmp, scratch, ec);
+  }
+  if (ec) fs::remove(tmp, ec);
+}
+
+}  // namespace
+
+int download_one_file(const HttpClient& http, HttpRequest request, const std::string& dest,
+                      const std::string& scratch, std::string& message, const YieldFn& yield,
+                      std::string* reason) {
+  request.body_file = temp_file_for(dest).string();
+  HttpResponse response;
+  if (http) {
+    response = http(request);
+  } else {
+    response.error = "no HTTP service";
+  }
   std::error_code ec;
   fs::remove(scratch, ec);
   yield_now(yield);
-  const std::string bytes = body ? std::move(*body) : std::string();
-  write_file_atomic(scratch, bytes);
-  // The body itself is judged (it is what the scratch file holds), so an unwritable scratch
-  // folder cannot turn a good answer into a failure or a bad one into a success.
-  FieldReader reader(bytes);
-  const std::string_view first = reader.next_or_empty();
-  const bool error_page = first.empty() || first.find("<html") != std::string_view::npos ||
-                          first.find("<HTML") != std::string_view::npos;
-  if (error_page || !write_file_atomic(dest, bytes)) {
+  save_scratch(request.body_file, scratch);
+  std::string why = response.error;
+  if (why.empty() && !response.ok()) why = "HTTP status " + std::to_string(response.status);
+  if (why.empty()) {
+    // The body itself is judged (it is what the scratch file holds), so an unwritable
+    // scratch folder cannot turn a good answer into a failure or a bad one into a success.
+    const std::string first = first_field_of(request.body_file);
+    if (first.empty()) {
+      why = "empty answer";
+    } else if (first.find("<html") != std::string::npos ||
+               first.find("<HTML") != std::string::npos) {
+      why = "an HTML page instead of a packed file";
+    }
+  }
+  if (why.empty()) {
+    fs::rename(request.body_file, dest, ec);
+    if (ec) why = "cannot save " + dest + ": " + ec.message();
+  }
+  if (!why.empty()) {
+    fs::remove(request.body_file, ec);
     message = kFailText;
+    if (reason) *reason = why;
     return -1;
   }
   message.clear();
+  if (reason) reason->clear();
   return 0;
 }
 
-bool check_internet(const HttpGet& get, const ConnectionProbe& probe, const std::string& scratch,
-                    const YieldFn& yield) {
-  std::optional<std::string> body = get ? get(probe.url) : std::nullopt;
+bool check_internet(const HttpClient& http, const ConnectionProbe& probe, const std::string& scratch,
+                    const YieldFn& yield, int timeout_s, std::string* reason) {
+  HttpRequest request = file_request(probe.url, timeout_s);
+  request.max_body_bytes = 1024 * 1024;  // a home page, not a packed file
+  HttpResponse response;
+  if (http) response = http(request);
   std::error_code ec;
   fs::remove(scratch, ec);
   yield_now(yield);
-  write_file_atomic(scratch, body ? *body : std::string());
-  if (!body) return false;
+  const bool answered = response.ok();
+  write_file_atomic(scratch, answered ? response.body : std::string());
+  if (!answered) {
+    if (reason) {
+      *reason = !response.error.empty() ? response.error
+                                        : "HTTP status " + std::to_string(response.status);
+    }
+    return false;
+  }
   std::string joined;
-  joined.reserve(body->size());
-  FieldReader reader(*body);
+  joined.reserve(response.body.size());
+  FieldReader reader(response.body);
   std::string_view field;
   while (reader.next(field)) joined.append(field);
-  return joined.find(probe.marker) != std::string::npos;
+  const bool found = joined.find(probe.marker) != std::string::npos;
+  if (!found && reason) *reason = "the page does not contain \"" + probe.marker + "\"";
+  return found;
 }
 
 std::pair<std::string, MessageColor> download_summary(int fetched, int failed) {
@@ -165,7 +237,7 @@ std::pair<std::string, MessageColor> download_summary(int fetched, int failed) {
   return {"ダウンロードを完了しました。" + counts, MessageColor::blue};
 }
 
-DownloadOutcome run_download(const DownloadRequest& request, const HttpGet& get,
+DownloadOutcome run_download(const DownloadRequest& request, const HttpClient& http,
                              const DownloadHooks& hooks) {
   DownloadOutcome out;
   const bool chosen = request.kind == DownloadKind::chosen_year;
@@ -179,7 +251,8 @@ DownloadOutcome run_download(const DownloadRequest& request, const HttpGet& get,
                                ? download_base(request.host, folders, request.local_base)
                                : with_slash(request.base_override);
   const std::string scratch = scratch_file_path(request.install_folder, folders.app_folder);
-  if (!check_internet(get, connection_probe(request.host, base), scratch, hooks.yield)) {
+  if (!check_internet(http, connection_probe(request.host, base), scratch, hooks.yield,
+                      request.file_timeout_s, &out.not_connected_reason)) {
     say(hooks, "警告：インターネットに接続されていません。ご確認ください。", MessageColor::blue);
     yield_now(hooks.yield);
     return out;
@@ -193,21 +266,35 @@ DownloadOutcome run_download(const DownloadRequest& request, const HttpGet& get,
   out.year_folder = as_folder(folders.db_folder) + y + "/";
   std::error_code ec;
   fs::create_directory(folders.db_folder, ec);
+  // The folders are made now (the files stream into them) and taken away again when no file
+  // arrived, so a download that failed throughout does not leave an empty year behind.
+  const bool year_existed = fs::exists(fs::symlink_status(out.year_folder, ec));
   fs::create_directory(out.year_folder, ec);
   for (const char* sub : kYearSubfolders) fs::create_directory(out.year_folder + sub, ec);
+  auto forget_empty_year = [&] {
+    if (year_existed || out.fetched > 0) return;
+    std::error_code rec;
+    // remove() takes only empty folders: anything that did arrive meanwhile stays.
+    for (const char* sub : kYearSubfolders) fs::remove(out.year_folder + sub, rec);
+    fs::remove(out.year_folder, rec);
+  };
 
   for (const FileRequest& file : download_plan(request.kind, base, out.year, request.today)) {
     say(hooks, file.progress, MessageColor::blue);
     yield_now(hooks.yield);
-    std::string message;
-    if (download_one_file(get, file.url, out.year_folder + file.dest, scratch, message,
-                          hooks.yield) == 0) {
+    std::string message, reason;
+    HttpRequest http_request = file_request(file.url, request.file_timeout_s);
+    http_request.cancelled = hooks.quit_requested;
+    if (download_one_file(http, std::move(http_request), out.year_folder + file.dest, scratch,
+                          message, hooks.yield, &reason) == 0) {
       ++out.fetched;
     } else {
       ++out.failed;
+      if (hooks.file_failed) hooks.file_failed(file, reason);
     }
     if (file.quit_check && quit(hooks)) {
       out.stopped = true;
+      forget_empty_year();
       if (hooks.close_main) hooks.close_main();
       return out;
     }
@@ -233,6 +320,7 @@ DownloadOutcome run_download(const DownloadRequest& request, const HttpGet& get,
     }
     fs::remove(staging, ec);
   }
+  forget_empty_year();
 
   const bool found = hooks.refresh ? hooks.refresh() : false;
   if (!found) say(hooks, "株価データがありません。ご確認ください。", MessageColor::red);

@@ -1,6 +1,6 @@
 // Fetching a year's packed files from the price-database server into the staging folders of
-// the year folder, then unpacking them. The HTTP GET is handed in, so the same sequence runs
-// in the window (Qt Network), in the CLI (a blocking client) and in tests (a fake).
+// the year folder, then unpacking them. The HTTP service is handed in, so the same sequence
+// runs in the window (Qt Network), in the CLI (libcurl) and in tests (a loopback server).
 #pragma once
 
 #include <functional>
@@ -8,14 +8,22 @@
 #include <string>
 #include <vector>
 
+#include "common/http.h"
 #include "common/platform.h"
 #include "shell/settings.h"
 
 namespace lp {
 
-// One plain GET: the whole body, or nothing when the request failed (no answer, an HTTP error
-// status). The GUI's version keeps the event loop running while it waits.
-using HttpGet = std::function<std::optional<std::string>(const std::string& url)>;
+// Caps on one file's transfer. However steadily bytes trickle in, a file gets this long in
+// all; under 1 KB/s for 30 s it is given up; beyond 64 MB (far above any real packed file)
+// it fails. A failed file is skipped and the next one fetched.
+inline constexpr int kDefaultFileTimeoutS = 120;
+inline constexpr long kMinimumRateBytesPerS = 1024;
+inline constexpr int kMinimumRateWindowS = 30;
+inline constexpr std::uint64_t kMaxPackedFileBytes = 64ull * 1024 * 1024;
+
+// The request for one packed file (or the connection probe) with the caps above.
+HttpRequest file_request(const std::string& url, int timeout_s = kDefaultFileTimeoutS);
 
 enum class DownloadHost { maker = 0, lan = 1, local = 2 };
 // The local price server (lumenpick-price-server) on its default port.
@@ -66,15 +74,20 @@ int download_year(DownloadKind kind, const std::string& chosen_entry, const std:
 // installation folder cannot be written.
 std::string scratch_file_path(const std::string& install_folder, const std::string& app_folder);
 
-// Fetches `url`; the body goes to the scratch file and, unless its first field is empty or
-// holds "<html"/"<HTML", replaces `dest` (atomically). Returns 0, or -1 with the message
-// "エラー：ダウンロードできませんでした。" and `dest` untouched.
-int download_one_file(const HttpGet& get, const std::string& url, const std::string& dest,
-                      const std::string& scratch, std::string& message, const YieldFn& yield = {});
+// Fetches `request` (its body streamed to a temporary file beside `dest`, never held whole in
+// memory); unless the transfer failed, the status is not 2xx, or the body's first field is
+// empty or holds "<html"/"<HTML", the file is renamed over `dest`. The scratch file gets a
+// copy of the body. Returns 0, or -1 with the message "エラー：ダウンロードできませんでした。",
+// `dest` untouched, and the reason (for a log) in `reason` when given.
+int download_one_file(const HttpClient& http, HttpRequest request, const std::string& dest,
+                      const std::string& scratch, std::string& message, const YieldFn& yield = {},
+                      std::string* reason = nullptr);
 
 // Connected when the probe page's fields, joined, contain the marker word.
-bool check_internet(const HttpGet& get, const ConnectionProbe& probe, const std::string& scratch,
-                    const YieldFn& yield = {});
+// `reason` (when given) says why not: the transfer's error, the status, or the missing word.
+bool check_internet(const HttpClient& http, const ConnectionProbe& probe,
+                    const std::string& scratch, const YieldFn& yield = {},
+                    int timeout_s = kDefaultFileTimeoutS, std::string* reason = nullptr);
 
 // What the surrounding window (or CLI) does around the sequence.
 struct DownloadHooks {
@@ -86,6 +99,8 @@ struct DownloadHooks {
   std::function<bool()> quit_requested;
   std::function<void()> close_main;  // called when the quit request stops the run
   YieldFn yield;
+  // Told about each file that failed, with the reason ("timed out after 120 s", ...).
+  std::function<void(const FileRequest& file, const std::string& reason)> file_failed;
 };
 
 struct DownloadRequest {
@@ -97,10 +112,13 @@ struct DownloadRequest {
   std::string local_base = kLocalHostBase;
   // Replaces the base address of the chosen host (the CLI's --base).
   std::string base_override;
+  // The cap on one file's whole transfer, in seconds.
+  int file_timeout_s = kDefaultFileTimeoutS;
 };
 
 struct DownloadOutcome {
   bool connected = false;
+  std::string not_connected_reason;  // why the connection check failed
   bool stopped = false;  // the quit request ended the run
   int year = 0;
   int fetched = 0;
@@ -109,7 +127,10 @@ struct DownloadOutcome {
 };
 
 // The whole "データ更新" / "株価ダウンロード" sequence, texts and order as the user sees them.
-DownloadOutcome run_download(const DownloadRequest& request, const HttpGet& get,
+// A year folder that did not exist before and received no file is removed again, so a
+// download that fetched nothing does not register an empty year. The quit request also
+// abandons the file in flight.
+DownloadOutcome run_download(const DownloadRequest& request, const HttpClient& http,
                              const DownloadHooks& hooks);
 
 // The closing text: the counts of files fetched and failed, red when nothing arrived.

@@ -179,14 +179,16 @@ bool read_latest_date(const std::string& db_folder, const std::string& reference
   return false;
 }
 
+bool is_day_file_name(std::string_view name) {
+  return name.size() == 12 && name.substr(8) == ".csv" &&
+         std::all_of(name.begin(), name.begin() + 8, [](char c) { return c >= '0' && c <= '9'; });
+}
+
 std::vector<std::string> day_files_of_year(const std::string& db_folder, int year) {
   std::vector<std::string> files;
-  std::error_code ec;
-  for (fs::directory_iterator it(year_folder(db_folder, year) + "data_d", ec), end;
-       !ec && it != end; it.increment(ec)) {
-    if (it->path().extension() == ".csv") files.push_back(it->path().string());
+  for (const fs::path& file : list_files(year_folder(db_folder, year) + "data_d")) {
+    if (is_day_file_name(file.filename().string())) files.push_back(file.string());
   }
-  std::sort(files.begin(), files.end());
   return files;
 }
 

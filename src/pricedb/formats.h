@@ -67,7 +67,10 @@ std::vector<int> years_present(const std::string& db_folder);
 bool read_latest_date(const std::string& db_folder, const std::string& reference_code,
                       int current_year, int lowest_year, std::string& date);
 
-// The day files of a year folder's "data_d/", in name order.
+// A day file's name: eight digits (yyyymmdd) and ".csv", nothing else.
+bool is_day_file_name(std::string_view name);
+
+// The day files of a year folder's "data_d/" (names as is_day_file_name), in name order.
 std::vector<std::string> day_files_of_year(const std::string& db_folder, int year);
 
 }  // namespace lp

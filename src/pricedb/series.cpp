@@ -50,6 +50,7 @@ struct SeriesSource::Folders {
       std::error_code ec;
       for (std::filesystem::directory_iterator it(year_folder(db_folder, y) + "data_mh", ec), end;
            !ec && it != end; it.increment(ec)) {
+        if (sweep_temp_file(it->path())) continue;
         info.corrections.insert(it->path().stem().string());
       }
     }

@@ -43,15 +43,28 @@ bool plain_name(std::string_view name) {
   });
 }
 
-std::vector<fs::path> files_in_name_order(const fs::path& folder) {
-  std::vector<fs::path> files;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(folder, ec)) {
-    std::error_code fec;
-    if (entry.is_regular_file(fec)) files.push_back(entry.path());
+// The packed files a phase reads: only the names the server's files are saved under, so a
+// leftover of an interrupted download or anything else in the folder is never unpacked.
+bool packed_file_name(const Phase& phase, const std::string& name, int year) {
+  const std::string y = std::to_string(year);
+  if (&phase == &kCorrections) return name == y + ".csv";
+  if (&phase == &kDays) {
+    for (int m = 1; m <= 12; ++m) {
+      if (name == y + (m < 10 ? "0" : "") + std::to_string(m) + ".csv") return true;
+    }
+    return false;
   }
-  std::sort(files.begin(), files.end(),
-            [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
+  for (int k = 1; k <= 9; ++k) {
+    if (name == std::to_string(k) + "000.csv") return true;
+  }
+  return false;
+}
+
+std::vector<fs::path> packed_files(const Phase& phase, const fs::path& folder, int year) {
+  std::vector<fs::path> files;
+  for (fs::path& file : list_files(folder)) {
+    if (packed_file_name(phase, file.filename().string(), year)) files.push_back(std::move(file));
+  }
   return files;
 }
 
@@ -114,10 +127,10 @@ class PackedFileSplitter {
       if (!read_line(reader, fields)) return truncated();
       append_line(fields);
     }
-    // A complete block ends with a line end; data running into the end of the file without
-    // one is the tail of a broken transfer.
+    // Every field is there: the block is whole, even when the file's last line end is
+    // missing. A block that ends in a comma has a field more than its shape: misaligned.
     const std::size_t pos = reader.position();
-    if (pos == 0 || (bytes[pos - 1] != '\n' && bytes[pos - 1] != '\r')) return truncated();
+    if (pos == 0 || bytes[pos - 1] == ',') return truncated();
     if (!plain_name(name)) {
       ++stats_.rejected_blocks;
       return true;
@@ -173,7 +186,7 @@ UnpackStats unpack_year(const std::string& year_folder, const UnpackHooks& hooks
     std::error_code ec;
     if (fs::is_directory(staging, ec)) {
       PackedFileSplitter splitter(*step.phase, out_folder, stats, hooks.yield);
-      for (const fs::path& file : files_in_name_order(staging)) {
+      for (const fs::path& file : packed_files(*step.phase, staging, year)) {
         say(progress_text(*step.phase, file.filename().string(), year));
         yield_now(hooks.yield);
         if (read_file_bytes(file, bytes)) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/csv.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
@@ -239,6 +240,8 @@ std::string latest_daily_date(const std::string& db_folder, int year) {
   const fs::path folder = fs::path(year_folder(db_folder, year)) / "data_d";
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
+    // Only real day files count: a leftover of an interrupted write must not name a day.
+    if (sweep_temp_file(it->path()) || !is_day_file_name(name)) continue;
     best = std::max<long long>(best, parse_integer(std::string_view(name).substr(0, 8)));
   }
   return best > 0 ? std::to_string(best) : std::string();

@@ -322,6 +322,8 @@ void MainWindow::start_download(DownloadKind kind) {
   request.today = p.today ? p.today() : std::string();
   request.install_folder = p.install_folder;
   request.local_base = local_base_;
+  request.file_timeout_s =
+      read_settei_sub(p.documents_folder, p.desktop_folder).download_timeout_s;
 
   DownloadHooks hooks;
   hooks.message = [this](const std::string& text, MessageColor color) {

@@ -33,8 +33,8 @@ class MainWindow : public QMainWindow {
   std::function<bool(const QUrl& url)> open_url;
   // Tells the user what went wrong in a message box. Replaceable for tests.
   std::function<void(const QString& text)> warn;
-  // The HTTP GET of the downloads; Qt Network by default.
-  HttpGet http_get;
+  // The HTTP service of the downloads; Qt Network by default.
+  HttpClient http_get;
 
   // The base address of the "local　host" option (the local price server on port 8080).
   void set_local_base(const std::string& base) { local_base_ = base; }

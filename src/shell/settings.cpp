@@ -63,6 +63,12 @@ AppFolders read_settei_sub(const std::string& documents_folder, const std::strin
       f.db_url = value;
     } else if (key == "nordhaven株HP_URL") {
       f.hp_url = value;
+    } else if (key == "ダウンロード上限秒") {
+      // Whole seconds only; anything else keeps the default rather than guessing.
+      const bool digits = !value.empty() && value.size() <= 6 &&
+                          value.find_first_not_of("0123456789") == std::string::npos;
+      const int seconds = digits ? std::stoi(value) : 0;
+      if (seconds >= 1 && seconds <= 86400) f.download_timeout_s = seconds;
     }
   });
   return f;

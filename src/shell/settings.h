@@ -13,6 +13,8 @@ struct AppFolders {
   std::string db_url;
   std::string hp_url;
   std::string app_folder;
+  // Key "ダウンロード上限秒": the most one downloaded file may take, in seconds (1 to 86400).
+  int download_timeout_s = 120;
 };
 
 // The product folder below the documents folder, ending in "/".

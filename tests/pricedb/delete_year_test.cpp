@@ -71,5 +71,38 @@ TEST(DeleteYear, AFolderThatCannotGoIsReportedNotHidden) {
   EXPECT_EQ(d.statuses.back(), "株価削除完了");
 }
 
+TEST(DeleteYear, SymbolicLinksAreRemovedNeverFollowed) {
+  struct Case {
+    const char* name;
+    std::string link;    // inside the database, relative to it
+    bool to_folder;      // the link points at the outside folder (else at its file)
+  };
+  const std::vector<Case> cases = {
+      {"a database subfolder that is a link", "2012/data_d", true},
+      {"a link to a folder inside a subfolder", "2012/data_m/elsewhere", true},
+      {"a link to a file inside a subfolder", "2012/data_m/1301.csv", false},
+      {"a link to a folder in the year folder", "2012/extra", true},
+      {"the year folder itself is a link", "2012", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Db d;
+    const fs::path outside = d.dir.path() / "outside";
+    write_bytes(outside / "precious.csv", "mine\r\n");
+    const fs::path link = fs::path(d.db) / c.link;
+    fs::remove_all(link);
+    fs::create_directories(link.parent_path());
+    if (c.to_folder) {
+      fs::create_directory_symlink(outside, link);
+    } else {
+      fs::create_symlink(outside / "precious.csv", link);
+    }
+    EXPECT_EQ(run_delete_year(d.db, "2012年", d.hooks), DeleteResult::deleted);
+    EXPECT_EQ(test::read_bytes(outside / "precious.csv"), "mine\r\n");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(fs::path(d.db) / "2012")));
+  }
+}
+
 }  // namespace
 }  // namespace lp

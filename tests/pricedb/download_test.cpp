@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/fixtures.h"
+#include "support/loopback_server.h"
 
 namespace lp {
 namespace {
@@ -22,12 +23,12 @@ using test::write_bytes;
 struct FakeServer {
   std::map<std::string, std::optional<std::string>> answers;
   std::vector<std::string> requested;
-  HttpGet get() {
-    return [this](const std::string& url) -> std::optional<std::string> {
+  HttpClient get() {
+    return test::client_from([this](const std::string& url) -> std::optional<std::string> {
       requested.push_back(url);
       auto it = answers.find(url);
       return it == answers.end() ? std::nullopt : it->second;
-    };
+    });
   }
 };
 
@@ -120,7 +121,8 @@ TEST(DownloadOneFile, OnlyARealAnswerReplacesTheFile) {
     server.answers["u"] = c.body;
     std::string message = "stale";
     const int rc =
-        download_one_file(server.get(), "u", dest.string(), dir.file("data.html"), message);
+        download_one_file(server.get(), file_request("u"), dest.string(), dir.file("data.html"),
+                          message);
     EXPECT_EQ(rc, c.ok ? 0 : -1);
     EXPECT_EQ(message, c.ok ? "" : "エラー：ダウンロードできませんでした。");
     EXPECT_EQ(read_bytes(dest), c.ok ? *c.body : std::string("previous\r\n"));
@@ -142,7 +144,12 @@ TEST(CheckInternet, TheMarkerWordDecides) {
     FakeServer server;
     server.answers[kPublicProbeUrl] = page;
     const ConnectionProbe probe = connection_probe(DownloadHost::maker, "http://x/");
-    EXPECT_EQ(check_internet(server.get(), probe, dir.file("data.html")), connected);
+    std::string reason;
+    EXPECT_EQ(check_internet(server.get(), probe, dir.file("data.html"), {},
+                             kDefaultFileTimeoutS, &reason),
+              connected);
+    // A failed check says why: the transfer's error or the missing word.
+    EXPECT_EQ(reason.empty(), connected) << reason;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/csv.h"
 #include "pricedb/formats.h"
 #include "pricedb/unpack.h"
 #include "support/address_limit.h"
@@ -100,8 +101,11 @@ TEST(UnpackRobustness, BrokenBlocksNeverReplaceGoodFilesNorLeaveTheYear) {
       // Cut at a line end: only the count shows that a line is missing.
       {"block cut after a whole line",
        "1000,1,x,x,x,x\r\n1301,d,n,x,20240108,2\r\n20240108,6,7,8,9,10\r\n", false},
-      {"block cut before its line end",
-       "1000,1,x,x,x,x\r\n1301,d,n,x,20240108,1\r\n20240108,6,7,8,9,10", false},
+      // Every field is there: only the final line end is missing.
+      {"whole block without its final line end",
+       "1000,1,x,x,x,x\r\n1301,d,n,x,20240108,1\r\n20240108,6,7,8,9,10", true},
+      {"block cut inside its last line",
+       "1000,1,x,x,x,x\r\n1301,d,n,x,20240108,1\r\n20240108,6,7,8,9", false},
       {"block names a path", "1000,1,x,x,x,x\r\n../../" + block, false},
   };
   for (const Case& c : cases) {
@@ -117,7 +121,7 @@ TEST(UnpackRobustness, BrokenBlocksNeverReplaceGoodFilesNorLeaveTheYear) {
     // Nothing lands outside the year's database folders, and nothing half-written stays.
     for (const auto& [rel, bytes] : test::files_under(dir.path() / "db")) {
       EXPECT_EQ(rel.rfind("2024/data_", 0), 0u) << rel;
-      EXPECT_EQ(rel.find(".tmp"), std::string::npos) << rel;
+      EXPECT_FALSE(is_temp_file_name(fs::path(rel).filename().string())) << rel;
     }
   }
 }

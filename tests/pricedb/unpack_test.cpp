@@ -115,6 +115,11 @@ TEST(UnpackYear, EdgeCasesOfThePackedFiles) {
       {"a half-rounded count reads as its even neighbour",
        {{"data_mhg/2013.csv", "2013,1,x\r\n1301,a,2.5\r\n20130401,1,10\r\n20130402,1,2\r\n"}},
        {{"data_mh/1301.csv", "1301,a,2.5\r\n20130401,1,10\r\n20130402,1,2\r\n"}}},
+      // Every field is there, only the file's last line end is not: the block is whole.
+      {"a complete last block without its final line end",
+       {{"data_mhg/2013.csv", "2013,2,x\r\n1001,a,0\r\n1301,b,1\r\n20130401,1,10"}},
+       {{"data_mh/1001.csv", "1001,a,0\r\n"},
+        {"data_mh/1301.csv", "1301,b,1\r\n20130401,1,10\r\n"}}},
       // A broken transfer: the last block runs into the end of the file and is not written.
       {"a block cut short by the end of the file",
        {{"data_mhg/2013.csv", "2013,2,x\r\n1001,a,0\r\n1301,b,2\r\n20130401,1,10\r\n2013"}},
@@ -127,6 +132,27 @@ TEST(UnpackYear, EdgeCasesOfThePackedFiles) {
     unpack_year(y.folder());
     EXPECT_EQ(database_files(y.year), c.expected);
   }
+}
+
+TEST(UnpackYear, ReadsOnlyTheNamesThePackedFilesAreSavedUnder) {
+  Year y;
+  const std::string stale_days = "201301,1,x,x,x,x,x,x\r\n20130107,0,stale,x,x,x,x,x\r\n";
+  y.stage("data_dg/201301.csv", kDays);
+  // Leftovers of a killed download and strangers: each would overwrite 20130107.csv.
+  for (const char* name : {"201301.csv.tmp4242_7", ".201301.csv.4242_8.lptmp", "201301.csv~",
+                           "201213.csv", "201201.csv", "2013013.csv"}) {
+    y.stage(std::string("data_dg/") + name, stale_days);
+  }
+  y.stage("data_mhg/2012.csv", "2012,1,x\r\n1301,stale,0\r\n");
+  y.stage("data_mg/1000.csv.tmp1_1", kSeries);
+  y.stage("data_mg/10000.csv", kSeries);
+  const UnpackStats stats = unpack_year(y.folder());
+  EXPECT_EQ(stats.packed_files, 1);
+  EXPECT_EQ(database_files(y.year),
+            (std::map<std::string, std::string>{
+                {"data_d/20130104.csv", read_bytes(y.year / "data_d/20130104.csv")},
+                {"data_d/20130107.csv", read_bytes(y.year / "data_d/20130107.csv")}}));
+  EXPECT_EQ(read_bytes(y.year / "data_d/20130107.csv").find("stale"), std::string::npos);
 }
 
 TEST(UnpackYear, TheQuitRequestStopsAfterTheCurrentPackedFile) {

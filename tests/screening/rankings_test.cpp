@@ -68,6 +68,19 @@ std::vector<std::string> codes_of(const Top25& t) {
   return out;
 }
 
+TEST(LatestDailyDate, OnlyDayFileNamesCount) {
+  // Leftovers of interrupted writes, old and new style, and foreign files sort after the
+  // newest real day file; none of them is a day.
+  test::TempDir dir;
+  const std::string db = dir.str() + "/";
+  for (const char* name : {"20241226.csv", "20241227.csv", "20241230.csv.tmp4242_1",
+                           ".20241231.csv.4242_2.lptmp", "2024123.csv", "20241231x.csv",
+                           "99999999.txt"}) {
+    test::write_bytes(db + "2024/data_d/" + name, "");
+  }
+  EXPECT_EQ(latest_daily_date(db, 2024), "20241227");
+}
+
 TEST(RankTop25, EveryRankingMeasuresOrdersAndFormats) {
   RankingFolder f;
   f.write_summary({

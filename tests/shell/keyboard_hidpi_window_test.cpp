@@ -38,7 +38,7 @@ struct MainSession {
     WindowHub::instance().set_platform(p);
     window = std::make_unique<MainWindow>();
     window->open_url = [](const QUrl&) { return true; };
-    window->http_get = [](const std::string&) { return std::optional<std::string>(); };
+    window->http_get = [](const HttpRequest&) { return HttpResponse{}; };
   }
   QPushButton* button(const char* name) {
     return window->findChild<QPushButton*>(QLatin1String(name));

@@ -61,5 +61,22 @@ TEST(Settings, ResolvesFoldersAndKeys) {
   }
 }
 
+TEST(Settings, DownloadTimeoutTakesOnlyWholeSecondsInRange) {
+  const std::vector<std::pair<const char*, int>> cases = {
+      {nullptr, 120},     {"30", 30},  {" 600 ", 600}, {"86400", 86400}, {"86401", 120},
+      {"0", 120},         {"-5", 120}, {"1.5", 120},   {"abc", 120},     {"", 120},
+      {"99999999999", 120},
+  };
+  for (const auto& [value, seconds] : cases) {
+    test::TempDir docs, desk;
+    if (value) {
+      test::write_cp932(docs.path() / "nordhaven/lumenpick/settei.txt",
+                        std::string("ダウンロード上限秒,") + value + "\r\nEOF\r\n");
+    }
+    EXPECT_EQ(read_settei_sub(docs.str(), desk.str()).download_timeout_s, seconds)
+        << (value ? value : "no file");
+  }
+}
+
 }  // namespace
 }  // namespace lp

@@ -8,6 +8,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "shell/main_window.h"
 #include "shell/window_hub_gui.h"
 #include "support/fixtures.h"
+#include "support/loopback_server.h"
 
 namespace lp::gui {
 namespace {
@@ -283,13 +285,13 @@ TEST(MainWindowDownload, ClosingDuringADownloadStopsAfterTheCurrentFile) {
   find<QRadioButton>(w.get(), "url_opt_2")->setChecked(true);
   std::vector<std::string> requested;
   MainWindow* window = w.get();
-  w->http_get = [&](const std::string& url) -> std::optional<std::string> {
+  w->http_get = test::client_from([&](const std::string& url) -> std::optional<std::string> {
     requested.push_back(url);
     // The user closes the window while the third request (month 1) is under way.
     if (requested.size() == 3) window->close();
     if (requested.size() == 1) return std::string("<h1>lumenpick-price-server</h1>");
     return std::string("201301,0,x,x,x,x,x,x\r\n");
-  };
+  });
   QTest::mouseClick(find<QPushButton>(w.get(), "download_cmd"), Qt::LeftButton);
   ASSERT_EQ(requested.size(), 3u);
   EXPECT_EQ(requested[0], "http://localhost:8080/");
@@ -323,20 +325,72 @@ TEST(MainWindowDownload, NoConnectionOrNothingFetchedIsNotASuccess) {
     Session s;
     auto w = s.open();
     find<QRadioButton>(w.get(), "url_opt_2")->setChecked(true);
-    w->http_get = [&](const std::string& url) -> std::optional<std::string> {
+    w->http_get = test::client_from([&](const std::string& url) -> std::optional<std::string> {
       const auto it = c.server.find(url);
       return it == c.server.end() ? std::nullopt : std::optional<std::string>(it->second);
-    };
+    });
     QTest::mouseClick(find<QPushButton>(w.get(), "download_cmd"), Qt::LeftButton);
     auto* label1 = find<QLabel>(w.get(), "Label1");
     EXPECT_EQ(label1->text(), c.label1);
     EXPECT_EQ(text_color(label1), c.color);
-    EXPECT_EQ(fs::exists(s.db + "2013"), !c.server.empty());
+    // A download that brought nothing leaves no empty year behind.
+    EXPECT_FALSE(fs::exists(s.db + "2013"));
     EXPECT_EQ(find<QLabel>(w.get(), "Label3")->text(), "株価データベース:　データ無");
     // The staging folders are cleared away; the busy indicator stopped; commands back on.
     EXPECT_FALSE(fs::exists(s.db + "2013/data_mg"));
     EXPECT_FALSE(find<QTimer>(w.get(), "Timer3")->isActive());
     EXPECT_TRUE(find<QWidget>(w.get(), "download_cmd")->isEnabled());
+  }
+}
+
+// Through the real Qt Network client against a server that trickles one byte a second:
+// neither the cap of settei.txt nor closing the window has to wait for the server.
+TEST(MainWindowDownload, ASlowServerNeitherHoldsTheDownloadNorTheWindow) {
+  struct Case {
+    const char* name;
+    const char* settei;  // extra settei.txt line
+    int close_after_ms;  // -1: the window is not closed
+  };
+  const Case cases[] = {
+      {"the cap of settei.txt gives each file up", "ダウンロード上限秒,1\r\n", -1},
+      {"closing the window ends the file in flight", "", 300},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Session s;
+    test::write_cp932(fs::path(s.docs) / "nordhaven/lumenpick/settei.txt",
+                      std::string(c.settei) + "EOF\r\n");
+    test::LoopbackServer server([](test::LoopbackServer::Connection& conn) {
+      if (conn.target() == "/") {
+        conn.send(test::LoopbackServer::response(200, "lumenpick-price-server"));
+        return;
+      }
+      conn.send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n");
+      conn.trickle(std::string(1000, '1'), 1, 1000);
+    });
+    auto w = s.open();
+    w->show();
+    w->set_local_base(server.url("/html/kabuka_db/"));
+    find<QRadioButton>(w.get(), "url_opt_2")->setChecked(true);
+    if (c.close_after_ms >= 0) {
+      QTimer::singleShot(c.close_after_ms, w.get(), [&w] { w->close(); });
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    QTest::mouseClick(find<QPushButton>(w.get(), "download_cmd"), Qt::LeftButton);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_FALSE(w->running());
+    if (c.close_after_ms >= 0) {
+      EXPECT_LT(seconds, 5);
+      EXPECT_FALSE(w->isVisible());
+    } else {
+      // The corrections and months 1-3 of an update in March, then nine blocks: 13 files
+      // of one second each, all failed.
+      EXPECT_LT(seconds, 30);
+      EXPECT_EQ(find<QLabel>(w.get(), "Label1")->text(),
+                "エラー：ダウンロードできたファイルはありません。（取得 0 件・失敗 13 件）");
+    }
+    EXPECT_FALSE(fs::exists(s.db + "2013"));
   }
 }
 

@@ -14,7 +14,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/cli/http_fetch.h"
+#include "common/http_curl.h"
 #include "bench/bench.h"
 #include "common/csv.h"
 #include "pricedb/download.h"
@@ -92,6 +92,14 @@ long long copy_packed(const Workspace& ws) {
   return files;
 }
 
+bool answers(const std::string& url) {
+  lp::HttpRequest request;
+  request.url = url;
+  request.connect_timeout_s = 2;
+  request.total_timeout_s = 5;
+  return lp::curl_http_get(request).ok();
+}
+
 bool start_server(Workspace& ws) {
   if (ws.server > 0) return true;
   std::error_code ec;
@@ -108,7 +116,7 @@ bool start_server(Workspace& ws) {
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
-    if (lp::cli::http_fetch(base)) continue;  // someone else answers there
+    if (answers(base)) continue;  // someone else answers there
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) continue;
@@ -122,7 +130,7 @@ bool start_server(Workspace& ws) {
       ::_exit(127);
     }
     for (int i = 0; i < 100; ++i) {
-      if (lp::cli::http_fetch(base)) {
+      if (answers(base)) {
         ws.server = pid;
         ws.server_base = base + "html/kabuka_db/";
         return true;
@@ -159,7 +167,7 @@ long long download_year_from_server(Workspace& w) {
     f.db_folder = documents + "/kabuka_db/";
     return f;
   };
-  const lp::DownloadOutcome out = lp::run_download(request, lp::cli::http_fetch, hooks);
+  const lp::DownloadOutcome out = lp::run_download(request, lp::curl_http_get, hooks);
   return out.fetched;
 }
 

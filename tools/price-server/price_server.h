@@ -31,6 +31,11 @@ class PriceServer {
   };
   Answer answer(const QString& url_path) const;
 
+  // Longer request lines are refused with 414, longer request heads with 431: no client of
+  // this server needs more, and the HTTP server would otherwise buffer any amount.
+  static constexpr qint64 kMaxRequestLine = 4096;
+  static constexpr qint64 kMaxRequestHead = 16384;
+
  private:
   QString root_;
   std::unique_ptr<QHttpServer> server_;

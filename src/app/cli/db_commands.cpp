@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "app/cli/cli.h"
-#include "app/cli/http_fetch.h"
+#include "common/http_curl.h"
 #include "common/numbers.h"
 #include "pricedb/delete_year.h"
 #include "pricedb/download.h"
@@ -31,13 +31,24 @@ std::string latest_or_none(const AppFolders& f, int current_year) {
 }
 
 int cmd_download(Context& ctx) {
-  std::string host_text = "maker", base;
+  std::string host_text = "maker", base, timeout_text;
   ctx.take_option("--host", host_text);
   ctx.take_option("--base", base);
+  ctx.take_option("--timeout", timeout_text);
   if (ctx.args.size() != 1) {
-    return fail("usage: download current|YEAR --host maker|lan|local [--base URL]");
+    return fail(
+        "usage: download current|YEAR --host maker|lan|local [--base URL] [--timeout SECONDS]");
   }
   DownloadRequest request;
+  if (!timeout_text.empty()) {
+    const bool digits = timeout_text.size() <= 6 &&
+                        timeout_text.find_first_not_of("0123456789") == std::string::npos;
+    const long long seconds = digits ? parse_integer(timeout_text) : 0;
+    if (seconds < 1 || seconds > 86400) {
+      return fail("--timeout wants whole seconds from 1 to 86400, got " + timeout_text);
+    }
+    request.file_timeout_s = static_cast<int>(seconds);
+  }
   if (host_text == "maker") {
     request.host = DownloadHost::maker;
   } else if (host_text == "lan") {
@@ -73,12 +84,16 @@ int cmd_download(Context& ctx) {
     return folders;
   };
   hooks.refresh = [&] { return latest_or_none(folders, year_of(today)) != "none"; };
-  const DownloadOutcome out = run_download(request, http_fetch, hooks);
+  hooks.file_failed = [](const FileRequest& file, const std::string& reason) {
+    progress("failed: " + file.url + ": " + reason);
+  };
+  const DownloadOutcome out = run_download(request, curl_http_get, hooks);
   if (!out.connected) {
     return fail(
         "cannot reach " +
         connection_probe(request.host, base.empty() ? download_base(request.host, folders) : base)
-            .url);
+            .url +
+        ": " + out.not_connected_reason);
   }
   std::cout << "year=" << out.year << "\n"
             << "fetched=" << out.fetched << "\n"
@@ -140,8 +155,10 @@ int cmd_delete_year(Context& ctx) {
 
 }  // namespace
 
-LP_CLI_COMMAND("download", "download current|YEAR --host maker|lan|local [--base URL]",
-               "fetch a year's packed files, unpack them and clean the staging folders",
+LP_CLI_COMMAND("download",
+               "download current|YEAR --host maker|lan|local [--base URL] [--timeout SECONDS]",
+               "fetch a year's packed files (each within --timeout, default 120 s), unpack them "
+               "and clean the staging folders",
                cmd_download);
 LP_CLI_COMMAND("unpack", "unpack YEARFOLDER|YEAR",
                "split the staged packed files of a year folder into its database files",
