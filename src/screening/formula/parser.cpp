@@ -338,7 +338,10 @@ class Parser {
         return false;
       }
     }
-    if (cur().kind == Tok::comma) return fail(e, cur().pos, arguments_text(*def));
+    if (cur().kind == Tok::comma || (def->series_args == 0 && !def->period &&
+                                     cur().kind != Tok::rparen && cur().kind != Tok::end)) {
+      return fail(e, cur().pos, arguments_text(*def));
+    }
     if (!expect_close(e)) return false;
 
     if (def->op == Op::shift) {
