@@ -3,10 +3,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCollator>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFileDialog>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QMouseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -101,6 +105,13 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent) {
     }
   }
   grid_->viewport()->installEventFilter(this);
+  grid_->installEventFilter(this);
+  // A selection stays visible while another window (the chart) has the focus.
+  QPalette grid_palette = grid_->palette();
+  for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText}) {
+    grid_palette.setColor(QPalette::Inactive, role, grid_palette.color(QPalette::Active, role));
+  }
+  grid_->setPalette(grid_palette);
 
   page1_cmb_ = new QComboBox(this);
   page1_cmb_->setObjectName("page1_cmb");
@@ -307,7 +318,12 @@ void ResultsWindow::on_sort() {
   msg1_lb_->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0);"));
   msg1_lb_->setText(QStringLiteral("ソーティング処理中"));
   process_events_now();
-  sorter_.sort(table_, std::max(grid_->currentColumn(), 0));
+  // Names sort in the desktop's Japanese collation.
+  static const QCollator collator{QLocale(QLocale::Japanese, QLocale::Japan)};
+  sorter_.sort(table_, std::max(grid_->currentColumn(), 0),
+               [](const std::string& a, const std::string& b) {
+                 return collator.compare(q(a), q(b));
+               });
   page_ = 0;
   set_page_list(0);
   fill_page(0);
@@ -389,9 +405,52 @@ bool ResultsWindow::export_to(const QString& path, bool cp932) {
   return true;
 }
 
+void ResultsWindow::select_rows(int from, int to) {
+  const int top = std::clamp(std::min(from, to), 1, kGridRows - 1);
+  const int bottom = std::clamp(std::max(from, to), 1, kGridRows - 1);
+  grid_->clearSelection();
+  grid_->setRangeSelected(QTableWidgetSelectionRange(top, 1, bottom, kGridColumns - 1), true);
+}
+
 bool ResultsWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == grid_->viewport() && event->type() == QEvent::MouseButtonRelease && ready_) {
+  if (watched == grid_ && event->type() == QEvent::KeyPress && ready_ &&
+      static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+    // The same text as the mouse release copies.
     copy_selection();
+    return true;
+  }
+  if (watched == grid_->viewport() && ready_) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+        // A press on the number column takes the whole row; dragging there takes more rows.
+        if (mouse->button() == Qt::LeftButton &&
+            grid_->columnAt(mouse->position().toPoint().x()) == 0) {
+          row_anchor_ = grid_->rowAt(mouse->position().toPoint().y());
+          if (row_anchor_ >= 1) {
+            select_rows(row_anchor_, row_anchor_);
+            return true;
+          }
+          row_anchor_ = -1;
+        }
+        break;
+      case QEvent::MouseMove:
+        if (row_anchor_ >= 1 && (mouse->buttons() & Qt::LeftButton)) {
+          const int row = grid_->rowAt(mouse->position().toPoint().y());
+          if (row >= 1) select_rows(row_anchor_, row);
+          return true;
+        }
+        break;
+      case QEvent::MouseButtonRelease:
+        copy_selection();
+        if (row_anchor_ >= 1) {
+          row_anchor_ = -1;
+          return true;
+        }
+        break;
+      default:
+        break;
+    }
   }
   return QWidget::eventFilter(watched, event);
 }

@@ -43,6 +43,8 @@ class ResultsWindow : public QWidget {
   void on_sort();
   void copy_selection();
   void choose_export_file();
+  // Selects grid rows from..to (any order) across every movable column.
+  void select_rows(int from, int to);
   // Resets the chart's reference line and writes the code into its code box.
   void send_to_chart(const std::string& code);
   void wait_for_chart();
@@ -64,6 +66,7 @@ class ResultsWindow : public QWidget {
   ResultSorter sorter_;
   int page_ = 0;
   bool ready_ = true;
+  int row_anchor_ = -1;  // the row a press on the number column started at
 };
 
 }  // namespace lp::gui

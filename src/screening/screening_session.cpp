@@ -1,5 +1,6 @@
 #include "screening/screening_session.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "common/numbers.h"
@@ -104,7 +105,18 @@ bool ScreeningSession::make_candidate_list() {
   }
   count_trading_days(folders_.db_folder, folders_.reference_code, year_of(today), trading_days_);
 
+  // The run's own date, not the one the window was loaded with.
+  latest_date_ = latest;
+  ui_->date_label("最新取引日：" + latest);
   if (latest != day_table_.date()) {
+    // Lists of an older day table point at rows of that table: their 「▽」 and counts go.
+    for (int n = 1; n <= kLastOption; ++n) {
+      if (n == kRankingButton) continue;
+      ui_->set_option_visible(n, false);
+      ui_->result_label(n, "");
+    }
+    shown_.clear();
+    ui_->clear_result_labels();
     if (!read_day_table(day_file_path(folders_.db_folder, latest), day_table_)) {
       // An unreadable day file must not let an older day's table pass for this run's.
       day_table_ = DayTable{};
@@ -145,7 +157,10 @@ RunContext ScreeningSession::make_context() {
   ctx.trading_day_count = trading_days_;
   ctx.criterion_names = &names_;
   ctx.events.message = [this](const std::string& t, TextColor c) { say(t, c); };
-  ctx.events.show_option = [this](int n) { ui_->set_option_visible(n, true); };
+  ctx.events.show_option = [this](int n) {
+    if (std::find(shown_.begin(), shown_.end(), n) == shown_.end()) shown_.push_back(n);
+    ui_->set_option_visible(n, true);
+  };
   ctx.events.controls_changed = [this] { ui_->controls_changed(); };
   ctx.events.yield = [this] { ui_->yield(); };
   return ctx;
@@ -193,22 +208,34 @@ bool ScreeningSession::run() {
   }
   std::swap(ctx.series, series_);
 
-  write_result_files();
+  // An intermediate list that was not written leaves an older one in its place: showing it
+  // would pass a previous run's results off as this one's.
+  bool written = !ctx.write_failed;
+  if (written) {
+    written = write_result_files();
+  } else {
+    say(kMsgResultWriteFailed, TextColor::red);
+  }
   ui_->set_controls_enabled(true);
   running_ = false;
   if (close_request_) ui_->close_window();
-  return true;
+  return written;
 }
 
-void ScreeningSession::write_result_files() {
-  if (current_ == -1) return;
+bool ScreeningSession::write_result_files() {
+  if (current_ == -1) return true;
   const std::string name = intermediate_file_name(current_);
   if (!name.empty()) read_list_file(file_in_user_folder(name), output_);
-  write_list_file(file_in_user_folder("sel0.csv"), output_);
-  write_result_out(file_in_user_folder("sel0_out.csv"), output_, day_table_,
-                   [this] { ui_->yield(); });
+  const bool listed = write_list_file(file_in_user_folder("sel0.csv"), output_);
+  const bool out = listed && write_result_out(file_in_user_folder("sel0_out.csv"), output_,
+                                              day_table_, [this] { ui_->yield(); });
+  if (!out) {
+    say(kMsgResultWriteFailed, TextColor::red);
+    return false;
+  }
   ui_->show_results();
   ui_->select_option(current_);
+  return true;
 }
 
 void ScreeningSession::option_click(int i) {
@@ -220,6 +247,8 @@ void ScreeningSession::option_click(int i) {
     return;
   }
   if (i == current_) return;
+  // Only a criterion that ran on the current day table has a list that belongs to it.
+  if (std::find(shown_.begin(), shown_.end(), i) == shown_.end()) return;
   current_ = i;
   say("", TextColor::black);
   if (is_formula_row(i)) {

@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -215,6 +216,54 @@ TEST_F(ResultsWindowTest, ExportWritesTheListInItsSortedOrder) {
   EXPECT_FALSE(window_->export_to(QString::fromStdString(docs_.str() + "/busy.xlsx"), false));
   EXPECT_TRUE(control<QLabel>(window_, "msg1_lb")->text().endsWith("に書き込めません。"));
   EXPECT_TRUE(control<QLabel>(window_, "msg1_lb")->styleSheet().contains("255, 0, 0"));
+}
+
+}  // namespace
+}  // namespace lp::gui
+
+namespace lp::gui {
+namespace {
+
+TEST_F(ResultsWindowTest, CtrlCCopiesTheSelectedBlockAsTheMouseReleaseDoes) {
+  hand_over(3);
+  grid()->clearSelection();
+  grid()->setRangeSelected(QTableWidgetSelectionRange(2, 1, 3, 3), true);
+  QApplication::clipboard()->clear();
+  QTest::keyClick(grid(), Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), "1002,ｻｸﾗ電機2,2002\r\n1003,ｻｸﾗ電機3,2003");
+}
+
+TEST_F(ResultsWindowTest, DraggingDownTheNumberColumnSelectsWholeRows) {
+  hand_over(5);
+  auto centre = [&](int r, int c) { return grid()->visualItemRect(grid()->item(r, c)).center(); };
+  QTest::mousePress(grid()->viewport(), Qt::LeftButton, {}, centre(2, 0));
+  QMouseEvent move(QEvent::MouseMove, centre(4, 0), grid()->viewport()->mapToGlobal(centre(4, 0)),
+                   Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(grid()->viewport(), &move);
+  QTest::mouseRelease(grid()->viewport(), Qt::LeftButton, {}, centre(4, 0));
+  const QList<QTableWidgetSelectionRange> ranges = grid()->selectedRanges();
+  ASSERT_EQ(ranges.size(), 1);
+  EXPECT_EQ(ranges[0].topRow(), 2);
+  EXPECT_EQ(ranges[0].bottomRow(), 4);
+  EXPECT_EQ(ranges[0].leftColumn(), 1);
+  EXPECT_EQ(ranges[0].rightColumn(), 5);
+  EXPECT_TRUE(QApplication::clipboard()->text().startsWith("1002,ｻｸﾗ電機2,2002,"));
+  EXPECT_EQ(QApplication::clipboard()->text().count("\r\n"), 2);
+  // The selection stays highlighted when the grid loses the focus to another window.
+  const QPalette pal = grid()->palette();
+  EXPECT_EQ(pal.color(QPalette::Inactive, QPalette::Highlight),
+            pal.color(QPalette::Active, QPalette::Highlight));
+  grid()->grab().save("results_rows_selected.png");
+}
+
+TEST_F(ResultsWindowTest, DoubleClicksOnTheNameSortNamesAsText) {
+  hand_over(30);
+  const QPoint at = grid()->visualItemRect(grid()->item(1, 2)).center();
+  QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseDClick(grid()->viewport(), Qt::LeftButton, {}, at);
+  // Descending as text: "ｻｸﾗ電機9" first (the codes would put 1030 there).
+  EXPECT_EQ(cell(1, 1), "1009");
+  EXPECT_EQ(cell(2, 1), "1008");
 }
 
 }  // namespace

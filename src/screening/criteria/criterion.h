@@ -81,6 +81,8 @@ struct RunContext {
   RunEvents events;
   TradingCalendar calendar;
   Series series;
+  // Set when an intermediate file could not be written: the run's results would be stale.
+  bool write_failed = false;
 
   void message(const std::string& text, TextColor color = TextColor::blue) const;
   void result_label(int n, const std::string& text) const;

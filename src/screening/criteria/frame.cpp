@@ -138,7 +138,7 @@ void finish_criterion(RunContext& ctx, CandidateList& candidates, CandidateList&
     CsvWriter w;
     w.field(output.count()).field(output.date).field(output.title).end_line();
     for (const Candidate& c : output.items) w.field(c.code).field(c.row).field(c.value).end_line();
-    w.commit(std::filesystem::path(ctx.user_folder) / name);
+    if (!w.commit(std::filesystem::path(ctx.user_folder) / name)) ctx.write_failed = true;
   }
   ctx.yield();
   candidates = output;
