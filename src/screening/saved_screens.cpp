@@ -6,6 +6,7 @@
 
 #include "common/csv.h"
 #include "common/encoding.h"
+#include "common/file_lock.h"
 #include "common/keyvalue.h"
 
 namespace lp::screening {
@@ -160,9 +161,13 @@ bool save_screen(const std::string& user_folder, std::string_view name, const Co
   if (!screen_text(controls, text, error)) return false;
   std::error_code ec;
   fs::create_directories(screens_folder(user_folder), ec);
-  // Written whole and renamed over the old file: a second program saving the same name at
-  // the same time leaves one complete screen, never a mix of two.
-  if (!write_file_atomic(screen_path(user_folder, name), utf8_to_cp932(text), true)) {
+  // Another program (the window and the command line) may save or delete the same screen:
+  // the lock orders them, and the file is written whole and renamed over the old one, so a
+  // reader always finds one complete screen.
+  const fs::path path = screen_path(user_folder, name);
+  const auto lock = FileLock::acquire(path, kUserFileLockTimeout, error);
+  if (!lock) return false;
+  if (!write_file_atomic(path, utf8_to_cp932(text), true)) {
     error = "保存条件「" + std::string(name) + "」を書き込めません。";
     return false;
   }
@@ -191,8 +196,11 @@ bool load_screen(const std::string& user_folder, std::string_view name, ControlS
 bool delete_screen(const std::string& user_folder, std::string_view name, std::string& error) {
   error = check_screen_name(name);
   if (!error.empty()) return false;
+  const fs::path path = screen_path(user_folder, name);
+  const auto lock = FileLock::acquire(path, kUserFileLockTimeout, error);
+  if (!lock) return false;
   std::error_code ec;
-  if (!fs::remove(screen_path(user_folder, name), ec) || ec) {
+  if (!fs::remove(path, ec) || ec) {
     error = "保存条件「" + std::string(name) + "」を削除できません。";
     return false;
   }

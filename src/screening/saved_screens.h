@@ -32,8 +32,9 @@ bool screen_text(const ControlSet& controls, std::string& text, std::string& err
 // Applies a screen's text to controls reset to their built-in values.
 void apply_screen_text(ControlSet& controls, const std::string& utf8_text);
 
-// Writes the screen atomically (replacing one of the same name). False and a message when the
-// name is refused or the file cannot be written.
+// Writes the screen atomically (replacing one of the same name) under the advisory lock of
+// its file. False and a message when the name is refused, the lock is held elsewhere for too
+// long or the file cannot be written.
 bool save_screen(const std::string& user_folder, std::string_view name, const ControlSet& controls,
                  std::string& error);
 // Replaces `controls` by the saved state. False and a message when there is no such screen.

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "common/encoding.h"
 #include "support/fixtures.h"
@@ -106,6 +108,39 @@ TEST(SavedScreens, RefusalsLeaveFilesAlone) {
   ASSERT_TRUE(save_screen(user, "gone", ControlSet::with_builtins(), error));
   EXPECT_TRUE(delete_screen(user, "gone", error));
   EXPECT_TRUE(list_screens(user).empty());
+}
+
+TEST(SavedScreens, ConcurrentSavesLeaveOneWholeScreen) {
+  TempDir dir;
+  const std::string user = dir.str() + "/user/";
+  // Two writers keep replacing the same screen with two different states; every read in
+  // between finds one of them whole.
+  ControlSet a = ControlSet::with_builtins(), b = ControlSet::with_builtins();
+  a.set_text("shiki_txt(41)", "C > MA(C,25)");
+  b.set_text("shiki_txt(41)", "RSI(14) < 30");
+  b.find("rsi1_kikan_cmb")->items = {"9", "14"};
+  std::string error;
+  ASSERT_TRUE(save_screen(user, "shared", a, error));
+  std::atomic<bool> failed{false};
+  auto writer = [&](const ControlSet& c) {
+    for (int i = 0; i < 40; ++i) {
+      std::string e;
+      if (!save_screen(user, "shared", c, e)) failed = true;
+    }
+  };
+  std::thread t1(writer, std::cref(a)), t2(writer, std::cref(b));
+  for (int i = 0; i < 40; ++i) {
+    ControlSet read;
+    ASSERT_TRUE(load_screen(user, "shared", read, error));
+    const std::string f = read.text("shiki_txt(41)");
+    const bool whole = (f == "C > MA(C,25)" && read.find("rsi1_kikan_cmb")->items.empty()) ||
+                       (f == "RSI(14) < 30" && read.find("rsi1_kikan_cmb")->items.size() == 2);
+    EXPECT_TRUE(whole) << f;
+  }
+  t1.join();
+  t2.join();
+  EXPECT_FALSE(failed);
+  EXPECT_EQ(list_screens(user), std::vector<std::string>{"shared"});
 }
 
 }  // namespace
