@@ -33,8 +33,6 @@ char32_t half_width(char32_t c) {
       return '*';
     case 0x00F7:
       return '/';
-    case 0xFFE5:  // full-width yen sign: nothing of the language, but keep it one character
-      return c;
     default:
       return c;
   }
@@ -185,7 +183,12 @@ bool tokenize(std::string_view utf8, std::vector<Token>& out, FormulaError& erro
       default:
         break;
     }
-    error = {t.pos, "'" + to_utf8(typed[static_cast<std::size_t>(i)]) + "' は使えない文字です"};
+    const char32_t shown = typed[static_cast<std::size_t>(i)];
+    if (shown < 0x20 || shown == 0x7F || (shown >= 0x80 && shown < 0xA0)) {
+      error = {t.pos, "制御文字は使えません"};
+    } else {
+      error = {t.pos, "'" + to_utf8(shown) + "' は使えない文字です"};
+    }
     return false;
   }
   Token end;
