@@ -28,12 +28,18 @@ struct Column {
 // Code and name are text (codes are names of stocks, not quantities); prices and volumes are
 // numbers; the value column is judged cell by cell.
 const Column kColumns[] = {
-    {0, CellKind::count, 6},          {kCode, CellKind::text, 8},
-    {kMarket, CellKind::text, 10},    {kName, CellKind::text, 26},
-    {kExtra, CellKind::number, 14},   {kOpen, CellKind::number, 10},
-    {6, CellKind::number, 10},        {7, CellKind::number, 10},
-    {kClose, CellKind::number, 10},   {kVolume, CellKind::number, 14},
-    {kPrevClose, CellKind::number, 10}, {kPrevVolume, CellKind::number, 14},
+    {0, CellKind::count, 6},
+    {kCode, CellKind::text, 8},
+    {kMarket, CellKind::text, 10},
+    {kName, CellKind::text, 26},
+    {kExtra, CellKind::number, 14},
+    {kOpen, CellKind::number, 10},
+    {6, CellKind::number, 10},
+    {7, CellKind::number, 10},
+    {kClose, CellKind::number, 10},
+    {kVolume, CellKind::number, 14},
+    {kPrevClose, CellKind::number, 10},
+    {kPrevVolume, CellKind::number, 14},
     {-1, CellKind::number, 11},
 };
 
@@ -106,8 +112,8 @@ std::string title_text(const ResultTable& table, const ExportOptions& options) {
 std::string temp_workbook_path() {
   static std::atomic<int> counter{0};
   return (std::filesystem::temp_directory_path() /
-          (".lumenpick-export-" + std::to_string(::getpid()) + "-" +
-           std::to_string(counter++) + ".xlsx.lptmp"))
+          (".lumenpick-export-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) +
+           ".xlsx.lptmp"))
       .string();
 }
 
@@ -250,7 +256,8 @@ bool write_csv(const ResultTable& table, const std::string& path, bool cp932, st
 bool export_format_for(const std::string& path, bool cp932, ExportFormat& out) {
   const std::string l = lower(path);
   auto ends = [&](const std::string& suffix) {
-    return l.size() > suffix.size() && l.compare(l.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return l.size() > suffix.size() &&
+           l.compare(l.size() - suffix.size(), suffix.size(), suffix) == 0;
   };
   if (ends(".xlsx")) {
     out = ExportFormat::xlsx;

@@ -8,13 +8,13 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFileDialog>
-#include <QKeyEvent>
-#include <QLocale>
-#include <QMouseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
@@ -320,10 +320,9 @@ void ResultsWindow::on_sort() {
   process_events_now();
   // Names sort in the desktop's Japanese collation.
   static const QCollator collator{QLocale(QLocale::Japanese, QLocale::Japan)};
-  sorter_.sort(table_, std::max(grid_->currentColumn(), 0),
-               [](const std::string& a, const std::string& b) {
-                 return collator.compare(q(a), q(b));
-               });
+  sorter_.sort(
+      table_, std::max(grid_->currentColumn(), 0),
+      [](const std::string& a, const std::string& b) { return collator.compare(q(a), q(b)); });
   page_ = 0;
   set_page_list(0);
   fill_page(0);

@@ -182,9 +182,9 @@ bool load_screen(const std::string& user_folder, std::string_view name, ControlS
   // when the user edited the file so), then applied from a fresh control set.
   ControlSet fresh = ControlSet::with_builtins();
   const bool found = read_key_values(screen_path(user_folder, name).string(),
-                          [&](const std::string& key, const std::string& value) {
-                            apply_screen_pair(fresh, key, value);
-                          });
+                                     [&](const std::string& key, const std::string& value) {
+                                       apply_screen_pair(fresh, key, value);
+                                     });
   if (!found) {
     error = "保存条件「" + std::string(name) + "」がありません。";
     return false;

@@ -250,8 +250,8 @@ void ScreeningWindow::build() {
 }
 
 QWidget* ScreeningWindow::build_page(int page) {
-  const char* titles[] = {"選択条件設定１", "選択条件設定２", "選択条件設定３", "選択条件設定４",
-                          "選択条件設定５", "式"};
+  const char* titles[] = {"選択条件設定１", "選択条件設定２", "選択条件設定３",
+                          "選択条件設定４", "選択条件設定５", "式"};
   auto* box = new QGroupBox(QString::fromUtf8(titles[page]), this);
   box->setObjectName(indexed_name("settei_frm1", page));
   pages_[page] = box;
@@ -260,10 +260,10 @@ QWidget* ScreeningWindow::build_page(int page) {
   if (page < 4) {
     for (int n = page * 10 + 1; n <= page * 10 + 10; ++n) grid->addWidget(build_row(n));
   } else if (page == 5) {
-    auto* help = new QLabel(
-        QStringLiteral("例: C > MA(C,25) AND RSI(14) < 30　（O H L C V、C[1]は1日前、"
-                       "MA EMA MAX MIN SUM STD RSI REF CROSS ABS DAYS）"),
-        box);
+    auto* help =
+        new QLabel(QStringLiteral("例: C > MA(C,25) AND RSI(14) < 30　（O H L C V、C[1]は1日前、"
+                                  "MA EMA MAX MIN SUM STD RSI REF CROSS ABS DAYS）"),
+                   box);
     help->setObjectName(QStringLiteral("shiki_help_lb"));
     grid->addWidget(help);
     for (int n = lp::screening::kFirstFormulaRow; n <= lp::screening::kLastFormulaRow; ++n)
@@ -410,9 +410,8 @@ QWidget* ScreeningWindow::build_formula_row(int n) {
   result_[n] = result;
   h->addWidget(result);
   // The row's name explains its count.
-  connect(name, &QLineEdit::textChanged, result, [result](const QString& t) {
-    result->setToolTip(t);
-  });
+  connect(name, &QLineEdit::textChanged, result,
+          [result](const QString& t) { result->setToolTip(t); });
   auto* opt = new QRadioButton(row);
   opt->setObjectName(indexed_name("Option1", n));
   opt->setAutoExclusive(false);
@@ -483,9 +482,8 @@ void ScreeningWindow::save_screen() {
   const std::string name = screen_name().toStdString();
   // A screen that could not run is not stored.
   std::string error = lp::screening::check_formula_rows(session_->controls());
-  if (error.empty() &&
-      lp::screening::save_screen(session_->folders().user_folder, name, session_->controls(),
-                                 error)) {
+  if (error.empty() && lp::screening::save_screen(session_->folders().user_folder, name,
+                                                  session_->controls(), error)) {
     refresh_screens(q(name));
     message("保存条件「" + name + "」を保存しました。", TextColor::blue);
     return;
@@ -655,7 +653,8 @@ void ScreeningWindow::clear_result_labels() {
 }
 
 void ScreeningWindow::set_option_visible(int n, bool visible) {
-  if (n >= 1 && n <= lp::screening::kLastFormulaRow && option1_[n]) option1_[n]->setVisible(visible);
+  if (n >= 1 && n <= lp::screening::kLastFormulaRow && option1_[n])
+    option1_[n]->setVisible(visible);
 }
 
 void ScreeningWindow::select_option(int n) {

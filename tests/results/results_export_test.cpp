@@ -17,12 +17,12 @@ namespace {
 
 ResultTable sample_table(const std::string& caption) {
   ResultTable t;
-  t.header = {"2", "20250613", "銘柄", caption, "始値", "高値", "安値", "終値", "出来高",
-              "前日引値", "前日出来高", "ポインタ"};
+  t.header = {"2",    "20250613", "銘柄",   caption,    "始値",       "高値",
+              "安値", "終値",     "出来高", "前日引値", "前日出来高", "ポインタ"};
   t.rows.push_back({"1301", "東証1部", "極洋, 水産", "20250602", "300", "302", "299", "301.5",
                     "330400", "300", "16700", "5"});
-  t.rows.push_back({"7203", "東証1部", "トヨタ", "-", "2800", "2810", "2790", "2800", "0",
-                    "2805", "1000", "9"});
+  t.rows.push_back(
+      {"7203", "東証1部", "トヨタ", "-", "2800", "2810", "2790", "2800", "0", "2805", "1000", "9"});
   return t;
 }
 
@@ -68,13 +68,13 @@ TEST(ResultsExport, XlsxHoldsNumbersDatesAndAFrozenBoldCaption) {
     const char* ref;
     const char* has;
   } cells[] = {
-      {"A3", "<v>1</v>"},           // No as a number
-      {"I3", "<v>301.5</v>"},       // close
-      {"J3", "<v>330400</v>"},      // volume
-      {"E3", "<v>45810</v>"},       // 2025-06-02 as an Excel date serial
+      {"A3", "<v>1</v>"},                   // No as a number
+      {"I3", "<v>301.5</v>"},               // close
+      {"J3", "<v>330400</v>"},              // volume
+      {"E3", "<v>45810</v>"},               // 2025-06-02 as an Excel date serial
       {"M3", "<v>0.6666666666666666</v>"},  // (round(1.5) = 2) * 100 / 300
-      {"B3", "t=\"s\""},            // the code stays text
-      {"E4", "t=\"s\""},            // "-" is no number
+      {"B3", "t=\"s\""},                    // the code stays text
+      {"E4", "t=\"s\""},                    // "-" is no number
   };
   for (const auto& c : cells) {
     const std::string xml = cell(sheet, c.ref);

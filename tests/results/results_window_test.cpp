@@ -208,8 +208,7 @@ TEST_F(ResultsWindowTest, ExportWritesTheListInItsSortedOrder) {
   // The first result line is the highest close: result 30, code 1030.
   const std::size_t first = csv.find("\r\n") + 2;
   EXPECT_EQ(csv.substr(first, 8), "1,1030,\xE6");
-  EXPECT_EQ(control<QLabel>(window_, "msg1_lb")->text(),
-            "30件を出力しました：" + path + ".csv");
+  EXPECT_EQ(control<QLabel>(window_, "msg1_lb")->text(), "30件を出力しました：" + path + ".csv");
 
   // A folder in the way: the failure is shown in red.
   std::filesystem::create_directories(docs_.str() + "/busy.xlsx/x");

@@ -110,8 +110,9 @@ TEST(FormulaPage, SavedScreenRunsTheSameInAFreshWindow) {
     EXPECT_FALSE(find<QRadioButton>(w.get(), "Option1_41")->isHidden());
     first_result = test::read_cp932(user + "sel0_out.csv");
     EXPECT_EQ(first_result.substr(0, first_result.find("\r\n")),
-              "1," + m.dates.back() + ",銘柄,式42,始値,高値,安値,終値,出来高,前日引値,前日出来高,"
-              "ポインタ");
+              "1," + m.dates.back() +
+                  ",銘柄,式42,始値,高値,安値,終値,出来高,前日引値,前日出来高,"
+                  "ポインタ");
 
     // The ▽ of row 41 shows what the first formula kept, with its value column.
     QTest::mouseClick(find<QRadioButton>(w.get(), "Option2_5"), Qt::LeftButton);

@@ -1,12 +1,13 @@
 // The formula language: grammar and precedence, errors with their positions, every function
 // against hand-computed values on a stock with a gap day and a split, and the formula rows as
 // steps of the run.
+#include "screening/formula/formula.h"
+
 #include <gtest/gtest.h>
 
 #include "common/encoding.h"
-#include "screening/formula/formula.h"
-#include "screening/formula/formula_step.h"
 #include "screening/criteria_run_fixture.h"
+#include "screening/formula/formula_step.h"
 
 namespace lp::test {
 namespace {
@@ -163,11 +164,11 @@ TEST(FormulaGrammar, LookbackCountsTradedDaysEveryPartNeeds) {
 TEST(FormulaEvaluation, FailuresFailTheWholeFormula) {
   const TradedDays d = days_of({10, 9, 8, 7});
   const char* failing[] = {
-      "C/(C-C) > 0 OR 1",    // division by zero, even where OR would not need it
+      "C/(C-C) > 0 OR 1",  // division by zero, even where OR would not need it
       "1 OR 1/0",
-      "MA(C,5) > 0 OR 1",    // more days than held
+      "MA(C,5) > 0 OR 1",  // more days than held
       "C[4] > 0",
-      "RSI(4) > 0",          // 4 changes need 5 days
+      "RSI(4) > 0",  // 4 changes need 5 days
       "RSI(2) >= 0 AND 0 = 0",
   };
   for (const char* text : failing) EXPECT_FALSE(eval(text, days_of({10, 10, 10, 7})).ok) << text;
@@ -250,7 +251,7 @@ TEST_F(FormulaRun, FunctionsAgainstHandComputedValues) {
 TEST_F(FormulaRun, TooFewDaysOrDivisionByZeroDropsTheStock) {
   EXPECT_EQ(shown("MA(C,9) > 0", ""), "-");
   EXPECT_EQ(shown("MA(C,10) > 0", ""), "failed");
-  EXPECT_EQ(shown("EMA(C,9) > 0", ""), "-");   // 9 values start an EMA of 9
+  EXPECT_EQ(shown("EMA(C,9) > 0", ""), "-");  // 9 values start an EMA of 9
   EXPECT_EQ(shown("EMA(C,10) > 0", ""), "failed");
   EXPECT_EQ(shown("C/(C-110) > 0 OR 1", ""), "failed");
   EXPECT_EQ(shown("C < 100", ""), "failed");
@@ -279,7 +280,8 @@ TEST(FormulaRows, CheckNamesTheRowAndThePosition) {
   EXPECT_EQ(screening::check_formula_rows(controls), "式42の12文字目: ')' がありません");
   controls.set_text("shiki_txt(42)", "C > 1");
   controls.set_text("shiki_hyouji_txt(42)", "C +");
-  EXPECT_EQ(screening::check_formula_rows(controls), "式42（表示）の4文字目: 式が途中で終わっています");
+  EXPECT_EQ(screening::check_formula_rows(controls),
+            "式42（表示）の4文字目: 式が途中で終わっています");
   controls.set_text("shiki_hyouji_txt(42)", "");
   controls.set_checked("pr_chk(43)", true);  // ticked with no formula
   EXPECT_EQ(screening::check_formula_rows(controls), "式43の1文字目: 式がありません");

@@ -21,18 +21,10 @@ TEST(SavedScreens, NamesRefusedAndAccepted) {
     std::string name;
     bool ok;
   } cases[] = {
-      {"押し目", true},
-      {"my screen 1", true},
-      {"", false},
-      {"a/b", false},
-      {"a\\b", false},
-      {"ａ／ｂ", false},
-      {"tab\there", false},
-      {"line\nbreak", false},
-      {".hidden", false},
-      {".", false},
-      {"..", false},
-      {"\xff\xfe", false},  // no UTF-8
+      {"押し目", true},     {"my screen 1", true},  {"", false},
+      {"a/b", false},       {"a\\b", false},        {"ａ／ｂ", false},
+      {"tab\there", false}, {"line\nbreak", false}, {".hidden", false},
+      {".", false},         {"..", false},          {"\xff\xfe", false},  // no UTF-8
   };
   for (const auto& c : cases) {
     EXPECT_EQ(check_screen_name(c.name).empty(), c.ok) << c.name;

@@ -87,13 +87,16 @@ std::string formula_of_200() {
 void add_formula_cases(const Setup& setup, std::vector<Case>& cases) {
   {
     const std::string text = formula_of_200();
-    Case c{"formula: parse + compile a 200-character formula (x1000)", "<= 50 µs per formula", {},
+    Case c{"formula: parse + compile a 200-character formula (x1000)",
+           "<= 50 µs per formula",
+           {},
            [text]() -> long long {
              lp::formula::Formula f;
              lp::formula::FormulaError e;
              long long ok = 0;
              for (int i = 0; i < 1000; ++i) ok += lp::formula::Formula::compile(text, f, e);
-             if (ok != 1000) throw std::runtime_error("the bench formula does not compile: " + e.text());
+             if (ok != 1000)
+               throw std::runtime_error("the bench formula does not compile: " + e.text());
              return 1000;
            }};
     c.item = "formula";
@@ -142,13 +145,13 @@ void add_formula_cases(const Setup& setup, std::vector<Case>& cases) {
     Case c{"export: 4000 results to .xlsx", "<= 0.5 s",
            [setup, universe, table] {
              prepare(setup, *universe);
-             table->header = {"4000", setup.today, "銘柄", "値上率", "始値", "高値", "安値",
-                              "終値", "出来高", "前日引値", "前日出来高", "ポインタ"};
+             table->header = {"4000", setup.today, "銘柄",   "値上率",   "始値",       "高値",
+                              "安値", "終値",      "出来高", "前日引値", "前日出来高", "ポインタ"};
              for (int i = 0; i < 4000; ++i) {
                const auto* r = universe->table.row(1 + i % universe->table.count());
                table->rows.push_back({r->f[0], r->f[1], r->f[2], lp::format_decimal(i * 0.37),
-                                      r->f[3], r->f[4], r->f[5], r->f[6], r->f[7], r->f[8],
-                                      r->f[9], std::to_string(i + 1)});
+                                      r->f[3], r->f[4], r->f[5], r->f[6], r->f[7], r->f[8], r->f[9],
+                                      std::to_string(i + 1)});
              }
            },
            [table, out]() -> long long {

@@ -13,11 +13,11 @@
 namespace lp::formula {
 
 // Limits that keep any input, however long or deep, to a quick answer or an error.
-inline constexpr int kMaxLength = 1000;           // characters of a formula
-inline constexpr int kMaxDepth = 64;              // nesting of parentheses, calls and operators
-inline constexpr int kMaxPeriod = 5000;           // n of a function, k of [k] / REF
-inline constexpr int kMaxLookback = 5000;         // traded days a formula may need
-inline constexpr double kMaxCost = 2'000'000.0;   // series reads per stock
+inline constexpr int kMaxLength = 1000;          // characters of a formula
+inline constexpr int kMaxDepth = 64;             // nesting of parentheses, calls and operators
+inline constexpr int kMaxPeriod = 5000;          // n of a function, k of [k] / REF
+inline constexpr int kMaxLookback = 5000;        // traded days a formula may need
+inline constexpr double kMaxCost = 2'000'000.0;  // series reads per stock
 
 // An error at a 1-based character position of the text as typed.
 struct FormulaError {
@@ -30,9 +30,9 @@ struct FormulaError {
 enum class Field : std::uint8_t { open, high, low, close, volume };
 
 enum class Op : std::uint8_t {
-  number,   // value
-  series,   // field at the evaluation offset
-  shift,    // a[k]: child evaluated k traded days further back
+  number,  // value
+  series,  // field at the evaluation offset
+  shift,   // a[k]: child evaluated k traded days further back
   neg,
   not_,
   add,
@@ -62,13 +62,13 @@ enum class Op : std::uint8_t {
 struct Node {
   Op op = Op::number;
   Field field = Field::close;
-  int a = -1;      // first child (index into the node list)
-  int b = -1;      // second child
-  int n = 0;       // period of a function, k of a shift
+  int a = -1;  // first child (index into the node list)
+  int b = -1;  // second child
+  int n = 0;   // period of a function, k of a shift
   double value = 0;
-  int need = 0;    // traded days this node needs at offset 0
-  int reads = 0;   // traded days it reads at most (EMA reads up to 4n)
-  double cost = 1; // series reads per evaluation
+  int need = 0;     // traded days this node needs at offset 0
+  int reads = 0;    // traded days it reads at most (EMA reads up to 4n)
+  double cost = 1;  // series reads per evaluation
 };
 
 // A formula compiled to a flat tree (children before parents; the root is last).

@@ -99,8 +99,8 @@ void f_shikisel(RunContext& ctx, CandidateList& candidates, CandidateList& outpu
     const int reads = std::max(row.formula.read_days(), row.show.read_days());
     const bool whole = row.formula.uses_days() || row.show.uses_days();
     // The history held bounds every load; without a count the longest look-back does.
-    const int held = ctx.trading_day_count > 0 ? ctx.trading_day_count
-                                               : std::max(first_load(reads), 1);
+    const int held =
+        ctx.trading_day_count > 0 ? ctx.trading_day_count : std::max(first_load(reads), 1);
     const int first = whole ? held : std::min(first_load(reads), std::max(held, 1));
     build_trading_calendar(ctx.source, ctx.calendar, ctx.today, std::max(first, held));
     const int most = std::max(1, ctx.calendar.count());

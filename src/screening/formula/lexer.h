@@ -36,9 +36,9 @@ enum class Tok {
 
 struct Token {
   Tok kind = Tok::end;
-  int pos = 0;         // 1-based character position in the typed text
-  std::string text;    // as typed (half-width), names in upper case
-  double value = 0;    // of a number
+  int pos = 0;       // 1-based character position in the typed text
+  std::string text;  // as typed (half-width), names in upper case
+  double value = 0;  // of a number
 };
 
 // False and `error` set on a character that belongs to no token or a text beyond the length

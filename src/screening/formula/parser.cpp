@@ -23,9 +23,9 @@ struct FunctionDef {
 };
 
 const FunctionDef kFunctions[] = {
-    {"MA", Op::ma, 1, true},    {"EMA", Op::ema, 1, true}, {"MAX", Op::max, 1, true},
-    {"MIN", Op::min, 1, true},  {"SUM", Op::sum, 1, true}, {"STD", Op::std, 1, true},
-    {"RSI", Op::rsi, 0, true},  {"REF", Op::shift, 1, true}, {"CROSS", Op::cross, 2, false},
+    {"MA", Op::ma, 1, true},    {"EMA", Op::ema, 1, true},    {"MAX", Op::max, 1, true},
+    {"MIN", Op::min, 1, true},  {"SUM", Op::sum, 1, true},    {"STD", Op::std, 1, true},
+    {"RSI", Op::rsi, 0, true},  {"REF", Op::shift, 1, true},  {"CROSS", Op::cross, 2, false},
     {"ABS", Op::abs, 1, false}, {"DAYS", Op::days, 0, false},
 };
 
@@ -62,8 +62,7 @@ class Parser {
     }
     const Node& r = f_.nodes_.back();
     if (r.need > kMaxLookback || r.reads > kMaxLookback) {
-      return fail(error, 1,
-                  "必要な日数が多すぎます（" + std::to_string(kMaxLookback) + "日まで）");
+      return fail(error, 1, "必要な日数が多すぎます（" + std::to_string(kMaxLookback) + "日まで）");
     }
     return true;
   }
@@ -290,9 +289,11 @@ class Parser {
   bool parse_name(int& out, FormulaError& e) {
     const Token t = cur();
     advance();
-    static const std::pair<const char*, Field> series[] = {
-        {"O", Field::open}, {"H", Field::high}, {"L", Field::low}, {"C", Field::close},
-        {"V", Field::volume}};
+    static const std::pair<const char*, Field> series[] = {{"O", Field::open},
+                                                           {"H", Field::high},
+                                                           {"L", Field::low},
+                                                           {"C", Field::close},
+                                                           {"V", Field::volume}};
     for (const auto& [name, field] : series) {
       if (t.text == name) {
         Node n;
