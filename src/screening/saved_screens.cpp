@@ -138,21 +138,6 @@ void apply_screen_pair(ControlSet& controls, const std::string& key, const std::
 
 }  // namespace
 
-void apply_screen_text(ControlSet& controls, const std::string& utf8_text) {
-  ControlSet fresh = ControlSet::with_builtins();
-  FieldReader reader(utf8_text);
-  std::string_view field;
-  while (reader.next(field)) {
-    if (field.empty()) continue;
-    const std::string key(field);
-    if (key == "EOF") break;
-    std::string_view value;
-    reader.next(value);
-    apply_screen_pair(fresh, key, std::string(value));
-  }
-  controls = std::move(fresh);
-}
-
 bool save_screen(const std::string& user_folder, std::string_view name, const ControlSet& controls,
                  std::string& error) {
   error = check_screen_name(name);

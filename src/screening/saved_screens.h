@@ -29,9 +29,6 @@ std::vector<std::string> list_screens(const std::string& user_folder);
 // False and `error` set when a value cannot be stored (a double quote or a line break).
 bool screen_text(const ControlSet& controls, std::string& text, std::string& error);
 
-// Applies a screen's text to controls reset to their built-in values.
-void apply_screen_text(ControlSet& controls, const std::string& utf8_text);
-
 // Writes the screen atomically (replacing one of the same name) under the advisory lock of
 // its file. False and a message when the name is refused, the lock is held elsewhere for too
 // long or the file cannot be written.
