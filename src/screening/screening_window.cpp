@@ -501,7 +501,7 @@ void ScreeningWindow::delete_screen() {
     message(error, TextColor::red);
     return;
   }
-  refresh_screens(QStringLiteral(" "));
+  refresh_screens();
   screens_->setEditText(QString());
   message("保存条件「" + name.toStdString() + "」を削除しました。", TextColor::blue);
 }
