@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -21,6 +22,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "results/results_export.h"
 #include "shell/settings.h"
 #include "shell/window_hub_gui.h"
 
@@ -131,6 +133,9 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent) {
     bk_nx_cmd_[k]->setObjectName(QStringLiteral("bk_nx_cmd_%1").arg(k));
     bk_nx_cmd_[k]->setFixedWidth(32);
   }
+  export_cmd_ = new QPushButton(QStringLiteral("出力"), this);
+  export_cmd_->setObjectName("syuturyoku_cmd");
+  export_cmd_->setToolTip(QStringLiteral("結果の一覧を今の並び順で Excel (.xlsx) か CSV に保存"));
   msg1_lb_ = new QLabel(this);
   msg1_lb_->setObjectName("msg1_lb");
   startflag_lb_ = new QLabel(this);
@@ -142,6 +147,7 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent) {
   buttons->addWidget(back1_cmd_);
   buttons->addWidget(next1_cmd_);
   buttons->addStretch(1);
+  buttons->addWidget(export_cmd_);
   buttons->addWidget(bk_nx_cmd_[0]);
   buttons->addWidget(bk_nx_cmd_[1]);
   auto* layout = new QVBoxLayout(this);
@@ -165,6 +171,7 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent) {
   connect(grid_, &QTableWidget::currentCellChanged, this,
           [this](int row, int column, int, int) { on_cell_changed(row, column); });
   connect(grid_, &QTableWidget::cellDoubleClicked, this, [this](int, int) { on_sort(); });
+  connect(export_cmd_, &QPushButton::clicked, this, [this] { choose_export_file(); });
 
   connect(&flag_timer_, &QTimer::timeout, this, [this] { check_start_flag(); });
   flag_timer_.start(30);
@@ -346,6 +353,60 @@ void ResultsWindow::copy_selection() {
   QClipboard* clipboard = QApplication::clipboard();
   clipboard->clear();
   clipboard->setText(q(copy_text(cells)));
+}
+
+namespace {
+const char* const kExportFilters[] = {"Excel (*.xlsx)", "CSV UTF-8 (*.csv)",
+                                      "CSV Shift_JIS (*.csv)"};
+}  // namespace
+
+void ResultsWindow::choose_export_file() {
+  if (!ready_) return;
+  // A dialog of Qt's own (not the desktop's), opened without blocking, so the window stays
+  // responsive and the dialog behaves the same on every desktop.
+  auto* dialog = new QFileDialog(this, QStringLiteral("結果の出力"));
+  dialog->setObjectName(QStringLiteral("syuturyoku_dlg"));
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setOption(QFileDialog::DontUseNativeDialog);
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  QStringList filters;
+  for (const char* f : kExportFilters) filters << QString::fromUtf8(f);
+  dialog->setNameFilters(filters);
+  const AppFolders folders = read_settei_sub(WindowHub::instance().platform().documents_folder,
+                                             WindowHub::instance().platform().desktop_folder);
+  dialog->setDirectory(q(folders.user_folder));
+  dialog->selectFile(QStringLiteral("銘柄選択_%1.xlsx").arg(q(table_.date())));
+  connect(dialog, &QFileDialog::fileSelected, this, [this, dialog](const QString& file) {
+    const bool cp932 = dialog->selectedNameFilter() == QString::fromUtf8(kExportFilters[2]);
+    QString path = file;
+    if (!path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive) &&
+        !path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) {
+      path += dialog->selectedNameFilter() == QString::fromUtf8(kExportFilters[0])
+                  ? QStringLiteral(".xlsx")
+                  : QStringLiteral(".csv");
+    }
+    export_to(path, cp932);
+  });
+  dialog->open();
+}
+
+bool ResultsWindow::export_to(const QString& path, bool cp932) {
+  ExportOptions options;
+  export_format_for(path.toStdString(), cp932, options.format);
+  // The screen's name, when the screening window has one chosen, titles the sheet.
+  if (QWidget* sel = WindowHub::instance().window(QStringLiteral("meigarasel2"), false)) {
+    if (auto* screens = sel->findChild<QComboBox*>(QStringLiteral("hozon_cmb")))
+      options.screen_name = screens->currentText().trimmed().toStdString();
+  }
+  std::string error;
+  if (!export_results(table_, path.toStdString(), options, error)) {
+    msg1_lb_->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0);"));
+    msg1_lb_->setText(q(error));
+    return false;
+  }
+  msg1_lb_->setStyleSheet(QStringLiteral("color: rgb(0, 0, 255);"));
+  msg1_lb_->setText(QStringLiteral("%1件を出力しました：%2").arg(table_.count()).arg(path));
+  return true;
 }
 
 void ResultsWindow::select_rows(int from, int to) {

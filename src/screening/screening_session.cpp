@@ -6,6 +6,7 @@
 #include "common/numbers.h"
 #include "pricedb/formats.h"
 #include "pricedb/series.h"
+#include "screening/formula/formula_step.h"
 #include "screening/preferences.h"
 #include "screening/rankings.h"
 #include "screening/result_files.h"
@@ -86,7 +87,7 @@ void ScreeningSession::load(bool apply_init) {
     read_init_sel(controls_, folders_.app_folder + "init.txt", [this] { ui_->yield(); });
   }
   ui_->controls_changed();
-  for (int n = 1; n <= 40; ++n) ui_->set_option_visible(n, false);
+  for (int n = 1; n <= kLastFormulaRow; ++n) ui_->set_option_visible(n, false);
   // The ranking button runs no criterion, so "hidden until its criterion ran" would hide it
   // for good.
   ui_->set_option_visible(kRankingButton, true);
@@ -167,6 +168,11 @@ RunContext ScreeningSession::make_context() {
 
 bool ScreeningSession::run() {
   if (!ready_ || running_) return false;
+  // A formula that does not compile stops the run before anything is touched.
+  if (const std::string error = check_formula_rows(controls_); !error.empty()) {
+    say(error, TextColor::red);
+    return false;
+  }
   running_ = true;
   counts_.clear();
   say("初期設定中", TextColor::blue);
@@ -245,8 +251,11 @@ void ScreeningSession::option_click(int i) {
   if (std::find(shown_.begin(), shown_.end(), i) == shown_.end()) return;
   current_ = i;
   say("", TextColor::black);
-  if (i >= 0 && i < static_cast<int>(names_.size()))
+  if (is_formula_row(i)) {
+    say(formula_row_title(controls_, i), TextColor::blue);
+  } else if (i >= 0 && i < static_cast<int>(names_.size())) {
     say(names_[static_cast<std::size_t>(i)], TextColor::blue);
+  }
   ui_->yield();
   write_result_files();
 }

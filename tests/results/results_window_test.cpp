@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -190,6 +191,32 @@ TEST_F(ResultsWindowTest, ReleasingTheMouseCopiesTheSelectionWithoutSeparators) 
   QTest::mouseRelease(grid()->viewport(), Qt::LeftButton, {},
                       grid()->visualItemRect(grid()->item(2, 3)).center());
   EXPECT_EQ(QApplication::clipboard()->text(), "1001,ｻｸﾗ電機1,2001\r\n1002,ｻｸﾗ電機2,2002");
+}
+
+TEST_F(ResultsWindowTest, ExportWritesTheListInItsSortedOrder) {
+  hand_over(30);
+  grid()->setCurrentCell(0, 3);
+  grid()->cellDoubleClicked(0, 3);  // 終値, descending
+  click("syuturyoku_cmd");
+  auto* dialog = window_->findChild<QFileDialog*>("syuturyoku_dlg");
+  ASSERT_NE(dialog, nullptr);
+  const QString path = QString::fromStdString(docs_.str()) + "/sorted";
+  dialog->selectNameFilter("CSV UTF-8 (*.csv)");
+  dialog->selectFile(path);
+  QMetaObject::invokeMethod(dialog, "accept");
+  const std::string csv = test::read_bytes(path.toStdString() + ".csv");
+  ASSERT_GT(csv.size(), 3u);
+  EXPECT_EQ(csv.substr(0, 3), "\xEF\xBB\xBF");
+  // The first result line is the highest close: result 30, code 1030.
+  const std::size_t first = csv.find("\r\n") + 2;
+  EXPECT_EQ(csv.substr(first, 8), "1,1030,\xE6");
+  EXPECT_EQ(control<QLabel>(window_, "msg1_lb")->text(), "30件を出力しました：" + path + ".csv");
+
+  // A folder in the way: the failure is shown in red.
+  std::filesystem::create_directories(docs_.str() + "/busy.xlsx/x");
+  EXPECT_FALSE(window_->export_to(QString::fromStdString(docs_.str() + "/busy.xlsx"), false));
+  EXPECT_TRUE(control<QLabel>(window_, "msg1_lb")->text().endsWith("に書き込めません。"));
+  EXPECT_TRUE(control<QLabel>(window_, "msg1_lb")->styleSheet().contains("255, 0, 0"));
 }
 
 }  // namespace
