@@ -88,15 +88,19 @@ mkdir -p "$work/bin"
   echo '#!/bin/sh'
   echo 'if [ "$1" = --help ]; then'
   echo "  \"$cli\" --help"
-  echo "  echo '  screens [--delete NAME]'"
-  echo "  echo '      the saved screens'"
+  echo "  echo '  scrub [--delete NAME]'"
+  echo "  echo '      a command this build does not have'"
   echo 'fi'
 } >"$fake"
 chmod +x "$fake"
-got=$(completions "$fake" sc)
-[[ $got == $'screen\nscreens' ]] || fail "newer program: 'sc' offers $(tr '\n' ' ' <<<"$got") instead of screen screens"
-got=$(completions "$fake" screens --)
-grep -qxF -- --delete <<<"$got" || fail "newer program: 'screens --' does not offer --delete"
+got=$(completions "$cli" sc)
+for w in screen screens; do
+  grep -qxF -- "$w" <<<"$got" || fail "'lumenpick-cli sc' does not offer $w (offers: $(tr '\n' ' ' <<<"$got"))"
+done
+got=$(completions "$fake" scr)
+grep -qxF -- scrub <<<"$got" || fail "newer program: 'scr' does not offer scrub (offers: $(tr '\n' ' ' <<<"$got"))"
+got=$(completions "$fake" scrub --)
+grep -qxF -- --delete <<<"$got" || fail "newer program: 'scrub --' does not offer --delete"
 
 # No program at all: nothing is offered and nothing breaks.
 got=$(PATH=/usr/bin:/bin completions "$work/none/lumenpick-cli" sc)
