@@ -11,7 +11,7 @@ cxx="${CLANGXX:-clang++}"
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
        -I"$src/src")
 core=("$src"/src/common/*.cpp "$src"/src/shell/settings.cpp "$src"/src/pricedb/formats.cpp
-      "$src"/src/pricedb/unpack.cpp)
+      "$src"/src/pricedb/unpack.cpp -lcurl)
 
 for target in field_reader unpack; do
   bin="$out/${target}_fuzz"
