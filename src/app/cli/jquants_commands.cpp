@@ -15,8 +15,7 @@ namespace lp::cli {
 namespace {
 
 constexpr const char* kSyncUsage =
-    "jquants-sync [--from YYYYMMDD] [--to YYYYMMDD] [--plan free|light|standard|premium|none] "
-    "[--base URL]";
+    "jquants-sync [--from YYYYMMDD] [--to YYYYMMDD] [--plan P] [--base URL]";
 
 int bad_usage(const std::string& message) {
   std::cerr << "lumenpick-cli: " << message << "\nusage: lumenpick-cli " << kSyncUsage << "\n";
@@ -74,16 +73,15 @@ int cmd_jquants_sync(Context& ctx) {
                        std::stoi(opt.today.substr(0, 4)), 1983, latest)) {
     std::cout << "latest=" << latest << "\n";
   }
-  if (!r.ok()) return fail(r.message);
-  std::cerr << r.message << "\n";
-  return 0;
+  return r.ok() ? 0 : fail(r.message);
 }
 
 }  // namespace
 
 LP_CLI_COMMAND("jquants-sync", kSyncUsage,
                "fills or brings up to date the price database from J-Quants API V2 (key from "
-               "JQUANTS_API_KEY or ~/.config/lumenpick/jquants.key); --plan paces the requests",
+               "JQUANTS_API_KEY or ~/.config/lumenpick/jquants.key); P is free (default), light, "
+               "standard, premium, or none for a local test server; exit 1 on failure, 2 on bad usage",
                cmd_jquants_sync);
 
 }  // namespace lp::cli
