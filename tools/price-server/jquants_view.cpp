@@ -153,6 +153,7 @@ bool JQuantsView::load(const JQuantsViewOptions& options, std::string& error) {
     alpha.segment = "グロース";
     alpha.first = std::max(base.first, days[days.size() / 2]);
     alpha.scale = 0.5;
+    alpha.volume_scale = 40;  // a busy new listing: it tops the volume ranking
     alpha.factors.clear();
     by_code["130A"] = alpha;
     Issue preferred = base;
@@ -274,7 +275,7 @@ JQuantsReply JQuantsView::bars(const std::map<std::string, std::string>& q) {
       const PriceRecord& r = *it->second;
       const double o = parse_number(r.open) * issue.scale, h = parse_number(r.high) * issue.scale,
                    l = parse_number(r.low) * issue.scale, c = parse_number(r.close) * issue.scale;
-      const double v = parse_number(r.volume);
+      const double v = std::round(parse_number(r.volume) * issue.volume_scale);
       const auto round1 = [](double x) { return std::round(x * 10) / 10; };
       rec += ",\"O\":" + number(round1(o)) + ",\"H\":" + number(round1(h)) +
              ",\"L\":" + number(round1(l)) + ",\"C\":" + number(round1(c)) +

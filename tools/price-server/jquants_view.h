@@ -51,6 +51,7 @@ class JQuantsView {
     std::vector<std::pair<int, double>> factors;  // split days and their AdjFactor
     std::string source;  // the database code whose prices it carries
     double scale = 1;    // prices of the source times this
+    double volume_scale = 1;
   };
 
  private:
