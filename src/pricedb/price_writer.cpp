@@ -175,11 +175,17 @@ std::string merge_series_bytes(std::string_view existing, std::string_view code,
   ParsedSeries parsed = parse_series(existing);
   std::vector<std::pair<std::string, std::string>> merged;
   merged.reserve(parsed.lines.size() + lines.size());
-  for (const auto& l : lines) merged.emplace_back(std::string(line_date(l)), l);
+  std::vector<std::string_view> new_dates;
+  new_dates.reserve(lines.size());
+  for (const auto& l : lines) {
+    merged.emplace_back(std::string(line_date(l)), l);
+    new_dates.push_back(line_date(l));
+  }
+  std::sort(new_dates.begin(), new_dates.end());
   for (auto& [date, line] : parsed.lines) {
-    const bool replaced = std::any_of(lines.begin(), lines.end(),
-                                      [&](const std::string& l) { return line_date(l) == date; });
-    if (!replaced) merged.emplace_back(std::move(date), std::move(line));
+    if (!std::binary_search(new_dates.begin(), new_dates.end(), std::string_view(date))) {
+      merged.emplace_back(std::move(date), std::move(line));
+    }
   }
   std::stable_sort(merged.begin(), merged.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
