@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <numeric>
 
@@ -135,7 +136,15 @@ std::string merge_series_bytes(std::string_view existing, std::string_view code,
     const std::size_t body_at = r.position();
     std::string_view body = existing.substr(body_at);
     const long long declared = parse_integer(h[5]);
-    const auto present = std::count(body.begin(), body.end(), '\n');
+    // Line count and whether every line already ends in CR LF, in one pass.
+    long long present = 0;
+    bool crlf = true;
+    for (const char* p = body.data(), *end = body.data() + body.size();
+         (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p))));
+         ++p) {
+      if (p == body.data() || p[-1] != '\r') crlf = false;
+      ++present;
+    }
     const bool tidy = body_at > 0 && existing[body_at - 1] == '\n' &&
                       (body.empty() || body.back() == '\n') && declared == present &&
                       body.find('"') == std::string_view::npos;
@@ -156,13 +165,17 @@ std::string merge_series_bytes(std::string_view existing, std::string_view code,
                    oldest, line_date(lines.back()),
                    static_cast<std::size_t>(present) + lines.size());
         // Normalise the body's line ends to CR LF while copying.
-        for (std::size_t p = 0; p < body.size();) {
+        if (crlf) {
+          out += body;
+        } else {
+          for (std::size_t p = 0; p < body.size();) {
           std::size_t e = body.find('\n', p);
           std::string_view l = body.substr(p, e - p);
           if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
           out += l;
           out += kCrLf;
           p = e + 1;
+          }
         }
         for (const auto& l : lines) {
           out += l;
