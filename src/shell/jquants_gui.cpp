@@ -2,6 +2,7 @@
 
 #include <qt6keychain/keychain.h>
 
+#include <QBoxLayout>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -44,7 +45,7 @@ struct JQuantsPanel::Shared {
   jquants::SyncResult result;
 };
 
-JQuantsPanel::JQuantsPanel(QWidget* window, QGridLayout* grid, int row)
+JQuantsPanel::JQuantsPanel(QWidget* window, QGridLayout* grid, int row, QBoxLayout* progress_row)
     : QObject(window), window_(window), shared_(std::make_shared<Shared>()) {
   http = curl_http_get;
   base = jquants::kDefaultBase;
@@ -74,9 +75,9 @@ JQuantsPanel::JQuantsPanel(QWidget* window, QGridLayout* grid, int row)
   grid->addWidget(plan_cmb_, row, 0);
   grid->addWidget(key_cmd_, row, 1);
   grid->addWidget(csv_cmd_, row, 2);
-  grid->addWidget(progress_, row + 1, 0, 1, 2);
-  grid->addWidget(cancel_cmd_, row + 1, 2);
-  grid->addWidget(progress_lb_, row + 2, 0, 1, 3);
+  progress_row->addWidget(progress_, 2);
+  progress_row->addWidget(cancel_cmd_);
+  progress_row->addWidget(progress_lb_, 3);
 
   ask_key = [this] {
     bool ok = false;

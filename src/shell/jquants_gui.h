@@ -17,6 +17,7 @@
 #include "shell/settings.h"
 
 class QComboBox;
+class QBoxLayout;
 class QGridLayout;
 class QLabel;
 class QProgressBar;
@@ -30,8 +31,10 @@ class JQuantsPanel : public QObject {
   Q_OBJECT
 
  public:
-  // Adds the controls to `grid` from `row` on; `window` parents the dialogs.
-  JQuantsPanel(QWidget* window, QGridLayout* grid, int row);
+  // Adds the plan and the two buttons to `grid` at `row`, and the progress bar, the cancel
+  // button and the progress line to `progress_row`, which must stay enabled while the
+  // maintenance frame is disabled during a run; `window` parents the dialogs.
+  JQuantsPanel(QWidget* window, QGridLayout* grid, int row, QBoxLayout* progress_row);
   ~JQuantsPanel() override;
 
   // Hooks the main window fills in.

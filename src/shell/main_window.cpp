@@ -172,7 +172,8 @@ void MainWindow::build_controls() {
   }
   url_opt_[0]->setChecked(true);
   mnt->addWidget(frame1, 0, 2, 3, 1);
-  jquants_ = new JQuantsPanel(this, mnt, 3);
+  auto* sync_row = new QHBoxLayout;
+  jquants_ = new JQuantsPanel(this, mnt, 3, sync_row);
   jquants_->message = [this](const QString& text, bool error) {
     show_message(text, error ? kRed : kBlue);
   };
@@ -186,10 +187,11 @@ void MainWindow::build_controls() {
     refresh_latest_date();
   };
   connect(jquants_, &JQuantsPanel::finished, this, [this](bool) {
-    set_main_status(QString::fromUtf8(kStatusIdle));
+    set_main_status(QString::fromUtf8(kStatusDownloadDone));
     finish_operation();
   });
   outer->addWidget(mnt_frm);
+  outer->addLayout(sync_row);
 
   label1_ = new QLabel(central);
   label1_->setObjectName(QStringLiteral("Label1"));
