@@ -47,8 +47,10 @@ bool valid_utf8(std::string_view s) {
 }
 
 std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '"')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '"' || s.back() == '\r')) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '"'))
+    s.remove_prefix(1);
+  while (!s.empty() &&
+         (s.back() == ' ' || s.back() == '\t' || s.back() == '"' || s.back() == '\r')) {
     s.remove_suffix(1);
   }
   return s;
@@ -73,10 +75,10 @@ int column_of(std::string_view caption) {
     c += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   }
   static const std::pair<const char*, int> kNames[] = {
-      {"date", kDate},     {"日付", kDate},     {"年月日", kDate},  {"open", kOpen},
-      {"始値", kOpen},     {"high", kHigh},     {"高値", kHigh},    {"low", kLow},
-      {"安値", kLow},      {"close", kClose},   {"終値", kClose},   {"volume", kVolume},
-      {"vol", kVolume},    {"出来高", kVolume}, {"ticker", kTicker}, {"per", kPer}};
+      {"date", kDate},  {"日付", kDate},     {"年月日", kDate},   {"open", kOpen},
+      {"始値", kOpen},  {"high", kHigh},     {"高値", kHigh},     {"low", kLow},
+      {"安値", kLow},   {"close", kClose},   {"終値", kClose},    {"volume", kVolume},
+      {"vol", kVolume}, {"出来高", kVolume}, {"ticker", kTicker}, {"per", kPer}};
   for (const auto& [name, col] : kNames) {
     if (c == name) return col;
   }
@@ -122,7 +124,8 @@ std::string bar_fields(const CsvBar& b) {
 }
 
 // Header fields 2 and 3 of the stock's newest series file, CP932 ("" when it has none).
-std::pair<std::string, std::string> stored_identity(const std::string& db, const std::string& code) {
+std::pair<std::string, std::string> stored_identity(const std::string& db,
+                                                    const std::string& code) {
   for (int year : years_present(db)) {
     std::string bytes;
     if (read_file_bytes(series_file_path(db, year, code), bytes)) return series_identity(bytes);
@@ -199,7 +202,8 @@ bool rebuild_index(const std::string& db, const std::string& ref, FileBatch& bat
         b.volume = parse_integer(f[7]);
         if (auto c = corrections.find(b.code); c != corrections.end()) {
           for (const Correction& row : c->second) {
-            if (row.date == date && row.denominator > 0) b.adj_factor = row.numerator / row.denominator;
+            if (row.date == date && row.denominator > 0)
+              b.adj_factor = row.numerator / row.denominator;
           }
         }
         bars.push_back(std::move(b));
@@ -214,7 +218,8 @@ bool rebuild_index(const std::string& db, const std::string& ref, FileBatch& bat
       long long volume = 0;
       for (const StockBar& b : bars) volume += b.volume;
       const std::string v = price_text(value);
-      const std::string line = date + "," + v + "," + v + "," + v + "," + v + "," + std::to_string(volume);
+      const std::string line =
+          date + "," + v + "," + v + "," + v + "," + v + "," + std::to_string(volume);
       std::string day = date + "," + std::to_string(kept + 1) + ",0,0,0,0,0,0\r\n" + ref + "," +
                         index_segment + "," + index_name + line.substr(date.size()) + "\r\n" + rows;
       if (day != old && !batch.write(path, day, std::move(old), error)) return false;
@@ -240,7 +245,8 @@ std::string code_from_file_name(std::string_view file_name) {
   if (name.size() < 4) return {};
   std::string code;
   for (int i = 0; i < 4; ++i) {
-    code += static_cast<char>(std::toupper(static_cast<unsigned char>(name[static_cast<std::size_t>(i)])));
+    code += static_cast<char>(
+        std::toupper(static_cast<unsigned char>(name[static_cast<std::size_t>(i)])));
   }
   if (name.size() > 4 && name[4] != '.' && name[4] != '_' && name[4] != '-' && name[4] != ' ') {
     return {};
@@ -282,12 +288,16 @@ bool parse_price_csv(std::string_view bytes, const std::string& code, const std:
       }
       for (int c : {kDate, kOpen, kHigh, kLow, kClose}) {
         if (col[c] < 0) {
-          problem("見出し行に Date, Open, High, Low, Close (日付, 始値, 高値, 安値, 終値) がありません");
+          problem(
+              "見出し行に Date, Open, High, Low, Close (日付, 始値, 高値, 安値, 終値) "
+              "がありません");
           return false;
         }
       }
       if (col[kTicker] < 0 && code.empty()) {
-        problem("銘柄コードがわかりません (ファイル名が 7203.csv のようにコードで始まるか、--code を指定してください)");
+        problem(
+            "銘柄コードがわかりません (ファイル名が 7203.csv のようにコードで始まるか、--code "
+            "を指定してください)");
         return false;
       }
       have_header = true;
@@ -304,7 +314,8 @@ bool parse_price_csv(std::string_view bytes, const std::string& code, const std:
     if (col[kTicker] >= 0) {
       row_code = code_from_file_name(f[static_cast<std::size_t>(col[kTicker])]);
       if (row_code.empty()) {
-        problem("銘柄コードを読めません: " + std::string(f[static_cast<std::size_t>(col[kTicker])]).substr(0, 20));
+        problem("銘柄コードを読めません: " +
+                std::string(f[static_cast<std::size_t>(col[kTicker])]).substr(0, 20));
         continue;
       }
     }
@@ -315,14 +326,16 @@ bool parse_price_csv(std::string_view bytes, const std::string& code, const std:
     CsvBar bar;
     bar.date = parse_date(f[static_cast<std::size_t>(col[kDate])]);
     if (bar.date.empty()) {
-      problem("日付を読めません: " + std::string(f[static_cast<std::size_t>(col[kDate])]).substr(0, 20));
+      problem("日付を読めません: " +
+              std::string(f[static_cast<std::size_t>(col[kDate])]).substr(0, 20));
       continue;
     }
     double* prices[] = {&bar.open, &bar.high, &bar.low, &bar.close};
     const int price_cols[] = {kOpen, kHigh, kLow, kClose};
     bool ok = true;
     for (int i = 0; i < 4 && ok; ++i) {
-      ok = strict_number(f[static_cast<std::size_t>(col[price_cols[i]])], *prices[i]) && *prices[i] > 0;
+      ok = strict_number(f[static_cast<std::size_t>(col[price_cols[i]])], *prices[i]) &&
+           *prices[i] > 0;
     }
     if (!ok) {
       problem("価格を読めません");
@@ -404,14 +417,16 @@ bool import_price_csv(const std::string& db, const std::string& ref,
     report.messages.insert(report.messages.end(), parsed.problems.begin(), parsed.problems.end());
     report.rows_skipped += static_cast<long>(parsed.problems.size()) - (understood ? 0 : 1);
     if (!understood || parsed.bars.empty()) {
-      if (understood) report.messages.push_back(label + ": 使える行がありません (何も変更していません)");
+      if (understood)
+        report.messages.push_back(label + ": 使える行がありません (何も変更していません)");
       ++report.files_refused;
       continue;
     }
     ++report.files_used;
     for (auto& [c, bars] : parsed.bars) {
       if (!imported.insert(c).second) {
-        report.messages.push_back(label + ": " + c + " は先のファイルでも取り込みました (後のほうを使います)");
+        report.messages.push_back(label + ": " + c +
+                                  " は先のファイルでも取り込みました (後のほうを使います)");
       }
       if (c == ref) reference_imported = true;
       auto [seg, nm] = stored_identity(db, c);
@@ -432,7 +447,8 @@ bool import_price_csv(const std::string& db, const std::string& ref,
         }
         const std::string path = series_file_path(db, year, c);
         auto old = old_content(path);
-        const std::string merged = merge_series_bytes(old ? *old : std::string(), c, seg, nm, lines);
+        const std::string merged =
+            merge_series_bytes(old ? *old : std::string(), c, seg, nm, lines);
         if ((!old || *old != merged) && !batch.write(path, merged, std::move(old), error)) {
           return fail(error);
         }

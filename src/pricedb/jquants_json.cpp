@@ -13,7 +13,9 @@ using simdjson::dom::element;
 using simdjson::dom::element_type;
 using simdjson::dom::object;
 
-bool leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool leap(int y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 // Pulls out the "data" array and the pagination key; the shape every endpoint shares.
 bool open_page(simdjson::dom::parser& parser, std::string_view json, simdjson::dom::array& data,
@@ -53,9 +55,15 @@ bool number_field(const object& rec, std::string_view name, double& value, bool&
   present = false;
   if (rec[name].get(v) || v.is_null()) return true;
   switch (v.type()) {
-    case element_type::INT64: value = static_cast<double>(v.get_int64().value()); break;
-    case element_type::UINT64: value = static_cast<double>(v.get_uint64().value()); break;
-    case element_type::DOUBLE: value = v.get_double().value(); break;
+    case element_type::INT64:
+      value = static_cast<double>(v.get_int64().value());
+      break;
+    case element_type::UINT64:
+      value = static_cast<double>(v.get_uint64().value());
+      break;
+    case element_type::DOUBLE:
+      value = v.get_double().value();
+      break;
     case element_type::STRING: {
       const std::string text(v.get_string().value());
       if (text.empty()) return true;
@@ -64,7 +72,8 @@ bool number_field(const object& rec, std::string_view name, double& value, bool&
       if (end != text.c_str() + text.size()) return false;
       break;
     }
-    default: return false;
+    default:
+      return false;
   }
   if (!std::isfinite(value)) return false;
   present = true;
@@ -87,11 +96,15 @@ bool plain_code(std::string_view code) {
   return true;
 }
 
-std::string record_place(std::size_t i) { return "record " + std::to_string(i + 1); }
+std::string record_place(std::size_t i) {
+  return "record " + std::to_string(i + 1);
+}
 
 }  // namespace
 
-bool is_trading_hol_div(std::string_view hol_div) { return hol_div == "1" || hol_div == "2"; }
+bool is_trading_hol_div(std::string_view hol_div) {
+  return hol_div == "1" || hol_div == "2";
+}
 
 std::string normalize_date(std::string_view text) {
   std::string digits;

@@ -68,7 +68,8 @@ KeyLookup find_api_key(const std::function<const char*(const char*)>& env,
       KeyLookup out;
       out.source = kKeyEnvironmentVariable;
       out.key = clean_key(value);
-      if (out.key.empty()) out.error = std::string(kKeyEnvironmentVariable) + " holds no usable key";
+      if (out.key.empty())
+        out.error = std::string(kKeyEnvironmentVariable) + " holds no usable key";
       return out;
     }
   }

@@ -21,8 +21,7 @@ struct KeyLookup {
 
 // The environment first (`env` returns the variable's value or nullptr), then the file,
 // which is refused unless it is a regular file of the user's own with mode 0600 (or 0400).
-KeyLookup find_api_key(const std::function<const char*(const char*)>& env,
-                       const std::string& home);
+KeyLookup find_api_key(const std::function<const char*(const char*)>& env, const std::string& home);
 // Reads the key file with the same checks.
 KeyLookup read_key_file(const std::string& path);
 // Writes the key file created private (0600) in a private folder, replacing it atomically.

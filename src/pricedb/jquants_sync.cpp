@@ -106,9 +106,9 @@ class Fetcher {
         return Outcome::refused;
       }
       const bool retry = !resp.error.empty() || st == 429 || st >= 500;
-      const std::string what =
-          resp.error.empty() ? "HTTP " + std::to_string(st) + (said.empty() ? "" : " (" + said + ")")
-                             : resp.error;
+      const std::string what = resp.error.empty() ? "HTTP " + std::to_string(st) +
+                                                        (said.empty() ? "" : " (" + said + ")")
+                                                  : resp.error;
       if (!retry || attempt >= opt_.max_attempts) {
         error = "J-Quants " + path_of(path_query) + ": " + what +
                 (retry ? " (" + std::to_string(attempt) + "回試みました)" : "");
@@ -170,7 +170,8 @@ Outcome walk(Fetcher& fetcher, const std::string& path, const std::string& query
   std::set<std::string> seen;
   for (int page = 1;; ++page) {
     std::string q = query;
-    if (!key.empty()) q += (q.empty() ? "" : "&") + std::string("pagination_key=") + url_encode(key);
+    if (!key.empty())
+      q += (q.empty() ? "" : "&") + std::string("pagination_key=") + url_encode(key);
     const Outcome o = fetcher.get(path + (q.empty() ? "" : "?" + q), body, error);
     if (o != Outcome::ok) return o;
     if (pages) ++*pages;
@@ -189,7 +190,9 @@ Outcome walk(Fetcher& fetcher, const std::string& path, const std::string& query
   }
 }
 
-bool valid_date(const std::string& d) { return normalize_date(d) == d && !d.empty(); }
+bool valid_date(const std::string& d) {
+  return normalize_date(d) == d && !d.empty();
+}
 
 struct Identity {
   std::string segment, name;  // CP932
@@ -199,11 +202,16 @@ struct Identity {
 
 PlanInfo plan_info(Plan plan) {
   switch (plan) {
-    case Plan::free: return {"free", 5, 84};
-    case Plan::light: return {"light", 60, 0};
-    case Plan::standard: return {"standard", 120, 0};
-    case Plan::premium: return {"premium", 500, 0};
-    case Plan::unpaced: return {"none", 0, 0};
+    case Plan::free:
+      return {"free", 5, 84};
+    case Plan::light:
+      return {"light", 60, 0};
+    case Plan::standard:
+      return {"standard", 120, 0};
+    case Plan::premium:
+      return {"premium", 500, 0};
+    case Plan::unpaced:
+      return {"none", 0, 0};
   }
   return {"free", 5, 84};
 }
@@ -288,7 +296,8 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
   if (o != Outcome::ok) return stop(o);
   std::vector<std::string> days;
   for (const CalendarDay& d : calendar) {
-    if (is_trading_hol_div(d.hol_div) && d.date >= res.from && d.date <= res.to) days.push_back(d.date);
+    if (is_trading_hol_div(d.hol_div) && d.date >= res.from && d.date <= res.to)
+      days.push_back(d.date);
   }
   std::sort(days.begin(), days.end());
   days.erase(std::unique(days.begin(), days.end()), days.end());
@@ -346,7 +355,8 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
     const std::string& date = missing[i];
     prog.date = date;
     prog.days_done = static_cast<int>(i);
-    const double pages_per_day = i == 0 ? 1.0 : static_cast<double>(bar_pages) / static_cast<double>(i);
+    const double pages_per_day =
+        i == 0 ? 1.0 : static_cast<double>(bar_pages) / static_cast<double>(i);
     prog.seconds_left =
         static_cast<double>(missing.size() - i) * pages_per_day * fetcher.interval();
     report("J-Quants: " + date + " を取得しています (" + std::to_string(i) + "/" +
@@ -411,8 +421,8 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
   prog.date.clear();
   res.codes_skipped = static_cast<int>(skipped.size());
   res.names_replaced = static_cast<int>(replaced_names.size());
-  std::string summary = "J-Quants: " + std::to_string(res.days_written) + " 取引日を登録しました (" +
-                        missing.front() + "～" + missing.back() + ", " +
+  std::string summary = "J-Quants: " + std::to_string(res.days_written) +
+                        " 取引日を登録しました (" + missing.front() + "～" + missing.back() + ", " +
                         std::to_string(res.requests) + " リクエスト)";
   if (res.codes_skipped) summary += "、対象外コード " + std::to_string(res.codes_skipped);
   if (res.names_replaced) {

@@ -73,8 +73,8 @@ struct SyncResult {
   int days_written = 0;
   long requests = 0;
   long retries = 0;
-  int codes_skipped = 0;     // API codes with no database code (preferred shares ...)
-  int names_replaced = 0;    // names holding a character CP932 cannot hold
+  int codes_skipped = 0;   // API codes with no database code (preferred shares ...)
+  int names_replaced = 0;  // names holding a character CP932 cannot hold
   long bars_written = 0;
   bool ok() const { return status == SyncStatus::done; }
 };

@@ -67,7 +67,9 @@ void put_header(std::string& out, std::string_view code, std::string_view segmen
 }
 
 // The date of a day line ("20250613,..."): its first field.
-std::string_view line_date(std::string_view line) { return line.substr(0, line.find(',')); }
+std::string_view line_date(std::string_view line) {
+  return line.substr(0, line.find(','));
+}
 
 }  // namespace
 
@@ -80,7 +82,8 @@ CorrectionRatio correction_ratio(double factor) {
   }
   long long den = 1;
   double scaled = factor;
-  while (den < 1000000000LL && std::fabs(scaled - std::round(scaled)) > 1e-9 * std::max(1.0, scaled)) {
+  while (den < 1000000000LL &&
+         std::fabs(scaled - std::round(scaled)) > 1e-9 * std::max(1.0, scaled)) {
     den *= 10;
     scaled = factor * static_cast<double>(den);
   }
@@ -90,7 +93,9 @@ CorrectionRatio correction_ratio(double factor) {
   return {num / g, den / g};
 }
 
-std::string price_text(double value) { return format_decimal(value); }
+std::string price_text(double value) {
+  return format_decimal(value);
+}
 
 bool FileBatch::write(const std::string& path, std::string_view bytes,
                       std::optional<std::string> old, std::string& error) {
@@ -139,7 +144,7 @@ std::string merge_series_bytes(std::string_view existing, std::string_view code,
     // Line count and whether every line already ends in CR LF, in one pass.
     long long present = 0;
     bool crlf = true;
-    for (const char* p = body.data(), *end = body.data() + body.size();
+    for (const char *p = body.data(), *end = body.data() + body.size();
          (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p))));
          ++p) {
       if (p == body.data() || p[-1] != '\r') crlf = false;
@@ -154,27 +159,25 @@ std::string merge_series_bytes(std::string_view existing, std::string_view code,
         oldest = line_date(body);
         std::string_view last = body.substr(0, body.size() - 1);
         if (!last.empty() && last.back() == '\r') last.remove_suffix(1);
-        newest = line_date(last.substr(last.rfind('\n') == std::string_view::npos
-                                           ? 0
-                                           : last.rfind('\n') + 1));
+        newest = line_date(
+            last.substr(last.rfind('\n') == std::string_view::npos ? 0 : last.rfind('\n') + 1));
       }
       if (body.empty() || line_date(lines.front()) > newest) {
         if (oldest.empty()) oldest = line_date(lines.front());
         out.reserve(existing.size() + lines.size() * 48 + 64);
-        put_header(out, code, segment.empty() ? h[1] : segment, name.empty() ? h[2] : name,
-                   oldest, line_date(lines.back()),
-                   static_cast<std::size_t>(present) + lines.size());
+        put_header(out, code, segment.empty() ? h[1] : segment, name.empty() ? h[2] : name, oldest,
+                   line_date(lines.back()), static_cast<std::size_t>(present) + lines.size());
         // Normalise the body's line ends to CR LF while copying.
         if (crlf) {
           out += body;
         } else {
           for (std::size_t p = 0; p < body.size();) {
-          std::size_t e = body.find('\n', p);
-          std::string_view l = body.substr(p, e - p);
-          if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
-          out += l;
-          out += kCrLf;
-          p = e + 1;
+            std::size_t e = body.find('\n', p);
+            std::string_view l = body.substr(p, e - p);
+            if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+            out += l;
+            out += kCrLf;
+            p = e + 1;
           }
         }
         for (const auto& l : lines) {
@@ -378,8 +381,8 @@ bool DayWriter::commit_day(std::string_view date, const std::vector<StockBar>& b
     line += ',';
     line += std::to_string(b.volume);
     const std::string bytes = merge_series_bytes(old, b.code, segment, name, {line});
-    if (!batch.write(path, bytes, existed ? std::optional<std::string>(std::move(old)) : std::nullopt,
-                     error)) {
+    if (!batch.write(path, bytes,
+                     existed ? std::optional<std::string>(std::move(old)) : std::nullopt, error)) {
       return fail(error);
     }
     if (b.adj_factor != 1.0) {
@@ -420,8 +423,8 @@ bool DayWriter::commit_day(std::string_view date, const std::vector<StockBar>& b
   const std::string dpath = day_file_path(db_, date);
   std::string dold;
   const bool dexisted = read_file_bytes(dpath, dold);
-  if (!batch.write(dpath, day, dexisted ? std::optional<std::string>(std::move(dold)) : std::nullopt,
-                   error)) {
+  if (!batch.write(dpath, day,
+                   dexisted ? std::optional<std::string>(std::move(dold)) : std::nullopt, error)) {
     return fail(error);
   }
 
@@ -431,8 +434,8 @@ bool DayWriter::commit_day(std::string_view date, const std::vector<StockBar>& b
   const bool rexisted = read_file_bytes(rpath, rold);
   if (!rexisted) rold.clear();
   const std::string rbytes = merge_series_bytes(rold, ref_, segment, name, {index_line});
-  if (!batch.write(rpath, rbytes, rexisted ? std::optional<std::string>(std::move(rold)) : std::nullopt,
-                   error)) {
+  if (!batch.write(rpath, rbytes,
+                   rexisted ? std::optional<std::string>(std::move(rold)) : std::nullopt, error)) {
     return fail(error);
   }
   reference_dates(year);

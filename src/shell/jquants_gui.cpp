@@ -29,7 +29,9 @@ namespace {
 constexpr const char* kKeychainService = "lumenpick";
 constexpr const char* kKeychainKey = "jquants-api-key";
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+QString q(const std::string& s) {
+  return QString::fromStdString(s);
+}
 
 std::string home() {
   const char* h = std::getenv("HOME");
@@ -52,7 +54,8 @@ JQuantsPanel::JQuantsPanel(QWidget* window, QGridLayout* grid, int row, QBoxLayo
   plan_cmb_ = new QComboBox(window);
   plan_cmb_->setObjectName(QStringLiteral("jquants_plan_cmb"));
   plan_cmb_->setToolTip(QStringLiteral("J-Quants のプラン: リクエストの間隔がこれで決まります"));
-  for (const char* p : {"free", "light", "standard", "premium"}) plan_cmb_->addItem(QLatin1String(p));
+  for (const char* p : {"free", "light", "standard", "premium"})
+    plan_cmb_->addItem(QLatin1String(p));
   plan_cmb_->setCurrentText(
       QSettings().value(QStringLiteral("jquants/plan"), QStringLiteral("free")).toString());
   connect(plan_cmb_, &QComboBox::currentTextChanged, this,
@@ -81,10 +84,10 @@ JQuantsPanel::JQuantsPanel(QWidget* window, QGridLayout* grid, int row, QBoxLayo
 
   ask_key = [this] {
     bool ok = false;
-    const QString key = QInputDialog::getText(
-        window_, QStringLiteral("APIキー設定"),
-        QStringLiteral("J-Quants のAPIキー (ダッシュボードで発行したもの):"), QLineEdit::Password,
-        QString(), &ok);
+    const QString key =
+        QInputDialog::getText(window_, QStringLiteral("APIキー設定"),
+                              QStringLiteral("J-Quants のAPIキー (ダッシュボードで発行したもの):"),
+                              QLineEdit::Password, QString(), &ok);
     return ok ? key : QString();
   };
   choose_csv_files = [this] {
@@ -98,8 +101,9 @@ JQuantsPanel::JQuantsPanel(QWidget* window, QGridLayout* grid, int row, QBoxLayo
     if (key.isEmpty()) return;
     const QString where = store_key(key);
     if (message) {
-      message(where.isEmpty() ? QStringLiteral("エラー：APIキーを保存できませんでした。")
-                              : QStringLiteral("APIキーを保存しました (") + where + QStringLiteral(")。"),
+      message(where.isEmpty()
+                  ? QStringLiteral("エラー：APIキーを保存できませんでした。")
+                  : QStringLiteral("APIキーを保存しました (") + where + QStringLiteral(")。"),
               where.isEmpty());
     }
   });
@@ -180,7 +184,8 @@ void JQuantsPanel::start_sync(DownloadKind kind, const std::string& chosen_entry
   opt.api_key = stored_key ? stored_key() : std::string();
   if (opt.api_key.empty()) {
     if (message) {
-      message(QStringLiteral("エラー：J-Quants のAPIキーがありません。「APIキー設定」で設定してください。"),
+      message(QStringLiteral(
+                  "エラー：J-Quants のAPIキーがありません。「APIキー設定」で設定してください。"),
               true);
     }
     emit finished(false);
@@ -253,7 +258,8 @@ void JQuantsPanel::import_csv() {
   for (const QString& f : chosen) files.push_back(f.toStdString());
   CsvImportReport report;
   std::string error;
-  const bool ok = import_price_csv(folders.db_folder, folders.reference_code, files, {}, report, error);
+  const bool ok =
+      import_price_csv(folders.db_folder, folders.reference_code, files, {}, report, error);
   if (refresh) refresh();
   QString text;
   if (!ok) {

@@ -67,16 +67,17 @@ class JQuantsEndToEnd : public ::testing::Test {
                         env_);
     ASSERT_EQ(gen.code, 0) << gen.err;
     server_.setProcessEnvironment(env_);
-    server_.start(program("lumenpick-price-server"),
-                  {"--api", "jquants", "--root", q(dir_.file("src")), "--api-key", kKey,
-                   "--port", "0", "--page-size", "60", "--fail-429", "4", "--log",
-                   q(dir_.file("requests.log"))});
+    server_.start(
+        program("lumenpick-price-server"),
+        {"--api", "jquants", "--root", q(dir_.file("src")), "--api-key", kKey, "--port", "0",
+         "--page-size", "60", "--fail-429", "4", "--log", q(dir_.file("requests.log"))});
     ASSERT_TRUE(server_.waitForStarted(30000));
     std::string banner;
     while (banner.find('\n') == std::string::npos && server_.waitForReadyRead(30000)) {
       banner += server_.readAllStandardOutput().toStdString();
     }
-    const auto m = QRegularExpression("127\\.0\\.0\\.1:(\\d+)/").match(QString::fromStdString(banner));
+    const auto m =
+        QRegularExpression("127\\.0\\.0\\.1:(\\d+)/").match(QString::fromStdString(banner));
     ASSERT_TRUE(m.hasMatch()) << banner;
     base_ = "http://127.0.0.1:" + m.captured(1) + "/v2";
   }
@@ -87,7 +88,8 @@ class JQuantsEndToEnd : public ::testing::Test {
   static QString q(const std::string& s) { return QString::fromStdString(s); }
   Ran cli(const QStringList& args, const std::string& docs = "docs") {
     QStringList all = args;
-    all << "--documents" << q(dir_.file(docs)) << "--today" << "20250616";
+    all << "--documents" << q(dir_.file(docs)) << "--today"
+        << "20250616";
     return run("lumenpick-cli", all, env_);
   }
   std::vector<std::string> log_lines() {
@@ -112,7 +114,8 @@ TEST_F(JQuantsEndToEnd, SyncFillsAnEmptyDatabaseThatScreensRanksChartsAndValues)
   EXPECT_GT(days, 160);
   EXPECT_EQ(value_of(sync.out, "retries"), "1") << "request 4 was answered 429";
   EXPECT_EQ(value_of(sync.out, "codes_skipped"), "1");
-  EXPECT_EQ(log_lines().size(), static_cast<std::size_t>(std::stoi(value_of(sync.out, "requests"))));
+  EXPECT_EQ(log_lines().size(),
+            static_cast<std::size_t>(std::stoi(value_of(sync.out, "requests"))));
   EXPECT_EQ(sync.err.find(kKey), std::string::npos);
   EXPECT_EQ(sync.out.find(kKey), std::string::npos);
 
@@ -128,7 +131,8 @@ TEST_F(JQuantsEndToEnd, SyncFillsAnEmptyDatabaseThatScreensRanksChartsAndValues)
 
   const Ran rank = cli({"rank", "出来高ﾄｯﾌﾟ25"});
   ASSERT_EQ(rank.code, 0) << rank.err;
-  EXPECT_NE(rank.out.find(",130A,"), std::string::npos) << "the busy new listing ranks\n" << rank.out;
+  EXPECT_NE(rank.out.find(",130A,"), std::string::npos) << "the busy new listing ranks\n"
+                                                        << rank.out;
 
   const std::string png = dir_.file("130A.png");
   const Ran chart = cli({"chart", "130A", "--out", q(png)});
@@ -152,8 +156,10 @@ TEST_F(JQuantsEndToEnd, SyncFillsAnEmptyDatabaseThatScreensRanksChartsAndValues)
   // A refused key stops before anything is written, and the key never shows.
   QProcessEnvironment wrong = env_;
   wrong.insert("JQUANTS_API_KEY", "not-the-key");
-  QStringList args = {"jquants-sync", "--from", "20240601", "--to", "20240630", "--plan", "none",
-                      "--base", base_, "--documents", q(dir_.file("docs")), "--today", "20250616"};
+  QStringList args = {
+      "jquants-sync", "--from", "20240601", "--to",        "20240630",           "--plan",
+      "none",         "--base", base_,      "--documents", q(dir_.file("docs")), "--today",
+      "20250616"};
   const Ran refused = run("lumenpick-cli", args, wrong);
   EXPECT_EQ(refused.code, 1);
   EXPECT_NE(refused.err.find("HTTP 401"), std::string::npos) << refused.err;
@@ -165,8 +171,8 @@ TEST_F(JQuantsEndToEnd, SyncFillsAnEmptyDatabaseThatScreensRanksChartsAndValues)
 }
 
 TEST_F(JQuantsEndToEnd, PacedSyncKeepsToThePlanInTheServersLog) {
-  const Ran sync = cli({"jquants-sync", "--from", "20250609", "--to", "20250612", "--plan",
-                        "light", "--base", base_},
+  const Ran sync = cli({"jquants-sync", "--from", "20250609", "--to", "20250612", "--plan", "light",
+                        "--base", base_},
                        "paced");
   ASSERT_EQ(sync.code, 0) << sync.err;
   std::vector<double> times;

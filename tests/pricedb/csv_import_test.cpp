@@ -17,10 +17,12 @@ namespace {
 
 TEST(CsvImport, CodeFromFileName) {
   const std::pair<const char*, const char*> cases[] = {
-      {"7203.csv", "7203"},   {"7203.T.csv", "7203"}, {"130a.jp.txt", "130A"},
-      {"/x/y/9984.csv", "9984"}, {"7203", "7203"},   {"7203_daily.csv", "7203"},
-      {"prices.csv", ""},     {"72031.csv", ""},      {"0123.csv", ""},
-      {"ab.csv", ""},         {"A130.csv", ""}};
+      {"7203.csv", "7203"},    {"7203.T.csv", "7203"},
+      {"130a.jp.txt", "130A"}, {"/x/y/9984.csv", "9984"},
+      {"7203", "7203"},        {"7203_daily.csv", "7203"},
+      {"prices.csv", ""},      {"72031.csv", ""},
+      {"0123.csv", ""},        {"ab.csv", ""},
+      {"A130.csv", ""}};
   for (const auto& [name, code] : cases) EXPECT_EQ(code_from_file_name(name), code) << name;
 }
 
@@ -39,8 +41,9 @@ TEST(CsvImport, EveryDialectReadsTheSameBars) {
        "3400,118.5,101,120,105,2025/06/13\r\n",
        "7203"},
       {"Japanese captions in CP932, tab separated",
-       utf8_to_cp932("日付\t始値\t高値\t安値\t終値\t出来高\r\n2025/6/12\t100\t110\t95\t105\t1200\r\n"
-                     "2025/6/13\t105\t120\t101\t118.5\t3400\r\n"),
+       utf8_to_cp932(
+           "日付\t始値\t高値\t安値\t終値\t出来高\r\n2025/6/12\t100\t110\t95\t105\t1200\r\n"
+           "2025/6/13\t105\t120\t101\t118.5\t3400\r\n"),
        "7203"},
       {"UTF-8 with BOM, Japanese captions, YYYYMMDD",
        "\xEF\xBB\xBF日付,始値,高値,安値,終値,出来高\n20250612,100,110,95,105,1200\n"
@@ -89,7 +92,8 @@ TEST(CsvImport, BadRowsAreReportedByLineAndSkipped) {
   EXPECT_EQ(out.rows_read, 2);
   ASSERT_EQ(out.problems.size(), 5u);
   const char* lines[] = {"x.csv:3:", "x.csv:4:", "x.csv:5:", "x.csv:6:", "x.csv:8:"};
-  for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(out.problems[i].rfind(lines[i], 0), 0u) << out.problems[i];
+  for (std::size_t i = 0; i < 5; ++i)
+    EXPECT_EQ(out.problems[i].rfind(lines[i], 0), 0u) << out.problems[i];
   EXPECT_EQ(out.bars["7203"].back().volume, 0) << "an empty volume reads 0";
 
   // No header it understands, or no code: the whole file is refused.
@@ -111,13 +115,16 @@ TEST(CsvImport, FillsSeriesDayFilesAndTheIndexAndRerunsChangeNothing) {
                                    "2024-12-30,100,110,95,105,1200\n"
                                    "2025-01-06,105,120,101,110,3400\n"
                                    "2025-01-07,110,112,100,99,100\n");
-  const std::string b = write_file(dir, "130a.jp.txt",
-                                   "<TICKER>,<PER>,<DATE>,<TIME>,<OPEN>,<HIGH>,<LOW>,<CLOSE>,<VOL>,<OPENINT>\n"
-                                   "130A.JP,D,20250106,000000,50,55,49,50,10,0\n"
-                                   "130A.JP,D,20250107,000000,50,56,48,55,20,0\n"
-                                   "130A.JP,D,20250108,000000,55,57,50,56,30,0\n");
-  const std::string nameless = write_file(dir, "prices.csv", "Date,Open,High,Low,Close\n2025-01-06,1,1,1,1\n");
-  const std::string empty = write_file(dir, "9984.csv", "Date,Open,High,Low,Close,Volume\nbad,1,1,1,1,1\n");
+  const std::string b =
+      write_file(dir, "130a.jp.txt",
+                 "<TICKER>,<PER>,<DATE>,<TIME>,<OPEN>,<HIGH>,<LOW>,<CLOSE>,<VOL>,<OPENINT>\n"
+                 "130A.JP,D,20250106,000000,50,55,49,50,10,0\n"
+                 "130A.JP,D,20250107,000000,50,56,48,55,20,0\n"
+                 "130A.JP,D,20250108,000000,55,57,50,56,30,0\n");
+  const std::string nameless =
+      write_file(dir, "prices.csv", "Date,Open,High,Low,Close\n2025-01-06,1,1,1,1\n");
+  const std::string empty =
+      write_file(dir, "9984.csv", "Date,Open,High,Low,Close,Volume\nbad,1,1,1,1,1\n");
   CsvImportReport report;
   std::string error;
   ASSERT_TRUE(import_price_csv(db, "1001", {a, b, nameless, empty}, {}, report, error)) << error;
@@ -136,8 +143,9 @@ TEST(CsvImport, FillsSeriesDayFilesAndTheIndexAndRerunsChangeNothing) {
   // 1000 on the first day; then 7203 alone had a previous close (110/105); then both moved,
   // 7203 by 99/110 and 130A by 55/50, and the index by their average ratio.
   const double second = static_cast<double>(round_half_even(1000 * 110.0 / 105 * 100)) / 100;
-  EXPECT_EQ(parse_number(day.rows[0].close),
-            static_cast<double>(round_half_even(second * (99.0 / 110 + 55.0 / 50) / 2 * 100)) / 100);
+  EXPECT_EQ(
+      parse_number(day.rows[0].close),
+      static_cast<double>(round_half_even(second * (99.0 / 110 + 55.0 / 50) / 2 * 100)) / 100);
   std::string latest;
   ASSERT_TRUE(read_latest_date(db, "1001", 2025, 1983, latest));
   EXPECT_EQ(latest, "20250108");
@@ -160,8 +168,8 @@ TEST(CsvImport, FillsSeriesDayFilesAndTheIndexAndRerunsChangeNothing) {
   EXPECT_EQ(test::files_under(db), before);
 
   // A corrected file replaces its stock's lines; the other stock's lines stay.
-  const std::string fixed = write_file(dir, "7203.csv",
-                                       "Date,Open,High,Low,Close,Volume\n2025-01-07,110,112,100,101,100\n");
+  const std::string fixed = write_file(
+      dir, "7203.csv", "Date,Open,High,Low,Close,Volume\n2025-01-07,110,112,100,101,100\n");
   CsvImportOptions named;
   named.name = "トヨタ自動車";
   named.market = "プライム";
@@ -184,8 +192,8 @@ TEST(CsvImport, ForeignReferenceSeriesIsLeftAlone) {
   const std::string db = dir.file("db") + "/";
   test::write_series_file(db, 2025, "1001", "ルミナ総合指数", {{"20250106", 1, 1, 1, 1, 1}});
   const auto kept = test::read_bytes(series_file_path(db, 2025, "1001"));
-  const std::string a = write_file(dir, "7203.csv",
-                                   "Date,Open,High,Low,Close,Volume\n2025-01-06,1,1,1,1,1\n");
+  const std::string a =
+      write_file(dir, "7203.csv", "Date,Open,High,Low,Close,Volume\n2025-01-06,1,1,1,1,1\n");
   CsvImportReport report;
   std::string error;
   ASSERT_TRUE(import_price_csv(db, "1001", {a}, {}, report, error)) << error;

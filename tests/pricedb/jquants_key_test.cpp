@@ -1,11 +1,12 @@
 // The API key outside the program: only a file private to the user is read.
+#include "pricedb/jquants_key.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 
-#include "pricedb/jquants_key.h"
 #include "support/fixtures.h"
 
 namespace lp {
@@ -17,7 +18,8 @@ TEST(JQuantsKey, OnlyAFilePrivateToTheUserIsRead) {
   const struct {
     mode_t mode;
     bool accepted;
-  } cases[] = {{0600, true}, {0400, true}, {0644, false}, {0640, false}, {0604, false}, {0660, false}};
+  } cases[] = {{0600, true},  {0400, true},  {0644, false},
+               {0640, false}, {0604, false}, {0660, false}};
   for (const auto& c : cases) {
     test::TempDir home;
     const std::string path = jquants::key_file_path(home.str());

@@ -1,8 +1,9 @@
 // The J-Quants sync against the J-Quants view of a generated sample market, called in-process
 // as the HTTP service: what lands in the database, and what a misbehaving server, a refused
 // key or an interruption leave behind.
-#include <gtest/gtest.h>
+#include "pricedb/jquants_sync.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -15,7 +16,6 @@
 #include "price-server/jquants_view.h"
 #include "pricedb/formats.h"
 #include "pricedb/jquants_json.h"
-#include "pricedb/jquants_sync.h"
 #include "pricedb/price_writer.h"
 #include "pricedb/series.h"
 #include "sample-market/sample_market.h"
@@ -67,7 +67,8 @@ const Source& source() {
 std::string day_near(const std::string& date, int offset) {
   const auto& days = source().days;
   auto it = std::lower_bound(days.begin(), days.end(), std::stoi(date));
-  const long i = std::clamp<long>(it - days.begin() + offset, 0, static_cast<long>(days.size()) - 1);
+  const long i =
+      std::clamp<long>(it - days.begin() + offset, 0, static_cast<long>(days.size()) - 1);
   return std::to_string(days[static_cast<std::size_t>(i)]);
 }
 
@@ -147,8 +148,12 @@ tools::JQuantsViewOptions view_options(int page_size = 1000, std::set<long> fail
 }
 
 // The split and the alphanumeric listing both sit mid-span: a range around them.
-std::string range_from() { return day_near(source().split_date, -6); }
-std::string range_to() { return day_near(source().split_date, 6); }
+std::string range_from() {
+  return day_near(source().split_date, -6);
+}
+std::string range_to() {
+  return day_near(source().split_date, 6);
+}
 
 TEST(JQuantsCodes, MapsFiveCharacterCodesAndOrdersAsText) {
   const struct {
@@ -167,7 +172,7 @@ TEST(JQuantsCorrection, FactorBecomesWholeNumberRatio) {
   const struct {
     double factor;
     long long num, den;
-  } cases[] = {{0.5, 1, 2}, {3, 3, 1},  {0.9523, 9523, 10000}, {0.25, 1, 4},
+  } cases[] = {{0.5, 1, 2}, {3, 3, 1},    {0.9523, 9523, 10000}, {0.25, 1, 4},
                {1.5, 3, 2}, {0.1, 1, 10}, {1.0 / 3, 1, 3},       {10, 10, 1}};
   for (const auto& c : cases) {
     const CorrectionRatio r = correction_ratio(c.factor);
@@ -265,9 +270,8 @@ TEST(JQuantsSync, FillsAnEmptyDatabaseWithEveryTradedBarAcrossPages) {
   ASSERT_TRUE(read_series_file(series_file_path(db, 2024, "1301"), s));
   EXPECT_EQ(s.header.d2, "プライム") << "東証1部 in the source market";
   EXPECT_EQ(s.header.d3, "北洋水産(株)");
-  ASSERT_TRUE(read_series_file(series_file_path(db, std::stoi(source().split_date.substr(0, 4)),
-                                                "130A"),
-                               s));
+  ASSERT_TRUE(read_series_file(
+      series_file_path(db, std::stoi(source().split_date.substr(0, 4)), "130A"), s));
   EXPECT_EQ(s.header.d3, "?野テクノロジー");
   EXPECT_EQ(s.header.d2, "グロース");
 }
@@ -285,7 +289,9 @@ TEST(JQuantsSync, SplitDayCorrectionGivesTheServersAdjustedCloses) {
   int compared = 0;
   for (int i = 1; i <= series_count(series); ++i) {
     const std::string date = series[static_cast<std::size_t>(i)].d1_code_yyyymmdd;
-    if (series[static_cast<std::size_t>(i)].d6 == "0" && series[static_cast<std::size_t>(i)].d5 == "0") continue;
+    if (series[static_cast<std::size_t>(i)].d6 == "0" &&
+        series[static_cast<std::size_t>(i)].d5 == "0")
+      continue;
     const tools::JQuantsReply reply =
         server.view.answer("/equities/bars/daily", "date=" + date, kKey);
     std::vector<jquants::Bar> bars;

@@ -74,7 +74,8 @@ struct Session {
       }
       const std::string rest = req.url.substr(std::string("http://jq.test/v2").size());
       const auto at = rest.find('?');
-      const auto r = v->answer(rest.substr(0, at), at == std::string::npos ? "" : rest.substr(at + 1), key);
+      const auto r =
+          v->answer(rest.substr(0, at), at == std::string::npos ? "" : rest.substr(at + 1), key);
       HttpResponse resp;
       resp.status = r.status;
       resp.body = r.body;
@@ -123,7 +124,8 @@ TEST(JQuantsWindow, UpdateRunsTheSyncWithProgressAndRefreshesTheStatus) {
   EXPECT_EQ(bar->maximum(), 5);
   EXPECT_EQ(bar->value(), 5);
   EXPECT_EQ(s.view->requests() - before, 7) << "calendar, master and five days";
-  EXPECT_NE(find<QLabel>(w.get(), "Label1")->text().indexOf(QStringLiteral("5 取引日を登録しました")), -1)
+  EXPECT_NE(
+      find<QLabel>(w.get(), "Label1")->text().indexOf(QStringLiteral("5 取引日を登録しました")), -1)
       << find<QLabel>(w.get(), "Label1")->text().toStdString();
   EXPECT_EQ(find<QLabel>(w.get(), "Label3")->text(), "株価データベース:　～20250613");
   EXPECT_TRUE(find<QPushButton>(w.get(), "csv_import_cmd")->isEnabled());

@@ -54,8 +54,9 @@ std::string iso(const std::string& d) {
 }
 
 // The sync's own conversion of parsed bars, as run_sync does it.
-std::vector<lp::StockBar> to_stock_bars(const std::vector<lp::jquants::Bar>& bars,
-                                        const std::unordered_map<std::string, std::pair<std::string, std::string>>& ids) {
+std::vector<lp::StockBar> to_stock_bars(
+    const std::vector<lp::jquants::Bar>& bars,
+    const std::unordered_map<std::string, std::pair<std::string, std::string>>& ids) {
   std::vector<lp::StockBar> out;
   out.reserve(bars.size());
   for (const auto& b : bars) {
@@ -116,7 +117,8 @@ void add_cases(const lp::bench::Setup& setup, std::vector<lp::bench::Case>& case
     const std::string body = view.answer("/equities/bars/daily", "date=" + setup.today, "k").body;
     std::vector<lp::jquants::Issue> issues;
     std::string next;
-    lp::jquants::parse_master_page(view.answer("/equities/master", "", "k").body, issues, next, error);
+    lp::jquants::parse_master_page(view.answer("/equities/master", "", "k").body, issues, next,
+                                   error);
     for (const auto& i : issues) {
       day->ids[i.code] = {lp::utf8_to_cp932(i.segment), lp::utf8_to_cp932(i.name)};
     }
@@ -133,7 +135,8 @@ void add_cases(const lp::bench::Setup& setup, std::vector<lp::bench::Case>& case
       const std::string date = std::to_string(d);
       std::string b = body;
       const std::string from = "\"" + iso(setup.today) + "\"", to = "\"" + iso(date) + "\"";
-      for (std::size_t at = b.find(from); at != std::string::npos; at = b.find(from, at + to.size())) {
+      for (std::size_t at = b.find(from); at != std::string::npos;
+           at = b.find(from, at + to.size())) {
         b.replace(at, from.size(), to);
       }
       day->bodies.push_back(std::move(b));
@@ -184,7 +187,8 @@ void add_cases(const lp::bench::Setup& setup, std::vector<lp::bench::Case>& case
     fill->root = scratch_root("jquants-backfill");
     fs::create_directories(fill->root);
     std::error_code ec;
-    const fs::path exe = fs::canonical("/proc/self/exe", ec).parent_path() / "lumenpick-price-server";
+    const fs::path exe =
+        fs::canonical("/proc/self/exe", ec).parent_path() / "lumenpick-price-server";
     for (int p = 18461; p < 18471 && fill->server < 0; ++p) {
       const pid_t parent = ::getpid();
       const pid_t pid = ::fork();
@@ -251,44 +255,44 @@ void add_cases(const lp::bench::Setup& setup, std::vector<lp::bench::Case>& case
   import.target = "<= 30 s";
   import.runs = 1;
   import.item = "file";
-  import.prepare = [csv, files] {
-    csv->root = scratch_root("csv-import");
-    fs::create_directories(csv->root / "in");
-    const std::vector<int> days = lp::sample::trading_days(2022, 20241231);
-    const std::size_t first = days.size() > 750 ? days.size() - 750 : 0;
-    std::string text;
-    for (int k = 0; k < 4000; ++k) {
-      const std::string code = std::to_string(1300 + k * 2);
-      text = "Date,Open,High,Low,Close,Adj Close,Volume\n";
-      double price = 500 + (k * 37) % 3000;
-      for (std::size_t i = first; i < days.size(); ++i) {
-        const std::string d = std::to_string(days[i]);
-        price = std::max(10.0, price * (1 + (static_cast<int>((i * 7 + static_cast<std::size_t>(k)) % 11) - 5) / 500.0));
-        const long p = static_cast<long>(price);
-        text += d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2) + "," +
-                std::to_string(p) + "," + std::to_string(p + 5) + "," + std::to_string(p - 5) + "," +
-                std::to_string(p + 1) + "," + std::to_string(p + 1) + "," +
-                std::to_string(1000 + (i % 97) * 100) + "\n";
-      }
-      const std::string path = (csv->root / "in" / (code + ".T.csv")).string();
-      lp::write_file_atomic(path, text);
-      files->push_back(path);
+  import.prepare = [ csv, files ] { csv->root = scratch_root("csv-import");
+  fs::create_directories(csv->root / "in");
+  const std::vector<int> days = lp::sample::trading_days(2022, 20241231);
+  const std::size_t first = days.size() > 750 ? days.size() - 750 : 0;
+  std::string text;
+  for (int k = 0; k < 4000; ++k) {
+    const std::string code = std::to_string(1300 + k * 2);
+    text = "Date,Open,High,Low,Close,Adj Close,Volume\n";
+    double price = 500 + (k * 37) % 3000;
+    for (std::size_t i = first; i < days.size(); ++i) {
+      const std::string d = std::to_string(days[i]);
+      price = std::max(
+          10.0,
+          price * (1 + (static_cast<int>((i * 7 + static_cast<std::size_t>(k)) % 11) - 5) / 500.0));
+      const long p = static_cast<long>(price);
+      text += d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2) + "," +
+              std::to_string(p) + "," + std::to_string(p + 5) + "," + std::to_string(p - 5) + "," +
+              std::to_string(p + 1) + "," + std::to_string(p + 1) + "," +
+              std::to_string(1000 + (i % 97) * 100) + "\n";
     }
-  };
-  import.run = [csv, files]() -> long long {
-    lp::CsvImportReport report;
-    std::string error;
-    if (!lp::import_price_csv((csv->root / "db").string() + "/", "1001", *files, {}, report, error)) {
-      std::cerr << "csv bench: " << error << "\n";
-      return 0;
-    }
-    return report.files_used;
-  };
-  import.finish = [csv] {
-    std::error_code ec;
-    fs::remove_all(csv->root, ec);
-  };
-  cases.push_back(std::move(import));
+    const std::string path = (csv->root / "in" / (code + ".T.csv")).string();
+    lp::write_file_atomic(path, text);
+    files->push_back(path);
+  }
+};
+import.run = [ csv, files ]()->long long { lp::CsvImportReport report;
+std::string error;
+if (!lp::import_price_csv((csv->root / "db").string() + "/", "1001", *files, {}, report, error)) {
+  std::cerr << "csv bench: " << error << "\n";
+  return 0;
+}
+return report.files_used;
+};  // namespace
+import.finish = [csv] { std::error_code ec;
+fs::remove_all(csv->root, ec);
+}
+;
+cases.push_back(std::move(import));
 }
 
 LP_BENCH(add_cases);

@@ -82,15 +82,17 @@ JQuantsReply error_reply(int status, const std::string& message) {
   return {status, "{\"message\":" + json_text(message) + "}", {}};
 }
 
-std::string number(double v) { return format_decimal(v); }
+std::string number(double v) {
+  return format_decimal(v);
+}
 
 }  // namespace
 
 std::string current_segment(const std::string& segment) {
   static const std::map<std::string, std::string> kMap = {
-      {"東証", "プライム"},        {"東証1部", "プライム"},     {"東証外国", "プライム"},
-      {"東証2部", "スタンダード"}, {"JASDAQ", "スタンダード"},  {"ＪＱＳ", "スタンダード"},
-      {"大証", "スタンダード"},    {"大証1部", "スタンダード"}, {"大証2部", "スタンダード"},
+      {"東証", "プライム"},           {"東証1部", "プライム"},      {"東証外国", "プライム"},
+      {"東証2部", "スタンダード"},    {"JASDAQ", "スタンダード"},   {"ＪＱＳ", "スタンダード"},
+      {"大証", "スタンダード"},       {"大証1部", "スタンダード"},  {"大証2部", "スタンダード"},
       {"大証外国部", "スタンダード"}, {"JQ外国部", "スタンダード"}, {"マザーズ", "グロース"},
       {"ＪＱＧ", "グロース"}};
   auto it = kMap.find(segment);
@@ -214,7 +216,8 @@ JQuantsReply JQuantsView::page(const std::vector<std::string>& records,
     offset = static_cast<std::size_t>(std::stoull(key.substr(1)));
     if (offset >= records.size()) return error_reply(400, "pagination_key is invalid");
   }
-  const std::size_t end = std::min(records.size(), offset + static_cast<std::size_t>(opt_.page_size));
+  const std::size_t end =
+      std::min(records.size(), offset + static_cast<std::size_t>(opt_.page_size));
   std::string body = "{\"data\":[";
   for (std::size_t i = offset; i < end; ++i) {
     if (i > offset) body += ',';
@@ -268,9 +271,11 @@ JQuantsReply JQuantsView::bars(const std::map<std::string, std::string>& q) {
       if (d > date) later *= f;
     }
     if (it == rows.end()) {
-      rec += ",\"O\":null,\"H\":null,\"L\":null,\"C\":null,\"UL\":\"0\",\"LL\":\"0\",\"Vo\":null,"
-             "\"Va\":null,\"AdjFactor\":" + number(factor) +
-             ",\"AdjO\":null,\"AdjH\":null,\"AdjL\":null,\"AdjC\":null,\"AdjVo\":null}";
+      rec +=
+          ",\"O\":null,\"H\":null,\"L\":null,\"C\":null,\"UL\":\"0\",\"LL\":\"0\",\"Vo\":null,"
+          "\"Va\":null,\"AdjFactor\":" +
+          number(factor) +
+          ",\"AdjO\":null,\"AdjH\":null,\"AdjL\":null,\"AdjC\":null,\"AdjVo\":null}";
     } else {
       const PriceRecord& r = *it->second;
       const double o = parse_number(r.open) * issue.scale, h = parse_number(r.high) * issue.scale,
@@ -279,10 +284,11 @@ JQuantsReply JQuantsView::bars(const std::map<std::string, std::string>& q) {
       const auto round1 = [](double x) { return std::round(x * 10) / 10; };
       rec += ",\"O\":" + number(round1(o)) + ",\"H\":" + number(round1(h)) +
              ",\"L\":" + number(round1(l)) + ",\"C\":" + number(round1(c)) +
-             ",\"UL\":\"0\",\"LL\":\"0\",\"Vo\":" + number(v) + ",\"Va\":" + number(std::round(v * c)) +
-             ",\"AdjFactor\":" + number(factor) + ",\"AdjO\":" + number(round1(o) * later) +
-             ",\"AdjH\":" + number(round1(h) * later) + ",\"AdjL\":" + number(round1(l) * later) +
-             ",\"AdjC\":" + number(round1(c) * later) + ",\"AdjVo\":" + number(v / later) + "}";
+             ",\"UL\":\"0\",\"LL\":\"0\",\"Vo\":" + number(v) +
+             ",\"Va\":" + number(std::round(v * c)) + ",\"AdjFactor\":" + number(factor) +
+             ",\"AdjO\":" + number(round1(o) * later) + ",\"AdjH\":" + number(round1(h) * later) +
+             ",\"AdjL\":" + number(round1(l) * later) + ",\"AdjC\":" + number(round1(c) * later) +
+             ",\"AdjVo\":" + number(v / later) + "}";
     }
     records.push_back(std::move(rec));
   }

@@ -13,12 +13,12 @@
 namespace lp::tools {
 
 struct JQuantsViewOptions {
-  std::string db_folder;       // native, ending in "/"
-  std::string api_key;         // the x-api-key every request must carry
+  std::string db_folder;                // native, ending in "/"
+  std::string api_key;                  // the x-api-key every request must carry
   std::string reference_code = "1001";  // the sample market's index: not an issue of the API
-  int page_size = 1000;        // records per page before a pagination_key
-  std::set<long> fail_429;     // request numbers (1-based) answered 429
-  std::set<long> fail_500;     // request numbers answered 500
+  int page_size = 1000;                 // records per page before a pagination_key
+  std::set<long> fail_429;              // request numbers (1-based) answered 429
+  std::set<long> fail_500;              // request numbers answered 500
   // Adds issues the sample market has no room for: "130A0" (an alphanumeric code, listed
   // mid-span, with a name CP932 cannot hold) and the preferred share "13015".
   bool extra_issues = true;
@@ -46,11 +46,11 @@ class JQuantsView {
   long requests() const { return requests_; }
 
   struct Issue {
-    std::string code5, code4, name, segment;  // UTF-8
-    int first = 0, last = 0;                  // listed span (yyyymmdd)
+    std::string code5, code4, name, segment;      // UTF-8
+    int first = 0, last = 0;                      // listed span (yyyymmdd)
     std::vector<std::pair<int, double>> factors;  // split days and their AdjFactor
-    std::string source;  // the database code whose prices it carries
-    double scale = 1;    // prices of the source times this
+    std::string source;                           // the database code whose prices it carries
+    double scale = 1;                             // prices of the source times this
     double volume_scale = 1;
   };
 

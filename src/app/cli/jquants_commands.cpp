@@ -36,7 +36,8 @@ int cmd_jquants_sync(Context& ctx) {
     return bad_usage("--plan wants free, light, standard, premium or none, got " + plan);
   }
   for (const std::string* d : {&opt.from, &opt.to}) {
-    if (!d->empty() && (d->size() != 8 || d->find_first_not_of("0123456789") != std::string::npos)) {
+    if (!d->empty() &&
+        (d->size() != 8 || d->find_first_not_of("0123456789") != std::string::npos)) {
       return bad_usage("--from/--to want YYYYMMDD, got " + *d);
     }
   }
@@ -69,8 +70,8 @@ int cmd_jquants_sync(Context& ctx) {
             << "\nretries=" << r.retries << "\ncodes_skipped=" << r.codes_skipped
             << "\nnames_replaced=" << r.names_replaced << "\n";
   std::string latest;
-  if (read_latest_date(folders.db_folder, folders.reference_code,
-                       std::stoi(opt.today.substr(0, 4)), 1983, latest)) {
+  if (read_latest_date(folders.db_folder, folders.reference_code, std::stoi(opt.today.substr(0, 4)),
+                       1983, latest)) {
     std::cout << "latest=" << latest << "\n";
   }
   return r.ok() ? 0 : fail(r.message);
@@ -78,10 +79,11 @@ int cmd_jquants_sync(Context& ctx) {
 
 }  // namespace
 
-LP_CLI_COMMAND("jquants-sync", kSyncUsage,
-               "fills or brings up to date the price database from J-Quants API V2 (key from "
-               "JQUANTS_API_KEY or ~/.config/lumenpick/jquants.key); P is free (default), light, "
-               "standard, premium, or none for a local test server; exit 1 on failure, 2 on bad usage",
-               cmd_jquants_sync);
+LP_CLI_COMMAND(
+    "jquants-sync", kSyncUsage,
+    "fills or brings up to date the price database from J-Quants API V2 (key from "
+    "JQUANTS_API_KEY or ~/.config/lumenpick/jquants.key); P is free (default), light, "
+    "standard, premium, or none for a local test server; exit 1 on failure, 2 on bad usage",
+    cmd_jquants_sync);
 
 }  // namespace lp::cli
