@@ -467,7 +467,19 @@ TEST(JQuantsSync, PacedRunStaysUnderThePlansRate) {
   test::TempDir dir;
   SyncRun run(dir.file("db") + "/", range_from(), range_to());
   run.opt.plan = jquants::Plan::light;
+  std::vector<jquants::SyncProgress> reports;
+  run.svc.progress = [&](const jquants::SyncProgress& p) {
+    if (!p.date.empty()) reports.push_back(p);
+  };
   ASSERT_TRUE(run.go(server).ok());
+  // Progress: days done of days to do, requests made, and the time left at the plan's pace.
+  ASSERT_EQ(reports.size(), 13u);
+  for (std::size_t i = 0; i < reports.size(); ++i) {
+    EXPECT_EQ(reports[i].days_done, static_cast<int>(i));
+    EXPECT_EQ(reports[i].days_total, 13);
+    EXPECT_EQ(reports[i].requests, static_cast<long>(2 + i)) << "calendar, master, one a day";
+    EXPECT_NEAR(reports[i].seconds_left, (13.0 - i) * 1.1, 1e-9);
+  }
   ASSERT_GE(run.request_times.size(), 10u);
   for (std::size_t i = 0; i < run.request_times.size(); ++i) {
     std::size_t in_minute = 0;
