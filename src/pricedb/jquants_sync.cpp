@@ -101,8 +101,7 @@ class Fetcher {
       const std::string said = error_message_of(resp.body);
       if (resp.error.empty() && (st == 401 || st == 403)) {
         error = "J-Quants がAPIキーを受け付けませんでした (HTTP " + std::to_string(st) +
-                (said.empty() ? "" : ": " + said) +
-                ")。キーとプランを確かめてください。データベースは変更していません。";
+                (said.empty() ? "" : ": " + said) + ")。キーとプランを確かめてください。";
         return Outcome::refused;
       }
       const bool retry = !resp.error.empty() || st == 429 || st >= 500;
@@ -178,7 +177,7 @@ Outcome walk(Fetcher& fetcher, const std::string& path, const std::string& query
     std::string next, why;
     if (!parse(body, next, why)) {
       error = "J-Quants " + path + "?" + query + " (page " + std::to_string(page) +
-              ") could not be used: " + why + "。データベースは変更していません。";
+              ") could not be used: " + why + "。";
       return Outcome::failed;
     }
     if (next.empty()) return Outcome::ok;
@@ -271,11 +270,16 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
 
   Fetcher fetcher(opt, svc, res);
   std::string error;
+  // Says what the database holds now: nothing changed, or the days committed before the stop.
   auto stop = [&](Outcome o) {
+    std::string text = o == Outcome::cancelled ? "J-Quants の取得を中止しました。" : error;
+    text += res.days_written == 0 ? "データベースは変更していません。"
+                                  : "それまでの " + std::to_string(res.days_written) +
+                                        " 取引日は登録済みです (続きは次の実行で取得します)。";
     return finish(o == Outcome::refused     ? SyncStatus::refused
                   : o == Outcome::cancelled ? SyncStatus::cancelled
                                             : SyncStatus::failed,
-                  o == Outcome::cancelled ? "J-Quants の取得を中止しました。" : error);
+                  text);
   };
   SyncProgress prog;
   auto report = [&](const std::string& text) {
@@ -372,10 +376,8 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
         error, &bar_pages);
     if (o != Outcome::ok) return stop(o);
     if (bars.empty()) {
-      return stop((error = "J-Quants: " + date +
-                           " の株価がありません (プランの提供範囲外かもしれません)。" + date +
-                           " 以降は変更していません。",
-                   Outcome::failed));
+      error = "J-Quants: " + date + " の株価がありません (プランの提供範囲外かもしれません)。";
+      return stop(Outcome::failed);
     }
     bool unknown = false;
     for (const Bar& b : bars) {

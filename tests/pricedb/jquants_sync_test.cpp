@@ -167,9 +167,8 @@ TEST(JQuantsCodes, MapsFiveCharacterCodesAndOrdersAsText) {
   std::vector<std::string> codes = {"1311", "130A", "1301", "9999", "285A", "13A0", "1399",
                                     "1400", "1309", "130B", "2859", "130Z", "1310"};
   std::sort(codes.begin(), codes.end());
-  EXPECT_EQ(codes, (std::vector<std::string>{"1301", "1309", "130A", "130B", "130Z", "1310",
-                                             "1311", "1399", "13A0", "1400", "2859", "285A",
-                                             "9999"}));
+  EXPECT_EQ(codes, (std::vector<std::string>{"1301", "1309", "130A", "130B", "130Z", "1310", "1311",
+                                             "1399", "13A0", "1400", "2859", "285A", "9999"}));
   // Sorts on numeric keys give the same order; four-digit codes keep their value.
   for (std::size_t i = 1; i < codes.size(); ++i) {
     EXPECT_LT(code_order_key(codes[i - 1]), code_order_key(codes[i])) << codes[i];

@@ -160,6 +160,13 @@ void add_cases(const lp::bench::Setup& setup, std::vector<lp::bench::Case>& case
     }
     return static_cast<long long>(stock_bars.size());
   };
+  // The JSON bodies stay for the next case; the database copy goes now.
+  one.finish = [day] {
+    day->writer.reset();
+    std::error_code ec;
+    fs::remove_all(day->scratch.root, ec);
+    day->scratch.root.clear();
+  };
   cases.push_back(std::move(one));
 
   lp::bench::Case parse;
@@ -172,7 +179,7 @@ void add_cases(const lp::bench::Setup& setup, std::vector<lp::bench::Case>& case
     lp::jquants::parse_bars_page(day->bodies[0], day->dates[0], bars, next, error);
     return static_cast<long long>(to_stock_bars(bars, day->ids).size());
   };
-  parse.finish = [day] { day->scratch.root.clear(); };
+
   cases.push_back(std::move(parse));
 
   // --- a backfill from the test server over HTTP ---
