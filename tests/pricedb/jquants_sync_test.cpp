@@ -427,6 +427,10 @@ TEST(JQuantsSync, DamagedAnswerStopsBeforeTheDayAndSaysWhy) {
     EXPECT_EQ(r.status, SyncStatus::failed) << c.name;
     EXPECT_NE(r.message.find(c.says), std::string::npos) << c.name << ": " << r.message;
     EXPECT_EQ(r.days_written, c.days_kept) << c.name;
+    EXPECT_NE(r.message.find(c.days_kept ? "それまでの 1 取引日は登録済み"
+                                         : "データベースは変更していません"),
+              std::string::npos)
+        << c.name << ": " << r.message;
     std::vector<std::string> dates;
     read_series_dates(series_file_path(db, std::stoi(range_from().substr(0, 4)), "1001"), dates);
     EXPECT_EQ(dates.size(), static_cast<std::size_t>(c.days_kept)) << c.name;
