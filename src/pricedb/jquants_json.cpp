@@ -201,6 +201,39 @@ bool parse_master_page(std::string_view json, std::vector<Issue>& out, std::stri
   return true;
 }
 
+bool parse_index_page(std::string_view json, std::vector<IndexDay>& out, std::string& next_key,
+                      std::string& error) {
+  thread_local simdjson::dom::parser parser;
+  simdjson::dom::array data;
+  if (!open_page(parser, json, data, next_key, error)) return false;
+  std::vector<IndexDay> page;
+  std::size_t i = 0;
+  for (element item : data) {
+    object rec;
+    IndexDay day;
+    std::string date;
+    if (item.get(rec) || !text_field(rec, "Date", date) ||
+        (day.date = normalize_date(date)).empty()) {
+      error = record_place(i) + " of the index has no valid Date";
+      return false;
+    }
+    bool o, h, l, c;
+    if (!number_field(rec, "O", day.open, o) || !number_field(rec, "H", day.high, h) ||
+        !number_field(rec, "L", day.low, l) || !number_field(rec, "C", day.close, c) || !c ||
+        day.close <= 0) {
+      error = record_place(i) + " of the index (" + day.date + ") has no valid prices";
+      return false;
+    }
+    if (!o) day.open = day.close;
+    if (!h) day.high = day.close;
+    if (!l) day.low = day.close;
+    page.push_back(std::move(day));
+    ++i;
+  }
+  out.insert(out.end(), page.begin(), page.end());
+  return true;
+}
+
 bool parse_calendar_page(std::string_view json, std::vector<CalendarDay>& out,
                          std::string& next_key, std::string& error) {
   thread_local simdjson::dom::parser parser;

@@ -30,6 +30,12 @@ struct CalendarDay {
   std::string hol_div;  // "1" trading day, "2" half-day session, "0"/"3" closed
 };
 
+// One day of an index (TOPIX).
+struct IndexDay {
+  std::string date;  // yyyymmdd
+  double open = 0, high = 0, low = 0, close = 0;
+};
+
 // True for the HolDiv values on which the exchange trades.
 bool is_trading_hol_div(std::string_view hol_div);
 
@@ -42,6 +48,8 @@ bool parse_bars_page(std::string_view json, std::string_view expect_date, std::v
                      std::string& next_key, std::string& error);
 bool parse_master_page(std::string_view json, std::vector<Issue>& out, std::string& next_key,
                        std::string& error);
+bool parse_index_page(std::string_view json, std::vector<IndexDay>& out, std::string& next_key,
+                      std::string& error);
 bool parse_calendar_page(std::string_view json, std::vector<CalendarDay>& out,
                          std::string& next_key, std::string& error);
 

@@ -322,6 +322,32 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
   }
   prog.days_total = static_cast<int>(missing.size());
 
+  // The index under the reference code: TOPIX where the plan serves it, otherwise the
+  // equal-weighted average. A database keeps the kind it started with, so the reference
+  // series stays one chain.
+  std::map<std::string, IndexBar> topix;
+  const std::string stored_index = writer.stored_index_name();
+  bool use_topix =
+      stored_index == kTopixIndexName || (stored_index.empty() && opt.plan != Plan::free);
+  if (use_topix) {
+    std::vector<IndexDay> index_days;
+    report("J-Quants: TOPIX を取得しています");
+    o = walk(
+        fetcher, "/indices/bars/daily/topix", "from=" + missing.front() + "&to=" + missing.back(),
+        [&](const std::string& body, std::string& next, std::string& why) {
+          return parse_index_page(body, index_days, next, why);
+        },
+        error);
+    if (o == Outcome::cancelled) return stop(o);
+    if (o != Outcome::ok) {
+      if (stored_index == kTopixIndexName) return stop(o);
+      use_topix = false;  // not in this plan: the equal-weighted index instead
+      error.clear();
+    }
+    for (const IndexDay& d : index_days) topix[d.date] = {d.open, d.high, d.low, d.close};
+  }
+  res.index = use_topix ? kTopixIndexName : kEqualWeightIndexName;
+
   // Names and segments, once per run; a day holding codes the list lacks (issues delisted
   // before its date) asks for the list of that day as well.
   std::unordered_map<std::string, Identity> identities;
@@ -409,7 +435,16 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
       sb.adj_factor = b.adj_factor;
       stock_bars.push_back(std::move(sb));
     }
-    if (!writer.commit_day(date, stock_bars, error)) {
+    const IndexBar* index_bar = nullptr;
+    if (use_topix) {
+      auto it = topix.find(date);
+      if (it == topix.end()) {
+        error = "J-Quants: " + date + " の TOPIX がありません。";
+        return stop(Outcome::failed);
+      }
+      index_bar = &it->second;
+    }
+    if (!writer.commit_day(date, stock_bars, error, index_bar)) {
       return finish(SyncStatus::failed, "J-Quants: " + date + " を書き込めませんでした: " + error +
                                             " (" + date + " は元のままです)");
     }

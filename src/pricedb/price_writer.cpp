@@ -339,8 +339,18 @@ bool DayWriter::seed_index(std::string_view date) {
   return true;
 }
 
+std::string DayWriter::stored_index_name() {
+  for (int year : years_present(db_)) {
+    std::string bytes;
+    if (read_file_bytes(series_file_path(db_, year, ref_), bytes)) {
+      return cp932_to_utf8(series_identity(bytes).second);
+    }
+  }
+  return {};
+}
+
 bool DayWriter::commit_day(std::string_view date, const std::vector<StockBar>& bars,
-                           std::string& error) {
+                           std::string& error, const IndexBar* topix) {
   const int year = static_cast<int>(parse_integer(date.substr(0, 4)));
   if (!ensure_year(year, error)) return false;
   seed_index(date);
@@ -413,9 +423,12 @@ bool DayWriter::commit_day(std::string_view date, const std::vector<StockBar>& b
   for (const StockBar& b : kept) volume += b.volume;
   const std::string v = price_text(value);
   const std::string index_line =
-      date_text + "," + v + "," + v + "," + v + "," + v + "," + std::to_string(volume);
+      topix ? date_text + "," + price_text(topix->open) + "," + price_text(topix->high) + "," +
+                  price_text(topix->low) + "," + price_text(topix->close) + "," +
+                  std::to_string(volume)
+            : date_text + "," + v + "," + v + "," + v + "," + v + "," + std::to_string(volume);
   const std::string segment = utf8_to_cp932(kIndexSegment);
-  const std::string name = utf8_to_cp932(kEqualWeightIndexName);
+  const std::string name = utf8_to_cp932(topix ? kTopixIndexName : kEqualWeightIndexName);
 
   std::string day = date_text + "," + std::to_string(kept.size() + 1) + ",0,0,0,0,0,0\r\n";
   day += ref_ + "," + segment + "," + name + index_line.substr(date_text.size()) + "\r\n";

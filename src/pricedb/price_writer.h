@@ -18,6 +18,13 @@ namespace lp {
 inline constexpr const char* kEqualWeightIndexName = "市場平均(等加重・1000起点)";
 inline constexpr const char* kIndexSegment = "指数";
 inline constexpr double kIndexBase = 1000.0;
+// The name when the reference code carries TOPIX itself (J-Quants plans from Light on).
+inline constexpr const char* kTopixIndexName = "TOPIX";
+
+// A day of an index taken as it is (TOPIX), instead of the equal-weighted one.
+struct IndexBar {
+  double open = 0, high = 0, low = 0, close = 0;
+};
 
 // A share split or similar change as a correction line: the factor by which every earlier
 // price is multiplied (J-Quants' AdjFactor; 0.5 for a 1-for-2 split), written as a ratio of
@@ -95,9 +102,11 @@ class DayWriter {
   bool day_present(std::string_view date);
   // Writes one day (bars of the stocks that traded; the reference code's own bar, if any, is
   // left out in favour of the index). False with `error` and nothing changed on failure.
-  bool commit_day(std::string_view date, const std::vector<StockBar>& bars, std::string& error);
-  // The index name of the reference series of a year ("" when it has none).
-  std::string index_name() const { return kEqualWeightIndexName; }
+  // With `topix`, the reference code carries that bar under the name TOPIX.
+  bool commit_day(std::string_view date, const std::vector<StockBar>& bars, std::string& error,
+                  const IndexBar* topix = nullptr);
+  // The name (UTF-8) in the newest reference series file's header, "" when there is none.
+  std::string stored_index_name();
 
  private:
   bool ensure_year(int year, std::string& error);

@@ -322,6 +322,45 @@ TEST(JQuantsSync, SplitDayCorrectionGivesTheServersAdjustedCloses) {
   EXPECT_EQ(c.rows[0].date, source().split_date);
 }
 
+TEST(JQuantsSync, ReferenceCodeCarriesTopixWhereThePlanServesIt) {
+  const struct {
+    const char* name;
+    jquants::Plan plan;
+    bool served;
+    const char* index;
+  } cases[] = {
+      {"light: TOPIX", jquants::Plan::light, true, kTopixIndexName},
+      {"free: no TOPIX", jquants::Plan::free, true, kEqualWeightIndexName},
+      {"refused by the plan", jquants::Plan::standard, false, kEqualWeightIndexName},
+  };
+  for (const auto& c : cases) {
+    tools::JQuantsViewOptions vo = view_options();
+    vo.serve_topix = c.served;
+    Server server(vo);
+    test::TempDir dir;
+    const std::string db = dir.file("db") + "/";
+    SyncRun run(db, range_from(), range_to());
+    run.opt.plan = c.plan;
+    const auto r = run.go(server);
+    ASSERT_TRUE(r.ok()) << c.name << ": " << r.message;
+    EXPECT_EQ(r.index, c.index) << c.name;
+    const int year = std::stoi(range_to().substr(0, 4));
+    SeriesFile got, source_index;
+    ASSERT_TRUE(read_series_file(series_file_path(db, year, "1001"), got));
+    ASSERT_TRUE(read_series_file(series_file_path(source().db, year, "1001"), source_index));
+    EXPECT_EQ(got.header.d3, c.index) << c.name;
+    const SeriesRecord& last = got.days.back();
+    const auto& want = *std::find_if(
+        source_index.days.begin(), source_index.days.end(),
+        [&](const SeriesRecord& d) { return d.d1_code_yyyymmdd == last.d1_code_yyyymmdd; });
+    if (std::string(c.index) == kTopixIndexName) {
+      EXPECT_EQ(parse_number(last.d5), parse_number(want.d5)) << c.name;
+    } else {
+      EXPECT_NE(parse_number(last.d5), parse_number(want.d5)) << c.name;
+    }
+  }
+}
+
 TEST(JQuantsSync, SecondRunChangesNothingAndAsksOnlyForTheCalendar) {
   Server server;
   test::TempDir dir;
@@ -397,7 +436,7 @@ TEST(JQuantsSync, ServerTroubleIsRetriedOrStopsCleanly) {
 }
 
 TEST(JQuantsSync, DamagedAnswerStopsBeforeTheDayAndSaysWhy) {
-  // Requests: 1 calendar, 2 master, 3 first day, 4 second day.
+  // Requests: 1 calendar, 2 TOPIX, 3 master, 4 first day, 5 second day.
   const struct {
     const char* name;
     long request;
@@ -406,14 +445,14 @@ TEST(JQuantsSync, DamagedAnswerStopsBeforeTheDayAndSaysWhy) {
     const char* says;
   } cases[] = {
       {"garbage calendar", 1, [](std::string& b) { b = "\x82\xa0<html>"; }, 0, "not valid JSON"},
-      {"truncated day", 4, [](std::string& b) { b.resize(b.size() / 2); }, 1, "not valid JSON"},
-      {"wrong date", 4,
+      {"truncated day", 5, [](std::string& b) { b.resize(b.size() / 2); }, 1, "not valid JSON"},
+      {"wrong date", 5,
        [](std::string& b) {
          const auto at = b.find("\"Date\":\"");
          b.replace(at + 8, 4, "1999");
        },
        1, "not the day asked for"},
-      {"empty day", 3, [](std::string& b) { b = R"({"data":[]})"; }, 0, "株価がありません"},
+      {"empty day", 4, [](std::string& b) { b = R"({"data":[]})"; }, 0, "株価がありません"},
   };
   for (const auto& c : cases) {
     Server server;
@@ -480,7 +519,7 @@ TEST(JQuantsSync, PacedRunStaysUnderThePlansRate) {
   for (std::size_t i = 0; i < reports.size(); ++i) {
     EXPECT_EQ(reports[i].days_done, static_cast<int>(i));
     EXPECT_EQ(reports[i].days_total, 13);
-    EXPECT_EQ(reports[i].requests, static_cast<long>(2 + i)) << "calendar, master, one a day";
+    EXPECT_EQ(reports[i].requests, static_cast<long>(3 + i)) << "calendar, TOPIX, master, a day";
     EXPECT_NEAR(reports[i].seconds_left, (13.0 - i) * 1.1, 1e-9);
   }
   ASSERT_GE(run.request_times.size(), 10u);

@@ -104,6 +104,7 @@ bool JQuantsView::load(const JQuantsViewOptions& options, std::string& error) {
   if (opt_.page_size < 1) opt_.page_size = 1;
   issues_.clear();
   trading_days_.clear();
+  index_.clear();
   std::map<std::string, Issue> by_code;
   for (int year : years_present(opt_.db_folder)) {
     for (const std::string& f : day_files_of_year(opt_.db_folder, year)) {
@@ -114,9 +115,21 @@ bool JQuantsView::load(const JQuantsViewOptions& options, std::string& error) {
     const fs::path series_dir = year_folder(opt_.db_folder, year) + "data_m";
     for (const auto& entry : fs::directory_iterator(series_dir, ec)) {
       const std::string code = entry.path().stem().string();
-      if (entry.path().extension() != ".csv" || code == opt_.reference_code || code.size() != 4) {
+      if (entry.path().extension() == ".csv" && code == opt_.reference_code) {
+        SeriesFile s;
+        if (read_series_file(entry.path().string(), s)) {
+          for (const SeriesRecord& d : s.days) {
+            const int date = date_of(d.d1_code_yyyymmdd);
+            if (!date) continue;
+            index_[date] =
+                "{\"Date\":\"" + iso_date(date) + "\",\"O\":" + number(parse_number(d.d2)) +
+                ",\"H\":" + number(parse_number(d.d3)) + ",\"L\":" + number(parse_number(d.d4)) +
+                ",\"C\":" + number(parse_number(d.d5)) + "}";
+          }
+        }
         continue;
       }
+      if (entry.path().extension() != ".csv" || code.size() != 4) continue;
       SeriesFile s;
       if (!read_series_file(entry.path().string(), s) || s.days.empty()) continue;
       Issue& issue = by_code[code];
@@ -195,6 +208,9 @@ JQuantsReply JQuantsView::answer(std::string_view path, std::string_view query,
     reply = bars(q);
   } else if (path == "/equities/master") {
     reply = master(q);
+  } else if (path == "/indices/bars/daily/topix") {
+    reply = opt_.serve_topix ? topix(q)
+                             : error_reply(403, "This API is not available on your subscription");
   } else {
     reply = error_reply(404, "Not Found");
   }
@@ -291,6 +307,17 @@ JQuantsReply JQuantsView::bars(const std::map<std::string, std::string>& q) {
              ",\"AdjVo\":" + number(v / later) + "}";
     }
     records.push_back(std::move(rec));
+  }
+  return page(records, q);
+}
+
+JQuantsReply JQuantsView::topix(const std::map<std::string, std::string>& q) {
+  const int from = q.count("from") ? date_of(q.at("from")) : 0;
+  const int to = q.count("to") ? date_of(q.at("to")) : 0;
+  if (!from || !to || from > to) return error_reply(400, "from and to are required");
+  std::vector<std::string> records;
+  for (auto it = index_.lower_bound(from); it != index_.end() && it->first <= to; ++it) {
+    records.push_back(it->second);
   }
   return page(records, q);
 }

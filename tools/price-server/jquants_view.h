@@ -19,6 +19,9 @@ struct JQuantsViewOptions {
   int page_size = 1000;                 // records per page before a pagination_key
   std::set<long> fail_429;              // request numbers (1-based) answered 429
   std::set<long> fail_500;              // request numbers answered 500
+  // Answers /indices/bars/daily/topix from the reference code's series (403 when false, as
+  // for a plan without it).
+  bool serve_topix = true;
   // Adds issues the sample market has no room for: "130A0" (an alphanumeric code, listed
   // mid-span, with a name CP932 cannot hold) and the preferred share "13015".
   bool extra_issues = true;
@@ -58,12 +61,14 @@ class JQuantsView {
   JQuantsReply calendar(const std::map<std::string, std::string>& q);
   JQuantsReply bars(const std::map<std::string, std::string>& q);
   JQuantsReply master(const std::map<std::string, std::string>& q);
+  JQuantsReply topix(const std::map<std::string, std::string>& q);
   JQuantsReply page(const std::vector<std::string>& records,
                     const std::map<std::string, std::string>& q);
 
   JQuantsViewOptions opt_;
   std::vector<Issue> issues_;  // by code5
   std::set<int> trading_days_;
+  std::map<int, std::string> index_;  // the reference code's days as TOPIX records
   std::vector<JQuantsLogEntry> log_;
   long requests_ = 0;
   double start_ = 0;

@@ -68,7 +68,7 @@ int cmd_jquants_sync(Context& ctx) {
             << "\nalready_present=" << r.already_present << "\ndays_written=" << r.days_written
             << "\nbars_written=" << r.bars_written << "\nrequests=" << r.requests
             << "\nretries=" << r.retries << "\ncodes_skipped=" << r.codes_skipped
-            << "\nnames_replaced=" << r.names_replaced << "\n";
+            << "\nnames_replaced=" << r.names_replaced << "\nindex=" << r.index << "\n";
   std::string latest;
   if (read_latest_date(folders.db_folder, folders.reference_code, std::stoi(opt.today.substr(0, 4)),
                        1983, latest)) {
