@@ -20,6 +20,7 @@
 #include "pricedb/series.h"
 #include "pricedb/stock_code.h"
 #include "sample-market/sample_market.h"
+#include "support/damaged_inputs.h"
 #include "support/fixtures.h"
 
 namespace lp {
@@ -224,6 +225,34 @@ TEST(JQuantsJson, PagesThatCannotBeTrustedAreRefusedWhole) {
   EXPECT_TRUE(out[0].traded);
   EXPECT_FALSE(out[1].traded);
   EXPECT_EQ(next, "abc");
+}
+
+TEST(JQuantsJson, EveryCutOfAPageAndGarbageIsRefusedOrReadWhole) {
+  const std::string page =
+      R"({"data":[{"Date":"2025-06-13","Code":"72030","O":1,"H":2,"L":1,"C":2,"Vo":100},)"
+      R"({"Date":"2025-06-13","Code":"130A0","O":null,"H":null,"L":null,"C":null}],)"
+      R"("pagination_key":"k2"})";
+  for (std::size_t n = 0; n < page.size(); ++n) {
+    std::vector<jquants::Bar> bars;
+    std::vector<jquants::Issue> issues;
+    std::vector<jquants::CalendarDay> days;
+    std::vector<jquants::IndexDay> index;
+    std::string next, error;
+    const std::string cut = page.substr(0, n);
+    EXPECT_FALSE(jquants::parse_bars_page(cut, "20250613", bars, next, error)) << n;
+    EXPECT_TRUE(bars.empty());
+    EXPECT_FALSE(error.empty());
+    jquants::parse_master_page(cut, issues, next, error);
+    jquants::parse_calendar_page(cut, days, next, error);
+    jquants::parse_index_page(cut, index, next, error);
+  }
+  for (unsigned seed = 0; seed < 300; ++seed) {
+    const std::string junk = test::garbage(1 + seed * 7 % 400, seed);
+    std::vector<jquants::Bar> bars;
+    std::string next, error;
+    EXPECT_FALSE(jquants::parse_bars_page(junk, "20250613", bars, next, error)) << seed;
+    EXPECT_TRUE(bars.empty());
+  }
 }
 
 TEST(JQuantsSync, FillsAnEmptyDatabaseWithEveryTradedBarAcrossPages) {
