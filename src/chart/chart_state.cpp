@@ -1,5 +1,7 @@
 #include "chart/chart_state.h"
 
+#include "pricedb/stock_code.h"
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -106,6 +108,7 @@ bool read_chart_prefs(const std::string& path, ChartPrefs& prefs, const YieldFn&
 bool is_valid_code_text(std::string_view text) {
   const std::string t = trimmed(text);
   if (cp_count(t) != 4) return false;
+  if (is_alphanumeric_stock_code(t)) return true;
   const double v = parse_number(t);
   return v > 1000 && v < 10000;
 }
@@ -173,8 +176,7 @@ std::vector<std::string> code_files_of_year(const std::string& db_folder, int ye
     if (sweep_temp_file(e.path())) continue;
     const std::string name = e.path().filename().string();
     if (name.size() != 8 || name.substr(4) != ".csv") continue;
-    if (!std::all_of(name.begin(), name.begin() + 4, [](char c) { return c >= '0' && c <= '9'; }))
-      continue;
+    if (!is_stock_code(std::string_view(name).substr(0, 4))) continue;
     names.push_back(name);
   }
   std::sort(names.begin(), names.end());
@@ -185,8 +187,9 @@ std::vector<std::string> code_files_of_year(const std::string& db_folder, int ye
 std::string step_code(const std::vector<std::string>& codes, std::string_view current,
                       StepDirection direction) {
   if (codes.empty()) return {};
-  const double cur = parse_number(trimmed(current));
-  auto value = [](const std::string& c) { return parse_number(c); };
+  // Codes order as text ("1301" < "130A" < "1311"); for four digits that is their numeric order.
+  const std::string cur = trimmed(current);
+  auto value = [](const std::string& c) -> const std::string& { return c; };
   if (direction == StepDirection::kDown) {
     if (cur > value(codes.front())) {
       for (auto it = codes.rbegin(); it != codes.rend(); ++it) {

@@ -1,5 +1,7 @@
 #include "portfolio/portfolio_model.h"
 
+#include "pricedb/stock_code.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -361,8 +363,11 @@ double sort_key(const ReportRow& row, int index, int column) {
   switch (column) {
     case 0:
       return index + 1;
-    case 1:
-      return parse_number(row.code);
+    case 1: {
+      // Codes order as text, so "130A" sits between "1301" and "1311".
+      const double key = code_order_key(row.code);
+      return key >= 0 ? key : parse_number(row.code);
+    }
     case 2:
       return parse_number(row.name);
     case 3:

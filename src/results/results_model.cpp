@@ -1,5 +1,7 @@
 #include "results/results_model.h"
 
+#include "pricedb/stock_code.h"
+
 #include <algorithm>
 #include <numeric>
 #include <string_view>
@@ -127,8 +129,11 @@ double sort_key(const ResultTable& table, int i, int column) {
   using namespace result_field;
   switch (column) {
     case 1:
-    case 2:
-      return num(table, i, kCode);
+    case 2: {
+      // Codes order as text, so "130A" sits between "1301" and "1311".
+      const double key = code_order_key(table.field(i, kCode));
+      return key >= 0 ? key : num(table, i, kCode);
+    }
     case 3:
       return num(table, i, kClose);
     case 4: {

@@ -1,5 +1,7 @@
 #include "screening/rankings.h"
 
+#include "pricedb/stock_code.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -104,7 +106,7 @@ bool measure(std::size_t which, const InitRecord& r, double& value) {
     case 5:  // 陰線値幅率
       return open > close && ratio(low - high, close);
     case 6:  // 出来高: the market's index codes are not stocks
-      if (!(f(1) > 1003)) return false;
+      if (!(f(1) > 1003) && !is_alphanumeric_stock_code(r[0])) return false;
       value = volume;
       return true;
     case 7:  // 出来高増大率

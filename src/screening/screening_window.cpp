@@ -22,6 +22,7 @@
 #include "screening/formula/formula_step.h"
 #include "screening/rankings_window.h"
 #include "screening/saved_screens.h"
+#include "screening/universe.h"
 #include "shell/window_hub_gui.h"
 
 namespace lp::gui {
@@ -190,6 +191,15 @@ void ScreeningWindow::build() {
     auto* c = new QCheckBox(QString::fromUtf8(market_captions[i]), this);
     c->setObjectName(indexed_name("shijyou_chk", i));
     markets_[i] = c;
+    if (i < 5) {
+      QStringList names;
+      for (std::string_view n : screening::market_box_segments(i)) {
+        names << QString::fromUtf8(n.data(), static_cast<qsizetype>(n.size()));
+      }
+      c->setToolTip(names.join(QStringLiteral("、")));
+    } else if (i == 5) {
+      c->setToolTip(QStringLiteral("左の五つにない市場"));
+    }
     connect(c, &QCheckBox::clicked, this, [this, i] { market_clicked(i); });
     markets->addWidget(c);
   }

@@ -1,5 +1,7 @@
 #include "screening/universe.h"
 
+#include "pricedb/stock_code.h"
+
 #include <algorithm>
 #include <charconv>
 #include <climits>
@@ -31,7 +33,7 @@ bool read_day_table(const std::string& path, DayTable& table) {
   fresh.records[0].f[0] = file.date;
   for (PriceRecord& r : file.rows) {
     const double code = parse_number(r.code);
-    if (!(code >= 1000 && code <= 9999)) continue;
+    if (!(code >= 1000 && code <= 9999) && !is_alphanumeric_stock_code(r.code)) continue;
     if (static_cast<int>(fresh.records.size()) > kDayTableCapacity) break;
     DayRecord rec;
     rec.f = {std::move(r.code),  std::move(r.market), clean_company_marker(r.name),
@@ -62,14 +64,24 @@ int count_trading_days(const std::string& db_folder, const std::string& referenc
   return count < 1 ? -1 : 0;
 }
 
+namespace {
+// Today's segments (プライム, スタンダード, グロース) join the boxes whose markets they succeeded.
+const std::array<std::vector<std::string_view>, 5> kBoxNames = {{
+    {"東証", "東証1部", "東証外国", "プライム"},
+    {"東証2部", "スタンダード"},
+    {"マザーズ", "グロース"},
+    {"大証", "大証1部", "大証2部", "大証外国部"},
+    {"JASDAQ", "ＪＱＳ", "ＪＱＧ", "JQ外国部"},
+}};
+}  // namespace
+
+std::vector<std::string_view> market_box_segments(int box) {
+  if (box < 0 || box >= static_cast<int>(kBoxNames.size())) return {};
+  return kBoxNames[static_cast<std::size_t>(box)];
+}
+
 int market_box_of(std::string_view segment) {
-  static const std::array<std::vector<std::string_view>, 5> names = {{
-      {"東証", "東証1部", "東証外国"},
-      {"東証2部"},
-      {"マザーズ"},
-      {"大証", "大証1部", "大証2部", "大証外国部"},
-      {"JASDAQ", "ＪＱＳ", "ＪＱＧ", "JQ外国部"},
-  }};
+  const auto& names = kBoxNames;
   const std::string_view s = trim_view(segment);
   for (std::size_t box = 0; box < names.size(); ++box) {
     for (std::string_view n : names[box]) {

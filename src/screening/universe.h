@@ -28,6 +28,8 @@ using MarketBoxes = std::array<bool, 6>;
 
 // The box (0..4) whose segment names include `segment` (trimmed), or 5 ("その他").
 int market_box_of(std::string_view segment);
+// The segment names box 0..4 admits (for its tooltip); empty for the other boxes.
+std::vector<std::string_view> market_box_segments(int box);
 
 // Candidate list of the table's rows whose segment's box is ticked, in table order.
 void filter_markets(const DayTable& table, const MarketBoxes& boxes, CandidateList& out);

@@ -21,6 +21,7 @@
 #include "pricedb/delete_year.h"
 #include "pricedb/formats.h"
 #include "shell/dialogs_gui.h"
+#include "shell/jquants_gui.h"
 #include "shell/qt_http_gui.h"
 #include "shell/startup.h"
 #include "shell/window_hub_gui.h"
@@ -166,15 +167,33 @@ void MainWindow::build_controls() {
   auto* frame1 = new QGroupBox(QStringLiteral("ダウンロードホスト"), mnt_frm);
   frame1->setObjectName(QStringLiteral("Frame1"));
   auto* hosts = new QVBoxLayout(frame1);
-  const QString captions[3] = {QStringLiteral("nordhaven"), QStringLiteral("内部LAN"),
-                               QStringLiteral("local　host")};
-  for (int i = 0; i < 3; ++i) {
+  const QString captions[4] = {QStringLiteral("nordhaven"), QStringLiteral("内部LAN"),
+                               QStringLiteral("local　host"), QStringLiteral("J-Quants")};
+  for (int i = 0; i < 4; ++i) {
     url_opt_[i] = new QRadioButton(captions[i], frame1);
     url_opt_[i]->setObjectName(QStringLiteral("url_opt_%1").arg(i));
     hosts->addWidget(url_opt_[i]);
   }
   url_opt_[0]->setChecked(true);
   mnt->addWidget(frame1, 0, 2, 3, 1);
+  auto* sync_row = new QHBoxLayout;
+  jquants_ = new JQuantsPanel(this, mnt, 3, sync_row);
+  jquants_->message = [this](const QString& text, bool error) {
+    show_message(text, error ? kRed : kBlue);
+  };
+  jquants_->read_settings = [this] {
+    const Platform& p = WindowHub::instance().platform();
+    folders_ = read_settei_sub(p.documents_folder, p.desktop_folder);
+    return folders_;
+  };
+  jquants_->refresh = [this] {
+    fill_year_lists();
+    refresh_latest_date();
+  };
+  connect(jquants_, &JQuantsPanel::finished, this, [this](bool) {
+    set_main_status(QString::fromUtf8(kStatusDownloadDone));
+    finish_operation();
+  });
   outer->addWidget(mnt_frm);
   // Tab follows the reading order: the commands row by row, then each list with its button.
   QWidget* const tab_order[] = {sel,          graph,   portfolio,       download, vup,       end,
@@ -182,6 +201,7 @@ void MainWindow::build_controls() {
   for (std::size_t i = 1; i < std::size(tab_order); ++i) {
     setTabOrder(tab_order[i - 1], tab_order[i]);
   }
+  outer->addLayout(sync_row);
 
   label1_ = new QLabel(central);
   label1_->setObjectName(QStringLiteral("Label1"));
@@ -313,6 +333,13 @@ void MainWindow::start_download(DownloadKind kind) {
   running_ = true;
   auto& hub = WindowHub::instance();
   const Platform& p = hub.platform();
+  if (url_opt_[3]->isChecked()) {
+    // J-Quants runs on a worker thread; the panel reports back through finished().
+    set_main_status(QString::fromUtf8(kStatusDownloadStart));
+    jquants_->start_sync(kind, yyyy_dl_cmb_->currentText().toStdString(),
+                         p.today ? p.today() : std::string());
+    return;
+  }
   DownloadRequest request;
   request.kind = kind;
   request.host = url_opt_[2]->isChecked()   ? DownloadHost::local
@@ -417,6 +444,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   auto& hub = WindowHub::instance();
   hub.request_quit();
   hub.close_all_except(this);
+  if (jquants_->running()) jquants_->cancel();
   if (running_) {
     // The running download or deletion sees the quit request after its current file and
     // closes this window then; closing it now would pull it from under the operation.

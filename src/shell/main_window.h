@@ -19,6 +19,8 @@ class QTimer;
 
 namespace lp::gui {
 
+class JQuantsPanel;
+
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
@@ -44,6 +46,8 @@ class MainWindow : public QMainWindow {
 
   // True while a download or a deletion runs.
   bool running() const { return running_; }
+  // The J-Quants controls (plan, key, CSV import, the sync's progress).
+  JQuantsPanel* jquants() const { return jquants_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -79,7 +83,8 @@ class MainWindow : public QMainWindow {
   QComboBox* yyyy_dl_cmb_ = nullptr;
   QComboBox* yyyy_delet_cmb_ = nullptr;
   QComboBox* yyyy_cmb_ = nullptr;
-  QRadioButton* url_opt_[3] = {nullptr, nullptr, nullptr};
+  QRadioButton* url_opt_[4] = {nullptr, nullptr, nullptr, nullptr};
+  JQuantsPanel* jquants_ = nullptr;
   QTimer* timer1_ = nullptr;
   QTimer* timer3_ = nullptr;
 };

@@ -83,7 +83,9 @@ TEST(ChartPrefs, ShippedTemplateSetsEveryChartBox) {
 TEST(CodeAndPeriodBoxes, CodeValidityAndPeriodClamp) {
   const std::pair<const char*, bool> codes[] = {
       {"130", false}, {"1305", true},   {"1000", false}, {"10000", false}, {"1001", true},
-      {"9999", true}, {" 1301 ", true}, {"abcd", false}, {"", false},      {"１３０１", false}};
+      {"9999", true}, {" 1301 ", true}, {"abcd", false}, {"", false},      {"１３０１", false},
+      {"130A", true}, {"285A", true},   {"130a", false}, {"A130", false},  {"0A30", false},
+      {"130A0", false}};
   for (const auto& [text, valid] : codes) EXPECT_EQ(is_valid_code_text(text), valid) << text;
   const std::pair<const char*, std::optional<std::string>> periods[] = {{"0", "1"},
                                                                         {"-5", "1"},
@@ -135,6 +137,12 @@ TEST(Stepping, NextLowerAndHigherCodeWithWrapAround) {
     EXPECT_EQ(step_code(codes, current, StepDirection::kUp), up) << current;
   }
   EXPECT_EQ(step_code({}, "1301", StepDirection::kUp), "");
+  // Codes with letters sit between the digits as text orders them.
+  const std::vector<std::string> mixed = {"1301", "130A", "1311", "285A"};
+  EXPECT_EQ(step_code(mixed, "130A", StepDirection::kDown), "1301");
+  EXPECT_EQ(step_code(mixed, "130A", StepDirection::kUp), "1311");
+  EXPECT_EQ(step_code(mixed, "1301", StepDirection::kUp), "130A");
+  EXPECT_EQ(step_code(mixed, "285A", StepDirection::kUp), "1301");
 }
 
 TEST(Stepping, YearFromCode1301AndItsCodeFiles) {
@@ -143,14 +151,15 @@ TEST(Stepping, YearFromCode1301AndItsCodeFiles) {
   EXPECT_FALSE(stepping_year(db, "20250105").has_value());
   // Last year holds 1301; this year does not yet.
   write_cp932(series_file_path(db, 2024, "1301"), "1301,x,極洋,x,20241230,0\r\n");
-  for (const char* name : {"7203.csv", "9984.csv", "abc.csv", "1332.txt", "12345.csv"}) {
+  for (const char* name : {"7203.csv", "9984.csv", "abc.csv", "1332.txt", "12345.csv", "130A.csv",
+                           "130a.csv"}) {
     write_cp932(dir.path() / "db/2024/data_m" / name, "x");
   }
   write_cp932(series_file_path(db, 2021, "1301"), "1301,x,極洋,x,20211230,0\r\n");
   EXPECT_EQ(stepping_year(db, "20250105"), 2024);
   // Only this year and the two before it are looked at.
   EXPECT_FALSE(stepping_year(db, "20270105").has_value());
-  EXPECT_EQ(code_files_of_year(db, 2024), (std::vector<std::string>{"1301", "7203", "9984"}));
+  EXPECT_EQ(code_files_of_year(db, 2024), (std::vector<std::string>{"1301", "130A", "7203", "9984"}));
   EXPECT_TRUE(code_files_of_year(db, 2023).empty());
 }
 

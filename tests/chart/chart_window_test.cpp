@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include "chart/chart_state.h"
+#include "pricedb/formats.h"
 #include "sample-market/sample_market.h"
 #include "shell/settings.h"
 #include "shell/window_hub_gui.h"
@@ -124,6 +125,21 @@ TEST_F(ChartWindowTest, CodeBoxRedrawsOnlyOnValidCodes) {
   code->setText(QString::fromStdString(codes_[2]));
   EXPECT_EQ(shown_code(), codes_[2]);
   EXPECT_TRUE(code_color().contains("#0000ff"));
+
+  // A code with a letter is a stock like any other: a copy of 1301's file under "130A".
+  const std::string db = product_folder(docs_.str()) + "kabuka_db/";
+  for (int year : {2023, 2024}) {
+    std::string bytes = test::read_bytes(series_file_path(db, year, "1301"));
+    if (bytes.empty()) continue;
+    bytes.replace(0, 4, "130A");
+    test::write_bytes(series_file_path(db, year, "130A"), bytes);
+  }
+  code->setText("130a");
+  EXPECT_TRUE(code_color().contains("#ff0000")) << "codes are upper case";
+  code->setText("130A");
+  EXPECT_EQ(shown_code(), "130A");
+  EXPECT_TRUE(code_color().contains("#0000ff"));
+  EXPECT_TRUE(window_->scene().loaded);
 
   code->setText("9998");  // a valid code without data
   EXPECT_EQ(child<QLabel>("msg1_lb")->text(), "データがありません。");

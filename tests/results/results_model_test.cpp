@@ -141,6 +141,19 @@ TEST(ResultSort, SameColumnReversesAndEqualKeysKeepTheExchangeOrder) {
   }
 }
 
+TEST(ResultSort, CodesWithLettersSortAsText) {
+  ResultTable t = make_table({{"1311", "A", "-", "1", "1", "1", "1", "1"},
+                              {"130A", "B", "-", "1", "1", "1", "1", "1"},
+                              {"1301", "C", "-", "1", "1", "1", "1", "1"},
+                              {"285A", "D", "-", "1", "1", "1", "1", "1"},
+                              {"2860", "E", "-", "1", "1", "1", "1", "1"}});
+  ResultSorter sorter;
+  EXPECT_TRUE(sorter.sort(t, 1));
+  EXPECT_EQ(codes(t), "2860 285A 1311 130A 1301 ");
+  EXPECT_FALSE(sorter.sort(t, 1));
+  EXPECT_EQ(codes(t), "1301 130A 1311 285A 2860 ");
+}
+
 TEST(ResultSort, KeysOfTheRatioAndExtraColumns) {
   const ResultTable t = make_table({
       {"1301", "A", "12.5", "100", "110", "10", "100", "10"},  // +10%

@@ -32,6 +32,24 @@ TEST(ReadDayTable, KeepsFourDigitCodesAndCleansNames) {
   EXPECT_EQ(t.count(), 2);
 }
 
+TEST(ReadDayTable, AlphanumericCodesAreStocks) {
+  test::TempDir dir;
+  test::write_cp932(dir.path() / "d.csv",
+                    "20250105,6,0,0,0,0,0,0\r\n"
+                    "1301,プライム,極洋,1,2,3,4,5\r\n"
+                    "130A,グロース,新興,1,2,3,4,5\r\n"
+                    "130a,グロース,小文字,1,2,3,4,5\r\n"
+                    "A130,グロース,英字始まり,1,2,3,4,5\r\n"
+                    "0A12,グロース,零始まり,1,2,3,4,5\r\n"
+                    "285A,スタンダード,新規,1,2,3,4,5\r\n");
+  DayTable t;
+  ASSERT_TRUE(read_day_table(dir.file("d.csv"), t));
+  ASSERT_EQ(t.count(), 3);
+  EXPECT_EQ(t.row(1)->code(), "1301");
+  EXPECT_EQ(t.row(2)->code(), "130A");
+  EXPECT_EQ(t.row(3)->code(), "285A");
+}
+
 TEST(ReadDayTable, MoreRowsThanTheTableStayAligned) {
   test::TempDir dir;
   std::string text = "20240105,6100,0,0,0,0,0,0\r\n";
@@ -55,6 +73,9 @@ TEST(MarketBoxOf, SegmentNamesAreMatchedExactlyAfterTrimming) {
       {"東証２部", 5}, {"マザーズ", 2}, {"大証", 3},      {"大証2部", 3},  {"大証外国部", 3},
       {"JASDAQ", 4},   {"ＪＱＳ", 4},   {"ＪＱＧ", 4},    {"JQS", 5},      {"JQ外国部", 4},
       {"大証1部", 3},  {"名証", 5},     {"", 5},
+      // Today's segments join the boxes of the markets they succeeded.
+      {"プライム", 0}, {" プライム ", 0}, {"スタンダード", 1}, {"グロース", 2}, {"プライム市場", 5},
+      {"ＰＲＩＭＥ", 5},
   };
   for (const auto& [segment, box] : cases) EXPECT_EQ(market_box_of(segment), box) << segment;
 }

@@ -1,32 +1,80 @@
 // lumenpick-price-server: serves a folder of packed price files on loopback.
 //   lumenpick-price-server --root DIR [--port 8080]
+// or a price database through the J-Quants API V2 endpoints under /v2/:
+//   lumenpick-price-server --api jquants --root DBDIR [--api-key KEY] [--page-size N]
+//                          [--fail-429 K,...] [--fail-500 K,...] [--log FILE] [--port 8080]
 // Prints "listening on http://127.0.0.1:PORT/" once it accepts connections.
 #include <QCoreApplication>
 #include <QDir>
 #include <QStringList>
 #include <cstdio>
+#include <cstdlib>
+#include <set>
 
 #include "price-server/price_server.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: lumenpick-price-server --root DIR [--port 8080]\n"
+    "       lumenpick-price-server --api jquants --root DBDIR [--api-key KEY] [--page-size N]\n"
+    "                              [--fail-429 K,...] [--fail-500 K,...] [--log FILE] [--port P]\n"
+    "  --api jquants  serve the database folder DBDIR as J-Quants API V2 under /v2/\n"
+    "  --api-key KEY  the x-api-key to accept (default: $JQUANTS_API_KEY)\n"
+    "  --page-size N  records per page before a pagination_key (default 1000)\n"
+    "  --fail-429 K   answer request number K (1-based) with 429; --fail-500 likewise\n"
+    "  --log FILE     append every API request as \"seconds status path?query\"\n";
+
+bool parse_numbers(const QString& text, std::set<long>& out) {
+  for (const QString& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    bool ok = false;
+    const long n = part.toLong(&ok);
+    if (!ok || n < 1) return false;
+    out.insert(n);
+  }
+  return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const QStringList args = app.arguments();
-  QString root;
+  QString root, api, log_file;
   int port = 8080;
+  lp::tools::JQuantsViewOptions jq;
+  if (const char* key = std::getenv("JQUANTS_API_KEY")) jq.api_key = key;
   for (int i = 1; i < args.size(); ++i) {
     const QString& a = args[i];
-    if (a == QLatin1String("--root") && i + 1 < args.size()) {
+    const bool has_value = i + 1 < args.size();
+    bool ok = true;
+    if (a == QLatin1String("--root") && has_value) {
       root = args[++i];
-    } else if (a == QLatin1String("--port") && i + 1 < args.size()) {
-      bool ok = false;
+    } else if (a == QLatin1String("--port") && has_value) {
       port = args[++i].toInt(&ok);
-      if (!ok || port < 0 || port > 65535) {
-        std::fprintf(stderr, "lumenpick-price-server: bad port %s\n", qPrintable(args[i]));
-        return 1;
-      }
+      ok = ok && port >= 0 && port <= 65535;
+    } else if (a == QLatin1String("--api") && has_value) {
+      api = args[++i];
+      ok = api == QLatin1String("jquants");
+    } else if (a == QLatin1String("--api-key") && has_value) {
+      jq.api_key = args[++i].toStdString();
+    } else if (a == QLatin1String("--page-size") && has_value) {
+      jq.page_size = args[++i].toInt(&ok);
+      ok = ok && jq.page_size > 0;
+    } else if (a == QLatin1String("--fail-429") && has_value) {
+      ok = parse_numbers(args[++i], jq.fail_429);
+    } else if (a == QLatin1String("--fail-500") && has_value) {
+      ok = parse_numbers(args[++i], jq.fail_500);
+    } else if (a == QLatin1String("--log") && has_value) {
+      log_file = args[++i];
     } else {
-      std::fprintf(stderr, "usage: lumenpick-price-server --root DIR [--port 8080]\n");
-      return a == QLatin1String("--help") ? 0 : 1;
+      std::fputs(kUsage, a == QLatin1String("--help") ? stdout : stderr);
+      return a == QLatin1String("--help") ? 0 : 2;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "lumenpick-price-server: bad value for %s: %s\n", qPrintable(a),
+                   qPrintable(args[i]));
+      return 2;
     }
   }
   if (root.isEmpty() || !QDir(root).exists()) {
@@ -34,12 +82,27 @@ int main(int argc, char** argv) {
     return 1;
   }
   lp::tools::PriceServer server(root);
+  if (!api.isEmpty()) {
+    if (jq.api_key.empty()) {
+      std::fprintf(stderr, "lumenpick-price-server: --api jquants needs --api-key or JQUANTS_API_KEY\n");
+      return 2;
+    }
+    jq.db_folder = QDir(root).absolutePath().toStdString() + "/";
+    auto view = std::make_unique<lp::tools::JQuantsView>();
+    std::string error;
+    if (!view->load(jq, error)) {
+      std::fprintf(stderr, "lumenpick-price-server: %s\n", error.c_str());
+      return 1;
+    }
+    server.serve_jquants(std::move(view), log_file);
+  }
   if (server.listen(static_cast<quint16>(port)) == 0) {
     std::fprintf(stderr, "lumenpick-price-server: cannot listen on 127.0.0.1:%d\n", port);
     return 1;
   }
-  std::printf("listening on %s (root %s)\n", qPrintable(server.base_url()),
-              qPrintable(QDir(root).absolutePath()));
+  std::printf("listening on %s (root %s)%s\n", qPrintable(server.base_url()),
+              qPrintable(QDir(root).absolutePath()),
+              api.isEmpty() ? "" : " J-Quants API at /v2/");
   std::fflush(stdout);
   return app.exec();
 }

@@ -117,7 +117,33 @@ PriceServer::PriceServer(QString root)
           responder.write(QHttpServerResponder::StatusCode::MethodNotAllowed);
           return;
         }
-        Answer a = answer(request.url().path(QUrl::FullyDecoded));
+        const QString path = request.url().path(QUrl::FullyDecoded);
+        if (jquants_ && path.startsWith(QLatin1String("/v2/"))) {
+          QByteArray key;
+          for (const auto& [name, value] : request.headers()) {
+            if (name.compare("x-api-key", Qt::CaseInsensitive) == 0) key = value;
+          }
+          const JQuantsReply r = jquants_->answer(path.mid(3).toStdString(),
+                                                  request.url().query(QUrl::FullyEncoded).toStdString(),
+                                                  key.toStdString());
+          if (!jquants_log_.isEmpty()) {
+            QFile log(jquants_log_);
+            if (log.open(QIODevice::Append | QIODevice::Text)) {
+              const JQuantsLogEntry& e = jquants_->log().back();
+              log.write(QByteArray::number(e.seconds, 'f', 3) + ' ' + QByteArray::number(e.status) +
+                        ' ' + QByteArray::fromStdString(e.target) + '\n');
+            }
+          }
+          responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(r.status));
+          responder.writeHeader("Content-Type", "application/json; charset=utf-8");
+          responder.writeHeader("Content-Length", QByteArray::number(qsizetype(r.body.size())));
+          for (const auto& [name, value] : r.headers) {
+            responder.writeHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
+          }
+          responder.writeBody(QByteArray::fromStdString(r.body));
+          return;
+        }
+        Answer a = answer(path);
         responder.write(a.body, a.mime, static_cast<QHttpServerResponder::StatusCode>(a.status));
       });
 }
@@ -140,6 +166,11 @@ quint16 PriceServer::listen(quint16 port) {
     delete v6;
   }
   return port_;
+}
+
+void PriceServer::serve_jquants(std::unique_ptr<JQuantsView> view, const QString& log_file) {
+  jquants_ = std::move(view);
+  jquants_log_ = log_file;
 }
 
 QString PriceServer::base_url() const {

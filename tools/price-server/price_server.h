@@ -7,6 +7,8 @@
 #include <QString>
 #include <memory>
 
+#include "price-server/jquants_view.h"
+
 namespace lp::tools {
 
 class PriceServer {
@@ -36,10 +38,17 @@ class PriceServer {
   static constexpr qint64 kMaxRequestLine = 4096;
   static constexpr qint64 kMaxRequestHead = 16384;
 
+  // Also answers the J-Quants API under "/v2/" from the view; each request is appended to
+  // `log_file` (when given) as "seconds status path?query".
+  void serve_jquants(std::unique_ptr<JQuantsView> view, const QString& log_file = {});
+  JQuantsView* jquants() const { return jquants_.get(); }
+
  private:
   QString root_;
   std::unique_ptr<QHttpServer> server_;
   quint16 port_ = 0;
+  std::unique_ptr<JQuantsView> jquants_;
+  QString jquants_log_;
 };
 
 }  // namespace lp::tools

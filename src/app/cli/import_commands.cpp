@@ -1,0 +1,60 @@
+// import-csv: daily bars the user already has, from CSV files into the price database. Rows
+// that cannot be read go to standard error with their file and line; the outcome to standard
+// output as key=value lines.
+#include <iostream>
+
+#include "app/cli/cli.h"
+#include "pricedb/csv_import.h"
+#include "shell/startup.h"
+
+namespace lp::cli {
+
+namespace {
+
+constexpr const char* kImportUsage =
+    "import-csv FILE... [--code CODE] [--name NAME] [--market SEGMENT]";
+
+int cmd_import_csv(Context& ctx) {
+  CsvImportOptions opt;
+  ctx.take_option("--code", opt.code);
+  ctx.take_option("--name", opt.name);
+  ctx.take_option("--market", opt.market);
+  for (const std::string& a : ctx.args) {
+    if (a.rfind("--", 0) == 0) {
+      std::cerr << "lumenpick-cli: unknown option " << a << "\nusage: lumenpick-cli "
+                << kImportUsage << "\n";
+      return 2;
+    }
+  }
+  if (ctx.args.empty()) {
+    std::cerr << "lumenpick-cli: no FILE given\nusage: lumenpick-cli " << kImportUsage << "\n";
+    return 2;
+  }
+  prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
+  const AppFolders folders = ctx.folders();
+  CsvImportReport report;
+  std::string error;
+  const bool ok =
+      import_price_csv(folders.db_folder, folders.reference_code, ctx.args, opt, report, error);
+  for (const std::string& m : report.messages) std::cerr << m << "\n";
+  std::string codes;
+  for (const std::string& c : report.codes) codes += (codes.empty() ? "" : ",") + c;
+  std::cout << "files_used=" << report.files_used << "\nfiles_refused=" << report.files_refused
+            << "\nrows_imported=" << report.rows_imported
+            << "\nrows_skipped=" << report.rows_skipped << "\ncodes=" << codes
+            << "\ndates=" << report.dates_touched
+            << "\nindex_rebuilt=" << (report.index_rebuilt ? "yes" : "no") << "\n";
+  if (!ok) return fail(error + " (nothing was changed)");
+  if (report.files_used == 0) return fail("no file had a usable row; nothing was changed");
+  return 0;
+}
+
+}  // namespace
+
+LP_CLI_COMMAND("import-csv", kImportUsage,
+               "imports daily bars from CSV files (Date,Open,High,Low,Close,Volume or 日付,始値,"
+               "高値,安値,終値,出来高; or <TICKER>,<PER>,<DATE>,...); the code comes from --code, "
+               "the ticker or the file name (7203.csv, 130a.jp.txt)",
+               cmd_import_csv);
+
+}  // namespace lp::cli

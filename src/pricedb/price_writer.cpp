@@ -1,0 +1,462 @@
+#include "pricedb/price_writer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <numeric>
+
+#include "common/csv.h"
+#include "common/encoding.h"
+#include "common/numbers.h"
+#include "pricedb/formats.h"
+#include "pricedb/stock_code.h"
+
+namespace lp {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+
+struct ParsedSeries {
+  std::string_view code, segment, name;
+  std::vector<std::pair<std::string, std::string>> lines;  // date, whole line
+};
+
+// Reads header and day records by the comma-separated convention, so a file written by any
+// tool (quoted fields, LF line ends) merges the same way.
+ParsedSeries parse_series(std::string_view bytes) {
+  ParsedSeries out;
+  FieldReader r(bytes);
+  std::string_view h[6];
+  for (auto& f : h) r.next(f);
+  out.code = h[0];
+  out.segment = h[1];
+  out.name = h[2];
+  long long n = std::max<std::int64_t>(0, parse_integer(h[5]));
+  std::string_view f[6];
+  for (long long i = 0; i < n && !r.at_end(); ++i) {
+    for (auto& x : f) r.next(x);
+    std::string line;
+    for (int k = 0; k < 6; ++k) {
+      if (k) line += ',';
+      line += f[k];
+    }
+    out.lines.emplace_back(std::string(f[0]), std::move(line));
+  }
+  return out;
+}
+
+void put_header(std::string& out, std::string_view code, std::string_view segment,
+                std::string_view name, std::string_view oldest, std::string_view newest,
+                std::size_t count) {
+  out += code;
+  out += ',';
+  out += segment;
+  out += ',';
+  out += name;
+  out += ',';
+  out += oldest;
+  out += ',';
+  out += newest;
+  out += ',';
+  out += std::to_string(count);
+  out += kCrLf;
+}
+
+// The date of a day line ("20250613,..."): its first field.
+std::string_view line_date(std::string_view line) {
+  return line.substr(0, line.find(','));
+}
+
+}  // namespace
+
+CorrectionRatio correction_ratio(double factor) {
+  if (!(factor > 0) || !std::isfinite(factor)) return {};
+  const double inverse = 1.0 / factor;
+  const double whole = std::round(inverse);
+  if (whole >= 1 && std::fabs(inverse - whole) < 1e-9 * whole) {
+    return {1, static_cast<long long>(whole)};
+  }
+  long long den = 1;
+  double scaled = factor;
+  while (den < 1000000000LL &&
+         std::fabs(scaled - std::round(scaled)) > 1e-9 * std::max(1.0, scaled)) {
+    den *= 10;
+    scaled = factor * static_cast<double>(den);
+  }
+  long long num = static_cast<long long>(std::llround(scaled));
+  if (num == 0) num = 1;
+  const long long g = std::gcd(num, den);
+  return {num / g, den / g};
+}
+
+std::string price_text(double value) {
+  return format_decimal(value);
+}
+
+bool FileBatch::write(const std::string& path, std::string_view bytes,
+                      std::optional<std::string> old, std::string& error) {
+  if (!write_file_atomic(path, bytes)) {
+    error = "cannot write " + path;
+    return false;
+  }
+  undo_.emplace_back(path, std::move(old));
+  return true;
+}
+
+void FileBatch::rollback() {
+  for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
+    if (it->second) {
+      write_file_atomic(it->first, *it->second);
+    } else {
+      std::error_code ec;
+      fs::remove(it->first, ec);
+    }
+  }
+  undo_.clear();
+}
+
+std::pair<std::string, std::string> series_identity(std::string_view existing) {
+  FieldReader r(existing);
+  r.skip(1);
+  std::string segment(r.next_or_empty());
+  std::string name(r.next_or_empty());
+  return {segment, name};
+}
+
+std::string merge_series_bytes(std::string_view existing, std::string_view code,
+                               std::string_view segment, std::string_view name,
+                               const std::vector<std::string>& lines) {
+  std::string out;
+  if (lines.empty() && existing.empty()) return out;
+  // The usual case: a well-formed file that the new days extend at its end. Its body is kept
+  // byte for byte and only the header is rewritten.
+  if (!existing.empty()) {
+    FieldReader r(existing);
+    std::string_view h[6];
+    for (auto& f : h) r.next(f);
+    const std::size_t body_at = r.position();
+    std::string_view body = existing.substr(body_at);
+    const long long declared = parse_integer(h[5]);
+    // Line count and whether every line already ends in CR LF, in one pass.
+    long long present = 0;
+    bool crlf = true;
+    for (const char *p = body.data(), *end = body.data() + body.size();
+         (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p))));
+         ++p) {
+      if (p == body.data() || p[-1] != '\r') crlf = false;
+      ++present;
+    }
+    const bool tidy = body_at > 0 && existing[body_at - 1] == '\n' &&
+                      (body.empty() || body.back() == '\n') && declared == present &&
+                      body.find('"') == std::string_view::npos;
+    if (tidy && !lines.empty()) {
+      std::string_view oldest, newest;
+      if (!body.empty()) {
+        oldest = line_date(body);
+        std::string_view last = body.substr(0, body.size() - 1);
+        if (!last.empty() && last.back() == '\r') last.remove_suffix(1);
+        newest = line_date(
+            last.substr(last.rfind('\n') == std::string_view::npos ? 0 : last.rfind('\n') + 1));
+      }
+      if (body.empty() || line_date(lines.front()) > newest) {
+        if (oldest.empty()) oldest = line_date(lines.front());
+        out.reserve(existing.size() + lines.size() * 48 + 64);
+        put_header(out, code, segment.empty() ? h[1] : segment, name.empty() ? h[2] : name, oldest,
+                   line_date(lines.back()), static_cast<std::size_t>(present) + lines.size());
+        // Normalise the body's line ends to CR LF while copying.
+        if (crlf) {
+          out += body;
+        } else {
+          for (std::size_t p = 0; p < body.size();) {
+            std::size_t e = body.find('\n', p);
+            std::string_view l = body.substr(p, e - p);
+            if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+            out += l;
+            out += kCrLf;
+            p = e + 1;
+          }
+        }
+        for (const auto& l : lines) {
+          out += l;
+          out += kCrLf;
+        }
+        return out;
+      }
+    }
+  }
+  ParsedSeries parsed = parse_series(existing);
+  std::vector<std::pair<std::string, std::string>> merged;
+  merged.reserve(parsed.lines.size() + lines.size());
+  std::vector<std::string_view> new_dates;
+  new_dates.reserve(lines.size());
+  for (const auto& l : lines) {
+    merged.emplace_back(std::string(line_date(l)), l);
+    new_dates.push_back(line_date(l));
+  }
+  std::sort(new_dates.begin(), new_dates.end());
+  for (auto& [date, line] : parsed.lines) {
+    if (!std::binary_search(new_dates.begin(), new_dates.end(), std::string_view(date))) {
+      merged.emplace_back(std::move(date), std::move(line));
+    }
+  }
+  std::stable_sort(merged.begin(), merged.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  put_header(out, code, segment.empty() ? parsed.segment : segment,
+             name.empty() ? parsed.name : name, merged.empty() ? "" : merged.front().first,
+             merged.empty() ? "" : merged.back().first, merged.size());
+  for (const auto& [date, line] : merged) {
+    out += line;
+    out += kCrLf;
+  }
+  return out;
+}
+
+std::string merge_correction_bytes(std::string_view existing, std::string_view code, int year,
+                                   std::string_view date, const CorrectionRatio& ratio) {
+  std::vector<std::pair<std::string, std::string>> rows;
+  FieldReader r(existing);
+  std::string_view h[3];
+  for (auto& f : h) r.next(f);
+  const long long n = std::max<std::int64_t>(0, parse_integer(h[2]));
+  for (long long i = 0; i < n && !r.at_end(); ++i) {
+    std::string_view f[3];
+    for (auto& x : f) r.next(x);
+    if (f[0] == date) continue;
+    rows.emplace_back(std::string(f[0]),
+                      std::string(f[0]) + "," + std::string(f[1]) + "," + std::string(f[2]));
+  }
+  rows.emplace_back(std::string(date), std::string(date) + "," + std::to_string(ratio.numerator) +
+                                           "," + std::to_string(ratio.denominator));
+  std::stable_sort(rows.begin(), rows.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::string out = std::string(code) + "," + std::to_string(year) + "," +
+                    std::to_string(rows.size()) + std::string(kCrLf);
+  for (const auto& row : rows) {
+    out += row.second;
+    out += kCrLf;
+  }
+  return out;
+}
+
+void EqualWeightIndex::seed(double value, std::unordered_map<std::string, double> closes) {
+  started_ = true;
+  value_ = value;
+  closes_ = std::move(closes);
+}
+
+double EqualWeightIndex::add_day(const std::vector<StockBar>& bars) {
+  if (!started_) {
+    started_ = true;
+    value_ = kIndexBase;
+  } else {
+    double sum = 0;
+    long long n = 0;
+    for (const StockBar& b : bars) {
+      auto it = closes_.find(b.code);
+      if (it == closes_.end() || it->second <= 0 || b.close <= 0 || b.adj_factor <= 0) continue;
+      sum += b.close / (it->second * b.adj_factor);
+      ++n;
+    }
+    if (n > 0) value_ = static_cast<double>(round_half_even(value_ * sum / n * 100)) / 100;
+  }
+  closes_.clear();
+  closes_.reserve(bars.size());
+  for (const StockBar& b : bars) {
+    if (b.close > 0) closes_[b.code] = b.close;
+  }
+  return value_;
+}
+
+DayWriter::DayWriter(std::string db_folder, std::string reference_code)
+    : db_(std::move(db_folder)), ref_(std::move(reference_code)) {}
+
+const std::vector<std::string>& DayWriter::reference_dates(int year) {
+  auto it = ref_dates_.find(year);
+  if (it != ref_dates_.end()) return it->second;
+  std::vector<std::string> dates;
+  read_series_dates(series_file_path(db_, year, ref_), dates);
+  std::reverse(dates.begin(), dates.end());
+  return ref_dates_[year] = std::move(dates);
+}
+
+bool DayWriter::day_present(std::string_view date) {
+  const int year = static_cast<int>(parse_integer(date.substr(0, 4)));
+  const auto& dates = reference_dates(year);
+  if (!std::binary_search(dates.begin(), dates.end(), std::string(date))) return false;
+  std::error_code ec;
+  return fs::exists(day_file_path(db_, date), ec);
+}
+
+bool DayWriter::ensure_year(int year, std::string& error) {
+  if (years_ready_[year]) return true;
+  std::error_code ec;
+  for (const char* sub : {"data_d", "data_m", "data_mh"}) {
+    fs::create_directories(year_folder(db_, year) + sub, ec);
+    if (ec) {
+      error = "cannot create " + year_folder(db_, year) + sub + " (" + ec.message() + ")";
+      return false;
+    }
+  }
+  years_ready_[year] = true;
+  return true;
+}
+
+// The index continues from the newest stored day before `date`: its value (the reference
+// code's close there) and every stock's close of that day.
+bool DayWriter::seed_index(std::string_view date) {
+  const int year = static_cast<int>(parse_integer(date.substr(0, 4)));
+  std::string prev;
+  for (int y = year; y >= year - 1 && prev.empty(); --y) {
+    const auto& dates = reference_dates(y);
+    auto it = std::lower_bound(dates.begin(), dates.end(), std::string(date));
+    if (it != dates.begin()) prev = *(it - 1);
+  }
+  if (prev.empty()) {
+    index_ = EqualWeightIndex{};
+    index_date_.clear();
+    return true;
+  }
+  if (prev == index_date_) return true;
+  DayFile day;
+  index_ = EqualWeightIndex{};
+  index_date_.clear();
+  if (!read_day_file(day_file_path(db_, prev), day, false)) return true;
+  std::unordered_map<std::string, double> closes;
+  double value = kIndexBase;
+  for (const PriceRecord& row : day.rows) {
+    if (row.code == ref_) {
+      value = parse_number(row.close);
+    } else {
+      closes[row.code] = parse_number(row.close);
+    }
+  }
+  index_.seed(value, std::move(closes));
+  index_date_ = prev;
+  return true;
+}
+
+std::string DayWriter::stored_index_name() {
+  for (int year : years_present(db_)) {
+    std::string bytes;
+    if (read_file_bytes(series_file_path(db_, year, ref_), bytes)) {
+      return cp932_to_utf8(series_identity(bytes).second);
+    }
+  }
+  return {};
+}
+
+bool DayWriter::commit_day(std::string_view date, const std::vector<StockBar>& bars,
+                           std::string& error, const IndexBar* topix) {
+  const int year = static_cast<int>(parse_integer(date.substr(0, 4)));
+  if (!ensure_year(year, error)) return false;
+  seed_index(date);
+  const EqualWeightIndex index_before = index_;
+  const std::string index_date_before = index_date_;
+
+  FileBatch batch;
+  auto fail = [&](const std::string& what) {
+    error = what;
+    batch.rollback();
+    index_ = index_before;
+    index_date_ = index_date_before;
+    return false;
+  };
+
+  std::vector<StockBar> kept;
+  kept.reserve(bars.size());
+  std::string rows;
+  rows.reserve(bars.size() * 64);
+  std::string old, line;
+  const std::string date_text(date);
+  for (const StockBar& b : bars) {
+    if (b.code == ref_ || !is_stock_code(b.code)) continue;
+    const std::string path = series_file_path(db_, year, b.code);
+    const bool existed = read_file_bytes(path, old);
+    if (!existed) old.clear();
+    std::string segment = b.segment, name = b.name;
+    if ((segment.empty() || name.empty()) && existed) {
+      auto [s, n] = series_identity(old);
+      if (segment.empty()) segment = s;
+      if (name.empty()) name = n;
+    }
+    line = date_text;
+    for (double p : {b.open, b.high, b.low, b.close}) {
+      line += ',';
+      line += price_text(p);
+    }
+    line += ',';
+    line += std::to_string(b.volume);
+    const std::string bytes = merge_series_bytes(old, b.code, segment, name, {line});
+    if (!batch.write(path, bytes,
+                     existed ? std::optional<std::string>(std::move(old)) : std::nullopt, error)) {
+      return fail(error);
+    }
+    if (b.adj_factor != 1.0) {
+      const std::string cpath = correction_file_path(db_, year, b.code);
+      std::string cold;
+      const bool cexisted = read_file_bytes(cpath, cold);
+      if (!cexisted) cold.clear();
+      const std::string cbytes =
+          merge_correction_bytes(cold, b.code, year, date, correction_ratio(b.adj_factor));
+      if (!batch.write(cpath, cbytes,
+                       cexisted ? std::optional<std::string>(std::move(cold)) : std::nullopt,
+                       error)) {
+        return fail(error);
+      }
+    }
+    rows += b.code;
+    rows += ',';
+    rows += segment;
+    rows += ',';
+    rows += name;
+    rows += line.substr(date_text.size());
+    rows += kCrLf;
+    kept.push_back(b);
+  }
+
+  const double value = index_.add_day(kept);
+  long long volume = 0;
+  for (const StockBar& b : kept) volume += b.volume;
+  const std::string v = price_text(value);
+  const std::string index_line =
+      topix ? date_text + "," + price_text(topix->open) + "," + price_text(topix->high) + "," +
+                  price_text(topix->low) + "," + price_text(topix->close) + "," +
+                  std::to_string(volume)
+            : date_text + "," + v + "," + v + "," + v + "," + v + "," + std::to_string(volume);
+  const std::string segment = utf8_to_cp932(kIndexSegment);
+  const std::string name = utf8_to_cp932(topix ? kTopixIndexName : kEqualWeightIndexName);
+
+  std::string day = date_text + "," + std::to_string(kept.size() + 1) + ",0,0,0,0,0,0\r\n";
+  day += ref_ + "," + segment + "," + name + index_line.substr(date_text.size()) + "\r\n";
+  day += rows;
+  const std::string dpath = day_file_path(db_, date);
+  std::string dold;
+  const bool dexisted = read_file_bytes(dpath, dold);
+  if (!batch.write(dpath, day,
+                   dexisted ? std::optional<std::string>(std::move(dold)) : std::nullopt, error)) {
+    return fail(error);
+  }
+
+  // Last: the reference series, which makes the day count as present.
+  const std::string rpath = series_file_path(db_, year, ref_);
+  std::string rold;
+  const bool rexisted = read_file_bytes(rpath, rold);
+  if (!rexisted) rold.clear();
+  const std::string rbytes = merge_series_bytes(rold, ref_, segment, name, {index_line});
+  if (!batch.write(rpath, rbytes,
+                   rexisted ? std::optional<std::string>(std::move(rold)) : std::nullopt, error)) {
+    return fail(error);
+  }
+  reference_dates(year);
+  auto& dates = ref_dates_[year];
+  auto at = std::lower_bound(dates.begin(), dates.end(), date_text);
+  if (at == dates.end() || *at != date_text) dates.insert(at, date_text);
+  index_date_ = date_text;
+  return true;
+}
+
+}  // namespace lp

@@ -1,0 +1,127 @@
+// Writing prices that arrive day by day (J-Quants) or stock by stock (CSV import) into the
+// price database: day files, yearly series files, correction files and the market index
+// under the reference code. Every file is replaced atomically, and a batch whose write fails
+// part-way puts back every file it had already replaced, so the database is never left with
+// half a day.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace lp {
+
+// The name and segment written under the reference code when the program builds the index.
+inline constexpr const char* kEqualWeightIndexName = "市場平均(等加重・1000起点)";
+inline constexpr const char* kIndexSegment = "指数";
+inline constexpr double kIndexBase = 1000.0;
+// The name when the reference code carries TOPIX itself (J-Quants plans from Light on).
+inline constexpr const char* kTopixIndexName = "TOPIX";
+
+// A day of an index taken as it is (TOPIX), instead of the equal-weighted one.
+struct IndexBar {
+  double open = 0, high = 0, low = 0, close = 0;
+};
+
+// A share split or similar change as a correction line: the factor by which every earlier
+// price is multiplied (J-Quants' AdjFactor; 0.5 for a 1-for-2 split), written as a ratio of
+// whole numbers so the files look like the server's: 1/n when the factor is the reciprocal of
+// a whole number (0.5 -> 1,2), otherwise its decimal digits over a power of ten, reduced
+// (3 -> 3,1; 1.5 -> 3,2; 0.9523 -> 9523,10000). At most nine decimals are kept.
+struct CorrectionRatio {
+  long long numerator = 1;
+  long long denominator = 1;
+};
+CorrectionRatio correction_ratio(double factor);
+
+// One stock's bar of one day. Segment and name are CP932 bytes; empty means "keep what the
+// database already holds for this stock".
+struct StockBar {
+  std::string code;  // four characters
+  std::string segment, name;
+  double open = 0, high = 0, low = 0, close = 0;
+  long long volume = 0;
+  double adj_factor = 1;  // != 1 on the day a split takes effect
+};
+
+// Files replaced by one batch, with what they held before, so a failure can put them back.
+class FileBatch {
+ public:
+  // `old` is the file's previous content, or nullopt when it did not exist.
+  bool write(const std::string& path, std::string_view bytes, std::optional<std::string> old,
+             std::string& error);
+  void rollback();
+  std::size_t size() const { return undo_.size(); }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> undo_;
+};
+
+// Raw series-file bytes with day lines merged in (same date: replaced; others kept in date
+// order). `lines` are "date,open,high,low,close,volume" without a line end, dates ascending.
+// `segment`/`name` (CP932) replace the header's fields 2 and 3 unless empty.
+std::string merge_series_bytes(std::string_view existing, std::string_view code,
+                               std::string_view segment, std::string_view name,
+                               const std::vector<std::string>& lines);
+// Header fields 2 and 3 (segment, name) of raw series-file bytes, CP932.
+std::pair<std::string, std::string> series_identity(std::string_view existing);
+// Raw correction-file bytes with a correction line merged in (same date replaced).
+std::string merge_correction_bytes(std::string_view existing, std::string_view code, int year,
+                                   std::string_view date, const CorrectionRatio& ratio);
+
+// The equal-weighted market index: each day it moves by the average of the traded stocks'
+// close-to-close ratios (a split's factor taken out), starting from 1000. Values are kept to
+// two decimals, so a chain resumed from the files gives the same numbers as one run through.
+class EqualWeightIndex {
+ public:
+  bool started() const { return started_; }
+  double value() const { return value_; }
+  // Continues from a stored day: its index value and its closes by code.
+  void seed(double value, std::unordered_map<std::string, double> closes);
+  // Adds one day and returns its value.
+  double add_day(const std::vector<StockBar>& bars);
+
+ private:
+  bool started_ = false;
+  double value_ = kIndexBase;
+  std::unordered_map<std::string, double> closes_;
+};
+
+// Writes whole days. The day file and the stock's series and correction files come first, the
+// reference code's series last: a day counts as present once the reference series holds it,
+// so a run cut short redoes that day and nothing else.
+class DayWriter {
+ public:
+  DayWriter(std::string db_folder, std::string reference_code);
+
+  // True when the day is complete in the database (its day file exists and the reference
+  // series holds its date).
+  bool day_present(std::string_view date);
+  // Writes one day (bars of the stocks that traded; the reference code's own bar, if any, is
+  // left out in favour of the index). False with `error` and nothing changed on failure.
+  // With `topix`, the reference code carries that bar under the name TOPIX.
+  bool commit_day(std::string_view date, const std::vector<StockBar>& bars, std::string& error,
+                  const IndexBar* topix = nullptr);
+  // The name (UTF-8) in the newest reference series file's header, "" when there is none.
+  std::string stored_index_name();
+
+ private:
+  bool ensure_year(int year, std::string& error);
+  bool seed_index(std::string_view date);
+  const std::vector<std::string>& reference_dates(int year);
+
+  std::string db_;
+  std::string ref_;
+  std::map<int, bool> years_ready_;
+  std::map<int, std::vector<std::string>> ref_dates_;  // ascending, per year
+  EqualWeightIndex index_;
+  std::string index_date_;  // the day the index state belongs to
+};
+
+// Price text as the files hold it: shortest decimal, no exponent.
+std::string price_text(double value);
+
+}  // namespace lp

@@ -1,0 +1,568 @@
+// The J-Quants sync against the J-Quants view of a generated sample market, called in-process
+// as the HTTP service: what lands in the database, and what a misbehaving server, a refused
+// key or an interruption leave behind.
+#include "pricedb/jquants_sync.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+
+#include "common/encoding.h"
+#include "common/numbers.h"
+#include "price-server/jquants_view.h"
+#include "pricedb/formats.h"
+#include "pricedb/jquants_json.h"
+#include "pricedb/price_writer.h"
+#include "pricedb/series.h"
+#include "pricedb/stock_code.h"
+#include "sample-market/sample_market.h"
+#include "support/damaged_inputs.h"
+#include "support/fixtures.h"
+
+namespace lp {
+namespace {
+
+namespace fs = std::filesystem;
+using jquants::SyncStatus;
+
+constexpr const char* kBase = "http://jq.test/v2";
+constexpr const char* kKey = "test-key-1234";
+
+// One source market for the whole suite: 40 codes over two years.
+struct Source {
+  test::TempDir dir;
+  std::string db;
+  sample::Summary summary;
+  std::vector<int> days;
+  std::string split_code, split_date;
+  Source() {
+    db = dir.file("src") + "/";
+    sample::Options o;
+    o.codes = 40;
+    o.years = 2;
+    o.end_date = "20250613";
+    o.seed = 3;
+    o.db_folder = db;
+    std::string error;
+    if (!sample::generate(o, error, summary)) throw std::runtime_error(error);
+    days = sample::trading_days(summary.first_year, std::stoi(summary.end_date));
+    split_code = summary.split.front();
+    for (int y : years_present(db)) {
+      CorrectionFile c;
+      if (read_correction_file(correction_file_path(db, y, split_code), c) && !c.rows.empty()) {
+        split_date = c.rows.front().date;
+      }
+    }
+  }
+};
+
+const Source& source() {
+  static Source s;
+  return s;
+}
+
+// The trading day `offset` days away from `date` in the source calendar.
+std::string day_near(const std::string& date, int offset) {
+  const auto& days = source().days;
+  auto it = std::lower_bound(days.begin(), days.end(), std::stoi(date));
+  const long i =
+      std::clamp<long>(it - days.begin() + offset, 0, static_cast<long>(days.size()) - 1);
+  return std::to_string(days[static_cast<std::size_t>(i)]);
+}
+
+// The view answering as a server would, with a hook to damage answers on their way.
+struct Server {
+  tools::JQuantsView view;
+  std::function<void(long n, HttpResponse&)> damage;
+  explicit Server(tools::JQuantsViewOptions o = {}) {
+    o.db_folder = source().db;
+    if (o.api_key.empty()) o.api_key = kKey;
+    std::string error;
+    EXPECT_TRUE(view.load(o, error)) << error;
+  }
+  HttpClient client() {
+    return [this](const HttpRequest& req) {
+      std::string key;
+      for (const auto& [n, v] : req.headers) {
+        if (n == "x-api-key") key = v;
+      }
+      const std::string rest = req.url.substr(std::string(kBase).size());
+      const auto q = rest.find('?');
+      const tools::JQuantsReply r =
+          view.answer(rest.substr(0, q), q == std::string::npos ? "" : rest.substr(q + 1), key);
+      HttpResponse resp;
+      resp.status = r.status;
+      resp.body = r.body;
+      for (const auto& [n, v] : r.headers) {
+        std::string lower = n;
+        std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+        resp.headers.emplace_back(lower, v);
+      }
+      if (damage) damage(view.requests(), resp);
+      return resp;
+    };
+  }
+};
+
+struct SyncRun {
+  jquants::SyncOptions opt;
+  jquants::SyncServices svc;
+  double clock = 0;
+  std::vector<double> request_times;
+  double slept = 0;
+  SyncRun(const std::string& db, const std::string& from, const std::string& to) {
+    opt.base = kBase;
+    opt.api_key = kKey;
+    opt.db_folder = db;
+    opt.today = "20250620";
+    opt.from = from;
+    opt.to = to;
+    opt.plan = jquants::Plan::unpaced;
+    svc.now = [this] { return clock; };
+    svc.sleep = [this](double s) {
+      clock += s;
+      slept += s;
+    };
+  }
+  jquants::SyncResult go(Server& server) {
+    HttpClient inner = server.client();
+    svc.http = [this, inner](const HttpRequest& r) {
+      request_times.push_back(clock);
+      clock += 0.01;
+      return inner(r);
+    };
+    return jquants::run_sync(opt, svc);
+  }
+};
+
+tools::JQuantsViewOptions view_options(int page_size = 1000, std::set<long> fail_429 = {},
+                                       std::set<long> fail_500 = {}, std::string key = kKey) {
+  tools::JQuantsViewOptions o;
+  o.page_size = page_size;
+  o.fail_429 = std::move(fail_429);
+  o.fail_500 = std::move(fail_500);
+  o.api_key = std::move(key);
+  return o;
+}
+
+// The split and the alphanumeric listing both sit mid-span: a range around them.
+std::string range_from() {
+  return day_near(source().split_date, -6);
+}
+std::string range_to() {
+  return day_near(source().split_date, 6);
+}
+
+TEST(JQuantsCodes, MapsFiveCharacterCodesAndOrdersAsText) {
+  const struct {
+    const char* api;
+    const char* db;
+  } cases[] = {{"72030", "7203"}, {"130A0", "130A"}, {"285A0", "285A"}, {"13015", ""},
+               {"25935", ""},     {"01230", ""},     {"7203", ""},      {"130a0", ""},
+               {"1301 0", ""},    {"../00", ""}};
+  for (const auto& c : cases) EXPECT_EQ(jquants::map_code(c.api), c.db) << c.api;
+  std::vector<std::string> codes = {"1311", "130A", "1301", "9999", "285A", "13A0", "1399",
+                                    "1400", "1309", "130B", "2859", "130Z", "1310"};
+  std::sort(codes.begin(), codes.end());
+  EXPECT_EQ(codes, (std::vector<std::string>{"1301", "1309", "130A", "130B", "130Z", "1310", "1311",
+                                             "1399", "13A0", "1400", "2859", "285A", "9999"}));
+  // Sorts on numeric keys give the same order; four-digit codes keep their value.
+  for (std::size_t i = 1; i < codes.size(); ++i) {
+    EXPECT_LT(code_order_key(codes[i - 1]), code_order_key(codes[i])) << codes[i];
+  }
+  EXPECT_EQ(code_order_key("1301"), 1301);
+  EXPECT_EQ(code_order_key("130a"), -1);
+}
+
+TEST(JQuantsCorrection, FactorBecomesWholeNumberRatio) {
+  const struct {
+    double factor;
+    long long num, den;
+  } cases[] = {{0.5, 1, 2}, {3, 3, 1},    {0.9523, 9523, 10000}, {0.25, 1, 4},
+               {1.5, 3, 2}, {0.1, 1, 10}, {1.0 / 3, 1, 3},       {10, 10, 1}};
+  for (const auto& c : cases) {
+    const CorrectionRatio r = correction_ratio(c.factor);
+    EXPECT_EQ(r.numerator, c.num) << c.factor;
+    EXPECT_EQ(r.denominator, c.den) << c.factor;
+  }
+}
+
+TEST(JQuantsJson, PagesThatCannotBeTrustedAreRefusedWhole) {
+  const std::string good =
+      R"({"Date":"2025-06-13","Code":"72030","O":1,"H":2,"L":1,"C":2,"Vo":100,"AdjFactor":1})";
+  const struct {
+    const char* name;
+    std::string body;
+    const char* says;
+  } cases[] = {
+      {"garbage", "<html>502 Bad Gateway</html>", "not valid JSON"},
+      {"truncated", R"({"data":[)" + good + R"(,{"Date":"2025-06-13","Co)", "not valid JSON"},
+      {"no data", R"({"message":"hello"})", "no \"data\""},
+      {"wrong date", R"({"data":[{"Date":"2025-06-12","Code":"72030","C":1}]})", "2025-06-12"},
+      {"code as path", R"({"data":[{"Date":"2025-06-13","Code":"../x0","C":1}]})", "Code"},
+      {"price as word", R"({"data":[{"Date":"2025-06-13","Code":"72030","C":"abc"}]})",
+       "not a number"},
+      {"negative", R"({"data":[{"Date":"2025-06-13","Code":"72030","C":-5}]})", "negative"},
+  };
+  for (const auto& c : cases) {
+    std::vector<jquants::Bar> out(1);
+    std::string next, error;
+    EXPECT_FALSE(jquants::parse_bars_page(c.body, "20250613", out, next, error)) << c.name;
+    EXPECT_NE(error.find(c.says), std::string::npos) << c.name << ": " << error;
+    EXPECT_EQ(out.size(), 1u) << c.name;
+  }
+  std::vector<jquants::Bar> out;
+  std::string next, error;
+  const std::string page =
+      R"({"data":[)" + good +
+      R"(,{"Date":"2025-06-13","Code":"13010","O":null,"H":null,"L":null,"C":null,"Vo":null,"AdjFactor":1}],"pagination_key":"abc"})";
+  ASSERT_TRUE(jquants::parse_bars_page(page, "20250613", out, next, error)) << error;
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_TRUE(out[0].traded);
+  EXPECT_FALSE(out[1].traded);
+  EXPECT_EQ(next, "abc");
+}
+
+TEST(JQuantsJson, EveryCutOfAPageAndGarbageIsRefusedOrReadWhole) {
+  const std::string page =
+      R"({"data":[{"Date":"2025-06-13","Code":"72030","O":1,"H":2,"L":1,"C":2,"Vo":100},)"
+      R"({"Date":"2025-06-13","Code":"130A0","O":null,"H":null,"L":null,"C":null}],)"
+      R"("pagination_key":"k2"})";
+  for (std::size_t n = 0; n < page.size(); ++n) {
+    std::vector<jquants::Bar> bars;
+    std::vector<jquants::Issue> issues;
+    std::vector<jquants::CalendarDay> days;
+    std::vector<jquants::IndexDay> index;
+    std::string next, error;
+    const std::string cut = page.substr(0, n);
+    EXPECT_FALSE(jquants::parse_bars_page(cut, "20250613", bars, next, error)) << n;
+    EXPECT_TRUE(bars.empty());
+    EXPECT_FALSE(error.empty());
+    jquants::parse_master_page(cut, issues, next, error);
+    jquants::parse_calendar_page(cut, days, next, error);
+    jquants::parse_index_page(cut, index, next, error);
+  }
+  for (unsigned seed = 0; seed < 300; ++seed) {
+    const std::string junk = test::garbage(1 + seed * 7 % 400, seed);
+    std::vector<jquants::Bar> bars;
+    std::string next, error;
+    EXPECT_FALSE(jquants::parse_bars_page(junk, "20250613", bars, next, error)) << seed;
+    EXPECT_TRUE(bars.empty());
+  }
+}
+
+TEST(JQuantsSync, FillsAnEmptyDatabaseWithEveryTradedBarAcrossPages) {
+  Server server(view_options(7));
+  test::TempDir dir;
+  const std::string db = dir.file("db") + "/";
+  SyncRun run(db, range_from(), range_to());
+  const auto r = run.go(server);
+  ASSERT_TRUE(r.ok()) << r.message;
+  EXPECT_EQ(r.days_written, 13);
+  EXPECT_GT(r.requests, 2L * 13) << "a day of 40 issues in pages of 7 takes several requests";
+  EXPECT_GE(r.codes_skipped, 1) << "the preferred share 13015";
+  EXPECT_EQ(r.names_replaced, 1) << "the name holding a character CP932 lacks";
+  std::string latest;
+  ASSERT_TRUE(read_latest_date(db, "1001", 2025, 1983, latest));
+  EXPECT_EQ(latest, range_to());
+
+  bool saw_alnum = false, saw_untraded = false;
+  for (const auto& day : {range_from(), source().split_date, range_to()}) {
+    DayFile want, got;
+    ASSERT_TRUE(read_day_file(day_file_path(source().db, day), want));
+    ASSERT_TRUE(read_day_file(day_file_path(db, day), got));
+    std::map<std::string, PriceRecord> rows;
+    for (const auto& row : got.rows) rows[row.code] = row;
+    EXPECT_EQ(static_cast<std::size_t>(got.declared), got.rows.size());
+    EXPECT_EQ(rows.count("1001"), 1u) << "the index under the reference code";
+    for (const auto& w : want.rows) {
+      if (w.code == "1001") continue;
+      ASSERT_EQ(rows.count(w.code), 1u) << day << " " << w.code;
+      const PriceRecord& g = rows[w.code];
+      EXPECT_EQ(parse_number(g.close), parse_number(w.close)) << day << " " << w.code;
+      EXPECT_EQ(parse_number(g.open), parse_number(w.open)) << day << " " << w.code;
+      EXPECT_EQ(parse_number(g.volume), parse_number(w.volume)) << day << " " << w.code;
+      EXPECT_EQ(g.name, w.name);
+    }
+    saw_alnum = saw_alnum || rows.count("130A");
+    // Every row but the index and 130A is a traded bar of the source day.
+    std::size_t extra = rows.count("130A") + 1;
+    EXPECT_EQ(got.rows.size(), want.rows.size() - 1 + extra) << day;
+    for (const auto& code : source().summary.illiquid) {
+      const bool traded = std::any_of(want.rows.begin(), want.rows.end(),
+                                      [&](const PriceRecord& p) { return p.code == code; });
+      if (!traded) {
+        saw_untraded = true;
+        EXPECT_EQ(rows.count(code), 0u) << "a null bar is not a trade: " << code << " " << day;
+      }
+    }
+  }
+  EXPECT_TRUE(saw_alnum);
+  (void)saw_untraded;
+  // The segment comes from MktNm: today's names.
+  SeriesFile s;
+  ASSERT_TRUE(read_series_file(series_file_path(db, 2024, "1301"), s));
+  EXPECT_EQ(s.header.d2, "プライム") << "東証1部 in the source market";
+  EXPECT_EQ(s.header.d3, "北洋水産(株)");
+  ASSERT_TRUE(read_series_file(
+      series_file_path(db, std::stoi(source().split_date.substr(0, 4)), "130A"), s));
+  EXPECT_EQ(s.header.d3, "?野テクノロジー");
+  EXPECT_EQ(s.header.d2, "グロース");
+}
+
+TEST(JQuantsSync, SplitDayCorrectionGivesTheServersAdjustedCloses) {
+  Server server;
+  test::TempDir dir;
+  const std::string db = dir.file("db") + "/";
+  SyncRun run(db, range_from(), range_to());
+  ASSERT_TRUE(run.go(server).ok());
+  const std::string code = source().split_code;
+  Series series;
+  SeriesSource src(db, "1001");
+  ASSERT_EQ(load_series(src, range_to(), 13, code, series, true), 0);
+  int compared = 0;
+  for (int i = 1; i <= series_count(series); ++i) {
+    const std::string date = series[static_cast<std::size_t>(i)].d1_code_yyyymmdd;
+    if (series[static_cast<std::size_t>(i)].d6 == "0" &&
+        series[static_cast<std::size_t>(i)].d5 == "0")
+      continue;
+    const tools::JQuantsReply reply =
+        server.view.answer("/equities/bars/daily", "date=" + date, kKey);
+    std::vector<jquants::Bar> bars;
+    std::string next, error;
+    ASSERT_TRUE(jquants::parse_bars_page(reply.body, date, bars, next, error)) << error;
+    for (const auto& b : bars) {
+      if (b.code != code + "0" || !b.traded) continue;
+      EXPECT_NEAR(parse_number(series[static_cast<std::size_t>(i)].d5), b.adj_close,
+                  1e-9 * b.adj_close)
+          << date;
+      ++compared;
+    }
+  }
+  EXPECT_GE(compared, 10);
+  CorrectionFile c;
+  ASSERT_TRUE(read_correction_file(
+      correction_file_path(db, std::stoi(source().split_date.substr(0, 4)), code), c));
+  ASSERT_EQ(c.rows.size(), 1u);
+  EXPECT_EQ(c.rows[0].date, source().split_date);
+}
+
+TEST(JQuantsSync, ReferenceCodeCarriesTopixWhereThePlanServesIt) {
+  const struct {
+    const char* name;
+    jquants::Plan plan;
+    bool served;
+    const char* index;
+  } cases[] = {
+      {"light: TOPIX", jquants::Plan::light, true, kTopixIndexName},
+      {"free: no TOPIX", jquants::Plan::free, true, kEqualWeightIndexName},
+      {"refused by the plan", jquants::Plan::standard, false, kEqualWeightIndexName},
+  };
+  for (const auto& c : cases) {
+    tools::JQuantsViewOptions vo = view_options();
+    vo.serve_topix = c.served;
+    Server server(vo);
+    test::TempDir dir;
+    const std::string db = dir.file("db") + "/";
+    SyncRun run(db, range_from(), range_to());
+    run.opt.plan = c.plan;
+    const auto r = run.go(server);
+    ASSERT_TRUE(r.ok()) << c.name << ": " << r.message;
+    EXPECT_EQ(r.index, c.index) << c.name;
+    const int year = std::stoi(range_to().substr(0, 4));
+    SeriesFile got, source_index;
+    ASSERT_TRUE(read_series_file(series_file_path(db, year, "1001"), got));
+    ASSERT_TRUE(read_series_file(series_file_path(source().db, year, "1001"), source_index));
+    EXPECT_EQ(got.header.d3, c.index) << c.name;
+    const SeriesRecord& last = got.days.back();
+    const auto& want = *std::find_if(
+        source_index.days.begin(), source_index.days.end(),
+        [&](const SeriesRecord& d) { return d.d1_code_yyyymmdd == last.d1_code_yyyymmdd; });
+    if (std::string(c.index) == kTopixIndexName) {
+      EXPECT_EQ(parse_number(last.d5), parse_number(want.d5)) << c.name;
+    } else {
+      EXPECT_NE(parse_number(last.d5), parse_number(want.d5)) << c.name;
+    }
+  }
+}
+
+TEST(JQuantsSync, SecondRunChangesNothingAndAsksOnlyForTheCalendar) {
+  Server server;
+  test::TempDir dir;
+  const std::string db = dir.file("db") + "/";
+  SyncRun first(db, range_from(), range_to());
+  ASSERT_TRUE(first.go(server).ok());
+  const auto before = test::files_under(db);
+  SyncRun second(db, range_from(), range_to());
+  const auto r = second.go(server);
+  ASSERT_TRUE(r.ok()) << r.message;
+  EXPECT_EQ(r.days_written, 0);
+  EXPECT_EQ(r.already_present, 13);
+  EXPECT_EQ(r.requests, 1);
+  EXPECT_EQ(test::files_under(db), before);
+  // Without --from it starts the day after the latest date: nothing to ask at all.
+  SyncRun third(db, "", range_to());
+  const auto r3 = third.go(server);
+  EXPECT_TRUE(r3.ok());
+  EXPECT_EQ(r3.requests, 0);
+}
+
+TEST(JQuantsSync, InterruptedRunResumesToTheSameFilesAsOneRun) {
+  Server server;
+  test::TempDir dir;
+  const std::string whole = dir.file("whole") + "/", parts = dir.file("parts") + "/";
+  SyncRun one(whole, range_from(), range_to());
+  ASSERT_TRUE(one.go(server).ok());
+
+  SyncRun cut(parts, range_from(), range_to());
+  int days_seen = 0;
+  cut.svc.progress = [&](const jquants::SyncProgress& p) { days_seen = p.days_done; };
+  cut.svc.cancelled = [&] { return days_seen >= 5; };
+  const auto r1 = cut.go(server);
+  EXPECT_EQ(r1.status, SyncStatus::cancelled);
+  EXPECT_EQ(r1.days_written, 5);
+  SyncRun rest(parts, range_from(), range_to());
+  const auto r2 = rest.go(server);
+  ASSERT_TRUE(r2.ok()) << r2.message;
+  EXPECT_EQ(r2.days_written, 8);
+  EXPECT_EQ(test::files_under(parts), test::files_under(whole));
+}
+
+TEST(JQuantsSync, ServerTroubleIsRetriedOrStopsCleanly) {
+  const struct {
+    const char* name;
+    tools::JQuantsViewOptions server;
+    SyncStatus status;
+    bool writes;
+    const char* says;
+  } cases[] = {
+      {"wrong key", view_options(1000, {}, {}, "another"), SyncStatus::refused, false, "HTTP 401"},
+      {"429 then success", view_options(1000, {2}), SyncStatus::done, true, ""},
+      {"500 then success", view_options(1000, {}, {3}), SyncStatus::done, true, ""},
+      {"500 for good", view_options(1000, {}, {1, 2, 3, 4, 5, 6, 7, 8}), SyncStatus::failed, false,
+       "HTTP 500"},
+  };
+  for (const auto& c : cases) {
+    Server server(c.server);
+    test::TempDir dir;
+    const std::string db = dir.file("db") + "/";
+    SyncRun run(db, range_from(), range_to());
+    const auto r = run.go(server);
+    EXPECT_EQ(r.status, c.status) << c.name << ": " << r.message;
+    EXPECT_NE(r.message.find(c.says), std::string::npos) << c.name << ": " << r.message;
+    EXPECT_EQ(r.message.find(kKey), std::string::npos) << c.name;
+    EXPECT_EQ(fs::exists(db), c.writes) << c.name;
+    if (c.status == SyncStatus::done) {
+      EXPECT_EQ(r.days_written, 13) << c.name;
+      EXPECT_EQ(r.retries, 1) << c.name;
+      EXPECT_GE(run.slept, 1.0) << c.name;
+    }
+  }
+}
+
+TEST(JQuantsSync, DamagedAnswerStopsBeforeTheDayAndSaysWhy) {
+  // Requests: 1 calendar, 2 TOPIX, 3 master, 4 first day, 5 second day.
+  const struct {
+    const char* name;
+    long request;
+    std::function<void(std::string&)> damage;
+    int days_kept;
+    const char* says;
+  } cases[] = {
+      {"garbage calendar", 1, [](std::string& b) { b = "\x82\xa0<html>"; }, 0, "not valid JSON"},
+      {"truncated day", 5, [](std::string& b) { b.resize(b.size() / 2); }, 1, "not valid JSON"},
+      {"wrong date", 5,
+       [](std::string& b) {
+         const auto at = b.find("\"Date\":\"");
+         b.replace(at + 8, 4, "1999");
+       },
+       1, "not the day asked for"},
+      {"empty day", 4, [](std::string& b) { b = R"({"data":[]})"; }, 0, "株価がありません"},
+  };
+  for (const auto& c : cases) {
+    Server server;
+    server.damage = [&](long n, HttpResponse& resp) {
+      if (n == c.request) c.damage(resp.body);
+    };
+    test::TempDir dir;
+    const std::string db = dir.file("db") + "/";
+    SyncRun run(db, range_from(), range_to());
+    const auto r = run.go(server);
+    EXPECT_EQ(r.status, SyncStatus::failed) << c.name;
+    EXPECT_NE(r.message.find(c.says), std::string::npos) << c.name << ": " << r.message;
+    EXPECT_EQ(r.days_written, c.days_kept) << c.name;
+    EXPECT_NE(r.message.find(c.days_kept ? "それまでの 1 取引日は登録済み"
+                                         : "データベースは変更していません"),
+              std::string::npos)
+        << c.name << ": " << r.message;
+    std::vector<std::string> dates;
+    read_series_dates(series_file_path(db, std::stoi(range_from().substr(0, 4)), "1001"), dates);
+    EXPECT_EQ(dates.size(), static_cast<std::size_t>(c.days_kept)) << c.name;
+  }
+}
+
+TEST(JQuantsSync, FailedWriteLeavesThePreviousDaysFilesAsTheyWere) {
+  Server server;
+  test::TempDir dir;
+  const std::string db = dir.file("db") + "/";
+  const std::string mid = day_near(range_from(), 3);
+  SyncRun first(db, range_from(), mid);
+  ASSERT_TRUE(first.go(server).ok());
+  const auto before = test::files_under(db);
+  // A folder where a stock's correction file must go: the day's write fails part-way.
+  const int year = std::stoi(source().split_date.substr(0, 4));
+  fs::create_directories(correction_file_path(db, year, source().split_code));
+  SyncRun second(db, "", range_to());
+  const auto r = second.go(server);
+  EXPECT_EQ(r.status, SyncStatus::failed);
+  EXPECT_NE(r.message.find("cannot write"), std::string::npos) << r.message;
+  auto after = test::files_under(db);
+  // Days before the split day were written; the split day itself left no trace.
+  for (const auto& [path, bytes] : before) {
+    if (path.find("data_m/") != std::string::npos && after.count(path)) {
+      EXPECT_EQ(after[path].find(source().split_date), std::string::npos) << path;
+    }
+  }
+  EXPECT_FALSE(fs::exists(day_file_path(db, source().split_date)));
+  std::vector<std::string> dates;
+  read_series_dates(series_file_path(db, year, "1001"), dates);
+  EXPECT_LT(dates.front(), source().split_date);
+}
+
+TEST(JQuantsSync, PacedRunStaysUnderThePlansRate) {
+  Server server;
+  test::TempDir dir;
+  SyncRun run(dir.file("db") + "/", range_from(), range_to());
+  run.opt.plan = jquants::Plan::light;
+  std::vector<jquants::SyncProgress> reports;
+  run.svc.progress = [&](const jquants::SyncProgress& p) {
+    if (!p.date.empty()) reports.push_back(p);
+  };
+  ASSERT_TRUE(run.go(server).ok());
+  // Progress: days done of days to do, requests made, and the time left at the plan's pace.
+  ASSERT_EQ(reports.size(), 13u);
+  for (std::size_t i = 0; i < reports.size(); ++i) {
+    EXPECT_EQ(reports[i].days_done, static_cast<int>(i));
+    EXPECT_EQ(reports[i].days_total, 13);
+    EXPECT_EQ(reports[i].requests, static_cast<long>(3 + i)) << "calendar, TOPIX, master, a day";
+    EXPECT_NEAR(reports[i].seconds_left, (13.0 - i) * 1.1, 1e-9);
+  }
+  ASSERT_GE(run.request_times.size(), 10u);
+  for (std::size_t i = 0; i < run.request_times.size(); ++i) {
+    std::size_t in_minute = 0;
+    for (std::size_t j = i; j < run.request_times.size(); ++j) {
+      if (run.request_times[j] < run.request_times[i] + 60) ++in_minute;
+    }
+    EXPECT_LE(in_minute, 60u);
+    if (i) {
+      EXPECT_GE(run.request_times[i] - run.request_times[i - 1], 1.0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lp

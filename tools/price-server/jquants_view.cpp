@@ -1,0 +1,340 @@
+#include "price-server/jquants_view.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+
+#include "common/numbers.h"
+#include "pricedb/formats.h"
+
+namespace lp::tools {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+double now_seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::string json_text(std::string_view s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string iso_date(int d) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d / 10000 % 10000, d / 100 % 100, d % 100);
+  return buf;
+}
+
+int date_of(std::string_view text) {
+  std::string digits;
+  for (char c : text) {
+    if (c >= '0' && c <= '9') digits += c;
+  }
+  if (digits.size() != 8) return 0;
+  return static_cast<int>(parse_integer(digits));
+}
+
+std::string percent_decode(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size()) {
+      out += static_cast<char>(std::stoi(std::string(s.substr(i + 1, 2)), nullptr, 16));
+      i += 2;
+    } else {
+      out += s[i] == '+' ? ' ' : s[i];
+    }
+  }
+  return out;
+}
+
+std::map<std::string, std::string> parse_query(std::string_view query) {
+  std::map<std::string, std::string> out;
+  while (!query.empty()) {
+    const std::size_t amp = query.find('&');
+    const std::string_view part = query.substr(0, amp);
+    const std::size_t eq = part.find('=');
+    if (eq != std::string_view::npos) {
+      out[percent_decode(part.substr(0, eq))] = percent_decode(part.substr(eq + 1));
+    }
+    if (amp == std::string_view::npos) break;
+    query.remove_prefix(amp + 1);
+  }
+  return out;
+}
+
+JQuantsReply error_reply(int status, const std::string& message) {
+  return {status, "{\"message\":" + json_text(message) + "}", {}};
+}
+
+std::string number(double v) {
+  return format_decimal(v);
+}
+
+}  // namespace
+
+std::string current_segment(const std::string& segment) {
+  static const std::map<std::string, std::string> kMap = {
+      {"東証", "プライム"},           {"東証1部", "プライム"},      {"東証外国", "プライム"},
+      {"東証2部", "スタンダード"},    {"JASDAQ", "スタンダード"},   {"ＪＱＳ", "スタンダード"},
+      {"大証", "スタンダード"},       {"大証1部", "スタンダード"},  {"大証2部", "スタンダード"},
+      {"大証外国部", "スタンダード"}, {"JQ外国部", "スタンダード"}, {"マザーズ", "グロース"},
+      {"ＪＱＧ", "グロース"}};
+  auto it = kMap.find(segment);
+  return it == kMap.end() ? segment : it->second;
+}
+
+bool JQuantsView::load(const JQuantsViewOptions& options, std::string& error) {
+  opt_ = options;
+  if (opt_.page_size < 1) opt_.page_size = 1;
+  issues_.clear();
+  trading_days_.clear();
+  index_.clear();
+  std::map<std::string, Issue> by_code;
+  for (int year : years_present(opt_.db_folder)) {
+    for (const std::string& f : day_files_of_year(opt_.db_folder, year)) {
+      const int d = date_of(fs::path(f).stem().string());
+      if (d) trading_days_.insert(d);
+    }
+    std::error_code ec;
+    const fs::path series_dir = year_folder(opt_.db_folder, year) + "data_m";
+    for (const auto& entry : fs::directory_iterator(series_dir, ec)) {
+      const std::string code = entry.path().stem().string();
+      if (entry.path().extension() == ".csv" && code == opt_.reference_code) {
+        SeriesFile s;
+        if (read_series_file(entry.path().string(), s)) {
+          for (const SeriesRecord& d : s.days) {
+            const int date = date_of(d.d1_code_yyyymmdd);
+            if (!date) continue;
+            index_[date] =
+                "{\"Date\":\"" + iso_date(date) + "\",\"O\":" + number(parse_number(d.d2)) +
+                ",\"H\":" + number(parse_number(d.d3)) + ",\"L\":" + number(parse_number(d.d4)) +
+                ",\"C\":" + number(parse_number(d.d5)) + "}";
+          }
+        }
+        continue;
+      }
+      if (entry.path().extension() != ".csv" || code.size() != 4) continue;
+      SeriesFile s;
+      if (!read_series_file(entry.path().string(), s) || s.days.empty()) continue;
+      Issue& issue = by_code[code];
+      issue.code4 = code;
+      issue.code5 = code + "0";
+      issue.source = code;
+      const int first = date_of(s.days.front().d1_code_yyyymmdd);
+      const int last = date_of(s.days.back().d1_code_yyyymmdd);
+      if (!issue.first || first < issue.first) issue.first = first;
+      if (last > issue.last) {
+        issue.last = last;
+        issue.name = s.header.d3;
+        issue.segment = current_segment(s.header.d2);
+      }
+      CorrectionFile c;
+      if (read_correction_file(correction_file_path(opt_.db_folder, year, code), c)) {
+        for (const Correction& row : c.rows) {
+          if (row.denominator > 0 && row.numerator > 0) {
+            issue.factors.emplace_back(date_of(row.date), row.numerator / row.denominator);
+          }
+        }
+      }
+    }
+  }
+  if (trading_days_.empty()) {
+    error = "no day files under " + opt_.db_folder;
+    return false;
+  }
+  if (opt_.extra_issues && by_code.count("1301")) {
+    const Issue& base = by_code["1301"];
+    std::vector<int> days(trading_days_.begin(), trading_days_.end());
+    Issue alpha = base;
+    alpha.code5 = "130A0";
+    alpha.code4 = "130A";
+    alpha.name = "𠮷野テクノロジー";  // "𠮷" has no CP932 form
+    alpha.segment = "グロース";
+    alpha.first = std::max(base.first, days[days.size() / 2]);
+    alpha.scale = 0.5;
+    alpha.volume_scale = 40;  // a busy new listing: it tops the volume ranking
+    alpha.factors.clear();
+    by_code["130A"] = alpha;
+    Issue preferred = base;
+    preferred.code5 = "13015";
+    preferred.code4 = "";
+    preferred.name = "北洋水産第一種優先株式";
+    preferred.scale = 0.8;
+    by_code["1301~"] = preferred;
+  }
+  for (auto& [code, issue] : by_code) {
+    std::sort(issue.factors.begin(), issue.factors.end());
+    issues_.push_back(std::move(issue));
+  }
+  std::sort(issues_.begin(), issues_.end(),
+            [](const Issue& a, const Issue& b) { return a.code5 < b.code5; });
+  start_ = now_seconds();
+  log_.clear();
+  requests_ = 0;
+  return true;
+}
+
+JQuantsReply JQuantsView::answer(std::string_view path, std::string_view query,
+                                 std::string_view api_key) {
+  const long n = ++requests_;
+  JQuantsReply reply;
+  const auto q = parse_query(query);
+  if (api_key.empty() || api_key != opt_.api_key) {
+    reply = error_reply(401, "The incoming token is invalid or expired.");
+  } else if (opt_.fail_429.count(n)) {
+    reply = error_reply(429, "Rate limit exceeded");
+    reply.headers.emplace_back("Retry-After", "1");
+  } else if (opt_.fail_500.count(n)) {
+    reply = error_reply(500, "Unexpected error. Please try again later.");
+  } else if (path == "/markets/calendar") {
+    reply = calendar(q);
+  } else if (path == "/equities/bars/daily") {
+    reply = bars(q);
+  } else if (path == "/equities/master") {
+    reply = master(q);
+  } else if (path == "/indices/bars/daily/topix") {
+    reply = opt_.serve_topix ? topix(q)
+                             : error_reply(403, "This API is not available on your subscription");
+  } else {
+    reply = error_reply(404, "Not Found");
+  }
+  std::string target(path);
+  if (!query.empty()) target += "?" + std::string(query);
+  log_.push_back({now_seconds() - start_, std::move(target), reply.status});
+  return reply;
+}
+
+JQuantsReply JQuantsView::page(const std::vector<std::string>& records,
+                               const std::map<std::string, std::string>& q) {
+  std::size_t offset = 0;
+  if (auto it = q.find("pagination_key"); it != q.end()) {
+    const std::string& key = it->second;
+    if (key.size() < 2 || key[0] != 'k' ||
+        key.find_first_not_of("0123456789", 1) != std::string::npos || key.size() > 12) {
+      return error_reply(400, "pagination_key is invalid");
+    }
+    offset = static_cast<std::size_t>(std::stoull(key.substr(1)));
+    if (offset >= records.size()) return error_reply(400, "pagination_key is invalid");
+  }
+  const std::size_t end =
+      std::min(records.size(), offset + static_cast<std::size_t>(opt_.page_size));
+  std::string body = "{\"data\":[";
+  for (std::size_t i = offset; i < end; ++i) {
+    if (i > offset) body += ',';
+    body += records[i];
+  }
+  body += "]";
+  if (end < records.size()) body += ",\"pagination_key\":\"k" + std::to_string(end) + "\"";
+  body += "}";
+  return {200, std::move(body), {}};
+}
+
+JQuantsReply JQuantsView::calendar(const std::map<std::string, std::string>& q) {
+  const int from = q.count("from") ? date_of(q.at("from")) : 0;
+  const int to = q.count("to") ? date_of(q.at("to")) : 0;
+  if (!from || !to || from > to) return error_reply(400, "from and to are required");
+  std::vector<std::string> records;
+  const int y0 = from / 10000;
+  for (int y = y0; y <= to / 10000 && y < y0 + 20; ++y) {
+    for (int m = 1; m <= 12; ++m) {
+      for (int d = 1; d <= 31; ++d) {
+        const int date = y * 10000 + m * 100 + d;
+        if (date < from || date > to) continue;
+        static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+        if (d > kDays[m - 1] || (m == 2 && d == 29 && !leap)) continue;
+        records.push_back("{\"Date\":\"" + iso_date(date) + "\",\"HolDiv\":\"" +
+                          (trading_days_.count(date) ? "1" : "0") + "\"}");
+      }
+    }
+  }
+  return page(records, q);
+}
+
+JQuantsReply JQuantsView::bars(const std::map<std::string, std::string>& q) {
+  const int date = q.count("date") ? date_of(q.at("date")) : 0;
+  if (!date) return error_reply(400, "date is required");
+  std::vector<std::string> records;
+  if (!trading_days_.count(date)) return page(records, q);
+  DayFile day;
+  read_day_file(day_file_path(opt_.db_folder, std::to_string(date)), day, false);
+  std::map<std::string, const PriceRecord*> rows;
+  for (const PriceRecord& r : day.rows) rows[r.code] = &r;
+  const std::string iso = iso_date(date);
+  for (const Issue& issue : issues_) {
+    if (date < issue.first || date > issue.last) continue;
+    std::string rec = "{\"Date\":\"" + iso + "\",\"Code\":\"" + issue.code5 + "\"";
+    auto it = rows.find(issue.source);
+    double factor = 1, later = 1;
+    for (const auto& [d, f] : issue.factors) {
+      if (d == date) factor = f;
+      if (d > date) later *= f;
+    }
+    if (it == rows.end()) {
+      rec +=
+          ",\"O\":null,\"H\":null,\"L\":null,\"C\":null,\"UL\":\"0\",\"LL\":\"0\",\"Vo\":null,"
+          "\"Va\":null,\"AdjFactor\":" +
+          number(factor) +
+          ",\"AdjO\":null,\"AdjH\":null,\"AdjL\":null,\"AdjC\":null,\"AdjVo\":null}";
+    } else {
+      const PriceRecord& r = *it->second;
+      const double o = parse_number(r.open) * issue.scale, h = parse_number(r.high) * issue.scale,
+                   l = parse_number(r.low) * issue.scale, c = parse_number(r.close) * issue.scale;
+      const double v = std::round(parse_number(r.volume) * issue.volume_scale);
+      const auto round1 = [](double x) { return std::round(x * 10) / 10; };
+      rec += ",\"O\":" + number(round1(o)) + ",\"H\":" + number(round1(h)) +
+             ",\"L\":" + number(round1(l)) + ",\"C\":" + number(round1(c)) +
+             ",\"UL\":\"0\",\"LL\":\"0\",\"Vo\":" + number(v) +
+             ",\"Va\":" + number(std::round(v * c)) + ",\"AdjFactor\":" + number(factor) +
+             ",\"AdjO\":" + number(round1(o) * later) + ",\"AdjH\":" + number(round1(h) * later) +
+             ",\"AdjL\":" + number(round1(l) * later) + ",\"AdjC\":" + number(round1(c) * later) +
+             ",\"AdjVo\":" + number(v / later) + "}";
+    }
+    records.push_back(std::move(rec));
+  }
+  return page(records, q);
+}
+
+JQuantsReply JQuantsView::topix(const std::map<std::string, std::string>& q) {
+  const int from = q.count("from") ? date_of(q.at("from")) : 0;
+  const int to = q.count("to") ? date_of(q.at("to")) : 0;
+  if (!from || !to || from > to) return error_reply(400, "from and to are required");
+  std::vector<std::string> records;
+  for (auto it = index_.lower_bound(from); it != index_.end() && it->first <= to; ++it) {
+    records.push_back(it->second);
+  }
+  return page(records, q);
+}
+
+JQuantsReply JQuantsView::master(const std::map<std::string, std::string>& q) {
+  int date = q.count("date") ? date_of(q.at("date")) : *trading_days_.rbegin();
+  if (!date) return error_reply(400, "date is invalid");
+  std::vector<std::string> records;
+  for (const Issue& issue : issues_) {
+    if (date < issue.first || date > issue.last) continue;
+    records.push_back("{\"Date\":\"" + iso_date(date) + "\",\"Code\":\"" + issue.code5 +
+                      "\",\"CoName\":" + json_text(issue.name) + ",\"CoNameEn\":\"\"" +
+                      ",\"S17\":\"99\",\"S17Nm\":\"その他\",\"S33\":\"9999\",\"S33Nm\":\"その他\"" +
+                      ",\"ScaleCat\":\"-\",\"Mkt\":\"0000\",\"MktNm\":" + json_text(issue.segment) +
+                      "}");
+  }
+  return page(records, q);
+}
+
+}  // namespace lp::tools
