@@ -67,6 +67,7 @@ JQuantsPanel::JQuantsPanel(QWidget* window, QGridLayout* grid, int row, QBoxLayo
   cancel_cmd_ = new QPushButton(QStringLiteral("中止"), window);
   cancel_cmd_->setObjectName(QStringLiteral("jquants_cancel_cmd"));
   cancel_cmd_->setEnabled(false);
+  for (QPushButton* b : {key_cmd_, csv_cmd_, cancel_cmd_}) b->setAutoDefault(true);
   progress_ = new QProgressBar(window);
   progress_->setObjectName(QStringLiteral("jquants_progress"));
   progress_->setRange(0, 1);

@@ -57,10 +57,12 @@ TEST(MainWindowKeyboard, TabGoesThroughEveryControlInReadingOrder) {
   const QStringList want = {"meigara_sel2_cmd", "graph_cmd",    "portforio_cmd", "download_cmd",
                             "vup1_cmd",         "end_cmd",      "yyyy_dl_cmb",   "yyyy_dl_cmd",
                             "yyyy_delet_cmb",   "yyyy_del_cmd", "yyyy_cmb",      "see_data_cmd",
-                            "url_opt_0"};
+                            "url_opt_0",        "jquants_plan_cmb", "jquants_key_cmd",
+                            "csv_import_cmd"};
   EXPECT_EQ(names, want);
-  // Every button of the window is among them.
+  // Every button of the window is among them (中止 of a sync takes focus only while it runs).
   for (QPushButton* b : s.window->findChildren<QPushButton*>()) {
+    if (!b->isEnabled()) continue;
     EXPECT_TRUE(names.contains(b->objectName())) << b->objectName().toStdString();
   }
 }
@@ -70,6 +72,7 @@ TEST(MainWindowKeyboard, EnterAndSpacePressTheFocusedButton) {
   ASSERT_TRUE(test::show_active(s.window.get()));
   const Qt::Key keys[] = {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter};
   for (QPushButton* b : s.window->findChildren<QPushButton*>()) {
+    if (!b->isEnabled()) continue;
     // Only the key handling is under test here: what each command does is tested elsewhere.
     QObject::disconnect(b, &QAbstractButton::clicked, nullptr, nullptr);
     QSignalSpy clicked(b, &QAbstractButton::clicked);
