@@ -1,0 +1,194 @@
+#include "pricedb/market_store.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include "common/csv.h"
+#include "common/numbers.h"
+
+namespace lp {
+
+namespace {
+
+// Plain ".csv" files of a folder, as (stem, name); temporary and hidden files are skipped.
+std::vector<std::string> csv_names(int dir_fd) {
+  std::vector<std::string> out;
+  const int fd = ::dup(dir_fd);
+  if (fd < 0) return out;
+  DIR* d = ::fdopendir(fd);
+  if (!d) {
+    ::close(fd);
+    return out;
+  }
+  while (dirent* e = ::readdir(d)) {
+    const std::string_view name(e->d_name);
+    if (name.empty() || name[0] == '.' || name.size() <= 4) continue;
+    if (name.substr(name.size() - 4) != ".csv") continue;
+    out.emplace_back(name);
+  }
+  ::closedir(d);
+  return out;
+}
+
+int open_folder(const std::string& path) {
+  return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+std::string year_text(int y) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04d", y);
+  return buf;
+}
+
+}  // namespace
+
+const StoredYear* StoredStock::year(int y) const {
+  for (const StoredYear& s : years) {
+    if (s.year == y) return &s;
+  }
+  return nullptr;
+}
+
+void index_stored_year(StoredYear& out) {
+  out.day_starts.clear();
+  out.dates.clear();
+  out.ascending = true;
+  FieldReader r(out.bytes);
+  std::string_view h[6];
+  for (auto& x : h) x = r.next_or_empty();
+  const std::int64_t n = parse_integer(h[5]);
+  std::string_view v[6];
+  for (std::int64_t i = 0; i < n; ++i) {
+    const std::size_t start = r.position();
+    int got = 0;
+    while (got < 6 && r.next(v[got])) ++got;
+    if (got < 6) break;
+    out.day_starts.push_back(static_cast<std::uint32_t>(start));
+    const double date = parse_number(v[0]);
+    const bool whole = date == std::floor(date) && date >= 0 && date <= INT_MAX;
+    const std::int32_t d = whole ? static_cast<std::int32_t>(date) : 0;
+    if (!whole || (!out.dates.empty() && d <= out.dates.back())) out.ascending = false;
+    out.dates.push_back(d);
+  }
+}
+
+std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
+                                               const std::string& reference_code,
+                                               std::string& error,
+                                               const std::function<void(int, int)>& progress) {
+  auto store = std::make_shared<MarketStore>();
+  store->db_folder_ = db_folder;
+  store->reference_code_ = reference_code;
+  const std::vector<int> years = years_present(db_folder);
+  const int total = static_cast<int>(years.size()) * 3;
+  int done = 0;
+  for (int y : years) {  // newest first, so each stock's years end up newest first
+    const std::string folder = year_folder(db_folder, y);
+    const int series_fd = open_folder(folder + "data_m");
+    if (series_fd >= 0) {
+      for (const std::string& name : csv_names(series_fd)) {
+        StoredYear sy;
+        sy.year = y;
+        if (!read_file_bytes_at(series_fd, name.c_str(), sy.bytes)) continue;
+        if (sy.bytes.size() >= UINT32_MAX) {
+          ::close(series_fd);
+          error = "file too large to hold in memory: " + folder + "data_m/" + name;
+          return nullptr;
+        }
+        ++store->files_;
+        store->file_bytes_ += sy.bytes.size();
+        index_stored_year(sy);
+        sy.bytes.shrink_to_fit();
+        store->stocks_[name.substr(0, name.size() - 4)].years.push_back(std::move(sy));
+      }
+      ::close(series_fd);
+    }
+    if (progress) progress(++done, total);
+    const int corr_fd = open_folder(folder + "data_mh");
+    if (corr_fd >= 0) {
+      std::string bytes;
+      CorrectionFile cf;
+      for (const std::string& name : csv_names(corr_fd)) {
+        if (!read_file_bytes_at(corr_fd, name.c_str(), bytes)) continue;
+        ++store->files_;
+        store->file_bytes_ += bytes.size();
+        parse_correction_file(bytes, cf);
+        store->stocks_[name.substr(0, name.size() - 4)].corrections[y] = std::move(cf.rows);
+      }
+      ::close(corr_fd);
+    }
+    if (progress) progress(++done, total);
+    const int day_fd = open_folder(folder + "data_d");
+    if (day_fd >= 0) {
+      const std::string prefix = year_text(y);
+      for (const std::string& name : csv_names(day_fd)) {
+        // The loaders look for a day in the folder of its own year only.
+        if (name.compare(0, 4, prefix) != 0) continue;
+        std::string bytes;
+        if (!read_file_bytes_at(day_fd, name.c_str(), bytes)) continue;
+        ++store->files_;
+        store->file_bytes_ += bytes.size();
+        bytes.shrink_to_fit();
+        store->day_files_[name.substr(0, name.size() - 4)] = std::move(bytes);
+      }
+      ::close(day_fd);
+    }
+    if (progress) progress(++done, total);
+  }
+  if (const StoredStock* ref = store->stock(reference_code)) {
+    std::vector<std::int64_t> all;
+    for (const StoredYear& sy : ref->years) {
+      for (std::uint32_t start : sy.day_starts) {
+        FieldReader line(std::string_view(sy.bytes).substr(start));
+        all.push_back(parse_integer(line.next_or_empty()));
+      }
+    }
+    std::sort(all.begin(), all.end());
+    all.erase(std::unique(all.begin(), all.end()), all.end());
+    for (std::int64_t d : all) {
+      if (d >= 10000101 && d <= 99991231) store->trading_dates_.push_back(std::to_string(d));
+    }
+  }
+  return store;
+}
+
+const StoredStock* MarketStore::stock(std::string_view code) const {
+  auto it = stocks_.find(code);
+  return it == stocks_.end() ? nullptr : &it->second;
+}
+
+bool MarketStore::has_day_file(std::string_view date) const {
+  return day_files_.find(date) != day_files_.end();
+}
+
+bool MarketStore::day_file(std::string_view date, DayFile& out, bool decode_names) const {
+  auto it = day_files_.find(date);
+  if (it == day_files_.end()) return false;
+  parse_day_file(it->second, out, decode_names);
+  return true;
+}
+
+std::size_t MarketStore::memory_bytes() const {
+  std::size_t total = 0;
+  for (const auto& [code, s] : stocks_) {
+    total += code.capacity() + sizeof(StoredStock) + 64;  // map node
+    for (const StoredYear& y : s.years) {
+      total += sizeof(StoredYear) + y.bytes.capacity() +
+               y.day_starts.capacity() * sizeof(std::uint32_t) +
+               y.dates.capacity() * sizeof(std::int32_t);
+    }
+    for (const auto& [year, rows] : s.corrections) {
+      total += 64 + rows.capacity() * sizeof(Correction);
+    }
+  }
+  for (const auto& [date, bytes] : day_files_) total += 64 + date.capacity() + bytes.capacity();
+  total += trading_dates_.capacity() * sizeof(std::string);
+  return total;
+}
+
+}  // namespace lp
