@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "common/csv.h"
+#include "common/encoding.h"
 #include "common/numbers.h"
 
 namespace lp {
@@ -54,10 +55,31 @@ const StoredYear* StoredStock::year(int y) const {
   return nullptr;
 }
 
+std::array<std::string_view, 6> StoredYear::day(std::size_t i) const {
+  std::array<std::string_view, 6> v;
+  const std::string_view all(bytes);
+  std::size_t p = day_starts[i];
+  if (plain) {
+    for (std::size_t f = 0; f < 5; ++f) {
+      const std::size_t comma = all.find(',', p);
+      v[f] = all.substr(p, comma - p);
+      p = comma + 1;
+    }
+    std::size_t e = p;
+    while (e < all.size() && all[e] != ',' && all[e] != '\r' && all[e] != '\n') ++e;
+    v[5] = all.substr(p, e - p);
+    return v;
+  }
+  FieldReader r(all.substr(p));
+  for (auto& f : v) r.next(f);
+  return v;
+}
+
 void index_stored_year(StoredYear& out) {
   out.day_starts.clear();
   out.dates.clear();
   out.ascending = true;
+  out.plain = true;
   FieldReader r(out.bytes);
   std::string_view h[6];
   for (auto& x : h) x = r.next_or_empty();
@@ -68,6 +90,17 @@ void index_stored_year(StoredYear& out) {
     int got = 0;
     while (got < 6 && r.next(v[got])) ++got;
     if (got < 6) break;
+    const char* base = out.bytes.data();
+    bool plain = v[0].data() == base + start;
+    for (int f = 0; f < 5 && plain; ++f) {
+      const char* end = v[f].data() + v[f].size();
+      plain = *end == ',' && end + 1 == v[f + 1].data();
+    }
+    if (plain) {
+      const char* end = v[5].data() + v[5].size();
+      plain = end == base + out.bytes.size() || *end == ',' || *end == '\r' || *end == '\n';
+    }
+    if (!plain) out.plain = false;
     out.day_starts.push_back(static_cast<std::uint32_t>(start));
     const double date = parse_number(v[0]);
     const bool whole = date == std::floor(date) && date >= 0 && date <= INT_MAX;
@@ -169,7 +202,22 @@ bool MarketStore::has_day_file(std::string_view date) const {
 bool MarketStore::day_file(std::string_view date, DayFile& out, bool decode_names) const {
   auto it = day_files_.find(date);
   if (it == day_files_.end()) return false;
-  parse_day_file(it->second, out, decode_names);
+  parse_day_file(it->second, out, false);
+  if (!decode_names) return true;
+  // Decode the names as read_day_file would, through the cache (the raw fields once more).
+  FieldReader f(it->second);
+  f.skip(8);
+  std::string_view v[8];
+  std::lock_guard<std::mutex> lock(names_mutex_);
+  for (PriceRecord& r : out.rows) {
+    for (auto& x : v) f.next(x);
+    for (int k = 1; k <= 2; ++k) {
+      auto hit = decoded_.find(v[k]);
+      if (hit == decoded_.end())
+        hit = decoded_.emplace(std::string(v[k]), cp932_to_utf8(v[k])).first;
+      (k == 1 ? r.market : r.name) = hit->second;
+    }
+  }
   return true;
 }
 

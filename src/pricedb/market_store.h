@@ -4,10 +4,13 @@
 // byte what the files would have given.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,7 +28,12 @@ struct StoredYear {
   std::vector<std::uint32_t> day_starts;  // file order (oldest first)
   std::vector<std::int32_t> dates;        // the day lines' dates as numbers
   bool ascending = true;  // dates whole and strictly rising: a date can be found by halving
+  // Every day line is six bare fields joined by single commas (no quotes, no blanks), so a
+  // day can be split at its commas without the general field reader.
+  bool plain = true;
   std::size_t size() const { return day_starts.size(); }
+  // The six fields of day line i (file order), exactly as the field reader reads them.
+  std::array<std::string_view, 6> day(std::size_t i) const;
 };
 
 struct StoredStock {
@@ -58,7 +66,14 @@ class MarketStore {
  private:
   std::string db_folder_;
   std::string reference_code_;
-  std::map<std::string, StoredStock, std::less<>> stocks_;
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_map<std::string, StoredStock, Hash, std::equal_to<>> stocks_;
+  // Stock and segment names decoded once: the same few thousand recur in every day file.
+  mutable std::mutex names_mutex_;
+  mutable std::unordered_map<std::string, std::string, Hash, std::equal_to<>> decoded_;
   std::map<std::string, std::string, std::less<>> day_files_;  // date -> bytes
   std::vector<std::string> trading_dates_;
   std::size_t files_ = 0;

@@ -91,12 +91,7 @@ struct StockYear {
 struct HeldYear {
   const StoredYear* y;
   std::size_t size() const { return y->size(); }
-  DayView newest(std::size_t k) const {
-    FieldReader r(std::string_view(y->bytes).substr(y->day_starts[y->size() - 1 - k]));
-    DayView v;
-    for (auto& f : v) r.next(f);
-    return v;
-  }
+  DayView newest(std::size_t k) const { return y->day(y->size() - 1 - k); }
   std::size_t count_after(double end) const {
     if (!y->ascending) {
       std::size_t k = 0;
@@ -108,7 +103,7 @@ struct HeldYear {
                                [](double e, std::int32_t d) { return e < static_cast<double>(d); });
     return static_cast<std::size_t>(y->dates.end() - it);
   }
-  std::array<std::string_view, 6> head() const {
+  std::array<std::string_view, 6> head() const {  // NOLINT: the header is read rarely
     FieldReader r(y->bytes);
     std::array<std::string_view, 6> h;
     for (auto& f : h) f = r.next_or_empty();

@@ -1,7 +1,11 @@
 // rank, rankings: the top-25 rankings of the latest trading day from "initdata1.csv".
+#include <stdlib.h>
+
+#include <filesystem>
 #include <iostream>
 
 #include "app/cli/cli.h"
+#include "app/cli/screen_options.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
 #include "pricedb/series.h"
@@ -19,7 +23,11 @@ int cmd_rankings(Context& ctx) {
 
 int cmd_rank(Context& ctx) {
   const bool write_results = ctx.take_flag("--write-results");
-  if (ctx.args.size() != 1) return fail("usage: rank NAME [--write-results]");
+  std::string as_of;
+  if (ctx.take_option("--as-of", as_of) && !valid_yyyymmdd(as_of)) {
+    return fail("rank: --as-of wants YYYYMMDD, got " + as_of);
+  }
+  if (ctx.args.size() != 1) return fail("usage: rank NAME [--write-results] [--as-of YYYYMMDD]");
   const std::string name = ctx.args[0];
   if (!screening::find_ranking(name)) return fail("unknown ranking: " + name);
   const AppFolders folders = ctx.folders();
@@ -32,8 +40,25 @@ int cmd_rank(Context& ctx) {
   screening::RankingSource source;
   source.source = SeriesSource::from(folders);
   source.latest_year = static_cast<int>(parse_integer(latest.substr(0, 4)));
+  // As of a past day the summary is built for that day in a scratch folder of its own: the
+  // database's summary of the latest day stays as it is.
+  std::string scratch;
+  if (!as_of.empty()) {
+    source.source.as_of = as_of;
+    char templ[] = "/tmp/lumenpick-rank-XXXXXX";
+    if (!::mkdtemp(templ)) return fail("rank: cannot make a scratch folder in /tmp");
+    scratch = templ;
+    source.summary_folder = scratch + "/";
+  }
   const screening::Top25 top = screening::rank_top25(source, name);
-  if (top.date.empty()) return fail("no daily price file for " + latest.substr(0, 4));
+  if (!scratch.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(scratch, ec);
+  }
+  if (top.date.empty()) {
+    return fail(as_of.empty() ? "no daily price file for " + latest.substr(0, 4)
+                              : "no trading day on or before " + as_of);
+  }
   for (std::size_t i = 0; i < top.entries.size(); ++i) {
     const auto& e = top.entries[i];
     std::cout << i + 1 << "," << e.code() << "," << e.name() << "," << e.close() << "," << e.value
@@ -48,7 +73,7 @@ int cmd_rank(Context& ctx) {
 }  // namespace
 
 LP_CLI_COMMAND("rankings", "rankings", "the names of the twelve top-25 rankings", cmd_rankings);
-LP_CLI_COMMAND("rank", "rank NAME [--write-results]",
+LP_CLI_COMMAND("rank", "rank NAME [--write-results] [--as-of YYYYMMDD]",
                "the 25 best stocks of the latest day by one ranking: rank,code,name,close,value "
                "(--write-results also writes sel0.csv and sel0_out.csv)",
                cmd_rank);

@@ -1,0 +1,99 @@
+// lumenpick-cli backtest: a screen run as of every signal day over a period, its picks bought
+// the next day and held, the figures printed and written as files.
+#include <QGuiApplication>
+#include <QString>
+#include <iostream>
+#include <memory>
+
+#include "app/cli/cli.h"
+#include "app/cli/screen_options.h"
+#include "backtest/equity_painter.h"
+#include "backtest/screen_backtest.h"
+#include "common/numbers.h"
+
+namespace lp::cli {
+namespace {
+
+bool positive_int(const std::string& text, int& out) {
+  if (text.empty() || text.size() > 6) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  out = std::stoi(text);
+  return out >= 1;
+}
+
+int cmd_backtest(Context& ctx) {
+  backtest::Params params;
+  std::string every = "1", hold = "20", out;
+  const bool has_from = ctx.take_option("--from", params.from);
+  const bool has_to = ctx.take_option("--to", params.to);
+  ctx.take_option("--every", every);
+  ctx.take_option("--hold", hold);
+  const bool has_out = ctx.take_option("--out", out);
+  if (!has_from || !has_to) return fail("backtest: --from YYYYMMDD and --to YYYYMMDD are needed");
+  if (!valid_yyyymmdd(params.from) || !valid_yyyymmdd(params.to)) {
+    return fail("backtest: --from and --to want YYYYMMDD");
+  }
+  if (parse_integer(params.from) > parse_integer(params.to)) {
+    return fail("backtest: --from lies after --to");
+  }
+  if (!positive_int(every, params.every)) return fail("backtest: --every wants a count >= 1");
+  if (!positive_int(hold, params.hold)) return fail("backtest: --hold wants a count >= 1");
+
+  screening::ScreeningSession session(ctx.platform, nullptr);
+  const std::string problem = configure_screen(ctx, session);
+  if (!problem.empty()) return fail("backtest: " + problem);
+  if (!ctx.args.empty()) return fail("backtest: unexpected argument " + ctx.args.front());
+  if (!backtest::any_criterion_ticked(session.controls())) {
+    return fail("backtest: no criterion is ticked");
+  }
+  const std::string screen_name = "screen";
+
+  std::string error;
+  const AppFolders folders = session.folders();
+  auto store = MarketStore::load(folders.db_folder, folders.reference_code, error);
+  if (!store) return fail("backtest: " + error);
+  if (store->trading_dates().empty()) return fail("no price data in " + folders.db_folder);
+
+  const backtest::Result result =
+      backtest::run_backtest(*store, params, backtest::session_screen(session, store));
+  if (!result.error.empty()) return fail("backtest: " + result.error);
+  if (result.signal_days.empty()) {
+    return fail("backtest: no trading day between " + params.from + " and " + params.to);
+  }
+  const std::string dir =
+      has_out ? out : backtest::default_output_folder(folders.user_folder, screen_name, params);
+  const QString title = QStringLiteral("検証 %1  %2 - %3  保有%4日  %5日毎")
+                            .arg(QString::fromStdString(screen_name))
+                            .arg(QString::fromStdString(params.from))
+                            .arg(QString::fromStdString(params.to))
+                            .arg(params.hold)
+                            .arg(params.every);
+  // Fonts need a GUI application; the offscreen platform needs no display.
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "lumenpick-cli";
+  static char* argv[] = {name, nullptr};
+  std::unique_ptr<QGuiApplication> app;
+  if (!QGuiApplication::instance()) app = std::make_unique<QGuiApplication>(argc, argv);
+  const QByteArray png = backtest::equity_png(result, title);
+  if (!backtest::write_outputs(result, dir, png.toStdString(), error)) {
+    return fail("backtest: " + error);
+  }
+  std::cout << backtest::summary_text(result);
+  return 0;
+}
+
+}  // namespace
+
+LP_CLI_COMMAND("backtest",
+               "backtest [--init FILE] [--markets 0,1,2,3,4,5] [--criteria 1,8,...] "
+               "[--set NAME=VALUE ...] --from YYYYMMDD --to YYYYMMDD [--every K] [--hold N] "
+               "[--out DIR]",
+               "runs the screen as of every K-th trading day from..to, buys its picks at the next "
+               "open, sells at the close of the N-th day, prints the summary and writes "
+               "trades.csv, summary.csv, equity.csv and equity.png",
+               cmd_backtest);
+
+}  // namespace lp::cli
