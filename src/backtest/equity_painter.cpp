@@ -99,7 +99,7 @@ void paint_equity(QPainter& painter, const QRectF& rect, const std::vector<Equit
     painter.setPen(pen(kLightGrey));
     painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
     const QString text = date_label(points[i].date);
-    if (x > last_label_right + 8) {
+    if (x > last_label_right + 8 && x + 2 + fm.horizontalAdvance(text) <= rect.right() - 2) {
       painter.setPen(lp::chart::palette_color(kBlack));
       painter.drawText(QPointF(x + 2, plot.bottom() + fm.ascent() + 4), text);
       last_label_right = x + 2 + fm.horizontalAdvance(text);
@@ -136,6 +136,14 @@ void paint_equity(QPainter& painter, const QRectF& rect, const std::vector<Equit
     lx += 30 + fm.horizontalAdvance(text) + 24;
   }
   painter.restore();
+}
+
+QString equity_title(const std::string& screen, const Params& p) {
+  return QStringLiteral("検証 %1  %2 - %3  保有%4日  %5日毎")
+      .arg(QString::fromStdString(screen), QString::fromStdString(p.from),
+           QString::fromStdString(p.to))
+      .arg(p.hold)
+      .arg(p.every);
 }
 
 QByteArray equity_png(const Result& result, const QString& title, int width, int height) {

@@ -15,6 +15,9 @@ namespace lp::backtest {
 void paint_equity(QPainter& painter, const QRectF& rect, const std::vector<EquityPoint>& points,
                   const QString& title);
 
+// "検証 <screen>  <from> - <to>  保有N日  K日毎": the picture's title line.
+QString equity_title(const std::string& screen, const Params& params);
+
 // The picture as PNG bytes (for equity.png).
 QByteArray equity_png(const Result& result, const QString& title, int width = 1000,
                       int height = 600);

@@ -1,6 +1,10 @@
 #include "backtest/screen_backtest.h"
 
+#include <algorithm>
+
 #include "common/numbers.h"
+#include "pricedb/formats.h"
+#include "pricedb/series.h"
 
 namespace lp::backtest {
 
@@ -37,6 +41,66 @@ ScreenFn session_screen(screening::ScreeningSession& session,
     }
     return true;
   };
+}
+
+JobOutcome run_job(const Job& job) {
+  JobOutcome out;
+  screening::ScreeningSession session(job.platform, nullptr);
+  session.load(false);
+  session.controls() = job.controls;
+  if (!any_criterion_ticked(session.controls())) {
+    out.error = "エラー：条件が選択されていません。";
+    return out;
+  }
+  const AppFolders& folders = session.folders();
+  if (job.status) job.status("株価データ読込中");
+  std::string error;
+  std::shared_ptr<const MarketStore> store =
+      MarketStore::load(folders.db_folder, folders.reference_code, error);
+  if (!store) {
+    out.error = error;
+    return out;
+  }
+  if (store->trading_dates().empty()) {
+    out.error = "エラー：株価データがありません。";
+    return out;
+  }
+  out.result = run_backtest(*store, job.params, session_screen(session, store), job.progress);
+  if (out.result.cancelled) return out;
+  if (!out.result.error.empty()) {
+    out.error = out.result.error;
+    return out;
+  }
+  if (out.result.signal_days.empty()) {
+    out.error = "エラー：期間に取引日がありません。";
+    return out;
+  }
+  const std::string dir = job.out_dir.empty()
+                              ? default_output_folder(folders.user_folder, job.screen_name,
+                                                      job.params)
+                              : job.out_dir;
+  const std::string png = job.picture ? job.picture(out.result) : std::string();
+  if (!write_outputs(out.result, dir, png, error)) {
+    out.error = error;
+    return out;
+  }
+  out.dir = dir;
+  return out;
+}
+
+std::vector<std::string> database_trading_dates(const AppFolders& folders) {
+  std::vector<std::string> all, year;
+  for (int y : years_present(folders.db_folder)) {
+    if (y < kLowestYear) continue;
+    if (!read_series_dates(series_file_path(folders.db_folder, y, folders.reference_code), year))
+      continue;
+    all.insert(all.end(), year.begin(), year.end());
+  }
+  std::sort(all.begin(), all.end(), [](const std::string& a, const std::string& b) {
+    return parse_integer(a) < parse_integer(b);
+  });
+  all.erase(std::unique(all.begin(), all.end()), all.end());
+  return all;
 }
 
 }  // namespace lp::backtest

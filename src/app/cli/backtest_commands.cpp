@@ -48,28 +48,6 @@ int cmd_backtest(Context& ctx) {
   if (!backtest::any_criterion_ticked(session.controls())) {
     return fail("backtest: no criterion is ticked");
   }
-  const std::string screen_name = "screen";
-
-  std::string error;
-  const AppFolders folders = session.folders();
-  auto store = MarketStore::load(folders.db_folder, folders.reference_code, error);
-  if (!store) return fail("backtest: " + error);
-  if (store->trading_dates().empty()) return fail("no price data in " + folders.db_folder);
-
-  const backtest::Result result =
-      backtest::run_backtest(*store, params, backtest::session_screen(session, store));
-  if (!result.error.empty()) return fail("backtest: " + result.error);
-  if (result.signal_days.empty()) {
-    return fail("backtest: no trading day between " + params.from + " and " + params.to);
-  }
-  const std::string dir =
-      has_out ? out : backtest::default_output_folder(folders.user_folder, screen_name, params);
-  const QString title = QStringLiteral("検証 %1  %2 - %3  保有%4日  %5日毎")
-                            .arg(QString::fromStdString(screen_name))
-                            .arg(QString::fromStdString(params.from))
-                            .arg(QString::fromStdString(params.to))
-                            .arg(params.hold)
-                            .arg(params.every);
   // Fonts need a GUI application; the offscreen platform needs no display.
   qputenv("QT_QPA_PLATFORM", "offscreen");
   static int argc = 1;
@@ -77,10 +55,18 @@ int cmd_backtest(Context& ctx) {
   static char* argv[] = {name, nullptr};
   std::unique_ptr<QGuiApplication> app;
   if (!QGuiApplication::instance()) app = std::make_unique<QGuiApplication>(argc, argv);
-  const QByteArray png = backtest::equity_png(result, title);
-  if (!backtest::write_outputs(result, dir, png.toStdString(), error)) {
-    return fail("backtest: " + error);
-  }
+
+  backtest::Job job;
+  job.platform = ctx.platform;
+  job.controls = session.controls();
+  job.params = params;
+  if (has_out) job.out_dir = out;
+  job.picture = [&job](const backtest::Result& r) {
+    return backtest::equity_png(r, backtest::equity_title(job.screen_name, r.params)).toStdString();
+  };
+  const backtest::JobOutcome outcome = backtest::run_job(job);
+  if (!outcome.error.empty()) return fail("backtest: " + outcome.error);
+  const backtest::Result& result = outcome.result;
   std::cout << backtest::summary_text(result);
   return 0;
 }
