@@ -60,14 +60,11 @@ std::array<std::string_view, 6> StoredYear::day(std::size_t i) const {
   const std::string_view all(bytes);
   std::size_t p = day_starts[i];
   if (plain) {
-    for (std::size_t f = 0; f < 5; ++f) {
-      const std::size_t comma = all.find(',', p);
-      v[f] = all.substr(p, comma - p);
-      p = comma + 1;
+    const auto& len = lengths[i];
+    for (std::size_t f = 0; f < 6; ++f) {
+      v[f] = all.substr(p, len[f]);
+      p += len[f] + 1u;
     }
-    std::size_t e = p;
-    while (e < all.size() && all[e] != ',' && all[e] != '\r' && all[e] != '\n') ++e;
-    v[5] = all.substr(p, e - p);
     return v;
   }
   FieldReader r(all.substr(p));
@@ -78,6 +75,7 @@ std::array<std::string_view, 6> StoredYear::day(std::size_t i) const {
 void index_stored_year(StoredYear& out) {
   out.day_starts.clear();
   out.dates.clear();
+  out.lengths.clear();
   out.ascending = true;
   out.plain = true;
   FieldReader r(out.bytes);
@@ -100,7 +98,13 @@ void index_stored_year(StoredYear& out) {
       const char* end = v[5].data() + v[5].size();
       plain = end == base + out.bytes.size() || *end == ',' || *end == '\r' || *end == '\n';
     }
+    std::array<std::uint8_t, 6> len{};
+    for (int f = 0; f < 6 && plain; ++f) {
+      plain = v[f].size() <= 255;
+      len[static_cast<std::size_t>(f)] = static_cast<std::uint8_t>(v[f].size());
+    }
     if (!plain) out.plain = false;
+    if (out.plain) out.lengths.push_back(len);
     out.day_starts.push_back(static_cast<std::uint32_t>(start));
     const double date = parse_number(v[0]);
     const bool whole = date == std::floor(date) && date >= 0 && date <= INT_MAX;
@@ -108,6 +112,8 @@ void index_stored_year(StoredYear& out) {
     if (!whole || (!out.dates.empty() && d <= out.dates.back())) out.ascending = false;
     out.dates.push_back(d);
   }
+  if (!out.plain) out.lengths.clear();
+  out.lengths.shrink_to_fit();
 }
 
 std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
@@ -173,6 +179,13 @@ std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
     }
     if (progress) progress(++done, total);
   }
+  store->by_number_.assign(9000, nullptr);
+  for (const auto& [code, stock] : store->stocks_) {
+    if (code.size() == 4 && code[0] >= '1' && code[0] <= '9' &&
+        std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      store->by_number_[static_cast<std::size_t>(std::stoi(code) - 1000)] = &stock;
+    }
+  }
   if (const StoredStock* ref = store->stock(reference_code)) {
     std::vector<std::int64_t> all;
     for (const StoredYear& sy : ref->years) {
@@ -191,6 +204,14 @@ std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
 }
 
 const StoredStock* MarketStore::stock(std::string_view code) const {
+  if (code.size() == 4 && !by_number_.empty()) {
+    const unsigned a = static_cast<unsigned char>(code[0]) - '0',
+                   b = static_cast<unsigned char>(code[1]) - '0',
+                   c = static_cast<unsigned char>(code[2]) - '0',
+                   d = static_cast<unsigned char>(code[3]) - '0';
+    if (a >= 1 && a <= 9 && b <= 9 && c <= 9 && d <= 9)
+      return by_number_[a * 1000 + b * 100 + c * 10 + d - 1000];
+  }
   auto it = stocks_.find(code);
   return it == stocks_.end() ? nullptr : &it->second;
 }
@@ -227,7 +248,7 @@ std::size_t MarketStore::memory_bytes() const {
     total += code.capacity() + sizeof(StoredStock) + 64;  // map node
     for (const StoredYear& y : s.years) {
       total += sizeof(StoredYear) + y.bytes.capacity() +
-               y.day_starts.capacity() * sizeof(std::uint32_t) +
+               y.day_starts.capacity() * sizeof(std::uint32_t) + y.lengths.capacity() * 6 +
                y.dates.capacity() * sizeof(std::int32_t);
     }
     for (const auto& [year, rows] : s.corrections) {
@@ -235,7 +256,7 @@ std::size_t MarketStore::memory_bytes() const {
     }
   }
   for (const auto& [date, bytes] : day_files_) total += 64 + date.capacity() + bytes.capacity();
-  total += trading_dates_.capacity() * sizeof(std::string);
+  total += trading_dates_.capacity() * sizeof(std::string) + by_number_.capacity() * 8;
   return total;
 }
 

@@ -27,6 +27,9 @@ struct StoredYear {
   std::string bytes;
   std::vector<std::uint32_t> day_starts;  // file order (oldest first)
   std::vector<std::int32_t> dates;        // the day lines' dates as numbers
+  // Plain files only: the six field lengths of every day line, so a day is cut out without
+  // searching for its commas.
+  std::vector<std::array<std::uint8_t, 6>> lengths;
   bool ascending = true;  // dates whole and strictly rising: a date can be found by halving
   // Every day line is six bare fields joined by single commas (no quotes, no blanks), so a
   // day can be split at its commas without the general field reader.
@@ -71,6 +74,8 @@ class MarketStore {
     std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
   };
   std::unordered_map<std::string, StoredStock, Hash, std::equal_to<>> stocks_;
+  // The usual four-digit codes found without hashing: index code - 1000.
+  std::vector<const StoredStock*> by_number_;
   // Stock and segment names decoded once: the same few thousand recur in every day file.
   mutable std::mutex names_mutex_;
   mutable std::unordered_map<std::string, std::string, Hash, std::equal_to<>> decoded_;

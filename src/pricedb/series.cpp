@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -162,14 +163,24 @@ SeriesRecord& slot(Series& s, int i) {
   return s[static_cast<std::size_t>(i)];
 }
 
+// Most fields of a reused series keep their length from one load to the next (dates, prices
+// of the same magnitude): copying the bytes in place skips the general assignment.
+inline void put(std::string& field, std::string_view text) {
+  if (field.size() == text.size()) {
+    if (!text.empty()) std::memcpy(field.data(), text.data(), text.size());
+  } else {
+    field.assign(text);
+  }
+}
+
 void write_day(Series& s, int i, const DayView& d) {
   SeriesRecord& r = slot(s, i);
-  r.d1_code_yyyymmdd.assign(d[0]);
-  r.d2.assign(d[1]);
-  r.d3.assign(d[2]);
-  r.d4.assign(d[3]);
-  r.d5.assign(d[4]);
-  r.d6.assign(d[5]);
+  put(r.d1_code_yyyymmdd, d[0]);
+  put(r.d2, d[1]);
+  put(r.d3, d[2]);
+  put(r.d4, d[3]);
+  put(r.d5, d[4]);
+  put(r.d6, d[5]);
 }
 
 void write_gap(Series& s, int i, std::string_view date) {

@@ -135,11 +135,17 @@ bool ScreeningSession::make_candidate_list() {
     // The previous-day values belong to this run's latest date, so the calendar is rebuilt
     // for it rather than taken from window load.
     build_trading_calendar(src, calendar_, latest, kWindowCalendarDays);
+    table_has_previous_ = false;
+    ++table_builds_;
+  }
+  // The previous-day values feed the result files and criterion 7 only; a run that writes no
+  // files and does not rank by the previous day (a backtest's day) need not load them.
+  if (!table_has_previous_ && (write_files_ || controls_.enabled(7))) {
     fill_previous_day(day_table_, src, latest, calendar_, series_, [this](int k, int n) {
       say("初期設定中　" + std::to_string(k) + "/" + std::to_string(n), TextColor::blue);
       ui_->yield();
     });
-    ++table_builds_;
+    table_has_previous_ = true;
   }
 
   ui_->select_option(-1);

@@ -120,6 +120,7 @@ class ScreeningSession {
   std::shared_ptr<const MarketStore> store_;
   std::string as_of_;
   bool write_files_ = true;
+  bool table_has_previous_ = false;  // F9/F10 of the day table filled
   std::vector<std::pair<int, std::string>> counts_;
 };
 
