@@ -77,6 +77,7 @@ TEST_F(BacktestWindowTest, KenshoRunsTheWindowsScreenAndShowsTradesThatChart) {
   ScreeningWindow* sw = screening();
   auto* kensho = ctl<QPushButton>(sw, "kensho_cmd");
   ASSERT_EQ(kensho->text(), QStringLiteral("検証"));
+  sw->grab().save(QString::fromStdString((fs::current_path() / "screening_kensho.png").string()));
   kensho->click();
   auto* dialog = qobject_cast<BacktestDialog*>(WindowHub::instance().window("kensho_frm", false));
   ASSERT_NE(dialog, nullptr);
