@@ -345,6 +345,10 @@ bool write_outputs(const Result& result, const std::string& dir, const std::stri
   if (!target.has_filename()) target = target.parent_path();
   const fs::path parent = target.parent_path().empty() ? fs::path(".") : target.parent_path();
   std::error_code ec;
+  if (fs::exists(target, ec) && !fs::is_directory(target, ec)) {
+    error = target.string() + " is not a folder";
+    return false;
+  }
   fs::create_directories(parent, ec);
   const fs::path staging = parent / ("." + target.filename().string() + ".lptmp");
   fs::remove_all(staging, ec);

@@ -199,6 +199,10 @@ TEST(Backtest, OutputFolderIsReplacedWholeOrNotAtAll) {
   for (const char* f : {"trades.csv", "summary.csv", "equity.csv"}) EXPECT_EQ(after.count(f), 1u);
   EXPECT_NE(test::read_cp932(dir + "trades.csv").find("シグナル日,コード,銘柄,買付日"),
             std::string::npos);
+  // A file of that name is not a folder to replace.
+  test::write_bytes(m.dir.file("user/backtest/plain-file"), "mine");
+  EXPECT_FALSE(write_outputs(first, m.dir.file("user/backtest/plain-file"), "png", error));
+  EXPECT_EQ(test::read_bytes(m.dir.file("user/backtest/plain-file")), "mine");
   // No staging folder is left beside it.
   for (const auto& e : std::filesystem::directory_iterator(m.dir.file("user/backtest"))) {
     EXPECT_EQ(e.path().filename().string().front() == '.', false) << e.path();
