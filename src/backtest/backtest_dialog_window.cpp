@@ -15,6 +15,7 @@
 #include "backtest/backtest_window.h"
 #include "backtest/equity_painter.h"
 #include "backtest/screen_backtest.h"
+#include "screening/saved_screens.h"
 #include "screening/screening_window.h"
 #include "shell/settings.h"
 #include "shell/window_hub_gui.h"
@@ -149,12 +150,17 @@ void BacktestDialog::start() {
   job.platform = hub.platform();
   job.platform.yield = {};
   job.controls = sw->session().controls();
+  // A saved screen chosen in the window names the output folder.
+  const std::string chosen = sw->screen_name().trimmed().toStdString();
+  for (const std::string& saved : screening::list_screens(sw->session().folders().user_folder)) {
+    if (saved == chosen) job.screen_name = chosen;
+  }
   job.params.from = from_->currentText().toStdString();
   job.params.to = to_->currentText().toStdString();
   if (job.params.from > job.params.to) std::swap(job.params.from, job.params.to);
   job.params.hold = hold_->value();
   job.params.every = every_->value();
-  const QString title = backtest::equity_title(job.screen_name, job.params);
+  const QString title = backtest::equity_title(job.screen_name, job.params);  // after the name
   job.picture = [title](const backtest::Result& r) {
     return backtest::equity_png(r, title).toStdString();
   };

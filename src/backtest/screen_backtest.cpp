@@ -5,6 +5,7 @@
 #include "common/numbers.h"
 #include "pricedb/formats.h"
 #include "pricedb/series.h"
+#include "screening/formula/formula_step.h"
 
 namespace lp::backtest {
 
@@ -22,6 +23,9 @@ std::string trimmed(const std::string& s) {
 bool any_criterion_ticked(screening::ControlSet& controls) {
   for (const screening::RunEntry& entry : screening::run_table()) {
     if (controls.enabled(entry.number)) return true;
+  }
+  for (int n = screening::kFirstFormulaRow; n <= screening::kLastFormulaRow; ++n) {
+    if (controls.enabled(n)) return true;
   }
   return false;
 }
@@ -50,6 +54,11 @@ JobOutcome run_job(const Job& job) {
   session.controls() = job.controls;
   if (!any_criterion_ticked(session.controls())) {
     out.error = "エラー：条件が選択されていません。";
+    return out;
+  }
+  // A formula that does not compile would stop every day's screen: say so once, up front.
+  if (std::string bad = screening::check_formula_rows(session.controls()); !bad.empty()) {
+    out.error = std::move(bad);
     return out;
   }
   const AppFolders& folders = session.folders();

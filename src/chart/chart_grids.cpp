@@ -63,13 +63,15 @@ std::vector<GridCell> newest_day_summary(const Bars& bars) {
   row[6] = {price_text(bars.close[1]), kBlack};
   row[8] = {volume_text(bars.volume[1]), kBlack};
   row[7] = row[9] = {kNoTrade, kBlack};
+  // 前日比 needs a day 2 that traded; 前日率 only a close on day 2 (a day without volume
+  // still has its close).
   if (bars.traded(2)) {
     const double change = bars.close[1] - bars.close[2];
     row[7] = {price_text(change), sign_color(change)};
-    if (bars.close[2] != 0) {
-      const double pct = change / bars.close[2] * 100;
-      row[9] = {percent_text(pct), sign_color(pct)};
-    }
+  }
+  if (bars.in_range(2) && bars.close_at(2) > 0) {
+    const double pct = (bars.close[1] - bars.close[2]) / bars.close[2] * 100;
+    row[9] = {percent_text(pct), sign_color(pct)};
   }
   row[10] = {kNoTrade, kBlack};
   if (bars.open[1] != 0) {

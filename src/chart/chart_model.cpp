@@ -178,8 +178,14 @@ std::vector<RatioLine> ratio_lines(double reference, double minimum, double maxi
   return out;
 }
 
+int clamp_period(double period) {
+  if (!(period >= kMinPeriod)) return kMinPeriod;  // also NaN
+  if (period > kMaxPeriod) return kMaxPeriod;
+  return static_cast<int>(period);
+}
+
 int load_day_count(int period) {
-  return std::min(std::max(period, 0) + 260, 5000);
+  return std::min(std::clamp(period, 0, kMaxPeriod) + 260, 5000);
 }
 
 ChartScene build_scene(Bars bars, const ChartOptions& options) {
@@ -189,7 +195,7 @@ ChartScene build_scene(Bars bars, const ChartOptions& options) {
       {options.candles, options.ma, options.volume, options.rsi, options.alg1, options.alg2});
   s.bars = std::move(bars);
   s.loaded = s.bars.count > 0;
-  s.n = std::max(options.period, 0);
+  s.n = std::clamp(options.period, 0, kMaxPeriod);
   s.first = 1;
   s.last = std::min(s.n, s.bars.count);
   const Bars& b = s.bars;
@@ -217,6 +223,11 @@ ChartScene build_scene(Bars bars, const ChartOptions& options) {
     if (options.ratio) {
       s.ratio = ratio_lines(ratio_reference(b, options.reference_on, options.reference),
                             range.minimum, range.maximum);
+    } else if (options.reference_on && options.reference >= range.minimum &&
+               options.reference <= range.maximum) {
+      // A given reference price (a holding's purchase price) is drawn on its own, without
+      // the ratio scale around it.
+      s.ratio.push_back({options.reference, kGreen});
     }
   }
   s.months = month_marks(b, price);

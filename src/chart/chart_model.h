@@ -101,6 +101,11 @@ struct RatioLine {
 double ratio_reference(const Bars& bars, bool user_reference_on, double user_reference);
 std::vector<RatioLine> ratio_lines(double reference, double minimum, double maximum);
 
+// The period box keeps to 1..5000 days.
+inline constexpr int kMinPeriod = 1;
+inline constexpr int kMaxPeriod = 5000;
+// A period from any source (the box, init.txt, the command line) within 1..5000.
+int clamp_period(double period);
 // Days to load for a period: the period plus 260 days of history, at most 5000.
 int load_day_count(int period);
 

@@ -1,8 +1,10 @@
 #include "chart/chart_state.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 
+#include "chart/chart_model.h"
 #include "common/csv.h"
 #include "common/encoding.h"
 #include "common/keyvalue.h"
@@ -110,9 +112,12 @@ bool is_valid_code_text(std::string_view text) {
 
 std::optional<std::string> clamp_period_text(std::string_view text) {
   const double v = parse_number(text);
-  if (v < 1) return std::string("1");
-  if (v > 5000) return std::string("5000");
+  if (v < kMinPeriod || v > kMaxPeriod) return std::to_string(clamp_period(v));
   return std::nullopt;
+}
+
+int period_days(std::string_view text) {
+  return clamp_period(std::trunc(parse_number(text)));
 }
 
 void CodeHistory::push_front(std::deque<std::string>& list, const std::string& code) {

@@ -43,6 +43,9 @@ bool is_valid_code_text(std::string_view text);
 
 // The period box keeps to 1..5000: the text it must show instead, or nothing when it is fine.
 std::optional<std::string> clamp_period_text(std::string_view text);
+// The period a box or preference text stands for, within 1..5000 (the window and the command
+// line read it the same way, so no text can overflow the day counts).
+int period_days(std::string_view text);
 
 // Back/forward history of the codes viewed, newest first, at most 100 entries each.
 class CodeHistory {

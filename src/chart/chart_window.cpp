@@ -434,7 +434,7 @@ void ChartWindow::apply_prefs(const ChartPrefs& prefs) {
 ChartOptions ChartWindow::read_options() const {
   auto num = [](const QString& t) { return static_cast<int>(parse_integer(ss(t.trimmed()))); };
   ChartOptions o;
-  o.period = num(kikan_cmb_->currentText());
+  o.period = period_days(ss(kikan_cmb_->currentText()));
   o.candles = rousoku_chk_->isChecked();
   o.volume = dekidaka_chk_->isChecked();
   o.ratio = hiritu_chk_->isChecked();

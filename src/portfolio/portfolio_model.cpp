@@ -7,10 +7,13 @@
 #include <numeric>
 #include <system_error>
 
+#include "common/collation.h"
 #include "common/csv.h"
 #include "common/encoding.h"
+#include "common/file_lock.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
+#include "pricedb/series.h"
 
 namespace lp::portfolio {
 
@@ -30,6 +33,22 @@ std::string file_field(std::string_view text) {
     if (c != ',' && c != '"' && c != '\r' && c != '\n') out.push_back(c);
   }
   return out;
+}
+
+// Full-width digits, separators and signs as ASCII, so what an input method typed reads.
+std::string ascii_digits(std::string_view entry) {
+  std::string out;
+  for (char32_t c : to_u32(trim(entry))) {
+    if (c >= 0xFF01 && c <= 0xFF5E) c -= 0xFEE0;
+    if (c == 0x3001) c = U',';  // 、
+    if (c == 0x3002) c = U'.';  // 。
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out += to_utf8(c);
+    }
+  }
+  return std::string(trim(out));
 }
 
 bool only_blanks(std::string_view text) {
@@ -90,11 +109,48 @@ bool save_holdings(const std::string& path, const std::vector<Holding>& holdings
   return write_file_atomic(path, utf8_to_cp932(holdings_file_text(holdings)), true);
 }
 
-LoadResult load_holdings(const std::string& path) {
+namespace {
+
+// The lines of a text (CR LF, LF or CR ends), blank lines dropped, each with its 1-based
+// line number.
+std::vector<std::pair<int, std::string_view>> text_lines(std::string_view text) {
+  std::vector<std::pair<int, std::string_view>> lines;
+  int number = 0;
+  std::size_t p = 0;
+  while (p < text.size()) {
+    std::size_t e = text.find_first_of("\r\n", p);
+    if (e == std::string_view::npos) e = text.size();
+    ++number;
+    const std::string_view line = text.substr(p, e - p);
+    if (!only_blanks(line)) lines.emplace_back(number, line);
+    p = e;
+    if (p < text.size() && text[p] == '\r') ++p;
+    if (p < text.size() && text[p] == '\n') ++p;
+  }
+  return lines;
+}
+
+std::vector<std::string_view> line_fields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  FieldReader reader(line);
+  std::string_view f;
+  while (reader.next(f)) fields.push_back(f);
+  // A trailing comma ends one more, empty field.
+  if (!line.empty() && line.back() == ',') fields.emplace_back();
+  return fields;
+}
+
+}  // namespace
+
+LoadResult load_holdings(const std::string& path, bool create_missing) {
   LoadResult result;
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) {
-    result.status = save_holdings(path, {}) ? LoadStatus::kCreated : LoadStatus::kUnreadable;
+    if (!create_missing) {
+      result.status = LoadStatus::kMissing;
+    } else {
+      result.status = save_holdings(path, {}) ? LoadStatus::kCreated : LoadStatus::kUnreadable;
+    }
     return result;
   }
   std::string bytes;
@@ -105,38 +161,50 @@ LoadResult load_holdings(const std::string& path) {
     return result;
   }
   const std::string text = cp932_to_utf8(bytes);
-  FieldReader reader(text);
   result.status = LoadStatus::kDamaged;
+  const auto lines = text_lines(text);
 
-  std::string_view f;
-  for (int i = 0; i < 5; ++i) {
-    if (!reader.next(f) || !f.empty()) return result;
-  }
-  if (!reader.next(f) || f.empty() || !std::isdigit(static_cast<unsigned char>(f.front()))) {
+  // The header: five empty fields and the count. A record is one line of six fields; any
+  // other shape would shift fields on the next save, so such a file is only ever shown.
+  const std::vector<std::string_view> header = line_fields(lines.front().second);
+  bool header_ok = header.size() == 6 && !header[5].empty() &&
+                   std::isdigit(static_cast<unsigned char>(header[5].front()));
+  for (int i = 0; header_ok && i < 5; ++i) header_ok = header[static_cast<std::size_t>(i)].empty();
+  const double declared = header_ok ? std::trunc(parse_number(header[5])) : 0;
+  if (!header_ok || declared > 1e6) {
+    result.problem = "1行目が件数の行ではありません。";
     return result;
   }
-  const double declared = std::trunc(parse_number(f));
-  if (declared > 1e6) return result;
   const int count = static_cast<int>(declared);
 
   std::vector<Holding> holdings;
-  // The header is only a promise: room for a million holdings is no reason to reserve it.
-  holdings.reserve(static_cast<std::size_t>(std::min(count, kMaxHoldings)));
-  for (int i = 0; i < count; ++i) {
-    std::string_view v[6];
-    for (auto& field : v) {
-      if (!reader.next(field)) return result;  // fewer records than the header says
+  std::string problem;
+  for (std::size_t k = 1; k < lines.size(); ++k) {
+    const std::vector<std::string_view> v = line_fields(lines[k].second);
+    if (v.size() != 6) {
+      if (problem.empty()) {
+        problem = std::to_string(lines[k].first) + "行目の項目数が" + std::to_string(v.size()) +
+                  "です（6のはず）。";
+      }
+      continue;
     }
+    // More records than a file may hold are not worth showing (nor reserving memory for).
+    if (static_cast<int>(holdings.size()) >= std::max(count, kMaxHoldings)) continue;
     Holding h{std::string(v[0]), std::string(v[1]), std::string(v[2]),
               std::string(v[3]), std::string(v[4]), std::string(v[5])};
     if (h.sequence == "-") h.sequence.clear();
     holdings.push_back(std::move(h));
   }
-  // Records beyond the count would be dropped by the next save: leave such a file alone.
-  while (reader.next(f)) {
-    if (!f.empty()) return result;
+  const int records = static_cast<int>(lines.size()) - 1;
+  if (problem.empty() && records != count) {
+    problem = "件数（" + std::to_string(count) + "）と記録の数（" + std::to_string(records) +
+              "）が合いません。";
   }
   result.holdings = std::move(holdings);
+  if (!problem.empty()) {
+    result.problem = std::move(problem);
+    return result;
+  }
   result.status = LoadStatus::kLoaded;
   return result;
 }
@@ -322,8 +390,20 @@ double sort_key(const ReportRow& row, int index, int column) {
   }
 }
 
-std::vector<int> sort_order(const Report& report, int column, bool descending) {
+std::vector<int> sort_order(const Report& report, int column, bool descending,
+                            const NameCompare& names) {
   const int n = static_cast<int>(report.rows.size());
+  if (column == kNameColumn) {
+    std::vector<int> order(static_cast<std::size_t>(n));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+      const std::string& na = report.rows[static_cast<std::size_t>(a)].name;
+      const std::string& nb = report.rows[static_cast<std::size_t>(b)].name;
+      const int r = names ? names(na, nb) : compare_japanese_text(na, nb);
+      return descending ? r > 0 : r < 0;
+    });
+    return order;
+  }
   std::vector<double> keys(static_cast<std::size_t>(n));
   for (int i = 0; i < n; ++i) {
     keys[static_cast<std::size_t>(i)] =
@@ -357,7 +437,7 @@ bool code_acceptable(const std::string& db_folder, std::string_view code) {
 
 std::string currency_text(std::string_view entry) {
   std::string digits;
-  for (char c : trim(entry)) {
+  for (char c : ascii_digits(entry)) {
     if (c != ',') digits.push_back(c);
   }
   const double v = parse_number(digits);
@@ -374,8 +454,83 @@ Holding holding_from_entries(const Entries& e) {
   h.code = std::string(trim(e.code));
   h.price = currency_text(e.price);
   h.shares = currency_text(e.shares);
-  h.date = file_field(e.date);
+  const std::string date = purchase_date_text(e.date);
+  h.date = date.empty() ? file_field(e.date) : date;
   return h;
+}
+
+namespace {
+
+bool all_digits(std::string_view s) {
+  return !s.empty() &&
+         std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool real_date(int y, int m, int d) {
+  if (y < 1900 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  return d <= kDays[m - 1] + (m == 2 && leap ? 1 : 0);
+}
+
+}  // namespace
+
+std::string purchase_date_text(std::string_view entry) {
+  const std::string t = ascii_digits(entry);
+  std::string y, m, d;
+  if (all_digits(t) && t.size() == 8) {
+    y = t.substr(0, 4);
+    m = t.substr(4, 2);
+    d = t.substr(6, 2);
+  } else {
+    const char sep = t.find('/') != std::string::npos ? '/' : '-';
+    const std::size_t a = t.find(sep);
+    const std::size_t b = a == std::string::npos ? a : t.find(sep, a + 1);
+    if (b == std::string::npos || t.find(sep, b + 1) != std::string::npos) return {};
+    y = t.substr(0, a);
+    m = t.substr(a + 1, b - a - 1);
+    d = t.substr(b + 1);
+    if (y.size() != 4 || m.size() > 2 || d.size() > 2) return {};
+  }
+  if (!all_digits(y) || !all_digits(m) || !all_digits(d)) return {};
+  const int yi = std::stoi(y), mi = std::stoi(m), di = std::stoi(d);
+  if (!real_date(yi, mi, di)) return {};
+  const auto two = [](int v) { return std::string(v < 10 ? "0" : "") + std::to_string(v); };
+  return y + two(mi) + two(di);
+}
+
+std::optional<double> entry_number(std::string_view entry) {
+  std::string t;
+  for (char c : ascii_digits(entry)) {
+    if (c != ',') t.push_back(c);
+  }
+  // Digits with at most one decimal point: no sign, no exponent, nothing after the number.
+  const std::size_t point = t.find('.');
+  const std::string whole = t.substr(0, point);
+  const std::string fraction = point == std::string::npos ? std::string() : t.substr(point + 1);
+  if (whole.empty() && fraction.empty()) return std::nullopt;
+  if ((!whole.empty() && !all_digits(whole)) || (!fraction.empty() && !all_digits(fraction)) ||
+      whole.size() > 15) {
+    return std::nullopt;
+  }
+  return parse_number(t);
+}
+
+std::string check_entries(const Entries& entries, std::string_view latest_trading_day) {
+  const std::string date = purchase_date_text(entries.date);
+  if (date.empty()) return kMsgBadDate;
+  if (!latest_trading_day.empty() && date > latest_trading_day) {
+    return "取得日が最新取引日（" + std::string(latest_trading_day) +
+           "）より後です。取得日を再度入力してください。";
+  }
+  // The stored value keeps four decimals: an entry that rounds to 0 is 0.
+  const auto positive_stored = [](std::string_view entry) {
+    const std::optional<double> v = entry_number(entry);
+    return v && parse_number(currency_text(entry)) > 0;
+  };
+  if (!positive_stored(entries.shares)) return kMsgBadShares;
+  if (!positive_stored(entries.price)) return kMsgBadPrice;
+  return {};
 }
 
 // ---- Book ----
@@ -387,61 +542,121 @@ std::string Book::path() const {
   return holdings_path(user_folder_, file_no_);
 }
 
-Outcome Book::refuse_unwritable() const {
-  return {false,
-          "エラー：" + holdings_file_name(file_no_) +
-              " の内容を読み取れません。ファイルは変更しません。",
-          true};
+std::string Book::latest_trading_day() const {
+  const std::string today = today_ ? today_() : std::string();
+  std::string latest;
+  const int year = static_cast<int>(parse_number(std::string_view(today).substr(0, 4)));
+  if (year > 0 &&
+      read_latest_date(source_.db_folder, source_.reference_code, year, kLowestYear, latest)) {
+    return latest;
+  }
+  return today;
 }
 
-Outcome Book::open(int file_no) {
-  file_no_ = std::clamp(file_no, 0, kFileCount - 1);
-  LoadResult r = load_holdings(path());
+Outcome Book::refuse_unwritable() const {
+  std::string text = "エラー：" + holdings_file_name(file_no_) + " の内容を読み取れません。";
+  if (!problem_.empty()) text += problem_;
+  text += "読み取り専用で表示し、ファイルは変更しません。";
+  return {false, text, true};
+}
+
+void Book::show_file(LoadResult&& r) {
   writable_ = r.writable();
   holdings_ = std::move(r.holdings);
-  last_added_ = -1;
-  if (!writable_) {
-    holdings_.clear();
-    report_ = Report{};
-    if (r.status == LoadStatus::kUnreadable) {
-      return {false, "エラー：" + holdings_file_name(file_no_) + " を開けません。", true};
-    }
-    return refuse_unwritable();
-  }
+  problem_ = std::move(r.problem);
   // Years may have been downloaded or deleted since the last look.
   source_.forget_folders();
   report_ = build_report(source_, today_ ? today_() : std::string(), holdings_);
+}
+
+Outcome Book::open(int file_no, bool create_missing) {
+  file_no_ = std::clamp(file_no, 0, kFileCount - 1);
+  last_added_ = -1;
+  LoadResult r = load_holdings(path(), false);
+  if (r.status == LoadStatus::kMissing && create_missing) {
+    // Created under the lock: another writer may be adding the first holding right now.
+    std::string lock_error;
+    const std::unique_ptr<FileLock> lock = FileLock::acquire(path(), lock_timeout_, lock_error);
+    if (!lock) {
+      writable_ = false;
+      holdings_.clear();
+      report_ = Report{};
+      return {false, lock_error, true};
+    }
+    r = load_holdings(path(), true);
+  }
+  if (r.status == LoadStatus::kUnreadable) {
+    writable_ = false;
+    problem_.clear();
+    holdings_.clear();
+    report_ = Report{};
+    return {false, "エラー：" + holdings_file_name(file_no_) + " を開けません。", true};
+  }
+  show_file(std::move(r));
+  // A damaged file still shows what could be read; it is never written.
+  if (!writable_) return refuse_unwritable();
   return {true, "", false};
 }
 
-Outcome Book::write_and_reload() {
-  if (!save_holdings(path(), holdings_)) {
-    // The file still holds the previous list; show that rather than the unsaved one.
-    Outcome o = open(file_no_);
-    (void)o;
-    return {false, "エラー：" + holdings_file_name(file_no_) + " に書き込めません。", true};
+Outcome Book::change_file(bool must_match,
+                          const std::function<Outcome(std::vector<Holding>&)>& change,
+                          bool reload) {
+  const std::string name = holdings_file_name(file_no_);
+  std::string lock_error;
+  const std::unique_ptr<FileLock> lock = FileLock::acquire(path(), lock_timeout_, lock_error);
+  if (!lock) return {false, lock_error, true};
+  // Start from the file as it is now, not from what this book last read.
+  LoadResult r = load_holdings(path());
+  if (!r.writable()) {
+    if (r.status == LoadStatus::kUnreadable) {
+      return {false, "エラー：" + name + " を開けません。", true};
+    }
+    show_file(std::move(r));
+    return refuse_unwritable();
   }
-  return open(file_no_);
+  if (must_match && r.holdings != holdings_) {
+    // Positions in the grid no longer point at the same holdings.
+    show_file(std::move(r));
+    return {false,
+            "エラー：" + name + " は他で変更されていました。最新の内容を表示しましたので、" +
+                "もう一度操作してください。",
+            true};
+  }
+  std::vector<Holding> next = std::move(r.holdings);
+  const Outcome changed = change(next);
+  if (!changed.ok) return changed;
+  if (!save_holdings(path(), next)) {
+    // The file still holds the previous list; show that rather than the unsaved one.
+    LoadResult old = load_holdings(path());
+    if (old.status != LoadStatus::kUnreadable) show_file(std::move(old));
+    return {false, "エラー：" + name + " に書き込めません。", true};
+  }
+  if (reload) {
+    show_file(LoadResult{LoadStatus::kLoaded, std::move(next), {}});
+  } else {
+    holdings_ = std::move(next);
+  }
+  writable_ = true;
+  return {true, "", false};
 }
 
 Outcome Book::add(const Entries& entries) {
   if (!code_acceptable(source_.db_folder, entries.code)) return {false, kMsgBadCode, true};
-  // Start from the file as it is now, not from what this window last read.
-  LoadResult r = load_holdings(path());
-  if (!r.writable()) {
-    writable_ = false;
-    return refuse_unwritable();
+  if (std::string bad = check_entries(entries, latest_trading_day()); !bad.empty()) {
+    return {false, bad, true};
   }
-  if (static_cast<int>(r.holdings.size()) >= kMaxHoldings) {
-    return {
-        false,
-        "エラー：1つのファイルに登録できるのは" + std::to_string(kMaxHoldings) + "銘柄までです。",
-        true};
-  }
-  holdings_ = std::move(r.holdings);
-  holdings_.push_back(holding_from_entries(entries));
-  const int added = count() - 1;
-  Outcome o = write_and_reload();
+  int added = -1;
+  Outcome o = change_file(false, [&](std::vector<Holding>& holdings) -> Outcome {
+    if (static_cast<int>(holdings.size()) >= kMaxHoldings) {
+      return {false,
+              "エラー：1つのファイルに登録できるのは" + std::to_string(kMaxHoldings) +
+                  "銘柄までです。",
+              true};
+    }
+    holdings.push_back(holding_from_entries(entries));
+    added = static_cast<int>(holdings.size()) - 1;
+    return {true, "", false};
+  });
   if (o.ok) last_added_ = added;
   return o;
 }
@@ -450,15 +665,22 @@ Outcome Book::correct(int index, const Entries& entries) {
   if (!code_acceptable(source_.db_folder, entries.code)) return {false, kMsgBadCode, true};
   if (!writable_) return refuse_unwritable();
   if (index < 0 || index >= count()) return {false, "", false};
-  holdings_[static_cast<std::size_t>(index)] = holding_from_entries(entries);
-  return write_and_reload();
+  if (std::string bad = check_entries(entries, latest_trading_day()); !bad.empty()) {
+    return {false, bad, true};
+  }
+  return change_file(true, [&](std::vector<Holding>& holdings) -> Outcome {
+    holdings[static_cast<std::size_t>(index)] = holding_from_entries(entries);
+    return {true, "", false};
+  });
 }
 
 Outcome Book::remove(int index) {
   if (!writable_) return refuse_unwritable();
   if (index < 0 || index >= count()) return {false, "", false};
-  holdings_.erase(holdings_.begin() + index);
-  return write_and_reload();
+  return change_file(true, [&](std::vector<Holding>& holdings) -> Outcome {
+    holdings.erase(holdings.begin() + index);
+    return {true, "", false};
+  });
 }
 
 Outcome Book::sort_by(int column) {
@@ -469,21 +691,23 @@ Outcome Book::sort_by(int column) {
     sort_column_ = column;
   }
   if (!writable_) return refuse_unwritable();
-  const std::vector<int> order = sort_order(report_, column, descending_);
-  std::vector<Holding> holdings;
+  const std::vector<int> order = sort_order(report_, column, descending_, name_compare_);
   std::vector<ReportRow> rows;
-  holdings.reserve(order.size());
   rows.reserve(order.size());
-  for (int i : order) {
-    holdings.push_back(holdings_[static_cast<std::size_t>(i)]);
-    rows.push_back(report_.rows[static_cast<std::size_t>(i)]);
-  }
-  if (!save_holdings(path(), holdings)) {
-    return {false, "エラー：" + holdings_file_name(file_no_) + " に書き込めません。", true};
-  }
-  holdings_ = std::move(holdings);
-  report_.rows = std::move(rows);
-  return {true, "", false};
+  for (int i : order) rows.push_back(report_.rows[static_cast<std::size_t>(i)]);
+  // The prices are already valued: the sorted rows are kept rather than valued again.
+  Outcome o = change_file(
+      true,
+      [&](std::vector<Holding>& holdings) -> Outcome {
+        std::vector<Holding> sorted;
+        sorted.reserve(order.size());
+        for (int i : order) sorted.push_back(holdings[static_cast<std::size_t>(i)]);
+        holdings = std::move(sorted);
+        return {true, "", false};
+      },
+      false);
+  if (o.ok) report_.rows = std::move(rows);
+  return o;
 }
 
 int Book::step(int index, int direction) const {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -28,6 +29,8 @@ struct Holding {
   std::string date;
   std::string spare;
   std::string sequence;
+
+  bool operator==(const Holding&) const = default;
 };
 
 // "ptf" + n + ".csv" and its path in the user folder (a folder text ending in "/").
@@ -37,19 +40,29 @@ std::string holdings_path(const std::string& user_folder, int file_no);
 enum class LoadStatus {
   kLoaded,
   kCreated,     // the file did not exist and was written with an empty header
+  kMissing,     // the file does not exist and was left so (a read-only look)
   kUnreadable,  // exists but cannot be read, or could not be created
   kDamaged,     // not in the form this program writes: it is never overwritten
 };
 
 struct LoadResult {
   LoadStatus status = LoadStatus::kUnreadable;
+  // For a damaged file: the records that have the shape of a holding, to be shown read-only.
   std::vector<Holding> holdings;
+  // For a damaged file: what is wrong with it (UTF-8, for the user).
+  std::string problem;
   // True when the file may be rewritten from `holdings` without losing anything.
-  bool writable() const { return status == LoadStatus::kLoaded || status == LoadStatus::kCreated; }
+  bool writable() const {
+    return status == LoadStatus::kLoaded || status == LoadStatus::kCreated ||
+           status == LoadStatus::kMissing;
+  }
 };
 
-// Reads a holdings file; a missing file is created holding only its header (count 0).
-LoadResult load_holdings(const std::string& path);
+// Reads a holdings file. A missing file is created holding only its header (count 0), unless
+// `create_missing` is false. Every record must be one line of six fields and their number
+// must match the header's count; otherwise the file is kDamaged and `holdings` holds the
+// well-formed records.
+LoadResult load_holdings(const std::string& path, bool create_missing = true);
 // The whole file as UTF-8 text: the header ",,,,," + count, then one line per holding.
 std::string holdings_file_text(const std::vector<Holding>& holdings);
 // Rewrites the file atomically (CP932, CR LF): the old file survives any failure.
@@ -125,8 +138,15 @@ PageView fill_page(const Report& report, int page);
 
 // The numeric value of the field shown in `column` for report row `index`.
 double sort_key(const ReportRow& row, int index, int column);
-// A stable order of the report rows by `column`.
-std::vector<int> sort_order(const Report& report, int column, bool descending);
+// Orders two names: negative, zero or positive. The window passes its locale's collation;
+// the command line uses compare_japanese_text.
+using NameCompare = std::function<int(const std::string&, const std::string&)>;
+// The name column.
+inline constexpr int kNameColumn = 2;
+// A stable order of the report rows by `column`; the name column sorts as text by `names`
+// (compare_japanese_text when empty), the others by their numeric value.
+std::vector<int> sort_order(const Report& report, int column, bool descending,
+                            const NameCompare& names = {});
 
 // ---- entries ----
 
@@ -145,6 +165,17 @@ struct Entries {
 };
 Holding holding_from_entries(const Entries& entries);
 
+// A purchase date typed as YYYYMMDD, YYYY/MM/DD or YYYY-MM-DD (full-width digits too) as
+// YYYYMMDD; empty when it is no real date.
+std::string purchase_date_text(std::string_view entry);
+// A share count or price typed with or without thousands separators as a number; nullopt when
+// the entry is not a plain number.
+std::optional<double> entry_number(std::string_view entry);
+// Checks the date, share and price entries of a holding: a real date not after
+// `latest_trading_day` (when it is given), shares > 0, price > 0. Empty when all is well,
+// otherwise the message naming the field. The code is checked by code_acceptable.
+std::string check_entries(const Entries& entries, std::string_view latest_trading_day);
+
 // ---- the window's model ----
 
 // Outcome of a command: the status text (empty: clear it) and whether it is an error.
@@ -160,6 +191,10 @@ inline constexpr const char* kMsgCorrecting = "修正処理中";
 inline constexpr const char* kMsgDeleting = "削除処理中";
 inline constexpr const char* kMsgSorting = "ソーティング処理中";
 inline constexpr const char* kMsgNoSettings = "エラー：設定ファイル（settei.txt）がありません。";
+inline constexpr const char* kMsgBadDate =
+    "取得日を再度入力してください。（YYYYMMDD、YYYY/MM/DD、YYYY-MM-DD）";
+inline constexpr const char* kMsgBadShares = "株数を再度入力してください。（0より大きい数）";
+inline constexpr const char* kMsgBadPrice = "取得株価を再度入力してください。（0より大きい数）";
 
 // One open holdings file with its report, paging, selection and sort state. Every change is
 // written to the file at once; a file that could not be read is never written.
@@ -167,13 +202,21 @@ class Book {
  public:
   Book(SeriesSource source, std::string user_folder, std::function<std::string()> today);
 
-  // Loads ptf<file_no>.csv and values it. Not ok (with a message) when the file is unusable.
-  Outcome open(int file_no);
+  // Loads ptf<file_no>.csv and values it. Not ok (with a message) when the file is unusable;
+  // a damaged file still shows the holdings that could be read, read-only. `create_missing`
+  // false leaves a missing file missing (a look that must not write).
+  Outcome open(int file_no, bool create_missing = true);
   Outcome add(const Entries& entries);
   Outcome correct(int index, const Entries& entries);
   Outcome remove(int index);
   // Same column as last time reverses the direction; another column keeps it.
   Outcome sort_by(int column);
+  // The order of the name column (compare_japanese_text until set).
+  void set_name_compare(NameCompare compare) { name_compare_ = std::move(compare); }
+  // How long a change waits for another writer of the same file before it gives up.
+  void set_lock_timeout(std::chrono::milliseconds timeout) { lock_timeout_ = timeout; }
+  // The latest trading day of the database (today when it has none): no purchase after it.
+  std::string latest_trading_day() const;
   // The holding after (+1) or before (-1) `index`, wrapping around; -1 when there is none.
   int step(int index, int direction) const;
 
@@ -190,8 +233,14 @@ class Book {
   int last_added() const { return last_added_; }
 
  private:
-  Outcome write_and_reload();
   Outcome refuse_unwritable() const;
+  // The read-modify-write of every change: under the file's lock, re-reads the file, refuses
+  // when it is damaged or (with `must_match`) no longer holds what this book shows, applies
+  // `change` and writes the result. The book then shows the file as written.
+  Outcome change_file(bool must_match,
+                      const std::function<Outcome(std::vector<Holding>&)>& change,
+                      bool reload = true);
+  void show_file(LoadResult&& loaded);
 
   SeriesSource source_;
   std::string user_folder_;
@@ -203,6 +252,9 @@ class Book {
   int sort_column_ = -1;
   bool descending_ = false;
   int last_added_ = -1;
+  std::string problem_;
+  NameCompare name_compare_;
+  std::chrono::milliseconds lock_timeout_{5000};
 };
 
 }  // namespace lp::portfolio

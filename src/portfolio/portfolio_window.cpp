@@ -1,12 +1,15 @@
 #include "portfolio/portfolio_window.h"
 
 #include <QCheckBox>
+#include <QCollator>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
@@ -68,10 +71,22 @@ QString digits_only(const QString& text) {
   return out;
 }
 
+bool ask_yes_no(QWidget* parent, const QString& question) {
+  QMessageBox box(QMessageBox::Question, parent->windowTitle(), question, QMessageBox::NoButton,
+                  parent);
+  QPushButton* yes = box.addButton(QStringLiteral("はい"), QMessageBox::YesRole);
+  QPushButton* no = box.addButton(QStringLiteral("いいえ"), QMessageBox::NoRole);
+  box.setDefaultButton(no);
+  box.setEscapeButton(no);
+  box.exec();
+  return box.clickedButton() == yes;
+}
+
 }  // namespace
 
 PortfolioWindow::PortfolioWindow(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("portforio"));
+  confirm = [this](const QString& question) { return ask_yes_no(this, question); };
   setWindowTitle(QStringLiteral("ポートフォリオ　- ルーメンピックソフトウェア　- NORDHAVEN -"));
   build_ui();
   show_status(QString::fromUtf8(kBusyText), false);
@@ -268,6 +283,11 @@ void PortfolioWindow::open_portfolio() {
   book_ = std::make_unique<portfolio::Book>(SeriesSource::from(folders, platform.yield),
                                             folders.user_folder,
                                             [platform] { return today_yyyymmdd(platform); });
+  // Names sort as the desktop's Japanese collation orders them.
+  auto collator = std::make_shared<QCollator>(QLocale(QLocale::Japanese, QLocale::Japan));
+  book_->set_name_compare([collator](const std::string& a, const std::string& b) {
+    return collator->compare(QString::fromStdString(a), QString::fromStdString(b));
+  });
   filling_ = true;
   fileno_cmb_->setCurrentIndex(0);
   filling_ = false;
@@ -470,7 +490,14 @@ void PortfolioWindow::on_correct() {
 }
 
 void PortfolioWindow::on_delete() {
-  if (selected_ < 0 || !begin(portfolio::kMsgDeleting)) return;
+  if (selected_ < 0 || !ready_ || !book_ || selected_ >= book_->count()) return;
+  const portfolio::Holding& h = book_->holdings()[static_cast<std::size_t>(selected_)];
+  const QString question = QStringLiteral("No.%1（%2 %3）を削除しますか？")
+                               .arg(selected_ + 1)
+                               .arg(qs(h.code), qs(portfolio::entry_text(h.shares)) +
+                                                    QStringLiteral("株"));
+  if (confirm && !confirm(question)) return;
+  if (!begin(portfolio::kMsgDeleting)) return;
   const portfolio::Outcome o = book_->remove(selected_);
   if (!o.ok) {
     show_outcome(o);

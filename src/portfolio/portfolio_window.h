@@ -4,6 +4,7 @@
 
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "portfolio/portfolio_model.h"
@@ -32,6 +33,10 @@ class PortfolioWindow : public QWidget {
 
   // Reads the settings and builds the first view (also run once after construction).
   void open_portfolio();
+
+  // Asks before a holding is deleted; true to go ahead. A question box with 「はい」「いいえ」
+  // unless replaced (tests answer it themselves).
+  std::function<bool(const QString& question)> confirm;
 
  private:
   void build_ui();

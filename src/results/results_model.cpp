@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/csv.h"
+#include "common/collation.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
 
@@ -144,14 +145,15 @@ double sort_key(const ResultTable& table, int i, int column) {
   }
 }
 
-void exchange_sort(ResultTable& table, int column, bool descending) {
+namespace {
+
+// The exchange sort over precomputed keys: each i against every later j, swapping when the
+// later key is greater (descending) or smaller (ascending). Only the records move at the end.
+void exchange_by_keys(ResultTable& table, std::vector<double> key, bool descending) {
   const int n = table.count();
-  std::vector<double> key(static_cast<std::size_t>(n));
-  for (int i = 0; i < n; ++i) key[i] = sort_key(table, i + 1, column);
   std::vector<int> order(static_cast<std::size_t>(n));
   std::iota(order.begin(), order.end(), 0);
-  // The exchange order decides where equal keys land, so it is kept step for step; only the
-  // records move once at the end.
+  // The exchange order decides where equal keys land, so it is kept step for step.
   for (int i = 0; i < n; ++i) {
     double a = key[i];
     for (int j = i + 1; j < n; ++j) {
@@ -169,10 +171,46 @@ void exchange_sort(ResultTable& table, int column, bool descending) {
   table.rows = std::move(sorted);
 }
 
-bool ResultSorter::sort(ResultTable& table, int column) {
+}  // namespace
+
+void exchange_sort(ResultTable& table, int column, bool descending) {
+  const int n = table.count();
+  std::vector<double> key(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) key[i] = sort_key(table, i + 1, column);
+  exchange_by_keys(table, std::move(key), descending);
+}
+
+void exchange_sort_names(ResultTable& table, bool descending, const NameCompare& names) {
+  const int n = table.count();
+  const auto name = [&](int k) -> const std::string& {
+    return table.rows[static_cast<std::size_t>(k)][result_field::kName - 1];
+  };
+  const auto compare = [&](int a, int b) {
+    return names ? names(name(a), name(b)) : compare_japanese_text(name(a), name(b));
+  };
+  // Each name's rank in the collation (equal names share one) is its key: the collation runs
+  // n log n times instead of once per exchange step.
+  std::vector<int> by_name(static_cast<std::size_t>(n));
+  std::iota(by_name.begin(), by_name.end(), 0);
+  std::stable_sort(by_name.begin(), by_name.end(),
+                   [&](int a, int b) { return compare(a, b) < 0; });
+  std::vector<double> key(static_cast<std::size_t>(n));
+  double rank = 0;
+  for (int k = 0; k < n; ++k) {
+    if (k > 0 && compare(by_name[k - 1], by_name[k]) != 0) ++rank;
+    key[static_cast<std::size_t>(by_name[k])] = rank;
+  }
+  exchange_by_keys(table, std::move(key), descending);
+}
+
+bool ResultSorter::sort(ResultTable& table, int column, const NameCompare& names) {
   if (column == column_) descending_ = !descending_;
   column_ = column;
-  exchange_sort(table, column, descending_);
+  if (column == 2) {
+    exchange_sort_names(table, descending_, names);
+  } else {
+    exchange_sort(table, column, descending_);
+  }
   return descending_;
 }
 

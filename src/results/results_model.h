@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -77,12 +78,17 @@ std::array<std::string, kGridColumns> grid_captions(const ResultTable& table);
 // Page p (0-based) as the grid shows it. A page beyond the results is empty.
 GridPage fill_page(const ResultTable& table, int p);
 
+// Orders two names: negative, zero or positive. The window passes its ja_JP collation; the
+// command line uses compare_japanese_text (the default).
+using NameCompare = std::function<int(const std::string&, const std::string&)>;
+
 // The column sort of the grid: double clicks on the same column reverse the direction; the
-// first sort (of a column other than 0) is descending.
+// first sort (of a column other than 0) is descending. The name column (2) sorts the names as
+// text, every other column by its number.
 class ResultSorter {
  public:
   // Sorts by the grid column k (0..5) and returns whether the order is now descending.
-  bool sort(ResultTable& table, int column);
+  bool sort(ResultTable& table, int column, const NameCompare& names = {});
   int column() const { return column_; }
   bool descending() const { return descending_; }
 
@@ -96,6 +102,9 @@ double sort_key(const ResultTable& table, int i, int column);
 // The exchange sort: each i against every later j, swapping when the later key is greater
 // (descending) or smaller (ascending); equal keys never swap. Keys are computed once.
 void exchange_sort(ResultTable& table, int column, bool descending);
+// The same exchange sort of the names (field 3) in the order `names` gives
+// (compare_japanese_text when empty).
+void exchange_sort_names(ResultTable& table, bool descending, const NameCompare& names = {});
 
 // Stepping with wrap-around: from result i (25 * page + grid row), "▽" (forward) to i + 1
 // or back to 1 after n, "△" to i - 1 or round to n before 1. 0 when there are no results.

@@ -3,13 +3,18 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCollator>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
@@ -17,6 +22,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "results/results_export.h"
 #include "shell/settings.h"
 #include "shell/window_hub_gui.h"
 
@@ -99,6 +105,13 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent) {
     }
   }
   grid_->viewport()->installEventFilter(this);
+  grid_->installEventFilter(this);
+  // A selection stays visible while another window (the chart) has the focus.
+  QPalette grid_palette = grid_->palette();
+  for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText}) {
+    grid_palette.setColor(QPalette::Inactive, role, grid_palette.color(QPalette::Active, role));
+  }
+  grid_->setPalette(grid_palette);
 
   page1_cmb_ = new QComboBox(this);
   page1_cmb_->setObjectName("page1_cmb");
@@ -115,6 +128,9 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent) {
     bk_nx_cmd_[k]->setObjectName(QStringLiteral("bk_nx_cmd_%1").arg(k));
     bk_nx_cmd_[k]->setFixedWidth(32);
   }
+  export_cmd_ = new QPushButton(QStringLiteral("出力"), this);
+  export_cmd_->setObjectName("syuturyoku_cmd");
+  export_cmd_->setToolTip(QStringLiteral("結果の一覧を今の並び順で Excel (.xlsx) か CSV に保存"));
   msg1_lb_ = new QLabel(this);
   msg1_lb_->setObjectName("msg1_lb");
   startflag_lb_ = new QLabel(this);
@@ -126,6 +142,7 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent) {
   buttons->addWidget(back1_cmd_);
   buttons->addWidget(next1_cmd_);
   buttons->addStretch(1);
+  buttons->addWidget(export_cmd_);
   buttons->addWidget(bk_nx_cmd_[0]);
   buttons->addWidget(bk_nx_cmd_[1]);
   auto* layout = new QVBoxLayout(this);
@@ -149,6 +166,7 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent) {
   connect(grid_, &QTableWidget::currentCellChanged, this,
           [this](int row, int column, int, int) { on_cell_changed(row, column); });
   connect(grid_, &QTableWidget::cellDoubleClicked, this, [this](int, int) { on_sort(); });
+  connect(export_cmd_, &QPushButton::clicked, this, [this] { choose_export_file(); });
 
   connect(&flag_timer_, &QTimer::timeout, this, [this] { check_start_flag(); });
   flag_timer_.start(30);
@@ -300,7 +318,11 @@ void ResultsWindow::on_sort() {
   msg1_lb_->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0);"));
   msg1_lb_->setText(QStringLiteral("ソーティング処理中"));
   process_events_now();
-  sorter_.sort(table_, std::max(grid_->currentColumn(), 0));
+  // Names sort in the desktop's Japanese collation.
+  static const QCollator collator{QLocale(QLocale::Japanese, QLocale::Japan)};
+  sorter_.sort(
+      table_, std::max(grid_->currentColumn(), 0),
+      [](const std::string& a, const std::string& b) { return collator.compare(q(a), q(b)); });
   page_ = 0;
   set_page_list(0);
   fill_page(0);
@@ -328,9 +350,106 @@ void ResultsWindow::copy_selection() {
   clipboard->setText(q(copy_text(cells)));
 }
 
+namespace {
+const char* const kExportFilters[] = {"Excel (*.xlsx)", "CSV UTF-8 (*.csv)",
+                                      "CSV Shift_JIS (*.csv)"};
+}  // namespace
+
+void ResultsWindow::choose_export_file() {
+  if (!ready_) return;
+  // A dialog of Qt's own (not the desktop's), opened without blocking, so the window stays
+  // responsive and the dialog behaves the same on every desktop.
+  auto* dialog = new QFileDialog(this, QStringLiteral("結果の出力"));
+  dialog->setObjectName(QStringLiteral("syuturyoku_dlg"));
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setOption(QFileDialog::DontUseNativeDialog);
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  QStringList filters;
+  for (const char* f : kExportFilters) filters << QString::fromUtf8(f);
+  dialog->setNameFilters(filters);
+  const AppFolders folders = read_settei_sub(WindowHub::instance().platform().documents_folder,
+                                             WindowHub::instance().platform().desktop_folder);
+  dialog->setDirectory(q(folders.user_folder));
+  dialog->selectFile(QStringLiteral("銘柄選択_%1.xlsx").arg(q(table_.date())));
+  connect(dialog, &QFileDialog::fileSelected, this, [this, dialog](const QString& file) {
+    const bool cp932 = dialog->selectedNameFilter() == QString::fromUtf8(kExportFilters[2]);
+    QString path = file;
+    if (!path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive) &&
+        !path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) {
+      path += dialog->selectedNameFilter() == QString::fromUtf8(kExportFilters[0])
+                  ? QStringLiteral(".xlsx")
+                  : QStringLiteral(".csv");
+    }
+    export_to(path, cp932);
+  });
+  dialog->open();
+}
+
+bool ResultsWindow::export_to(const QString& path, bool cp932) {
+  ExportOptions options;
+  export_format_for(path.toStdString(), cp932, options.format);
+  // The screen's name, when the screening window has one chosen, titles the sheet.
+  if (QWidget* sel = WindowHub::instance().window(QStringLiteral("meigarasel2"), false)) {
+    if (auto* screens = sel->findChild<QComboBox*>(QStringLiteral("hozon_cmb")))
+      options.screen_name = screens->currentText().trimmed().toStdString();
+  }
+  std::string error;
+  if (!export_results(table_, path.toStdString(), options, error)) {
+    msg1_lb_->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0);"));
+    msg1_lb_->setText(q(error));
+    return false;
+  }
+  msg1_lb_->setStyleSheet(QStringLiteral("color: rgb(0, 0, 255);"));
+  msg1_lb_->setText(QStringLiteral("%1件を出力しました：%2").arg(table_.count()).arg(path));
+  return true;
+}
+
+void ResultsWindow::select_rows(int from, int to) {
+  const int top = std::clamp(std::min(from, to), 1, kGridRows - 1);
+  const int bottom = std::clamp(std::max(from, to), 1, kGridRows - 1);
+  grid_->clearSelection();
+  grid_->setRangeSelected(QTableWidgetSelectionRange(top, 1, bottom, kGridColumns - 1), true);
+}
+
 bool ResultsWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == grid_->viewport() && event->type() == QEvent::MouseButtonRelease && ready_) {
+  if (watched == grid_ && event->type() == QEvent::KeyPress && ready_ &&
+      static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+    // The same text as the mouse release copies.
     copy_selection();
+    return true;
+  }
+  if (watched == grid_->viewport() && ready_) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+        // A press on the number column takes the whole row; dragging there takes more rows.
+        if (mouse->button() == Qt::LeftButton &&
+            grid_->columnAt(mouse->position().toPoint().x()) == 0) {
+          row_anchor_ = grid_->rowAt(mouse->position().toPoint().y());
+          if (row_anchor_ >= 1) {
+            select_rows(row_anchor_, row_anchor_);
+            return true;
+          }
+          row_anchor_ = -1;
+        }
+        break;
+      case QEvent::MouseMove:
+        if (row_anchor_ >= 1 && (mouse->buttons() & Qt::LeftButton)) {
+          const int row = grid_->rowAt(mouse->position().toPoint().y());
+          if (row >= 1) select_rows(row_anchor_, row);
+          return true;
+        }
+        break;
+      case QEvent::MouseButtonRelease:
+        copy_selection();
+        if (row_anchor_ >= 1) {
+          row_anchor_ = -1;
+          return true;
+        }
+        break;
+      default:
+        break;
+    }
   }
   return QWidget::eventFilter(watched, event);
 }

@@ -24,6 +24,9 @@ class ResultsWindow : public QWidget {
   void load_results();
   const ResultTable& table() const { return table_; }
   bool ready() const { return ready_; }
+  // 「出力」: the list as sorted now, to .xlsx or .csv (UTF-8 with BOM, or CP932). The
+  // outcome is shown in msg1_lb; false when the file could not be written.
+  bool export_to(const QString& path, bool cp932);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -39,6 +42,9 @@ class ResultsWindow : public QWidget {
   void on_step(bool forward);
   void on_sort();
   void copy_selection();
+  void choose_export_file();
+  // Selects grid rows from..to (any order) across every movable column.
+  void select_rows(int from, int to);
   // Resets the chart's reference line and writes the code into its code box.
   void send_to_chart(const std::string& code);
   void wait_for_chart();
@@ -50,6 +56,7 @@ class ResultsWindow : public QWidget {
   QPushButton* next1_cmd_ = nullptr;
   QPushButton* back1_cmd_ = nullptr;
   QPushButton* bk_nx_cmd_[2] = {nullptr, nullptr};
+  QPushButton* export_cmd_ = nullptr;
   QLabel* msg1_lb_ = nullptr;
   QLabel* startflag_lb_ = nullptr;
   // The flag label has no change signal; the hand-over is noticed by looking at it often.
@@ -59,6 +66,7 @@ class ResultsWindow : public QWidget {
   ResultSorter sorter_;
   int page_ = 0;
   bool ready_ = true;
+  int row_anchor_ = -1;  // the row a press on the number column started at
 };
 
 }  // namespace lp::gui

@@ -120,6 +120,14 @@ ControlSet ControlSet::with_builtins() {
   // Page 4.
   set.add(combo(indexed("kairi1_cmb", 0)));
   set.add(combo(indexed("kairi1_cmb", 1)));
+
+  // The formula page: rows 41-45, each a tick box, a name, a formula and a shown formula.
+  for (int n = 41; n <= 45; ++n) {
+    set.add(check(indexed("pr_chk", n)));
+    set.add(text_box(indexed("shiki_name_txt", n), ""));
+    set.add(text_box(indexed("shiki_txt", n), ""));
+    set.add(text_box(indexed("shiki_hyouji_txt", n), ""));
+  }
   return set;
 }
 

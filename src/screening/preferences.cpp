@@ -72,6 +72,27 @@ const std::vector<PrefKey>& screening_pref_keys() {
       {"sel_rsi1_kikan_cmb_初期値", K::list_start, "rsi1_kikan_cmb"},
       {"sel_rsi1_min_txt", K::text, "rsi1_min_txt"},
       {"sel_rsi1_max_txt", K::text, "rsi1_max_txt"},
+      // Formula rows: a formula holds commas, so its value is written in double quotes.
+      {"sel_shiki_chk(41)", K::enable_box, "pr_chk(41)"},
+      {"sel_shiki_name_txt(41)", K::text, "shiki_name_txt(41)"},
+      {"sel_shiki_txt(41)", K::text, "shiki_txt(41)"},
+      {"sel_shiki_hyouji_txt(41)", K::text, "shiki_hyouji_txt(41)"},
+      {"sel_shiki_chk(42)", K::enable_box, "pr_chk(42)"},
+      {"sel_shiki_name_txt(42)", K::text, "shiki_name_txt(42)"},
+      {"sel_shiki_txt(42)", K::text, "shiki_txt(42)"},
+      {"sel_shiki_hyouji_txt(42)", K::text, "shiki_hyouji_txt(42)"},
+      {"sel_shiki_chk(43)", K::enable_box, "pr_chk(43)"},
+      {"sel_shiki_name_txt(43)", K::text, "shiki_name_txt(43)"},
+      {"sel_shiki_txt(43)", K::text, "shiki_txt(43)"},
+      {"sel_shiki_hyouji_txt(43)", K::text, "shiki_hyouji_txt(43)"},
+      {"sel_shiki_chk(44)", K::enable_box, "pr_chk(44)"},
+      {"sel_shiki_name_txt(44)", K::text, "shiki_name_txt(44)"},
+      {"sel_shiki_txt(44)", K::text, "shiki_txt(44)"},
+      {"sel_shiki_hyouji_txt(44)", K::text, "shiki_hyouji_txt(44)"},
+      {"sel_shiki_chk(45)", K::enable_box, "pr_chk(45)"},
+      {"sel_shiki_name_txt(45)", K::text, "shiki_name_txt(45)"},
+      {"sel_shiki_txt(45)", K::text, "shiki_txt(45)"},
+      {"sel_shiki_hyouji_txt(45)", K::text, "shiki_hyouji_txt(45)"},
   };
   return keys;
 }

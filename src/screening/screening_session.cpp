@@ -1,11 +1,13 @@
 #include "screening/screening_session.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "common/numbers.h"
 #include "pricedb/formats.h"
 #include "pricedb/market_store.h"
 #include "pricedb/series.h"
+#include "screening/formula/formula_step.h"
 #include "screening/preferences.h"
 #include "screening/rankings.h"
 #include "screening/result_files.h"
@@ -98,7 +100,7 @@ void ScreeningSession::load(bool apply_init) {
     read_init_sel(controls_, folders_.app_folder + "init.txt", [this] { ui_->yield(); });
   }
   ui_->controls_changed();
-  for (int n = 1; n <= 40; ++n) ui_->set_option_visible(n, false);
+  for (int n = 1; n <= kLastFormulaRow; ++n) ui_->set_option_visible(n, false);
   // The ranking button runs no criterion, so "hidden until its criterion ran" would hide it
   // for good.
   ui_->set_option_visible(kRankingButton, true);
@@ -125,7 +127,18 @@ bool ScreeningSession::make_candidate_list() {
     count_trading_days_as_of(src, trading_days_);
   }
 
+  // The run's own date, not the one the window was loaded with.
+  latest_date_ = latest;
+  ui_->date_label("最新取引日：" + latest);
   if (latest != day_table_.date()) {
+    // Lists of an older day table point at rows of that table: their 「▽」 and counts go.
+    for (int n = 1; n <= kLastOption; ++n) {
+      if (n == kRankingButton) continue;
+      ui_->set_option_visible(n, false);
+      ui_->result_label(n, "");
+    }
+    shown_.clear();
+    ui_->clear_result_labels();
     if (!read_day_table(src, latest, day_table_)) {
       // An unreadable day file must not let an older day's table pass for this run's.
       day_table_ = DayTable{};
@@ -173,7 +186,10 @@ RunContext ScreeningSession::make_context() {
   ctx.trading_day_count = trading_days_;
   ctx.criterion_names = &names_;
   ctx.events.message = [this](const std::string& t, TextColor c) { say(t, c); };
-  ctx.events.show_option = [this](int n) { ui_->set_option_visible(n, true); };
+  ctx.events.show_option = [this](int n) {
+    if (std::find(shown_.begin(), shown_.end(), n) == shown_.end()) shown_.push_back(n);
+    ui_->set_option_visible(n, true);
+  };
   ctx.events.controls_changed = [this] { ui_->controls_changed(); };
   ctx.events.yield = [this] { ui_->yield(); };
   return ctx;
@@ -181,6 +197,11 @@ RunContext ScreeningSession::make_context() {
 
 bool ScreeningSession::run() {
   if (!ready_ || running_) return false;
+  // A formula that does not compile stops the run before anything is touched.
+  if (const std::string error = check_formula_rows(controls_); !error.empty()) {
+    say(error, TextColor::red);
+    return false;
+  }
   running_ = true;
   counts_.clear();
   say("初期設定中", TextColor::blue);
@@ -216,22 +237,36 @@ bool ScreeningSession::run() {
   }
   std::swap(ctx.series, series_);
 
-  if (write_files_) write_result_files();
+  // An intermediate list that was not written leaves an older one in its place: showing it
+  // would pass a previous run's results off as this one's.
+  bool written = !ctx.write_failed;
+  if (!write_files_) {
+    // A run that only wants the list (a backtest's day) writes nothing at all.
+  } else if (written) {
+    written = write_result_files();
+  } else {
+    say(kMsgResultWriteFailed, TextColor::red);
+  }
   ui_->set_controls_enabled(true);
   running_ = false;
   if (close_request_) ui_->close_window();
-  return true;
+  return written;
 }
 
-void ScreeningSession::write_result_files() {
-  if (current_ == -1) return;
+bool ScreeningSession::write_result_files() {
+  if (current_ == -1) return true;
   const std::string name = intermediate_file_name(current_);
   if (!name.empty()) read_list_file(file_in_user_folder(name), output_);
-  write_list_file(file_in_user_folder("sel0.csv"), output_);
-  write_result_out(file_in_user_folder("sel0_out.csv"), output_, day_table_,
-                   [this] { ui_->yield(); });
+  const bool listed = write_list_file(file_in_user_folder("sel0.csv"), output_);
+  const bool out = listed && write_result_out(file_in_user_folder("sel0_out.csv"), output_,
+                                              day_table_, [this] { ui_->yield(); });
+  if (!out) {
+    say(kMsgResultWriteFailed, TextColor::red);
+    return false;
+  }
   ui_->show_results();
   ui_->select_option(current_);
+  return true;
 }
 
 void ScreeningSession::option_click(int i) {
@@ -243,10 +278,15 @@ void ScreeningSession::option_click(int i) {
     return;
   }
   if (i == current_) return;
+  // Only a criterion that ran on the current day table has a list that belongs to it.
+  if (std::find(shown_.begin(), shown_.end(), i) == shown_.end()) return;
   current_ = i;
   say("", TextColor::black);
-  if (i >= 0 && i < static_cast<int>(names_.size()))
+  if (is_formula_row(i)) {
+    say(formula_row_title(controls_, i), TextColor::blue);
+  } else if (i >= 0 && i < static_cast<int>(names_.size())) {
     say(names_[static_cast<std::size_t>(i)], TextColor::blue);
+  }
   ui_->yield();
   write_result_files();
 }

@@ -57,8 +57,9 @@ class ScreeningSession {
   // False when the window is busy or nothing could be ranked (no price data).
   bool show_ranking(const std::string& name);
   // Makes the results of the current criterion the result files and signals the results
-  // window; nothing when no criterion ran.
-  void write_result_files();
+  // window; nothing when no criterion ran. False (with the red error, the results window left
+  // alone) when a result file could not be written.
+  bool write_result_files();
 
   // Runs as if the database ended at the close of `as_of` (yyyymmdd; empty: no limit), with
   // the loads answered from `store` when one is given. The screen, the rankings and the
@@ -88,6 +89,8 @@ class ScreeningSession {
   int trading_day_count() const { return trading_days_; }
   // How many times the day table was (re)built: a run on the same date reuses it.
   int day_table_builds() const { return table_builds_; }
+  // Criteria that ran on the current day table: their 「▽」 may show their lists.
+  const std::vector<int>& shown_options() const { return shown_; }
   // Criteria of the last run that ran: (n, "kept/before").
   const std::vector<std::pair<int, std::string>>& last_counts() const { return counts_; }
   const std::vector<std::string>& criterion_names() const { return names_; }
@@ -122,7 +125,12 @@ class ScreeningSession {
   bool write_files_ = true;
   bool table_has_previous_ = false;  // F9/F10 of the day table filled
   std::vector<std::pair<int, std::string>> counts_;
+  std::vector<int> shown_;
 };
+
+inline constexpr const char* kMsgResultWriteFailed = "エラー：結果ファイルを書き込めません。";
+// Option1 buttons there are to hide when the day table is rebuilt: every criterion row.
+inline constexpr int kLastOption = 50;
 
 // The criterion-name list (indices 0..50).
 std::vector<std::string> criterion_name_list();

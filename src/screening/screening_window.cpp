@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
@@ -17,7 +18,9 @@
 #include <QVBoxLayout>
 #include <map>
 
+#include "screening/formula/formula_step.h"
 #include "screening/rankings_window.h"
+#include "screening/saved_screens.h"
 #include "shell/window_hub_gui.h"
 
 namespace lp::gui {
@@ -147,6 +150,7 @@ ScreeningWindow::ScreeningWindow(QWidget* parent) : QWidget(parent) {
   market_guard_ = false;
   show_page(0);
   session_->load();
+  refresh_screens();
   market_guard_ = true;
 }
 
@@ -161,8 +165,8 @@ void ScreeningWindow::build() {
   top->addWidget(date_);
   top->addStretch();
   auto* page_group = new QButtonGroup(this);
-  const char* page_captions[] = {"１", "２", "３", "４", "５"};
-  for (int i = 0; i < 5; ++i) {
+  const char* page_captions[] = {"１", "２", "３", "４", "５", "式"};
+  for (int i = 0; i < 6; ++i) {
     auto* b = new QRadioButton(QString::fromUtf8(page_captions[i]), this);
     b->setObjectName(indexed_name("Option2", i));
     b->setChecked(i == 0);
@@ -177,7 +181,7 @@ void ScreeningWindow::build() {
   top->addWidget(logo);
   root->addLayout(top);
 
-  for (int p = 0; p < 5; ++p) root->addWidget(build_page(p));
+  for (int p = 0; p < 6; ++p) root->addWidget(build_page(p));
 
   auto* markets = new QHBoxLayout;
   const char* market_captions[] = {"東証１", "東証２", "ﾏｻﾞｰｽﾞ", "大証", "JQ", "その他", "ａｌｌ"};
@@ -190,6 +194,35 @@ void ScreeningWindow::build() {
   }
   markets->addStretch();
   root->addLayout(markets);
+
+  // Saved screens: the whole state of the window under a name.
+  auto* saved = new QHBoxLayout;
+  saved->addWidget(new QLabel(QStringLiteral("保存条件"), this));
+  screens_ = new QComboBox(this);
+  screens_->setObjectName(QStringLiteral("hozon_cmb"));
+  screens_->setEditable(true);
+  screens_->setMinimumWidth(200);
+  screens_->setInsertPolicy(QComboBox::NoInsert);
+  saved->addWidget(screens_);
+  const char* saved_names[] = {"yomikomi_cmd", "hozon_cmd", "sakujo_cmd"};
+  const char* saved_captions[] = {"読込", "保存", "削除"};
+  for (int k = 0; k < 3; ++k) {
+    auto* b = new QPushButton(QString::fromUtf8(saved_captions[k]), this);
+    b->setObjectName(QString::fromLatin1(saved_names[k]));
+    screen_buttons_[k] = b;
+    saved->addWidget(b);
+  }
+  connect(static_cast<QPushButton*>(screen_buttons_[0]), &QPushButton::clicked, this,
+          &ScreeningWindow::load_screen);
+  connect(static_cast<QPushButton*>(screen_buttons_[1]), &QPushButton::clicked, this,
+          &ScreeningWindow::save_screen);
+  connect(static_cast<QPushButton*>(screen_buttons_[2]), &QPushButton::clicked, this,
+          &ScreeningWindow::delete_screen);
+  saved->addStretch();
+  root->addLayout(saved);
+  confirm_ = [this](const QString& text) {
+    return QMessageBox::question(this, windowTitle(), text) == QMessageBox::Yes;
+  };
 
   auto* buttons = new QHBoxLayout;
   msg_ = new QLabel(this);
@@ -222,8 +255,8 @@ void ScreeningWindow::build() {
 }
 
 QWidget* ScreeningWindow::build_page(int page) {
-  const char* titles[] = {"選択条件設定１", "選択条件設定２", "選択条件設定３", "選択条件設定４",
-                          "選択条件設定５"};
+  const char* titles[] = {"選択条件設定１", "選択条件設定２", "選択条件設定３",
+                          "選択条件設定４", "選択条件設定５", "式"};
   auto* box = new QGroupBox(QString::fromUtf8(titles[page]), this);
   box->setObjectName(indexed_name("settei_frm1", page));
   pages_[page] = box;
@@ -231,6 +264,15 @@ QWidget* ScreeningWindow::build_page(int page) {
   grid->setSpacing(2);
   if (page < 4) {
     for (int n = page * 10 + 1; n <= page * 10 + 10; ++n) grid->addWidget(build_row(n));
+  } else if (page == 5) {
+    auto* help =
+        new QLabel(QStringLiteral("例: C > MA(C,25) AND RSI(14) < 30　（O H L C V、C[1]は1日前、"
+                                  "MA EMA MAX MIN SUM STD RSI REF CROSS ABS DAYS）"),
+                   box);
+    help->setObjectName(QStringLiteral("shiki_help_lb"));
+    grid->addWidget(help);
+    for (int n = lp::screening::kFirstFormulaRow; n <= lp::screening::kLastFormulaRow; ++n)
+      grid->addWidget(build_formula_row(n));
   } else {
     // The candlestick-pattern page: its result label, emptied with the count labels.
     auto* sakata = new QLabel(box);
@@ -337,8 +379,140 @@ QWidget* ScreeningWindow::build_row(int n) {
   return row;
 }
 
+QWidget* ScreeningWindow::build_formula_row(int n) {
+  auto* row = new QWidget(this);
+  auto* h = new QHBoxLayout(row);
+  h->setContentsMargins(0, 0, 0, 0);
+  auto* chk = new QCheckBox(row);
+  chk->setObjectName(indexed_name("pr_chk", n));
+  h->addWidget(chk);
+  auto* num = new QLabel(QString::number(n), row);
+  num->setObjectName(indexed_name("num1_lb", n - 1));
+  num->setFixedWidth(24);
+  h->addWidget(num);
+  auto* name = new QLineEdit(row);
+  name->setObjectName(indexed_name("shiki_name_txt", n));
+  name->setPlaceholderText(QStringLiteral("名前"));
+  name->setFixedWidth(90);
+  h->addWidget(name);
+  auto* text = new QLineEdit(row);
+  text->setObjectName(indexed_name("shiki_txt", n));
+  text->setPlaceholderText(QStringLiteral("式"));
+  text->setMinimumWidth(300);
+  text->installEventFilter(this);
+  h->addWidget(text, 1);
+  h->addWidget(new QLabel(QStringLiteral("表示"), row));
+  auto* show = new QLineEdit(row);
+  show->setObjectName(indexed_name("shiki_hyouji_txt", n));
+  show->setFixedWidth(150);
+  show->installEventFilter(this);
+  h->addWidget(show);
+
+  auto* result = new QLabel(row);
+  result->setObjectName(indexed_name("result1_lb", n));
+  result->setFixedWidth(90);
+  result->setStyleSheet(color_css(TextColor::blue));
+  result_[n] = result;
+  h->addWidget(result);
+  // The row's name explains its count.
+  connect(name, &QLineEdit::textChanged, result,
+          [result](const QString& t) { result->setToolTip(t); });
+  auto* opt = new QRadioButton(row);
+  opt->setObjectName(indexed_name("Option1", n));
+  opt->setAutoExclusive(false);
+  // The formula boxes keep their width whether or not the row has run.
+  QSizePolicy keep = opt->sizePolicy();
+  keep.setRetainSizeWhenHidden(true);
+  opt->setSizePolicy(keep);
+  opt->hide();
+  option1_[n] = opt;
+  connect(opt, &QRadioButton::clicked, this, [this, n] {
+    pull_controls();
+    session_->option_click(n);
+  });
+  h->addWidget(opt);
+  return row;
+}
+
+void ScreeningWindow::check_formula_box(int n) {
+  using lp::formula::Formula;
+  using lp::formula::FormulaError;
+  auto* text = findChild<QLineEdit*>(indexed_name("shiki_txt", n));
+  auto* show = findChild<QLineEdit*>(indexed_name("shiki_hyouji_txt", n));
+  std::string error;
+  Formula f;
+  FormulaError e;
+  if (!text->text().trimmed().isEmpty() && !Formula::compile(text->text().toStdString(), f, e)) {
+    error = "式" + std::to_string(n) + "の" + e.text();
+  } else if (!show->text().trimmed().isEmpty() &&
+             !Formula::compile(show->text().toStdString(), f, e)) {
+    error = "式" + std::to_string(n) + "（表示）の" + e.text();
+  }
+  if (!error.empty()) {
+    message(error, TextColor::red);
+    formula_error_shown_ = true;
+  } else if (formula_error_shown_) {
+    message("", TextColor::black);
+  }
+}
+
+QString ScreeningWindow::screen_name() const {
+  return screens_->currentText().trimmed();
+}
+
+void ScreeningWindow::refresh_screens(const QString& select) {
+  const QString keep = select.isEmpty() ? screens_->currentText() : select;
+  screens_->clear();
+  for (const auto& name : lp::screening::list_screens(session_->folders().user_folder))
+    screens_->addItem(q(name));
+  screens_->setEditText(keep);
+}
+
+void ScreeningWindow::load_screen() {
+  if (session_->running()) return;
+  std::string error;
+  const std::string name = screen_name().toStdString();
+  if (!lp::screening::load_screen(session_->folders().user_folder, name, session_->controls(),
+                                  error)) {
+    message(error, TextColor::red);
+    return;
+  }
+  push_controls();
+  message("保存条件「" + name + "」を読み込みました。", TextColor::blue);
+}
+
+void ScreeningWindow::save_screen() {
+  if (session_->running()) return;
+  pull_controls();
+  const std::string name = screen_name().toStdString();
+  // A screen that could not run is not stored.
+  std::string error = lp::screening::check_formula_rows(session_->controls());
+  if (error.empty() && lp::screening::save_screen(session_->folders().user_folder, name,
+                                                  session_->controls(), error)) {
+    refresh_screens(q(name));
+    message("保存条件「" + name + "」を保存しました。", TextColor::blue);
+    return;
+  }
+  message(error, TextColor::red);
+}
+
+void ScreeningWindow::delete_screen() {
+  if (session_->running()) return;
+  const QString name = screen_name();
+  if (!lp::screening::check_screen_name(name.toStdString()).empty()) return;
+  if (!confirm_(QStringLiteral("保存条件「%1」を削除しますか？").arg(name))) return;
+  std::string error;
+  if (!lp::screening::delete_screen(session_->folders().user_folder, name.toStdString(), error)) {
+    message(error, TextColor::red);
+    return;
+  }
+  refresh_screens();
+  screens_->setEditText(QString());
+  message("保存条件「" + name.toStdString() + "」を削除しました。", TextColor::blue);
+}
+
 void ScreeningWindow::show_page(int i) {
-  for (int p = 0; p < 5; ++p) pages_[p]->setVisible(p == i);
+  for (int p = 0; p < 6; ++p) pages_[p]->setVisible(p == i);
 }
 
 void ScreeningWindow::market_clicked(int i) {
@@ -355,6 +529,11 @@ void ScreeningWindow::market_clicked(int i) {
 }
 
 bool ScreeningWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusOut) {
+    const QString name = watched->objectName();
+    const int under = static_cast<int>(name.lastIndexOf(QLatin1Char('_')));
+    if (name.startsWith(QStringLiteral("shiki_"))) check_formula_box(name.mid(under + 1).toInt());
+  }
   if (event->type() == QEvent::MouseButtonRelease) {
     const QString name = watched->objectName();
     if (name.startsWith(QStringLiteral("num1_lb_"))) {
@@ -433,6 +612,8 @@ void ScreeningWindow::set_controls_state(const QString& state) {
 void ScreeningWindow::start_run() {
   if (!session_->ready() || session_->running()) return;
   pull_controls();
+  // A formula error stops the run with its message; fixing the box later clears it.
+  formula_error_shown_ = !lp::screening::check_formula_rows(session_->controls()).empty();
   session_->run();
 }
 
@@ -472,7 +653,7 @@ void ScreeningWindow::date_label(const std::string& text) {
 }
 
 void ScreeningWindow::result_label(int n, const std::string& text) {
-  if (n >= 1 && n <= 40) result_[n]->setText(q(text));
+  if (n >= 1 && n <= lp::screening::kLastFormulaRow && result_[n]) result_[n]->setText(q(text));
 }
 
 void ScreeningWindow::clear_result_labels() {
@@ -483,11 +664,14 @@ void ScreeningWindow::clear_result_labels() {
 }
 
 void ScreeningWindow::set_option_visible(int n, bool visible) {
-  if (n >= 1 && n <= 40) option1_[n]->setVisible(visible);
+  if (n >= 1 && n <= lp::screening::kLastFormulaRow && option1_[n])
+    option1_[n]->setVisible(visible);
 }
 
 void ScreeningWindow::select_option(int n) {
-  for (int k = 1; k <= 40; ++k) option1_[k]->setChecked(k == n);
+  for (int k = 1; k <= lp::screening::kLastFormulaRow; ++k) {
+    if (option1_[k]) option1_[k]->setChecked(k == n);
+  }
 }
 
 void ScreeningWindow::controls_changed() {
@@ -500,6 +684,8 @@ void ScreeningWindow::set_controls_enabled(bool enabled) {
   stop_->setEnabled(enabled);
   for (auto* m : markets_) m->setEnabled(enabled);
   for (auto* p : pages_) p->setEnabled(enabled);
+  screens_->setEnabled(enabled);
+  for (auto* b : screen_buttons_) b->setEnabled(enabled);
 }
 
 void ScreeningWindow::show_results() {

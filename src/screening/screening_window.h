@@ -3,10 +3,12 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "screening/screening_session.h"
 
+class QComboBox;
 class QLabel;
 class QCheckBox;
 class QRadioButton;
@@ -50,6 +52,11 @@ class ScreeningWindow : public QWidget, public lp::screening::ScreeningUi {
   std::string selected_ranking() const override;
   void busy(bool on) override;
 
+  // The question asked before a saved screen is deleted (a yes/no box; tests answer it).
+  void set_confirm(std::function<bool(const QString&)> confirm) { confirm_ = std::move(confirm); }
+  // The saved screen chosen or typed in 「保存条件」.
+  QString screen_name() const;
+
  public slots:
   void start_run();
   // 「検証」: the backtest dialog for the current settings.
@@ -67,14 +74,25 @@ class ScreeningWindow : public QWidget, public lp::screening::ScreeningUi {
   void show_page(int i);
   void market_clicked(int i);
   void show_description(int i);
+  QWidget* build_formula_row(int n);
+  // Checks row n's formulas as typed; an error goes to msg1_lb in red.
+  void check_formula_box(int n);
+  void refresh_screens(const QString& select = {});
+  void load_screen();
+  void save_screen();
+  void delete_screen();
 
   std::unique_ptr<lp::screening::ScreeningSession> session_;
   QLabel* msg_ = nullptr;
   QLabel* date_ = nullptr;
-  QGroupBox* pages_[5] = {};
+  QGroupBox* pages_[6] = {};
   QCheckBox* markets_[7] = {};
-  QRadioButton* option1_[41] = {};
-  QLabel* result_[41] = {};
+  QRadioButton* option1_[46] = {};
+  QLabel* result_[46] = {};
+  QComboBox* screens_ = nullptr;
+  QWidget* screen_buttons_[3] = {};
+  std::function<bool(const QString&)> confirm_;
+  bool formula_error_shown_ = false;
   QPushButton* start_ = nullptr;
   QPushButton* stop_ = nullptr;
   QPushButton* kensho_ = nullptr;

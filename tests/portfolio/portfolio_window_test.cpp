@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -81,6 +82,13 @@ class PortfolioWindowTest : public ::testing::Test {
     QElapsedTimer t;
     t.start();
     while (w && !w->is_ready() && t.elapsed() < 10000) QApplication::processEvents();
+    if (w) {
+      default_confirm = w->confirm;
+      w->confirm = [this](const QString& question) {
+        questions << question;
+        return answer;
+      };
+    }
     return w;
   }
   template <class T>
@@ -108,6 +116,9 @@ class PortfolioWindowTest : public ::testing::Test {
   std::string db = product_folder(dir.str()) + "kabuka_db/";
   std::string user = product_folder(dir.str()) + "user/";
   PortfolioWindow* w = nullptr;
+  std::function<bool(const QString&)> default_confirm;
+  QStringList questions;
+  bool answer = true;  // to the delete question
 };
 
 TEST_F(PortfolioWindowTest, OpensWithAnEmptyFirstFile) {
@@ -266,6 +277,73 @@ TEST_F(PortfolioWindowTest, TakeOverReadsTheChartsCodeAndDay) {
   chart->grid->item(1, 4)->setText("-");
   click("input1_cmd");
   EXPECT_EQ(text("kaine_txt1"), "");
+}
+
+TEST_F(PortfolioWindowTest, DeletingAsksFirstInJapanese) {
+  test::write_bytes(ptf(0), ",,,,,1\r\n1301,450.5,100,20240105,,-\r\n");
+  ASSERT_NE(open(), nullptr);
+  const std::string before = file_bytes(ptf(0));
+  ctl<QTableWidget>("MSFlexGrid1")->setCurrentCell(0, 2);
+  answer = false;
+  click("delete_cmd1");
+  ASSERT_EQ(questions.size(), 1);
+  EXPECT_TRUE(questions[0].contains("1301")) << questions[0].toStdString();
+  EXPECT_TRUE(questions[0].contains("削除しますか")) << questions[0].toStdString();
+  EXPECT_EQ(file_bytes(ptf(0)), before);
+  EXPECT_TRUE(w->is_ready());
+  answer = true;
+  click("delete_cmd1");
+  EXPECT_EQ(file_bytes(ptf(0)), ",,,,,0\r\n");
+
+  // The question itself: 「はい」「いいえ」, and いいえ keeps the holding.
+  QStringList buttons;
+  QTimer::singleShot(0, [&buttons] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    for (QAbstractButton* b : box->buttons()) buttons << b->text();
+    for (QAbstractButton* b : box->buttons()) {
+      if (b->text() == "いいえ") b->click();
+    }
+  });
+  EXPECT_FALSE(default_confirm("No.1を削除しますか？"));
+  buttons.sort();
+  EXPECT_EQ(buttons, QStringList({"いいえ", "はい"}));
+}
+
+TEST_F(PortfolioWindowTest, EntriesAreCheckedBeforeAnythingIsWritten) {
+  ASSERT_NE(open(), nullptr);
+  const std::string before = file_bytes(ptf(0));
+  struct Case {
+    const char *date, *shares, *price, *message;
+  } cases[] = {{"xyz", "100", "100", portfolio::kMsgBadDate},
+               {"20240105", "0", "100", portfolio::kMsgBadShares},
+               {"2024/01/05", "100", "abc", portfolio::kMsgBadPrice}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    enter("1301", c.date, c.shares, c.price);
+    click("regist_cmd1");
+    EXPECT_EQ(status().toStdString(), c.message);
+    EXPECT_EQ(file_bytes(ptf(0)), before);
+  }
+  enter("1301", "2024/01/05", "100", "100");
+  click("regist_cmd1");
+  EXPECT_EQ(file_bytes(ptf(0)), ",,,,,1\r\n1301,100,100,20240105,,-\r\n");
+}
+
+TEST_F(PortfolioWindowTest, ADamagedFileIsShownReadOnlyWithWhatIsWrong) {
+  const std::string bytes =
+      ",,,,,3\r\n1301,450.5,100,20240105,,-\r\n7203,2700,100,20240108,,-\r\n";
+  test::write_bytes(ptf(0), bytes);
+  ASSERT_NE(open(), nullptr);
+  EXPECT_EQ(cell(0, 1) + " " + cell(1, 1), "1301 7203");
+  EXPECT_TRUE(status().contains("件数（3）と記録の数（2）")) << status().toStdString();
+  EXPECT_EQ(ctl<QLabel>("alart_lb1")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+  EXPECT_FALSE(ctl<QPushButton>("regist_cmd1")->isEnabled());
+  ctl<QTableWidget>("MSFlexGrid1")->setCurrentCell(0, 2);
+  EXPECT_FALSE(ctl<QPushButton>("delete_cmd1")->isEnabled());
+  EXPECT_FALSE(ctl<QPushButton>("change_cmd1")->isEnabled());
+  w->grab().save("portfolio_damaged_file.png");
+  EXPECT_EQ(file_bytes(ptf(0)), bytes);
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -187,6 +189,80 @@ TEST_F(ResultsWindowTest, ReleasingTheMouseCopiesTheSelectionWithoutSeparators) 
   QTest::mouseRelease(grid()->viewport(), Qt::LeftButton, {},
                       grid()->visualItemRect(grid()->item(2, 3)).center());
   EXPECT_EQ(QApplication::clipboard()->text(), "1001,ｻｸﾗ電機1,2001\r\n1002,ｻｸﾗ電機2,2002");
+}
+
+TEST_F(ResultsWindowTest, ExportWritesTheListInItsSortedOrder) {
+  hand_over(30);
+  grid()->setCurrentCell(0, 3);
+  grid()->cellDoubleClicked(0, 3);  // 終値, descending
+  click("syuturyoku_cmd");
+  auto* dialog = window_->findChild<QFileDialog*>("syuturyoku_dlg");
+  ASSERT_NE(dialog, nullptr);
+  const QString path = QString::fromStdString(docs_.str()) + "/sorted";
+  dialog->selectNameFilter("CSV UTF-8 (*.csv)");
+  dialog->selectFile(path);
+  QMetaObject::invokeMethod(dialog, "accept");
+  const std::string csv = test::read_bytes(path.toStdString() + ".csv");
+  ASSERT_GT(csv.size(), 3u);
+  EXPECT_EQ(csv.substr(0, 3), "\xEF\xBB\xBF");
+  // The first result line is the highest close: result 30, code 1030.
+  const std::size_t first = csv.find("\r\n") + 2;
+  EXPECT_EQ(csv.substr(first, 8), "1,1030,\xE6");
+  EXPECT_EQ(control<QLabel>(window_, "msg1_lb")->text(), "30件を出力しました：" + path + ".csv");
+
+  // A folder in the way: the failure is shown in red.
+  std::filesystem::create_directories(docs_.str() + "/busy.xlsx/x");
+  EXPECT_FALSE(window_->export_to(QString::fromStdString(docs_.str() + "/busy.xlsx"), false));
+  EXPECT_TRUE(control<QLabel>(window_, "msg1_lb")->text().endsWith("に書き込めません。"));
+  EXPECT_TRUE(control<QLabel>(window_, "msg1_lb")->styleSheet().contains("255, 0, 0"));
+}
+
+}  // namespace
+}  // namespace lp::gui
+
+namespace lp::gui {
+namespace {
+
+TEST_F(ResultsWindowTest, CtrlCCopiesTheSelectedBlockAsTheMouseReleaseDoes) {
+  hand_over(3);
+  grid()->clearSelection();
+  grid()->setRangeSelected(QTableWidgetSelectionRange(2, 1, 3, 3), true);
+  QApplication::clipboard()->clear();
+  QTest::keyClick(grid(), Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), "1002,ｻｸﾗ電機2,2002\r\n1003,ｻｸﾗ電機3,2003");
+}
+
+TEST_F(ResultsWindowTest, DraggingDownTheNumberColumnSelectsWholeRows) {
+  hand_over(5);
+  auto centre = [&](int r, int c) { return grid()->visualItemRect(grid()->item(r, c)).center(); };
+  QTest::mousePress(grid()->viewport(), Qt::LeftButton, {}, centre(2, 0));
+  QMouseEvent move(QEvent::MouseMove, centre(4, 0), grid()->viewport()->mapToGlobal(centre(4, 0)),
+                   Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(grid()->viewport(), &move);
+  QTest::mouseRelease(grid()->viewport(), Qt::LeftButton, {}, centre(4, 0));
+  const QList<QTableWidgetSelectionRange> ranges = grid()->selectedRanges();
+  ASSERT_EQ(ranges.size(), 1);
+  EXPECT_EQ(ranges[0].topRow(), 2);
+  EXPECT_EQ(ranges[0].bottomRow(), 4);
+  EXPECT_EQ(ranges[0].leftColumn(), 1);
+  EXPECT_EQ(ranges[0].rightColumn(), 5);
+  EXPECT_TRUE(QApplication::clipboard()->text().startsWith("1002,ｻｸﾗ電機2,2002,"));
+  EXPECT_EQ(QApplication::clipboard()->text().count("\r\n"), 2);
+  // The selection stays highlighted when the grid loses the focus to another window.
+  const QPalette pal = grid()->palette();
+  EXPECT_EQ(pal.color(QPalette::Inactive, QPalette::Highlight),
+            pal.color(QPalette::Active, QPalette::Highlight));
+  grid()->grab().save("results_rows_selected.png");
+}
+
+TEST_F(ResultsWindowTest, DoubleClicksOnTheNameSortNamesAsText) {
+  hand_over(30);
+  const QPoint at = grid()->visualItemRect(grid()->item(1, 2)).center();
+  QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseDClick(grid()->viewport(), Qt::LeftButton, {}, at);
+  // Descending as text: "ｻｸﾗ電機9" first (the codes would put 1030 there).
+  EXPECT_EQ(cell(1, 1), "1009");
+  EXPECT_EQ(cell(2, 1), "1008");
 }
 
 }  // namespace

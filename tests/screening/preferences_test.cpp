@@ -92,6 +92,10 @@ TEST(ReadInitSel, TemplateFillsListsAndStartValues) {
     EXPECT_GT(std::stod(set.text(combo)), 0) << combo;
   }
   EXPECT_EQ(set.text("nehaba1_ageritsu2_txt"), "20");
+  // The formula rows come as unticked examples; the quotes keep their commas.
+  EXPECT_FALSE(set.enabled(41));
+  EXPECT_EQ(set.text("shiki_txt(41)"), "C > MA(C,25) AND RSI(14) < 30");
+  EXPECT_EQ(set.text("shiki_name_txt(41)"), "押し目");
 }
 
 TEST(ApplyControlValue, CommandLineValues) {

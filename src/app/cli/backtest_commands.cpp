@@ -10,6 +10,7 @@
 #include "backtest/equity_painter.h"
 #include "backtest/screen_backtest.h"
 #include "common/numbers.h"
+#include "screening/formula/formula_step.h"
 
 namespace lp::cli {
 namespace {
@@ -41,10 +42,17 @@ int cmd_backtest(Context& ctx) {
   if (!positive_int(every, params.every)) return fail("backtest: --every wants a count >= 1");
   if (!positive_int(hold, params.hold)) return fail("backtest: --hold wants a count >= 1");
 
+  // The saved screen's name names the output folder; the options are read again below.
+  std::string screen_name = "screen";
+  for (std::size_t i = 0; i + 1 < ctx.args.size(); ++i) {
+    if (ctx.args[i] == "--screen") screen_name = ctx.args[i + 1];
+  }
   screening::ScreeningSession session(ctx.platform, nullptr);
-  const std::string problem = configure_screen(ctx, session);
-  if (!problem.empty()) return fail("backtest: " + problem);
-  if (!ctx.args.empty()) return fail("backtest: unexpected argument " + ctx.args.front());
+  std::string problem;
+  if (!build_state(ctx, session, problem)) return fail("backtest: " + problem);
+  if (const std::string bad = screening::check_formula_rows(session.controls()); !bad.empty()) {
+    return fail(bad);
+  }
   if (!backtest::any_criterion_ticked(session.controls())) {
     return fail("backtest: no criterion is ticked");
   }
@@ -60,6 +68,7 @@ int cmd_backtest(Context& ctx) {
   job.platform = ctx.platform;
   job.controls = session.controls();
   job.params = params;
+  job.screen_name = screen_name;
   if (has_out) job.out_dir = out;
   job.picture = [&job](const backtest::Result& r) {
     return backtest::equity_png(r, backtest::equity_title(job.screen_name, r.params)).toStdString();
@@ -74,9 +83,9 @@ int cmd_backtest(Context& ctx) {
 }  // namespace
 
 LP_CLI_COMMAND("backtest",
-               "backtest [--init FILE] [--markets 0,1,2,3,4,5] [--criteria 1,8,...] "
-               "[--set NAME=VALUE ...] --from YYYYMMDD --to YYYYMMDD [--every K] [--hold N] "
-               "[--out DIR]",
+               "backtest [--screen NAME] [--init FILE] [--markets 0,1,2,3,4,5] "
+               "[--criteria 1,8,...] [--set NAME=VALUE ...] [--formula TEXT ...] [--show TEXT] "
+               "--from YYYYMMDD --to YYYYMMDD [--every K] [--hold N] [--out DIR]",
                "runs the screen as of every K-th trading day from..to, buys its picks at the next "
                "open, sells at the close of the N-th day, prints the summary and writes "
                "trades.csv, summary.csv, equity.csv and equity.png",

@@ -31,7 +31,7 @@ ChartOptions options_from_prefs(const AppFolders& folders) {
   chart::read_chart_prefs(folders.app_folder + "init.txt", prefs);
   auto num = [](const std::string& t) { return static_cast<int>(parse_integer(t)); };
   ChartOptions o;
-  o.period = num(prefs.period.text);
+  o.period = chart::period_days(prefs.period.text);
   o.ratio = prefs.ratio;
   o.rsi = prefs.rsi;
   o.bands = prefs.bands;

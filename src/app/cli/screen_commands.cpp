@@ -5,7 +5,9 @@
 #include "app/cli/cli.h"
 #include "app/cli/screen_options.h"
 #include "common/encoding.h"
+#include "screening/formula/formula_step.h"
 #include "screening/preferences.h"
+#include "screening/saved_screens.h"
 #include "screening/screening_session.h"
 
 namespace lp::cli {
@@ -43,46 +45,102 @@ bool valid_yyyymmdd(const std::string& text) {
   return month >= 1 && month <= 12 && day >= 1 && day <= 31;
 }
 
-std::string configure_screen(Context& ctx, lp::screening::ScreeningSession& session) {
-  std::string init_path, markets = "0,1,2,3,4,5", criteria, value;
+bool build_state(Context& ctx, ScreeningSession& session, std::string& error) {
+  std::string init_path, markets, criteria, screen, value, show;
   const bool has_init = ctx.take_option("--init", init_path);
-  ctx.take_option("--markets", markets);
+  const bool has_screen = ctx.take_option("--screen", screen);
+  const bool has_markets = ctx.take_option("--markets", markets);
   const bool has_criteria = ctx.take_option("--criteria", criteria);
-  std::vector<std::string> sets;
+  const bool has_show = ctx.take_option("--show", show);
+  std::vector<std::string> sets, formulas;
   while (ctx.take_option("--set", value)) sets.push_back(value);
+  while (ctx.take_option("--formula", value)) formulas.push_back(value);
+  if (!ctx.args.empty()) {
+    error = "unexpected argument " + ctx.args.front();
+    return false;
+  }
+  if (has_init && has_screen) {
+    error = "--init and --screen both give the whole state; use one";
+    return false;
+  }
 
-  session.load(false);  // built-in values; the preferences file comes next
-  if (!has_init) init_path = session.folders().app_folder + "init.txt";
-  lp::screening::read_init_sel(session.controls(), init_path);
+  session.load(false);  // built-in values; the preferences file or saved screen comes next
+  if (has_screen) {
+    if (!lp::screening::load_screen(session.folders().user_folder, screen, session.controls(),
+                                    error)) {
+      return false;
+    }
+  } else {
+    if (!has_init) init_path = session.folders().app_folder + "init.txt";
+    lp::screening::read_init_sel(session.controls(), init_path);
+  }
 
   if (has_criteria) {
     for (int n = 1; n <= 40; ++n)
       session.controls().set_checked(lp::screening::indexed("pr_chk", n), false);
     for (const auto& n : split(criteria, ',')) {
-      if (!lp::screening::apply_control_value(session.controls(), "pr_chk(" + n + ")", "1")) {
-        return "no criterion " + n;
+      if (n.find_first_not_of("0123456789") != std::string::npos || n.size() > 2 ||
+          std::stoi(n) > 40 ||
+          !lp::screening::apply_control_value(session.controls(), "pr_chk(" + n + ")", "1")) {
+        error = "no criterion " + n;
+        return false;
       }
     }
   }
   for (const auto& s : sets) {
     const auto eq = s.find('=');
-    if (eq == std::string::npos) return "--set wants NAME=VALUE, got " + s;
+    if (eq == std::string::npos) {
+      error = "--set wants NAME=VALUE, got " + s;
+      return false;
+    }
     const std::string name = s.substr(0, eq);
     if (!lp::screening::apply_control_value(session.controls(), name, s.substr(eq + 1))) {
-      return "unknown control or unsuitable value: " + s;
+      error = "unknown control or unsuitable value: " + s;
+      return false;
     }
   }
-  std::vector<bool> ticked(6, false);
-  for (const auto& m : split(markets, ',')) {
-    if (m.size() != 1 || m[0] < '0' || m[0] > '5') return "no market box " + m;
-    ticked[static_cast<std::size_t>(m[0] - '0')] = true;
+  // Without a saved screen the market boxes start from every segment, as before.
+  if (has_markets || !has_screen) {
+    if (!has_markets) markets = "0,1,2,3,4,5";
+    std::vector<bool> ticked(6, false);
+    for (const auto& m : split(markets, ',')) {
+      if (m.size() != 1 || m[0] < '0' || m[0] > '5') {
+        error = "no market box " + m;
+        return false;
+      }
+      ticked[static_cast<std::size_t>(m[0] - '0')] = true;
+    }
+    for (int i = 0; i < 6; ++i) {
+      session.controls().set_checked(lp::screening::indexed("shijyou_chk", i),
+                                     ticked[static_cast<std::size_t>(i)]);
+    }
+    session.controls().set_checked("shijyou_chk(6)", false);
   }
-  for (int i = 0; i < 6; ++i) {
-    session.controls().set_checked(lp::screening::indexed("shijyou_chk", i),
-                                   ticked[static_cast<std::size_t>(i)]);
+
+  // Each --formula takes the next unticked formula row.
+  using lp::screening::kFirstFormulaRow;
+  using lp::screening::kLastFormulaRow;
+  for (const auto& f : formulas) {
+    int row = kFirstFormulaRow;
+    while (row <= kLastFormulaRow && session.controls().enabled(row)) ++row;
+    if (row > kLastFormulaRow) {
+      error = "at most five formula rows (41-45)";
+      return false;
+    }
+    session.controls().set_checked(lp::screening::indexed("pr_chk", row), true);
+    session.controls().set_text(lp::screening::formula_text_control(row), f);
   }
-  session.controls().set_checked("shijyou_chk(6)", false);
-  return {};
+  if (has_show) {
+    // The last formula row writes the value column, so --show belongs to it.
+    int row = kLastFormulaRow;
+    while (row >= kFirstFormulaRow && !session.controls().enabled(row)) --row;
+    if (row < kFirstFormulaRow) {
+      error = "--show needs a formula row (--formula)";
+      return false;
+    }
+    session.controls().set_text(lp::screening::formula_show_control(row), show);
+  }
+  return true;
 }
 
 namespace {
@@ -94,9 +152,8 @@ int run_screen(Context& ctx) {
   }
   CliUi ui;
   ScreeningSession session(ctx.platform, &ui);
-  const std::string problem = configure_screen(ctx, session);
-  if (!problem.empty()) return fail("screen: " + problem);
-  if (!ctx.args.empty()) return fail("screen: unexpected argument " + ctx.args.front());
+  std::string error;
+  if (!build_state(ctx, session, error)) return fail("screen: " + error);
   if (!as_of.empty()) session.use_market(nullptr, as_of);
 
   if (!session.run()) return fail(ui.error.empty() ? "screen: the run did not start" : ui.error);
@@ -112,13 +169,63 @@ int run_screen(Context& ctx) {
   return 0;
 }
 
+int run_screen_save(Context& ctx) {
+  if (ctx.args.empty() || ctx.args.front().rfind("--", 0) == 0)
+    return fail("screen-save: which name? screen-save NAME [options of screen]");
+  const std::string name = ctx.args.front();
+  ctx.args.erase(ctx.args.begin());
+  CliUi ui;
+  ScreeningSession session(ctx.platform, &ui);
+  std::string error;
+  if (!build_state(ctx, session, error)) return fail("screen-save: " + error);
+  // A screen that cannot run is not worth keeping: the formulas are checked first.
+  if (const std::string bad = lp::screening::check_formula_rows(session.controls()); !bad.empty())
+    return fail(bad);
+  if (!lp::screening::save_screen(session.folders().user_folder, name, session.controls(), error))
+    return fail(error);
+  std::cout << "saved=" << name << "\n";
+  return 0;
+}
+
+int run_screens(Context& ctx) {
+  if (!ctx.args.empty()) return fail("screens: unexpected argument " + ctx.args.front());
+  for (const auto& name : lp::screening::list_screens(ctx.folders().user_folder))
+    std::cout << name << "\n";
+  return 0;
+}
+
+int run_formula_check(Context& ctx) {
+  if (ctx.args.size() != 1) return fail("formula-check: give the formula as one argument");
+  lp::formula::Formula f;
+  lp::formula::FormulaError e;
+  if (!lp::formula::Formula::compile(ctx.args.front(), f, e)) return fail(e.text());
+  std::cout << "lookback=" << f.lookback() << "\n";
+  std::cout << "ok\n";
+  return 0;
+}
+
 }  // namespace
 
 LP_CLI_COMMAND("screen",
                "screen [--init FILE] [--markets 0,1,2,3,4,5] [--criteria 1,8,...] "
-               "[--set NAME=VALUE ...] [--as-of YYYYMMDD]",
+               "[--set NAME=VALUE ...] [--screen NAME] [--formula TEXT ...] [--show TEXT] "
+               "[--as-of YYYYMMDD]",
                "runs a screening like the screening window's 開始 and prints the counts and "
-               "sel0_out.csv",
+               "sel0_out.csv (--as-of: as if the database ended at the close of that day)",
                run_screen);
 
+}  // namespace lp::cli
+
+namespace lp::cli {
+LP_CLI_COMMAND("screen-save",
+               "screen-save NAME [--init FILE] [--markets 0,1,2,3,4,5] [--criteria 1,8,...] "
+               "[--set NAME=VALUE ...] [--screen NAME] [--formula TEXT ...] [--show TEXT]",
+               "stores the screening state the options give (as screen builds it) as the saved "
+               "screen NAME",
+               run_screen_save);
+LP_CLI_COMMAND("screens", "screens", "the names of the saved screens, one a line", run_screens);
+LP_CLI_COMMAND("formula-check", "formula-check TEXT",
+               "checks a formula: prints lookback=N (traded days it needs) and ok, or the error "
+               "with its position and exits 1",
+               run_formula_check);
 }  // namespace lp::cli

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/cli/cli.h"
+#include "results/results_export.h"
 #include "results/results_model.h"
 #include "search/search_model.h"
 
@@ -73,9 +74,12 @@ void print_page(const ResultTable& table, int p) {
 }
 
 int results_command(Context& ctx) {
-  std::string page_text = "0", sort_text;
+  std::string page_text = "0", sort_text, export_path, screen_name;
   ctx.take_option("--page", page_text);
   const bool sorted = ctx.take_option("--sort", sort_text);
+  const bool exporting = ctx.take_option("--export", export_path);
+  const bool cp932 = ctx.take_flag("--cp932");
+  ctx.take_option("--screen-name", screen_name);
   if (!ctx.args.empty()) return fail("unexpected argument: " + ctx.args.front());
 
   const std::string path = ctx.folders().user_folder + "sel0_out.csv";
@@ -92,6 +96,18 @@ int results_command(Context& ctx) {
       if (!column_of(word, table, column)) return fail("unknown sort column: " + word);
       sorter.sort(table, column);
     }
+  }
+
+  if (exporting) {
+    // The list as sorted, written whole; the pages are the window's business.
+    ExportOptions options;
+    options.screen_name = screen_name;
+    if (!export_format_for(export_path, cp932, options.format))
+      return fail("--export wants a file ending in .xlsx or .csv, got " + export_path);
+    std::string error;
+    if (!export_results(table, export_path, options, error)) return fail(error);
+    std::cout << "exported=" << table.count() << "\n";
+    return 0;
   }
 
   const int last = last_page(table.count());
@@ -117,10 +133,14 @@ LP_CLI_COMMAND("search", "search QUERY",
                "stocks of the latest trading day ranked by name: code, name, score "
                "(tab-separated, best first, at most 100)",
                search_command);
-LP_CLI_COMMAND("results", "results [--page N|all] [--sort COLUMN[,COLUMN...]]",
+LP_CLI_COMMAND("results",
+               "results [--page N|all] [--sort COLUMN[,COLUMN...]] [--export FILE] [--cp932] "
+               "[--screen-name NAME]",
                "the results window's page of sel0_out.csv: a date line, the captions, then one "
                "tab-separated row per result ending in its colour; each sort column is one "
-               "double click (number 0-5 or caption)",
+               "double click (number 0-5 or caption). --export writes the whole sorted list to "
+               "FILE.xlsx or FILE.csv (UTF-8 with BOM, --cp932 for Shift_JIS) and prints "
+               "exported=N",
                results_command);
 
 }  // namespace lp::cli

@@ -82,6 +82,8 @@ struct RunContext {
   RunEvents events;
   TradingCalendar calendar;
   Series series;
+  // Set when an intermediate file could not be written: the run's results would be stale.
+  bool write_failed = false;
 
   void message(const std::string& text, TextColor color = TextColor::blue) const;
   void result_label(int n, const std::string& text) const;
@@ -116,7 +118,8 @@ struct RunEntry {
   int number;
   CriterionFn routine;
 };
-// The fixed run order: 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 18, 40.
+// The fixed run order: 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 18, 40, then the formula rows
+// 41-45.
 const std::vector<RunEntry>& run_table();
 
 // --- The frame ------------------------------------------------------------------------
@@ -167,7 +170,8 @@ std::string trimmed_param(RunContext& ctx, std::string_view control);
 void write_back(RunContext& ctx, std::string_view control, double value);
 void write_back_int(RunContext& ctx, std::string_view control, long long value);
 
-// "sel" + n + ".csv" for the numbers that have an intermediate file (0..20 and 40), else "".
+// "sel" + n + ".csv" for the numbers that have an intermediate file (0..20, 40 and the formula
+// rows 41..45), else "".
 std::string intermediate_file_name(int n);
 
 }  // namespace lp::screening

@@ -5,6 +5,7 @@
 #include "common/csv.h"
 #include "common/numbers.h"
 #include "screening/criteria/criterion.h"
+#include "screening/formula/formula_step.h"
 
 namespace lp::screening {
 
@@ -57,10 +58,26 @@ std::string RunContext::criterion_name(int n) const {
 
 const std::vector<RunEntry>& run_table() {
   static const std::vector<RunEntry> table = {
-      {1, f_kabukasel},   {2, f_yasune1sel}, {3, f_yasune2sel},    {4, f_nehaba1sel},
-      {5, f_nehaba1sel},  {6, f_nehaba3sel}, {7, f_zenjituhi1sel}, {8, f_gcdcsel},
-      {9, f_std_dev1sel}, {10, f_rsi1sel},   {12, f_semi1sel},     {13, f_kairi3sel},
-      {18, f_kairi2sel},  {40, f_kairi1sel},
+      {1, f_kabukasel},
+      {2, f_yasune1sel},
+      {3, f_yasune2sel},
+      {4, f_nehaba1sel},
+      {5, f_nehaba1sel},
+      {6, f_nehaba3sel},
+      {7, f_zenjituhi1sel},
+      {8, f_gcdcsel},
+      {9, f_std_dev1sel},
+      {10, f_rsi1sel},
+      {12, f_semi1sel},
+      {13, f_kairi3sel},
+      {18, f_kairi2sel},
+      {40, f_kairi1sel},
+      // The formula rows come last: they load histories, so they run on the shortest list.
+      {41, f_shikisel},
+      {42, f_shikisel},
+      {43, f_shikisel},
+      {44, f_shikisel},
+      {45, f_shikisel},
   };
   return table;
 }
@@ -121,7 +138,8 @@ bool filter_series(RunContext& ctx, const CandidateList& candidates, CandidateLi
 }
 
 std::string intermediate_file_name(int n) {
-  if ((n >= 0 && n <= 20) || n == 40) return "sel" + std::to_string(n) + ".csv";
+  if ((n >= 0 && n <= 20) || n == 40 || is_formula_row(n))
+    return "sel" + std::to_string(n) + ".csv";
   return {};
 }
 
@@ -134,7 +152,7 @@ void finish_criterion(RunContext& ctx, CandidateList& candidates, CandidateList&
     CsvWriter w;
     w.field(output.count()).field(output.date).field(output.title).end_line();
     for (const Candidate& c : output.items) w.field(c.code).field(c.row).field(c.value).end_line();
-    w.commit(std::filesystem::path(ctx.user_folder) / name);
+    if (!w.commit(std::filesystem::path(ctx.user_folder) / name)) ctx.write_failed = true;
   }
   ctx.yield();
   candidates = output;

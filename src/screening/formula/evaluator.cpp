@@ -1,0 +1,220 @@
+// Evaluates a compiled formula on one stock's traded days. A node is evaluated at an offset
+// (traded days back from the newest); windows evaluate their argument at each offset they
+// cover, so any expression may stand where a series does.
+#include <algorithm>
+#include <cmath>
+
+#include "common/numbers.h"
+#include "screening/formula/formula.h"
+
+namespace lp::formula {
+
+void TradedDays::clear() {
+  open.clear();
+  high.clear();
+  low.clear();
+  close.clear();
+  volume.clear();
+}
+
+void TradedDays::assign(const Series& series) {
+  clear();
+  const int n = series_count(series);
+  for (int i = 1; i <= n && i < static_cast<int>(series.size()); ++i) {
+    const SeriesRecord& r = series[static_cast<std::size_t>(i)];
+    const double v = parse_number(r.d6);
+    if (!(v > 0)) continue;  // a gap day: the stock did not trade
+    open.push_back(parse_number(r.d2));
+    high.push_back(parse_number(r.d3));
+    low.push_back(parse_number(r.d4));
+    close.push_back(parse_number(r.d5));
+    volume.push_back(v);
+  }
+}
+
+const std::vector<double>& TradedDays::of(Field f) const {
+  switch (f) {
+    case Field::open:
+      return open;
+    case Field::high:
+      return high;
+    case Field::low:
+      return low;
+    case Field::volume:
+      return volume;
+    case Field::close:
+      break;
+  }
+  return close;
+}
+
+namespace {
+
+class Evaluator {
+ public:
+  Evaluator(const Formula& f, const TradedDays& d)
+      : nodes_(f.nodes()), days_(d), count_(d.count()) {}
+
+  bool failed = false;
+
+  double ev(int i, int k) {
+    if (failed) return 0;
+    const Node& n = nodes_[static_cast<std::size_t>(i)];
+    double r = 0;
+    switch (n.op) {
+      case Op::number:
+        return n.value;
+      case Op::series:
+        if (k < 0 || k >= count_) return fail();
+        return days_.of(n.field)[static_cast<std::size_t>(k)];
+      case Op::shift:
+        return ev(n.a, k + n.n);
+      case Op::neg:
+        r = -ev(n.a, k);
+        break;
+      case Op::not_:
+        r = ev(n.a, k) == 0 ? 1 : 0;
+        break;
+      case Op::add:
+      case Op::sub:
+      case Op::mul:
+      case Op::div:
+      case Op::lt:
+      case Op::le:
+      case Op::gt:
+      case Op::ge:
+      case Op::eq:
+      case Op::ne:
+      case Op::and_:
+      case Op::or_: {
+        // Both sides always: a failure on either side fails the formula.
+        const double x = ev(n.a, k);
+        const double y = ev(n.b, k);
+        r = binary(n.op, x, y);
+        break;
+      }
+      case Op::ma:
+      case Op::sum: {
+        double s = 0;
+        for (int j = 0; j < n.n; ++j) s += ev(n.a, k + j);
+        r = n.op == Op::ma ? s / n.n : s;
+        break;
+      }
+      case Op::max:
+      case Op::min: {
+        r = ev(n.a, k);
+        for (int j = 1; j < n.n; ++j) {
+          const double x = ev(n.a, k + j);
+          r = n.op == Op::max ? std::max(r, x) : std::min(r, x);
+        }
+        break;
+      }
+      case Op::std: {
+        double s = 0;
+        for (int j = 0; j < n.n; ++j) s += ev(n.a, k + j);
+        const double mean = s / n.n;
+        double q = 0;
+        for (int j = 0; j < n.n; ++j) {
+          const double x = ev(n.a, k + j) - mean;
+          q += x * x;
+        }
+        r = std::sqrt(q / n.n);
+        break;
+      }
+      case Op::ema: {
+        const int first = std::max(nodes_[static_cast<std::size_t>(n.a)].need, 1);
+        const int available = count_ - k - first + 1;  // offsets where the argument exists
+        if (available < n.n) return fail();
+        const int m = std::min(available, 4 * n.n);
+        const double alpha = 2.0 / (n.n + 1);
+        double e = ev(n.a, k + m - 1);
+        for (int j = k + m - 2; j >= k; --j) e += alpha * (ev(n.a, j) - e);
+        r = e;
+        break;
+      }
+      case Op::rsi: {
+        if (k < 0 || k + n.n >= count_) return fail();
+        double up = 0, down = 0;
+        for (int j = k; j < k + n.n; ++j) {
+          const double d = days_.close[static_cast<std::size_t>(j)] -
+                           days_.close[static_cast<std::size_t>(j + 1)];
+          if (d > 0) up += d;
+          if (d < 0) down -= d;
+        }
+        if (!(up + down > 0)) return fail();
+        r = 100.0 * up / (up + down);
+        break;
+      }
+      case Op::cross: {
+        const double a0 = ev(n.a, k), b0 = ev(n.b, k);
+        const double a1 = ev(n.a, k + 1), b1 = ev(n.b, k + 1);
+        r = (a0 > b0 && a1 <= b1) ? 1 : 0;
+        break;
+      }
+      case Op::abs:
+        r = std::fabs(ev(n.a, k));
+        break;
+      case Op::days:
+        return count_;
+    }
+    if (!std::isfinite(r)) return fail();
+    return r;
+  }
+
+ private:
+  double fail() {
+    failed = true;
+    return 0;
+  }
+
+  double binary(Op op, double x, double y) {
+    switch (op) {
+      case Op::add:
+        return x + y;
+      case Op::sub:
+        return x - y;
+      case Op::mul:
+        return x * y;
+      case Op::div:
+        if (y == 0) return fail();
+        return x / y;
+      case Op::lt:
+        return x < y;
+      case Op::le:
+        return x <= y;
+      case Op::gt:
+        return x > y;
+      case Op::ge:
+        return x >= y;
+      case Op::eq:
+        return x == y;
+      case Op::ne:
+        return x != y;
+      case Op::and_:
+        return x != 0 && y != 0;
+      case Op::or_:
+        return x != 0 || y != 0;
+      default:
+        return 0;
+    }
+  }
+
+  const std::vector<Node>& nodes_;
+  const TradedDays& days_;
+  int count_;
+};
+
+}  // namespace
+
+Evaluation evaluate(const Formula& formula, const TradedDays& days) {
+  Evaluation out;
+  if (formula.empty() || days.count() < formula.lookback()) return out;
+  Evaluator e(formula, days);
+  const double v = e.ev(static_cast<int>(formula.nodes().size()) - 1, 0);
+  if (e.failed) return out;
+  out.ok = true;
+  out.value = v;
+  return out;
+}
+
+}  // namespace lp::formula

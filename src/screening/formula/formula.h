@@ -1,0 +1,121 @@
+// Formula conditions: a small expression language over one stock's traded days (lexer, parser
+// to a compiled form, evaluator). Pure functions of the text and of a loaded series: nothing
+// here touches a file, so a run as of any past day evaluates a formula the same way.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pricedb/series.h"
+
+namespace lp::formula {
+
+// Limits that keep any input, however long or deep, to a quick answer or an error.
+inline constexpr int kMaxLength = 1000;          // characters of a formula
+inline constexpr int kMaxDepth = 64;             // nesting of parentheses, calls and operators
+inline constexpr int kMaxPeriod = 5000;          // n of a function, k of [k] / REF
+inline constexpr int kMaxLookback = 5000;        // traded days a formula may need
+inline constexpr double kMaxCost = 2'000'000.0;  // series reads per stock
+
+// An error at a 1-based character position of the text as typed.
+struct FormulaError {
+  int position = 0;
+  std::string message;  // Japanese, e.g. "')' がありません"
+  // "12文字目: ')' がありません"
+  std::string text() const;
+};
+
+enum class Field : std::uint8_t { open, high, low, close, volume };
+
+enum class Op : std::uint8_t {
+  number,  // value
+  series,  // field at the evaluation offset
+  shift,   // a[k]: child evaluated k traded days further back
+  neg,
+  not_,
+  add,
+  sub,
+  mul,
+  div,
+  lt,
+  le,
+  gt,
+  ge,
+  eq,
+  ne,
+  and_,
+  or_,
+  ma,
+  ema,
+  max,
+  min,
+  sum,
+  std,
+  rsi,
+  cross,
+  abs,
+  days,
+};
+
+struct Node {
+  Op op = Op::number;
+  Field field = Field::close;
+  int a = -1;  // first child (index into the node list)
+  int b = -1;  // second child
+  int n = 0;   // period of a function, k of a shift
+  double value = 0;
+  int need = 0;     // traded days this node needs at offset 0
+  int reads = 0;    // traded days it reads at most (EMA reads up to 4n)
+  double cost = 1;  // series reads per evaluation
+};
+
+// A formula compiled to a flat tree (children before parents; the root is last).
+class Formula {
+ public:
+  // False and `error` set when the text is not a formula.
+  static bool compile(std::string_view text, Formula& out, FormulaError& error);
+
+  // Traded days a stock must hold for the formula to be evaluated at all.
+  int lookback() const { return nodes_.empty() ? 0 : nodes_.back().need; }
+  // Traded days that determine the value fully (EMA reads beyond its minimum); what a run
+  // loads.
+  int read_days() const { return nodes_.empty() ? 0 : nodes_.back().reads; }
+  // DAYS() counts every traded day held, so such a formula wants the whole history.
+  bool uses_days() const { return uses_days_; }
+  bool empty() const { return nodes_.empty(); }
+  const std::vector<Node>& nodes() const { return nodes_; }
+
+ private:
+  friend class Parser;
+  std::vector<Node> nodes_;
+  bool uses_days_ = false;
+};
+
+// A stock's traded days (volume > 0) newest first: index 0 is the newest traded day.
+struct TradedDays {
+  std::vector<double> open, high, low, close, volume;
+  int count() const { return static_cast<int>(close.size()); }
+  void clear();
+  // From a loaded series (record 0 header, 1..count calendar days newest first; a gap day
+  // has volume 0 and is skipped).
+  void assign(const Series& series);
+  const std::vector<double>& of(Field f) const;
+};
+
+struct Evaluation {
+  bool ok = false;  // false: too few traded days, a division by zero or no finite value
+  double value = 0;
+};
+
+// The formula's value on `days`. Any failure anywhere fails the whole formula (AND and OR
+// do not short-circuit past it).
+Evaluation evaluate(const Formula& formula, const TradedDays& days);
+
+// True when the formula holds: evaluated and not 0.
+inline bool holds(const Evaluation& e) {
+  return e.ok && e.value != 0;
+}
+
+}  // namespace lp::formula

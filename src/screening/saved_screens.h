@@ -1,0 +1,42 @@
+// Saved screens: the whole state of the screening window (ticked criteria with their
+// parameters, the formula rows, the market boxes) under a name the user chooses, kept as
+// "user/screens/<name>.txt" in the key/value form of "init.txt" (CP932, CR LF, "EOF").
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "screening/controls.h"
+
+namespace lp::screening {
+
+inline constexpr int kMaxScreenNameLength = 40;
+
+// The folder of saved screens below the user folder (a native folder ending in "/").
+std::string screens_folder(const std::string& user_folder);
+
+// "" when `name` may name a saved screen, else the message that refuses it: 1-40 characters,
+// no path separators or control characters, not "." or ".." and not starting with "." (the
+// form of hidden and temporary files).
+std::string check_screen_name(std::string_view name);
+
+// The saved screens' names, sorted. Temporary and hidden files are not screens.
+std::vector<std::string> list_screens(const std::string& user_folder);
+
+// The file text of a screen (UTF-8; committed as CP932): one "control,value" line per value,
+// combo lists as "name,CLEAR" then one line per item, then "name_初期値,text"; "EOF" last.
+// False and `error` set when a value cannot be stored (a double quote or a line break).
+bool screen_text(const ControlSet& controls, std::string& text, std::string& error);
+
+// Writes the screen atomically (replacing one of the same name) under the advisory lock of
+// its file. False and a message when the name is refused, the lock is held elsewhere for too
+// long or the file cannot be written.
+bool save_screen(const std::string& user_folder, std::string_view name, const ControlSet& controls,
+                 std::string& error);
+// Replaces `controls` by the saved state. False and a message when there is no such screen.
+bool load_screen(const std::string& user_folder, std::string_view name, ControlSet& controls,
+                 std::string& error);
+bool delete_screen(const std::string& user_folder, std::string_view name, std::string& error);
+
+}  // namespace lp::screening

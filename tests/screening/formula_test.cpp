@@ -1,0 +1,291 @@
+// The formula language: grammar and precedence, errors with their positions, every function
+// against hand-computed values on a stock with a gap day and a split, and the formula rows as
+// steps of the run.
+#include "screening/formula/formula.h"
+
+#include <gtest/gtest.h>
+
+#include "common/encoding.h"
+#include "screening/criteria_run_fixture.h"
+#include "screening/formula/formula_step.h"
+
+namespace lp::test {
+namespace {
+
+using formula::Formula;
+using formula::FormulaError;
+using formula::TradedDays;
+
+// Traded days of a few closes (newest first); open/high/low around the close.
+TradedDays days_of(const std::vector<double>& closes) {
+  TradedDays d;
+  for (double c : closes) {
+    d.open.push_back(c - 1);
+    d.high.push_back(c + 2);
+    d.low.push_back(c - 3);
+    d.close.push_back(c);
+    d.volume.push_back(1000);
+  }
+  return d;
+}
+
+formula::Evaluation eval(const std::string& text, const TradedDays& d) {
+  Formula f;
+  FormulaError e;
+  EXPECT_TRUE(Formula::compile(text, f, e)) << text << ": " << e.text();
+  return formula::evaluate(f, d);
+}
+
+TEST(FormulaGrammar, PrecedenceAndTruth) {
+  const TradedDays d = days_of({10, 9, 8});
+  const struct {
+    const char* text;
+    double value;
+  } cases[] = {
+      {"1+2*3", 7},
+      {"(1+2)*3", 9},
+      {"1-2-3", -4},
+      {"12/4/3", 1},
+      {"-2*3", -6},
+      {"--2", 2},
+      {"NOT 0 + 1", 2},  // NOT binds tighter than +
+      {"not 1 * 5", 0},
+      {"2*3 > 5", 1},
+      {"1 + 1 = 2", 1},
+      {"1 <> 2", 1},
+      {"3 >= 3 AND 2 <= 1", 0},
+      {"1 OR 0 AND 0", 1},  // AND before OR
+      {"(1 OR 0) AND 0", 0},
+      {"!0 && 1 || 0", 1},
+      {"C > C[1] AND C[1] > C[2]", 1},
+      {"c - C[2]", 2},
+      {"5 and 7", 1},  // a number is true when not 0
+  };
+  for (const auto& c : cases) {
+    const auto r = eval(c.text, d);
+    EXPECT_TRUE(r.ok) << c.text;
+    EXPECT_DOUBLE_EQ(r.value, c.value) << c.text;
+  }
+}
+
+TEST(FormulaGrammar, ErrorsNameTheirPosition) {
+  const struct {
+    const char* text;
+    int position;
+    const char* message;
+  } cases[] = {
+      {"C > MA(C,25", 12, "')' がありません"},
+      {"(C", 3, "')' がありません"},
+      {"C >", 4, "式が途中で終わっています"},
+      {"", 1, "式がありません"},
+      {"   ", 4, "式がありません"},
+      {"C # 1", 3, "'#' は使えない文字です"},
+      {"C >\x01 1", 4, "制御文字は使えません"},
+      {"FOO(1)", 1, "'FOO' という名前はありません"},
+      {"MA(C)", 5, "MA には引数が2つ必要です"},
+      {"MA(C,25,3)", 8, "MA には引数が2つ必要です"},
+      {"RSI()", 5, "RSI には引数が1つ必要です"},
+      {"MA(C,0)", 6, "期間は1から5000までの整数で書きます"},
+      {"MA(C,2.5)", 6, "期間は1から5000までの整数で書きます"},
+      {"MA(C,N)", 6, "期間は1から5000までの整数で書きます"},
+      {"C[1", 4, "']' がありません"},
+      {"C[-1]", 3, "[ ] の中は0から5000までの整数で書きます"},
+      {"C 1", 3, "'1' の前に演算子がありません"},
+      {"C)", 2, "')' が多すぎます"},
+      {"MA C", 4, "MA の後に '(' がありません"},
+      {"1.2.3", 4, "数値に小数点が2つあります"},
+      {"C & V", 3, "'&' は '&&' と書きます"},
+      {"CROSS(C)", 8, "CROSS には引数が2つ必要です"},
+      {"DAYS(1)", 6, "DAYS() は引数をとりません"},
+      // Full-width input: positions count the characters as typed.
+      {"Ｃ　＞　ＭＡ（Ｃ，２５", 12, "')' がありません"},
+      {"MA(C,5000)[1] > 0", 1, "必要な日数が多すぎます（5000日まで）"},
+      {"MA(MA(MA(C,1000),1000),1000) > 0", 1, "計算が多すぎます（期間を短くしてください）"},
+  };
+  for (const auto& c : cases) {
+    Formula f;
+    FormulaError e;
+    EXPECT_FALSE(Formula::compile(c.text, f, e)) << c.text;
+    EXPECT_EQ(e.position, c.position) << c.text;
+    EXPECT_EQ(e.message, c.message) << c.text;
+  }
+}
+
+TEST(FormulaGrammar, LimitsGiveErrorsNotCrashes) {
+  Formula f;
+  FormulaError e;
+  EXPECT_FALSE(Formula::compile(std::string(1001, '1'), f, e));
+  EXPECT_EQ(e.position, 1001);
+  EXPECT_FALSE(Formula::compile(std::string(200, '(') + "1" + std::string(200, ')'), f, e));
+  EXPECT_EQ(e.message, "式が深すぎます（64段まで）");
+  EXPECT_FALSE(Formula::compile(std::string(300, '-') + "1", f, e));
+  EXPECT_EQ(e.message, "式が深すぎます（64段まで）");
+  // Within the limits a long flat formula is fine.
+  std::string sum = "C";
+  while (sum.size() < 990) sum += "+C";
+  EXPECT_TRUE(Formula::compile(sum, f, e)) << e.text();
+}
+
+TEST(FormulaGrammar, FullWidthAndCaseReadAsHalfWidth) {
+  const TradedDays d = days_of({30, 20, 10});
+  EXPECT_EQ(eval("ｃ［１］＋ｍａ（Ｃ，３）", d).value, 40);
+  EXPECT_EQ(eval("Ma(c,2) ＞ 24　and　ｎｏｔ　0", d).value, 1);
+  EXPECT_EQ(eval("２０×３÷６", d).value, 10);
+}
+
+TEST(FormulaGrammar, LookbackCountsTradedDaysEveryPartNeeds) {
+  const struct {
+    const char* text;
+    int lookback;
+    int reads;
+  } cases[] = {
+      {"1 > 0", 0, 0},
+      {"C", 1, 1},
+      {"C[4]", 5, 5},
+      {"REF(C,4)", 5, 5},
+      {"MA(C,25)", 25, 25},
+      {"MA(C,25)[3]", 28, 28},
+      {"MA(MA(C,5),10)", 14, 14},
+      {"RSI(14)", 15, 15},
+      {"EMA(C,10)", 10, 40},
+      {"CROSS(MA(C,5),MA(C,25))", 26, 26},
+      {"C > MA(C,25) AND RSI(14) < 30 AND V > 2*MA(V,20)", 25, 25},
+      {"MA(H-L,10)[2] + C[30]", 31, 31},
+  };
+  for (const auto& c : cases) {
+    Formula f;
+    FormulaError e;
+    ASSERT_TRUE(Formula::compile(c.text, f, e)) << c.text << ": " << e.text();
+    EXPECT_EQ(f.lookback(), c.lookback) << c.text;
+    EXPECT_EQ(f.read_days(), c.reads) << c.text;
+  }
+}
+
+TEST(FormulaEvaluation, FailuresFailTheWholeFormula) {
+  const TradedDays d = days_of({10, 9, 8, 7});
+  const char* failing[] = {
+      "C/(C-C) > 0 OR 1",  // division by zero, even where OR would not need it
+      "1 OR 1/0",
+      "MA(C,5) > 0 OR 1",  // more days than held
+      "C[4] > 0",
+      "RSI(4) > 0",  // 4 changes need 5 days
+      "RSI(2) >= 0 AND 0 = 0",
+  };
+  for (const char* text : failing) EXPECT_FALSE(eval(text, days_of({10, 10, 10, 7})).ok) << text;
+  EXPECT_TRUE(eval("MA(C,4) > 0", d).ok);
+  EXPECT_TRUE(eval("RSI(3) = 100", d).ok);
+  EXPECT_FALSE(eval("RSI(3) > 0", days_of({5, 5, 5, 5})).ok);  // no change: up + down = 0
+  EXPECT_FALSE(eval("C*1000000000*1000000000*1000000000*1000000000*1000000000*1000000000*"
+                    "1000000000*1000000000*1000000000*1000000000*1000000000*1000000000*"
+                    "1000000000*1000000000*1000000000*1000000000*1000000000*1000000000*"
+                    "1000000000*1000000000*1000000000*1000000000*1000000000*1000000000*"
+                    "1000000000*1000000000*1000000000*1000000000*1000000000*1000000000*"
+                    "1000000000*1000000000*1000000000*1000000000*1000000000 > 0",
+                    d)
+                   .ok);  // overflow to infinity is no value
+}
+
+// A stock over ten trading days with a gap on day 3 (no line) and a 1:2 split on day 5: the
+// five older days are halved by the split adjustment. Traded closes, newest first:
+// 110 108 104 100 100 98 102 95 100.
+class FormulaRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::vector<Bar> bars;
+    for (double c : {110.0, 108.0, 0.0, 104.0, 100.0, 200.0, 196.0, 204.0, 190.0, 200.0}) {
+      bars.push_back(c > 0 ? Bar{c - 1, c + 2, c - 3, c, 5000} : Bar{0, 0, 0, 0, 0});
+    }
+    run.add_stock("2000", bars);
+    write_correction_file(run.db, 2024, "2000", {{run.date(5), 1, 2}});
+  }
+
+  // Runs row 41 with the formula and 「表示」 formula; the value text of the kept stock, or
+  // "failed" when it was not kept.
+  std::string shown(const std::string& condition, const std::string& show) {
+    run.candidates = {};
+    run.set(screening::formula_text_control(41), condition);
+    run.set(screening::formula_show_control(41), show);
+    run.run(screening::f_shikisel, 41);
+    const auto values = run.values();
+    auto it = values.find("2000");
+    return it == values.end() ? "failed" : it->second;
+  }
+
+  CriteriaRun run{10};
+};
+
+TEST_F(FormulaRun, FunctionsAgainstHandComputedValues) {
+  const struct {
+    const char* show;
+    const char* value;
+  } cases[] = {
+      {"C", "110"},
+      {"C[2]", "104"},  // traded days: the gap day does not count
+      {"REF(C,3)", "100"},
+      {"C[5]", "98"},  // 196 before the split
+      {"O", "109"},
+      {"H[8]", "101"},  // the oldest day's high 202, halved by the split
+      {"MA(C,3)", "107.333333333333"},
+      {"MA(C,2)[3]", "100"},
+      {"MAX(C,9)", "110"},
+      {"MIN(C,9)", "95"},
+      {"SUM(C,4)", "422"},
+      {"STD(C,4)", "3.8405728739343"},
+      {"RSI(6)", "75"},
+      {"EMA(C,2)", "108.73479652492"},
+      {"EMA(C,3)", "107.46484375"},
+      {"DAYS()", "9"},
+      {"ABS(C[8]-C)", "10"},
+      {"V", "5000"},
+      {"MA(H-L,3)", "5"},
+      {"CROSS(C,106)", "0"},     // the day after the cross
+      {"CROSS(C,106)[1]", "1"},  // the day of the cross
+      {"1/(C-110)", "-"},        // a 「表示」 formula that fails shows "-"
+      {"", "-"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(shown("1", c.show), c.value) << c.show;
+  }
+}
+
+TEST_F(FormulaRun, TooFewDaysOrDivisionByZeroDropsTheStock) {
+  EXPECT_EQ(shown("MA(C,9) > 0", ""), "-");
+  EXPECT_EQ(shown("MA(C,10) > 0", ""), "failed");
+  EXPECT_EQ(shown("EMA(C,9) > 0", ""), "-");  // 9 values start an EMA of 9
+  EXPECT_EQ(shown("EMA(C,10) > 0", ""), "failed");
+  EXPECT_EQ(shown("C/(C-110) > 0 OR 1", ""), "failed");
+  EXPECT_EQ(shown("C < 100", ""), "failed");
+}
+
+TEST_F(FormulaRun, StepCountsWritesItsFileAndShowsItsButton) {
+  run.add_closes("3000", {90, 91, 92, 93, 94, 95, 96, 97, 98, 99});
+  run.set(screening::formula_name_control(41), "押し目");
+  EXPECT_EQ(shown("C >= 100", "C/MA(C,2)*100-100"), "0.917431192660544");
+  EXPECT_EQ(run.labels[41], "1/2");
+  EXPECT_EQ(run.shown, std::vector<int>{41});
+  EXPECT_EQ(read_cp932(std::filesystem::path(run.user) / "sel41.csv"),
+            "1,20241227,押し目\r\n2000,1,0.917431192660544\r\n");
+  // A second step sees only what the first kept.
+  run.set(screening::formula_text_control(42), "C > 0");
+  run.run(screening::f_shikisel, 42);
+  EXPECT_EQ(run.labels[42], "1/1");
+  EXPECT_EQ(run.output.title, "式42");
+}
+
+TEST(FormulaRows, CheckNamesTheRowAndThePosition) {
+  auto controls = screening::ControlSet::with_builtins();
+  EXPECT_EQ(screening::check_formula_rows(controls), "");
+  controls.set_checked("pr_chk(42)", true);
+  controls.set_text("shiki_txt(42)", "C > MA(C,25");
+  EXPECT_EQ(screening::check_formula_rows(controls), "式42の12文字目: ')' がありません");
+  controls.set_text("shiki_txt(42)", "C > 1");
+  controls.set_text("shiki_hyouji_txt(42)", "C +");
+  EXPECT_EQ(screening::check_formula_rows(controls),
+            "式42（表示）の4文字目: 式が途中で終わっています");
+  controls.set_text("shiki_hyouji_txt(42)", "");
+  controls.set_checked("pr_chk(43)", true);  // ticked with no formula
+  EXPECT_EQ(screening::check_formula_rows(controls), "式43の1文字目: 式がありません");
+}
+
+}  // namespace
+}  // namespace lp::test
