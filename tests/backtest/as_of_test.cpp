@@ -12,6 +12,7 @@
 #include "pricedb/formats.h"
 #include "pricedb/market_store.h"
 #include "sample-market/sample_market.h"
+#include "screening/formula/formula_step.h"
 #include "screening/rankings.h"
 #include "support/fixtures.h"
 
@@ -161,6 +162,7 @@ TEST(AsOf, NothingDatedAfterTheDayChangesTheResult) {
       {{4, 9}, {}},
       {{12, 13}, {}},
       {{7, 10}, {}},
+      {{41}, {{screening::formula_text_control(41), "C > MA(C,25) AND V > 0"}}},
   };
   const std::vector<std::string> rankings = {"前日比上率ﾄｯﾌﾟ25", "上方乖離率ﾄｯﾌﾟ25"};
   std::string error;

@@ -16,6 +16,7 @@
 #include "common/csv.h"
 #include "pricedb/formats.h"
 #include "pricedb/market_store.h"
+#include "screening/formula/formula_step.h"
 #include "screening/preferences.h"
 
 namespace {
@@ -196,6 +197,29 @@ void add_backtest_cases(const Setup& setup, std::vector<Case>& cases) {
                     ratio, cli_ratio, *cpu);
       return lp::bench::yes_no(self.median_seconds <= 10 && ratio >= 20) + text;
     };
+    cases.push_back(std::move(c));
+  }
+  {
+    Case c{"market store backtest: 250 signal days, formula C > MA(C,25) AND RSI(14) < 30, "
+           "hold 20 (load included)",
+           "<= 10 s", find_period, [setup, period]() -> long long {
+             lp::backtest::Job job;
+             job.platform = bench_platform(setup);
+             job.controls = lp::screening::ControlSet::with_builtins();
+             for (int n = 1; n <= 45; ++n)
+               job.controls.set_checked(lp::screening::indexed("pr_chk", n), false);
+             for (int i = 0; i < 6; ++i)
+               job.controls.set_checked(lp::screening::indexed("shijyou_chk", i), true);
+             job.controls.set_checked(lp::screening::indexed("pr_chk", 41), true);
+             job.controls.set_text(lp::screening::formula_text_control(41),
+                                   "C > MA(C,25) AND RSI(14) < 30");
+             job.params = *period;
+             job.out_dir = setup.market_dir + "/backtest-bench-formula-out/";
+             const lp::backtest::JobOutcome out = lp::backtest::run_job(job);
+             return out.error.empty() ? static_cast<long long>(out.result.signal_days.size()) : 0;
+           }};
+    c.runs = 1;
+    c.item = "signal day";
     cases.push_back(std::move(c));
   }
   {
