@@ -78,6 +78,7 @@ void index_stored_year(StoredYear& out) {
   out.lengths.clear();
   out.ascending = true;
   out.plain = true;
+  out.prices_plain = true;
   FieldReader r(out.bytes);
   std::string_view h[6];
   for (auto& x : h) x = r.next_or_empty();
@@ -104,6 +105,12 @@ void index_stored_year(StoredYear& out) {
       len[static_cast<std::size_t>(f)] = static_cast<std::uint8_t>(v[f].size());
     }
     if (!plain) out.plain = false;
+    for (int f = 1; f <= 4 && out.prices_plain; ++f) {
+      const std::string_view t = v[f];
+      bool ok = !t.empty() && t.size() <= 15 && !(t.size() > 1 && t[0] == '0');
+      for (char c : t) ok = ok && c >= '0' && c <= '9';
+      out.prices_plain = ok;
+    }
     if (out.plain) out.lengths.push_back(len);
     out.day_starts.push_back(static_cast<std::uint32_t>(start));
     const double date = parse_number(v[0]);

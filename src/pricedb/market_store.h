@@ -34,6 +34,9 @@ struct StoredYear {
   // Every day line is six bare fields joined by single commas (no quotes, no blanks), so a
   // day can be split at its commas without the general field reader.
   bool plain = true;
+  // Every day's four prices are plain integers ("123", no sign, point or leading zero): with
+  // no split to apply, the adjustment leaves them as they are.
+  bool prices_plain = true;
   std::size_t size() const { return day_starts.size(); }
   // The six fields of day line i (file order), exactly as the field reader reads them.
   std::array<std::string_view, 6> day(std::size_t i) const;

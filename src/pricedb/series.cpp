@@ -86,6 +86,7 @@ struct StockYear {
     return k;
   }
   const std::array<std::string_view, 6>& head() const { return header; }
+  bool prices_plain() const { return false; }  // not known without looking
 };
 
 // A series file held by the market store, read through the same field reader.
@@ -93,6 +94,7 @@ struct HeldYear {
   const StoredYear* y;
   std::size_t size() const { return y->size(); }
   DayView newest(std::size_t k) const { return y->day(y->size() - 1 - k); }
+  bool prices_plain() const { return y->prices_plain; }
   std::size_t count_after(double end) const {
     if (!y->ascending) {
       std::size_t k = 0;
@@ -223,7 +225,10 @@ void rescale(std::string& field, double factor) {
 }
 
 // Rescales every price before each correction's date; the volume is never touched.
-void apply_split_adjustment(const SeriesSource& src, std::string_view code, Series& s, int n) {
+// `prices_plain`: every day record holds plain integer prices (a gap day has none), so where
+// the factor is 1 nothing changes and the record need not be looked at.
+void apply_split_adjustment(const SeriesSource& src, std::string_view code, Series& s, int n,
+                            bool prices_plain) {
   std::vector<Correction> list;  // newest first over all years
   int newest_year = year_of(s[0].d5);
   int oldest_year = year_of(s[0].d4);
@@ -259,6 +264,7 @@ void apply_split_adjustment(const SeriesSource& src, std::string_view code, Seri
       factor = list[pending].numerator / list[pending].denominator * factor;
       ++pending;
     }
+    if (factor == 1.0 && prices_plain && !r.d2.empty()) continue;
     rescale(r.d2, factor);
     rescale(r.d3, factor);
     rescale(r.d4, factor);
@@ -266,24 +272,38 @@ void apply_split_adjustment(const SeriesSource& src, std::string_view code, Seri
   }
 }
 
-void finish_load(const SeriesSource& src, std::string_view code, Series& s, int n, bool adjust) {
+void finish_load(const SeriesSource& src, std::string_view code, Series& s, int n, bool adjust,
+                 bool prices_plain = false) {
   finish_header(s, n);
-  if (adjust) apply_split_adjustment(src, code, s, n);
+  if (adjust) apply_split_adjustment(src, code, s, n, prices_plain);
   s[0].d3 = clean_company_marker(s[0].d3);
 }
 
 // The merge of load_series_cal for one year of the stock: passes over the days after the end
 // date (first year only), then lays the days onto the calendar, writing gap days for calendar
 // dates the stock lacks. Shared by the file and the in-memory paths so both give the same text.
+// Equal texts; dates are eight bytes and compare as one word.
+inline bool same_text(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  if (a.size() == 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a.data(), 8);
+    std::memcpy(&y, b.data(), 8);
+    return x == y;
+  }
+  return a == b;
+}
+
 template <class Year>
 void merge_year(const Year& stock, double end, int wanted, const TradingCalendar& cal,
-                Series& series, int& n, bool& header_done) {
+                Series& series, int& n, bool& header_done, bool& prices_plain) {
   std::size_t k = 0;
   if (n == 0) k = stock.count_after(end);
   const int before = n;
+  if (!stock.prices_plain()) prices_plain = false;
   for (; k < stock.size() && n < wanted; ++k) {
     const DayView d = stock.newest(k);
-    while (n < wanted && d[0] != std::string_view(cal.at(n + 1))) {
+    while (n < wanted && !same_text(d[0], cal.at(n + 1))) {
       write_gap(series, n + 1, cal.at(n + 1));
       ++n;
     }
@@ -411,6 +431,7 @@ int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_
   const int wanted = std::min(day_count, cal.count());  // no gap day without a calendar date
   int n = 0;
   bool header_done = false;
+  bool prices_plain = true;
   if (src.store) {
     const StoredStock* held = src.store->stock(code);
     if (!held) return -1;
@@ -418,7 +439,7 @@ int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_
       if (n >= wanted) break;
       if (sy.year > first_year) continue;
       if (sy.year < lowest_year) break;
-      merge_year(HeldYear{&sy}, end, wanted, cal, series, n, header_done);
+      merge_year(HeldYear{&sy}, end, wanted, cal, series, n, header_done, prices_plain);
     }
   } else {
     thread_local StockYear stock;
@@ -430,11 +451,11 @@ int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_
       if (!read_file_bytes_at(dir_fd, file_name.c_str(), stock.bytes)) continue;
       parse_stock_year(stock);
       yield_now(src.yield);
-      merge_year(stock, end, wanted, cal, series, n, header_done);
+      merge_year(stock, end, wanted, cal, series, n, header_done, prices_plain);
     }
   }
   if (n == 0) return -1;
-  finish_load(src, code, series, n, adjust);
+  finish_load(src, code, series, n, adjust, prices_plain);
   return 0;
 }
 
