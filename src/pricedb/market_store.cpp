@@ -72,17 +72,96 @@ std::array<std::string_view, 6> StoredYear::day(std::size_t i) const {
   return v;
 }
 
-void index_stored_year(StoredYear& out) {
+namespace {
+
+// Records one day line (its fields as the field reader reads them) in the year's index.
+void take_day(StoredYear& out, std::size_t start, const std::string_view (&v)[6], bool plain) {
+  std::array<std::uint8_t, 6> len{};
+  for (int f = 0; f < 6 && plain; ++f) {
+    plain = v[f].size() <= 255;
+    len[static_cast<std::size_t>(f)] = static_cast<std::uint8_t>(v[f].size());
+  }
+  if (!plain) out.plain = false;
+  for (int f = 1; f <= 4 && out.prices_plain; ++f) {
+    const std::string_view t = v[f];
+    bool ok = !t.empty() && t.size() <= 15 && !(t.size() > 1 && t[0] == '0');
+    for (char c : t) ok = ok && c >= '0' && c <= '9';
+    out.prices_plain = ok;
+  }
+  if (out.plain) out.lengths.push_back(len);
+  out.day_starts.push_back(static_cast<std::uint32_t>(start));
+  const double date = parse_number(v[0]);
+  const bool whole = date == std::floor(date) && date >= 0 && date <= INT_MAX;
+  const std::int32_t d = whole ? static_cast<std::int32_t>(date) : 0;
+  if (!whole || (!out.dates.empty() && d <= out.dates.back())) out.ascending = false;
+  out.dates.push_back(d);
+}
+
+void reset_index(StoredYear& out) {
   out.day_starts.clear();
   out.dates.clear();
   out.lengths.clear();
   out.ascending = true;
   out.plain = true;
   out.prices_plain = true;
+}
+
+// The usual file: every day line is six bare fields, five commas, CR LF. Split at the commas
+// directly; false at the first line of any other shape (the field reader then does it all).
+// 1 for a comma, 2 for the bytes a bare field never holds.
+constexpr struct LineBytes {
+  std::uint8_t kind[256] = {};
+  constexpr LineBytes() {
+    kind[static_cast<unsigned char>(',')] = 1;
+    for (char c : {'"', ' ', '\t', '\r'}) kind[static_cast<unsigned char>(c)] = 2;
+  }
+} kLineBytes{};
+
+bool index_plain_lines(StoredYear& out, std::size_t pos, std::int64_t n) {
+  const std::string_view all(out.bytes);
+  const std::size_t room = static_cast<std::size_t>(std::clamp<std::int64_t>(n, 0, 400));
+  out.day_starts.reserve(room);
+  out.dates.reserve(room);
+  out.lengths.reserve(room);
+  std::string_view v[6];
+  for (std::int64_t i = 0; i < n && pos < all.size(); ++i) {
+    std::size_t e = all.find('\n', pos);
+    if (e == std::string_view::npos) e = all.size();
+    std::size_t le = e;
+    if (le > pos && all[le - 1] == '\r') --le;
+    std::size_t f = 0, field_start = pos;
+    for (std::size_t k = pos; k < le; ++k) {
+      const std::uint8_t kind = kLineBytes.kind[static_cast<unsigned char>(all[k])];
+      if (kind == 0) continue;
+      if (kind == 2 || f == 5) return false;
+      v[f++] = all.substr(field_start, k - field_start);
+      field_start = k + 1;
+    }
+    if (f != 5) return false;
+    v[5] = all.substr(field_start, le - field_start);
+    for (const auto& x : v) {
+      if (x.size() > 255) return false;
+    }
+    take_day(out, pos, v, true);
+    pos = e < all.size() ? e + 1 : e;
+  }
+  return true;
+}
+
+}  // namespace
+
+void index_stored_year(StoredYear& out) {
+  reset_index(out);
   FieldReader r(out.bytes);
   std::string_view h[6];
   for (auto& x : h) x = r.next_or_empty();
   const std::int64_t n = parse_integer(h[5]);
+  const std::size_t first_day = r.position();
+  if (index_plain_lines(out, first_day, n)) {
+    out.lengths.shrink_to_fit();
+    return;
+  }
+  reset_index(out);
   std::string_view v[6];
   for (std::int64_t i = 0; i < n; ++i) {
     const std::size_t start = r.position();
@@ -99,25 +178,7 @@ void index_stored_year(StoredYear& out) {
       const char* end = v[5].data() + v[5].size();
       plain = end == base + out.bytes.size() || *end == ',' || *end == '\r' || *end == '\n';
     }
-    std::array<std::uint8_t, 6> len{};
-    for (int f = 0; f < 6 && plain; ++f) {
-      plain = v[f].size() <= 255;
-      len[static_cast<std::size_t>(f)] = static_cast<std::uint8_t>(v[f].size());
-    }
-    if (!plain) out.plain = false;
-    for (int f = 1; f <= 4 && out.prices_plain; ++f) {
-      const std::string_view t = v[f];
-      bool ok = !t.empty() && t.size() <= 15 && !(t.size() > 1 && t[0] == '0');
-      for (char c : t) ok = ok && c >= '0' && c <= '9';
-      out.prices_plain = ok;
-    }
-    if (out.plain) out.lengths.push_back(len);
-    out.day_starts.push_back(static_cast<std::uint32_t>(start));
-    const double date = parse_number(v[0]);
-    const bool whole = date == std::floor(date) && date >= 0 && date <= INT_MAX;
-    const std::int32_t d = whole ? static_cast<std::int32_t>(date) : 0;
-    if (!whole || (!out.dates.empty() && d <= out.dates.back())) out.ascending = false;
-    out.dates.push_back(d);
+    take_day(out, start, v, plain);
   }
   if (!out.plain) out.lengths.clear();
   out.lengths.shrink_to_fit();
