@@ -30,7 +30,9 @@ Bar bar_at(const StoredYear& y, std::size_t i) {
   return {parse_integer(f[0]), parse_number(f[1]), parse_number(f[4])};
 }
 
-std::int64_t year_of(std::int64_t date) { return date / 10000; }
+std::int64_t year_of(std::int64_t date) {
+  return date / 10000;
+}
 
 // The stock's record of `date`, if it has one.
 std::optional<Bar> record_on(const StoredStock& s, std::int64_t date) {
@@ -66,8 +68,7 @@ std::optional<Bar> last_close(const StoredStock& s, std::int64_t first, std::int
 
 // Corrections after `after` up to and including `upto`, as (date, factor) oldest first.
 std::vector<std::pair<std::int64_t, double>> splits_between(const StoredStock& s,
-                                                            std::int64_t after,
-                                                            std::int64_t upto) {
+                                                            std::int64_t after, std::int64_t upto) {
   std::vector<std::pair<std::int64_t, double>> out;
   for (const auto& [year, rows] : s.corrections) {
     if (year < year_of(after) || year > year_of(upto)) continue;
@@ -83,8 +84,7 @@ std::vector<std::pair<std::int64_t, double>> splits_between(const StoredStock& s
 }
 
 // The factor that brings a price of day `date` into the terms of the trade's last day.
-double factor_after(const std::vector<std::pair<std::int64_t, double>>& splits,
-                    std::int64_t date) {
+double factor_after(const std::vector<std::pair<std::int64_t, double>>& splits, std::int64_t date) {
   double f = 1.0;
   for (const auto& [d, ratio] : splits) {
     if (d > date) f *= ratio;
@@ -130,8 +130,12 @@ Leg hold_leg(const StoredStock* s, const std::vector<std::int64_t>& cal, std::si
   return leg;
 }
 
-double round2(double v) { return static_cast<double>(round_half_even(v * 100.0)) / 100.0; }
-std::string num2(double v) { return format_decimal(round2(v)); }
+double round2(double v) {
+  return static_cast<double>(round_half_even(v * 100.0)) / 100.0;
+}
+std::string num2(double v) {
+  return format_decimal(round2(v));
+}
 
 Stats stats_of(const std::string& period, const std::vector<const Trade*>& trades) {
   Stats s;
@@ -216,9 +220,8 @@ Result run_backtest(const MarketStore& store, const Params& params, const Screen
       res.error = day + ": " + error;
       return res;
     }
-    const std::size_t d =
-        static_cast<std::size_t>(std::lower_bound(cal.begin(), cal.end(), parse_integer(day)) -
-                                 cal.begin());
+    const std::size_t d = static_cast<std::size_t>(
+        std::lower_bound(cal.begin(), cal.end(), parse_integer(day)) - cal.begin());
     const std::size_t e = d + 1, x = d + static_cast<std::size_t>(hold);
     for (const Pick& p : picks) {
       ++res.signal_count;
@@ -318,8 +321,8 @@ std::string summary_text(const Result& result) {
       "期間,シグナル日数,シグナル数,取引数,未約定,未決済,平均騰落率%,中央値%,勝率%,"
       "平均超過%,標準偏差%,最高%,最低%\n";
   for (const Stats& s : result.summary) {
-    out += s.period + "," + std::to_string(s.signal_days) + "," + std::to_string(s.signal_count) + "," +
-           std::to_string(s.trades) + "," + std::to_string(s.not_entered) + "," +
+    out += s.period + "," + std::to_string(s.signal_days) + "," + std::to_string(s.signal_count) +
+           "," + std::to_string(s.trades) + "," + std::to_string(s.not_entered) + "," +
            std::to_string(s.open);
     if (s.trades == 0) {
       out += ",-,-,-,-,-,-,-\n";  // nothing to average: no figure rather than a made-up 0
@@ -364,8 +367,9 @@ bool write_outputs(const Result& result, const std::string& dir, const std::stri
   };
 
   CsvWriter trades;
-  trades.fields({"シグナル日", "コード", "銘柄", "買付日", "買付値", "売却日", "売却値", "騰落率%",
-                 "基準騰落率%"})
+  trades
+      .fields({"シグナル日", "コード", "銘柄", "買付日", "買付値", "売却日", "売却値", "騰落率%",
+               "基準騰落率%"})
       .end_line();
   for (const Trade& t : result.trades) {
     trades.field(t.signal_date).field(t.code).field(t.name).field(t.entry_date);

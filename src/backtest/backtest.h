@@ -25,8 +25,8 @@ struct Pick {
 
 struct Trade {
   std::string signal_date, code, name, entry_date, exit_date;
-  double entry_price = 0;  // the entry day's open, rescaled by the splits inside the trade
-  double exit_price = 0;   // the last close on or before the exit day
+  double entry_price = 0;       // the entry day's open, rescaled by the splits inside the trade
+  double exit_price = 0;        // the last close on or before the exit day
   std::string last_close_date;  // the day of that close (earlier than exit_date: stopped trading)
   double return_pct = 0;
   bool has_benchmark = false;
@@ -44,15 +44,15 @@ struct Stats {
 
 struct EquityPoint {
   std::string date;
-  int holding = 0;     // trades open that day
-  double value = 0;    // 1,000,000 yen at the start
+  int holding = 0;   // trades open that day
+  double value = 0;  // 1,000,000 yen at the start
   double benchmark = 0;
 };
 
 struct Result {
   Params params;
   std::vector<std::string> signal_days;
-  std::vector<Trade> trades;  // closed trades, in signal-day then screen order
+  std::vector<Trade> trades;   // closed trades, in signal-day then screen order
   std::vector<Stats> summary;  // [0] all signal days, then one per calendar year
   std::vector<EquityPoint> equity;
   int signal_count = 0, not_entered = 0, open = 0;
@@ -66,8 +66,8 @@ constexpr double kStartCapital = 1000000.0;
 std::vector<std::string> signal_days(const MarketStore& store, const Params& params);
 
 // Runs the screen as of one day; false (and a message) when it could not run.
-using ScreenFn = std::function<bool(const std::string& day, std::vector<Pick>& picks,
-                                    std::string& error)>;
+using ScreenFn =
+    std::function<bool(const std::string& day, std::vector<Pick>& picks, std::string& error)>;
 // Called before signal day i (1-based) of n; returning false cancels the run.
 using ProgressFn = std::function<bool(int i, int n)>;
 

@@ -5,10 +5,10 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QPointer>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -24,7 +24,9 @@ namespace lp::gui {
 
 namespace {
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+QString qs(const std::string& s) {
+  return QString::fromStdString(s);
+}
 
 // About a year of trading days: the period the dialog offers first.
 constexpr int kDefaultSpan = 245;

@@ -20,7 +20,9 @@ namespace lp::gui {
 
 namespace {
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+QString qs(const std::string& s) {
+  return QString::fromStdString(s);
+}
 
 // A number cell that sorts as a number.
 QTableWidgetItem* number_item(double value, const std::string& text) {
@@ -39,9 +41,13 @@ QColor colour_of(double pct) {
   return QColor(0, 128, 0);
 }
 
-double round2(double v) { return static_cast<double>(round_half_even(v * 100)) / 100; }
+double round2(double v) {
+  return static_cast<double>(round_half_even(v * 100)) / 100;
+}
 
-std::string pct_text(double v) { return format_decimal(round2(v)); }
+std::string pct_text(double v) {
+  return format_decimal(round2(v));
+}
 
 // Splits one CSV line of the summary text.
 QStringList fields_of(const std::string& line) {
@@ -128,11 +134,10 @@ void BacktestWindow::show_result(const lp::backtest::Result& result, const QStri
 
   trades_->setSortingEnabled(false);
   trades_->clear();
-  const QStringList cols = {QStringLiteral("シグナル日"), QStringLiteral("コード"),
-                            QStringLiteral("銘柄"),       QStringLiteral("買付日"),
-                            QStringLiteral("買付値"),     QStringLiteral("売却日"),
-                            QStringLiteral("売却値"),     QStringLiteral("騰落率%"),
-                            QStringLiteral("基準騰落率%")};
+  const QStringList cols = {
+      QStringLiteral("シグナル日"), QStringLiteral("コード"),  QStringLiteral("銘柄"),
+      QStringLiteral("買付日"),     QStringLiteral("買付値"),  QStringLiteral("売却日"),
+      QStringLiteral("売却値"),     QStringLiteral("騰落率%"), QStringLiteral("基準騰落率%")};
   trades_->setColumnCount(static_cast<int>(cols.size()));
   trades_->setHorizontalHeaderLabels(cols);
   trades_->setRowCount(static_cast<int>(result.trades.size()));

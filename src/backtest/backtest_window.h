@@ -30,8 +30,7 @@ class BacktestWindow : public QWidget {
  public:
   explicit BacktestWindow(QWidget* parent = nullptr);
 
-  void show_result(const lp::backtest::Result& result, const QString& title,
-                   const QString& folder);
+  void show_result(const lp::backtest::Result& result, const QString& title, const QString& folder);
   // Charts trade row `row` of the grid (as shown, after any sorting).
   void chart_trade(int row);
 

@@ -87,9 +87,8 @@ void paint_equity(QPainter& painter, const QRectF& rect, const std::vector<Equit
     painter.drawLine(QPointF(plot.left(), y_of(v)), QPointF(plot.right(), y_of(v)));
     painter.setPen(lp::chart::palette_color(kBlack));
     const QString text = QString::fromStdString(format_pattern(v, "#,##0"));
-    painter.drawText(QPointF(plot.left() - fm.horizontalAdvance(text) - 6,
-                             y_of(v) + fm.ascent() / 2 - 1),
-                     text);
+    painter.drawText(
+        QPointF(plot.left() - fm.horizontalAdvance(text) - 6, y_of(v) + fm.ascent() / 2 - 1), text);
   }
   // Date axis: a tick at the first day of each month, labelled when there is room.
   double last_label_right = -1e9;

@@ -84,10 +84,9 @@ JobOutcome run_job(const Job& job) {
     out.error = "エラー：期間に取引日がありません。";
     return out;
   }
-  const std::string dir = job.out_dir.empty()
-                              ? default_output_folder(folders.user_folder, job.screen_name,
-                                                      job.params)
-                              : job.out_dir;
+  const std::string dir =
+      job.out_dir.empty() ? default_output_folder(folders.user_folder, job.screen_name, job.params)
+                          : job.out_dir;
   const std::string png = job.picture ? job.picture(out.result) : std::string();
   if (!write_outputs(out.result, dir, png, error)) {
     out.error = error;

@@ -33,8 +33,8 @@ struct Job {
   std::string out_dir;  // empty: default_output_folder of the user folder
   // Draws equity.png for the result (the Qt painter; the core knows no picture format).
   std::function<std::string(const Result&)> picture;
-  ProgressFn progress;                               // signal day i of n; false cancels
-  std::function<void(const std::string&)> status;    // "reading the market" and the like
+  ProgressFn progress;                             // signal day i of n; false cancels
+  std::function<void(const std::string&)> status;  // "reading the market" and the like
 };
 
 // Loads the market once, runs the screen as of every signal day, writes the output folder.

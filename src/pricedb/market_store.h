@@ -10,9 +10,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "pricedb/formats.h"
@@ -43,7 +43,7 @@ struct StoredYear {
 };
 
 struct StoredStock {
-  std::vector<StoredYear> years;                    // newest year first
+  std::vector<StoredYear> years;                       // newest year first
   std::map<int, std::vector<Correction>> corrections;  // by year, each oldest first
   const StoredYear* year(int y) const;
 };

@@ -50,7 +50,9 @@ struct Market {
 };
 
 // "123" -> "1237": a different number of the same shape.
-std::string altered(std::string_view field) { return std::string(field) + "7"; }
+std::string altered(std::string_view field) {
+  return std::string(field) + "7";
+}
 
 // Rewrites every field from `first` on of the lines selected by `pick` (CP932 is kept: only
 // numeric fields are touched).
@@ -95,9 +97,8 @@ void alter_everything_after(const std::string& db) {
     const fs::path year = year_folder(db, y);
     for (const auto& e : fs::directory_iterator(year / "data_d")) {
       if (after(e.path().stem().string())) {
-        alter_lines(e.path(), 3, [](const std::vector<std::string>&, bool header) {
-          return !header;
-        });
+        alter_lines(e.path(), 3,
+                    [](const std::vector<std::string>&, bool header) { return !header; });
       }
     }
     for (const auto& e : fs::directory_iterator(year / "data_m")) {
@@ -125,7 +126,8 @@ struct Screen {
 };
 
 // The screen's counts and its result file, as of kAsOf, from the files or from memory.
-std::string screen_as_of(const Market& m, const Screen& s, std::shared_ptr<const MarketStore> store) {
+std::string screen_as_of(const Market& m, const Screen& s,
+                         std::shared_ptr<const MarketStore> store) {
   ScreeningSession session(m.platform(), nullptr);
   session.load(false);
   for (int n = 1; n <= 40; ++n) session.controls().set_checked(indexed("pr_chk", n), false);
@@ -134,7 +136,8 @@ std::string screen_as_of(const Market& m, const Screen& s, std::shared_ptr<const
   session.use_market(std::move(store), kAsOf);
   EXPECT_TRUE(session.run());
   std::string out;
-  for (const auto& [n, count] : session.last_counts()) out += std::to_string(n) + " " + count + "\n";
+  for (const auto& [n, count] : session.last_counts())
+    out += std::to_string(n) + " " + count + "\n";
   return out + test::read_cp932(session.file_in_user_folder("sel0_out.csv"));
 }
 
@@ -176,7 +179,8 @@ TEST(AsOf, NothingDatedAfterTheDayChangesTheResult) {
   }
   EXPECT_NE(before[0].find(",20240610,"), std::string::npos) << before[0];
   std::size_t lines = 0;
-  for (const std::string& b : before) lines += static_cast<std::size_t>(std::count(b.begin(), b.end(), '\n'));
+  for (const std::string& b : before)
+    lines += static_cast<std::size_t>(std::count(b.begin(), b.end(), '\n'));
   EXPECT_GT(lines, screens.size() * 4) << "the screens must keep stocks to compare";
   for (const auto& r : rankings) before.push_back(ranking_as_of(m, r, nullptr));
   EXPECT_EQ(before.back().substr(0, 8), kAsOf);

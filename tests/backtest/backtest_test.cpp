@@ -1,10 +1,11 @@
 // The backtest's trade rules on a market small enough to compute every figure by hand.
+#include "backtest/backtest.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <map>
 
-#include "backtest/backtest.h"
 #include "common/csv.h"
 #include "common/numbers.h"
 #include "support/fixtures.h"
@@ -44,14 +45,15 @@ struct HandMarket {
     for (int i = 0; i < 10; ++i) {
       stocks[0].days[i] = {1000 + 10 * i, 1005 + 10 * i};
       stocks[1].days[i] = {100 + 2 * i, 101 + 2 * i};
-      stocks[4].days[i] = i < 3 ? std::make_pair(200.0, 200.0)
-                                : std::make_pair(100.0, 100.0 + 5 * (i - 2));
+      stocks[4].days[i] =
+          i < 3 ? std::make_pair(200.0, 200.0) : std::make_pair(100.0, 100.0 + 5 * (i - 2));
     }
     for (const Bars& b : stocks) {
       std::vector<test::Day> days;
       for (const auto& [i, oc] : b.days) {
-        days.push_back({kDates[static_cast<std::size_t>(i)], oc.first, std::max(oc.first, oc.second),
-                        std::min(oc.first, oc.second), oc.second, 1000});
+        days.push_back({kDates[static_cast<std::size_t>(i)], oc.first,
+                        std::max(oc.first, oc.second), std::min(oc.first, oc.second), oc.second,
+                        1000});
       }
       test::write_series_file(db, 2024, b.code, b.name, days);
     }
@@ -77,10 +79,10 @@ TEST(Backtest, TradesReturnsAndCountsAsComputedByHand) {
   Params p{kDates[1], kDates[9], 1, 3};
   // Day 1: A, B (not entered), C (delisted), S (split). Day 7: A again, exit day 10 lies
   // beyond the data (open). Day 9 (the last day): no entry day at all (open).
-  const Result r = run_backtest(
-      *m.store, p,
-      picks_on({{kDates[1], {"2001", "2002", "2003", "2004"}}, {kDates[7], {"2001"}},
-                {kDates[9], {"2001"}}}));
+  const Result r = run_backtest(*m.store, p,
+                                picks_on({{kDates[1], {"2001", "2002", "2003", "2004"}},
+                                          {kDates[7], {"2001"}},
+                                          {kDates[9], {"2001"}}}));
   ASSERT_TRUE(r.error.empty());
   EXPECT_EQ(r.signal_days.size(), 9u);
   EXPECT_EQ(r.signal_count, 6);
@@ -95,8 +97,8 @@ TEST(Backtest, TradesReturnsAndCountsAsComputedByHand) {
   const double bench = (1045.0 / 1020.0 - 1) * 100;  // entry day 2 open, exit day 4 close
   const std::vector<Want> want = {
       {"2001", 104, 109, (109.0 / 104 - 1) * 100},  // day 2 open, day 4 close
-      {"2003", 50, 53, 6},                           // last close on day 3
-      {"2004", 100, 110, 10},                        // 200 halved by the split inside the trade
+      {"2003", 50, 53, 6},                          // last close on day 3
+      {"2004", 100, 110, 10},                       // 200 halved by the split inside the trade
   };
   for (std::size_t i = 0; i < want.size(); ++i) {
     const Trade& t = r.trades[i];
@@ -119,10 +121,10 @@ TEST(Backtest, TradesReturnsAndCountsAsComputedByHand) {
   EXPECT_NEAR(all.median, 6, 1e-9);
   EXPECT_NEAR(all.win_rate, 100, 1e-9);
   EXPECT_NEAR(all.mean_excess, mean - bench, 1e-9);
-  EXPECT_NEAR(all.stdev,
-              std::sqrt(((a - mean) * (a - mean) + (c - mean) * (c - mean) +
-                         (s - mean) * (s - mean)) / 2),
-              1e-9);
+  EXPECT_NEAR(
+      all.stdev,
+      std::sqrt(((a - mean) * (a - mean) + (c - mean) * (c - mean) + (s - mean) * (s - mean)) / 2),
+      1e-9);
   EXPECT_NEAR(all.best, 10, 1e-9);
   EXPECT_NEAR(all.worst, a, 1e-9);
   ASSERT_EQ(r.summary.size(), 2u);  // all, 2024
@@ -151,8 +153,8 @@ TEST(Backtest, EquityCompoundsTheDailyMeanOfTheHeldTrades) {
        kStartCapital * bench},
   };
   for (const Case& c : cases) {
-    const Result r = run_backtest(*m.store, {kDates[1], kDates[1], 1, 3},
-                                  picks_on({{kDates[1], c.picks}}));
+    const Result r =
+        run_backtest(*m.store, {kDates[1], kDates[1], 1, 3}, picks_on({{kDates[1], c.picks}}));
     ASSERT_EQ(r.equity.size(), 4u);  // signal day 1 to exit day 4
     EXPECT_EQ(r.equity.front().date, kDates[1]);
     EXPECT_DOUBLE_EQ(r.equity.front().value, kStartCapital);  // nothing held on the signal day

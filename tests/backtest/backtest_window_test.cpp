@@ -1,5 +1,7 @@
 // 「検証」 from the screening window: the dialog's period and progress, the cancel, the backtest
 // window's tables and picture, and the hand-over of a trade to the chart.
+#include "backtest/backtest_window.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -14,7 +16,6 @@
 #include <filesystem>
 
 #include "backtest/backtest_dialog_window.h"
-#include "backtest/backtest_window.h"
 #include "chart/chart_window.h"
 #include "common/numbers.h"
 #include "sample-market/sample_market.h"
@@ -98,7 +99,8 @@ TEST_F(BacktestWindowTest, KenshoRunsTheWindowsScreenAndShowsTradesThatChart) {
   EXPECT_GE(seen.size(), 8u);  // signal day i of n, one by one
   EXPECT_TRUE(ctl<QLabel>(dialog, "kensho_msg_lb")->text().startsWith("完了"));
 
-  auto* result = qobject_cast<BacktestWindow*>(WindowHub::instance().window("kensho_out_frm", false));
+  auto* result =
+      qobject_cast<BacktestWindow*>(WindowHub::instance().window("kensho_out_frm", false));
   ASSERT_NE(result, nullptr);
   auto* summary = ctl<QTableWidget>(result, "kensho_summary_grd");
   ASSERT_GE(summary->rowCount(), 2);  // all days, then 2024 and 2025
@@ -117,8 +119,10 @@ TEST_F(BacktestWindowTest, KenshoRunsTheWindowsScreenAndShowsTradesThatChart) {
     EXPECT_GE(grid->item(r - 1, 7)->data(Qt::DisplayRole).toDouble(),
               grid->item(r, 7)->data(Qt::DisplayRole).toDouble());
   }
-  result->grab().save(QString::fromStdString((fs::current_path() / "backtest_window.png").string()));
-  dialog->grab().save(QString::fromStdString((fs::current_path() / "backtest_dialog.png").string()));
+  result->grab().save(
+      QString::fromStdString((fs::current_path() / "backtest_window.png").string()));
+  dialog->grab().save(
+      QString::fromStdString((fs::current_path() / "backtest_dialog.png").string()));
 
   // A double click charts the trade's stock up to its exit day, the entry as reference.
   const QString code = grid->item(0, 1)->text();

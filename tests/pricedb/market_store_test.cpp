@@ -1,8 +1,9 @@
 // The in-memory market must answer every load exactly as the files do: the backtest and the
 // as-of screens rely on it giving the same picks as a screen over the files.
+#include "pricedb/market_store.h"
+
 #include <gtest/gtest.h>
 
-#include "pricedb/market_store.h"
 #include "pricedb/series.h"
 #include "sample-market/sample_market.h"
 #include "support/fixtures.h"
@@ -37,8 +38,8 @@ std::string series_text(const Series& s, int status) {
   const int n = series_count(s);
   for (int i = 0; i <= n; ++i) {
     const SeriesRecord& r = s[static_cast<std::size_t>(i)];
-    out += r.d1_code_yyyymmdd + "|" + r.d2 + "|" + r.d3 + "|" + r.d4 + "|" + r.d5 + "|" + r.d6 +
-           "\n";
+    out +=
+        r.d1_code_yyyymmdd + "|" + r.d2 + "|" + r.d3 + "|" + r.d4 + "|" + r.d5 + "|" + r.d6 + "\n";
   }
   return out;
 }
@@ -59,9 +60,9 @@ TEST(MarketStore, AnswersEveryLoadExactlyAsTheFiles) {
     int days;
   };
   const std::vector<Case> cases = {
-      {"20250613", "", 260},  {"20250613", "", 5},       {"20240105", "", 26},
-      {"20231229", "", 700},  {"20240101", "", 60},      {"20221231", "", 10},
-      {"20991231", "", 1},    {"20250613", "20240610", 120}, {"20240610", "20240301", 30},
+      {"20250613", "", 260}, {"20250613", "", 5},           {"20240105", "", 26},
+      {"20231229", "", 700}, {"20240101", "", 60},          {"20221231", "", 10},
+      {"20991231", "", 1},   {"20250613", "20240610", 120}, {"20240610", "20240301", 30},
       {"20250101", "", 400},
   };
   std::vector<std::string> codes = m.summary.codes;
@@ -101,8 +102,8 @@ TEST(MarketStore, GivesTheDayFilesAndTradingDatesOfTheDatabase) {
   auto store = MarketStore::load(m.db, "1001", error);
   ASSERT_TRUE(store) << error;
   ASSERT_EQ(static_cast<int>(store->trading_dates().size()), m.summary.trading_days);
-  for (const std::string& date : {store->trading_dates().front(), std::string("20240611"),
-                                  store->trading_dates().back()}) {
+  for (const std::string& date :
+       {store->trading_dates().front(), std::string("20240611"), store->trading_dates().back()}) {
     DayFile from_file, from_store;
     ASSERT_TRUE(read_day_file(day_file_path(m.db, date), from_file));
     ASSERT_TRUE(store->day_file(date, from_store));
@@ -131,10 +132,12 @@ TEST(MarketStore, MatchesTheLoaderOnUnusualFiles) {
     std::string code, text;
   };
   const std::vector<File> files = {
-      {"2001", "2001,x,\"(株)引用\",0,20240110,3\r\n20240105, 10 ,\"11\",9,10,5\r\n"
-               "20240109,10,11,9,12.50,5\r\n20240110,10,11,9,13,5\r\n"},
-      {"2002", "2002,x,逆順,0,20240110,3\r\n20240110,5,5,5,5,5\r\n20240105,6,6,6,6,6\r\n"
-               "20240108,7,7,7,7,7\r\n"},
+      {"2001",
+       "2001,x,\"(株)引用\",0,20240110,3\r\n20240105, 10 ,\"11\",9,10,5\r\n"
+       "20240109,10,11,9,12.50,5\r\n20240110,10,11,9,13,5\r\n"},
+      {"2002",
+       "2002,x,逆順,0,20240110,3\r\n20240110,5,5,5,5,5\r\n20240105,6,6,6,6,6\r\n"
+       "20240108,7,7,7,7,7\r\n"},
       {"2003", "2003,x,短い,0,20240110,9\r\n20240108,5,5,5,5,5\r\n20240110,6,6,6,6"},
       {"2004", "2004,x,日付,0,20240110,2\r\n2024010x,5,5,5,5,5\r\n20240110,6,6,6,6,6 \r\n"},
       {"2005", "2005,x,改行,0,20240110,2\n20240109,05,5,5,5,5\n20240110,6,6,6,6,6"},

@@ -29,11 +29,13 @@ using lp::bench::Setup;
 constexpr const char* kRaw = "market store: raw read of every database file";
 constexpr const char* kLoad = "market store: load the whole database once";
 constexpr const char* kBacktest =
-    "market store backtest: 250 signal days, criteria 1 (30-3000) + 8 + 10, hold 20 (load included)";
+    "market store backtest: 250 signal days, criteria 1 (30-3000) + 8 + 10, hold 20 (load "
+    "included)";
 constexpr const char* kSeparate =
     "market store backtest baseline: separate as-of screens over the files (10 of the 250 days)";
 constexpr const char* kSeparateCli =
-    "market store backtest baseline: separate `lumenpick-cli screen --as-of` runs (10 of the 250 days)";
+    "market store backtest baseline: separate `lumenpick-cli screen --as-of` runs (10 of the 250 "
+    "days)";
 constexpr int kSignalDays = 250;
 constexpr int kSampledDays = 10;
 
@@ -138,7 +140,9 @@ void add_backtest_cases(const Setup& setup, std::vector<Case>& cases) {
   }
   {
     auto held = std::make_shared<std::pair<long long, long long>>();
-    Case c{"market store: memory held (heap growth while loaded)", "<= 400 MB", {},
+    Case c{"market store: memory held (heap growth while loaded)",
+           "<= 400 MB",
+           {},
            [setup, held]() -> long long {
              const long long before = heap_in_use();
              std::string error;
@@ -200,24 +204,25 @@ void add_backtest_cases(const Setup& setup, std::vector<Case>& cases) {
     cases.push_back(std::move(c));
   }
   {
-    Case c{"market store backtest: 250 signal days, formula C > MA(C,25) AND RSI(14) < 30, "
-           "hold 20 (load included)",
-           "<= 10 s", find_period, [setup, period]() -> long long {
-             lp::backtest::Job job;
-             job.platform = bench_platform(setup);
-             job.controls = lp::screening::ControlSet::with_builtins();
-             for (int n = 1; n <= 45; ++n)
-               job.controls.set_checked(lp::screening::indexed("pr_chk", n), false);
-             for (int i = 0; i < 6; ++i)
-               job.controls.set_checked(lp::screening::indexed("shijyou_chk", i), true);
-             job.controls.set_checked(lp::screening::indexed("pr_chk", 41), true);
-             job.controls.set_text(lp::screening::formula_text_control(41),
-                                   "C > MA(C,25) AND RSI(14) < 30");
-             job.params = *period;
-             job.out_dir = setup.market_dir + "/backtest-bench-formula-out/";
-             const lp::backtest::JobOutcome out = lp::backtest::run_job(job);
-             return out.error.empty() ? static_cast<long long>(out.result.signal_days.size()) : 0;
-           }};
+    Case c{
+        "market store backtest: 250 signal days, formula C > MA(C,25) AND RSI(14) < 30, "
+        "hold 20 (load included)",
+        "<= 10 s", find_period, [setup, period]() -> long long {
+          lp::backtest::Job job;
+          job.platform = bench_platform(setup);
+          job.controls = lp::screening::ControlSet::with_builtins();
+          for (int n = 1; n <= 45; ++n)
+            job.controls.set_checked(lp::screening::indexed("pr_chk", n), false);
+          for (int i = 0; i < 6; ++i)
+            job.controls.set_checked(lp::screening::indexed("shijyou_chk", i), true);
+          job.controls.set_checked(lp::screening::indexed("pr_chk", 41), true);
+          job.controls.set_text(lp::screening::formula_text_control(41),
+                                "C > MA(C,25) AND RSI(14) < 30");
+          job.params = *period;
+          job.out_dir = setup.market_dir + "/backtest-bench-formula-out/";
+          const lp::backtest::JobOutcome out = lp::backtest::run_job(job);
+          return out.error.empty() ? static_cast<long long>(out.result.signal_days.size()) : 0;
+        }};
     c.runs = 1;
     c.item = "signal day";
     cases.push_back(std::move(c));
@@ -244,13 +249,13 @@ void add_backtest_cases(const Setup& setup, std::vector<Case>& cases) {
     // The same as whole program runs, as a script would make them (start-up included).
     Case c{kSeparateCli, "", find_period, [setup, days]() -> long long {
              std::error_code ec;
-             const fs::path cli = fs::read_symlink("/proc/self/exe", ec).parent_path() /
-                                  "lumenpick-cli";
+             const fs::path cli =
+                 fs::read_symlink("/proc/self/exe", ec).parent_path() / "lumenpick-cli";
              for (int k = 0; k < kSampledDays; ++k) {
                const std::string& day = (*days)[days->size() * k / kSampledDays];
                const std::string command =
-                   "'" + cli.string() + "' screen --documents '" + setup.documents +
-                   "' --today " + setup.today +
+                   "'" + cli.string() + "' screen --documents '" + setup.documents + "' --today " +
+                   setup.today +
                    " --criteria 1,8,10 --set kabukamin=30 --set kabukamax=3000 --as-of " + day +
                    " > /dev/null";
                if (std::system(command.c_str()) != 0) return 0;
