@@ -129,6 +129,7 @@ void BacktestDialog::closeEvent(QCloseEvent* event) {
   // A run in progress is cancelled first; the dialog closes once it has stopped.
   if (running_) {
     cancel_requested_ = true;
+    close_after_run_ = true;
     event->ignore();
     return;
   }
@@ -190,6 +191,11 @@ void BacktestDialog::start() {
   run_->setEnabled(true);
   cancel_->setEnabled(false);
   if (QPointer<ScreeningWindow> alive = screening_window()) alive->set_controls_enabled(true);
+  if (close_after_run_) {
+    close_after_run_ = false;
+    close();
+    return;
+  }
 
   if (outcome.result.cancelled) {
     say(QStringLiteral("中止しました。"));

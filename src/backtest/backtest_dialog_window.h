@@ -44,6 +44,7 @@ class BacktestDialog : public QWidget {
   QLabel* msg_ = nullptr;
   bool running_ = false;
   bool cancel_requested_ = false;
+  bool close_after_run_ = false;  // closed while running: close once the run has stopped
 };
 
 }  // namespace lp::gui
