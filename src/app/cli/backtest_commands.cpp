@@ -56,21 +56,21 @@ int cmd_backtest(Context& ctx) {
   if (!backtest::any_criterion_ticked(session.controls())) {
     return fail("backtest: no criterion is ticked");
   }
-  // Fonts need a GUI application; the offscreen platform needs no display.
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char name[] = "lumenpick-cli";
-  static char* argv[] = {name, nullptr};
-  std::unique_ptr<QGuiApplication> app;
-  if (!QGuiApplication::instance()) app = std::make_unique<QGuiApplication>(argc, argv);
-
   backtest::Job job;
   job.platform = ctx.platform;
   job.controls = session.controls();
   job.params = params;
   job.screen_name = screen_name;
   if (has_out) job.out_dir = out;
-  job.picture = [&job](const backtest::Result& r) {
+  std::unique_ptr<QGuiApplication> app;
+  job.picture = [&job, &app](const backtest::Result& r) {
+    // Fonts need a GUI application (made only once there is a picture to draw); the
+    // offscreen platform needs no display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "lumenpick-cli";
+    static char* argv[] = {name, nullptr};
+    if (!QGuiApplication::instance()) app = std::make_unique<QGuiApplication>(argc, argv);
     return backtest::equity_png(r, backtest::equity_title(job.screen_name, r.params)).toStdString();
   };
   const backtest::JobOutcome outcome = backtest::run_job(job);
