@@ -2,9 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 
@@ -34,6 +36,44 @@ std::vector<std::string> csv_names(int dir_fd) {
   }
   ::closedir(d);
   return out;
+}
+
+// Reads a whole file into a string of exactly its size: the store keeps every file's bytes,
+// so neither slack capacity nor a shrinking copy is wanted. A file that grew since fstat is
+// read on to its end.
+bool read_whole(int dir_fd, const char* name, std::string& out) {
+  out.clear();
+  const int fd = ::openat(dir_fd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  out.resize(static_cast<std::size_t>(st.st_size));
+  std::size_t got = 0;
+  char more[4096];
+  while (true) {
+    const bool into_out = got < out.size();
+    const ssize_t r =
+        into_out ? ::read(fd, out.data() + got, out.size() - got) : ::read(fd, more, sizeof more);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      out.clear();
+      return false;
+    }
+    if (r == 0) break;
+    if (into_out) {
+      got += static_cast<std::size_t>(r);
+    } else {
+      out.append(more, static_cast<std::size_t>(r));
+      got = out.size();
+    }
+  }
+  out.resize(got);
+  ::close(fd);
+  return true;
 }
 
 int open_folder(const std::string& path) {
@@ -90,9 +130,18 @@ void take_day(StoredYear& out, std::size_t start, const std::string_view (&v)[6]
   }
   if (out.plain) out.lengths.push_back(len);
   out.day_starts.push_back(static_cast<std::uint32_t>(start));
-  const double date = parse_number(v[0]);
-  const bool whole = date == std::floor(date) && date >= 0 && date <= INT_MAX;
-  const std::int32_t d = whole ? static_cast<std::int32_t>(date) : 0;
+  // Eight digits, the usual date, read directly; anything else as the lenient reader reads it.
+  std::int32_t d = 0;
+  bool whole = v[0].size() == 8;
+  for (std::size_t k = 0; k < v[0].size() && whole; ++k) {
+    whole = v[0][k] >= '0' && v[0][k] <= '9';
+    d = d * 10 + (v[0][k] - '0');
+  }
+  if (!whole) {
+    const double date = parse_number(v[0]);
+    whole = date == std::floor(date) && date >= 0 && date <= INT_MAX;
+    d = whole ? static_cast<std::int32_t>(date) : 0;
+  }
   if (!whole || (!out.dates.empty() && d <= out.dates.back())) out.ascending = false;
   out.dates.push_back(d);
 }
@@ -201,7 +250,7 @@ std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
       for (const std::string& name : csv_names(series_fd)) {
         StoredYear sy;
         sy.year = y;
-        if (!read_file_bytes_at(series_fd, name.c_str(), sy.bytes)) continue;
+        if (!read_whole(series_fd, name.c_str(), sy.bytes)) continue;
         if (sy.bytes.size() >= UINT32_MAX) {
           ::close(series_fd);
           error = "file too large to hold in memory: " + folder + "data_m/" + name;
@@ -210,7 +259,6 @@ std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
         ++store->files_;
         store->file_bytes_ += sy.bytes.size();
         index_stored_year(sy);
-        sy.bytes.shrink_to_fit();
         store->stocks_[name.substr(0, name.size() - 4)].years.push_back(std::move(sy));
       }
       ::close(series_fd);
@@ -237,10 +285,9 @@ std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
         // The loaders look for a day in the folder of its own year only.
         if (name.compare(0, 4, prefix) != 0) continue;
         std::string bytes;
-        if (!read_file_bytes_at(day_fd, name.c_str(), bytes)) continue;
+        if (!read_whole(day_fd, name.c_str(), bytes)) continue;
         ++store->files_;
         store->file_bytes_ += bytes.size();
-        bytes.shrink_to_fit();
         store->day_files_[name.substr(0, name.size() - 4)] = std::move(bytes);
       }
       ::close(day_fd);
