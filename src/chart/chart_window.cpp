@@ -303,6 +303,11 @@ void ChartWindow::build_controls() {
   busy_lb_ = new QLabel;
   busy_lb_->setObjectName(QStringLiteral("busy_flag_lb"));
   busy_lb_->setFixedWidth(40);
+  // Hand-over from the backtest window: a yyyymmdd here ends the chart on that day instead of
+  // today (a trade's exit day); typing a code by hand forgets it.
+  end_date_lb_ = new QLabel;
+  end_date_lb_->setObjectName(QStringLiteral("end_date_lb"));
+  end_date_lb_->hide();
   graph_mode_lb_ = new QLabel;
   graph_mode_lb_->setObjectName(QStringLiteral("graph_mode1"));
   graph_mode_lb_->hide();
@@ -321,6 +326,7 @@ void ChartWindow::build_controls() {
   }
   row4->addWidget(msg_lb_, 1);
   row4->addWidget(busy_lb_);
+  row4->addWidget(end_date_lb_);
   row4->addWidget(graph_mode_lb_);
   row4->addWidget(graph_modecnt_lb_);
   row4->addWidget(image2);
@@ -336,6 +342,7 @@ void ChartWindow::build_controls() {
 
   // Events.
   connect(code_txt_, &QLineEdit::textChanged, this, [this] { on_code_changed(); });
+  connect(code_txt_, &QLineEdit::textEdited, end_date_lb_, &QLabel::clear);
   connect(name_txt_, &QLineEdit::returnPressed, this, [this] { search_cmd_->setFocus(); });
   connect(search_cmd_, &QPushButton::clicked, this, [this] { on_search(); });
   connect(disp_cmd, &QPushButton::clicked, this, [this] {
@@ -471,7 +478,8 @@ void ChartWindow::redraw_chart() {
   for (ChartPane* p : panes_) p->update();
 
   const Platform& platform = WindowHub::instance().platform();
-  const std::string today = today_yyyymmdd(platform);
+  const std::string end_date = ss(end_date_lb_->text().trimmed());
+  const std::string today = end_date.empty() ? today_yyyymmdd(platform) : end_date;
   const std::string code = ss(code_txt_->text().trimmed());
   SeriesSource src = SeriesSource::from(folders_, started_ ? platform.yield : YieldFn{});
   Series series;

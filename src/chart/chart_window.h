@@ -121,6 +121,7 @@ class ChartWindow : public QWidget {
   ChartPane* panes_[kPaneCount] = {};
   QLabel* msg_lb_ = nullptr;
   QLabel* busy_lb_ = nullptr;
+  QLabel* end_date_lb_ = nullptr;
   QLabel* graph_mode_lb_ = nullptr;
   QLabel* graph_modecnt_lb_ = nullptr;
   QLabel* image1_ = nullptr;

@@ -51,9 +51,16 @@ std::string correction_file_path(const std::string& db_folder, int year, std::st
 }
 
 bool read_day_file(const std::string& path, DayFile& out, bool decode_names) {
-  CsvFile f;
+  std::string bytes;
   out = DayFile{};
-  if (!f.open(path)) return false;
+  if (!read_file_bytes(path, bytes)) return false;
+  parse_day_file(bytes, out, decode_names);
+  return true;
+}
+
+void parse_day_file(std::string_view bytes, DayFile& out, bool decode_names) {
+  FieldReader f(bytes);
+  out = DayFile{};
   out.date = std::string(f.next_or_empty());
   out.declared = count_of(f.next_or_empty());
   f.skip(6);
@@ -76,7 +83,6 @@ bool read_day_file(const std::string& path, DayFile& out, bool decode_names) {
     r.volume = std::string(v[7]);
     out.rows.push_back(std::move(r));
   }
-  return true;
 }
 
 bool read_series_file(const std::string& path, SeriesFile& out) {
@@ -101,9 +107,16 @@ bool read_series_file(const std::string& path, SeriesFile& out) {
 }
 
 bool read_correction_file(const std::string& path, CorrectionFile& out) {
-  CsvFile f;
+  std::string bytes;
   out = CorrectionFile{};
-  if (!f.open(path)) return false;
+  if (!read_file_bytes(path, bytes)) return false;
+  parse_correction_file(bytes, out);
+  return true;
+}
+
+void parse_correction_file(std::string_view bytes, CorrectionFile& out) {
+  FieldReader f(bytes);
+  out = CorrectionFile{};
   out.code = std::string(f.next_or_empty());
   f.skip(1);
   long long n = count_of(f.next_or_empty());
@@ -115,7 +128,6 @@ bool read_correction_file(const std::string& path, CorrectionFile& out) {
     if (got < 3) break;
     out.rows.push_back({std::string(v[0]), parse_number(v[1]), parse_number(v[2])});
   }
-  return true;
 }
 
 bool read_series_dates(const std::string& path, std::vector<std::string>& newest_first,

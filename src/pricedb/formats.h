@@ -52,6 +52,9 @@ std::string correction_file_path(const std::string& db_folder, int year, std::st
 bool read_day_file(const std::string& path, DayFile& out, bool decode_names = true);
 bool read_series_file(const std::string& path, SeriesFile& out);
 bool read_correction_file(const std::string& path, CorrectionFile& out);
+// The same readers on bytes already in memory (the in-memory market reads each file once).
+void parse_day_file(std::string_view bytes, DayFile& out, bool decode_names = true);
+void parse_correction_file(std::string_view bytes, CorrectionFile& out);
 
 // Only the dates of a series file, newest first, at most `limit` of them. -1 limit: all.
 bool read_series_dates(const std::string& path, std::vector<std::string>& newest_first,

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -14,6 +15,7 @@
 #include "common/csv.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
+#include "pricedb/market_store.h"
 
 namespace lp {
 
@@ -78,6 +80,39 @@ struct StockYear {
   std::size_t size() const { return file_days.size(); }
   // The k-th newest day.
   const DayView& newest(std::size_t k) const { return file_days[file_days.size() - 1 - k]; }
+  // How many of the newest days lie after `end` (the newest days that a load passes over).
+  std::size_t count_after(double end) const {
+    std::size_t k = 0;
+    while (k < size() && parse_number(newest(k)[0]) > end) ++k;
+    return k;
+  }
+  const std::array<std::string_view, 6>& head() const { return header; }
+  bool prices_plain() const { return false; }  // not known without looking
+};
+
+// A series file held by the market store, read through the same field reader.
+struct HeldYear {
+  const StoredYear* y;
+  std::size_t size() const { return y->size(); }
+  DayView newest(std::size_t k) const { return y->day(y->size() - 1 - k); }
+  bool prices_plain() const { return y->prices_plain; }
+  std::size_t count_after(double end) const {
+    if (!y->ascending) {
+      std::size_t k = 0;
+      while (k < size() && parse_number(newest(k)[0]) > end) ++k;
+      return k;
+    }
+    // Whole, rising dates: the days after `end` are the tail past the last date <= end.
+    auto it = std::upper_bound(y->dates.begin(), y->dates.end(), end,
+                               [](double e, std::int32_t d) { return e < static_cast<double>(d); });
+    return static_cast<std::size_t>(y->dates.end() - it);
+  }
+  std::array<std::string_view, 6> head() const {  // NOLINT: the header is read rarely
+    FieldReader r(y->bytes);
+    std::array<std::string_view, 6> h;
+    for (auto& f : h) f = r.next_or_empty();
+    return h;
+  }
 };
 
 int year_of(std::string_view date) {
@@ -131,14 +166,24 @@ SeriesRecord& slot(Series& s, int i) {
   return s[static_cast<std::size_t>(i)];
 }
 
+// Most fields of a reused series keep their length from one load to the next (dates, prices
+// of the same magnitude): copying the bytes in place skips the general assignment.
+inline void put(std::string& field, std::string_view text) {
+  if (field.size() == text.size()) {
+    if (!text.empty()) std::memcpy(field.data(), text.data(), text.size());
+  } else {
+    field.assign(text);
+  }
+}
+
 void write_day(Series& s, int i, const DayView& d) {
   SeriesRecord& r = slot(s, i);
-  r.d1_code_yyyymmdd.assign(d[0]);
-  r.d2.assign(d[1]);
-  r.d3.assign(d[2]);
-  r.d4.assign(d[3]);
-  r.d5.assign(d[4]);
-  r.d6.assign(d[5]);
+  put(r.d1_code_yyyymmdd, d[0]);
+  put(r.d2, d[1]);
+  put(r.d3, d[2]);
+  put(r.d4, d[3]);
+  put(r.d5, d[4]);
+  put(r.d6, d[5]);
 }
 
 void write_gap(Series& s, int i, std::string_view date) {
@@ -181,18 +226,33 @@ void rescale(std::string& field, double factor) {
 }
 
 // Rescales every price before each correction's date; the volume is never touched.
-void apply_split_adjustment(const SeriesSource& src, std::string_view code, Series& s, int n) {
+// `prices_plain`: every day record holds plain integer prices (a gap day has none), so where
+// the factor is 1 nothing changes and the record need not be looked at.
+void apply_split_adjustment(const SeriesSource& src, std::string_view code, Series& s, int n,
+                            bool prices_plain) {
   std::vector<Correction> list;  // newest first over all years
   int newest_year = year_of(s[0].d5);
   int oldest_year = year_of(s[0].d4);
   CorrectionFile cf;
-  SeriesSource::Folders& dirs = src.year_folders();
+  const StoredStock* held = src.store ? src.store->stock(code) : nullptr;
+  const double as_of = src.as_of.empty() ? 0 : parse_number(src.as_of);
   for (int y = newest_year; y >= oldest_year && y >= kLowestYear - 100; --y) {
-    if (!dirs.has_correction(y, code)) continue;
-    if (!read_correction_file(correction_file_path(src.db_folder, y, code), cf)) continue;
-    for (auto it = cf.rows.rbegin(); it != cf.rows.rend(); ++it) {
+    const std::vector<Correction>* rows = nullptr;
+    if (src.store) {
+      if (!held) break;
+      auto it = held->corrections.find(y);
+      if (it == held->corrections.end()) continue;
+      rows = &it->second;
+    } else {
+      if (!src.year_folders().has_correction(y, code)) continue;
+      if (!read_correction_file(correction_file_path(src.db_folder, y, code), cf)) continue;
+      rows = &cf.rows;
+    }
+    for (auto it = rows->rbegin(); it != rows->rend(); ++it) {
       // A zero numerator or denominator would wipe out or blow up every older price.
       if (it->numerator == 0.0 || it->denominator == 0.0) continue;
+      // A correction announced after the as-of day is not known yet.
+      if (!src.as_of.empty() && parse_number(it->date) > as_of) continue;
       list.push_back(*it);
     }
   }
@@ -205,6 +265,7 @@ void apply_split_adjustment(const SeriesSource& src, std::string_view code, Seri
       factor = list[pending].numerator / list[pending].denominator * factor;
       ++pending;
     }
+    if (factor == 1.0 && prices_plain && !r.d2.empty()) continue;
     rescale(r.d2, factor);
     rescale(r.d3, factor);
     rescale(r.d4, factor);
@@ -212,13 +273,57 @@ void apply_split_adjustment(const SeriesSource& src, std::string_view code, Seri
   }
 }
 
-void finish_load(const SeriesSource& src, std::string_view code, Series& s, int n, bool adjust) {
+void finish_load(const SeriesSource& src, std::string_view code, Series& s, int n, bool adjust,
+                 bool prices_plain = false) {
   finish_header(s, n);
-  if (adjust) apply_split_adjustment(src, code, s, n);
+  if (adjust) apply_split_adjustment(src, code, s, n, prices_plain);
   s[0].d3 = clean_company_marker(s[0].d3);
 }
 
+// The merge of load_series_cal for one year of the stock: passes over the days after the end
+// date (first year only), then lays the days onto the calendar, writing gap days for calendar
+// dates the stock lacks. Shared by the file and the in-memory paths so both give the same text.
+// Equal texts; dates are eight bytes and compare as one word.
+inline bool same_text(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  if (a.size() == 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a.data(), 8);
+    std::memcpy(&y, b.data(), 8);
+    return x == y;
+  }
+  return a == b;
+}
+
+template <class Year>
+void merge_year(const Year& stock, double end, int wanted, const TradingCalendar& cal,
+                Series& series, int& n, bool& header_done, bool& prices_plain) {
+  std::size_t k = 0;
+  if (n == 0) k = stock.count_after(end);
+  const int before = n;
+  if (!stock.prices_plain()) prices_plain = false;
+  for (; k < stock.size() && n < wanted; ++k) {
+    const DayView d = stock.newest(k);
+    while (n < wanted && !same_text(d[0], cal.at(n + 1))) {
+      write_gap(series, n + 1, cal.at(n + 1));
+      ++n;
+    }
+    if (n >= wanted) break;
+    write_day(series, n + 1, d);
+    ++n;
+  }
+  if (!header_done && n > before) {
+    write_header(series, stock.head());
+    header_done = true;
+  }
+}
+
 }  // namespace
+
+std::string_view SeriesSource::effective_end(std::string_view end_date) const {
+  if (as_of.empty() || parse_number(as_of) >= parse_number(end_date)) return end_date;
+  return as_of;
+}
 
 int series_count(const Series& series) {
   if (series.empty()) return 0;
@@ -238,14 +343,22 @@ std::string today_yyyymmdd(const Platform& platform) {
 int build_trading_calendar(const SeriesSource& src, TradingCalendar& cal, std::string_view end_date,
                            int count) {
   cal.dates.clear();
+  end_date = src.effective_end(end_date);
   const double end = parse_number(end_date);
   const int first_year = year_of(end_date);
   std::vector<std::string_view> dates;
   std::string bytes;
+  const StoredStock* ref = src.store ? src.store->stock(src.reference_code) : nullptr;
   for (int y = first_year; y >= first_year - 10; --y) {
     if (cal.count() >= count) break;  // later years would add nothing
-    if (!read_reference_dates(series_file_path(src.db_folder, y, src.reference_code), dates,
-                              bytes)) {
+    if (src.store) {
+      const StoredYear* sy = ref ? ref->year(y) : nullptr;
+      if (!sy) continue;
+      const HeldYear held{sy};
+      dates.clear();
+      for (std::size_t k = 0; k < held.size(); ++k) dates.push_back(held.newest(k)[0]);
+    } else if (!read_reference_dates(series_file_path(src.db_folder, y, src.reference_code),
+                                     dates, bytes)) {
       continue;
     }
     for (std::string_view d : dates) {
@@ -258,6 +371,7 @@ int build_trading_calendar(const SeriesSource& src, TradingCalendar& cal, std::s
 
 int load_series(const SeriesSource& src, std::string_view end_date, int day_count,
                 std::string_view code, Series& series, bool adjust) {
+  end_date = src.effective_end(end_date);
   const double end = parse_number(end_date);
   const int first_year = year_of(end_date);
   const int wanted = day_count;
@@ -312,42 +426,37 @@ int load_series(const SeriesSource& src, std::string_view end_date, int day_coun
 int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_count,
                     std::string_view code, const TradingCalendar& cal, Series& series, bool adjust,
                     int lowest_year) {
+  end_date = src.effective_end(end_date);
   const double end = parse_number(end_date);
   const int first_year = year_of(end_date);
   const int wanted = std::min(day_count, cal.count());  // no gap day without a calendar date
   int n = 0;
   bool header_done = false;
-  thread_local StockYear stock;
-  SeriesSource::Folders& dirs = src.year_folders();
-  const std::string file_name = std::string(code) + ".csv";
-  for (int y = first_year; y >= lowest_year && n < wanted; --y) {
-    const int dir_fd = dirs.year(y).series_fd;
-    if (dir_fd < 0) continue;
-    if (!read_file_bytes_at(dir_fd, file_name.c_str(), stock.bytes)) continue;
-    parse_stock_year(stock);
-    yield_now(src.yield);
-    std::size_t k = 0;
-    if (n == 0) {
-      while (k < stock.size() && parse_number(stock.newest(k)[0]) > end) ++k;
-    }
-    const int before = n;
-    for (; k < stock.size() && n < wanted; ++k) {
-      const DayView& d = stock.newest(k);
-      while (n < wanted && d[0] != std::string_view(cal.at(n + 1))) {
-        write_gap(series, n + 1, cal.at(n + 1));
-        ++n;
-      }
+  bool prices_plain = true;
+  if (src.store) {
+    const StoredStock* held = src.store->stock(code);
+    if (!held) return -1;
+    for (const StoredYear& sy : held->years) {  // newest first, as the file loop runs
       if (n >= wanted) break;
-      write_day(series, n + 1, d);
-      ++n;
+      if (sy.year > first_year) continue;
+      if (sy.year < lowest_year) break;
+      merge_year(HeldYear{&sy}, end, wanted, cal, series, n, header_done, prices_plain);
     }
-    if (!header_done && n > before) {
-      write_header(series, stock.header);
-      header_done = true;
+  } else {
+    thread_local StockYear stock;
+    SeriesSource::Folders& dirs = src.year_folders();
+    const std::string file_name = std::string(code) + ".csv";
+    for (int y = first_year; y >= lowest_year && n < wanted; --y) {
+      const int dir_fd = dirs.year(y).series_fd;
+      if (dir_fd < 0) continue;
+      if (!read_file_bytes_at(dir_fd, file_name.c_str(), stock.bytes)) continue;
+      parse_stock_year(stock);
+      yield_now(src.yield);
+      merge_year(stock, end, wanted, cal, series, n, header_done, prices_plain);
     }
   }
   if (n == 0) return -1;
-  finish_load(src, code, series, n, adjust);
+  finish_load(src, code, series, n, adjust, prices_plain);
   return 0;
 }
 

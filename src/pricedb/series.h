@@ -27,6 +27,8 @@ struct TradingCalendar {
   const std::string& at(int i) const { return dates[static_cast<std::size_t>(i - 1)]; }
 };
 
+class MarketStore;
+
 constexpr int kLowestYear = 1983;
 constexpr int kPortfolioLowestYear = 1999;
 
@@ -39,6 +41,13 @@ struct SeriesSource {
   std::string db_folder;
   std::string reference_code;
   YieldFn yield;  // may be empty
+  // When set, the loaders answer from memory instead of the files (the same text).
+  std::shared_ptr<const MarketStore> store;
+  // yyyymmdd or empty: the loaders behave as if the database ended at the close of that day
+  // (no later day, no later correction).
+  std::string as_of;
+  // The end date a loader uses for `end_date`: the earlier of it and as_of.
+  std::string_view effective_end(std::string_view end_date) const;
   // The year folders, opened and listed once per source: a run over thousands of stocks
   // would otherwise walk the whole path for every file and try to open a correction file
   // that most stocks do not have. Years downloaded or deleted later are seen after

@@ -10,6 +10,7 @@
 #include "common/encoding.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
+#include "pricedb/market_store.h"
 #include "screening/criteria/sigma_rsi_kairi.h"
 #include "search/search_model.h"
 #include "screening/result_files.h"
@@ -148,6 +149,11 @@ struct Slot {
 
 bool create_initdata(const SeriesSource& source, const std::string& latest_date,
                      const InitDataEvents& events) {
+  return create_initdata_in(source, latest_date, source.db_folder, events);
+}
+
+bool create_initdata_in(const SeriesSource& source, const std::string& latest_date,
+                        const std::string& folder, const InitDataEvents& events) {
   if (events.busy) events.busy(true);
   emit(events.message, "初期データ作成中");
   yield_now(events.yield);
@@ -159,7 +165,7 @@ bool create_initdata(const SeriesSource& source, const std::string& latest_date,
   };
 
   DayTable table;
-  if (latest_date.empty() || !read_day_table(day_file_path(source.db_folder, latest_date), table)) {
+  if (latest_date.empty() || !read_day_table(source, latest_date, table)) {
     return done(false);
   }
   const int n = table.count();
@@ -196,8 +202,8 @@ bool create_initdata(const SeriesSource& source, const std::string& latest_date,
     yield_now(events.yield);
   }
   std::error_code ec;
-  fs::create_directories(source.db_folder, ec);
-  return done(w.commit(initdata_path(source.db_folder)));
+  fs::create_directories(folder, ec);
+  return done(w.commit(initdata_path(folder)));
 }
 
 bool InitDataFile::open(const std::string& db_folder) {
@@ -301,9 +307,17 @@ Top25 rank_top25(const RankingSource& source, std::string_view name) {
   for (RankEntry& e : top.entries) e.value = sentinel;
   if (!def) return top;
   top.title = def->title;
-  const std::string& db = source.source.db_folder;
+  const std::string& db =
+      source.summary_folder.empty() ? source.source.db_folder : source.summary_folder;
 
-  const std::string latest = latest_daily_date(db, source.latest_year);
+  std::string latest;
+  if (source.source.as_of.empty()) {
+    latest = latest_daily_date(source.source.db_folder, source.latest_year);
+  } else if (!latest_trading_date_as_of(source.source, latest) ||
+             !(source.source.store ? source.source.store->has_day_file(latest)
+                                   : fs::exists(day_file_path(source.source.db_folder, latest)))) {
+    latest.clear();
+  }
   InitDataFile file;
   InitRecord record{};
   bool current = false;
@@ -313,7 +327,7 @@ Top25 rank_top25(const RankingSource& source, std::string_view name) {
     }
     read_initdata(file, "close", record);
   }
-  if (!current) create_initdata(source.source, latest, source.events);
+  if (!current) create_initdata_in(source.source, latest, db, source.events);
 
   if (!read_initdata(file, "open", record, db) || !read_initdata(file, "header", record)) {
     return top;

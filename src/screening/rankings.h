@@ -46,6 +46,10 @@ struct InitDataEvents {
 // that day's table. False (file left as it was) when the day's file cannot be read.
 bool create_initdata(const SeriesSource& source, const std::string& latest_date,
                      const InitDataEvents& events = {});
+// The same written into `folder` instead (a summary as of a past day must not replace the
+// database's own).
+bool create_initdata_in(const SeriesSource& source, const std::string& latest_date,
+                        const std::string& folder, const InitDataEvents& events = {});
 
 // One record as views into the open file's bytes (valid until the file is closed or reopened).
 using InitRecord = std::array<std::string_view, kInitDataFields>;
@@ -111,6 +115,9 @@ struct Top25 {
 struct RankingSource {
   SeriesSource source;  // database folder, reference code
   int latest_year = 0;  // the year of the latest trading date found by the window
+  // Where "initdata1.csv" lives; empty: the database folder. With an as-of day in `source`
+  // the summary is of that day and must go to a folder of its own.
+  std::string summary_folder;
   InitDataEvents events;
 };
 

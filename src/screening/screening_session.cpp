@@ -5,6 +5,7 @@
 
 #include "common/numbers.h"
 #include "pricedb/formats.h"
+#include "pricedb/market_store.h"
 #include "pricedb/series.h"
 #include "screening/formula/formula_step.h"
 #include "screening/preferences.h"
@@ -56,6 +57,18 @@ std::string ScreeningSession::file_in_user_folder(const std::string& name) const
   return folders_.user_folder + name;
 }
 
+void ScreeningSession::use_market(std::shared_ptr<const MarketStore> store, std::string as_of) {
+  store_ = std::move(store);
+  as_of_ = std::move(as_of);
+}
+
+SeriesSource ScreeningSession::source() const {
+  SeriesSource s = SeriesSource::from(folders_);
+  s.store = store_;
+  s.as_of = as_of_;
+  return s;
+}
+
 void ScreeningSession::say(const std::string& text, TextColor color) {
   ui_->message(text, color);
 }
@@ -98,12 +111,21 @@ void ScreeningSession::load(bool apply_init) {
 bool ScreeningSession::make_candidate_list() {
   const std::string today = today_yyyymmdd(platform_);
   std::string latest;
-  if (!read_latest_date(folders_.db_folder, folders_.reference_code, year_of(today), kLowestYear,
-                        latest)) {
+  const SeriesSource src = source();
+  const bool found =
+      as_of_.empty() ? read_latest_date(folders_.db_folder, folders_.reference_code,
+                                        year_of(today), kLowestYear, latest)
+                     : latest_trading_date_as_of(src, latest);
+  if (!found) {
     say("エラー：株価データがありません。", TextColor::red);
     return false;
   }
-  count_trading_days(folders_.db_folder, folders_.reference_code, year_of(today), trading_days_);
+  if (as_of_.empty()) {
+    count_trading_days(folders_.db_folder, folders_.reference_code, year_of(today),
+                       trading_days_);
+  } else {
+    count_trading_days_as_of(src, trading_days_);
+  }
 
   // The run's own date, not the one the window was loaded with.
   latest_date_ = latest;
@@ -117,7 +139,7 @@ bool ScreeningSession::make_candidate_list() {
     }
     shown_.clear();
     ui_->clear_result_labels();
-    if (!read_day_table(day_file_path(folders_.db_folder, latest), day_table_)) {
+    if (!read_day_table(src, latest, day_table_)) {
       // An unreadable day file must not let an older day's table pass for this run's.
       day_table_ = DayTable{};
       say("エラー：株価データがありません。", TextColor::red);
@@ -125,13 +147,18 @@ bool ScreeningSession::make_candidate_list() {
     }
     // The previous-day values belong to this run's latest date, so the calendar is rebuilt
     // for it rather than taken from window load.
-    const SeriesSource source = SeriesSource::from(folders_);
-    build_trading_calendar(source, calendar_, latest, kWindowCalendarDays);
-    fill_previous_day(day_table_, source, latest, calendar_, series_, [this](int k, int n) {
+    build_trading_calendar(src, calendar_, latest, kWindowCalendarDays);
+    table_has_previous_ = false;
+    ++table_builds_;
+  }
+  // The previous-day values feed the result files and criterion 7 only; a run that writes no
+  // files and does not rank by the previous day (a backtest's day) need not load them.
+  if (!table_has_previous_ && (write_files_ || controls_.enabled(7))) {
+    fill_previous_day(day_table_, src, latest, calendar_, series_, [this](int k, int n) {
       say("初期設定中　" + std::to_string(k) + "/" + std::to_string(n), TextColor::blue);
       ui_->yield();
     });
-    ++table_builds_;
+    table_has_previous_ = true;
   }
 
   ui_->select_option(-1);
@@ -148,9 +175,11 @@ bool ScreeningSession::make_candidate_list() {
 
 RunContext ScreeningSession::make_context() {
   RunContext ctx;
-  ctx.source = SeriesSource::from(folders_);
-  ctx.today = today_yyyymmdd(platform_);
+  ctx.source = source();
+  // As of a past day, "today" is that day: every history load ends there.
+  ctx.today = as_of_.empty() ? today_yyyymmdd(platform_) : as_of_;
   ctx.user_folder = folders_.user_folder;
+  ctx.write_files = write_files_;
   ctx.adjust = true;
   ctx.day_table = &day_table_;
   ctx.controls = &controls_;
@@ -211,7 +240,9 @@ bool ScreeningSession::run() {
   // An intermediate list that was not written leaves an older one in its place: showing it
   // would pass a previous run's results off as this one's.
   bool written = !ctx.write_failed;
-  if (written) {
+  if (!write_files_) {
+    // A run that only wants the list (a backtest's day) writes nothing at all.
+  } else if (written) {
     written = write_result_files();
   } else {
     say(kMsgResultWriteFailed, TextColor::red);
@@ -267,7 +298,7 @@ bool ScreeningSession::show_ranking(const std::string& name) {
   // buttons out, and a close request waits for the end of the pass.
   running_ = true;
   RankingSource source;
-  source.source = SeriesSource::from(folders_);
+  source.source = this->source();
   source.latest_year = latest_date_.empty() ? 0 : year_of(latest_date_);
   source.events.busy = [this](bool on) { ui_->busy(on); };
   source.events.message = [this](const std::string& t) { say(t, TextColor::blue); };

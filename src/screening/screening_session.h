@@ -2,6 +2,7 @@
 // drive the same session, so both produce the same files.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,19 @@ class ScreeningSession {
   // alone) when a result file could not be written.
   bool write_result_files();
 
+  // Runs as if the database ended at the close of `as_of` (yyyymmdd; empty: no limit), with
+  // the loads answered from `store` when one is given. The screen, the rankings and the
+  // backtest all go through this one source.
+  void use_market(std::shared_ptr<const MarketStore> store, std::string as_of);
+  const std::string& as_of() const { return as_of_; }
+  // False: a run writes no intermediate or result files and opens no results window (the
+  // backtest runs hundreds of screens and must not overwrite the user's last result).
+  void set_write_files(bool on) { write_files_ = on; }
+  // The stocks that passed every criterion of the last run (the universe when none ran).
+  const CandidateList& kept() const { return candidates_; }
+  // Where the run's loads come from: folders, store and as-of day.
+  SeriesSource source() const;
+
   // Close request: honoured at the end of the universe step and of a run.
   void request_close() { close_request_ = true; }
   bool close_requested() const { return close_request_; }
@@ -106,6 +120,10 @@ class ScreeningSession {
   TradingCalendar calendar_;
   Series series_;
   int table_builds_ = 0;
+  std::shared_ptr<const MarketStore> store_;
+  std::string as_of_;
+  bool write_files_ = true;
+  bool table_has_previous_ = false;  // F9/F10 of the day table filled
   std::vector<std::pair<int, std::string>> counts_;
   std::vector<int> shown_;
 };

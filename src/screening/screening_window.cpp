@@ -246,6 +246,10 @@ void ScreeningWindow::build() {
   start_ = new QPushButton(QStringLiteral("開始"), this);
   start_->setObjectName(QStringLiteral("select_cal1_cmd"));
   connect(start_, &QPushButton::clicked, this, &ScreeningWindow::start_run);
+  // The backtest of the current settings; its dialog lives with the backtest windows.
+  kensho_ = new QPushButton(QStringLiteral("検証"), this);
+  kensho_->setObjectName(QStringLiteral("kensho_cmd"));
+  connect(kensho_, &QPushButton::clicked, this, &ScreeningWindow::start_backtest);
   stop_ = new QPushButton(QStringLiteral("閉じる"), this);
   stop_->setObjectName(QStringLiteral("stop_cmd"));
   connect(stop_, &QPushButton::clicked, this, &QWidget::close);
@@ -254,6 +258,7 @@ void ScreeningWindow::build() {
   start_->setDefault(true);
   buttons->addWidget(ma);
   buttons->addWidget(start_);
+  buttons->addWidget(kensho_);
   buttons->addWidget(stop_);
   root->addLayout(buttons);
 
@@ -641,6 +646,12 @@ void ScreeningWindow::start_run() {
   session_->run();
 }
 
+void ScreeningWindow::start_backtest() {
+  if (!session_->ready() || session_->running()) return;
+  pull_controls();
+  WindowHub::instance().show_window(QStringLiteral("kensho_frm"));
+}
+
 void ScreeningWindow::preset_ma_gap_run() {
   if (!session_->ready() || session_->running()) return;
   findChild<QLineEdit*>(QStringLiteral("kairi2_txt_0"))->setText(QStringLiteral("65"));
@@ -697,6 +708,7 @@ void ScreeningWindow::controls_changed() {
 }
 
 void ScreeningWindow::set_controls_enabled(bool enabled) {
+  if (kensho_) kensho_->setEnabled(enabled);
   start_->setEnabled(enabled);
   stop_->setEnabled(enabled);
   for (auto* m : markets_) m->setEnabled(enabled);

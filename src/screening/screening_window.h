@@ -59,6 +59,8 @@ class ScreeningWindow : public QWidget, public lp::screening::ScreeningUi {
 
  public slots:
   void start_run();
+  // 「検証」: the backtest dialog for the current settings.
+  void start_backtest();
   void preset_ma_gap_run();
 
  protected:
@@ -94,6 +96,7 @@ class ScreeningWindow : public QWidget, public lp::screening::ScreeningUi {
   bool formula_error_shown_ = false;
   QPushButton* start_ = nullptr;
   QPushButton* stop_ = nullptr;
+  QPushButton* kensho_ = nullptr;
   QWidget* description_ = nullptr;
   lp::screening::RankingPicker* ranking_ = nullptr;
   bool market_guard_ = false;

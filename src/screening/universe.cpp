@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <set>
 
 #include "common/csv.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
+#include "pricedb/market_store.h"
 
 namespace lp::screening {
 
@@ -27,6 +29,57 @@ std::string_view trim_view(std::string_view s) {
 bool read_day_table(const std::string& path, DayTable& table) {
   DayFile file;
   if (!read_day_file(path, file, true)) return false;
+  day_table_from_file(file, table);
+  return true;
+}
+
+bool read_day_table(const SeriesSource& source, const std::string& date, DayTable& table) {
+  if (!source.store) return read_day_table(day_file_path(source.db_folder, date), table);
+  DayFile file;
+  if (!source.store->day_file(date, file, true)) return false;
+  day_table_from_file(file, table);
+  return true;
+}
+
+bool latest_trading_date_as_of(const SeriesSource& source, std::string& date) {
+  TradingCalendar cal;
+  if (build_trading_calendar(source, cal, source.as_of, 1) != 0) return false;
+  date = cal.at(1);
+  return true;
+}
+
+int count_trading_days_as_of(const SeriesSource& source, int& count) {
+  const double end = parse_number(source.as_of);
+  const int last_year = static_cast<int>(parse_integer(std::string_view(source.as_of).substr(0, 4)));
+  std::set<std::int64_t> dates;
+  auto take = [&](double d) {
+    if (d > 0 && d <= end && d == static_cast<double>(static_cast<std::int64_t>(d)))
+      dates.insert(static_cast<std::int64_t>(d));
+  };
+  if (source.store) {
+    if (const StoredStock* ref = source.store->stock(source.reference_code)) {
+      for (const StoredYear& y : ref->years) {
+        if (y.year < kLowestYear || y.year > last_year) continue;
+        for (std::size_t i = 0; i < y.size(); ++i) {
+          FieldReader r(std::string_view(y.bytes).substr(y.day_starts[i]));
+          take(parse_number(r.next_or_empty()));
+        }
+      }
+    }
+  } else {
+    std::vector<std::string> list;
+    for (int y : years_present(source.db_folder)) {
+      if (y < kLowestYear || y > last_year) continue;
+      if (!read_series_dates(series_file_path(source.db_folder, y, source.reference_code), list))
+        continue;
+      for (const std::string& d : list) take(parse_number(d));
+    }
+  }
+  count = static_cast<int>(std::min<std::size_t>(dates.size(), INT_MAX));
+  return count < 1 ? -1 : 0;
+}
+
+void day_table_from_file(DayFile& file, DayTable& table) {
   DayTable fresh;
   fresh.records.reserve(std::min<std::size_t>(file.rows.size(), kDayTableCapacity) + 1);
   fresh.records.emplace_back();
@@ -44,7 +97,6 @@ bool read_day_table(const std::string& path, DayTable& table) {
   }
   fresh.records[0].f[1] = std::to_string(fresh.records.size() - 1);
   table = std::move(fresh);
-  return true;
 }
 
 int count_trading_days(const std::string& db_folder, const std::string& reference_code,

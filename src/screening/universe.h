@@ -17,6 +17,16 @@ namespace lp::screening {
 // rows are read and dropped, so nothing is misaligned. False (table untouched) when the file
 // cannot be read.
 bool read_day_table(const std::string& path, DayTable& table);
+// The same for the day file of `date` in the source (from its store when it has one).
+bool read_day_table(const SeriesSource& source, const std::string& date, DayTable& table);
+// The table of an already read day file (the rows are moved out of it).
+void day_table_from_file(DayFile& file, DayTable& table);
+
+// The newest trading date on or before the source's as-of day (reference code's dates).
+bool latest_trading_date_as_of(const SeriesSource& source, std::string& date);
+// Trading days held up to the source's as-of day: the distinct dates of the reference code
+// on or before it. -1 when below 1, else 0.
+int count_trading_days_as_of(const SeriesSource& source, int& count);
 
 // Trading days held: the header counts of the reference code's series file of every year
 // folder from 1983 through `current_year`. -1 when below 1, else 0.

@@ -1,7 +1,11 @@
 // rank, rankings: the top-25 rankings of the latest trading day from "initdata1.csv".
+#include <stdlib.h>
+
+#include <filesystem>
 #include <iostream>
 
 #include "app/cli/cli.h"
+#include "app/cli/screen_options.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
 #include "pricedb/series.h"
@@ -20,7 +24,13 @@ int cmd_rankings(Context& ctx) {
 
 int cmd_rank(Context& ctx) {
   const bool write_results = ctx.take_flag("--write-results");
-  if (ctx.args.size() != 1) return fail("usage: rank NAME|NUMBER [--write-results]");
+  std::string as_of;
+  if (ctx.take_option("--as-of", as_of) && !valid_yyyymmdd(as_of)) {
+    return fail("rank: --as-of wants YYYYMMDD, got " + as_of);
+  }
+  if (ctx.args.size() != 1) {
+    return fail("usage: rank NAME|NUMBER [--write-results] [--as-of YYYYMMDD]");
+  }
   const screening::RankingDef* def = screening::find_ranking_loosely(ctx.args[0]);
   if (!def) return fail("unknown ranking: " + ctx.args[0] + " (see rankings: a name or 1-12)");
   const std::string name = def->name;
@@ -34,8 +44,27 @@ int cmd_rank(Context& ctx) {
   screening::RankingSource source;
   source.source = SeriesSource::from(folders);
   source.latest_year = static_cast<int>(parse_integer(latest.substr(0, 4)));
+  // As of a past day the summary is built for that day in a scratch folder of its own: the
+  // database's summary of the latest day stays as it is.
+  std::string scratch;
+  if (!as_of.empty()) {
+    source.source.as_of = as_of;
+    std::error_code ec;
+    std::string templ =
+        (std::filesystem::temp_directory_path(ec) / "lumenpick-rank-XXXXXX").string();
+    if (ec || !::mkdtemp(templ.data())) return fail("rank: cannot make a scratch folder");
+    scratch = templ;
+    source.summary_folder = scratch + "/";
+  }
   const screening::Top25 top = screening::rank_top25(source, name);
-  if (top.date.empty()) return fail("no daily price file for " + latest.substr(0, 4));
+  if (!scratch.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(scratch, ec);
+  }
+  if (top.date.empty()) {
+    return fail(as_of.empty() ? "no daily price file for " + latest.substr(0, 4)
+                              : "no trading day on or before " + as_of);
+  }
   for (std::size_t i = 0; i < top.entries.size(); ++i) {
     const auto& e = top.entries[i];
     std::cout << i + 1 << "," << e.code() << "," << e.name() << "," << e.close() << "," << e.value
@@ -50,9 +79,10 @@ int cmd_rank(Context& ctx) {
 }  // namespace
 
 LP_CLI_COMMAND("rankings", "rankings", "the names of the twelve top-25 rankings", cmd_rankings);
-LP_CLI_COMMAND("rank", "rank NAME|NUMBER [--write-results]",
-               "the 25 best stocks of the latest day by one ranking (a name in any width, or its "
-               "number 1-12 in the order of rankings): rank,code,name,close,value "
+LP_CLI_COMMAND("rank", "rank NAME|NUMBER [--write-results] [--as-of YYYYMMDD]",
+               "the 25 best stocks of the latest day (or of the day --as-of names) by one ranking "
+               "(a name in any width, or its number 1-12 in the order of rankings): "
+               "rank,code,name,close,value "
                "(--write-results also writes sel0.csv and sel0_out.csv)",
                cmd_rank);
 

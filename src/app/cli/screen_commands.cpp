@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "app/cli/cli.h"
+#include "app/cli/screen_options.h"
 #include "common/encoding.h"
 #include "screening/formula/formula_step.h"
 #include "screening/preferences.h"
@@ -33,9 +34,18 @@ std::vector<std::string> split(const std::string& text, char sep) {
   return out;
 }
 
-// The screening window's state from the options, in the order the window would see them:
-// built-in values, then the preferences file or a saved screen, then --criteria, --set,
-// --markets and the formula rows. False and a message on a bad option.
+}  // namespace
+
+bool valid_yyyymmdd(const std::string& text) {
+  if (text.size() != 8) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  const int month = std::stoi(text.substr(4, 2));
+  const int day = std::stoi(text.substr(6, 2));
+  return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
 bool build_state(Context& ctx, ScreeningSession& session, std::string& error) {
   std::string init_path, markets, criteria, screen, value, show;
   const bool has_init = ctx.take_option("--init", init_path);
@@ -137,11 +147,18 @@ bool build_state(Context& ctx, ScreeningSession& session, std::string& error) {
   return true;
 }
 
+namespace {
+
 int run_screen(Context& ctx) {
+  std::string as_of;
+  if (ctx.take_option("--as-of", as_of) && !valid_yyyymmdd(as_of)) {
+    return fail("screen: --as-of wants YYYYMMDD, got " + as_of);
+  }
   CliUi ui;
   ScreeningSession session(ctx.platform, &ui);
   std::string error;
   if (!build_state(ctx, session, error)) return fail("screen: " + error);
+  if (!as_of.empty()) session.use_market(nullptr, as_of);
 
   if (!session.run()) return fail(ui.error.empty() ? "screen: the run did not start" : ui.error);
   for (const auto& [n, count] : session.last_counts()) std::cout << n << " " << count << "\n";
@@ -195,9 +212,10 @@ int run_formula_check(Context& ctx) {
 
 LP_CLI_COMMAND("screen",
                "screen [--init FILE] [--markets 0,1,2,3,4,5] [--criteria 1,8,...] "
-               "[--set NAME=VALUE ...] [--screen NAME] [--formula TEXT ...] [--show TEXT]",
+               "[--set NAME=VALUE ...] [--screen NAME] [--formula TEXT ...] [--show TEXT] "
+               "[--as-of YYYYMMDD]",
                "runs a screening like the screening window's 開始 and prints the counts and "
-               "sel0_out.csv",
+               "sel0_out.csv (--as-of: as if the database ended at the close of that day)",
                run_screen);
 
 }  // namespace lp::cli

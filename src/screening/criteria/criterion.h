@@ -74,6 +74,7 @@ struct RunContext {
   std::string today;        // end date of the criteria's history loads (yyyymmdd)
   std::string user_folder;  // native folder ending in "/", intermediate files go there
   bool adjust = true;       // split adjustment of the loads
+  bool write_files = true;  // false: no intermediate files (runs that only want the list)
   const DayTable* day_table = nullptr;
   ControlSet* controls = nullptr;
   int trading_day_count = 0;                                  // trading days held in the database

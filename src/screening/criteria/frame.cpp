@@ -149,7 +149,7 @@ void finish_criterion(RunContext& ctx, CandidateList& candidates, CandidateList&
   ctx.yield();
   const std::string name = intermediate_file_name(n);
   bool written = true;
-  if (!name.empty()) {
+  if (!name.empty() && ctx.write_files) {
     CsvWriter w;
     w.field(output.count()).field(output.date).field(output.title).end_line();
     for (const Candidate& c : output.items) w.field(c.code).field(c.row).field(c.value).end_line();

@@ -1,0 +1,200 @@
+#include "backtest/backtest_window.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPointer>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include "backtest/equity_painter.h"
+#include "common/numbers.h"
+#include "shell/window_hub_gui.h"
+
+namespace lp::gui {
+
+namespace {
+
+QString qs(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+// A number cell that sorts as a number.
+QTableWidgetItem* number_item(double value, const std::string& text) {
+  auto* item = new QTableWidgetItem;
+  item->setData(Qt::DisplayRole, value);
+  item->setData(Qt::UserRole, qs(text));  // the text as written in trades.csv
+  item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  return item;
+}
+
+// Rows coloured as the results window colours prices: red for a gain, blue for a loss,
+// green for none.
+QColor colour_of(double pct) {
+  if (pct > 0) return QColor(255, 0, 0);
+  if (pct < 0) return QColor(0, 0, 255);
+  return QColor(0, 128, 0);
+}
+
+double round2(double v) {
+  return static_cast<double>(round_half_even(v * 100)) / 100;
+}
+
+std::string pct_text(double v) {
+  return format_decimal(round2(v));
+}
+
+// Splits one CSV line of the summary text.
+QStringList fields_of(const std::string& line) {
+  return qs(line).split(QLatin1Char(','));
+}
+
+}  // namespace
+
+EquityView::EquityView(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("kensho_equity_pic"));
+  setMinimumSize(600, 320);
+}
+
+void EquityView::set_points(std::vector<lp::backtest::EquityPoint> points, QString title) {
+  points_ = std::move(points);
+  title_ = std::move(title);
+  update();
+}
+
+void EquityView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  lp::backtest::paint_equity(p, QRectF(rect()), points_, title_);
+}
+
+BacktestWindow::BacktestWindow(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("kensho_out_frm"));
+  setWindowTitle(QStringLiteral("検証結果 -  ルーメンピック -  NORDHAVEN  -"));
+  auto* root = new QVBoxLayout(this);
+  caption_ = new QLabel(this);
+  caption_->setObjectName(QStringLiteral("kensho_caption_lb"));
+  caption_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  root->addWidget(caption_);
+  summary_ = new QTableWidget(this);
+  summary_->setObjectName(QStringLiteral("kensho_summary_grd"));
+  summary_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  summary_->verticalHeader()->hide();
+  summary_->setMaximumHeight(130);
+  root->addWidget(summary_);
+  auto* split = new QSplitter(Qt::Vertical, this);
+  equity_ = new EquityView(split);
+  trades_ = new QTableWidget(split);
+  trades_->setObjectName(QStringLiteral("kensho_trades_grd"));
+  trades_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  trades_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  trades_->verticalHeader()->hide();
+  trades_->setSortingEnabled(true);
+  split->addWidget(equity_);
+  split->addWidget(trades_);
+  split->setStretchFactor(0, 3);
+  split->setStretchFactor(1, 2);
+  root->addWidget(split, 1);
+  connect(trades_, &QTableWidget::cellDoubleClicked, this,
+          [this](int row, int) { chart_trade(row); });
+  resize(1100, 900);
+}
+
+void BacktestWindow::show_result(const lp::backtest::Result& result, const QString& title,
+                                 const QString& folder) {
+  caption_->setText(title + QStringLiteral("    出力先：") + folder);
+
+  const std::string text = lp::backtest::summary_text(result);
+  std::vector<std::string> lines;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t nl = text.find('\n', pos);
+    lines.push_back(text.substr(pos, nl - pos));
+    pos = nl + 1;
+  }
+  const QStringList head = fields_of(lines.front());
+  summary_->clear();
+  summary_->setColumnCount(static_cast<int>(head.size()));
+  summary_->setHorizontalHeaderLabels(head);
+  summary_->setRowCount(static_cast<int>(lines.size()) - 1);
+  for (std::size_t r = 1; r < lines.size(); ++r) {
+    const QStringList f = fields_of(lines[r]);
+    for (int c = 0; c < f.size(); ++c) {
+      auto* item = new QTableWidgetItem(f[c]);
+      if (c > 0) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      summary_->setItem(static_cast<int>(r) - 1, c, item);
+    }
+  }
+  summary_->resizeColumnsToContents();
+
+  equity_->set_points(result.equity, title);
+
+  trades_->setSortingEnabled(false);
+  trades_->clear();
+  const QStringList cols = {
+      QStringLiteral("シグナル日"), QStringLiteral("コード"),  QStringLiteral("銘柄"),
+      QStringLiteral("買付日"),     QStringLiteral("買付値"),  QStringLiteral("売却日"),
+      QStringLiteral("売却値"),     QStringLiteral("騰落率%"), QStringLiteral("基準騰落率%")};
+  trades_->setColumnCount(static_cast<int>(cols.size()));
+  trades_->setHorizontalHeaderLabels(cols);
+  trades_->setRowCount(static_cast<int>(result.trades.size()));
+  int r = 0;
+  for (const lp::backtest::Trade& t : result.trades) {
+    const double entry = static_cast<double>(round_half_even(t.entry_price * 100)) / 100;
+    QTableWidgetItem* items[] = {
+        new QTableWidgetItem(qs(t.signal_date)),
+        new QTableWidgetItem(qs(t.code)),
+        new QTableWidgetItem(qs(t.name)),
+        new QTableWidgetItem(qs(t.entry_date)),
+        number_item(entry, format_decimal(entry)),
+        new QTableWidgetItem(qs(t.exit_date)),
+        number_item(t.exit_price, format_decimal(t.exit_price)),
+        number_item(round2(t.return_pct), pct_text(t.return_pct)),
+        t.has_benchmark ? number_item(round2(t.benchmark_pct), pct_text(t.benchmark_pct))
+                        : new QTableWidgetItem(QStringLiteral("-")),
+    };
+    const QColor colour = colour_of(t.return_pct);
+    for (int c = 0; c < static_cast<int>(std::size(items)); ++c) {
+      items[c]->setForeground(colour);
+      trades_->setItem(r, c, items[c]);
+    }
+    ++r;
+  }
+  trades_->setSortingEnabled(true);
+  trades_->resizeColumnsToContents();
+}
+
+void BacktestWindow::chart_trade(int row) {
+  if (row < 0 || row >= trades_->rowCount()) return;
+  const QString code = trades_->item(row, 1)->text();
+  const QString exit_day = trades_->item(row, 5)->text();
+  const QString entry = trades_->item(row, 4)->data(Qt::UserRole).toString();
+  WindowHub& hub = WindowHub::instance();
+  QPointer<QWidget> chart = hub.show_window(QStringLiteral("graph"));
+  if (!chart) return;
+  // The chart takes a new code only between redraws.
+  QPointer<QLabel> busy = control<QLabel>(chart, "busy_flag_lb");
+  QElapsedTimer waited;
+  waited.start();
+  while (busy && busy->text() == QStringLiteral("busy") && !hub.quit_requested() &&
+         waited.elapsed() < 60000) {
+    process_events_now();
+    QThread::msleep(5);
+  }
+  if (!chart || hub.quit_requested()) return;
+  if (auto* end = control<QLabel>(chart, "end_date_lb")) end->setText(exit_day);
+  if (auto* refer = control<QLineEdit>(chart, "refer1_txt")) refer->setText(entry);
+  if (auto* check = control<QCheckBox>(chart, "refer1_chk")) check->setChecked(true);
+  if (auto* box = control<QLineEdit>(chart, "meigara_code_txt")) {
+    // The same code again must still redraw (the end day and reference line changed).
+    if (box->text() == code) box->setText(QString());
+    box->setText(code);
+  }
+}
+
+}  // namespace lp::gui
+
+LP_REGISTER_WINDOW("kensho_out_frm", [] { return new lp::gui::BacktestWindow; });

@@ -1,0 +1,44 @@
+// The backtest window: the summary table, the equity picture and the trades grid (sortable;
+// a double click charts the stock up to its exit day with the entry price as reference).
+#pragma once
+
+#include <QWidget>
+
+#include "backtest/backtest.h"
+
+class QLabel;
+class QTableWidget;
+
+namespace lp::gui {
+
+// Paints the equity curves with the backtest's painter.
+class EquityView : public QWidget {
+ public:
+  explicit EquityView(QWidget* parent = nullptr);
+  void set_points(std::vector<lp::backtest::EquityPoint> points, QString title);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  std::vector<lp::backtest::EquityPoint> points_;
+  QString title_;
+};
+
+class BacktestWindow : public QWidget {
+  Q_OBJECT
+ public:
+  explicit BacktestWindow(QWidget* parent = nullptr);
+
+  void show_result(const lp::backtest::Result& result, const QString& title, const QString& folder);
+  // Charts trade row `row` of the grid (as shown, after any sorting).
+  void chart_trade(int row);
+
+ private:
+  QLabel* caption_ = nullptr;
+  QTableWidget* summary_ = nullptr;
+  EquityView* equity_ = nullptr;
+  QTableWidget* trades_ = nullptr;
+};
+
+}  // namespace lp::gui

@@ -1,0 +1,161 @@
+#include "backtest/equity_painter.h"
+
+#include <QBuffer>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPen>
+#include <QPolygonF>
+#include <algorithm>
+#include <cmath>
+
+#include "chart/chart_painter.h"
+#include "common/numbers.h"
+
+namespace lp::backtest {
+
+namespace {
+
+// Palette entries of the chart: black, grey, light grey, red (the screen), blue (benchmark).
+constexpr int kBlack = 0, kGrey = 8, kLightGrey = 7, kRed = 12, kBlue = 9, kWhite = 15;
+
+QPen pen(int color, double width = 1, Qt::PenStyle style = Qt::SolidLine) {
+  QPen p(lp::chart::palette_color(color));
+  p.setWidthF(width);
+  p.setCosmetic(true);
+  p.setStyle(style);
+  return p;
+}
+
+QString date_label(const std::string& d) {
+  return QString::fromStdString(d.substr(0, 4) + "/" + d.substr(4, 2));
+}
+
+}  // namespace
+
+void paint_equity(QPainter& painter, const QRectF& rect, const std::vector<EquityPoint>& points,
+                  const QString& title) {
+  painter.save();
+  painter.fillRect(rect, lp::chart::palette_color(kWhite));
+  QFont title_font;
+  title_font.setPixelSize(std::clamp(static_cast<int>(rect.height() / 35), 11, 18));
+  painter.setFont(title_font);
+  const double title_h = QFontMetricsF(title_font).height() * 1.6;
+  painter.setPen(lp::chart::palette_color(kBlack));
+  painter.drawText(QRectF(rect.left() + 8, rect.top(), rect.width() - 16, title_h),
+                   Qt::AlignVCenter | Qt::AlignLeft, title);
+  const QRectF body(rect.left(), rect.top() + title_h, rect.width(), rect.height() - title_h);
+  if (points.empty()) {
+    painter.setPen(lp::chart::palette_color(kRed));
+    painter.drawText(body, Qt::AlignCenter, QStringLiteral("データがありません。"));
+    painter.restore();
+    return;
+  }
+  QFont label_font;
+  label_font.setPixelSize(std::clamp(static_cast<int>(rect.height() / 50), 9, 12));
+  painter.setFont(label_font);
+  const QFontMetricsF fm(label_font);
+  const QString widest = QString::fromStdString(format_pattern(99999999, "#,##0"));
+  const QRectF plot(body.left() + fm.horizontalAdvance(widest) + 14, body.top() + 8,
+                    body.width() - fm.horizontalAdvance(widest) - 28,
+                    body.height() - fm.height() * 3 - 16);
+
+  double lo = kStartCapital, hi = kStartCapital;
+  for (const EquityPoint& p : points) {
+    lo = std::min({lo, p.value, p.benchmark});
+    hi = std::max({hi, p.value, p.benchmark});
+  }
+  if (hi - lo < 1) {
+    hi += 1;
+    lo -= 1;
+  }
+  const double pad = (hi - lo) * 0.05;
+  lo -= pad;
+  hi += pad;
+  const std::size_t n = points.size();
+  auto x_of = [&](std::size_t i) {
+    return n < 2 ? plot.center().x() : plot.left() + plot.width() * i / (n - 1);
+  };
+  auto y_of = [&](double v) { return plot.bottom() - (v - lo) / (hi - lo) * plot.height(); };
+
+  // Value grid: about five round steps.
+  const double raw = (hi - lo) / 5;
+  const double mag = std::pow(10.0, std::floor(std::log10(raw)));
+  const double step = raw / mag < 2 ? 2 * mag : raw / mag < 5 ? 5 * mag : 10 * mag;
+  for (double v = std::ceil(lo / step) * step; v <= hi; v += step) {
+    painter.setPen(pen(kLightGrey));
+    painter.drawLine(QPointF(plot.left(), y_of(v)), QPointF(plot.right(), y_of(v)));
+    painter.setPen(lp::chart::palette_color(kBlack));
+    const QString text = QString::fromStdString(format_pattern(v, "#,##0"));
+    painter.drawText(
+        QPointF(plot.left() - fm.horizontalAdvance(text) - 6, y_of(v) + fm.ascent() / 2 - 1), text);
+  }
+  // Date axis: a tick at the first day of each month, labelled when there is room.
+  double last_label_right = -1e9;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i > 0 && points[i].date.substr(0, 6) == points[i - 1].date.substr(0, 6)) continue;
+    const double x = x_of(i);
+    painter.setPen(pen(kLightGrey));
+    painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+    const QString text = date_label(points[i].date);
+    if (x > last_label_right + 8 && x + 2 + fm.horizontalAdvance(text) <= rect.right() - 2) {
+      painter.setPen(lp::chart::palette_color(kBlack));
+      painter.drawText(QPointF(x + 2, plot.bottom() + fm.ascent() + 4), text);
+      last_label_right = x + 2 + fm.horizontalAdvance(text);
+    }
+  }
+  painter.setPen(pen(kGrey, 1, Qt::DashLine));
+  painter.drawLine(QPointF(plot.left(), y_of(kStartCapital)),
+                   QPointF(plot.right(), y_of(kStartCapital)));
+  painter.setPen(pen(kBlack));
+  painter.drawRect(plot);
+
+  QPolygonF curve, bench;
+  for (std::size_t i = 0; i < n; ++i) {
+    curve << QPointF(x_of(i), y_of(points[i].value));
+    bench << QPointF(x_of(i), y_of(points[i].benchmark));
+  }
+  painter.setRenderHint(QPainter::Antialiasing, true);
+  painter.setPen(pen(kBlue, 1.5));
+  painter.drawPolyline(bench);
+  painter.setPen(pen(kRed, 2));
+  painter.drawPolyline(curve);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+
+  // Legend below the axis labels.
+  const double ly = plot.bottom() + fm.height() * 2 + 10;
+  double lx = plot.left();
+  const std::pair<int, QString> legend[] = {{kRed, QStringLiteral("スクリーン")},
+                                            {kBlue, QStringLiteral("基準コード")}};
+  for (const auto& [color, text] : legend) {
+    painter.setPen(pen(color, 2));
+    painter.drawLine(QPointF(lx, ly - fm.ascent() / 3), QPointF(lx + 24, ly - fm.ascent() / 3));
+    painter.setPen(lp::chart::palette_color(kBlack));
+    painter.drawText(QPointF(lx + 30, ly), text);
+    lx += 30 + fm.horizontalAdvance(text) + 24;
+  }
+  painter.restore();
+}
+
+QString equity_title(const std::string& screen, const Params& p) {
+  return QStringLiteral("検証 %1  %2 - %3  保有%4日  %5日毎")
+      .arg(QString::fromStdString(screen), QString::fromStdString(p.from),
+           QString::fromStdString(p.to))
+      .arg(p.hold)
+      .arg(p.every);
+}
+
+QByteArray equity_png(const Result& result, const QString& title, int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  {
+    QPainter p(&image);
+    paint_equity(p, QRectF(0, 0, width, height), result.equity, title);
+  }
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return bytes;
+}
+
+}  // namespace lp::backtest

@@ -1,0 +1,25 @@
+// Draws the backtest's equity curves (the screen's trades against the benchmark) with
+// QPainter, in the chart's palette and layout. Qt Gui only, so the CLI draws the same picture.
+#pragma once
+
+#include <QByteArray>
+#include <QPainter>
+#include <QRectF>
+#include <QString>
+
+#include "backtest/backtest.h"
+
+namespace lp::backtest {
+
+// A title line, then the two curves over a date axis; "データがありません。" without points.
+void paint_equity(QPainter& painter, const QRectF& rect, const std::vector<EquityPoint>& points,
+                  const QString& title);
+
+// "検証 <screen>  <from> - <to>  保有N日  K日毎": the picture's title line.
+QString equity_title(const std::string& screen, const Params& params);
+
+// The picture as PNG bytes (for equity.png).
+QByteArray equity_png(const Result& result, const QString& title, int width = 1000,
+                      int height = 600);
+
+}  // namespace lp::backtest

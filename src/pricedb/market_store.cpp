@@ -1,0 +1,378 @@
+#include "pricedb/market_store.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+
+#include "common/csv.h"
+#include "common/encoding.h"
+#include "common/numbers.h"
+
+namespace lp {
+
+namespace {
+
+// Plain ".csv" files of a folder, as (stem, name); temporary and hidden files are skipped.
+std::vector<std::string> csv_names(int dir_fd) {
+  std::vector<std::string> out;
+  const int fd = ::dup(dir_fd);
+  if (fd < 0) return out;
+  DIR* d = ::fdopendir(fd);
+  if (!d) {
+    ::close(fd);
+    return out;
+  }
+  while (dirent* e = ::readdir(d)) {
+    const std::string_view name(e->d_name);
+    if (name.empty() || name[0] == '.' || name.size() <= 4) continue;
+    if (name.substr(name.size() - 4) != ".csv") continue;
+    out.emplace_back(name);
+  }
+  ::closedir(d);
+  return out;
+}
+
+// Reads a whole file into a string of exactly its size: the store keeps every file's bytes,
+// so neither slack capacity nor a shrinking copy is wanted. A file that grew since fstat is
+// read on to its end.
+bool read_whole(int dir_fd, const char* name, std::string& out) {
+  out.clear();
+  const int fd = ::openat(dir_fd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  out.resize(static_cast<std::size_t>(st.st_size));
+  std::size_t got = 0;
+  char more[4096];
+  while (true) {
+    const bool into_out = got < out.size();
+    const ssize_t r =
+        into_out ? ::read(fd, out.data() + got, out.size() - got) : ::read(fd, more, sizeof more);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      out.clear();
+      return false;
+    }
+    if (r == 0) break;
+    if (into_out) {
+      got += static_cast<std::size_t>(r);
+    } else {
+      out.append(more, static_cast<std::size_t>(r));
+      got = out.size();
+    }
+  }
+  out.resize(got);
+  ::close(fd);
+  return true;
+}
+
+int open_folder(const std::string& path) {
+  return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+std::string year_text(int y) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04d", y);
+  return buf;
+}
+
+}  // namespace
+
+const StoredYear* StoredStock::year(int y) const {
+  for (const StoredYear& s : years) {
+    if (s.year == y) return &s;
+  }
+  return nullptr;
+}
+
+std::array<std::string_view, 6> StoredYear::day(std::size_t i) const {
+  std::array<std::string_view, 6> v;
+  const std::string_view all(bytes);
+  std::size_t p = day_starts[i];
+  if (plain) {
+    const auto& len = lengths[i];
+    for (std::size_t f = 0; f < 6; ++f) {
+      v[f] = all.substr(p, len[f]);
+      p += len[f] + 1u;
+    }
+    return v;
+  }
+  FieldReader r(all.substr(p));
+  for (auto& f : v) r.next(f);
+  return v;
+}
+
+namespace {
+
+// Records one day line (its fields as the field reader reads them) in the year's index.
+void take_day(StoredYear& out, std::size_t start, const std::string_view (&v)[6], bool plain) {
+  std::array<std::uint8_t, 6> len{};
+  for (int f = 0; f < 6 && plain; ++f) {
+    plain = v[f].size() <= 255;
+    len[static_cast<std::size_t>(f)] = static_cast<std::uint8_t>(v[f].size());
+  }
+  if (!plain) out.plain = false;
+  for (int f = 1; f <= 4 && out.prices_plain; ++f) {
+    const std::string_view t = v[f];
+    bool ok = !t.empty() && t.size() <= 15 && !(t.size() > 1 && t[0] == '0');
+    for (char c : t) ok = ok && c >= '0' && c <= '9';
+    out.prices_plain = ok;
+  }
+  if (out.plain) out.lengths.push_back(len);
+  out.day_starts.push_back(static_cast<std::uint32_t>(start));
+  // Eight digits, the usual date, read directly; anything else as the lenient reader reads it.
+  std::int32_t d = 0;
+  bool whole = v[0].size() == 8;
+  for (std::size_t k = 0; k < v[0].size() && whole; ++k) {
+    whole = v[0][k] >= '0' && v[0][k] <= '9';
+    d = d * 10 + (v[0][k] - '0');
+  }
+  if (!whole) {
+    const double date = parse_number(v[0]);
+    whole = date == std::floor(date) && date >= 0 && date <= INT_MAX;
+    d = whole ? static_cast<std::int32_t>(date) : 0;
+  }
+  if (!whole || (!out.dates.empty() && d <= out.dates.back())) out.ascending = false;
+  out.dates.push_back(d);
+}
+
+void reset_index(StoredYear& out) {
+  out.day_starts.clear();
+  out.dates.clear();
+  out.lengths.clear();
+  out.ascending = true;
+  out.plain = true;
+  out.prices_plain = true;
+}
+
+// The usual file: every day line is six bare fields, five commas, CR LF. Split at the commas
+// directly; false at the first line of any other shape (the field reader then does it all).
+// 1 for a comma, 2 for the bytes a bare field never holds.
+constexpr struct LineBytes {
+  std::uint8_t kind[256] = {};
+  constexpr LineBytes() {
+    kind[static_cast<unsigned char>(',')] = 1;
+    for (char c : {'"', ' ', '\t', '\r'}) kind[static_cast<unsigned char>(c)] = 2;
+  }
+} kLineBytes{};
+
+bool index_plain_lines(StoredYear& out, std::size_t pos, std::int64_t n) {
+  const std::string_view all(out.bytes);
+  const std::size_t room = static_cast<std::size_t>(std::clamp<std::int64_t>(n, 0, 400));
+  out.day_starts.reserve(room);
+  out.dates.reserve(room);
+  out.lengths.reserve(room);
+  std::string_view v[6];
+  for (std::int64_t i = 0; i < n && pos < all.size(); ++i) {
+    std::size_t e = all.find('\n', pos);
+    if (e == std::string_view::npos) e = all.size();
+    std::size_t le = e;
+    if (le > pos && all[le - 1] == '\r') --le;
+    std::size_t f = 0, field_start = pos;
+    for (std::size_t k = pos; k < le; ++k) {
+      const std::uint8_t kind = kLineBytes.kind[static_cast<unsigned char>(all[k])];
+      if (kind == 0) continue;
+      if (kind == 2 || f == 5) return false;
+      v[f++] = all.substr(field_start, k - field_start);
+      field_start = k + 1;
+    }
+    if (f != 5) return false;
+    v[5] = all.substr(field_start, le - field_start);
+    for (const auto& x : v) {
+      if (x.size() > 255) return false;
+    }
+    take_day(out, pos, v, true);
+    pos = e < all.size() ? e + 1 : e;
+  }
+  return true;
+}
+
+}  // namespace
+
+void index_stored_year(StoredYear& out) {
+  reset_index(out);
+  FieldReader r(out.bytes);
+  std::string_view h[6];
+  for (auto& x : h) x = r.next_or_empty();
+  const std::int64_t n = parse_integer(h[5]);
+  const std::size_t first_day = r.position();
+  if (index_plain_lines(out, first_day, n)) {
+    out.lengths.shrink_to_fit();
+    return;
+  }
+  reset_index(out);
+  std::string_view v[6];
+  for (std::int64_t i = 0; i < n; ++i) {
+    const std::size_t start = r.position();
+    int got = 0;
+    while (got < 6 && r.next(v[got])) ++got;
+    if (got < 6) break;
+    const char* base = out.bytes.data();
+    bool plain = v[0].data() == base + start;
+    for (int f = 0; f < 5 && plain; ++f) {
+      const char* end = v[f].data() + v[f].size();
+      plain = *end == ',' && end + 1 == v[f + 1].data();
+    }
+    if (plain) {
+      const char* end = v[5].data() + v[5].size();
+      plain = end == base + out.bytes.size() || *end == ',' || *end == '\r' || *end == '\n';
+    }
+    take_day(out, start, v, plain);
+  }
+  if (!out.plain) out.lengths.clear();
+  out.lengths.shrink_to_fit();
+}
+
+std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
+                                               const std::string& reference_code,
+                                               std::string& error,
+                                               const std::function<void(int, int)>& progress) {
+  auto store = std::make_shared<MarketStore>();
+  store->db_folder_ = db_folder;
+  store->reference_code_ = reference_code;
+  const std::vector<int> years = years_present(db_folder);
+  const int total = static_cast<int>(years.size()) * 3;
+  int done = 0;
+  for (int y : years) {  // newest first, so each stock's years end up newest first
+    const std::string folder = year_folder(db_folder, y);
+    const int series_fd = open_folder(folder + "data_m");
+    if (series_fd >= 0) {
+      for (const std::string& name : csv_names(series_fd)) {
+        StoredYear sy;
+        sy.year = y;
+        if (!read_whole(series_fd, name.c_str(), sy.bytes)) continue;
+        if (sy.bytes.size() >= UINT32_MAX) {
+          ::close(series_fd);
+          error = "file too large to hold in memory: " + folder + "data_m/" + name;
+          return nullptr;
+        }
+        ++store->files_;
+        store->file_bytes_ += sy.bytes.size();
+        index_stored_year(sy);
+        store->stocks_[name.substr(0, name.size() - 4)].years.push_back(std::move(sy));
+      }
+      ::close(series_fd);
+    }
+    if (progress) progress(++done, total);
+    const int corr_fd = open_folder(folder + "data_mh");
+    if (corr_fd >= 0) {
+      std::string bytes;
+      CorrectionFile cf;
+      for (const std::string& name : csv_names(corr_fd)) {
+        if (!read_file_bytes_at(corr_fd, name.c_str(), bytes)) continue;
+        ++store->files_;
+        store->file_bytes_ += bytes.size();
+        parse_correction_file(bytes, cf);
+        store->stocks_[name.substr(0, name.size() - 4)].corrections[y] = std::move(cf.rows);
+      }
+      ::close(corr_fd);
+    }
+    if (progress) progress(++done, total);
+    const int day_fd = open_folder(folder + "data_d");
+    if (day_fd >= 0) {
+      const std::string prefix = year_text(y);
+      for (const std::string& name : csv_names(day_fd)) {
+        // The loaders look for a day in the folder of its own year only.
+        if (name.compare(0, 4, prefix) != 0) continue;
+        std::string bytes;
+        if (!read_whole(day_fd, name.c_str(), bytes)) continue;
+        ++store->files_;
+        store->file_bytes_ += bytes.size();
+        store->day_files_[name.substr(0, name.size() - 4)] = std::move(bytes);
+      }
+      ::close(day_fd);
+    }
+    if (progress) progress(++done, total);
+  }
+  store->by_number_.assign(9000, nullptr);
+  for (const auto& [code, stock] : store->stocks_) {
+    if (code.size() == 4 && code[0] >= '1' && code[0] <= '9' &&
+        std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      store->by_number_[static_cast<std::size_t>(std::stoi(code) - 1000)] = &stock;
+    }
+  }
+  if (const StoredStock* ref = store->stock(reference_code)) {
+    std::vector<std::int64_t> all;
+    for (const StoredYear& sy : ref->years) {
+      for (std::uint32_t start : sy.day_starts) {
+        FieldReader line(std::string_view(sy.bytes).substr(start));
+        all.push_back(parse_integer(line.next_or_empty()));
+      }
+    }
+    std::sort(all.begin(), all.end());
+    all.erase(std::unique(all.begin(), all.end()), all.end());
+    for (std::int64_t d : all) {
+      if (d >= 10000101 && d <= 99991231) store->trading_dates_.push_back(std::to_string(d));
+    }
+  }
+  return store;
+}
+
+const StoredStock* MarketStore::stock(std::string_view code) const {
+  if (code.size() == 4 && !by_number_.empty()) {
+    const unsigned a = static_cast<unsigned char>(code[0]) - '0',
+                   b = static_cast<unsigned char>(code[1]) - '0',
+                   c = static_cast<unsigned char>(code[2]) - '0',
+                   d = static_cast<unsigned char>(code[3]) - '0';
+    if (a >= 1 && a <= 9 && b <= 9 && c <= 9 && d <= 9)
+      return by_number_[a * 1000 + b * 100 + c * 10 + d - 1000];
+  }
+  auto it = stocks_.find(code);
+  return it == stocks_.end() ? nullptr : &it->second;
+}
+
+bool MarketStore::has_day_file(std::string_view date) const {
+  return day_files_.find(date) != day_files_.end();
+}
+
+bool MarketStore::day_file(std::string_view date, DayFile& out, bool decode_names) const {
+  auto it = day_files_.find(date);
+  if (it == day_files_.end()) return false;
+  parse_day_file(it->second, out, false);
+  if (!decode_names) return true;
+  // Decode the names as read_day_file would, through the cache (the raw fields once more).
+  FieldReader f(it->second);
+  f.skip(8);
+  std::string_view v[8];
+  std::lock_guard<std::mutex> lock(names_mutex_);
+  for (PriceRecord& r : out.rows) {
+    for (auto& x : v) f.next(x);
+    for (int k = 1; k <= 2; ++k) {
+      auto hit = decoded_.find(v[k]);
+      if (hit == decoded_.end())
+        hit = decoded_.emplace(std::string(v[k]), cp932_to_utf8(v[k])).first;
+      (k == 1 ? r.market : r.name) = hit->second;
+    }
+  }
+  return true;
+}
+
+std::size_t MarketStore::memory_bytes() const {
+  std::size_t total = 0;
+  for (const auto& [code, s] : stocks_) {
+    total += code.capacity() + sizeof(StoredStock) + 64;  // map node
+    for (const StoredYear& y : s.years) {
+      total += sizeof(StoredYear) + y.bytes.capacity() +
+               y.day_starts.capacity() * sizeof(std::uint32_t) + y.lengths.capacity() * 6 +
+               y.dates.capacity() * sizeof(std::int32_t);
+    }
+    for (const auto& [year, rows] : s.corrections) {
+      total += 64 + rows.capacity() * sizeof(Correction);
+    }
+  }
+  for (const auto& [date, bytes] : day_files_) total += 64 + date.capacity() + bytes.capacity();
+  total += trading_dates_.capacity() * sizeof(std::string) + by_number_.capacity() * 8;
+  return total;
+}
+
+}  // namespace lp

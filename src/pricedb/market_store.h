@@ -1,0 +1,94 @@
+// The whole price database in memory: every series file, day file and correction file read
+// once, so that hundreds of screens over past days (the backtest) do not read the same files
+// hundreds of times. A SeriesSource that carries a store answers the loaders from it, byte for
+// byte what the files would have given.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "pricedb/formats.h"
+
+namespace lp {
+
+// One series file as held: its bytes and where each day line starts. A day's six fields are
+// read from its line on demand with the same field reader as the file loaders, so the text
+// handed out is the file's own.
+struct StoredYear {
+  int year = 0;
+  std::string bytes;
+  std::vector<std::uint32_t> day_starts;  // file order (oldest first)
+  std::vector<std::int32_t> dates;        // the day lines' dates as numbers
+  // Plain files only: the six field lengths of every day line, so a day is cut out without
+  // searching for its commas.
+  std::vector<std::array<std::uint8_t, 6>> lengths;
+  bool ascending = true;  // dates whole and strictly rising: a date can be found by halving
+  // Every day line is six bare fields joined by single commas (no quotes, no blanks), so a
+  // day can be split at its commas without the general field reader.
+  bool plain = true;
+  // Every day's four prices are plain integers ("123", no sign, point or leading zero): with
+  // no split to apply, the adjustment leaves them as they are.
+  bool prices_plain = true;
+  std::size_t size() const { return day_starts.size(); }
+  // The six fields of day line i (file order), exactly as the field reader reads them.
+  std::array<std::string_view, 6> day(std::size_t i) const;
+};
+
+struct StoredStock {
+  std::vector<StoredYear> years;                       // newest year first
+  std::map<int, std::vector<Correction>> corrections;  // by year, each oldest first
+  const StoredYear* year(int y) const;
+};
+
+class MarketStore {
+ public:
+  // Reads every year folder of `db_folder` once. `progress(done, total)` is called per year
+  // folder part read. False (and a message in `error`) when a file is too large to index.
+  static std::shared_ptr<MarketStore> load(const std::string& db_folder,
+                                           const std::string& reference_code, std::string& error,
+                                           const std::function<void(int, int)>& progress = {});
+
+  const std::string& db_folder() const { return db_folder_; }
+  const std::string& reference_code() const { return reference_code_; }
+  const StoredStock* stock(std::string_view code) const;
+  // The day file of `date` as read_day_file would give it; false when there is none.
+  bool day_file(std::string_view date, DayFile& out, bool decode_names = true) const;
+  bool has_day_file(std::string_view date) const;
+  // Every trading date of the reference code, oldest first.
+  const std::vector<std::string>& trading_dates() const { return trading_dates_; }
+  // Bytes held (file texts plus indexes), for the memory figure.
+  std::size_t memory_bytes() const;
+  std::size_t file_count() const { return files_; }
+  std::size_t file_bytes() const { return file_bytes_; }
+
+ private:
+  std::string db_folder_;
+  std::string reference_code_;
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_map<std::string, StoredStock, Hash, std::equal_to<>> stocks_;
+  // The usual four-digit codes found without hashing: index code - 1000.
+  std::vector<const StoredStock*> by_number_;
+  // Stock and segment names decoded once: the same few thousand recur in every day file.
+  mutable std::mutex names_mutex_;
+  mutable std::unordered_map<std::string, std::string, Hash, std::equal_to<>> decoded_;
+  std::map<std::string, std::string, std::less<>> day_files_;  // date -> bytes
+  std::vector<std::string> trading_dates_;
+  std::size_t files_ = 0;
+  std::size_t file_bytes_ = 0;
+};
+
+// Indexes the bytes of a series file already held in `out.bytes`.
+void index_stored_year(StoredYear& out);
+
+}  // namespace lp
