@@ -254,7 +254,7 @@ void ScreeningWindow::build() {
   stop_->setObjectName(QStringLiteral("stop_cmd"));
   connect(stop_, &QPushButton::clicked, this, &QWidget::close);
   // Enter presses the focused button; anywhere else in the window it presses 開始.
-  for (QPushButton* b : {ma, start_, stop_}) b->setAutoDefault(true);
+  for (QPushButton* b : {ma, start_, kensho_, stop_}) b->setAutoDefault(true);
   start_->setDefault(true);
   buttons->addWidget(ma);
   buttons->addWidget(start_);

@@ -54,10 +54,10 @@ TEST(ScreeningWindowKeyboard, StartIsTheDefaultAndTabReachesEveryButton) {
 
   const auto cycle = test::tab_cycle(child<QRadioButton>(w, "Option2_0"));
   // Top to bottom: the saved screens' 読込/保存/削除, the rows with their ▽ buttons, then MA差,
-  // 開始, 閉じる.
+  // 開始, 検証, 閉じる.
   EXPECT_EQ(test::names_of<QPushButton>(cycle),
             QStringList({"yomikomi_cmd", "hozon_cmd", "sakujo_cmd", "Command2", "select_cal1_cmd",
-                         "stop_cmd"}));
+                         "kensho_cmd", "stop_cmd"}));
   const QStringList options = test::names_of<QRadioButton>(cycle);
   EXPECT_EQ(options.filter(QStringLiteral("Option1_")), QStringList({"Option1_1", "Option1_2"}));
   int first_row = -1, last_push = -1, row_box = -1, market_box = -1;
