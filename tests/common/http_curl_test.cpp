@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "support/fixtures.h"
+#include "support/http_cases.h"
 #include "support/loopback_server.h"
 
 namespace lp {
@@ -15,14 +16,7 @@ namespace {
 
 using test::LoopbackServer;
 
-struct Case {
-  const char* name;
-  std::function<void(LoopbackServer::Connection&)> serve;
-  std::function<void(HttpRequest&)> adjust;  // caps for this case
-  int status;                                // expected status (-1: don't care)
-  std::string body;                          // expected body when no error
-  std::string error_part;                    // "" = success expected
-};
+using Case = test::HttpCase;
 
 const std::string kBig(3000, 'x');
 
@@ -87,28 +81,12 @@ TEST(CurlHttpGet, AnswersAndMisbehaviours) {
        },
        -1, "", "cancelled"},
   };
-  for (const auto& tc : cases) {
-    SCOPED_TRACE(tc.name);
-    LoopbackServer server(tc.serve);
-    HttpRequest req;
-    req.url = server.url("/file.lzh");
-    if (tc.adjust) tc.adjust(req);
-    const auto t0 = std::chrono::steady_clock::now();
-    const HttpResponse r = curl_http_get(req);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
-    if (tc.error_part.empty()) {
-      EXPECT_EQ(r.error, "");
-      EXPECT_EQ(r.status, tc.status);
-      EXPECT_EQ(r.body, tc.body);
-    } else {
-      EXPECT_NE(r.error.find(tc.error_part), std::string::npos) << r.error;
-      EXPECT_FALSE(r.ok());
-    }
-    if (tc.status >= 0 && tc.error_part.empty() && std::string(tc.name) == "plain 200") {
+  test::expect_http_cases(curl_http_get, cases, [](const Case& tc, const HttpResponse& r) {
+    if (std::string(tc.name) == "plain 200") {
       EXPECT_EQ(r.header("x-custom-thing"), "Va lue");
       EXPECT_EQ(r.header("content-length"), "5");
     }
-  }
+  });
 }
 
 TEST(CurlHttpGet, StreamsIntoTheBodyFileAndRemovesItOnFailure) {

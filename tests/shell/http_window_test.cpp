@@ -22,6 +22,7 @@
 #include "price-server/price_server.h"
 #include "shell/qt_http_gui.h"
 #include "support/fixtures.h"
+#include "support/http_cases.h"
 #include "support/loopback_server.h"
 
 namespace lp::gui {
@@ -30,14 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::LoopbackServer;
 
-struct Case {
-  const char* name;
-  std::function<void(LoopbackServer::Connection&)> serve;
-  std::function<void(HttpRequest&)> adjust;
-  int status;              // expected when no error
-  std::string body;        // expected when no error
-  std::string error_part;  // "" = success expected
-};
+using Case = test::HttpCase;
 
 TEST(QtHttpClient, HonoursEveryCapOfTheRequest) {
   const std::string big(3000, 'x');
@@ -101,28 +95,11 @@ TEST(QtHttpClient, HonoursEveryCapOfTheRequest) {
        },
        nullptr, 0, "", "malformed"},
   };
-  const HttpClient http = qt_http_get();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    LoopbackServer server(c.serve);
-    HttpRequest request;
-    request.url = server.url("/f.csv");
-    if (c.adjust) c.adjust(request);
-    const auto t0 = std::chrono::steady_clock::now();
-    const HttpResponse r = http(request);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
-    if (c.error_part.empty()) {
-      EXPECT_EQ(r.error, "");
-      EXPECT_EQ(r.status, c.status);
-      EXPECT_EQ(r.body, c.body);
-    } else {
-      EXPECT_NE(r.error.find(c.error_part), std::string::npos) << r.error;
-      EXPECT_FALSE(r.ok());
-    }
-    if (c.status == 200) {
+  test::expect_http_cases(qt_http_get(), cases, [](const Case& c, const HttpResponse& r) {
+    if (c.status == 200 && c.error_part.empty()) {
       EXPECT_EQ(r.header("x-thing"), "Va lue");
     }
-  }
+  });
 }
 
 TEST(QtHttpClient, StreamsIntoTheBodyFile) {
