@@ -298,9 +298,7 @@ QWidget* ScreeningWindow::build_page(int page) {
   return box;
 }
 
-QWidget* ScreeningWindow::build_row(int n) {
-  auto* row = new QWidget(this);
-  auto* h = new QHBoxLayout(row);
+QLabel* ScreeningWindow::begin_row(QWidget* row, QHBoxLayout* h, int n) {
   h->setContentsMargins(0, 0, 0, 0);
   auto* chk = new QCheckBox(row);
   chk->setObjectName(indexed_name("pr_chk", n));
@@ -308,9 +306,36 @@ QWidget* ScreeningWindow::build_row(int n) {
   auto* num = new QLabel(QString::number(n), row);
   num->setObjectName(indexed_name("num1_lb", n - 1));
   num->setFixedWidth(24);
+  h->addWidget(num);
+  return num;
+}
+
+QRadioButton* ScreeningWindow::end_row(QWidget* row, QHBoxLayout* h, int n) {
+  auto* result = new QLabel(row);
+  result->setObjectName(indexed_name("result1_lb", n));
+  result->setFixedWidth(90);
+  result->setStyleSheet(color_css(TextColor::blue));
+  result_[n] = result;
+  h->addWidget(result);
+  auto* opt = new QRadioButton(row);
+  opt->setObjectName(indexed_name("Option1", n));
+  opt->setAutoExclusive(false);
+  opt->hide();
+  option1_[n] = opt;
+  connect(opt, &QRadioButton::clicked, this, [this, n] {
+    pull_controls();
+    session_->option_click(n);
+  });
+  h->addWidget(opt);
+  return opt;
+}
+
+QWidget* ScreeningWindow::build_row(int n) {
+  auto* row = new QWidget(this);
+  auto* h = new QHBoxLayout(row);
+  QLabel* num = begin_row(row, h, n);
   num->setCursor(Qt::PointingHandCursor);
   num->installEventFilter(this);
-  h->addWidget(num);
 
   auto* params = new QHBoxLayout;
   auto it = row_layouts().find(n);
@@ -373,37 +398,15 @@ QWidget* ScreeningWindow::build_row(int n) {
   params->addStretch();
   h->addLayout(params, 1);
 
-  auto* result = new QLabel(row);
-  result->setObjectName(indexed_name("result1_lb", n));
-  result->setFixedWidth(90);
-  result->setStyleSheet(color_css(TextColor::blue));
-  result_[n] = result;
-  h->addWidget(result);
-  auto* opt = new QRadioButton(row);
-  opt->setObjectName(indexed_name("Option1", n));
+  QRadioButton* opt = end_row(row, h, n);
   if (n == 21) opt->setToolTip(QStringLiteral("選択したランキングを表示"));
-  opt->setAutoExclusive(false);
-  opt->hide();
-  option1_[n] = opt;
-  connect(opt, &QRadioButton::clicked, this, [this, n] {
-    pull_controls();
-    session_->option_click(n);
-  });
-  h->addWidget(opt);
   return row;
 }
 
 QWidget* ScreeningWindow::build_formula_row(int n) {
   auto* row = new QWidget(this);
   auto* h = new QHBoxLayout(row);
-  h->setContentsMargins(0, 0, 0, 0);
-  auto* chk = new QCheckBox(row);
-  chk->setObjectName(indexed_name("pr_chk", n));
-  h->addWidget(chk);
-  auto* num = new QLabel(QString::number(n), row);
-  num->setObjectName(indexed_name("num1_lb", n - 1));
-  num->setFixedWidth(24);
-  h->addWidget(num);
+  begin_row(row, h, n);
   auto* name = new QLineEdit(row);
   name->setObjectName(indexed_name("shiki_name_txt", n));
   name->setPlaceholderText(QStringLiteral("名前"));
@@ -422,29 +425,15 @@ QWidget* ScreeningWindow::build_formula_row(int n) {
   show->installEventFilter(this);
   h->addWidget(show);
 
-  auto* result = new QLabel(row);
-  result->setObjectName(indexed_name("result1_lb", n));
-  result->setFixedWidth(90);
-  result->setStyleSheet(color_css(TextColor::blue));
-  result_[n] = result;
-  h->addWidget(result);
+  QRadioButton* opt = end_row(row, h, n);
   // The row's name explains its count.
+  QLabel* result = result_[n];
   connect(name, &QLineEdit::textChanged, result,
           [result](const QString& t) { result->setToolTip(t); });
-  auto* opt = new QRadioButton(row);
-  opt->setObjectName(indexed_name("Option1", n));
-  opt->setAutoExclusive(false);
   // The formula boxes keep their width whether or not the row has run.
   QSizePolicy keep = opt->sizePolicy();
   keep.setRetainSizeWhenHidden(true);
   opt->setSizePolicy(keep);
-  opt->hide();
-  option1_[n] = opt;
-  connect(opt, &QRadioButton::clicked, this, [this, n] {
-    pull_controls();
-    session_->option_click(n);
-  });
-  h->addWidget(opt);
   return row;
 }
 

@@ -9,6 +9,7 @@
 #include "screening/screening_session.h"
 
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QCheckBox;
 class QRadioButton;
@@ -72,6 +73,9 @@ class ScreeningWindow : public QWidget, public lp::screening::ScreeningUi {
   void build();
   QWidget* build_page(int page);
   QWidget* build_row(int n);
+  // The parts every row shares: tick box and number first, count label and 「▽」 last.
+  QLabel* begin_row(QWidget* row, QHBoxLayout* h, int n);
+  QRadioButton* end_row(QWidget* row, QHBoxLayout* h, int n);
   void show_page(int i);
   void market_clicked(int i);
   void show_description(int i);
