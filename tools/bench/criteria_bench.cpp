@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bench/bench.h"
+#include "bench/bench_market.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
 #include "pricedb/series.h"
@@ -25,40 +26,7 @@ using lp::bench::Case;
 using lp::bench::Setup;
 namespace sc = lp::screening;
 
-// The window's state after the universe step: every stock of the latest day is a candidate.
-struct Market {
-  sc::DayTable table;
-  sc::CandidateList all;
-  sc::ControlSet controls;
-  sc::RunContext ctx;
-  sc::CandidateList candidates, output;
-  std::string user_folder;
-  int trading_days = 0;
-  bool ready = false;
-};
-
-void prepare_market(const Setup& setup, Market& m) {
-  if (m.ready) return;
-  m.ready = true;
-  lp::SeriesSource src;
-  src.db_folder = setup.db_folder;
-  src.reference_code = "1001";
-  sc::read_day_table(lp::day_file_path(setup.db_folder, setup.today), m.table);
-  lp::TradingCalendar cal;
-  lp::build_trading_calendar(src, cal, setup.today, 1500);
-  lp::Series buffer;
-  sc::fill_previous_day(m.table, src, setup.today, cal, buffer, {});
-  sc::count_trading_days(setup.db_folder, "1001",
-                         static_cast<int>(lp::parse_integer(setup.today.substr(0, 4))),
-                         m.trading_days);
-  m.all.date = m.table.date();
-  for (int k = 1; k <= m.table.count(); ++k) {
-    m.all.items.push_back({m.table.row(k)->code(), std::to_string(k), ""});
-  }
-  m.user_folder = setup.market_dir + "/bench-criteria-user/";
-  std::error_code ec;
-  fs::create_directories(m.user_folder, ec);
-}
+using Market = lp::bench::BenchMarket;
 
 // The template's default periods, with bounds wide enough to keep nearly every stock so the
 // intermediate file is written in full.
@@ -88,19 +56,7 @@ void set_defaults(sc::ControlSet& c) {
 
 long long run_criterion(const Setup& setup, Market& m, sc::CriterionFn routine, int n) {
   set_defaults(m.controls);
-  m.controls.set_checked(sc::indexed("pr_chk", n), true);
-  m.ctx = sc::RunContext{};
-  m.ctx.source.db_folder = setup.db_folder;
-  m.ctx.source.reference_code = "1001";
-  m.ctx.today = setup.today;
-  m.ctx.user_folder = m.user_folder;
-  m.ctx.day_table = &m.table;
-  m.ctx.controls = &m.controls;
-  m.ctx.trading_day_count = m.trading_days;
-  m.candidates = m.all;
-  m.output = m.all;
-  routine(m.ctx, m.candidates, m.output, n);
-  return m.all.count();
+  return lp::bench::run_step(setup, m, routine, n);
 }
 
 void add_criteria_cases(const Setup& setup, std::vector<Case>& cases) {
@@ -125,7 +81,7 @@ void add_criteria_cases(const Setup& setup, std::vector<Case>& cases) {
   };
   for (const Entry& e : entries) {
     Case c{std::string(e.what) + ", every stock", e.history ? "<= 0.3 s" : "",
-           [setup, market] { prepare_market(setup, *market); },
+           [setup, market] { prepare_market(setup, *market, "bench-criteria-user"); },
            [setup, market, e] { return run_criterion(setup, *market, e.routine, e.n); }};
     c.item = "stock";
     cases.push_back(std::move(c));

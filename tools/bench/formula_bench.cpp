@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "bench/bench.h"
+#include "bench/bench_market.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
 #include "pricedb/series.h"
@@ -29,47 +30,11 @@ constexpr const char* kFormulaCase =
     "formula: C > MA(C,25) AND RSI(14) < 30 AND V > 2*MA(V,20), every stock";
 constexpr const char* kRsiCase = "formula: criterion 10 f_rsi1sel 14 days, every stock (reference)";
 
-// Every stock of the latest day as a candidate, as after the universe step.
-struct Universe {
-  sc::DayTable table;
-  sc::CandidateList all;
-  sc::ControlSet controls;
-  sc::RunContext ctx;
-  sc::CandidateList candidates, output;
-  std::string user_folder;
-  int trading_days = 0;
-  bool ready = false;
-};
+using Universe = lp::bench::BenchMarket;
+using lp::bench::run_step;
 
 void prepare(const Setup& setup, Universe& u) {
-  if (u.ready) return;
-  u.ready = true;
-  sc::read_day_table(lp::day_file_path(setup.db_folder, setup.today), u.table);
-  sc::count_trading_days(setup.db_folder, "1001",
-                         static_cast<int>(lp::parse_integer(setup.today.substr(0, 4))),
-                         u.trading_days);
-  u.all.date = u.table.date();
-  for (int k = 1; k <= u.table.count(); ++k)
-    u.all.items.push_back({u.table.row(k)->code(), std::to_string(k), ""});
-  u.user_folder = setup.market_dir + "/bench-formula-user/";
-  std::error_code ec;
-  fs::create_directories(u.user_folder, ec);
-}
-
-long long run_step(const Setup& setup, Universe& u, sc::CriterionFn routine, int n) {
-  u.ctx = sc::RunContext{};
-  u.ctx.source.db_folder = setup.db_folder;
-  u.ctx.source.reference_code = "1001";
-  u.ctx.today = setup.today;
-  u.ctx.user_folder = u.user_folder;
-  u.ctx.day_table = &u.table;
-  u.ctx.controls = &u.controls;
-  u.ctx.trading_day_count = u.trading_days;
-  u.controls.set_checked(sc::indexed("pr_chk", n), true);
-  u.candidates = u.all;
-  u.output = u.all;
-  routine(u.ctx, u.candidates, u.output, n);
-  return u.all.count();
+  lp::bench::prepare_market(setup, u, "bench-formula-user");
 }
 
 // Exactly 200 characters: a realistic screen padded with a harmless term.
