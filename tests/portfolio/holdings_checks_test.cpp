@@ -13,16 +13,7 @@ namespace {
 
 using test::file_bytes;
 
-struct Market {
-  test::TempDir dir;
-  std::string db = dir.str() + "/db/";
-  std::string user = dir.str() + "/user/";
-  Market() {
-    std::filesystem::create_directories(user);
-    test::write_reference(db);
-    test::write_stock(db, "1301", "極洋", {100, 100, 100, 100, 110});
-  }
-  // Today is after the latest trading day (20240110) of the database.
+struct Market : test::PortfolioMarket {
   Book book() const {
     Book b(SeriesSource(db, "1001"), user, [] { return std::string("20240115"); });
     b.set_lock_timeout(std::chrono::milliseconds(200));

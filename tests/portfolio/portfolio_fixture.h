@@ -1,6 +1,7 @@
 // A five-day market of January 2024 for the portfolio tests.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,18 @@ inline void write_stock(const std::string& db, const std::string& code, const st
 inline void write_reference(const std::string& db) {
   write_stock(db, "1001", "基準", {1, 1, 1, 1, 1});
 }
+
+// A database with the reference code and 1301 (極洋), and an empty user folder.
+struct PortfolioMarket {
+  TempDir dir;
+  std::string db = dir.str() + "/db/";
+  std::string user = dir.str() + "/user/";
+  PortfolioMarket() {
+    std::filesystem::create_directories(user);
+    write_reference(db);
+    write_stock(db, "1301", "極洋", {100, 100, 100, 100, 110});
+  }
+};
 
 inline std::string file_bytes(const std::string& path) {
   std::string b;

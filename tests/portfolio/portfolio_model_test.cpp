@@ -11,15 +11,7 @@ namespace {
 
 using test::file_bytes;
 
-struct Market {
-  test::TempDir dir;
-  std::string db = dir.str() + "/db/";
-  std::string user = dir.str() + "/user/";
-  Market() {
-    std::filesystem::create_directories(user);
-    test::write_reference(db);
-    test::write_stock(db, "1301", "極洋", {100, 100, 100, 100, 110});
-  }
+struct Market : test::PortfolioMarket {
   Book book() const {
     return Book(SeriesSource(db, "1001"), user, [] { return std::string("20240110"); });
   }
