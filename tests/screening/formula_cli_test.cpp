@@ -1,52 +1,24 @@
 // lumenpick-cli's formula and saved-screen commands as real processes: formula-check, a screen
 // saved with screen-save, listed by screens and run by screen --screen to the same output as
 // the options themselves, and the export of its results.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "screening_fixture.h"
-
-extern char** environ;
+#include "support/process.h"
 
 namespace lp::test {
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
+using CliRun = ProcessResult;
 
 CliRun run_cli(const MiniMarket& m, std::vector<std::string> args) {
   args.insert(args.begin(), LP_CLI_PATH);
   args.insert(args.end(), {"--documents", m.dir.str(), "--today", m.dates.back()});
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const std::string out_path = m.dir.file("cli_out.txt"), err_path = m.dir.file("cli_err.txt");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  pid_t pid = 0;
-  CliRun run;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  run.out = read_bytes(out_path);
-  run.err = read_bytes(err_path);
-  return run;
+  return run_process(args, m.dir.str());
 }
 
 MiniMarket& trending_market(MiniMarket& m) {
