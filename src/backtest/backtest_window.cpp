@@ -175,16 +175,7 @@ void BacktestWindow::chart_trade(int row) {
   WindowHub& hub = WindowHub::instance();
   QPointer<QWidget> chart = hub.show_window(QStringLiteral("graph"));
   if (!chart) return;
-  // The chart takes a new code only between redraws.
-  QPointer<QLabel> busy = control<QLabel>(chart, "busy_flag_lb");
-  QElapsedTimer waited;
-  waited.start();
-  while (busy && busy->text() == QStringLiteral("busy") && !hub.quit_requested() &&
-         waited.elapsed() < 60000) {
-    process_events_now();
-    QThread::msleep(5);
-  }
-  if (!chart || hub.quit_requested()) return;
+  if (!wait_for_chart_idle(chart)) return;
   if (auto* end = control<QLabel>(chart, "end_date_lb")) end->setText(exit_day);
   if (auto* refer = control<QLineEdit>(chart, "refer1_txt")) refer->setText(entry);
   if (auto* check = control<QCheckBox>(chart, "refer1_chk")) check->setChecked(true);

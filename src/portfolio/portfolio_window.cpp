@@ -546,16 +546,7 @@ void PortfolioWindow::show_in_chart(int index) {
     raise();
     activateWindow();
   }
-  // The chart takes a new code only between redraws.
-  QPointer<QLabel> busy = control<QLabel>(chart, "busy_flag_lb");
-  QElapsedTimer waited;
-  waited.start();
-  while (busy && busy->text() == QStringLiteral("busy") && !hub.quit_requested() &&
-         waited.elapsed() < 60000) {
-    process_events_now();
-    QThread::msleep(5);
-  }
-  if (!chart || hub.quit_requested()) return;
+  if (!wait_for_chart_idle(chart)) return;
   const portfolio::Holding& h = book_->holdings()[static_cast<std::size_t>(index)];
   if (auto* refer = control<QLineEdit>(chart, "refer1_txt")) {
     refer->setText(qs(format_decimal(parse_number(h.price))));

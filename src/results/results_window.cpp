@@ -54,9 +54,6 @@ QColor colour_of(RowColour c) {
   return QColor(0, 0, 0);
 }
 
-// How long a step waits at most for the chart to finish drawing before it gives up.
-constexpr int kChartWaitLimitMs = 60000;
-
 }  // namespace
 
 ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent) {
@@ -282,16 +279,7 @@ void ResultsWindow::send_to_chart(const std::string& code) {
 }
 
 void ResultsWindow::wait_for_chart() {
-  WindowHub& hub = WindowHub::instance();
-  QPointer<QLabel> busy =
-      control<QLabel>(hub.window(QStringLiteral("graph"), false), "busy_flag_lb");
-  QElapsedTimer waited;
-  waited.start();
-  while (busy && busy->text() == QLatin1String("busy") && !hub.quit_requested() &&
-         waited.elapsed() < kChartWaitLimitMs) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(1);
-  }
+  wait_for_chart_idle(WindowHub::instance().window(QStringLiteral("graph"), false));
 }
 
 void ResultsWindow::on_step(bool forward) {

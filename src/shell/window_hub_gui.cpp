@@ -4,6 +4,8 @@
 #include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QThread>
 #include <QStandardPaths>
 
 #include "common/install_layout.h"
@@ -80,5 +82,18 @@ Platform qt_platform() {
 }
 
 void process_events_now() { QCoreApplication::processEvents(); }
+
+bool wait_for_chart_idle(const QPointer<QWidget>& chart) {
+  WindowHub& hub = WindowHub::instance();
+  QPointer<QLabel> busy = control<QLabel>(chart, "busy_flag_lb");
+  QElapsedTimer waited;
+  waited.start();
+  while (busy && busy->text() == QLatin1String("busy") && !hub.quit_requested() &&
+         waited.elapsed() < 60000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(2);
+  }
+  return chart && !hub.quit_requested();
+}
 
 }  // namespace lp::gui

@@ -63,6 +63,11 @@ T* control(QWidget* window, const char* name) {
   return window ? window->findChild<T*>(QString::fromLatin1(name)) : nullptr;
 }
 
+// The chart takes a new code only between redraws: waits, with events running, while its
+// "busy" flag is up (at most a minute). False when the chart went away or the program is
+// quitting meanwhile.
+bool wait_for_chart_idle(const QPointer<QWidget>& chart);
+
 struct WindowRegistrar {
   WindowRegistrar(const QString& name, WindowHub::Factory factory) {
     WindowHub::instance().register_factory(name, std::move(factory));
