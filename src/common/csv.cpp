@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -87,11 +88,21 @@ namespace {
 constexpr std::string_view kTempSuffix = ".lptmp";
 }  // namespace
 
-std::filesystem::path temp_file_for(const std::filesystem::path& target) {
+void temp_file_name(std::string_view target_name, std::string& out) {
   static std::atomic<unsigned> counter{0};
-  return target.parent_path() / ("." + target.filename().string() + "." +
-                                 std::to_string(::getpid()) + "_" +
-                                 std::to_string(counter++) + std::string(kTempSuffix));
+  char numbers[48];
+  const int n =
+      std::snprintf(numbers, sizeof numbers, ".%ld_%u", static_cast<long>(::getpid()), counter++);
+  out.assign(1, '.');
+  out.append(target_name);
+  out.append(numbers, static_cast<std::size_t>(n));
+  out.append(kTempSuffix);
+}
+
+std::filesystem::path temp_file_for(const std::filesystem::path& target) {
+  std::string name;
+  temp_file_name(target.filename().string(), name);
+  return target.parent_path() / name;
 }
 
 bool is_temp_file_name(std::string_view name) {
@@ -162,6 +173,54 @@ bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes
   }
   if (std::rename(tmp.c_str(), path.c_str()) != 0) {
     ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool write_file_atomic_at(int dir_fd, const char* name,
+                          std::initializer_list<std::string_view> pieces, std::string& scratch) {
+  temp_file_name(name, scratch);
+  const int fd = ::openat(dir_fd, scratch.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  iovec iov[8];
+  int count = 0;
+  for (std::string_view p : pieces) {
+    if (p.empty()) continue;
+    if (count == 8) {
+      ::close(fd);
+      ::unlinkat(dir_fd, scratch.c_str(), 0);
+      errno = EINVAL;
+      return false;
+    }
+    iov[count++] = {const_cast<char*>(p.data()), p.size()};
+  }
+  // Usually one call; a short write continues where it stopped.
+  for (iovec* at = iov; count > 0;) {
+    const ssize_t w = ::writev(fd, at, count);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      const int e = errno;
+      ::close(fd);
+      ::unlinkat(dir_fd, scratch.c_str(), 0);
+      errno = e;
+      return false;
+    }
+    auto left = static_cast<std::size_t>(w);
+    while (count > 0 && left >= at->iov_len) {
+      left -= at->iov_len;
+      ++at;
+      --count;
+    }
+    if (count > 0) {
+      at->iov_base = static_cast<char*>(at->iov_base) + left;
+      at->iov_len -= left;
+    }
+  }
+  if (::close(fd) != 0 || ::renameat(dir_fd, scratch.c_str(), dir_fd, name) != 0) {
+    const int e = errno;
+    ::unlinkat(dir_fd, scratch.c_str(), 0);
+    errno = e;
     return false;
   }
   return true;

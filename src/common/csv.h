@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -113,6 +114,8 @@ inline bool read_file_bytes(const std::filesystem::path& path, std::string& out)
 // ".lptmp" beside their target: hidden, never a name any reader looks for, and recognisable
 // after a kill so that every lister can skip and clear them.
 std::filesystem::path temp_file_for(const std::filesystem::path& target);
+// The same temporary name for a target given by its bare file name, built into `out`.
+void temp_file_name(std::string_view target_name, std::string& out);
 bool is_temp_file_name(std::string_view name);
 // For a temporary file whose writer is gone (its process no longer runs, or the file is a day
 // old): removes it. True whenever `path` names a temporary file, removed or not, so a lister
@@ -128,6 +131,11 @@ std::vector<std::filesystem::path> list_files(const std::filesystem::path& folde
 // power loss must not empty; the database is refilled from the server and skips it for speed).
 bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes,
                        bool durable = false);
+// The same for a file named in an open folder, its bytes given as pieces written with one
+// call, so a writer replacing thousands of files of one folder neither walks the whole path
+// for each nor joins the pieces first. `scratch` holds the temporary name (reused by callers).
+bool write_file_atomic_at(int dir_fd, const char* name,
+                          std::initializer_list<std::string_view> pieces, std::string& scratch);
 
 // Builds a CP932 CSV file: fields joined by ",", no quotes, lines ended by CR LF.
 // Fields are given in UTF-8 and encoded when the file is committed.

@@ -1,6 +1,10 @@
 #include "pricedb/price_writer.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -71,6 +75,47 @@ std::string_view line_date(std::string_view line) {
   return line.substr(0, line.find(','));
 }
 
+// A well-formed series file, the usual case, is extended at its end: its body is kept byte for
+// byte and only the header's dates and count change. False when the file needs the full merge
+// (declared count differs from its lines, quoted fields, no final line end) or the new days do
+// not all come after its last one.
+struct AppendPlan {
+  std::string_view segment, name, oldest, body;
+  long long present = 0;
+  bool crlf = true;  // every body line already ends in CR LF
+};
+
+bool plan_append(std::string_view existing, std::string_view first_new_date, AppendPlan& plan) {
+  plan = AppendPlan{};
+  if (existing.empty()) return true;
+  FieldReader r(existing);
+  std::string_view h[6];
+  for (auto& f : h) r.next(f);
+  plan.segment = h[1];
+  plan.name = h[2];
+  const std::size_t body_at = r.position();
+  const std::string_view body = existing.substr(body_at);
+  plan.body = body;
+  // Line count and whether every line already ends in CR LF, in one pass.
+  for (const char *p = body.data(), *end = body.data() + body.size();
+       (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p))));
+       ++p) {
+    if (p == body.data() || p[-1] != '\r') plan.crlf = false;
+    ++plan.present;
+  }
+  const bool tidy = body_at > 0 && existing[body_at - 1] == '\n' &&
+                    (body.empty() || body.back() == '\n') && parse_integer(h[5]) == plan.present &&
+                    body.find('"') == std::string_view::npos;
+  if (!tidy) return false;
+  if (body.empty()) return true;
+  plan.oldest = line_date(body);
+  std::string_view last = body.substr(0, body.size() - 1);
+  if (!last.empty() && last.back() == '\r') last.remove_suffix(1);
+  const std::size_t nl = last.rfind('\n');
+  const std::string_view newest = line_date(last.substr(nl == std::string_view::npos ? 0 : nl + 1));
+  return first_new_date > newest;
+}
+
 }  // namespace
 
 CorrectionRatio correction_ratio(double factor) {
@@ -132,61 +177,32 @@ std::string merge_series_bytes(std::string_view existing, std::string_view code,
                                const std::vector<std::string>& lines) {
   std::string out;
   if (lines.empty() && existing.empty()) return out;
-  // The usual case: a well-formed file that the new days extend at its end. Its body is kept
-  // byte for byte and only the header is rewritten.
-  if (!existing.empty()) {
-    FieldReader r(existing);
-    std::string_view h[6];
-    for (auto& f : h) r.next(f);
-    const std::size_t body_at = r.position();
-    std::string_view body = existing.substr(body_at);
-    const long long declared = parse_integer(h[5]);
-    // Line count and whether every line already ends in CR LF, in one pass.
-    long long present = 0;
-    bool crlf = true;
-    for (const char *p = body.data(), *end = body.data() + body.size();
-         (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p))));
-         ++p) {
-      if (p == body.data() || p[-1] != '\r') crlf = false;
-      ++present;
-    }
-    const bool tidy = body_at > 0 && existing[body_at - 1] == '\n' &&
-                      (body.empty() || body.back() == '\n') && declared == present &&
-                      body.find('"') == std::string_view::npos;
-    if (tidy && !lines.empty()) {
-      std::string_view oldest, newest;
-      if (!body.empty()) {
-        oldest = line_date(body);
-        std::string_view last = body.substr(0, body.size() - 1);
-        if (!last.empty() && last.back() == '\r') last.remove_suffix(1);
-        newest = line_date(
-            last.substr(last.rfind('\n') == std::string_view::npos ? 0 : last.rfind('\n') + 1));
-      }
-      if (body.empty() || line_date(lines.front()) > newest) {
-        if (oldest.empty()) oldest = line_date(lines.front());
-        out.reserve(existing.size() + lines.size() * 48 + 64);
-        put_header(out, code, segment.empty() ? h[1] : segment, name.empty() ? h[2] : name, oldest,
-                   line_date(lines.back()), static_cast<std::size_t>(present) + lines.size());
-        // Normalise the body's line ends to CR LF while copying.
-        if (crlf) {
-          out += body;
-        } else {
-          for (std::size_t p = 0; p < body.size();) {
-            std::size_t e = body.find('\n', p);
-            std::string_view l = body.substr(p, e - p);
-            if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
-            out += l;
-            out += kCrLf;
-            p = e + 1;
-          }
-        }
-        for (const auto& l : lines) {
-          out += l;
-          out += kCrLf;
-        }
-        return out;
+  AppendPlan plan;
+  if (!lines.empty() && !existing.empty() &&
+      plan_append(existing, line_date(lines.front()), plan)) {
+    out.reserve(existing.size() + lines.size() * 48 + 64);
+    put_header(out, code, segment.empty() ? plan.segment : segment, name.empty() ? plan.name : name,
+               plan.oldest.empty() ? line_date(lines.front()) : plan.oldest,
+               line_date(lines.back()), static_cast<std::size_t>(plan.present) + lines.size());
+    // Normalise the body's line ends to CR LF while copying.
+    if (plan.crlf) {
+      out += plan.body;
+    } else {
+      const std::string_view body = plan.body;
+      for (std::size_t p = 0; p < body.size();) {
+        std::size_t e = body.find('\n', p);
+        std::string_view l = body.substr(p, e - p);
+        if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+        out += l;
+        out += kCrLf;
+        p = e + 1;
       }
     }
+    for (const auto& l : lines) {
+      out += l;
+      out += kCrLf;
+    }
+    return out;
   }
   ParsedSeries parsed = parse_series(existing);
   std::vector<std::pair<std::string, std::string>> merged;
@@ -274,6 +290,14 @@ double EqualWeightIndex::add_day(const std::vector<StockBar>& bars) {
 DayWriter::DayWriter(std::string db_folder, std::string reference_code)
     : db_(std::move(db_folder)), ref_(std::move(reference_code)) {}
 
+DayWriter::~DayWriter() {
+  for (const auto& [year, f] : folders_) {
+    for (int fd : {f.series, f.corrections, f.days}) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+}
+
 const std::vector<std::string>& DayWriter::reference_dates(int year) {
   auto it = ref_dates_.find(year);
   if (it != ref_dates_.end()) return it->second;
@@ -291,18 +315,95 @@ bool DayWriter::day_present(std::string_view date) {
   return fs::exists(day_file_path(db_, date), ec);
 }
 
-bool DayWriter::ensure_year(int year, std::string& error) {
-  if (years_ready_[year]) return true;
-  std::error_code ec;
-  for (const char* sub : {"data_d", "data_m", "data_mh"}) {
-    fs::create_directories(year_folder(db_, year) + sub, ec);
+const DayWriter::Folders* DayWriter::ensure_year(int year, std::string& error) {
+  if (auto it = folders_.find(year); it != folders_.end()) return &it->second;
+  Folders f;
+  int* fds[] = {&f.days, &f.series, &f.corrections};
+  const char* subs[] = {"data_d", "data_m", "data_mh"};
+  for (int i = 0; i < 3; ++i) {
+    const std::string folder = year_folder(db_, year) + subs[i];
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (!ec) {
+      *fds[i] = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (*fds[i] < 0) ec.assign(errno, std::generic_category());
+    }
     if (ec) {
-      error = "cannot create " + year_folder(db_, year) + sub + " (" + ec.message() + ")";
-      return false;
+      error = "cannot create " + folder + " (" + ec.message() + ")";
+      for (int* fd : fds) {
+        if (*fd >= 0) ::close(*fd);
+      }
+      return nullptr;
     }
   }
-  years_ready_[year] = true;
+  return &(folders_[year] = f);
+}
+
+int DayWriter::read_old(int dir, const std::string& name, std::string_view& old) {
+  // Room for the largest file of a year (a year of day lines is about 12 KB) in one read.
+  constexpr std::size_t kRoom = 64 * 1024;
+  old = {};
+  const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT ? 0 : -1;
+  std::size_t size = 0;
+  while (true) {
+    if (store_.size() - used_ - size < kRoom) {
+      store_.resize(std::max(store_.size() * 2, used_ + size + kRoom));
+    }
+    const std::size_t room = store_.size() - used_ - size;
+    const ssize_t r = ::read(fd, store_.data() + used_ + size, room);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      const int e = errno;
+      ::close(fd);
+      errno = e;
+      return -1;
+    }
+    size += static_cast<std::size_t>(r);
+    // A regular file comes whole unless the room ran out: a short read is its end.
+    if (r == 0 || static_cast<std::size_t>(r) < room) break;
+  }
+  ::close(fd);
+  old = std::string_view(store_.data() + used_, size);
+  used_ += size;
+  return 1;
+}
+
+bool DayWriter::replace(int dir, const std::string& name, int had, std::string_view old,
+                        std::initializer_list<std::string_view> pieces) {
+  if (!write_file_atomic_at(dir, name.c_str(), pieces, scratch_)) return false;
+  const std::size_t at = had > 0 ? static_cast<std::size_t>(old.data() - store_.data()) : 0;
+  replaced_.push_back({dir, name, at, old.size(), had > 0});
   return true;
+}
+
+bool DayWriter::append_series(int dir, std::string_view code, std::string_view segment,
+                              std::string_view name, std::string_view line, int had,
+                              std::string_view old) {
+  const std::string_view date = line_date(line);
+  AppendPlan plan;
+  if (plan_append(old, date, plan) && plan.crlf) {
+    header_.clear();
+    put_header(header_, code, segment.empty() ? plan.segment : segment,
+               name.empty() ? plan.name : name, plan.oldest.empty() ? date : plan.oldest, date,
+               static_cast<std::size_t>(plan.present) + 1);
+    return replace(dir, file_name_, had, old, {header_, plan.body, line, kCrLf});
+  }
+  const std::string bytes = merge_series_bytes(old, code, segment, name, {std::string(line)});
+  return replace(dir, file_name_, had, old, {bytes});
+}
+
+void DayWriter::rollback() {
+  for (auto it = replaced_.rbegin(); it != replaced_.rend(); ++it) {
+    if (it->existed) {
+      write_file_atomic_at(it->dir, it->name.c_str(),
+                           {std::string_view(store_.data() + it->at, it->size)}, scratch_);
+    } else {
+      ::unlinkat(it->dir, it->name.c_str(), 0);
+    }
+  }
+  replaced_.clear();
+  used_ = 0;
 }
 
 // The index continues from the newest stored day before `date`: its value (the reference
@@ -352,15 +453,18 @@ std::string DayWriter::stored_index_name() {
 bool DayWriter::commit_day(std::string_view date, const std::vector<StockBar>& bars,
                            std::string& error, const IndexBar* topix) {
   const int year = static_cast<int>(parse_integer(date.substr(0, 4)));
-  if (!ensure_year(year, error)) return false;
+  const Folders* folders = ensure_year(year, error);
+  if (!folders) return false;
   seed_index(date);
   const EqualWeightIndex index_before = index_;
   const std::string index_date_before = index_date_;
 
-  FileBatch batch;
-  auto fail = [&](const std::string& what) {
-    error = what;
-    batch.rollback();
+  replaced_.clear();
+  used_ = 0;
+  auto fail = [&](const std::string& path) {
+    const std::string why = std::strerror(errno);
+    error = "cannot write " + path + " (" + why + ")";
+    rollback();
     index_ = index_before;
     index_date_ = index_date_before;
     return false;
@@ -370,42 +474,37 @@ bool DayWriter::commit_day(std::string_view date, const std::vector<StockBar>& b
   kept.reserve(bars.size());
   std::string rows;
   rows.reserve(bars.size() * 64);
-  std::string old, line;
+  std::string_view old;
   const std::string date_text(date);
   for (const StockBar& b : bars) {
     if (b.code == ref_ || !is_stock_code(b.code)) continue;
-    const std::string path = series_file_path(db_, year, b.code);
-    const bool existed = read_file_bytes(path, old);
-    if (!existed) old.clear();
-    std::string segment = b.segment, name = b.name;
-    if ((segment.empty() || name.empty()) && existed) {
-      auto [s, n] = series_identity(old);
-      if (segment.empty()) segment = s;
-      if (name.empty()) name = n;
+    file_name_.assign(b.code).append(".csv");
+    const int had = read_old(folders->series, file_name_, old);
+    if (had < 0) return fail(series_file_path(db_, year, b.code));
+    std::string_view segment = b.segment, name = b.name;
+    std::pair<std::string, std::string> stored;
+    if ((segment.empty() || name.empty()) && had > 0) {
+      stored = series_identity(old);
+      if (segment.empty()) segment = stored.first;
+      if (name.empty()) name = stored.second;
     }
-    line = date_text;
+    line_ = date_text;
     for (double p : {b.open, b.high, b.low, b.close}) {
-      line += ',';
-      line += price_text(p);
+      line_ += ',';
+      line_ += price_text(p);
     }
-    line += ',';
-    line += std::to_string(b.volume);
-    const std::string bytes = merge_series_bytes(old, b.code, segment, name, {line});
-    if (!batch.write(path, bytes,
-                     existed ? std::optional<std::string>(std::move(old)) : std::nullopt, error)) {
-      return fail(error);
+    line_ += ',';
+    line_ += std::to_string(b.volume);
+    if (!append_series(folders->series, b.code, segment, name, line_, had, old)) {
+      return fail(series_file_path(db_, year, b.code));
     }
     if (b.adj_factor != 1.0) {
-      const std::string cpath = correction_file_path(db_, year, b.code);
-      std::string cold;
-      const bool cexisted = read_file_bytes(cpath, cold);
-      if (!cexisted) cold.clear();
+      const int chad = read_old(folders->corrections, file_name_, old);
+      if (chad < 0) return fail(correction_file_path(db_, year, b.code));
       const std::string cbytes =
-          merge_correction_bytes(cold, b.code, year, date, correction_ratio(b.adj_factor));
-      if (!batch.write(cpath, cbytes,
-                       cexisted ? std::optional<std::string>(std::move(cold)) : std::nullopt,
-                       error)) {
-        return fail(error);
+          merge_correction_bytes(old, b.code, year, date, correction_ratio(b.adj_factor));
+      if (!replace(folders->corrections, file_name_, chad, old, {cbytes})) {
+        return fail(correction_file_path(db_, year, b.code));
       }
     }
     rows += b.code;
@@ -413,7 +512,7 @@ bool DayWriter::commit_day(std::string_view date, const std::vector<StockBar>& b
     rows += segment;
     rows += ',';
     rows += name;
-    rows += line.substr(date_text.size());
+    rows += std::string_view(line_).substr(date_text.size());
     rows += kCrLf;
     kept.push_back(b);
   }
@@ -432,25 +531,20 @@ bool DayWriter::commit_day(std::string_view date, const std::vector<StockBar>& b
 
   std::string day = date_text + "," + std::to_string(kept.size() + 1) + ",0,0,0,0,0,0\r\n";
   day += ref_ + "," + segment + "," + name + index_line.substr(date_text.size()) + "\r\n";
-  day += rows;
-  const std::string dpath = day_file_path(db_, date);
-  std::string dold;
-  const bool dexisted = read_file_bytes(dpath, dold);
-  if (!batch.write(dpath, day,
-                   dexisted ? std::optional<std::string>(std::move(dold)) : std::nullopt, error)) {
-    return fail(error);
+  file_name_.assign(date_text).append(".csv");
+  const int dhad = read_old(folders->days, file_name_, old);
+  if (dhad < 0 || !replace(folders->days, file_name_, dhad, old, {day, rows})) {
+    return fail(day_file_path(db_, date));
   }
 
   // Last: the reference series, which makes the day count as present.
-  const std::string rpath = series_file_path(db_, year, ref_);
-  std::string rold;
-  const bool rexisted = read_file_bytes(rpath, rold);
-  if (!rexisted) rold.clear();
-  const std::string rbytes = merge_series_bytes(rold, ref_, segment, name, {index_line});
-  if (!batch.write(rpath, rbytes,
-                   rexisted ? std::optional<std::string>(std::move(rold)) : std::nullopt, error)) {
-    return fail(error);
+  file_name_.assign(ref_).append(".csv");
+  const int rhad = read_old(folders->series, file_name_, old);
+  if (rhad < 0 || !append_series(folders->series, ref_, segment, name, index_line, rhad, old)) {
+    return fail(series_file_path(db_, year, ref_));
   }
+  replaced_.clear();
+  used_ = 0;
   reference_dates(year);
   auto& dates = ref_dates_[year];
   auto at = std::lower_bound(dates.begin(), dates.end(), date_text);

@@ -5,6 +5,7 @@
 // half a day.
 #pragma once
 
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <string>
@@ -92,10 +93,15 @@ class EqualWeightIndex {
 
 // Writes whole days. The day file and the stock's series and correction files come first, the
 // reference code's series last: a day counts as present once the reference series holds it,
-// so a run cut short redoes that day and nothing else.
+// so a run cut short redoes that day and nothing else. A day replaces thousands of files, so
+// the year's folders stay open and files are named within them, and what a day replaced is
+// kept in one buffer reused from day to day until the day is complete.
 class DayWriter {
  public:
   DayWriter(std::string db_folder, std::string reference_code);
+  ~DayWriter();
+  DayWriter(const DayWriter&) = delete;
+  DayWriter& operator=(const DayWriter&) = delete;
 
   // True when the day is complete in the database (its day file exists and the reference
   // series holds its date).
@@ -109,16 +115,42 @@ class DayWriter {
   std::string stored_index_name();
 
  private:
-  bool ensure_year(int year, std::string& error);
+  struct Folders {
+    int series = -1, corrections = -1, days = -1;  // data_m, data_mh, data_d
+  };
+  // A file the day in progress replaced: its previous bytes sit at [at, at + size) of store_.
+  struct Replaced {
+    int dir;
+    std::string name;
+    std::size_t at, size;
+    bool existed;
+  };
+
+  const Folders* ensure_year(int year, std::string& error);
   bool seed_index(std::string_view date);
   const std::vector<std::string>& reference_dates(int year);
+  // Reads `name` of `dir` onto the end of store_: 1 read (`old` views it until the next read),
+  // 0 absent, -1 unreadable (errno says why).
+  int read_old(int dir, const std::string& name, std::string_view& old);
+  // Replaces `name` of `dir` by the pieces, remembering what it held (just read by read_old).
+  bool replace(int dir, const std::string& name, int had, std::string_view old,
+               std::initializer_list<std::string_view> pieces);
+  // Extends a series file by one day line (no line end): header and body kept as they are
+  // apart from the dates and the count, unless the file needs a full merge.
+  bool append_series(int dir, std::string_view code, std::string_view segment,
+                     std::string_view name, std::string_view line, int had, std::string_view old);
+  void rollback();
 
   std::string db_;
   std::string ref_;
-  std::map<int, bool> years_ready_;
+  std::map<int, Folders> folders_;
   std::map<int, std::vector<std::string>> ref_dates_;  // ascending, per year
   EqualWeightIndex index_;
   std::string index_date_;  // the day the index state belongs to
+  std::vector<Replaced> replaced_;
+  std::string store_;
+  std::size_t used_ = 0;
+  std::string file_name_, scratch_, line_, header_;
 };
 
 // Price text as the files hold it: shortest decimal, no exponent.

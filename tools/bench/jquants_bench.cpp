@@ -90,6 +90,45 @@ struct DayCase {
 };
 
 void add_cases(const lp::bench::Setup& setup, std::vector<lp::bench::Case>& cases) {
+  // --- the floor under a day: the same files replaced as they are, nothing parsed ---
+  auto floor = std::make_shared<Scratch>();
+  auto floor_fd = std::make_shared<int>(-1);
+  auto floor_names = std::make_shared<std::vector<std::string>>();
+  lp::bench::Case plain;
+  plain.name = "jquants reference: a year's 4000 series files read and replaced as they are";
+  plain.item = "file";
+  plain.prepare = [floor, floor_fd, floor_names, setup] {
+    floor->root = scratch_root("jquants-floor");
+    const int year = std::stoi(setup.today.substr(0, 4));
+    fs::create_directories(floor->root);
+    fs::copy(lp::year_folder(setup.db_folder, year) + "data_m", floor->root / "data_m");
+    for (const fs::path& f : lp::list_files(floor->root / "data_m")) {
+      floor_names->push_back(f.filename().string());
+    }
+    *floor_fd = ::open((floor->root / "data_m").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  };
+  // Each file read whole and written back through a temporary file and a rename: the system
+  // calls a day cannot do without, for comparison with the day case below.
+  plain.run = [floor_fd, floor_names]() -> long long {
+    std::string bytes, scratch;
+    long long n = 0;
+    for (const std::string& name : *floor_names) {
+      if (lp::read_file_bytes_at(*floor_fd, name.c_str(), bytes) &&
+          lp::write_file_atomic_at(*floor_fd, name.c_str(), {bytes}, scratch)) {
+        ++n;
+      }
+    }
+    return n;
+  };
+  plain.finish = [floor, floor_fd] {
+    if (*floor_fd >= 0) ::close(*floor_fd);
+    *floor_fd = -1;
+    std::error_code ec;
+    fs::remove_all(floor->root, ec);
+    floor->root.clear();
+  };
+  cases.push_back(std::move(plain));
+
   // --- one day of bars into the database ---
   auto day = std::make_shared<DayCase>();
   lp::bench::Case one;
