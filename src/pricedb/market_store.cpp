@@ -129,6 +129,7 @@ void take_day(StoredYear& out, std::size_t start, const std::string_view (&v)[6]
     out.prices_plain = ok;
   }
   if (out.plain) out.lengths.push_back(len);
+  for (int f = 1; f <= 5; ++f) out.numbers.push_back(parse_number(v[f]));
   out.day_starts.push_back(static_cast<std::uint32_t>(start));
   // Eight digits, the usual date, read directly; anything else as the lenient reader reads it.
   std::int32_t d = 0;
@@ -138,6 +139,7 @@ void take_day(StoredYear& out, std::size_t start, const std::string_view (&v)[6]
     d = d * 10 + (v[0][k] - '0');
   }
   if (!whole) {
+    out.dates_plain = false;
     const double date = parse_number(v[0]);
     whole = date == std::floor(date) && date >= 0 && date <= INT_MAX;
     d = whole ? static_cast<std::int32_t>(date) : 0;
@@ -150,9 +152,19 @@ void reset_index(StoredYear& out) {
   out.day_starts.clear();
   out.dates.clear();
   out.lengths.clear();
+  out.numbers.clear();
   out.ascending = true;
   out.plain = true;
   out.prices_plain = true;
+  out.dates_plain = true;
+}
+
+// The numbers serve only years the loads can lay out from numbers alone.
+void finish_index(StoredYear& out) {
+  if (!out.plain) out.lengths.clear();
+  out.lengths.shrink_to_fit();
+  if (!out.numeric()) out.numbers.clear();
+  out.numbers.shrink_to_fit();
 }
 
 // The usual file: every day line is six bare fields, five commas, CR LF. Split at the commas
@@ -172,6 +184,7 @@ bool index_plain_lines(StoredYear& out, std::size_t pos, std::int64_t n) {
   out.day_starts.reserve(room);
   out.dates.reserve(room);
   out.lengths.reserve(room);
+  out.numbers.reserve(room * 5);
   std::string_view v[6];
   for (std::int64_t i = 0; i < n && pos < all.size(); ++i) {
     std::size_t e = all.find('\n', pos);
@@ -207,7 +220,7 @@ void index_stored_year(StoredYear& out) {
   const std::int64_t n = parse_integer(h[5]);
   const std::size_t first_day = r.position();
   if (index_plain_lines(out, first_day, n)) {
-    out.lengths.shrink_to_fit();
+    finish_index(out);
     return;
   }
   reset_index(out);
@@ -229,8 +242,7 @@ void index_stored_year(StoredYear& out) {
     }
     take_day(out, start, v, plain);
   }
-  if (!out.plain) out.lengths.clear();
-  out.lengths.shrink_to_fit();
+  finish_index(out);
 }
 
 std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
@@ -364,7 +376,7 @@ std::size_t MarketStore::memory_bytes() const {
     for (const StoredYear& y : s.years) {
       total += sizeof(StoredYear) + y.bytes.capacity() +
                y.day_starts.capacity() * sizeof(std::uint32_t) + y.lengths.capacity() * 6 +
-               y.dates.capacity() * sizeof(std::int32_t);
+               y.dates.capacity() * sizeof(std::int32_t) + y.numbers.capacity() * sizeof(double);
     }
     for (const auto& [year, rows] : s.corrections) {
       total += 64 + rows.capacity() * sizeof(Correction);

@@ -461,3 +461,173 @@ int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_
 }
 
 }  // namespace lp
+
+namespace lp {
+
+void SeriesNumbers::resize(int n) {
+  const std::size_t size = static_cast<std::size_t>(n) + 1;
+  if (close.size() >= size) return;
+  for (auto* v : {&open, &high, &low, &close, &volume}) v->resize(size);
+}
+
+void series_numbers(const Series& series, SeriesNumbers& out) {
+  long long n = series.empty() ? 0 : parse_integer(series[0].d6);
+  const long long held = static_cast<long long>(series.size()) - 1;
+  if (n > held) n = held;
+  out.count = n < 0 ? 0 : static_cast<int>(n);
+  out.resize(out.count);
+  for (int i = 1; i <= out.count; ++i) {
+    const SeriesRecord& r = series[static_cast<std::size_t>(i)];
+    const auto k = static_cast<std::size_t>(i);
+    out.open[k] = parse_number(r.d2);
+    out.high[k] = parse_number(r.d3);
+    out.low[k] = parse_number(r.d4);
+    out.close[k] = parse_number(r.d5);
+    out.volume[k] = parse_number(r.d6);
+  }
+}
+
+namespace {
+
+// An eight-digit date as a number, -1 for any other text.
+std::int32_t plain_date(std::string_view t) {
+  if (t.size() != 8) return -1;
+  std::int32_t d = 0;
+  for (char c : t) {
+    if (c < '0' || c > '9') return -1;
+    d = d * 10 + (c - '0');
+  }
+  return d;
+}
+
+// What the adjustment of the text makes of a price: the rescaled text read back.
+double rescaled(double v, double factor) {
+  return parse_number(format_decimal(factor * v));
+}
+
+// load_series_cal's merge and split adjustment done on the store's numbers: the same days,
+// gaps and factors, each number what the lenient reader reads from the text the loader would
+// have written. False when a year or the calendar is not of the plain kind this needs.
+bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int day_count,
+                        std::string_view code, const TradingCalendar& cal, SeriesNumbers& out,
+                        bool adjust, int lowest_year, int& status) {
+  const double end = parse_number(end_date);
+  const int first_year = year_of(end_date);
+  const int wanted = std::min(day_count, cal.count());
+  const StoredStock* held = src.store->stock(code);
+  if (!held) {
+    status = -1;
+    return true;
+  }
+  for (const StoredYear& sy : held->years) {
+    if (sy.year <= first_year && sy.year >= lowest_year && !sy.numeric()) return false;
+  }
+  thread_local std::vector<std::int32_t> cal_dates, dates;
+  cal_dates.resize(static_cast<std::size_t>(std::max(wanted, 0)) + 1);
+  dates.resize(cal_dates.size());
+  for (int i = 1; i <= wanted; ++i) {
+    cal_dates[static_cast<std::size_t>(i)] = plain_date(cal.at(i));
+    if (cal_dates[static_cast<std::size_t>(i)] < 0) return false;
+  }
+  out.resize(wanted);
+  int n = 0;
+  auto put_gap = [&](int i) {
+    const auto k = static_cast<std::size_t>(i);
+    dates[k] = cal_dates[k];
+    out.open[k] = out.high[k] = out.low[k] = out.close[k] = out.volume[k] = 0;
+  };
+  for (const StoredYear& sy : held->years) {  // newest first, as the file loop runs
+    if (n >= wanted) break;
+    if (sy.year > first_year) continue;
+    if (sy.year < lowest_year) break;
+    const std::size_t size = sy.size();
+    std::size_t k = 0;
+    if (n == 0) {
+      auto it = std::upper_bound(sy.dates.begin(), sy.dates.end(), end, [](double e, std::int32_t d) {
+        return e < static_cast<double>(d);
+      });
+      k = static_cast<std::size_t>(sy.dates.end() - it);
+    }
+    for (; k < size && n < wanted; ++k) {
+      const std::size_t line = size - 1 - k;
+      const std::int32_t d = sy.dates[line];
+      while (n < wanted && d != cal_dates[static_cast<std::size_t>(n + 1)]) put_gap(++n);
+      if (n >= wanted) break;
+      ++n;
+      const auto i = static_cast<std::size_t>(n);
+      const double* v = sy.numbers.data() + 5 * line;
+      dates[i] = d;
+      out.open[i] = v[0];
+      out.high[i] = v[1];
+      out.low[i] = v[2];
+      out.close[i] = v[3];
+      out.volume[i] = v[4];
+    }
+  }
+  out.count = n;
+  if (n == 0) {
+    status = -1;
+    return true;
+  }
+  status = 0;
+  if (!adjust) return true;
+  // The corrections as apply_split_adjustment gathers them, newest first.
+  thread_local std::vector<std::pair<double, double>> list;  // (date, ratio)
+  list.clear();
+  const int newest_year = dates[1] / 10000;
+  const int oldest_year = dates[static_cast<std::size_t>(n)] / 10000;
+  const double as_of = src.as_of.empty() ? 0 : parse_number(src.as_of);
+  for (int y = newest_year; y >= oldest_year && y >= kLowestYear - 100; --y) {
+    auto it = held->corrections.find(y);
+    if (it == held->corrections.end()) continue;
+    for (auto c = it->second.rbegin(); c != it->second.rend(); ++c) {
+      if (c->numerator == 0.0 || c->denominator == 0.0) continue;
+      const double date = parse_number(c->date);
+      if (!src.as_of.empty() && date > as_of) continue;
+      list.emplace_back(date, c->numerator / c->denominator);
+    }
+  }
+  if (list.empty()) {
+    // Nothing rescales a traded day; a gap day's empty prices are rewritten as 0.
+    return true;
+  }
+  double factor = 1.0;
+  std::size_t pending = 0;
+  for (int i = 1; i <= n; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    if (pending < list.size() && list[pending].first > static_cast<double>(dates[k])) {
+      factor = list[pending].second * factor;
+      ++pending;
+    }
+    if (factor == 1.0) continue;  // plain prices stay; a gap day's read 0 already
+    for (auto* col : {&out.open, &out.high, &out.low, &out.close}) {
+      (*col)[k] = rescaled((*col)[k], factor);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int load_series_numbers(const SeriesSource& src, std::string_view end_date, int day_count,
+                        std::string_view code, const TradingCalendar& cal, SeriesNumbers& out,
+                        bool adjust, Series& scratch, int lowest_year) {
+  if (src.store) {
+    int status = -1;
+    if (numbers_from_store(src, src.effective_end(end_date), day_count, code, cal, out, adjust,
+                           lowest_year, status)) {
+      if (status != 0) out.count = 0;
+      return status;
+    }
+  }
+  const int status =
+      load_series_cal(src, end_date, day_count, code, cal, scratch, adjust, lowest_year);
+  if (status == 0) {
+    series_numbers(scratch, out);
+  } else {
+    out.count = 0;
+  }
+  return status;
+}
+
+}  // namespace lp

@@ -78,6 +78,24 @@ int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_
                     std::string_view code, const TradingCalendar& cal, Series& series, bool adjust,
                     int lowest_year = kLowestYear);
 
+// The numbers of a loaded series: each field of records 1..count read with the lenient reader
+// (a gap day reads 0 everywhere), index 0 unused, so index i is day record i.
+struct SeriesNumbers {
+  int count = 0;
+  std::vector<double> open, high, low, close, volume;
+  void resize(int n);
+};
+
+// The numbers of the series load_series_cal would give, for criteria that only need numbers:
+// taken straight from the in-memory market where its years allow, else from the text loaded
+// into `scratch`. Same return value as load_series_cal.
+int load_series_numbers(const SeriesSource& src, std::string_view end_date, int day_count,
+                        std::string_view code, const TradingCalendar& cal, SeriesNumbers& out,
+                        bool adjust, Series& scratch, int lowest_year = kLowestYear);
+
+// Reads the numbers of a loaded series' records.
+void series_numbers(const Series& series, SeriesNumbers& out);
+
 // The number of day records of a loaded series (d6 of record 0), 0 when empty.
 int series_count(const Series& series);
 
