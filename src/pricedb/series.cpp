@@ -115,6 +115,17 @@ struct HeldYear {
   }
 };
 
+// An eight-digit date as a number, -1 for any other text.
+std::int32_t plain_date(std::string_view t) {
+  if (t.size() != 8) return -1;
+  std::int32_t d = 0;
+  for (char c : t) {
+    if (c < '0' || c > '9') return -1;
+    d = d * 10 + (c - '0');
+  }
+  return d;
+}
+
 int year_of(std::string_view date) {
   return static_cast<int>(parse_integer(date.substr(0, 4)));
 }
@@ -343,6 +354,7 @@ std::string today_yyyymmdd(const Platform& platform) {
 int build_trading_calendar(const SeriesSource& src, TradingCalendar& cal, std::string_view end_date,
                            int count) {
   cal.dates.clear();
+  cal.numbers.clear();
   end_date = src.effective_end(end_date);
   const double end = parse_number(end_date);
   const int first_year = year_of(end_date);
@@ -366,6 +378,7 @@ int build_trading_calendar(const SeriesSource& src, TradingCalendar& cal, std::s
       if (parse_number(d) <= end) cal.dates.emplace_back(d);
     }
   }
+  for (const std::string& d : cal.dates) cal.numbers.push_back(plain_date(d));
   return cal.dates.empty() ? -1 : 0;
 }
 
@@ -489,17 +502,6 @@ void series_numbers(const Series& series, SeriesNumbers& out) {
 
 namespace {
 
-// An eight-digit date as a number, -1 for any other text.
-std::int32_t plain_date(std::string_view t) {
-  if (t.size() != 8) return -1;
-  std::int32_t d = 0;
-  for (char c : t) {
-    if (c < '0' || c > '9') return -1;
-    d = d * 10 + (c - '0');
-  }
-  return d;
-}
-
 // What the adjustment of the text makes of a price: the rescaled text read back.
 double rescaled(double v, double factor) {
   return parse_number(format_decimal(factor * v));
@@ -519,15 +521,22 @@ bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int 
     status = -1;
     return true;
   }
+  const StoredStock* ref = src.store->stock(src.reference_code);
+  const auto after_end = [](double e, std::int32_t d) { return e < static_cast<double>(d); };
   for (const StoredYear& sy : held->years) {
     if (sy.year <= first_year && sy.year >= lowest_year && !sy.numeric()) return false;
   }
   thread_local std::vector<std::int32_t> cal_dates, dates;
   cal_dates.resize(static_cast<std::size_t>(std::max(wanted, 0)) + 1);
   dates.resize(cal_dates.size());
+  // The calendar's numbers when they are there and still belong to its dates.
+  const bool numbered = cal.numbers.size() == cal.dates.size() && wanted > 0 &&
+                        cal.numbers[0] == plain_date(cal.at(1)) &&
+                        cal.numbers[static_cast<std::size_t>(wanted - 1)] == plain_date(cal.at(wanted));
   for (int i = 1; i <= wanted; ++i) {
-    cal_dates[static_cast<std::size_t>(i)] = plain_date(cal.at(i));
-    if (cal_dates[static_cast<std::size_t>(i)] < 0) return false;
+    const auto k = static_cast<std::size_t>(i);
+    cal_dates[k] = numbered ? cal.numbers[k - 1] : plain_date(cal.at(i));
+    if (cal_dates[k] < 0) return false;
   }
   out.resize(wanted);
   int n = 0;
@@ -543,10 +552,24 @@ bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int 
     const std::size_t size = sy.size();
     std::size_t k = 0;
     if (n == 0) {
-      auto it = std::upper_bound(sy.dates.begin(), sy.dates.end(), end, [](double e, std::int32_t d) {
-        return e < static_cast<double>(d);
-      });
-      k = static_cast<std::size_t>(sy.dates.end() - it);
+      // The days after the end. Most stocks trade on the reference code's days, so its count
+      // of days up to the end (its file is in cache for every load) is tried first: a search
+      // through each stock's dates would miss the cache at every step.
+      std::size_t upto = size + 1;
+      if (const StoredYear* r = ref ? ref->year(sy.year) : nullptr; r && r->ascending) {
+        upto = static_cast<std::size_t>(std::upper_bound(r->dates.begin(), r->dates.end(), end,
+                                                         after_end) -
+                                        r->dates.begin());
+        if (upto > size || (upto > 0 && sy.dates[upto - 1] > end) ||
+            (upto < size && !(sy.dates[upto] > end)))
+          upto = size + 1;
+      }
+      if (upto > size) {
+        upto = static_cast<std::size_t>(
+            std::upper_bound(sy.dates.begin(), sy.dates.end(), end, after_end) -
+            sy.dates.begin());
+      }
+      k = size - upto;
     }
     for (; k < size && n < wanted; ++k) {
       const std::size_t line = size - 1 - k;
@@ -608,6 +631,51 @@ bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int 
 }
 
 }  // namespace
+
+SeriesPrefetch::SeriesPrefetch(const SeriesSource& src, std::string_view end_date) {
+  if (!src.store) return;
+  store_ = src.store.get();
+  ref_ = store_->stock(src.reference_code);
+  end_date = src.effective_end(end_date);
+  end_ = parse_number(end_date);
+  first_year_ = year_of(end_date);
+}
+
+void SeriesPrefetch::stage(std::string_view code, int step) const {
+  if (!store_) return;
+  const StoredStock* held = store_->stock(code);
+  if (!held) return;
+  if (step == 0) {
+    __builtin_prefetch(held);
+    return;
+  }
+  if (step == 1) {
+    const char* years = reinterpret_cast<const char*>(held->years.data());
+    for (std::size_t b = 0; b < std::min<std::size_t>(held->years.size(), 2) * sizeof(StoredYear);
+         b += 64)
+      __builtin_prefetch(years + b);
+    return;
+  }
+  for (const StoredYear& sy : held->years) {
+    if (sy.year > first_year_) continue;
+    if (!sy.numeric() || sy.size() == 0) return;
+    // Where the load will start: the reference code's count of days up to the end.
+    std::size_t upto = sy.size();
+    const auto* ref = static_cast<const StoredStock*>(ref_);
+    if (const StoredYear* r = ref ? ref->year(sy.year) : nullptr; r && r->ascending) {
+      upto = static_cast<std::size_t>(
+          std::upper_bound(r->dates.begin(), r->dates.end(), end_,
+                           [](double e, std::int32_t d) { return e < static_cast<double>(d); }) -
+          r->dates.begin());
+      upto = std::clamp<std::size_t>(upto, 1, sy.size());
+    }
+    __builtin_prefetch(sy.dates.data() + (upto - 1));
+    __builtin_prefetch(sy.dates.data() + upto);
+    const double* v = sy.numbers.data() + 5 * (upto - 1);
+    for (int b = 0; b < 4; ++b) __builtin_prefetch(reinterpret_cast<const char*>(v) - 64 * b);
+    return;
+  }
+}
 
 int load_series_numbers(const SeriesSource& src, std::string_view end_date, int day_count,
                         std::string_view code, const TradingCalendar& cal, SeriesNumbers& out,

@@ -145,7 +145,17 @@ bool filter_numbers(RunContext& ctx, const CandidateList& candidates, CandidateL
   std::vector<Candidate> kept;
   std::string value;
   const std::string of_m = "/" + std::to_string(m);
+  const SeriesPrefetch prefetch(ctx.source, ctx.today);
+  auto ahead = [&](int k, int step) {
+    if (k <= m) prefetch.stage(candidates.items[static_cast<std::size_t>(k - 1)].code, step);
+  };
+  for (int step = 0; step <= 2; ++step) {
+    for (int k = 1; k <= 3 - step; ++k) ahead(k, step);
+  }
   for (int k = 1; k <= m; ++k) {
+    ahead(k + 3, 0);
+    ahead(k + 2, 1);
+    ahead(k + 1, 2);
     const Candidate& c = candidates.items[static_cast<std::size_t>(k - 1)];
     const std::string code = trim_blanks(c.code);
     int status = load_series_numbers(ctx.source, ctx.today, day_count, code, ctx.calendar,
