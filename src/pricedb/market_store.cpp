@@ -114,31 +114,49 @@ std::array<std::string_view, 6> StoredYear::day(std::size_t i) const {
 
 namespace {
 
+// What the plain-line scan learnt of each field on the way: whether it is bare digits, and
+// their value (meaningful up to 18 digits, where the lenient reader takes the same value).
+struct FieldDigits {
+  bool digits[6];
+  std::uint64_t value[6];
+};
+
 // Records one day line (its fields as the field reader reads them) in the year's index.
-void take_day(StoredYear& out, std::size_t start, const std::string_view (&v)[6], bool plain) {
+void take_day(StoredYear& out, std::size_t start, const std::string_view (&v)[6], bool plain,
+              const FieldDigits* known = nullptr) {
   std::array<std::uint8_t, 6> len{};
   for (int f = 0; f < 6 && plain; ++f) {
     plain = v[f].size() <= 255;
     len[static_cast<std::size_t>(f)] = static_cast<std::uint8_t>(v[f].size());
   }
   if (!plain) out.plain = false;
+  auto all_digits = [&](int f) {
+    if (known) return known->digits[f];
+    bool ok = !v[f].empty();
+    for (char c : v[f]) ok = ok && c >= '0' && c <= '9';
+    return ok;
+  };
   for (int f = 1; f <= 4 && out.prices_plain; ++f) {
     const std::string_view t = v[f];
-    bool ok = !t.empty() && t.size() <= 15 && !(t.size() > 1 && t[0] == '0');
-    for (char c : t) ok = ok && c >= '0' && c <= '9';
-    out.prices_plain = ok;
+    out.prices_plain =
+        all_digits(f) && t.size() <= 15 && !(t.size() > 1 && t[0] == '0');
   }
   if (out.plain) out.lengths.push_back(len);
-  for (int f = 1; f <= 5; ++f) out.numbers.push_back(parse_number(v[f]));
+  for (int f = 1; f <= 5; ++f) {
+    const bool direct = known && known->digits[f] && v[f].size() <= 18;
+    out.numbers.push_back(direct ? static_cast<double>(known->value[f]) : parse_number(v[f]));
+  }
   out.day_starts.push_back(static_cast<std::uint32_t>(start));
   // Eight digits, the usual date, read directly; anything else as the lenient reader reads it.
   std::int32_t d = 0;
-  bool whole = v[0].size() == 8;
-  for (std::size_t k = 0; k < v[0].size() && whole; ++k) {
-    whole = v[0][k] >= '0' && v[0][k] <= '9';
-    d = d * 10 + (v[0][k] - '0');
-  }
-  if (!whole) {
+  bool whole = v[0].size() == 8 && all_digits(0);
+  if (whole) {
+    if (known) {
+      d = static_cast<std::int32_t>(known->value[0]);
+    } else {
+      for (char c : v[0]) d = d * 10 + (c - '0');
+    }
+  } else {
     out.dates_plain = false;
     const double date = parse_number(v[0]);
     whole = date == std::floor(date) && date >= 0 && date <= INT_MAX;
@@ -186,25 +204,39 @@ bool index_plain_lines(StoredYear& out, std::size_t pos, std::int64_t n) {
   out.lengths.reserve(room);
   out.numbers.reserve(room * 5);
   std::string_view v[6];
+  FieldDigits known{};
   for (std::int64_t i = 0; i < n && pos < all.size(); ++i) {
     std::size_t e = all.find('\n', pos);
     if (e == std::string_view::npos) e = all.size();
     std::size_t le = e;
     if (le > pos && all[le - 1] == '\r') --le;
     std::size_t f = 0, field_start = pos;
+    std::uint64_t value = 0;
+    bool digits = true;
     for (std::size_t k = pos; k < le; ++k) {
       const std::uint8_t kind = kLineBytes.kind[static_cast<unsigned char>(all[k])];
-      if (kind == 0) continue;
+      if (kind == 0) {
+        const unsigned digit = static_cast<unsigned char>(all[k]) - unsigned{'0'};
+        digits = digits && digit <= 9;
+        value = value * 10 + digit;
+        continue;
+      }
       if (kind == 2 || f == 5) return false;
+      known.digits[f] = digits && k > field_start;
+      known.value[f] = value;
       v[f++] = all.substr(field_start, k - field_start);
       field_start = k + 1;
+      value = 0;
+      digits = true;
     }
     if (f != 5) return false;
+    known.digits[5] = digits && le > field_start;
+    known.value[5] = value;
     v[5] = all.substr(field_start, le - field_start);
     for (const auto& x : v) {
       if (x.size() > 255) return false;
     }
-    take_day(out, pos, v, true);
+    take_day(out, pos, v, true, &known);
     pos = e < all.size() ? e + 1 : e;
   }
   return true;
