@@ -385,17 +385,39 @@ bool MarketStore::day_file(std::string_view date, DayFile& out, bool decode_name
   parse_day_file(it->second, out, false);
   if (!decode_names) return true;
   // Decode the names as read_day_file would, through the cache (the raw fields once more).
+  // Day after day a stock keeps its names: the names a four-digit code had in the previous
+  // call are checked first, which spares a search through the cache.
+  struct CodeNames {
+    std::string raw[2], text[2];
+  };
+  thread_local std::vector<CodeNames> last(9000);
+  CodeNames spare;
   FieldReader f(it->second);
   f.skip(8);
   std::string_view v[8];
-  std::lock_guard<std::mutex> lock(names_mutex_);
-  for (PriceRecord& r : out.rows) {
+  std::unique_lock<std::mutex> lock(names_mutex_, std::defer_lock);
+  for (std::size_t i = 0; i < out.rows.size(); ++i) {
+    PriceRecord& r = out.rows[i];
     for (auto& x : v) f.next(x);
-    for (int k = 1; k <= 2; ++k) {
-      auto hit = decoded_.find(v[k]);
-      if (hit == decoded_.end())
-        hit = decoded_.emplace(std::string(v[k]), cp932_to_utf8(v[k])).first;
-      (k == 1 ? r.market : r.name) = hit->second;
+    const std::string_view code = v[0];
+    const bool usual = code.size() == 4 && code[0] >= '1' && code[0] <= '9' &&
+                       std::all_of(code.begin(), code.end(),
+                                   [](char c) { return c >= '0' && c <= '9'; });
+    CodeNames& row = usual ? last[static_cast<std::size_t>(
+                                 (code[0] - '0') * 1000 + (code[1] - '0') * 100 +
+                                 (code[2] - '0') * 10 + (code[3] - '0') - 1000)]
+                           : spare;
+    for (int k = 0; k < 2; ++k) {
+      const std::string_view raw = v[k + 1];
+      if (&row == &spare || row.raw[k] != raw) {
+        if (!lock.owns_lock()) lock.lock();
+        auto hit = decoded_.find(raw);
+        if (hit == decoded_.end())
+          hit = decoded_.emplace(std::string(raw), cp932_to_utf8(raw)).first;
+        row.raw[k].assign(raw);
+        row.text[k] = hit->second;
+      }
+      (k == 0 ? r.market : r.name) = row.text[k];
     }
   }
   return true;

@@ -247,3 +247,43 @@ TEST(MarketStore, AsOfIgnoresLaterCorrections) {
 
 }  // namespace
 }  // namespace lp
+
+namespace lp {
+namespace {
+
+// The day tables of a backtest come one day after another from the same store: a stock
+// renamed between two days, or a code that is not four digits, must show each day's own names.
+TEST(MarketStore, DayFilesShowEachDaysOwnNames) {
+  test::TempDir dir;
+  const std::string db = dir.file("db") + "/";
+  test::write_series_file(db, 2024, "1001", "基準", {{"20240104", 1, 1, 1, 1, 1}});
+  struct File {
+    std::string date, text;
+  };
+  const std::vector<File> files = {
+      {"20240104",
+       "20240104,3,,,,,,\r\n1301,東証Ｐ,旧名,1,1,1,1,1\r\n130A,東証Ｓ,英字,1,1,1,1,1\r\n"
+       "2001,東証Ｓ,残る,1,1,1,1,1\r\n"},
+      {"20240105",
+       "20240105,3,,,,,,\r\n1301,東証Ｓ,(株)新名,1,1,1,1,1\r\n130A,東証Ｐ,英字二,1,1,1,1,1\r\n"
+       "2001,東証Ｓ,残る,1,1,1,1,1\r\n"},
+  };
+  for (const File& f : files) test::write_cp932(day_file_path(db, f.date), f.text);
+  std::string error;
+  auto store = MarketStore::load(db, "1001", error);
+  ASSERT_TRUE(store) << error;
+  for (const char* date : {"20240104", "20240105", "20240104", "20240105"}) {
+    DayFile from_file, from_store;
+    ASSERT_TRUE(read_day_file(day_file_path(db, date), from_file));
+    ASSERT_TRUE(store->day_file(date, from_store));
+    ASSERT_EQ(from_file.rows.size(), 3u);
+    ASSERT_EQ(from_store.rows.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(from_store.rows[i].name, from_file.rows[i].name) << date << " " << i;
+      EXPECT_EQ(from_store.rows[i].market, from_file.rows[i].market) << date << " " << i;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lp
