@@ -39,12 +39,14 @@ struct StoredYear {
   bool prices_plain = true;
   // Every date is eight digits, so equal dates are equal texts.
   bool dates_plain = true;
-  // open, high, low, close and volume of day line i (file order) at 5 * i, each as the lenient
-  // reader reads the field. Kept only for a year whose days can be laid out from numbers
-  // alone (see numeric()).
-  std::vector<double> numbers;
+  // The numbers of day line i (file order), each as the lenient reader reads the field: close
+  // and volume at 2 * i, open, high and low at 3 * i (most criteria read only the first two,
+  // and apart they cost half the memory traffic). Kept only for a year whose days can be laid
+  // out from numbers alone (see numeric()).
+  std::vector<double> close_volume;
+  std::vector<double> open_high_low;
   // Dates rising, bare fields, plain prices and dates: a load's numbers can be taken from
-  // `numbers` without the text.
+  // the numbers without the text.
   bool numeric() const { return ascending && plain && prices_plain && dates_plain; }
   std::size_t size() const { return day_starts.size(); }
   // The six fields of day line i (file order), exactly as the field reader reads them.

@@ -539,6 +539,7 @@ bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int 
     if (cal_dates[k] < 0) return false;
   }
   out.resize(wanted);
+  const bool with_prices = out.want_prices;
   int n = 0;
   auto put_gap = [&](int i) {
     const auto k = static_cast<std::size_t>(i);
@@ -578,15 +579,22 @@ bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int 
       if (n >= wanted) break;
       ++n;
       const auto i = static_cast<std::size_t>(n);
-      const double* v = sy.numbers.data() + 5 * line;
+      const double* cv = sy.close_volume.data() + 2 * line;
       // The days are read backwards through memory: ask for those a few lines on in time.
-      __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(v) - 320));
+      __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(cv) - 256));
       dates[i] = d;
-      out.open[i] = v[0];
-      out.high[i] = v[1];
-      out.low[i] = v[2];
-      out.close[i] = v[3];
-      out.volume[i] = v[4];
+      out.close[i] = cv[0];
+      out.volume[i] = cv[1];
+      if (!with_prices) {
+        out.open[i] = out.high[i] = out.low[i] = 0;
+      } else {
+        const double* ohl = sy.open_high_low.data() + 3 * line;
+        __builtin_prefetch(
+            reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(ohl) - 384));
+        out.open[i] = ohl[0];
+        out.high[i] = ohl[1];
+        out.low[i] = ohl[2];
+      }
     }
   }
   out.count = n;
@@ -625,6 +633,10 @@ bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int 
       ++pending;
     }
     if (factor == 1.0) continue;  // plain prices stay; a gap day's read 0 already
+    if (!with_prices) {
+      out.close[k] = rescaled(out.close[k], factor);
+      continue;
+    }
     for (auto* col : {&out.open, &out.high, &out.low, &out.close}) {
       (*col)[k] = rescaled((*col)[k], factor);
     }
@@ -673,7 +685,7 @@ void SeriesPrefetch::stage(std::string_view code, int step) const {
     }
     __builtin_prefetch(sy.dates.data() + (upto - 1));
     __builtin_prefetch(sy.dates.data() + upto);
-    const double* v = sy.numbers.data() + 5 * (upto - 1);
+    const double* v = sy.close_volume.data() + 2 * (upto - 1);
     for (std::uintptr_t b = 0; b < 4; ++b)
       __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(v) - 64 * b));
     return;

@@ -87,6 +87,9 @@ int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_
 struct SeriesNumbers {
   int count = 0;
   std::vector<double> open, high, low, close, volume;
+  // Set by the caller: false when only close and volume will be read, so a load from the
+  // in-memory market need not fetch the rest (open, high and low are then not to be read).
+  bool want_prices = true;
   void resize(int n);
 };
 

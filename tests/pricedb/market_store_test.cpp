@@ -44,25 +44,30 @@ std::string series_text(const Series& s, int status) {
   return out;
 }
 
-// Numbers printed with every digit, so that any difference in the last bit shows.
-std::string numbers_text(const SeriesNumbers& s, int status) {
+// Numbers printed with every digit, so that any difference in the last bit shows; close and
+// volume only when the prices were not wanted.
+std::string numbers_text(const SeriesNumbers& s, int status, bool want_prices = true) {
   std::string out = std::to_string(status) + "\n";
   if (status != 0) return out;
   char buf[160];
   for (int i = 1; i <= s.count; ++i) {
     const auto k = static_cast<std::size_t>(i);
-    std::snprintf(buf, sizeof buf, "%.17g|%.17g|%.17g|%.17g|%.17g\n", s.open[k], s.high[k],
-                  s.low[k], s.close[k], s.volume[k]);
+    if (want_prices) {
+      std::snprintf(buf, sizeof buf, "%.17g|%.17g|%.17g|%.17g|%.17g\n", s.open[k], s.high[k],
+                    s.low[k], s.close[k], s.volume[k]);
+    } else {
+      std::snprintf(buf, sizeof buf, "%.17g|%.17g\n", s.close[k], s.volume[k]);
+    }
     out += buf;
   }
   return out;
 }
 
 // The numbers the criteria read from the store are what they would read from the files' text.
-std::string numbers_of_text(const Series& s, int status) {
+std::string numbers_of_text(const Series& s, int status, bool want_prices = true) {
   SeriesNumbers n;
   if (status == 0) series_numbers(s, n);
-  return numbers_text(n, status);
+  return numbers_text(n, status, want_prices);
 }
 
 // Every code of the sample (listings, delistings, illiquid stocks, splits), several end dates
@@ -113,13 +118,16 @@ TEST(MarketStore, AnswersEveryLoadExactlyAsTheFiles) {
           ASSERT_EQ(series_text(a, sa), series_text(b, sb))
               << code << " end " << c.end << " as of " << c.as_of << " days " << c.days
               << " adjust " << adjust << " lowest " << lowest;
-          SeriesNumbers nums;
-          Series scratch;
-          const int sn = load_series_numbers(held, c.end, c.days, code, cal_h, nums, adjust,
-                                             scratch, lowest);
-          ASSERT_EQ(numbers_of_text(a, sa), numbers_text(nums, sn))
-              << code << " end " << c.end << " as of " << c.as_of << " days " << c.days
-              << " adjust " << adjust << " lowest " << lowest;
+          for (bool want_prices : {true, false}) {
+            SeriesNumbers nums;
+            nums.want_prices = want_prices;
+            Series scratch;
+            const int sn = load_series_numbers(held, c.end, c.days, code, cal_h, nums, adjust,
+                                               scratch, lowest);
+            ASSERT_EQ(numbers_of_text(a, sa, want_prices), numbers_text(nums, sn, want_prices))
+                << code << " end " << c.end << " as of " << c.as_of << " days " << c.days
+                << " adjust " << adjust << " lowest " << lowest << " prices " << want_prices;
+          }
           ++compared;
           if (sa == 0) ++loaded;
         }
@@ -204,10 +212,14 @@ TEST(MarketStore, MatchesTheLoaderOnUnusualFiles) {
         const int sx = load_series_cal(a, end, 5, f.code, cal, x, adjust);
         const int sy = load_series_cal(b, end, 5, f.code, cal, y, adjust);
         EXPECT_EQ(series_text(x, sx), series_text(y, sy)) << f.code << " " << end;
-        SeriesNumbers nums;
-        Series scratch;
-        const int sn = load_series_numbers(b, end, 5, f.code, cal, nums, adjust, scratch);
-        EXPECT_EQ(numbers_of_text(x, sx), numbers_text(nums, sn)) << f.code << " " << end;
+        for (bool want_prices : {true, false}) {
+          SeriesNumbers nums;
+          nums.want_prices = want_prices;
+          Series scratch;
+          const int sn = load_series_numbers(b, end, 5, f.code, cal, nums, adjust, scratch);
+          EXPECT_EQ(numbers_of_text(x, sx, want_prices), numbers_text(nums, sn, want_prices))
+              << f.code << " " << end;
+        }
       }
     }
   }

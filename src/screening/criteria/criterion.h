@@ -153,8 +153,8 @@ bool filter_rows(RunContext& ctx, const CandidateList& candidates, CandidateList
 bool filter_series(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
                    int day_count, const std::string& title, const SeriesTest& test);
 
-// filter_series for a test that reads only numbers: the same loads, handed over as numbers
-// (taken straight from the in-memory market when the run has one).
+// filter_series for a test that reads only numbers, close and volume: the same loads, handed
+// over as numbers (taken straight from the in-memory market when the run has one).
 bool filter_numbers(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
                     int day_count, const std::string& title, const NumbersTest& test);
 

@@ -146,6 +146,7 @@ bool filter_numbers(RunContext& ctx, const CandidateList& candidates, CandidateL
   std::string value;
   const std::string of_m = "/" + std::to_string(m);
   const SeriesPrefetch prefetch(ctx.source, ctx.today);
+  ctx.numbers.want_prices = false;  // the numeric criteria read close and volume only
   auto ahead = [&](int k, int step) {
     if (k <= m) prefetch.stage(candidates.items[static_cast<std::size_t>(k - 1)].code, step);
   };

@@ -106,6 +106,7 @@ void f_shikisel(RunContext& ctx, CandidateList& candidates, CandidateList& outpu
     const int most = std::max(1, ctx.calendar.count());
 
     lp::formula::TradedDays days;
+    ctx.numbers.want_prices = true;  // a formula may read any field
     std::vector<Candidate> kept;
     std::string value;
     const std::string of_m = "/" + std::to_string(m);
