@@ -35,7 +35,7 @@ bool read_day_table(const std::string& path, DayTable& table) {
 
 bool read_day_table(const SeriesSource& source, const std::string& date, DayTable& table) {
   if (!source.store) return read_day_table(day_file_path(source.db_folder, date), table);
-  DayFile file;
+  thread_local DayFile file;  // reused: a backtest reads one day file every signal day
   if (!source.store->day_file(date, file, true)) return false;
   day_table_from_file(file, table);
   return true;
