@@ -138,8 +138,7 @@ void take_day(StoredYear& out, std::size_t start, const std::string_view (&v)[6]
   };
   for (int f = 1; f <= 4 && out.prices_plain; ++f) {
     const std::string_view t = v[f];
-    out.prices_plain =
-        all_digits(f) && t.size() <= 15 && !(t.size() > 1 && t[0] == '0');
+    out.prices_plain = all_digits(f) && t.size() <= 15 && !(t.size() > 1 && t[0] == '0');
   }
   if (out.plain) out.lengths.push_back(len);
   for (int f : {4, 5, 1, 2, 3}) {
@@ -405,13 +404,13 @@ bool MarketStore::day_file(std::string_view date, DayFile& out, bool decode_name
     PriceRecord& r = out.rows[i];
     for (auto& x : v) f.next(x);
     const std::string_view code = v[0];
-    const bool usual = code.size() == 4 && code[0] >= '1' && code[0] <= '9' &&
-                       std::all_of(code.begin(), code.end(),
-                                   [](char c) { return c >= '0' && c <= '9'; });
-    CodeNames& row = usual ? last[static_cast<std::size_t>(
-                                 (code[0] - '0') * 1000 + (code[1] - '0') * 100 +
-                                 (code[2] - '0') * 10 + (code[3] - '0') - 1000)]
-                           : spare;
+    const bool usual =
+        code.size() == 4 && code[0] >= '1' && code[0] <= '9' &&
+        std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; });
+    CodeNames& row =
+        usual ? last[static_cast<std::size_t>((code[0] - '0') * 1000 + (code[1] - '0') * 100 +
+                                              (code[2] - '0') * 10 + (code[3] - '0') - 1000)]
+              : spare;
     for (int k = 0; k < 2; ++k) {
       const std::string_view raw = v[k + 1];
       if (&row == &spare || row.raw[k] != raw) {
@@ -435,7 +434,8 @@ std::size_t MarketStore::memory_bytes() const {
     for (const StoredYear& y : s.years) {
       total += sizeof(StoredYear) + y.bytes.capacity() +
                y.day_starts.capacity() * sizeof(std::uint32_t) + y.lengths.capacity() * 6 +
-               y.dates.capacity() * sizeof(std::int32_t) + (y.close_volume.capacity() + y.open_high_low.capacity()) * sizeof(double);
+               y.dates.capacity() * sizeof(std::int32_t) +
+               (y.close_volume.capacity() + y.open_high_low.capacity()) * sizeof(double);
     }
     for (const auto& [year, rows] : s.corrections) {
       total += 64 + rows.capacity() * sizeof(Correction);

@@ -530,9 +530,10 @@ bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int 
   cal_dates.resize(static_cast<std::size_t>(std::max(wanted, 0)) + 1);
   dates.resize(cal_dates.size());
   // The calendar's numbers when they are there and still belong to its dates.
-  const bool numbered = cal.numbers.size() == cal.dates.size() && wanted > 0 &&
-                        cal.numbers[0] == plain_date(cal.at(1)) &&
-                        cal.numbers[static_cast<std::size_t>(wanted - 1)] == plain_date(cal.at(wanted));
+  const bool numbered =
+      cal.numbers.size() == cal.dates.size() && wanted > 0 &&
+      cal.numbers[0] == plain_date(cal.at(1)) &&
+      cal.numbers[static_cast<std::size_t>(wanted - 1)] == plain_date(cal.at(wanted));
   for (int i = 1; i <= wanted; ++i) {
     const auto k = static_cast<std::size_t>(i);
     cal_dates[k] = numbered ? cal.numbers[k - 1] : plain_date(cal.at(i));
@@ -558,17 +559,15 @@ bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int 
       // through each stock's dates would miss the cache at every step.
       std::size_t upto = size + 1;
       if (const StoredYear* r = ref ? ref->year(sy.year) : nullptr; r && r->ascending) {
-        upto = static_cast<std::size_t>(std::upper_bound(r->dates.begin(), r->dates.end(), end,
-                                                         after_end) -
-                                        r->dates.begin());
+        upto = static_cast<std::size_t>(
+            std::upper_bound(r->dates.begin(), r->dates.end(), end, after_end) - r->dates.begin());
         if (upto > size || (upto > 0 && sy.dates[upto - 1] > end) ||
             (upto < size && !(sy.dates[upto] > end)))
           upto = size + 1;
       }
       if (upto > size) {
         upto = static_cast<std::size_t>(
-            std::upper_bound(sy.dates.begin(), sy.dates.end(), end, after_end) -
-            sy.dates.begin());
+            std::upper_bound(sy.dates.begin(), sy.dates.end(), end, after_end) - sy.dates.begin());
       }
       k = size - upto;
     }
@@ -687,7 +686,8 @@ void SeriesPrefetch::stage(std::string_view code, int step) const {
     __builtin_prefetch(sy.dates.data() + upto);
     const double* v = sy.close_volume.data() + 2 * (upto - 1);
     for (std::uintptr_t b = 0; b < 4; ++b)
-      __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(v) - 64 * b));
+      __builtin_prefetch(
+          reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(v) - 64 * b));
     return;
   }
 }

@@ -108,10 +108,10 @@ void run_cross(RunContext& ctx, CandidateList& candidates, CandidateList& output
                const CrossParams& p, CrossKind kind) {
   filter_numbers(ctx, candidates, output, n, p.day_count, "-",
                  [&](const Candidate&, const SeriesNumbers& s, std::string& value) {
-                  if (!crossed(s, p, kind)) return Verdict::fail;
-                  value.assign(1, '-');
-                  return Verdict::pass;
-                });
+                   if (!crossed(s, p, kind)) return Verdict::fail;
+                   value.assign(1, '-');
+                   return Verdict::pass;
+                 });
   finish_criterion(ctx, candidates, output, n);
 }
 
@@ -150,18 +150,18 @@ void f_kairi1sel(RunContext& ctx, CandidateList& candidates, CandidateList& outp
   const int pc = round_half_even_i16(c);
   filter_numbers(ctx, candidates, output, n, round_half_even_i16(c + 10), "-",
                  [&](const Candidate&, const SeriesNumbers& s, std::string& value) {
-                  const double ma1_now = moving_average(s, 1, pb);
-                  const double ma1_prev = moving_average(s, 2, pb);
-                  const double ma2_now = moving_average(s, 1, pc);
-                  const double ma2_prev = moving_average(s, 2, pc);
-                  if (!(ma1_now > 0 && ma1_prev > 0)) return Verdict::fail;
-                  if (!(ma1_prev < ma2_prev)) return Verdict::fail;
-                  if (!(std::fabs(ma1_now - ma2_now) <= std::fabs(ma1_prev - ma2_prev)))
-                    return Verdict::fail;
-                  if (!(ma2_now >= ma2_prev)) return Verdict::fail;
-                  value.assign(1, '-');
-                  return Verdict::pass;
-                });
+                   const double ma1_now = moving_average(s, 1, pb);
+                   const double ma1_prev = moving_average(s, 2, pb);
+                   const double ma2_now = moving_average(s, 1, pc);
+                   const double ma2_prev = moving_average(s, 2, pc);
+                   if (!(ma1_now > 0 && ma1_prev > 0)) return Verdict::fail;
+                   if (!(ma1_prev < ma2_prev)) return Verdict::fail;
+                   if (!(std::fabs(ma1_now - ma2_now) <= std::fabs(ma1_prev - ma2_prev)))
+                     return Verdict::fail;
+                   if (!(ma2_now >= ma2_prev)) return Verdict::fail;
+                   value.assign(1, '-');
+                   return Verdict::pass;
+                 });
   finish_criterion(ctx, candidates, output, n);
 }
 

@@ -128,15 +128,16 @@ void f_std_dev1sel(RunContext& ctx, CandidateList& candidates, CandidateList& ou
   const int a = round_half_even_i16(parse_number(ctx.controls->text("std_dev1_cmb")));
   const double lo = parse_number(trimmed_param(ctx, indexed("dev1_txt", 0)));
   const double hi = parse_number(trimmed_param(ctx, indexed("dev1_txt", 1)));
-  const bool done = filter_numbers(ctx, candidates, output, n, std::max(1, cap_days(ctx, a)), "偏差",
-                                  [&](const Candidate&, const SeriesNumbers& s, std::string& value) {
-                                    const MeanSigma ms = mean_and_sigma(s, 1, a);
-                                    if (ms.status != 0) return Verdict::fail;
-                                    const double z = sigma_units(s, ms);
-                                    if (!(lo <= z && z <= hi)) return Verdict::fail;
-                                    value = format_decimal(z);
-                                    return Verdict::pass;
-                                  });
+  const bool done =
+      filter_numbers(ctx, candidates, output, n, std::max(1, cap_days(ctx, a)), "偏差",
+                     [&](const Candidate&, const SeriesNumbers& s, std::string& value) {
+                       const MeanSigma ms = mean_and_sigma(s, 1, a);
+                       if (ms.status != 0) return Verdict::fail;
+                       const double z = sigma_units(s, ms);
+                       if (!(lo <= z && z <= hi)) return Verdict::fail;
+                       value = format_decimal(z);
+                       return Verdict::pass;
+                     });
   if (!done) return;
   finish_criterion(ctx, candidates, output, n);
 }
@@ -148,13 +149,13 @@ void f_rsi1sel(RunContext& ctx, CandidateList& candidates, CandidateList& output
   const double hi = parse_number(trimmed_param(ctx, "rsi1_max_txt"));
   const bool done =
       filter_numbers(ctx, candidates, output, n, std::max(1, cap_days(ctx, a + 1LL)), "RSI",
-                    [&](const Candidate&, const SeriesNumbers& s, std::string& value) {
-                      const RsiValue r = rsi_value(s, 1, a);
-                      if (r.status != 0) return Verdict::fail;
-                      if (!(lo <= r.rsi && r.rsi <= hi)) return Verdict::fail;
-                      value = format_decimal(r.rsi);
-                      return Verdict::pass;
-                    });
+                     [&](const Candidate&, const SeriesNumbers& s, std::string& value) {
+                       const RsiValue r = rsi_value(s, 1, a);
+                       if (r.status != 0) return Verdict::fail;
+                       if (!(lo <= r.rsi && r.rsi <= hi)) return Verdict::fail;
+                       value = format_decimal(r.rsi);
+                       return Verdict::pass;
+                     });
   if (!done) return;
   finish_criterion(ctx, candidates, output, n);
 }
@@ -167,14 +168,14 @@ void f_kairi3sel(RunContext& ctx, CandidateList& candidates, CandidateList& outp
   const double hi = parse_number(trimmed_param(ctx, "kairi3_max_txt"));
   const bool done =
       filter_numbers(ctx, candidates, output, n, std::max(1, cap_days(ctx, a + 30LL)), "乖離率",
-                    [&](const Candidate&, const SeriesNumbers& s, std::string& value) {
-                      // Judged on the rate in every case: without a positive average or close it is
-                      // -1.
-                      const double rate = deviation_rate(latest_close(s), moving_average(s, 1, a));
-                      if (!(lo <= rate && rate <= hi)) return Verdict::fail;
-                      value = format_decimal(rate);
-                      return Verdict::pass;
-                    });
+                     [&](const Candidate&, const SeriesNumbers& s, std::string& value) {
+                       // Judged on the rate in every case: without a positive average or close it
+                       // is -1.
+                       const double rate = deviation_rate(latest_close(s), moving_average(s, 1, a));
+                       if (!(lo <= rate && rate <= hi)) return Verdict::fail;
+                       value = format_decimal(rate);
+                       return Verdict::pass;
+                     });
   if (!done) return;
   finish_criterion(ctx, candidates, output, n);
 }
