@@ -60,29 +60,34 @@ bool read_day_file(const std::string& path, DayFile& out, bool decode_names) {
 
 void parse_day_file(std::string_view bytes, DayFile& out, bool decode_names) {
   FieldReader f(bytes);
-  out = DayFile{};
-  out.date = std::string(f.next_or_empty());
+  // The rows of a reused DayFile are refilled in place: their strings keep their room.
+  out.date.assign(f.next_or_empty());
   out.declared = count_of(f.next_or_empty());
   f.skip(6);
   out.rows.reserve(reserve_for(out.declared, 6000));
   std::string_view v[8];
+  std::size_t n = 0;
   for (long long i = 0; i < out.declared; ++i) {
     int got = 0;
     while (got < 8 && f.next(v[got])) ++got;
     if (got < 8) break;  // a truncated last line is not a stock
-    PriceRecord r;
-    r.code = std::string(v[0]);
+    if (n == out.rows.size()) out.rows.emplace_back();
+    PriceRecord& r = out.rows[n++];
+    r.code.assign(v[0]);
     if (decode_names) {
       r.market = cp932_to_utf8(v[1]);
       r.name = cp932_to_utf8(v[2]);
+    } else {
+      r.market.clear();
+      r.name.clear();
     }
-    r.open = std::string(v[3]);
-    r.high = std::string(v[4]);
-    r.low = std::string(v[5]);
-    r.close = std::string(v[6]);
-    r.volume = std::string(v[7]);
-    out.rows.push_back(std::move(r));
+    r.open.assign(v[3]);
+    r.high.assign(v[4]);
+    r.low.assign(v[5]);
+    r.close.assign(v[6]);
+    r.volume.assign(v[7]);
   }
+  out.rows.resize(n);
 }
 
 bool read_series_file(const std::string& path, SeriesFile& out) {

@@ -114,30 +114,50 @@ std::array<std::string_view, 6> StoredYear::day(std::size_t i) const {
 
 namespace {
 
+// What the plain-line scan learnt of each field on the way: whether it is bare digits, and
+// their value (meaningful up to 18 digits, where the lenient reader takes the same value).
+struct FieldDigits {
+  bool digits[6];
+  std::uint64_t value[6];
+};
+
 // Records one day line (its fields as the field reader reads them) in the year's index.
-void take_day(StoredYear& out, std::size_t start, const std::string_view (&v)[6], bool plain) {
+void take_day(StoredYear& out, std::size_t start, const std::string_view (&v)[6], bool plain,
+              const FieldDigits* known = nullptr) {
   std::array<std::uint8_t, 6> len{};
   for (int f = 0; f < 6 && plain; ++f) {
     plain = v[f].size() <= 255;
     len[static_cast<std::size_t>(f)] = static_cast<std::uint8_t>(v[f].size());
   }
   if (!plain) out.plain = false;
+  auto all_digits = [&](int f) {
+    if (known) return known->digits[f];
+    bool ok = !v[f].empty();
+    for (char c : v[f]) ok = ok && c >= '0' && c <= '9';
+    return ok;
+  };
   for (int f = 1; f <= 4 && out.prices_plain; ++f) {
     const std::string_view t = v[f];
-    bool ok = !t.empty() && t.size() <= 15 && !(t.size() > 1 && t[0] == '0');
-    for (char c : t) ok = ok && c >= '0' && c <= '9';
-    out.prices_plain = ok;
+    out.prices_plain = all_digits(f) && t.size() <= 15 && !(t.size() > 1 && t[0] == '0');
   }
   if (out.plain) out.lengths.push_back(len);
+  for (int f : {4, 5, 1, 2, 3}) {
+    const bool direct = known && known->digits[f] && v[f].size() <= 18;
+    (f >= 4 ? out.close_volume : out.open_high_low)
+        .push_back(direct ? static_cast<double>(known->value[f]) : parse_number(v[f]));
+  }
   out.day_starts.push_back(static_cast<std::uint32_t>(start));
   // Eight digits, the usual date, read directly; anything else as the lenient reader reads it.
   std::int32_t d = 0;
-  bool whole = v[0].size() == 8;
-  for (std::size_t k = 0; k < v[0].size() && whole; ++k) {
-    whole = v[0][k] >= '0' && v[0][k] <= '9';
-    d = d * 10 + (v[0][k] - '0');
-  }
-  if (!whole) {
+  bool whole = v[0].size() == 8 && all_digits(0);
+  if (whole) {
+    if (known) {
+      d = static_cast<std::int32_t>(known->value[0]);
+    } else {
+      for (char c : v[0]) d = d * 10 + (c - '0');
+    }
+  } else {
+    out.dates_plain = false;
     const double date = parse_number(v[0]);
     whole = date == std::floor(date) && date >= 0 && date <= INT_MAX;
     d = whole ? static_cast<std::int32_t>(date) : 0;
@@ -150,9 +170,22 @@ void reset_index(StoredYear& out) {
   out.day_starts.clear();
   out.dates.clear();
   out.lengths.clear();
+  out.close_volume.clear();
+  out.open_high_low.clear();
   out.ascending = true;
   out.plain = true;
   out.prices_plain = true;
+  out.dates_plain = true;
+}
+
+// The numbers serve only years the loads can lay out from numbers alone.
+void finish_index(StoredYear& out) {
+  if (!out.plain) out.lengths.clear();
+  out.lengths.shrink_to_fit();
+  for (auto* v : {&out.close_volume, &out.open_high_low}) {
+    if (!out.numeric()) v->clear();
+    v->shrink_to_fit();
+  }
 }
 
 // The usual file: every day line is six bare fields, five commas, CR LF. Split at the commas
@@ -172,26 +205,42 @@ bool index_plain_lines(StoredYear& out, std::size_t pos, std::int64_t n) {
   out.day_starts.reserve(room);
   out.dates.reserve(room);
   out.lengths.reserve(room);
+  out.close_volume.reserve(room * 2);
+  out.open_high_low.reserve(room * 3);
   std::string_view v[6];
+  FieldDigits known{};
   for (std::int64_t i = 0; i < n && pos < all.size(); ++i) {
     std::size_t e = all.find('\n', pos);
     if (e == std::string_view::npos) e = all.size();
     std::size_t le = e;
     if (le > pos && all[le - 1] == '\r') --le;
     std::size_t f = 0, field_start = pos;
+    std::uint64_t value = 0;
+    bool digits = true;
     for (std::size_t k = pos; k < le; ++k) {
       const std::uint8_t kind = kLineBytes.kind[static_cast<unsigned char>(all[k])];
-      if (kind == 0) continue;
+      if (kind == 0) {
+        const unsigned digit = static_cast<unsigned char>(all[k]) - unsigned{'0'};
+        digits = digits && digit <= 9;
+        value = value * 10 + digit;
+        continue;
+      }
       if (kind == 2 || f == 5) return false;
+      known.digits[f] = digits && k > field_start;
+      known.value[f] = value;
       v[f++] = all.substr(field_start, k - field_start);
       field_start = k + 1;
+      value = 0;
+      digits = true;
     }
     if (f != 5) return false;
+    known.digits[5] = digits && le > field_start;
+    known.value[5] = value;
     v[5] = all.substr(field_start, le - field_start);
     for (const auto& x : v) {
       if (x.size() > 255) return false;
     }
-    take_day(out, pos, v, true);
+    take_day(out, pos, v, true, &known);
     pos = e < all.size() ? e + 1 : e;
   }
   return true;
@@ -207,7 +256,7 @@ void index_stored_year(StoredYear& out) {
   const std::int64_t n = parse_integer(h[5]);
   const std::size_t first_day = r.position();
   if (index_plain_lines(out, first_day, n)) {
-    out.lengths.shrink_to_fit();
+    finish_index(out);
     return;
   }
   reset_index(out);
@@ -229,8 +278,7 @@ void index_stored_year(StoredYear& out) {
     }
     take_day(out, start, v, plain);
   }
-  if (!out.plain) out.lengths.clear();
-  out.lengths.shrink_to_fit();
+  finish_index(out);
 }
 
 std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
@@ -341,17 +389,39 @@ bool MarketStore::day_file(std::string_view date, DayFile& out, bool decode_name
   parse_day_file(it->second, out, false);
   if (!decode_names) return true;
   // Decode the names as read_day_file would, through the cache (the raw fields once more).
+  // Day after day a stock keeps its names: the names a four-digit code had in the previous
+  // call are checked first, which spares a search through the cache.
+  struct CodeNames {
+    std::string raw[2], text[2];
+  };
+  thread_local std::vector<CodeNames> last(9000);
+  CodeNames spare;
   FieldReader f(it->second);
   f.skip(8);
   std::string_view v[8];
-  std::lock_guard<std::mutex> lock(names_mutex_);
-  for (PriceRecord& r : out.rows) {
+  std::unique_lock<std::mutex> lock(names_mutex_, std::defer_lock);
+  for (std::size_t i = 0; i < out.rows.size(); ++i) {
+    PriceRecord& r = out.rows[i];
     for (auto& x : v) f.next(x);
-    for (int k = 1; k <= 2; ++k) {
-      auto hit = decoded_.find(v[k]);
-      if (hit == decoded_.end())
-        hit = decoded_.emplace(std::string(v[k]), cp932_to_utf8(v[k])).first;
-      (k == 1 ? r.market : r.name) = hit->second;
+    const std::string_view code = v[0];
+    const bool usual =
+        code.size() == 4 && code[0] >= '1' && code[0] <= '9' &&
+        std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; });
+    CodeNames& row =
+        usual ? last[static_cast<std::size_t>((code[0] - '0') * 1000 + (code[1] - '0') * 100 +
+                                              (code[2] - '0') * 10 + (code[3] - '0') - 1000)]
+              : spare;
+    for (int k = 0; k < 2; ++k) {
+      const std::string_view raw = v[k + 1];
+      if (&row == &spare || row.raw[k] != raw) {
+        if (!lock.owns_lock()) lock.lock();
+        auto hit = decoded_.find(raw);
+        if (hit == decoded_.end())
+          hit = decoded_.emplace(std::string(raw), cp932_to_utf8(raw)).first;
+        row.raw[k].assign(raw);
+        row.text[k] = hit->second;
+      }
+      (k == 0 ? r.market : r.name) = row.text[k];
     }
   }
   return true;
@@ -364,7 +434,8 @@ std::size_t MarketStore::memory_bytes() const {
     for (const StoredYear& y : s.years) {
       total += sizeof(StoredYear) + y.bytes.capacity() +
                y.day_starts.capacity() * sizeof(std::uint32_t) + y.lengths.capacity() * 6 +
-               y.dates.capacity() * sizeof(std::int32_t);
+               y.dates.capacity() * sizeof(std::int32_t) +
+               (y.close_volume.capacity() + y.open_high_low.capacity()) * sizeof(double);
     }
     for (const auto& [year, rows] : s.corrections) {
       total += 64 + rows.capacity() * sizeof(Correction);

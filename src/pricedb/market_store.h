@@ -37,6 +37,17 @@ struct StoredYear {
   // Every day's four prices are plain integers ("123", no sign, point or leading zero): with
   // no split to apply, the adjustment leaves them as they are.
   bool prices_plain = true;
+  // Every date is eight digits, so equal dates are equal texts.
+  bool dates_plain = true;
+  // The numbers of day line i (file order), each as the lenient reader reads the field: close
+  // and volume at 2 * i, open, high and low at 3 * i (most criteria read only the first two,
+  // and apart they cost half the memory traffic). Kept only for a year whose days can be laid
+  // out from numbers alone (see numeric()).
+  std::vector<double> close_volume;
+  std::vector<double> open_high_low;
+  // Dates rising, bare fields, plain prices and dates: a load's numbers can be taken from
+  // the numbers without the text.
+  bool numeric() const { return ascending && plain && prices_plain && dates_plain; }
   std::size_t size() const { return day_starts.size(); }
   // The six fields of day line i (file order), exactly as the field reader reads them.
   std::array<std::string_view, 6> day(std::size_t i) const;

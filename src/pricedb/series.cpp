@@ -115,6 +115,17 @@ struct HeldYear {
   }
 };
 
+// An eight-digit date as a number, -1 for any other text.
+std::int32_t plain_date(std::string_view t) {
+  if (t.size() != 8) return -1;
+  std::int32_t d = 0;
+  for (char c : t) {
+    if (c < '0' || c > '9') return -1;
+    d = d * 10 + (c - '0');
+  }
+  return d;
+}
+
 int year_of(std::string_view date) {
   return static_cast<int>(parse_integer(date.substr(0, 4)));
 }
@@ -343,6 +354,7 @@ std::string today_yyyymmdd(const Platform& platform) {
 int build_trading_calendar(const SeriesSource& src, TradingCalendar& cal, std::string_view end_date,
                            int count) {
   cal.dates.clear();
+  cal.numbers.clear();
   end_date = src.effective_end(end_date);
   const double end = parse_number(end_date);
   const int first_year = year_of(end_date);
@@ -366,6 +378,7 @@ int build_trading_calendar(const SeriesSource& src, TradingCalendar& cal, std::s
       if (parse_number(d) <= end) cal.dates.emplace_back(d);
     }
   }
+  for (const std::string& d : cal.dates) cal.numbers.push_back(plain_date(d));
   return cal.dates.empty() ? -1 : 0;
 }
 
@@ -458,6 +471,246 @@ int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_
   if (n == 0) return -1;
   finish_load(src, code, series, n, adjust, prices_plain);
   return 0;
+}
+
+}  // namespace lp
+
+namespace lp {
+
+void SeriesNumbers::resize(int n) {
+  const std::size_t size = static_cast<std::size_t>(n) + 1;
+  if (close.size() >= size) return;
+  for (auto* v : {&open, &high, &low, &close, &volume}) v->resize(size);
+}
+
+void series_numbers(const Series& series, SeriesNumbers& out) {
+  long long n = series.empty() ? 0 : parse_integer(series[0].d6);
+  const long long held = static_cast<long long>(series.size()) - 1;
+  if (n > held) n = held;
+  out.count = n < 0 ? 0 : static_cast<int>(n);
+  out.resize(out.count);
+  for (int i = 1; i <= out.count; ++i) {
+    const SeriesRecord& r = series[static_cast<std::size_t>(i)];
+    const auto k = static_cast<std::size_t>(i);
+    out.open[k] = parse_number(r.d2);
+    out.high[k] = parse_number(r.d3);
+    out.low[k] = parse_number(r.d4);
+    out.close[k] = parse_number(r.d5);
+    out.volume[k] = parse_number(r.d6);
+  }
+}
+
+namespace {
+
+// What the adjustment of the text makes of a price: the rescaled text read back.
+double rescaled(double v, double factor) {
+  return parse_number(format_decimal(factor * v));
+}
+
+// load_series_cal's merge and split adjustment done on the store's numbers: the same days,
+// gaps and factors, each number what the lenient reader reads from the text the loader would
+// have written. False when a year or the calendar is not of the plain kind this needs.
+bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int day_count,
+                        std::string_view code, const TradingCalendar& cal, SeriesNumbers& out,
+                        bool adjust, int lowest_year, int& status) {
+  const double end = parse_number(end_date);
+  const int first_year = year_of(end_date);
+  const int wanted = std::min(day_count, cal.count());
+  const StoredStock* held = src.store->stock(code);
+  if (!held) {
+    status = -1;
+    return true;
+  }
+  const StoredStock* ref = src.store->stock(src.reference_code);
+  const auto after_end = [](double e, std::int32_t d) { return e < static_cast<double>(d); };
+  for (const StoredYear& sy : held->years) {
+    if (sy.year <= first_year && sy.year >= lowest_year && !sy.numeric()) return false;
+  }
+  thread_local std::vector<std::int32_t> cal_dates, dates;
+  cal_dates.resize(static_cast<std::size_t>(std::max(wanted, 0)) + 1);
+  dates.resize(cal_dates.size());
+  // The calendar's numbers when they are there and still belong to its dates.
+  const bool numbered =
+      cal.numbers.size() == cal.dates.size() && wanted > 0 &&
+      cal.numbers[0] == plain_date(cal.at(1)) &&
+      cal.numbers[static_cast<std::size_t>(wanted - 1)] == plain_date(cal.at(wanted));
+  for (int i = 1; i <= wanted; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    cal_dates[k] = numbered ? cal.numbers[k - 1] : plain_date(cal.at(i));
+    if (cal_dates[k] < 0) return false;
+  }
+  out.resize(wanted);
+  const bool with_prices = out.want_prices;
+  int n = 0;
+  auto put_gap = [&](int i) {
+    const auto k = static_cast<std::size_t>(i);
+    dates[k] = cal_dates[k];
+    out.open[k] = out.high[k] = out.low[k] = out.close[k] = out.volume[k] = 0;
+  };
+  for (const StoredYear& sy : held->years) {  // newest first, as the file loop runs
+    if (n >= wanted) break;
+    if (sy.year > first_year) continue;
+    if (sy.year < lowest_year) break;
+    const std::size_t size = sy.size();
+    std::size_t k = 0;
+    if (n == 0) {
+      // The days after the end. Most stocks trade on the reference code's days, so its count
+      // of days up to the end (its file is in cache for every load) is tried first: a search
+      // through each stock's dates would miss the cache at every step.
+      std::size_t upto = size + 1;
+      if (const StoredYear* r = ref ? ref->year(sy.year) : nullptr; r && r->ascending) {
+        upto = static_cast<std::size_t>(
+            std::upper_bound(r->dates.begin(), r->dates.end(), end, after_end) - r->dates.begin());
+        if (upto > size || (upto > 0 && sy.dates[upto - 1] > end) ||
+            (upto < size && !(sy.dates[upto] > end)))
+          upto = size + 1;
+      }
+      if (upto > size) {
+        upto = static_cast<std::size_t>(
+            std::upper_bound(sy.dates.begin(), sy.dates.end(), end, after_end) - sy.dates.begin());
+      }
+      k = size - upto;
+    }
+    for (; k < size && n < wanted; ++k) {
+      const std::size_t line = size - 1 - k;
+      const std::int32_t d = sy.dates[line];
+      while (n < wanted && d != cal_dates[static_cast<std::size_t>(n + 1)]) put_gap(++n);
+      if (n >= wanted) break;
+      ++n;
+      const auto i = static_cast<std::size_t>(n);
+      const double* cv = sy.close_volume.data() + 2 * line;
+      // The days are read backwards through memory: ask for those a few lines on in time.
+      __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(cv) - 256));
+      dates[i] = d;
+      out.close[i] = cv[0];
+      out.volume[i] = cv[1];
+      if (!with_prices) {
+        out.open[i] = out.high[i] = out.low[i] = 0;
+      } else {
+        const double* ohl = sy.open_high_low.data() + 3 * line;
+        __builtin_prefetch(
+            reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(ohl) - 384));
+        out.open[i] = ohl[0];
+        out.high[i] = ohl[1];
+        out.low[i] = ohl[2];
+      }
+    }
+  }
+  out.count = n;
+  if (n == 0) {
+    status = -1;
+    return true;
+  }
+  status = 0;
+  if (!adjust) return true;
+  // The corrections as apply_split_adjustment gathers them, newest first.
+  thread_local std::vector<std::pair<double, double>> list;  // (date, ratio)
+  list.clear();
+  const int newest_year = dates[1] / 10000;
+  const int oldest_year = dates[static_cast<std::size_t>(n)] / 10000;
+  const double as_of = src.as_of.empty() ? 0 : parse_number(src.as_of);
+  for (int y = newest_year; y >= oldest_year && y >= kLowestYear - 100; --y) {
+    auto it = held->corrections.find(y);
+    if (it == held->corrections.end()) continue;
+    for (auto c = it->second.rbegin(); c != it->second.rend(); ++c) {
+      if (c->numerator == 0.0 || c->denominator == 0.0) continue;
+      const double date = parse_number(c->date);
+      if (!src.as_of.empty() && date > as_of) continue;
+      list.emplace_back(date, c->numerator / c->denominator);
+    }
+  }
+  if (list.empty()) {
+    // Nothing rescales a traded day; a gap day's empty prices are rewritten as 0.
+    return true;
+  }
+  double factor = 1.0;
+  std::size_t pending = 0;
+  for (int i = 1; i <= n; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    if (pending < list.size() && list[pending].first > static_cast<double>(dates[k])) {
+      factor = list[pending].second * factor;
+      ++pending;
+    }
+    if (factor == 1.0) continue;  // plain prices stay; a gap day's read 0 already
+    if (!with_prices) {
+      out.close[k] = rescaled(out.close[k], factor);
+      continue;
+    }
+    for (auto* col : {&out.open, &out.high, &out.low, &out.close}) {
+      (*col)[k] = rescaled((*col)[k], factor);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+SeriesPrefetch::SeriesPrefetch(const SeriesSource& src, std::string_view end_date) {
+  if (!src.store) return;
+  store_ = src.store.get();
+  ref_ = store_->stock(src.reference_code);
+  end_date = src.effective_end(end_date);
+  end_ = parse_number(end_date);
+  first_year_ = year_of(end_date);
+}
+
+void SeriesPrefetch::stage(std::string_view code, int step) const {
+  if (!store_) return;
+  const StoredStock* held = store_->stock(code);
+  if (!held) return;
+  if (step == 0) {
+    __builtin_prefetch(held);
+    return;
+  }
+  if (step == 1) {
+    const char* years = reinterpret_cast<const char*>(held->years.data());
+    for (std::size_t b = 0; b < std::min<std::size_t>(held->years.size(), 2) * sizeof(StoredYear);
+         b += 64)
+      __builtin_prefetch(years + b);
+    return;
+  }
+  for (const StoredYear& sy : held->years) {
+    if (sy.year > first_year_) continue;
+    if (!sy.numeric() || sy.size() == 0) return;
+    // Where the load will start: the reference code's count of days up to the end.
+    std::size_t upto = sy.size();
+    const auto* ref = static_cast<const StoredStock*>(ref_);
+    if (const StoredYear* r = ref ? ref->year(sy.year) : nullptr; r && r->ascending) {
+      upto = static_cast<std::size_t>(
+          std::upper_bound(r->dates.begin(), r->dates.end(), end_,
+                           [](double e, std::int32_t d) { return e < static_cast<double>(d); }) -
+          r->dates.begin());
+      upto = std::clamp<std::size_t>(upto, 1, sy.size());
+    }
+    __builtin_prefetch(sy.dates.data() + (upto - 1));
+    __builtin_prefetch(sy.dates.data() + upto);
+    const double* v = sy.close_volume.data() + 2 * (upto - 1);
+    for (std::uintptr_t b = 0; b < 4; ++b)
+      __builtin_prefetch(
+          reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(v) - 64 * b));
+    return;
+  }
+}
+
+int load_series_numbers(const SeriesSource& src, std::string_view end_date, int day_count,
+                        std::string_view code, const TradingCalendar& cal, SeriesNumbers& out,
+                        bool adjust, Series& scratch, int lowest_year) {
+  if (src.store) {
+    int status = -1;
+    if (numbers_from_store(src, src.effective_end(end_date), day_count, code, cal, out, adjust,
+                           lowest_year, status)) {
+      if (status != 0) out.count = 0;
+      return status;
+    }
+  }
+  const int status =
+      load_series_cal(src, end_date, day_count, code, cal, scratch, adjust, lowest_year);
+  if (status == 0) {
+    series_numbers(scratch, out);
+  } else {
+    out.count = 0;
+  }
+  return status;
 }
 
 }  // namespace lp

@@ -1,6 +1,7 @@
 // Split-adjusted time series of one stock, aligned to the market's trading-day calendar.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,6 +23,9 @@ using Series = std::vector<SeriesRecord>;
 // stored convention.
 struct TradingCalendar {
   std::vector<std::string> dates;
+  // dates[i] as a number when it is eight digits, else -1; filled with the dates by
+  // build_trading_calendar, so that the loads over thousands of stocks need not read the texts.
+  std::vector<std::int32_t> numbers;
   int count() const { return static_cast<int>(dates.size()); }
   // 1-based like the stored convention: at(1) is the newest trading date.
   const std::string& at(int i) const { return dates[static_cast<std::size_t>(i - 1)]; }
@@ -77,6 +81,43 @@ int load_series(const SeriesSource& src, std::string_view end_date, int day_coun
 int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_count,
                     std::string_view code, const TradingCalendar& cal, Series& series, bool adjust,
                     int lowest_year = kLowestYear);
+
+// The numbers of a loaded series: each field of records 1..count read with the lenient reader
+// (a gap day reads 0 everywhere), index 0 unused, so index i is day record i.
+struct SeriesNumbers {
+  int count = 0;
+  std::vector<double> open, high, low, close, volume;
+  // Set by the caller: false when only close and volume will be read, so a load from the
+  // in-memory market need not fetch the rest (open, high and low are then not to be read).
+  bool want_prices = true;
+  void resize(int n);
+};
+
+// The numbers of the series load_series_cal would give, for criteria that only need numbers:
+// taken straight from the in-memory market where its years allow, else from the text loaded
+// into `scratch`. Same return value as load_series_cal.
+int load_series_numbers(const SeriesSource& src, std::string_view end_date, int day_count,
+                        std::string_view code, const TradingCalendar& cal, SeriesNumbers& out,
+                        bool adjust, Series& scratch, int lowest_year = kLowestYear);
+
+// Warms the cache for load_series_numbers calls about to come. Over thousands of stocks each
+// stock's data in the in-memory market is cold, and reaching it takes a chain of pointers,
+// one wait per link; a run calls stage 0 for the stock three ahead, 1 for two ahead and 2 for
+// the next, so each link is in cache when the next is asked for. Does nothing without a store.
+class SeriesPrefetch {
+ public:
+  SeriesPrefetch(const SeriesSource& src, std::string_view end_date);
+  void stage(std::string_view code, int step) const;
+
+ private:
+  const MarketStore* store_ = nullptr;
+  const void* ref_ = nullptr;
+  double end_ = 0;
+  int first_year_ = 0;
+};
+
+// Reads the numbers of a loaded series' records.
+void series_numbers(const Series& series, SeriesNumbers& out);
 
 // The number of day records of a loaded series (d6 of record 0), 0 when empty.
 int series_count(const Series& series);

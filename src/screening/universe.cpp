@@ -35,7 +35,7 @@ bool read_day_table(const std::string& path, DayTable& table) {
 
 bool read_day_table(const SeriesSource& source, const std::string& date, DayTable& table) {
   if (!source.store) return read_day_table(day_file_path(source.db_folder, date), table);
-  DayFile file;
+  thread_local DayFile file;  // reused: a backtest reads one day file every signal day
   if (!source.store->day_file(date, file, true)) return false;
   day_table_from_file(file, table);
   return true;
@@ -80,23 +80,32 @@ int count_trading_days_as_of(const SeriesSource& source, int& count) {
 }
 
 void day_table_from_file(DayFile& file, DayTable& table) {
-  DayTable fresh;
-  fresh.records.reserve(std::min<std::size_t>(file.rows.size(), kDayTableCapacity) + 1);
-  fresh.records.emplace_back();
-  fresh.records[0].f[0] = file.date;
+  // The table is refilled in place: a backtest builds one every signal day, and the strings
+  // of the previous day's rows already have the room for this day's.
+  std::vector<DayRecord>& records = table.records;
+  const std::size_t room = std::min<std::size_t>(file.rows.size(), kDayTableCapacity) + 1;
+  if (records.size() < room) records.resize(room);
+  std::size_t n = 1;
+  for (std::string& f : records[0].f) f.clear();
+  records[0].f[0] = file.date;
   for (PriceRecord& r : file.rows) {
     const double code = parse_number(r.code);
     if (!(code >= 1000 && code <= 9999) && !is_alphanumeric_stock_code(r.code)) continue;
-    if (static_cast<int>(fresh.records.size()) > kDayTableCapacity) break;
-    DayRecord rec;
-    rec.f = {std::move(r.code),  std::move(r.market), clean_company_marker(r.name),
-             std::move(r.open),  std::move(r.high),   std::move(r.low),
-             std::move(r.close), std::move(r.volume), std::string(),
-             std::string()};
-    fresh.records.push_back(std::move(rec));
+    if (static_cast<int>(n) > kDayTableCapacity) break;
+    auto& f = records[n++].f;
+    f[0] = r.code;
+    f[1] = r.market;
+    f[2] = clean_company_marker(r.name);
+    f[3] = r.open;
+    f[4] = r.high;
+    f[5] = r.low;
+    f[6] = r.close;
+    f[7] = r.volume;
+    f[8].clear();
+    f[9].clear();
   }
-  fresh.records[0].f[1] = std::to_string(fresh.records.size() - 1);
-  table = std::move(fresh);
+  records.resize(n);
+  records[0].f[1] = std::to_string(n - 1);
 }
 
 int count_trading_days(const std::string& db_folder, const std::string& reference_code,

@@ -44,6 +44,32 @@ std::string series_text(const Series& s, int status) {
   return out;
 }
 
+// Numbers printed with every digit, so that any difference in the last bit shows; close and
+// volume only when the prices were not wanted.
+std::string numbers_text(const SeriesNumbers& s, int status, bool want_prices = true) {
+  std::string out = std::to_string(status) + "\n";
+  if (status != 0) return out;
+  char buf[160];
+  for (int i = 1; i <= s.count; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    if (want_prices) {
+      std::snprintf(buf, sizeof buf, "%.17g|%.17g|%.17g|%.17g|%.17g\n", s.open[k], s.high[k],
+                    s.low[k], s.close[k], s.volume[k]);
+    } else {
+      std::snprintf(buf, sizeof buf, "%.17g|%.17g\n", s.close[k], s.volume[k]);
+    }
+    out += buf;
+  }
+  return out;
+}
+
+// The numbers the criteria read from the store are what they would read from the files' text.
+std::string numbers_of_text(const Series& s, int status, bool want_prices = true) {
+  SeriesNumbers n;
+  if (status == 0) series_numbers(s, n);
+  return numbers_text(n, status, want_prices);
+}
+
 // Every code of the sample (listings, delistings, illiquid stocks, splits), several end dates
 // (a year's first and last days, a holiday, before the data, after it) and periods, with and
 // without adjustment, with and without an as-of day: the store gives the file loaders' text.
@@ -54,6 +80,12 @@ TEST(MarketStore, AnswersEveryLoadExactlyAsTheFiles) {
   std::string error;
   auto store = MarketStore::load(m.db, "1001", error);
   ASSERT_TRUE(store) << error;
+  // The stocks' files are of the plain kind, so their numbers come from the store itself (the
+  // reference index has decimal prices and goes through the text).
+  for (const std::string& code : m.summary.codes) {
+    if (code == "1001") continue;
+    for (const StoredYear& y : store->stock(code)->years) ASSERT_TRUE(y.numeric()) << code;
+  }
 
   struct Case {
     std::string end, as_of;
@@ -86,6 +118,16 @@ TEST(MarketStore, AnswersEveryLoadExactlyAsTheFiles) {
           ASSERT_EQ(series_text(a, sa), series_text(b, sb))
               << code << " end " << c.end << " as of " << c.as_of << " days " << c.days
               << " adjust " << adjust << " lowest " << lowest;
+          for (bool want_prices : {true, false}) {
+            SeriesNumbers nums;
+            nums.want_prices = want_prices;
+            Series scratch;
+            const int sn = load_series_numbers(held, c.end, c.days, code, cal_h, nums, adjust,
+                                               scratch, lowest);
+            ASSERT_EQ(numbers_of_text(a, sa, want_prices), numbers_text(nums, sn, want_prices))
+                << code << " end " << c.end << " as of " << c.as_of << " days " << c.days
+                << " adjust " << adjust << " lowest " << lowest << " prices " << want_prices;
+          }
           ++compared;
           if (sa == 0) ++loaded;
         }
@@ -143,10 +185,21 @@ TEST(MarketStore, MatchesTheLoaderOnUnusualFiles) {
       {"2005", "2005,x,改行,0,20240110,2\n20240109,05,5,5,5,5\n20240110,6,6,6,6,6"},
       {"2006", "2006,x,余分,0,20240110,2,extra\r\n20240109,5,5,5,5,5\r\n20240110,6,6,6,6,6\r\n"},
       {"2007", "2007,x,空行,0,20240110,3\r\n\r\n20240109,5,5,5,5,5\r\n20240110,6,6,6,6,6,7\r\n"},
+      // Plain files: a gap day, a split of 1 to 3 (prices that do not divide evenly), and two
+      // corrections between the same two days.
+      {"2008",
+       "2008,x,三分割,0,20240110,3\r\n20240104,100,101,99,100,7\r\n"
+       "20240108,35,36,34,35,9\r\n20240110,34,35,33,34,8\r\n"},
+      {"2009",
+       "2009,x,二回,0,20240110,3\r\n20240104,400,400,400,400,1\r\n"
+       "20240105,401,401,401,401,1\r\n20240110,100,100,100,100,1\r\n"},
   };
   for (const File& f : files) test::write_cp932(series_file_path(db, 2024, f.code), f.text);
   test::write_cp932(correction_file_path(db, 2024, "2001"),
                     "2001,x,2\r\n20240109,1,2\r\n20240110,0,3\r\n");
+  test::write_cp932(correction_file_path(db, 2024, "2008"), "2008,x,1\r\n20240105,1,3\r\n");
+  test::write_cp932(correction_file_path(db, 2024, "2009"),
+                    "2009,x,2\r\n20240108,1,2\r\n20240109,1,2\r\n");
   std::string error;
   auto store = MarketStore::load(db, "1001", error);
   ASSERT_TRUE(store) << error;
@@ -161,6 +214,14 @@ TEST(MarketStore, MatchesTheLoaderOnUnusualFiles) {
         const int sx = load_series_cal(a, end, 5, f.code, cal, x, adjust);
         const int sy = load_series_cal(b, end, 5, f.code, cal, y, adjust);
         EXPECT_EQ(series_text(x, sx), series_text(y, sy)) << f.code << " " << end;
+        for (bool want_prices : {true, false}) {
+          SeriesNumbers nums;
+          nums.want_prices = want_prices;
+          Series scratch;
+          const int sn = load_series_numbers(b, end, 5, f.code, cal, nums, adjust, scratch);
+          EXPECT_EQ(numbers_of_text(x, sx, want_prices), numbers_text(nums, sn, want_prices))
+              << f.code << " " << end;
+        }
       }
     }
   }
@@ -195,6 +256,46 @@ TEST(MarketStore, AsOfIgnoresLaterCorrections) {
     ASSERT_EQ(load_series_cal(src, "20240109", 3, "2001", cal, s, true), 0);
     EXPECT_EQ(s[1].d1_code_yyyymmdd, "20240108");
     EXPECT_EQ(s[1].d5, "100") << "as of the 8th the split of the 9th is not known";
+  }
+}
+
+}  // namespace
+}  // namespace lp
+
+namespace lp {
+namespace {
+
+// The day tables of a backtest come one day after another from the same store: a stock
+// renamed between two days, or a code that is not four digits, must show each day's own names.
+TEST(MarketStore, DayFilesShowEachDaysOwnNames) {
+  test::TempDir dir;
+  const std::string db = dir.file("db") + "/";
+  test::write_series_file(db, 2024, "1001", "基準", {{"20240104", 1, 1, 1, 1, 1}});
+  struct File {
+    std::string date, text;
+  };
+  const std::vector<File> files = {
+      {"20240104",
+       "20240104,3,,,,,,\r\n1301,東証Ｐ,旧名,1,1,1,1,1\r\n130A,東証Ｓ,英字,1,1,1,1,1\r\n"
+       "2001,東証Ｓ,残る,1,1,1,1,1\r\n"},
+      {"20240105",
+       "20240105,3,,,,,,\r\n1301,東証Ｓ,(株)新名,1,1,1,1,1\r\n130A,東証Ｐ,英字二,1,1,1,1,1\r\n"
+       "2001,東証Ｓ,残る,1,1,1,1,1\r\n"},
+  };
+  for (const File& f : files) test::write_cp932(day_file_path(db, f.date), f.text);
+  std::string error;
+  auto store = MarketStore::load(db, "1001", error);
+  ASSERT_TRUE(store) << error;
+  for (const char* date : {"20240104", "20240105", "20240104", "20240105"}) {
+    DayFile from_file, from_store;
+    ASSERT_TRUE(read_day_file(day_file_path(db, date), from_file));
+    ASSERT_TRUE(store->day_file(date, from_store));
+    ASSERT_EQ(from_file.rows.size(), 3u);
+    ASSERT_EQ(from_store.rows.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(from_store.rows[i].name, from_file.rows[i].name) << date << " " << i;
+      EXPECT_EQ(from_store.rows[i].market, from_file.rows[i].market) << date << " " << i;
+    }
   }
 }
 

@@ -67,6 +67,29 @@ TEST(ReadDayTable, MoreRowsThanTheTableStayAligned) {
   }
 }
 
+// A table is rebuilt in the same object day after day: nothing of an earlier day (more rows,
+// the previous-day columns, a header field) may stay behind.
+TEST(ReadDayTable, ARebuiltTableHoldsOnlyTheNewDay) {
+  test::TempDir dir;
+  test::write_cp932(dir.path() / "a.csv",
+                    "20240104,3,0,0,0,0,0,0\r\n1301,東証1部,(株)長い名前の会社,1,2,3,4,5\r\n"
+                    "1302,東証1部,二,1,2,3,4,5\r\n1303,東証2部,三,1,2,3,4,5\r\n");
+  test::write_cp932(dir.path() / "b.csv",
+                    "20240105,2,0,0,0,0,0,0\r\n1302,東証1部,二,6,7,8,9,10\r\n"
+                    "1304,JASDAQ,四,1,2,3,4,5\r\n");
+  DayTable fresh;
+  ASSERT_TRUE(read_day_table(dir.file("b.csv"), fresh));
+  DayTable reused;
+  ASSERT_TRUE(read_day_table(dir.file("a.csv"), reused));
+  reused.records[0].f[5] = "x";
+  for (auto& r : reused.records) r.f[8] = r.f[9] = "99";
+  ASSERT_TRUE(read_day_table(dir.file("b.csv"), reused));
+  ASSERT_EQ(reused.records.size(), fresh.records.size());
+  for (std::size_t i = 0; i < fresh.records.size(); ++i)
+    EXPECT_EQ(reused.records[i].f, fresh.records[i].f) << "record " << i;
+  EXPECT_EQ(reused.count(), 2);
+}
+
 TEST(MarketBoxOf, SegmentNamesAreMatchedExactlyAfterTrimming) {
   const std::vector<std::pair<const char*, int>> cases = {
       {"東証", 0},     {"東証1部 ", 0}, {" 東証外国", 0}, {"東証１部", 5}, {"東証2部", 1},

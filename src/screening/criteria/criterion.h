@@ -82,6 +82,7 @@ struct RunContext {
   RunEvents events;
   TradingCalendar calendar;
   Series series;
+  SeriesNumbers numbers;  // the numbers of a load, for the criteria that need no text
   // Set when an intermediate file could not be written: the run's results would be stale.
   bool write_failed = false;
 
@@ -129,6 +130,9 @@ enum class Verdict { fail, pass, abort };
 using RowTest = std::function<Verdict(const Candidate& c, std::string& value)>;
 // Judges one candidate from its loaded series (record 0 = header, 1..count newest first).
 using SeriesTest = std::function<Verdict(const Candidate& c, const Series& s, std::string& value)>;
+// The same from the numbers of the loaded series (what the text reads as).
+using NumbersTest =
+    std::function<Verdict(const Candidate& c, const SeriesNumbers& s, std::string& value)>;
 
 // "<criterion name>：処理中" (or "：処理中" alone for a number without a name).
 std::string processing_text(const RunContext& ctx, int n);
@@ -149,6 +153,11 @@ bool filter_rows(RunContext& ctx, const CandidateList& candidates, CandidateList
 bool filter_series(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
                    int day_count, const std::string& title, const SeriesTest& test);
 
+// filter_series for a test that reads only numbers, close and volume: the same loads, handed
+// over as numbers (taken straight from the in-memory market when the run has one).
+bool filter_numbers(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
+                    int day_count, const std::string& title, const NumbersTest& test);
+
 // Frame steps 4-7: count label "kept/before", intermediate file of n, copy-back into the
 // candidates, Option1(n) visible, message line cleared.
 void finish_criterion(RunContext& ctx, CandidateList& candidates, CandidateList& output, int n);
@@ -162,6 +171,8 @@ double day_close(const Series& series, int i);
 double day_volume(const Series& series, int i);
 // Day records held: d6 of record 0, bounded by the records present.
 int day_count_of(const Series& series);
+// The same on the numbers of a load.
+double moving_average(const SeriesNumbers& series, int start, int period);
 
 // --- Parameter helpers ----------------------------------------------------------------
 // The control's text with blanks trimmed, written back trimmed.

@@ -137,6 +137,45 @@ bool filter_series(RunContext& ctx, const CandidateList& candidates, CandidateLi
   return true;
 }
 
+bool filter_numbers(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
+                    int day_count, const std::string& title, const NumbersTest& test) {
+  const int m = candidates.count();
+  if (m <= 0) return true;
+  build_trading_calendar(ctx.source, ctx.calendar, ctx.today, day_count);
+  std::vector<Candidate> kept;
+  std::string value;
+  const std::string of_m = "/" + std::to_string(m);
+  const SeriesPrefetch prefetch(ctx.source, ctx.today);
+  ctx.numbers.want_prices = false;  // the numeric criteria read close and volume only
+  auto ahead = [&](int k, int step) {
+    if (k <= m) prefetch.stage(candidates.items[static_cast<std::size_t>(k - 1)].code, step);
+  };
+  for (int step = 0; step <= 2; ++step) {
+    for (int k = 1; k <= 3 - step; ++k) ahead(k, step);
+  }
+  for (int k = 1; k <= m; ++k) {
+    ahead(k + 3, 0);
+    ahead(k + 2, 1);
+    ahead(k + 1, 2);
+    const Candidate& c = candidates.items[static_cast<std::size_t>(k - 1)];
+    const std::string code = trim_blanks(c.code);
+    int status = load_series_numbers(ctx.source, ctx.today, day_count, code, ctx.calendar,
+                                     ctx.numbers, ctx.adjust, ctx.series);
+    if (status == 0) {
+      value.clear();
+      Verdict v = test(c, ctx.numbers, value);
+      if (v == Verdict::abort) return false;
+      if (v == Verdict::pass) kept.push_back({c.code, c.row, value});
+    }
+    ctx.result_label(n, std::to_string(k) + of_m);
+    ctx.yield();
+  }
+  output.items = std::move(kept);
+  output.date = candidates.date;
+  output.title = title;
+  return true;
+}
+
 std::string intermediate_file_name(int n) {
   if ((n >= 0 && n <= 20) || n == 40 || is_formula_row(n))
     return "sel" + std::to_string(n) + ".csv";

@@ -43,6 +43,23 @@ double moving_average(const Series& series, int start, int period) {
   return c == 0 ? 0 : sum / c;
 }
 
+double moving_average(const SeriesNumbers& series, int start, int period) {
+  const int m = series.count;
+  long long last = static_cast<long long>(start) + period - 1;
+  if (m < last) last = m;
+  if (last < start || start < 1) return 0;
+  double sum = 0;
+  int c = 0;
+  for (long long j = start; j <= last; ++j) {
+    const auto k = static_cast<std::size_t>(j);
+    if (series.volume[k] > 0) {
+      sum += series.close[k];
+      ++c;
+    }
+  }
+  return c == 0 ? 0 : sum / c;
+}
+
 namespace {
 
 // A period control: real, above `max` becomes `max`, 0 or less becomes 1.
@@ -76,7 +93,7 @@ CrossParams read_cross_params(RunContext& ctx, const std::string& a_name, const 
 
 enum class CrossKind { none, golden, dead };
 
-bool crossed(const Series& s, const CrossParams& p, CrossKind kind) {
+bool crossed(const SeriesNumbers& s, const CrossParams& p, CrossKind kind) {
   if (kind == CrossKind::none) return false;
   const double ma1_then = moving_average(s, p.within, p.short_p);
   const double ma1_now = moving_average(s, 1, p.short_p);
@@ -89,12 +106,12 @@ bool crossed(const Series& s, const CrossParams& p, CrossKind kind) {
 
 void run_cross(RunContext& ctx, CandidateList& candidates, CandidateList& output, int n,
                const CrossParams& p, CrossKind kind) {
-  filter_series(ctx, candidates, output, n, p.day_count, "-",
-                [&](const Candidate&, const Series& s, std::string& value) {
-                  if (!crossed(s, p, kind)) return Verdict::fail;
-                  value.assign(1, '-');
-                  return Verdict::pass;
-                });
+  filter_numbers(ctx, candidates, output, n, p.day_count, "-",
+                 [&](const Candidate&, const SeriesNumbers& s, std::string& value) {
+                   if (!crossed(s, p, kind)) return Verdict::fail;
+                   value.assign(1, '-');
+                   return Verdict::pass;
+                 });
   finish_criterion(ctx, candidates, output, n);
 }
 
@@ -131,20 +148,20 @@ void f_kairi1sel(RunContext& ctx, CandidateList& candidates, CandidateList& outp
   write_back(ctx, c_name, c);
   const int pb = round_half_even_i16(b);
   const int pc = round_half_even_i16(c);
-  filter_series(ctx, candidates, output, n, round_half_even_i16(c + 10), "-",
-                [&](const Candidate&, const Series& s, std::string& value) {
-                  const double ma1_now = moving_average(s, 1, pb);
-                  const double ma1_prev = moving_average(s, 2, pb);
-                  const double ma2_now = moving_average(s, 1, pc);
-                  const double ma2_prev = moving_average(s, 2, pc);
-                  if (!(ma1_now > 0 && ma1_prev > 0)) return Verdict::fail;
-                  if (!(ma1_prev < ma2_prev)) return Verdict::fail;
-                  if (!(std::fabs(ma1_now - ma2_now) <= std::fabs(ma1_prev - ma2_prev)))
-                    return Verdict::fail;
-                  if (!(ma2_now >= ma2_prev)) return Verdict::fail;
-                  value.assign(1, '-');
-                  return Verdict::pass;
-                });
+  filter_numbers(ctx, candidates, output, n, round_half_even_i16(c + 10), "-",
+                 [&](const Candidate&, const SeriesNumbers& s, std::string& value) {
+                   const double ma1_now = moving_average(s, 1, pb);
+                   const double ma1_prev = moving_average(s, 2, pb);
+                   const double ma2_now = moving_average(s, 1, pc);
+                   const double ma2_prev = moving_average(s, 2, pc);
+                   if (!(ma1_now > 0 && ma1_prev > 0)) return Verdict::fail;
+                   if (!(ma1_prev < ma2_prev)) return Verdict::fail;
+                   if (!(std::fabs(ma1_now - ma2_now) <= std::fabs(ma1_prev - ma2_prev)))
+                     return Verdict::fail;
+                   if (!(ma2_now >= ma2_prev)) return Verdict::fail;
+                   value.assign(1, '-');
+                   return Verdict::pass;
+                 });
   finish_criterion(ctx, candidates, output, n);
 }
 

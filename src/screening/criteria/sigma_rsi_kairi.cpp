@@ -13,13 +13,22 @@ namespace {
 double close_of(const Series& series, int day) {
   return parse_number(series[static_cast<std::size_t>(day)].d5);
 }
+double close_of(const SeriesNumbers& series, int day) {
+  return series.close[static_cast<std::size_t>(day)];
+}
+int days_held(const Series& series) {
+  return day_count_of(series);
+}
+int days_held(const SeriesNumbers& series) {
+  return series.count;
+}
 
-}  // namespace
-
-MeanSigma mean_and_sigma(const Series& series, int s, int count) {
+// The measures read only closes: one body for the text and the numbers of a load.
+template <class S>
+MeanSigma mean_and_sigma_of(const S& series, int s, int count) {
   MeanSigma out;
   if (s < 1 || count < 1) return out;
-  const int last = std::min(day_count_of(series), s + count - 1);
+  const int last = std::min(days_held(series), s + count - 1);
   long double sum = 0;
   int j = 0;
   for (int i = s; i <= last; ++i) {
@@ -46,11 +55,12 @@ MeanSigma mean_and_sigma(const Series& series, int s, int count) {
   return out;
 }
 
-RsiValue rsi_value(const Series& series, int s, int count) {
+template <class S>
+RsiValue rsi_value_of(const S& series, int s, int count) {
   RsiValue out;
   if (s < 1 || count < 1) return out;
   // Day i+1 must be loaded, so the last i is one before the last loaded day.
-  const int last = std::min(day_count_of(series) - 1, s + count - 1);
+  const int last = std::min(days_held(series) - 1, s + count - 1);
   double up = 0;
   double down = 0;
   int j = 0;
@@ -68,11 +78,38 @@ RsiValue rsi_value(const Series& series, int s, int count) {
   return out;
 }
 
+template <class S>
+double latest_close_of(const S& series) {
+  return days_held(series) >= 1 ? close_of(series, 1) : 0.0;
+}
+
+}  // namespace
+
+MeanSigma mean_and_sigma(const Series& series, int s, int count) {
+  return mean_and_sigma_of(series, s, count);
+}
+MeanSigma mean_and_sigma(const SeriesNumbers& series, int s, int count) {
+  return mean_and_sigma_of(series, s, count);
+}
+
+RsiValue rsi_value(const Series& series, int s, int count) {
+  return rsi_value_of(series, s, count);
+}
+RsiValue rsi_value(const SeriesNumbers& series, int s, int count) {
+  return rsi_value_of(series, s, count);
+}
+
 double latest_close(const Series& series) {
-  return day_count_of(series) >= 1 ? close_of(series, 1) : 0.0;
+  return latest_close_of(series);
+}
+double latest_close(const SeriesNumbers& series) {
+  return latest_close_of(series);
 }
 
 double sigma_units(const Series& series, const MeanSigma& ms) {
+  return static_cast<double>((latest_close(series) - ms.mean) / ms.sigma);
+}
+double sigma_units(const SeriesNumbers& series, const MeanSigma& ms) {
   return static_cast<double>((latest_close(series) - ms.mean) / ms.sigma);
 }
 
@@ -91,15 +128,16 @@ void f_std_dev1sel(RunContext& ctx, CandidateList& candidates, CandidateList& ou
   const int a = round_half_even_i16(parse_number(ctx.controls->text("std_dev1_cmb")));
   const double lo = parse_number(trimmed_param(ctx, indexed("dev1_txt", 0)));
   const double hi = parse_number(trimmed_param(ctx, indexed("dev1_txt", 1)));
-  const bool done = filter_series(ctx, candidates, output, n, std::max(1, cap_days(ctx, a)), "偏差",
-                                  [&](const Candidate&, const Series& s, std::string& value) {
-                                    const MeanSigma ms = mean_and_sigma(s, 1, a);
-                                    if (ms.status != 0) return Verdict::fail;
-                                    const double z = sigma_units(s, ms);
-                                    if (!(lo <= z && z <= hi)) return Verdict::fail;
-                                    value = format_decimal(z);
-                                    return Verdict::pass;
-                                  });
+  const bool done =
+      filter_numbers(ctx, candidates, output, n, std::max(1, cap_days(ctx, a)), "偏差",
+                     [&](const Candidate&, const SeriesNumbers& s, std::string& value) {
+                       const MeanSigma ms = mean_and_sigma(s, 1, a);
+                       if (ms.status != 0) return Verdict::fail;
+                       const double z = sigma_units(s, ms);
+                       if (!(lo <= z && z <= hi)) return Verdict::fail;
+                       value = format_decimal(z);
+                       return Verdict::pass;
+                     });
   if (!done) return;
   finish_criterion(ctx, candidates, output, n);
 }
@@ -110,14 +148,14 @@ void f_rsi1sel(RunContext& ctx, CandidateList& candidates, CandidateList& output
   const double lo = parse_number(trimmed_param(ctx, "rsi1_min_txt"));
   const double hi = parse_number(trimmed_param(ctx, "rsi1_max_txt"));
   const bool done =
-      filter_series(ctx, candidates, output, n, std::max(1, cap_days(ctx, a + 1LL)), "RSI",
-                    [&](const Candidate&, const Series& s, std::string& value) {
-                      const RsiValue r = rsi_value(s, 1, a);
-                      if (r.status != 0) return Verdict::fail;
-                      if (!(lo <= r.rsi && r.rsi <= hi)) return Verdict::fail;
-                      value = format_decimal(r.rsi);
-                      return Verdict::pass;
-                    });
+      filter_numbers(ctx, candidates, output, n, std::max(1, cap_days(ctx, a + 1LL)), "RSI",
+                     [&](const Candidate&, const SeriesNumbers& s, std::string& value) {
+                       const RsiValue r = rsi_value(s, 1, a);
+                       if (r.status != 0) return Verdict::fail;
+                       if (!(lo <= r.rsi && r.rsi <= hi)) return Verdict::fail;
+                       value = format_decimal(r.rsi);
+                       return Verdict::pass;
+                     });
   if (!done) return;
   finish_criterion(ctx, candidates, output, n);
 }
@@ -129,15 +167,15 @@ void f_kairi3sel(RunContext& ctx, CandidateList& candidates, CandidateList& outp
   const double lo = parse_number(trimmed_param(ctx, "kairi3_min_txt"));
   const double hi = parse_number(trimmed_param(ctx, "kairi3_max_txt"));
   const bool done =
-      filter_series(ctx, candidates, output, n, std::max(1, cap_days(ctx, a + 30LL)), "乖離率",
-                    [&](const Candidate&, const Series& s, std::string& value) {
-                      // Judged on the rate in every case: without a positive average or close it is
-                      // -1.
-                      const double rate = deviation_rate(latest_close(s), moving_average(s, 1, a));
-                      if (!(lo <= rate && rate <= hi)) return Verdict::fail;
-                      value = format_decimal(rate);
-                      return Verdict::pass;
-                    });
+      filter_numbers(ctx, candidates, output, n, std::max(1, cap_days(ctx, a + 30LL)), "乖離率",
+                     [&](const Candidate&, const SeriesNumbers& s, std::string& value) {
+                       // Judged on the rate in every case: without a positive average or close it
+                       // is -1.
+                       const double rate = deviation_rate(latest_close(s), moving_average(s, 1, a));
+                       if (!(lo <= rate && rate <= hi)) return Verdict::fail;
+                       value = format_decimal(rate);
+                       return Verdict::pass;
+                     });
   if (!done) return;
   finish_criterion(ctx, candidates, output, n);
 }

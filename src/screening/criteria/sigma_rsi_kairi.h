@@ -15,6 +15,7 @@ struct MeanSigma {
   int status = -1;
 };
 MeanSigma mean_and_sigma(const Series& series, int s, int count);
+MeanSigma mean_and_sigma(const SeriesNumbers& series, int s, int count);
 
 // Plain (unsmoothed) RSI over the pairs (day i, day i+1), i = s..s+count-1, with day i+1 a
 // loaded day; a pair with a gap day on either side is skipped. status -1 (rsi -1) when no
@@ -24,9 +25,11 @@ struct RsiValue {
   int status = -1;
 };
 RsiValue rsi_value(const Series& series, int s, int count);
+RsiValue rsi_value(const SeriesNumbers& series, int s, int count);
 
 // Criterion 9: (close of day 1 - mean) / sigma; a gap day 1 reads 0.
 double sigma_units(const Series& series, const MeanSigma& ms);
+double sigma_units(const SeriesNumbers& series, const MeanSigma& ms);
 
 // Criterion 13: (close of day 1 - ma) / ma * 100, or -1 when ma or that close is not
 // positive.
@@ -34,5 +37,6 @@ double deviation_rate(double close, double ma);
 
 // The close of day 1 (0 for a gap day or an empty series).
 double latest_close(const Series& series);
+double latest_close(const SeriesNumbers& series);
 
 }  // namespace lp::screening

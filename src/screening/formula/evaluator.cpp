@@ -32,6 +32,20 @@ void TradedDays::assign(const Series& series) {
   }
 }
 
+void TradedDays::assign(const SeriesNumbers& series) {
+  clear();
+  for (int i = 1; i <= series.count; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    const double v = series.volume[k];
+    if (!(v > 0)) continue;  // a gap day: the stock did not trade
+    open.push_back(series.open[k]);
+    high.push_back(series.high[k]);
+    low.push_back(series.low[k]);
+    close.push_back(series.close[k]);
+    volume.push_back(v);
+  }
+}
+
 const std::vector<double>& TradedDays::of(Field f) const {
   switch (f) {
     case Field::open:

@@ -101,6 +101,7 @@ struct TradedDays {
   // From a loaded series (record 0 header, 1..count calendar days newest first; a gap day
   // has volume 0 and is skipped).
   void assign(const Series& series);
+  void assign(const SeriesNumbers& series);
   const std::vector<double>& of(Field f) const;
 };
 

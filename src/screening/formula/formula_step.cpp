@@ -106,6 +106,7 @@ void f_shikisel(RunContext& ctx, CandidateList& candidates, CandidateList& outpu
     const int most = std::max(1, ctx.calendar.count());
 
     lp::formula::TradedDays days;
+    ctx.numbers.want_prices = true;  // a formula may read any field
     std::vector<Candidate> kept;
     std::string value;
     const std::string of_m = "/" + std::to_string(m);
@@ -115,16 +116,16 @@ void f_shikisel(RunContext& ctx, CandidateList& candidates, CandidateList& outpu
       int load = std::min(first, most);
       bool loaded = false;
       for (;;) {
-        if (load_series_cal(ctx.source, ctx.today, load, code, ctx.calendar, ctx.series,
-                            ctx.adjust) != 0) {
+        if (load_series_numbers(ctx.source, ctx.today, load, code, ctx.calendar, ctx.numbers,
+                                ctx.adjust, ctx.series) != 0) {
           break;
         }
         loaded = true;
         // A stock with gap days holds fewer traded days than calendar days loaded: load
         // further back until the formula sees all it reads, the history ends or the
         // database does.
-        days.assign(ctx.series);
-        if (days.count() >= reads || series_count(ctx.series) < load || load >= most) break;
+        days.assign(ctx.numbers);
+        if (days.count() >= reads || ctx.numbers.count < load || load >= most) break;
         load = std::min(most, load * 2);
       }
       if (loaded) {
