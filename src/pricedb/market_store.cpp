@@ -95,6 +95,28 @@ const StoredYear* StoredStock::year(int y) const {
   return nullptr;
 }
 
+const double* StoredYear::open_high_low() const {
+  if (!lazy_prices_) return nullptr;
+  LazyPrices& lazy = *lazy_prices_;
+  std::call_once(lazy.built, [&] {
+    lazy.values.resize(size() * 3);
+    for (std::size_t i = 0; i < size(); ++i) {
+      for (std::size_t f = 1; f <= 3; ++f) lazy.values[i * 3 + f - 1] = price(i, f);
+    }
+  });
+  return lazy.values.data();
+}
+
+// The numbers serve only years the loads can lay out from numbers alone.
+void finish_year_index(StoredYear& out) {
+  if (!out.plain) out.lengths.clear();
+  out.lengths.shrink_to_fit();
+  if (!out.numeric()) out.close_volume.clear();
+  out.close_volume.shrink_to_fit();
+  out.lazy_prices_.reset();
+  if (out.numeric()) out.lazy_prices_ = std::make_shared<StoredYear::LazyPrices>();
+}
+
 std::array<std::string_view, 6> StoredYear::day(std::size_t i) const {
   std::array<std::string_view, 6> v;
   const std::string_view all(bytes);
@@ -176,14 +198,6 @@ void reset_index(StoredYear& out) {
   out.dates_plain = true;
 }
 
-// The numbers serve only years the loads can lay out from numbers alone.
-void finish_index(StoredYear& out) {
-  if (!out.plain) out.lengths.clear();
-  out.lengths.shrink_to_fit();
-  if (!out.numeric()) out.close_volume.clear();
-  out.close_volume.shrink_to_fit();
-}
-
 // The usual file: every day line is six bare fields, five commas, CR LF. Split at the commas
 // directly; false at the first line of any other shape (the field reader then does it all).
 // 1 for a comma, 2 for the bytes a bare field never holds.
@@ -251,7 +265,7 @@ void index_stored_year(StoredYear& out) {
   const std::int64_t n = parse_integer(h[5]);
   const std::size_t first_day = r.position();
   if (index_plain_lines(out, first_day, n)) {
-    finish_index(out);
+    finish_year_index(out);
     return;
   }
   reset_index(out);
@@ -273,7 +287,7 @@ void index_stored_year(StoredYear& out) {
     }
     take_day(out, start, v, plain);
   }
-  finish_index(out);
+  finish_year_index(out);
 }
 
 std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
