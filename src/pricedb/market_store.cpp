@@ -95,6 +95,28 @@ const StoredYear* StoredStock::year(int y) const {
   return nullptr;
 }
 
+const double* StoredYear::open_high_low() const {
+  if (!lazy_prices_) return nullptr;
+  LazyPrices& lazy = *lazy_prices_;
+  std::call_once(lazy.built, [&] {
+    lazy.values.resize(size() * 3);
+    for (std::size_t i = 0; i < size(); ++i) {
+      for (std::size_t f = 1; f <= 3; ++f) lazy.values[i * 3 + f - 1] = price(i, f);
+    }
+  });
+  return lazy.values.data();
+}
+
+// The numbers serve only years the loads can lay out from numbers alone.
+void finish_year_index(StoredYear& out) {
+  if (!out.plain) out.lengths.clear();
+  out.lengths.shrink_to_fit();
+  if (!out.numeric()) out.close_volume.clear();
+  out.close_volume.shrink_to_fit();
+  out.lazy_prices_.reset();
+  if (out.numeric()) out.lazy_prices_ = std::make_shared<StoredYear::LazyPrices>();
+}
+
 std::array<std::string_view, 6> StoredYear::day(std::size_t i) const {
   std::array<std::string_view, 6> v;
   const std::string_view all(bytes);
@@ -141,10 +163,9 @@ void take_day(StoredYear& out, std::size_t start, const std::string_view (&v)[6]
     out.prices_plain = all_digits(f) && t.size() <= 15 && !(t.size() > 1 && t[0] == '0');
   }
   if (out.plain) out.lengths.push_back(len);
-  for (int f : {4, 5, 1, 2, 3}) {
+  for (int f : {4, 5}) {
     const bool direct = known && known->digits[f] && v[f].size() <= 18;
-    (f >= 4 ? out.close_volume : out.open_high_low)
-        .push_back(direct ? static_cast<double>(known->value[f]) : parse_number(v[f]));
+    out.close_volume.push_back(direct ? static_cast<double>(known->value[f]) : parse_number(v[f]));
   }
   out.day_starts.push_back(static_cast<std::uint32_t>(start));
   // Eight digits, the usual date, read directly; anything else as the lenient reader reads it.
@@ -171,21 +192,10 @@ void reset_index(StoredYear& out) {
   out.dates.clear();
   out.lengths.clear();
   out.close_volume.clear();
-  out.open_high_low.clear();
   out.ascending = true;
   out.plain = true;
   out.prices_plain = true;
   out.dates_plain = true;
-}
-
-// The numbers serve only years the loads can lay out from numbers alone.
-void finish_index(StoredYear& out) {
-  if (!out.plain) out.lengths.clear();
-  out.lengths.shrink_to_fit();
-  for (auto* v : {&out.close_volume, &out.open_high_low}) {
-    if (!out.numeric()) v->clear();
-    v->shrink_to_fit();
-  }
 }
 
 // The usual file: every day line is six bare fields, five commas, CR LF. Split at the commas
@@ -206,7 +216,6 @@ bool index_plain_lines(StoredYear& out, std::size_t pos, std::int64_t n) {
   out.dates.reserve(room);
   out.lengths.reserve(room);
   out.close_volume.reserve(room * 2);
-  out.open_high_low.reserve(room * 3);
   std::string_view v[6];
   FieldDigits known{};
   for (std::int64_t i = 0; i < n && pos < all.size(); ++i) {
@@ -256,7 +265,7 @@ void index_stored_year(StoredYear& out) {
   const std::int64_t n = parse_integer(h[5]);
   const std::size_t first_day = r.position();
   if (index_plain_lines(out, first_day, n)) {
-    finish_index(out);
+    finish_year_index(out);
     return;
   }
   reset_index(out);
@@ -278,7 +287,7 @@ void index_stored_year(StoredYear& out) {
     }
     take_day(out, start, v, plain);
   }
-  finish_index(out);
+  finish_year_index(out);
 }
 
 std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
@@ -435,7 +444,7 @@ std::size_t MarketStore::memory_bytes() const {
       total += sizeof(StoredYear) + y.bytes.capacity() +
                y.day_starts.capacity() * sizeof(std::uint32_t) + y.lengths.capacity() * 6 +
                y.dates.capacity() * sizeof(std::int32_t) +
-               (y.close_volume.capacity() + y.open_high_low.capacity()) * sizeof(double);
+               y.close_volume.capacity() * sizeof(double);
     }
     for (const auto& [year, rows] : s.corrections) {
       total += 64 + rows.capacity() * sizeof(Correction);

@@ -39,16 +39,39 @@ struct StoredYear {
   bool prices_plain = true;
   // Every date is eight digits, so equal dates are equal texts.
   bool dates_plain = true;
-  // The numbers of day line i (file order), each as the lenient reader reads the field: close
-  // and volume at 2 * i, open, high and low at 3 * i (most criteria read only the first two,
-  // and apart they cost half the memory traffic). Kept only for a year whose days can be laid
-  // out from numbers alone (see numeric()).
+  // Close and volume of day line i (file order) at 2 * i, each as the lenient reader reads the
+  // field. Kept only for a year whose days can be laid out from numbers alone (see numeric()).
+  // Open, high and low are not read at the load: most criteria never read them, and in such a
+  // year they are plain integers that can be read straight from the line (see price()).
   std::vector<double> close_volume;
-  std::vector<double> open_high_low;
+  // Open, high and low of day line i at 3 * i, in a numeric() year: built from the lines on
+  // first use (safe from several threads), for the loads that read them day after day.
+  const double* open_high_low() const;
   // Dates rising, bare fields, plain prices and dates: a load's numbers can be taken from
   // the numbers without the text.
   bool numeric() const { return ascending && plain && prices_plain && dates_plain; }
   std::size_t size() const { return day_starts.size(); }
+
+ private:
+  struct LazyPrices {
+    std::once_flag built;
+    std::vector<double> values;
+  };
+  // Shared so that the year stays movable; set up by the indexing of a numeric() year.
+  std::shared_ptr<LazyPrices> lazy_prices_;
+  friend void finish_year_index(StoredYear& out);
+
+ public:
+  // Field f (1 to 3: open, high, low) of day line i as a number, in a numeric() year only:
+  // the field is bare digits there, so its value is the one the lenient reader gives.
+  double price(std::size_t i, std::size_t f) const {
+    const char* p = bytes.data() + day_starts[i];
+    const auto& len = lengths[i];
+    for (std::size_t k = 0; k < f; ++k) p += len[k] + 1u;
+    std::uint64_t v = 0;
+    for (const char* e = p + len[f]; p < e; ++p) v = v * 10 + static_cast<unsigned>(*p - '0');
+    return static_cast<double>(v);
+  }
   // The six fields of day line i (file order), exactly as the field reader reads them.
   std::array<std::string_view, 6> day(std::size_t i) const;
 };
@@ -101,5 +124,7 @@ class MarketStore {
 
 // Indexes the bytes of a series file already held in `out.bytes`.
 void index_stored_year(StoredYear& out);
+// The last step of index_stored_year (drops what a year of another shape cannot use).
+void finish_year_index(StoredYear& out);
 
 }  // namespace lp

@@ -22,7 +22,7 @@ namespace lp {
 struct SeriesSource::Folders {
   struct Year {
     bool looked = false;
-    int series_fd = -1;                            // the year's "data_m" folder, or -1
+    int series_fd = -1;  // the year's "data_m" folder, or -1
     bool corrections_listed = false;
     std::unordered_set<std::string> corrections;  // codes with a "data_mh" file
   };
@@ -369,8 +369,8 @@ int build_trading_calendar(const SeriesSource& src, TradingCalendar& cal, std::s
       const HeldYear held{sy};
       dates.clear();
       for (std::size_t k = 0; k < held.size(); ++k) dates.push_back(held.newest(k)[0]);
-    } else if (!read_reference_dates(series_file_path(src.db_folder, y, src.reference_code),
-                                     dates, bytes)) {
+    } else if (!read_reference_dates(series_file_path(src.db_folder, y, src.reference_code), dates,
+                                     bytes)) {
       continue;
     }
     for (std::string_view d : dates) {
@@ -587,7 +587,7 @@ bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int 
       if (!with_prices) {
         out.open[i] = out.high[i] = out.low[i] = 0;
       } else {
-        const double* ohl = sy.open_high_low.data() + 3 * line;
+        const double* ohl = sy.open_high_low() + 3 * line;
         __builtin_prefetch(
             reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(ohl) - 384));
         out.open[i] = ohl[0];

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "pricedb/series.h"
 #include "sample-market/sample_market.h"
 #include "support/fixtures.h"
@@ -135,6 +137,50 @@ TEST(MarketStore, AnswersEveryLoadExactlyAsTheFiles) {
     }
   }
   EXPECT_GT(loaded, compared / 2);  // the comparison is about real series, not failures
+}
+
+// Open, high and low are turned into numbers on a year's first use; threads sharing a fresh
+// store must all see them whole, whichever thread builds them.
+TEST(MarketStore, PricesBuiltOnFirstUseAreWholeForEveryThread) {
+  const SampleDb& m = sample_db();
+  ASSERT_TRUE(m.ok) << m.error;
+  std::string error;
+  auto store = MarketStore::load(m.db, "1001", error);
+  ASSERT_TRUE(store) << error;
+  SeriesSource files(m.db, "1001");
+  SeriesSource held(m.db, "1001");
+  held.store = store;
+  const std::string end = "20250613";
+  const int days = 500;  // reaches into every year held
+  TradingCalendar cal_f, cal_h;
+  ASSERT_EQ(build_trading_calendar(files, cal_f, end, days + 40), 0);
+  ASSERT_EQ(build_trading_calendar(held, cal_h, end, days + 40), 0);
+  std::vector<std::string> expected;
+  for (const std::string& code : m.summary.codes) {
+    Series a;
+    const int sa = load_series_cal(files, end, days, code, cal_f, a, true);
+    expected.push_back(numbers_of_text(a, sa));
+  }
+  constexpr int kThreads = 4;
+  std::vector<std::vector<std::string>> got(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (const std::string& code : m.summary.codes) {
+        SeriesNumbers nums;
+        nums.want_prices = true;
+        Series scratch;
+        const int sn = load_series_numbers(held, end, days, code, cal_h, nums, true, scratch);
+        got[static_cast<std::size_t>(t)].push_back(numbers_text(nums, sn));
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  for (int t = 0; t < kThreads; ++t) {
+    ASSERT_EQ(got[static_cast<std::size_t>(t)].size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+      ASSERT_EQ(got[static_cast<std::size_t>(t)][i], expected[i]) << m.summary.codes[i] << " " << t;
+  }
 }
 
 TEST(MarketStore, GivesTheDayFilesAndTradingDatesOfTheDatabase) {
