@@ -109,22 +109,23 @@ bool filter_rows(RunContext& ctx, const CandidateList& candidates, CandidateList
   return true;
 }
 
-bool filter_series(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
-                   int day_count, const std::string& title, const SeriesTest& test) {
+namespace {
+
+// The loop both kinds of history test share: load each candidate's days, test them, keep
+// what passes, and show the progress. `load(k, code)` returns the loader's status and `test`
+// reads what it loaded.
+template <class Load, class Test>
+bool filter_loaded(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
+                   const std::string& title, const Load& load, const Test& test) {
   const int m = candidates.count();
-  if (m <= 0) return true;
-  build_trading_calendar(ctx.source, ctx.calendar, ctx.today, day_count);
   std::vector<Candidate> kept;
   std::string value;
   const std::string of_m = "/" + std::to_string(m);
   for (int k = 1; k <= m; ++k) {
     const Candidate& c = candidates.items[static_cast<std::size_t>(k - 1)];
-    const std::string code = trim_blanks(c.code);
-    int status = load_series_cal(ctx.source, ctx.today, day_count, code, ctx.calendar, ctx.series,
-                                 ctx.adjust);
-    if (status == 0) {
+    if (load(k, trim_blanks(c.code)) == 0) {
       value.clear();
-      Verdict v = test(c, ctx.series, value);
+      Verdict v = test(c, value);
       if (v == Verdict::abort) return false;
       if (v == Verdict::pass) kept.push_back({c.code, c.row, value});
     }
@@ -137,14 +138,26 @@ bool filter_series(RunContext& ctx, const CandidateList& candidates, CandidateLi
   return true;
 }
 
+}  // namespace
+
+bool filter_series(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
+                   int day_count, const std::string& title, const SeriesTest& test) {
+  if (candidates.count() <= 0) return true;
+  build_trading_calendar(ctx.source, ctx.calendar, ctx.today, day_count);
+  return filter_loaded(
+      ctx, candidates, output, n, title,
+      [&](int, const std::string& code) {
+        return load_series_cal(ctx.source, ctx.today, day_count, code, ctx.calendar, ctx.series,
+                               ctx.adjust);
+      },
+      [&](const Candidate& c, std::string& value) { return test(c, ctx.series, value); });
+}
+
 bool filter_numbers(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
                     int day_count, const std::string& title, const NumbersTest& test) {
   const int m = candidates.count();
   if (m <= 0) return true;
   build_trading_calendar(ctx.source, ctx.calendar, ctx.today, day_count);
-  std::vector<Candidate> kept;
-  std::string value;
-  const std::string of_m = "/" + std::to_string(m);
   const SeriesPrefetch prefetch(ctx.source, ctx.today);
   ctx.numbers.want_prices = false;  // the numeric criteria read close and volume only
   auto ahead = [&](int k, int step) {
@@ -153,27 +166,16 @@ bool filter_numbers(RunContext& ctx, const CandidateList& candidates, CandidateL
   for (int step = 0; step <= 2; ++step) {
     for (int k = 1; k <= 3 - step; ++k) ahead(k, step);
   }
-  for (int k = 1; k <= m; ++k) {
-    ahead(k + 3, 0);
-    ahead(k + 2, 1);
-    ahead(k + 1, 2);
-    const Candidate& c = candidates.items[static_cast<std::size_t>(k - 1)];
-    const std::string code = trim_blanks(c.code);
-    int status = load_series_numbers(ctx.source, ctx.today, day_count, code, ctx.calendar,
-                                     ctx.numbers, ctx.adjust, ctx.series);
-    if (status == 0) {
-      value.clear();
-      Verdict v = test(c, ctx.numbers, value);
-      if (v == Verdict::abort) return false;
-      if (v == Verdict::pass) kept.push_back({c.code, c.row, value});
-    }
-    ctx.result_label(n, std::to_string(k) + of_m);
-    ctx.yield();
-  }
-  output.items = std::move(kept);
-  output.date = candidates.date;
-  output.title = title;
-  return true;
+  return filter_loaded(
+      ctx, candidates, output, n, title,
+      [&](int k, const std::string& code) {
+        ahead(k + 3, 0);
+        ahead(k + 2, 1);
+        ahead(k + 1, 2);
+        return load_series_numbers(ctx.source, ctx.today, day_count, code, ctx.calendar,
+                                   ctx.numbers, ctx.adjust, ctx.series);
+      },
+      [&](const Candidate& c, std::string& value) { return test(c, ctx.numbers, value); });
 }
 
 std::string intermediate_file_name(int n) {
