@@ -393,12 +393,15 @@ bool write_ranking_results(const Top25& top, const std::string& user_folder, con
 }
 
 bool ranking_to_result_files(const RankingSource& source, std::string_view name,
-                             const std::string& user_folder) {
+                             const std::string& user_folder, bool* write_failed) {
+  if (write_failed) *write_failed = false;
   const Top25 top = rank_top25(source, name);
   // A summary without a single traded stock (a damaged or empty day file) must not replace
   // the user's last results; a day on which no stock qualifies is a ranking all the same.
   if (top.date.empty() || top.traded == 0) return false;
-  return write_ranking_results(top, user_folder, source.events.yield);
+  const bool written = write_ranking_results(top, user_folder, source.events.yield);
+  if (write_failed) *write_failed = !written;
+  return written;
 }
 
 }  // namespace lp::screening

@@ -134,8 +134,8 @@ bool write_ranking_results(const Top25& top, const std::string& user_folder,
 // Option1(21): ranks the market by `name` and makes the ranking the result list of the user
 // folder, ready for the results window. A ranking that no stock qualifies for is an empty list;
 // false (the user's results left alone) when the summary holds no traded stock or nothing
-// could be written.
+// could be written; `write_failed` (when given) tells the second case from the first.
 bool ranking_to_result_files(const RankingSource& source, std::string_view name,
-                             const std::string& user_folder);
+                             const std::string& user_folder, bool* write_failed = nullptr);
 
 }  // namespace lp::screening

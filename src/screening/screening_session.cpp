@@ -312,11 +312,14 @@ bool ScreeningSession::show_ranking(const std::string& name) {
   };
   source.events.yield = [this] { ui_->yield(); };
 
-  const bool shown = ranking_to_result_files(source, chosen, folders_.user_folder);
+  bool write_failed = false;
+  const bool shown = ranking_to_result_files(source, chosen, folders_.user_folder, &write_failed);
   if (shown) {
     say("", TextColor::black);
     current_ = kRankingButton;
     ui_->show_results();
+  } else if (write_failed) {
+    say(kMsgResultWriteFailed, TextColor::red);
   } else {
     // Without a summary of the latest day there is nothing to rank; saying so beats leaving
     // the results window on an older list as if it were the ranking.

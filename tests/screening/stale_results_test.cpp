@@ -61,6 +61,21 @@ TEST(StaleResults, AResultFileThatCannotBeWrittenEndsTheRunWithAnError) {
   }
 }
 
+TEST(StaleResults, ARankingWhoseResultsCannotBeWrittenSaysSo) {
+  test::MiniMarket m(30);
+  test::add_small_market(m);
+  m.write();
+  const std::string user = m.folders.user_folder;
+  std::filesystem::create_directories(user + "sel0_out.csv");  // in the way of the rename
+  Ui ui;
+  ScreeningSession s(m.platform(), &ui);
+  s.load(false);
+  s.option_click(21);
+  ASSERT_FALSE(ui.errors.empty());
+  EXPECT_EQ(ui.errors.back(), kMsgResultWriteFailed);
+  EXPECT_EQ(ui.results_shown, 0);
+}
+
 TEST(StaleResults, ANewerTradingDayHidesEveryListOfTheOlderOne) {
   test::MiniMarket m(30);
   test::add_small_market(m);
