@@ -2,23 +2,13 @@
 
 #include <algorithm>
 
+#include "common/encoding.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
 #include "pricedb/series.h"
 #include "screening/formula/formula_step.h"
 
 namespace lp::backtest {
-
-namespace {
-
-std::string trimmed(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return s.substr(b, e - b);
-}
-
-}  // namespace
 
 bool any_criterion_ticked(screening::ControlSet& controls) {
   for (const screening::RunEntry& entry : screening::run_table()) {
@@ -41,7 +31,7 @@ ScreenFn session_screen(screening::ScreeningSession& session,
     }
     for (const screening::Candidate& c : session.kept().items) {
       const screening::DayRecord* row = session.day_table().row(parse_integer(c.row));
-      picks.push_back({trimmed(c.code), row ? row->name() : std::string()});
+      picks.push_back({trim_blanks(c.code), row ? row->name() : std::string()});
     }
     return true;
   };

@@ -17,13 +17,6 @@ namespace lp::chart {
 
 namespace {
 
-std::string trimmed(std::string_view s) {
-  const auto b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string_view::npos) return {};
-  const auto e = s.find_last_not_of(" \t\r\n");
-  return std::string(s.substr(b, e - b + 1));
-}
-
 ComboPrefs combo(std::vector<std::string> items, std::string text) {
   return {std::move(items), std::move(text)};
 }
@@ -42,8 +35,8 @@ ChartPrefs chart_defaults() {
 }
 
 bool apply_chart_pref(ChartPrefs& prefs, std::string_view key_in, std::string_view value_in) {
-  const std::string key = trimmed(key_in);
-  const std::string value = trimmed(value_in);
+  const std::string key = trim_blanks(key_in);
+  const std::string value = trim_blanks(value_in);
   struct Switch {
     const char* key;
     bool ChartPrefs::*box;
@@ -106,7 +99,7 @@ bool read_chart_prefs(const std::string& path, ChartPrefs& prefs, const YieldFn&
 }
 
 bool is_valid_code_text(std::string_view text) {
-  const std::string t = trimmed(text);
+  const std::string t = trim_blanks(text);
   if (cp_count(t) != 4) return false;
   if (is_alphanumeric_stock_code(t)) return true;
   const double v = parse_number(t);
@@ -188,7 +181,7 @@ std::string step_code(const std::vector<std::string>& codes, std::string_view cu
                       StepDirection direction) {
   if (codes.empty()) return {};
   // Codes order as text ("1301" < "130A" < "1311"); for four digits that is their numeric order.
-  const std::string cur = trimmed(current);
+  const std::string cur = trim_blanks(current);
   auto value = [](const std::string& c) -> const std::string& { return c; };
   if (direction == StepDirection::kDown) {
     if (cur > value(codes.front())) {

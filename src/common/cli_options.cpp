@@ -54,21 +54,21 @@ OptionKind kind_from_next(std::string_view option_word, const std::string_view* 
   return OptionKind::value;
 }
 
-void add_spec(std::vector<OptionSpec>& specs, std::string_view name, OptionKind kind) {
-  for (OptionSpec& s : specs) {
+void add_rule(std::vector<OptionRule>& rules, std::string_view name, OptionKind kind) {
+  for (OptionRule& s : rules) {
     if (s.name == name) {
       // Declared twice: the stronger form wins, so a usage never loses a value.
       if (kind == OptionKind::value || s.kind == OptionKind::flag) s.kind = kind;
       return;
     }
   }
-  specs.push_back({std::string(name), kind});
+  rules.push_back({std::string(name), kind});
 }
 
 }  // namespace
 
-std::vector<OptionSpec> options_from_usage(std::string_view usage) {
-  std::vector<OptionSpec> specs;
+std::vector<OptionRule> options_from_usage(std::string_view usage) {
+  std::vector<OptionRule> rules;
   const std::vector<std::string_view> words = split_blanks(usage);
   for (std::size_t i = 0; i < words.size(); ++i) {
     std::string_view core = strip_brackets(words[i]);
@@ -91,20 +91,20 @@ std::vector<OptionSpec> options_from_usage(std::string_view usage) {
     const OptionKind kind =
         inline_value ? OptionKind::value
                      : kind_from_next(words[i], i + 1 < words.size() ? &words[i + 1] : nullptr);
-    for (std::string_view n : names) add_spec(specs, n, kind);
+    for (std::string_view n : names) add_rule(rules, n, kind);
   }
-  return specs;
+  return rules;
 }
 
-const OptionSpec* find_option(const std::vector<OptionSpec>& specs, std::string_view name) {
-  for (const OptionSpec& s : specs) {
+const OptionRule* find_option(const std::vector<OptionRule>& rules, std::string_view name) {
+  for (const OptionRule& s : rules) {
     if (s.name == name) return &s;
   }
   return nullptr;
 }
 
 CheckedArgs check_options(const std::vector<std::string>& words,
-                          const std::vector<OptionSpec>& specs) {
+                          const std::vector<OptionRule>& rules) {
   CheckedArgs out;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& w = words[i];
@@ -114,21 +114,21 @@ CheckedArgs check_options(const std::vector<std::string>& words,
     }
     const std::size_t eq = w.find('=');
     const std::string name = w.substr(0, eq);
-    const OptionSpec* spec = find_option(specs, name);
-    if (!spec) {
+    const OptionRule* rule = find_option(rules, name);
+    if (!rule) {
       out.error = "unknown option " + name;
       return out;
     }
     out.args.push_back(name);
     if (eq != std::string::npos) {
-      if (spec->kind == OptionKind::flag) {
+      if (rule->kind == OptionKind::flag) {
         out.error = name + " takes no value";
         return out;
       }
       out.args.push_back(w.substr(eq + 1));
       continue;
     }
-    if (spec->kind != OptionKind::value) continue;
+    if (rule->kind != OptionKind::value) continue;
     if (i + 1 >= words.size() || is_option_word(words[i + 1])) {
       out.error = name + " wants a value";
       return out;

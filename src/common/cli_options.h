@@ -15,7 +15,7 @@ enum class OptionKind {
   optional_value  // "--name [VALUE]": the command decides whether the next word is its value
 };
 
-struct OptionSpec {
+struct OptionRule {
   std::string name;  // with the leading "--"
   OptionKind kind = OptionKind::flag;
 };
@@ -24,9 +24,9 @@ struct OptionSpec {
 // "YYYYMMDD", "maker|lan|local") takes a value; "--name" followed by nothing, by another
 // option or by a new bracketed group is a flag; "--name [VALUE]" has an optional value.
 // Alternatives written "--a|--b WORD" share the placeholder.
-std::vector<OptionSpec> options_from_usage(std::string_view usage);
+std::vector<OptionRule> options_from_usage(std::string_view usage);
 
-const OptionSpec* find_option(const std::vector<OptionSpec>& specs, std::string_view name);
+const OptionRule* find_option(const std::vector<OptionRule>& rules, std::string_view name);
 
 // The words after the command, checked and normalised: "--name=value" becomes "--name"
 // "value", every option is known and every value option has its value. Words that do not
@@ -36,7 +36,7 @@ struct CheckedArgs {
   std::string error;  // a usage error, empty when the words are fine
 };
 CheckedArgs check_options(const std::vector<std::string>& words,
-                          const std::vector<OptionSpec>& specs);
+                          const std::vector<OptionRule>& rules);
 
 // The whole command line: the command name (the first word that is not a global option or
 // its value), the global options (anywhere, before or after the command), "--help" anywhere,

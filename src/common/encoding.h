@@ -32,4 +32,13 @@ std::string cp_right(std::string_view utf8, std::size_t n);
 // end the name); not found, the name is unchanged.
 std::string clean_company_marker(std::string_view name);
 
+// `s` without the blanks, tabs and line ends around it (fields, typed values, header lines).
+inline std::string_view trim_view(std::string_view s) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+inline std::string trim_blanks(std::string_view s) { return std::string(trim_view(s)); }
+
 }  // namespace lp

@@ -14,6 +14,8 @@
 #include <mutex>
 #include <string_view>
 
+#include "common/encoding.h"
+
 namespace lp {
 namespace {
 
@@ -26,15 +28,6 @@ std::string size_text(std::uint64_t bytes) {
   constexpr std::uint64_t kMB = 1024ull * 1024;
   if (bytes >= kMB && bytes % kMB == 0) return std::to_string(bytes / kMB) + " MB";
   return std::to_string(bytes) + " bytes";
-}
-
-std::string trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' ||
-                        s.back() == '\n')) {
-    s.remove_suffix(1);
-  }
-  return std::string(s);
 }
 
 // Everything one attempt (one URL, before any redirect) collects.
@@ -82,11 +75,11 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
   }
   const auto colon = line.find(':');
   if (colon == std::string_view::npos) return n;
-  std::string name = trim(line.substr(0, colon));
+  std::string name = trim_blanks(line.substr(0, colon));
   std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) {
     return static_cast<char>(std::tolower(c));
   });
-  t->headers.emplace_back(std::move(name), trim(line.substr(colon + 1)));
+  t->headers.emplace_back(std::move(name), trim_blanks(line.substr(colon + 1)));
   return n;
 }
 

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "common/encoding.h"
+
 namespace lp {
 
 namespace {
@@ -18,13 +20,6 @@ std::string env_text(const char* name) {
 std::string without_trailing_slash(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
-}
-
-std::string_view trim_blanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-    s.remove_suffix(1);
-  return s;
 }
 
 // The value of one "XDG_..._DIR=" line: "$HOME/sub" or an absolute path, quoted as the shell
@@ -89,10 +84,10 @@ std::string xdg_user_dir(std::string_view key, std::string_view fallback,
       std::string line, found;
       bool seen = false;
       while (in && std::getline(in, line)) {
-        const std::string_view l = trim_blanks(line);
+        const std::string_view l = trim_view(line);
         if (l.substr(0, wanted.size()) != wanted) continue;
         // The file is read by a shell: the last assignment wins.
-        found = folder_from_value(trim_blanks(l.substr(wanted.size())), env.home);
+        found = folder_from_value(trim_view(l.substr(wanted.size())), env.home);
         seen = true;
       }
       if (seen && !found.empty()) return found;

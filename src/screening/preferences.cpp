@@ -2,22 +2,11 @@
 
 #include <algorithm>
 
+#include "common/encoding.h"
 #include "common/keyvalue.h"
 #include "common/numbers.h"
 
 namespace lp::screening {
-
-namespace {
-
-std::string trim_blanks(const std::string& s) {
-  auto is_blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  std::size_t b = 0, e = s.size();
-  while (b < e && is_blank(s[b])) ++b;
-  while (e > b && is_blank(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-}  // namespace
 
 const std::vector<PrefKey>& screening_pref_keys() {
   using K = PrefKind;

@@ -10,9 +10,9 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-std::string describe(const std::vector<OptionSpec>& specs) {
+std::string describe(const std::vector<OptionRule>& rules) {
   std::string out;
-  for (const OptionSpec& s : specs) {
+  for (const OptionRule& s : rules) {
     if (!out.empty()) out += " ";
     out += s.name;
     out += s.kind == OptionKind::value ? "=V" : s.kind == OptionKind::optional_value ? "=[V]" : "";
@@ -46,7 +46,7 @@ TEST(CliOptions, UsageTextDeclaresEachOptionAndWhetherItTakesAValue) {
 }
 
 TEST(CliOptions, CommandWordsAreCheckedAgainstTheUsage) {
-  const auto specs = options_from_usage(
+  const auto rules = options_from_usage(
       "chart CODE --out FILE [--period N] [--alg1] [--ratio [REF]] [--set NAME=VALUE ...]");
   struct Case {
     Words words;
@@ -75,7 +75,7 @@ TEST(CliOptions, CommandWordsAreCheckedAgainstTheUsage) {
       {{"1301", "--per", "5"}, {}, "unknown option --per"},
   };
   for (const Case& c : cases) {
-    const CheckedArgs got = check_options(c.words, specs);
+    const CheckedArgs got = check_options(c.words, rules);
     EXPECT_EQ(got.error, c.error) << ::testing::PrintToString(c.words);
     if (c.error.empty()) {
       EXPECT_EQ(got.args, c.args) << ::testing::PrintToString(c.words);

@@ -26,8 +26,8 @@ AppFolders Context::folders() const {
 }
 
 bool Context::takes_value(const std::string& word) const {
-  const OptionSpec* spec = find_option(options, word);
-  return spec && spec->kind == OptionKind::value;
+  const OptionRule* rule = find_option(options, word);
+  return rule && rule->kind == OptionKind::value;
 }
 
 bool Context::take_option(const std::string& name, std::string& value) {

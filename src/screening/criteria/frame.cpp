@@ -3,23 +3,12 @@
 #include <filesystem>
 
 #include "common/csv.h"
+#include "common/encoding.h"
 #include "common/numbers.h"
 #include "screening/criteria/criterion.h"
 #include "screening/formula/formula_step.h"
 
 namespace lp::screening {
-
-namespace {
-
-std::string trim_blanks(std::string_view s) {
-  auto is_blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  std::size_t b = 0, e = s.size();
-  while (b < e && is_blank(s[b])) ++b;
-  while (e > b && is_blank(s[e - 1])) --e;
-  return std::string(s.substr(b, e - b));
-}
-
-}  // namespace
 
 const std::string& DayTable::date() const {
   static const std::string empty;

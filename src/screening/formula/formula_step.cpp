@@ -2,19 +2,12 @@
 
 #include <algorithm>
 
+#include "common/encoding.h"
 #include "common/numbers.h"
 
 namespace lp::screening {
 
 namespace {
-
-std::string trim_blanks(std::string_view s) {
-  auto is_blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  std::size_t b = 0, e = s.size();
-  while (b < e && is_blank(s[b])) ++b;
-  while (e > b && is_blank(s[e - 1])) --e;
-  return std::string(s.substr(b, e - b));
-}
 
 // Calendar days loaded first for a formula reading `reads` traded days: a little more than
 // that, so most stocks (which trade every day) need one load.
