@@ -193,11 +193,23 @@ bool valid_date(const std::string& d) {
   return normalize_date(d) == d && !d.empty();
 }
 
-struct Identity {
-  std::string segment, name;  // CP932
-};
-
 }  // namespace
+
+StockBar stock_bar_of(const Bar& bar, std::string code, const Identity* id) {
+  StockBar sb;
+  sb.code = std::move(code);
+  if (id) {
+    sb.segment = id->segment;
+    sb.name = id->name;
+  }
+  sb.open = bar.open;
+  sb.high = bar.high;
+  sb.low = bar.low;
+  sb.close = bar.close;
+  sb.volume = round_half_even(bar.volume);
+  sb.adj_factor = bar.adj_factor;
+  return sb;
+}
 
 PlanInfo plan_info(Plan plan) {
   switch (plan) {
@@ -421,19 +433,9 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
         continue;
       }
       if (!b.traded || !seen.insert(code).second) continue;
-      StockBar sb;
-      sb.code = code;
-      if (auto it = identities.find(b.code); it != identities.end()) {
-        sb.segment = it->second.segment;
-        sb.name = it->second.name;
-      }
-      sb.open = b.open;
-      sb.high = b.high;
-      sb.low = b.low;
-      sb.close = b.close;
-      sb.volume = round_half_even(b.volume);
-      sb.adj_factor = b.adj_factor;
-      stock_bars.push_back(std::move(sb));
+      const auto it = identities.find(b.code);
+      stock_bars.push_back(
+          stock_bar_of(b, code, it != identities.end() ? &it->second : nullptr));
     }
     const IndexBar* index_bar = nullptr;
     if (use_topix) {

@@ -9,6 +9,8 @@
 #include <string_view>
 
 #include "common/http.h"
+#include "pricedb/jquants_json.h"
+#include "pricedb/price_writer.h"
 
 namespace lp::jquants {
 
@@ -30,6 +32,14 @@ double request_interval(Plan plan);
 // Maps an API code to the database's: "72030" -> "7203", "130A0" -> "130A". Codes whose fifth
 // character is not "0" (preferred shares and the like) give "".
 std::string map_code(std::string_view api_code);
+
+// An issue's segment and name as the database files hold them (CP932).
+struct Identity {
+  std::string segment, name;
+};
+
+// A traded bar as the day writer takes it, under our code; `id` may be null (no name known).
+StockBar stock_bar_of(const Bar& bar, std::string code, const Identity* id);
 
 struct SyncOptions {
   std::string base = kDefaultBase;  // without a trailing "/"

@@ -25,6 +25,7 @@ namespace fs = std::filesystem;
 using lp::bench::Case;
 using lp::bench::Result;
 using lp::bench::Setup;
+using lp::bench::bench_platform;
 
 constexpr const char* kRaw = "market store: raw read of every database file";
 constexpr const char* kLoad = "market store: load the whole database once";
@@ -38,15 +39,6 @@ constexpr const char* kSeparateCli =
     "days)";
 constexpr int kSignalDays = 250;
 constexpr int kSampledDays = 10;
-
-lp::Platform bench_platform(const Setup& setup) {
-  lp::Platform p;
-  p.documents_folder = setup.documents;
-  p.desktop_folder = setup.documents;
-  const std::string today = setup.today;
-  p.today = [today] { return today; };
-  return p;
-}
 
 std::vector<std::string> every_file(const std::string& db) {
   std::vector<std::string> out;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/platform.h"
+
 namespace lp::bench {
 
 struct Setup {
@@ -44,6 +46,16 @@ struct Case {
 };
 
 std::vector<Case>& cases();
+
+// The platform of a program run on the sample market: its documents folder and its end date.
+inline Platform bench_platform(const Setup& setup) {
+  Platform p;
+  p.documents_folder = setup.documents;
+  p.desktop_folder = setup.documents;
+  const std::string today = setup.today;
+  p.today = [today] { return today; };
+  return p;
+}
 
 struct Registrar {
   explicit Registrar(std::function<void(const Setup&, std::vector<Case>&)> add);

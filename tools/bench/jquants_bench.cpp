@@ -56,25 +56,15 @@ std::string iso(const std::string& d) {
 // The sync's own conversion of parsed bars, as run_sync does it.
 std::vector<lp::StockBar> to_stock_bars(
     const std::vector<lp::jquants::Bar>& bars,
-    const std::unordered_map<std::string, std::pair<std::string, std::string>>& ids) {
+    const std::unordered_map<std::string, lp::jquants::Identity>& ids) {
   std::vector<lp::StockBar> out;
   out.reserve(bars.size());
   for (const auto& b : bars) {
-    const std::string code = lp::jquants::map_code(b.code);
+    std::string code = lp::jquants::map_code(b.code);
     if (code.empty() || !b.traded) continue;
-    lp::StockBar s;
-    s.code = code;
-    if (auto it = ids.find(b.code); it != ids.end()) {
-      s.segment = it->second.first;
-      s.name = it->second.second;
-    }
-    s.open = b.open;
-    s.high = b.high;
-    s.low = b.low;
-    s.close = b.close;
-    s.volume = lp::round_half_even(b.volume);
-    s.adj_factor = b.adj_factor;
-    out.push_back(std::move(s));
+    const auto it = ids.find(b.code);
+    out.push_back(
+        lp::jquants::stock_bar_of(b, std::move(code), it != ids.end() ? &it->second : nullptr));
   }
   return out;
 }
@@ -84,7 +74,7 @@ struct DayCase {
   std::string db;
   std::vector<std::string> bodies;  // one day's JSON for each run, dated after the market
   std::vector<std::string> dates;
-  std::unordered_map<std::string, std::pair<std::string, std::string>> ids;
+  std::unordered_map<std::string, lp::jquants::Identity> ids;
   std::unique_ptr<lp::DayWriter> writer;
   std::size_t next = 0;
 };

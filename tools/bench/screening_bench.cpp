@@ -13,17 +13,9 @@ namespace {
 
 using lp::bench::Case;
 using lp::bench::Setup;
+using lp::bench::bench_platform;
 using lp::screening::indexed;
 using lp::screening::ScreeningSession;
-
-lp::Platform bench_platform(const Setup& setup) {
-  lp::Platform p;
-  p.documents_folder = setup.documents;
-  p.desktop_folder = setup.documents;
-  const std::string today = setup.today;
-  p.today = [today] { return today; };
-  return p;
-}
 
 void tick_only(ScreeningSession& s, std::initializer_list<int> criteria) {
   for (int n = 1; n <= 40; ++n) s.controls().set_checked(indexed("pr_chk", n), false);
