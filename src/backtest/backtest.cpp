@@ -342,16 +342,80 @@ std::string default_output_folder(const std::string& user_folder, const std::str
          "/";
 }
 
-bool write_outputs(const Result& result, const std::string& dir, const std::string& png_bytes,
-                   std::string& error) {
+namespace {
+
+// Written into every output folder, so that a later run knows the folder is its own to replace.
+constexpr const char* kOutputMark = ".lumenpick-backtest";
+// What an output folder held before it was marked; such a folder is also a backtest's own.
+constexpr const char* kOutputFiles[] = {"trades.csv", "summary.csv", "equity.csv", "equity.png"};
+
+fs::path output_target(const std::string& dir) {
   fs::path target = fs::path(dir);
   if (!target.has_filename()) target = target.parent_path();
-  const fs::path parent = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  return target;
+}
+
+// `inner` is `outer` or lies inside it, links and ".." resolved.
+bool lies_within(const fs::path& inner, const fs::path& outer) {
   std::error_code ec;
-  if (fs::exists(target, ec) && !fs::is_directory(target, ec)) {
-    error = target.string() + " is not a folder";
+  const fs::path a = fs::weakly_canonical(fs::absolute(inner, ec), ec);
+  const fs::path b = fs::weakly_canonical(fs::absolute(outer, ec), ec);
+  if (ec || b.empty()) return false;
+  auto ai = a.begin();
+  for (auto bi = b.begin(); bi != b.end(); ++bi, ++ai) {
+    if (bi->empty()) continue;  // the trailing separator of a folder path
+    if (ai == a.end() || *ai != *bi) return false;
+  }
+  return true;
+}
+
+bool made_by_a_backtest(const fs::path& folder) {
+  std::error_code ec;
+  if (fs::exists(folder / kOutputMark, ec)) return true;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (std::find(std::begin(kOutputFiles), std::end(kOutputFiles), name) == std::end(kOutputFiles))
+      return false;
+  }
+  return !ec;  // an empty folder holds nothing to lose
+}
+
+}  // namespace
+
+bool check_output_folder(const std::string& dir, const std::string& db_folder, std::string& error) {
+  const fs::path target = output_target(dir);
+  if (target.empty()) {
+    error = "エラー：出力先のフォルダが指定されていません。";
     return false;
   }
+  if (!db_folder.empty() && (lies_within(target, db_folder) || lies_within(db_folder, target))) {
+    error = "エラー：株価データベースのフォルダは出力先にできません: " + target.string();
+    return false;
+  }
+  std::error_code ec;
+  const fs::file_status st = fs::symlink_status(target, ec);
+  if (!fs::exists(st)) return true;
+  if (!fs::is_directory(st)) {
+    error = "エラー：出力先がフォルダではありません: " + target.string();
+    return false;
+  }
+  if (!made_by_a_backtest(target)) {
+    error =
+        "エラー：出力先のフォルダにバックテスト以外のファイルがあります。空のフォルダか新しい"
+        "フォルダを指定してください: " +
+        target.string();
+    return false;
+  }
+  return true;
+}
+
+bool write_outputs(const Result& result, const std::string& dir, const std::string& png_bytes,
+                   std::string& error, const std::string& db_folder) {
+  // Only a folder a backtest made is ever replaced whole: anything else would be lost with it.
+  if (!check_output_folder(dir, db_folder, error)) return false;
+  const fs::path target = output_target(dir);
+  const fs::path parent = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  std::error_code ec;
   fs::create_directories(parent, ec);
   const fs::path staging = parent / ("." + target.filename().string() + ".lptmp");
   fs::remove_all(staging, ec);
@@ -407,6 +471,8 @@ bool write_outputs(const Result& result, const std::string& dir, const std::stri
   if (!equity.commit(staging / "equity.csv")) return give_up("cannot write equity.csv");
   if (!write_file_atomic(staging / "equity.png", png_bytes))
     return give_up("cannot write equity.png");
+  if (!write_file_atomic(staging / kOutputMark, "LumenPick backtest output\n"))
+    return give_up("cannot write " + std::string(kOutputMark));
 
   // The finished folder takes the old one's place in one step; the old one is then removed.
   if (fs::exists(target, ec)) {

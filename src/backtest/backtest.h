@@ -80,8 +80,13 @@ std::string summary_text(const Result& result);
 // Writes trades.csv, summary.csv, equity.csv (CP932) and equity.png (the given bytes) into
 // `dir`, all or nothing: they are written into a hidden folder beside it first, which then
 // takes the place of `dir`. False and a message when anything failed (`dir` then unchanged).
+// Only a folder that a backtest wrote (it carries a mark), an empty one or a new one is replaced;
+// a folder inside the price database `db_folder`, or holding it, never is.
 bool write_outputs(const Result& result, const std::string& dir, const std::string& png_bytes,
-                   std::string& error);
+                   std::string& error, const std::string& db_folder = {});
+// Whether write_outputs may use `dir`; false and a message when it may not. Checked before a
+// run too, so a refused folder does not cost the user the run.
+bool check_output_folder(const std::string& dir, const std::string& db_folder, std::string& error);
 
 // The default output folder: <user folder>backtest/<screen>-<from>-<to>/.
 std::string default_output_folder(const std::string& user_folder, const std::string& screen,

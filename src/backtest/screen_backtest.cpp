@@ -52,8 +52,15 @@ JobOutcome run_job(const Job& job) {
     return out;
   }
   const AppFolders& folders = session.folders();
-  if (job.status) job.status("株価データ読込中");
+  const std::string dir =
+      job.out_dir.empty() ? default_output_folder(folders.user_folder, job.screen_name, job.params)
+                          : job.out_dir;
   std::string error;
+  if (!check_output_folder(dir, folders.db_folder, error)) {
+    out.error = error;
+    return out;
+  }
+  if (job.status) job.status("株価データ読込中");
   std::shared_ptr<const MarketStore> store =
       MarketStore::load(folders.db_folder, folders.reference_code, error);
   if (!store) {
@@ -74,11 +81,8 @@ JobOutcome run_job(const Job& job) {
     out.error = "エラー：期間に取引日がありません。";
     return out;
   }
-  const std::string dir =
-      job.out_dir.empty() ? default_output_folder(folders.user_folder, job.screen_name, job.params)
-                          : job.out_dir;
   const std::string png = job.picture ? job.picture(out.result) : std::string();
-  if (!write_outputs(out.result, dir, png, error)) {
+  if (!write_outputs(out.result, dir, png, error, folders.db_folder)) {
     out.error = error;
     return out;
   }

@@ -49,13 +49,20 @@ std::string trimmed(const std::string& text) {
 
 bool delete_year_folder(const std::string& db_folder, int year, const YieldFn& yield) {
   const fs::path y = fs::path(as_folder(db_folder)) / std::to_string(year);
+  std::error_code ec;
+  // The year folder itself may be a link: clearing "its" subfolders would empty the link's
+  // target. Only the link goes.
+  if (fs::is_symlink(fs::symlink_status(y, ec))) {
+    fs::remove(y, ec);
+    yield_now(yield);
+    return !fs::exists(fs::symlink_status(y, ec));
+  }
   for (const char* sub : kSubfolders) {
     clear_and_remove(y / sub);
     yield_now(yield);
   }
   clear_and_remove(y);
   yield_now(yield);
-  std::error_code ec;
   return !fs::exists(fs::symlink_status(y, ec));
 }
 

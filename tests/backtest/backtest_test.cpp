@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <map>
 
 #include "common/csv.h"
@@ -208,6 +209,70 @@ TEST(Backtest, OutputFolderIsReplacedWholeOrNotAtAll) {
   // No staging folder is left beside it.
   for (const auto& e : std::filesystem::directory_iterator(m.dir.file("user/backtest"))) {
     EXPECT_EQ(e.path().filename().string().front() == '.', false) << e.path();
+  }
+}
+
+TEST(Backtest, OnlyAFolderABacktestMadeIsEverReplaced) {
+  HandMarket m;
+  ASSERT_TRUE(m.store);
+  const Result r =
+      run_backtest(*m.store, {kDates[1], kDates[3], 1, 3}, picks_on({{kDates[1], {"2001"}}}));
+  namespace fs = std::filesystem;
+  const fs::path outside = m.dir.file("outside");
+  test::write_bytes(outside / "notes.txt", "mine");
+  struct Case {
+    const char* name;
+    std::function<std::string()> make;  // the folder given as --out
+    bool replaced;
+  };
+  const std::vector<Case> cases = {
+      {"a user's own folder",
+       [&] {
+         test::write_bytes(m.dir.file("mine/notes.txt"), "notes");
+         test::write_bytes(m.dir.file("mine/2023/q4.xlsx"), "xlsx");
+         return m.dir.file("mine");
+       },
+       false},
+      {"a year of the database", [&] { return m.db + "2024"; }, false},
+      {"the database itself", [&] { return m.db; }, false},
+      {"a folder holding the database", [&] { return m.dir.path().string(); }, false},
+      {"a new folder inside the database", [&] { return m.db + "2024/bt"; }, false},
+      {"a link to another folder",
+       [&] {
+         fs::create_directory_symlink(outside, m.dir.file("link"));
+         return m.dir.file("link");
+       },
+       false},
+      {"an empty folder",
+       [&] {
+         fs::create_directories(m.dir.file("empty"));
+         return m.dir.file("empty");
+       },
+       true},
+      {"an older run's folder without the mark",
+       [&] {
+         for (const char* f : {"trades.csv", "summary.csv", "equity.csv", "equity.png"})
+           test::write_bytes(m.dir.file("older") + "/" + f, "old");
+         return m.dir.file("older");
+       },
+       true},
+      {"a new folder", [&] { return m.dir.file("fresh/run"); }, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = c.make();
+    const auto before = test::files_under(m.dir.path());
+    std::string error;
+    EXPECT_EQ(write_outputs(r, dir, "png", error, m.db), c.replaced) << error;
+    if (c.replaced) {
+      EXPECT_EQ(test::files_under(dir).at("equity.png"), "png");
+      // Marked now: the next run may replace it even with a file of the user's beside ours.
+      test::write_bytes(dir + "/later.txt", "x");
+      EXPECT_TRUE(write_outputs(r, dir, "png-2", error, m.db)) << error;
+    } else {
+      EXPECT_FALSE(error.empty());
+      EXPECT_EQ(test::files_under(m.dir.path()), before);
+    }
   }
 }
 

@@ -74,8 +74,8 @@ TEST(DeleteYear, AFolderThatCannotGoIsReportedNotHidden) {
 TEST(DeleteYear, SymbolicLinksAreRemovedNeverFollowed) {
   struct Case {
     const char* name;
-    std::string link;    // inside the database, relative to it
-    bool to_folder;      // the link points at the outside folder (else at its file)
+    std::string link;  // inside the database, relative to it
+    bool to_folder;    // the link points at the outside folder (else at its file)
   };
   const std::vector<Case> cases = {
       {"a database subfolder that is a link", "2012/data_d", true},
@@ -89,6 +89,8 @@ TEST(DeleteYear, SymbolicLinksAreRemovedNeverFollowed) {
     Db d;
     const fs::path outside = d.dir.path() / "outside";
     write_bytes(outside / "precious.csv", "mine\r\n");
+    // Shaped like a year folder, so a deletion that follows the link finds work to do.
+    write_bytes(outside / "data_d" / "20120104.csv", "day\r\n");
     const fs::path link = fs::path(d.db) / c.link;
     fs::remove_all(link);
     fs::create_directories(link.parent_path());
@@ -99,6 +101,7 @@ TEST(DeleteYear, SymbolicLinksAreRemovedNeverFollowed) {
     }
     EXPECT_EQ(run_delete_year(d.db, "2012年", d.hooks), DeleteResult::deleted);
     EXPECT_EQ(test::read_bytes(outside / "precious.csv"), "mine\r\n");
+    EXPECT_EQ(test::read_bytes(outside / "data_d" / "20120104.csv"), "day\r\n");
     EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
     EXPECT_FALSE(fs::exists(fs::symlink_status(fs::path(d.db) / "2012")));
   }
