@@ -30,7 +30,7 @@ echo "Documents folder of the demo: $docs"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   # No screen to show the window on: do the same work through the CLI, showing each command.
-  echo "There is no display to open the window on, so here is the same database work with lumenpick-cli (see the README for every command):"
+  echo "There is no display to open the window on, so here is the same database work with lumenpick-cli (docs/cli.md lists every command):"
   cli() {
     echo "\$ build/bin/lumenpick-cli $* --documents $docs" >&2
     "$bin/lumenpick-cli" "$@" --documents "$docs"
