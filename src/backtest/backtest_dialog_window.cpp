@@ -17,7 +17,7 @@
 #include "backtest/screen_backtest.h"
 #include "screening/saved_screens.h"
 #include "screening/screening_window.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "shell/window_hub_gui.h"
 
 namespace lp::gui {

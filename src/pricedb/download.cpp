@@ -9,7 +9,7 @@
 #include "common/csv.h"
 #include "common/numbers.h"
 #include "pricedb/unpack.h"
-#include "shell/startup.h"
+#include "pricedb/main_status.h"
 
 namespace lp {
 

@@ -9,7 +9,7 @@
 
 #include "common/platform.h"
 #include "pricedb/formats.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 
 namespace lp {
 

@@ -23,7 +23,7 @@
 #include <algorithm>
 
 #include "results/results_export.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "shell/window_hub_gui.h"
 
 namespace lp::gui {

@@ -9,7 +9,7 @@
 #include "common/platform.h"
 #include "screening/controls.h"
 #include "screening/criteria/criterion.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 
 namespace lp::screening {
 

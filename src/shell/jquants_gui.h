@@ -14,7 +14,7 @@
 #include "common/http.h"
 #include "common/platform.h"
 #include "pricedb/download.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 
 class QComboBox;
 class QBoxLayout;

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "pricedb/download.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 
 class QComboBox;
 class QLabel;

@@ -20,7 +20,7 @@
 #include "common/numbers.h"
 #include "sample-market/sample_market.h"
 #include "screening/screening_window.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "shell/window_hub_gui.h"
 #include "support/fixtures.h"
 

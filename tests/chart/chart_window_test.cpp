@@ -15,7 +15,7 @@
 #include "chart/chart_state.h"
 #include "pricedb/formats.h"
 #include "sample-market/sample_market.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "shell/window_hub_gui.h"
 #include "support/fixtures.h"
 

@@ -17,7 +17,7 @@
 #include <QVBoxLayout>
 
 #include "portfolio_fixture.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "shell/window_hub_gui.h"
 
 namespace lp::gui {

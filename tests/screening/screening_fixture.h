@@ -12,7 +12,7 @@
 #include "common/numbers.h"
 #include "common/platform.h"
 #include "pricedb/formats.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "support/fixtures.h"
 
 namespace lp::test {

@@ -16,7 +16,7 @@
 #include "bench/bench.h"
 #include "common/csv.h"
 #include "sample-market/sample_market.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 
 namespace lp::bench {
 

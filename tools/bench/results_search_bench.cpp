@@ -9,7 +9,7 @@
 #include "pricedb/formats.h"
 #include "results/results_model.h"
 #include "search/search_model.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "support/fixtures.h"
 
 namespace lp {

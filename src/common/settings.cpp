@@ -1,4 +1,4 @@
-#include "shell/settings.h"
+#include "common/settings.h"
 
 #include "common/encoding.h"
 #include "common/keyvalue.h"
