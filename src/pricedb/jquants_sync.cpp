@@ -459,8 +459,9 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
     DayBars day{date, std::move(stock_bars), std::nullopt};
     if (index_bar) day.topix = *index_bar;
     if (!writer.add_day(std::move(day), error)) {
-      return finish(SyncStatus::failed, "J-Quants: " + date + " までの取得分を書き込めませんでした: " +
-                                            error + " (書き込めなかった日は元のままです)");
+      return finish(SyncStatus::failed, "J-Quants: " + date +
+                                            " までの取得分を書き込めませんでした: " + error +
+                                            " (書き込めなかった日は元のままです)");
     }
     stock_bars.clear();
     res.days_written = writer.days_committed();

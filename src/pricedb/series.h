@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/platform.h"
-#include "pricedb/formats.h"
 #include "common/settings.h"
+#include "pricedb/formats.h"
 
 namespace lp {
 

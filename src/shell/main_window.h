@@ -8,8 +8,8 @@
 #include <functional>
 #include <string>
 
-#include "pricedb/download.h"
 #include "common/settings.h"
+#include "pricedb/download.h"
 
 class QComboBox;
 class QLabel;

@@ -6,8 +6,8 @@
 
 #include "common/numbers.h"
 #include "common/platform.h"
-#include "pricedb/formats.h"
 #include "common/settings.h"
+#include "pricedb/formats.h"
 
 namespace lp {
 

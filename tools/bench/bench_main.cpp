@@ -15,8 +15,8 @@
 
 #include "bench/bench.h"
 #include "common/csv.h"
-#include "sample-market/sample_market.h"
 #include "common/settings.h"
+#include "sample-market/sample_market.h"
 
 namespace lp::bench {
 
