@@ -15,9 +15,9 @@
 #include "backtest/backtest_window.h"
 #include "backtest/equity_painter.h"
 #include "backtest/screen_backtest.h"
+#include "common/settings.h"
 #include "screening/saved_screens.h"
 #include "screening/screening_window.h"
-#include "shell/settings.h"
 #include "shell/window_hub_gui.h"
 
 namespace lp::gui {

@@ -11,7 +11,7 @@
 #include "chart/chart_grids.h"
 #include "chart/chart_model.h"
 #include "chart/chart_state.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 
 class QCheckBox;
 class QComboBox;

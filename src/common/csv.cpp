@@ -226,6 +226,24 @@ bool write_file_atomic_at(int dir_fd, const char* name,
   return true;
 }
 
+bool is_csv_safe_text(std::string_view text) {
+  return text.find_first_of(",\"\r\n") == std::string_view::npos;
+}
+
+std::string csv_safe_text(std::string_view text, TextEncoding encoding) {
+  std::string out;
+  out.reserve(text.size());
+  const std::string_view comma = encoding == TextEncoding::cp932 ? "\x81\x43" : "\xEF\xBC\x8C";
+  for (char c : text) {
+    if (c == ',') {
+      out += comma;
+    } else if (c != '"' && c != '\r' && c != '\n') {
+      out += c;
+    }
+  }
+  return out;
+}
+
 bool CsvFile::open(const std::filesystem::path& path) {
   if (!read_file_bytes(path, bytes_)) {
     reader_ = FieldReader();
@@ -242,7 +260,9 @@ CsvWriter& CsvWriter::field(std::string_view utf8) {
   return *this;
 }
 
-CsvWriter& CsvWriter::field(long long value) { return field(std::to_string(value)); }
+CsvWriter& CsvWriter::field(long long value) {
+  return field(std::to_string(value));
+}
 
 CsvWriter& CsvWriter::fields(std::initializer_list<std::string_view> utf8_fields) {
   for (std::string_view f : utf8_fields) field(f);

@@ -137,6 +137,15 @@ bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes
 bool write_file_atomic_at(int dir_fd, const char* name,
                           std::initializer_list<std::string_view> pieces, std::string& scratch);
 
+// A text field (a name, a segment, a caption) made safe to write unquoted into one of our CSV
+// files: "," becomes the full-width comma 「，」, which reads the same; '"', CR and LF are dropped.
+// `cp932` says the bytes are CP932 rather than UTF-8 (none of these bytes occurs inside a
+// CP932 double-byte character, so the bytes can be replaced as they are).
+enum class TextEncoding { utf8, cp932 };
+std::string csv_safe_text(std::string_view text, TextEncoding encoding = TextEncoding::utf8);
+// True when `text` is already safe (nothing to replace).
+bool is_csv_safe_text(std::string_view text);
+
 // Builds a CP932 CSV file: fields joined by ",", no quotes, lines ended by CR LF.
 // Fields are given in UTF-8 and encoded when the file is committed.
 class CsvWriter {

@@ -20,7 +20,7 @@
 #include <system_error>
 
 #include "common/numbers.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "shell/window_hub_gui.h"
 
 namespace lp::gui {

@@ -216,7 +216,12 @@ bool rebuild_index(const std::string& db, const std::string& ref, FileBatch& bat
       }
       const double value = index.add_day(bars);
       long long volume = 0;
-      for (const StockBar& b : bars) volume += b.volume;
+      for (const StockBar& b : bars) {
+        if (b.volume < 0 || __builtin_add_overflow(volume, b.volume, &volume)) {
+          error = "cannot sum the volumes of " + date + " (" + path + ")";
+          return false;
+        }
+      }
       const std::string v = price_text(value);
       const std::string line =
           date + "," + v + "," + v + "," + v + "," + v + "," + std::to_string(volume);
@@ -348,7 +353,7 @@ bool parse_price_csv(std::string_view bytes, const std::string& code, const std:
     if (col[kVolume] >= 0) {
       double v = 0;
       const std::string_view vt = f[static_cast<std::size_t>(col[kVolume])];
-      if (!vt.empty() && (!strict_number(vt, v) || v < 0)) {
+      if (!vt.empty() && (!strict_number(vt, v) || v < 0 || v > kMaxVolume)) {
         problem("出来高を読めません");
         continue;
       }
@@ -400,8 +405,8 @@ bool import_price_csv(const std::string& db, const std::string& ref,
     batch.rollback();
     return false;
   };
-  const std::string market = utf8_to_cp932(opt.market);
-  const std::string name = utf8_to_cp932(opt.name);
+  const std::string market = utf8_to_cp932(csv_safe_text(opt.market));
+  const std::string name = utf8_to_cp932(csv_safe_text(opt.name));
   std::set<std::string> imported;
   for (const std::string& file : files) {
     std::string bytes;

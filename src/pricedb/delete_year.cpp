@@ -5,7 +5,7 @@
 
 #include "common/numbers.h"
 #include "pricedb/formats.h"
-#include "shell/startup.h"
+#include "pricedb/main_status.h"
 
 namespace lp {
 

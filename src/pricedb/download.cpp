@@ -8,8 +8,8 @@
 
 #include "common/csv.h"
 #include "common/numbers.h"
+#include "pricedb/main_status.h"
 #include "pricedb/unpack.h"
-#include "shell/startup.h"
 
 namespace lp {
 

@@ -10,7 +10,7 @@
 
 #include "common/http.h"
 #include "common/platform.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 
 namespace lp {
 

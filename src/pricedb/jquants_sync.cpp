@@ -282,8 +282,11 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
 
   Fetcher fetcher(opt, svc, res);
   std::string error;
+  // Commits the days fetched before a stop (set once the writer exists).
+  std::function<void()> keep_fetched = [] {};
   // Says what the database holds now: nothing changed, or the days committed before the stop.
   auto stop = [&](Outcome o) {
+    keep_fetched();
     std::string text = o == Outcome::cancelled ? "J-Quants の取得を中止しました。" : error;
     text += res.days_written == 0 ? "データベースは変更していません。"
                                   : "それまでの " + std::to_string(res.days_written) +
@@ -320,6 +323,12 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
   res.trading_days = static_cast<int>(days.size());
 
   DayWriter writer(opt.db_folder, opt.reference_code);
+  keep_fetched = [&] {
+    std::string why;
+    if (!writer.flush(why)) error += " (取得済みの日を書き込めませんでした: " + why + ")";
+    res.days_written = writer.days_committed();
+    res.bars_written = writer.bars_committed();
+  };
   std::vector<std::string> missing;
   for (const std::string& d : days) {
     if (writer.day_present(d)) {
@@ -446,15 +455,27 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
       }
       index_bar = &it->second;
     }
-    if (!writer.commit_day(date, stock_bars, error, index_bar)) {
-      return finish(SyncStatus::failed, "J-Quants: " + date + " を書き込めませんでした: " + error +
-                                            " (" + date + " は元のままです)");
+    // Days go to the database in batches; a batch that cannot be written is left out whole.
+    DayBars day{date, std::move(stock_bars), std::nullopt};
+    if (index_bar) day.topix = *index_bar;
+    if (!writer.add_day(std::move(day), error)) {
+      return finish(SyncStatus::failed, "J-Quants: " + date +
+                                            " までの取得分を書き込めませんでした: " + error +
+                                            " (書き込めなかった日は元のままです)");
     }
-    ++res.days_written;
-    res.bars_written += static_cast<long>(stock_bars.size());
+    stock_bars.clear();
+    res.days_written = writer.days_committed();
+    res.bars_written = writer.bars_committed();
     res.codes_skipped = static_cast<int>(skipped.size());
     res.names_replaced = static_cast<int>(replaced_names.size());
   }
+  if (!writer.flush(error)) {
+    return finish(SyncStatus::failed, "J-Quants: " + missing.back() +
+                                          " までの取得分を書き込めませんでした: " + error +
+                                          " (書き込めなかった日は元のままです)");
+  }
+  res.days_written = writer.days_committed();
+  res.bars_written = writer.bars_committed();
   prog.days_done = static_cast<int>(missing.size());
   prog.seconds_left = 0;
   prog.date.clear();

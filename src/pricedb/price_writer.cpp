@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -58,9 +59,11 @@ void put_header(std::string& out, std::string_view code, std::string_view segmen
                 std::size_t count) {
   out += code;
   out += ',';
-  out += segment;
+  // Names and segments come from outside (a server, a user's option): never the separator.
+  out += is_csv_safe_text(segment) ? std::string(segment)
+                                   : csv_safe_text(segment, TextEncoding::cp932);
   out += ',';
-  out += name;
+  out += is_csv_safe_text(name) ? std::string(name) : csv_safe_text(name, TextEncoding::cp932);
   out += ',';
   out += oldest;
   out += ',';
@@ -119,7 +122,8 @@ bool plan_append(std::string_view existing, std::string_view first_new_date, App
 }  // namespace
 
 CorrectionRatio correction_ratio(double factor) {
-  if (!(factor > 0) || !std::isfinite(factor)) return {};
+  // Outside this range the ratio would not fit (check_bar refuses such a factor first).
+  if (!(factor >= kMinSplitFactor && factor <= kMaxSplitFactor)) return {};
   const double inverse = 1.0 / factor;
   const double whole = std::round(inverse);
   if (whole >= 1 && std::fabs(inverse - whole) < 1e-9 * whole) {
@@ -287,8 +291,23 @@ double EqualWeightIndex::add_day(const std::vector<StockBar>& bars) {
   return value_;
 }
 
-DayWriter::DayWriter(std::string db_folder, std::string reference_code)
-    : db_(std::move(db_folder)), ref_(std::move(reference_code)) {}
+bool check_bar(std::string_view date, const StockBar& b, std::string& error) {
+  if (b.adj_factor != 1.0 &&
+      !(b.adj_factor >= kMinSplitFactor && b.adj_factor <= kMaxSplitFactor)) {
+    error = std::string(date) + " " + b.code + " の分割係数 " + format_decimal(b.adj_factor) +
+            " は受け付けられません (1/1000～1000 の範囲外)";
+    return false;
+  }
+  if (b.volume < 0 || b.volume > kMaxVolume) {
+    error = std::string(date) + " " + b.code + " の出来高 " + std::to_string(b.volume) +
+            " は受け付けられません (0～" + std::to_string(kMaxVolume) + " の範囲外)";
+    return false;
+  }
+  return true;
+}
+
+DayWriter::DayWriter(std::string db_folder, std::string reference_code, BatchLimits limits)
+    : db_(std::move(db_folder)), ref_(std::move(reference_code)), limits_(limits) {}
 
 DayWriter::~DayWriter() {
   for (const auto& [year, f] : folders_) {
@@ -296,6 +315,10 @@ DayWriter::~DayWriter() {
       if (fd >= 0) ::close(fd);
     }
   }
+}
+
+double DayWriter::clock() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 const std::vector<std::string>& DayWriter::reference_dates(int year) {
@@ -372,24 +395,32 @@ int DayWriter::read_old(int dir, const std::string& name, std::string_view& old)
 bool DayWriter::replace(int dir, const std::string& name, int had, std::string_view old,
                         std::initializer_list<std::string_view> pieces) {
   if (!write_file_atomic_at(dir, name.c_str(), pieces, scratch_)) return false;
+  // `old` may have moved with store_ since it was read: keep its offset, not its address.
   const std::size_t at = had > 0 ? static_cast<std::size_t>(old.data() - store_.data()) : 0;
   replaced_.push_back({dir, name, at, old.size(), had > 0});
   return true;
 }
 
 bool DayWriter::append_series(int dir, std::string_view code, std::string_view segment,
-                              std::string_view name, std::string_view line, int had,
+                              std::string_view name, std::string_view lines, std::size_t count,
+                              std::string_view first, std::string_view last, int had,
                               std::string_view old) {
-  const std::string_view date = line_date(line);
   AppendPlan plan;
-  if (plan_append(old, date, plan) && plan.crlf) {
+  if (plan_append(old, first, plan) && plan.crlf) {
     header_.clear();
     put_header(header_, code, segment.empty() ? plan.segment : segment,
-               name.empty() ? plan.name : name, plan.oldest.empty() ? date : plan.oldest, date,
-               static_cast<std::size_t>(plan.present) + 1);
-    return replace(dir, file_name_, had, old, {header_, plan.body, line, kCrLf});
+               name.empty() ? plan.name : name, plan.oldest.empty() ? first : plan.oldest, last,
+               static_cast<std::size_t>(plan.present) + count);
+    return replace(dir, file_name_, had, old, {header_, plan.body, lines});
   }
-  const std::string bytes = merge_series_bytes(old, code, segment, name, {std::string(line)});
+  std::vector<std::string> split;
+  split.reserve(count);
+  for (std::size_t p = 0; p < lines.size();) {
+    const std::size_t e = lines.find(kCrLf, p);
+    split.emplace_back(lines.substr(p, e - p));
+    p = e + kCrLf.size();
+  }
+  const std::string bytes = merge_series_bytes(old, code, segment, name, split);
   return replace(dir, file_name_, had, old, {bytes});
 }
 
@@ -406,26 +437,29 @@ void DayWriter::rollback() {
   used_ = 0;
 }
 
-// The index continues from the newest stored day before `date`: its value (the reference
-// code's close there) and every stock's close of that day.
-bool DayWriter::seed_index(std::string_view date) {
+std::string DayWriter::stored_day_before(std::string_view date) {
   const int year = static_cast<int>(parse_integer(date.substr(0, 4)));
-  std::string prev;
-  for (int y = year; y >= year - 1 && prev.empty(); --y) {
+  for (int y = year; y >= year - 1; --y) {
     const auto& dates = reference_dates(y);
     auto it = std::lower_bound(dates.begin(), dates.end(), std::string(date));
-    if (it != dates.begin()) prev = *(it - 1);
+    if (it != dates.begin()) return *(it - 1);
   }
+  return {};
+}
+
+// The index continues from a stored day: its value (the reference code's close there) and
+// every stock's close of that day.
+void DayWriter::seed_index(const std::string& prev) {
   if (prev.empty()) {
     index_ = EqualWeightIndex{};
     index_date_.clear();
-    return true;
+    return;
   }
-  if (prev == index_date_) return true;
+  if (prev == index_date_) return;
   DayFile day;
   index_ = EqualWeightIndex{};
   index_date_.clear();
-  if (!read_day_file(day_file_path(db_, prev), day, false)) return true;
+  if (!read_day_file(day_file_path(db_, prev), day, false)) return;
   std::unordered_map<std::string, double> closes;
   double value = kIndexBase;
   for (const PriceRecord& row : day.rows) {
@@ -437,7 +471,6 @@ bool DayWriter::seed_index(std::string_view date) {
   }
   index_.seed(value, std::move(closes));
   index_date_ = prev;
-  return true;
 }
 
 std::string DayWriter::stored_index_name() {
@@ -452,104 +485,223 @@ std::string DayWriter::stored_index_name() {
 
 bool DayWriter::commit_day(std::string_view date, const std::vector<StockBar>& bars,
                            std::string& error, const IndexBar* topix) {
-  const int year = static_cast<int>(parse_integer(date.substr(0, 4)));
+  std::vector<DayBars> one(1);
+  one[0].date = date;
+  one[0].bars = bars;
+  if (topix) one[0].topix = *topix;
+  return commit_days(one, error);
+}
+
+bool DayWriter::add_day(DayBars day, std::string& error) {
+  if (!pending_.empty() && pending_.front().date.substr(0, 4) != day.date.substr(0, 4) &&
+      !flush(error)) {
+    return false;
+  }
+  if (pending_.empty()) pending_since_ = clock();
+  std::size_t bytes = sizeof(DayBars) + day.bars.size() * sizeof(StockBar);
+  for (const StockBar& b : day.bars) bytes += b.segment.capacity() + b.name.capacity();
+  pending_bytes_ += bytes;
+  pending_.push_back(std::move(day));
+  if (static_cast<int>(pending_.size()) >= limits_.max_days ||
+      pending_bytes_ >= limits_.max_bytes || clock() - pending_since_ >= limits_.max_seconds) {
+    return flush(error);
+  }
+  return true;
+}
+
+bool DayWriter::flush(std::string& error) {
+  if (pending_.empty()) return true;
+  const bool ok = commit_days(pending_, error);
+  pending_.clear();
+  pending_bytes_ = 0;
+  return ok;
+}
+
+bool DayWriter::commit_days(std::vector<DayBars>& days, std::string& error) {
+  if (days.empty()) return true;
+  const std::string_view year_text = std::string_view(days.front().date).substr(0, 4);
+  for (std::size_t d = 0; d < days.size(); ++d) {
+    const std::string& date = days[d].date;
+    if (date.size() != 8 || date.substr(0, 4) != year_text ||
+        (d > 0 && !(days[d - 1].date < date))) {
+      error = "days of one batch must be of one year, dates rising (" + date + ")";
+      return false;
+    }
+    for (const StockBar& b : days[d].bars) {
+      if (!check_bar(date, b, error)) return false;
+    }
+  }
+  const int year = static_cast<int>(parse_integer(year_text));
   const Folders* folders = ensure_year(year, error);
   if (!folders) return false;
-  seed_index(date);
   const EqualWeightIndex index_before = index_;
   const std::string index_date_before = index_date_;
 
   replaced_.clear();
   used_ = 0;
-  auto fail = [&](const std::string& path) {
-    const std::string why = std::strerror(errno);
-    error = "cannot write " + path + " (" + why + ")";
+  auto fail = [&](const std::string& path, const std::string& message = {}) {
+    error = message.empty() ? "cannot write " + path + " (" + std::strerror(errno) + ")" : message;
     rollback();
     index_ = index_before;
     index_date_ = index_date_before;
     return false;
   };
 
-  std::vector<StockBar> kept;
-  kept.reserve(bars.size());
-  std::string rows;
-  rows.reserve(bars.size() * 64);
-  std::string_view old;
-  const std::string date_text(date);
-  for (const StockBar& b : bars) {
-    if (b.code == ref_ || !is_stock_code(b.code)) continue;
-    file_name_.assign(b.code).append(".csv");
-    const int had = read_old(folders->series, file_name_, old);
-    if (had < 0) return fail(series_file_path(db_, year, b.code));
-    std::string_view segment = b.segment, name = b.name;
-    std::pair<std::string, std::string> stored;
-    if ((segment.empty() || name.empty()) && had > 0) {
-      stored = series_identity(old);
-      if (segment.empty()) segment = stored.first;
-      if (name.empty()) name = stored.second;
+  // Each stock's bars over the batch, in the order the stocks first appear.
+  struct Stock {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> bars;  // (day, bar)
+  };
+  std::vector<Stock> stocks;
+  std::unordered_map<std::string_view, std::size_t> stock_of;
+  stock_of.reserve(days.front().bars.size() * 2);
+  for (std::size_t d = 0; d < days.size(); ++d) {
+    for (std::size_t i = 0; i < days[d].bars.size(); ++i) {
+      StockBar& b = days[d].bars[i];
+      if (b.code == ref_ || !is_stock_code(b.code)) continue;
+      // Text from outside never carries the separator into our files.
+      if (!is_csv_safe_text(b.segment)) b.segment = csv_safe_text(b.segment, TextEncoding::cp932);
+      if (!is_csv_safe_text(b.name)) b.name = csv_safe_text(b.name, TextEncoding::cp932);
+      auto [it, added] = stock_of.emplace(b.code, stocks.size());
+      if (added) stocks.emplace_back();
+      stocks[it->second].bars.emplace_back(static_cast<std::uint32_t>(d),
+                                           static_cast<std::uint32_t>(i));
     }
-    line_ = date_text;
-    for (double p : {b.open, b.high, b.low, b.close}) {
+  }
+
+  // Series and correction files, each read and replaced once. A bar without a name or segment
+  // takes the one its series holds at that day (the stored one, or an earlier day's of the
+  // batch), so that its day-file line names the stock as its series does.
+  std::string_view old;
+  std::string lines, cbytes;
+  for (const Stock& stock : stocks) {
+    const StockBar& first = days[stock.bars.front().first].bars[stock.bars.front().second];
+    const std::string code = first.code;
+    file_name_.assign(code).append(".csv");
+    const int had = read_old(folders->series, file_name_, old);
+    if (had < 0) return fail(series_file_path(db_, year, code));
+    std::string segment, name;
+    if (had > 0) {
+      auto stored = series_identity(old);
+      segment = csv_safe_text(stored.first, TextEncoding::cp932);
+      name = csv_safe_text(stored.second, TextEncoding::cp932);
+    }
+    lines.clear();
+    std::vector<std::pair<std::string_view, CorrectionRatio>> corrections;
+    for (const auto& [d, i] : stock.bars) {
+      StockBar& b = days[d].bars[i];
+      if (b.segment.empty())
+        b.segment = segment;
+      else
+        segment = b.segment;
+      if (b.name.empty())
+        b.name = name;
+      else
+        name = b.name;
+      lines += days[d].date;
+      for (double p : {b.open, b.high, b.low, b.close}) {
+        lines += ',';
+        lines += price_text(p);
+      }
+      lines += ',';
+      lines += std::to_string(b.volume);
+      lines += kCrLf;
+      if (b.adj_factor != 1.0) {
+        corrections.emplace_back(days[d].date, correction_ratio(b.adj_factor));
+      }
+    }
+    const std::string& first_date = days[stock.bars.front().first].date;
+    const std::string& last_date = days[stock.bars.back().first].date;
+    if (!append_series(folders->series, code, segment, name, lines, stock.bars.size(), first_date,
+                       last_date, had, old)) {
+      return fail(series_file_path(db_, year, code));
+    }
+    if (!corrections.empty()) {
+      const int chad = read_old(folders->corrections, file_name_, old);
+      if (chad < 0) return fail(correction_file_path(db_, year, code));
+      cbytes.assign(old);
+      for (const auto& [date, ratio] : corrections) {
+        cbytes = merge_correction_bytes(cbytes, code, year, date, ratio);
+      }
+      if (!replace(folders->corrections, file_name_, chad, old, {cbytes})) {
+        return fail(correction_file_path(db_, year, code));
+      }
+    }
+  }
+
+  // The day files, each with the index under the reference code; the index runs on from the
+  // day before, stored or of this batch.
+  const std::string segment = utf8_to_cp932(kIndexSegment);
+  std::string index_name;
+  std::string ref_lines, rows, head;
+  std::vector<StockBar> kept;
+  for (std::size_t d = 0; d < days.size(); ++d) {
+    const std::string& date = days[d].date;
+    const std::string stored = stored_day_before(date);
+    if (d == 0 || stored > days[d - 1].date) seed_index(stored);
+    kept.clear();
+    rows.clear();
+    long long volume = 0;
+    for (const StockBar& b : days[d].bars) {
+      if (b.code == ref_ || !is_stock_code(b.code)) continue;
+      if (__builtin_add_overflow(volume, b.volume, &volume)) {
+        return fail(day_file_path(db_, date), date + " の出来高の合計が大きすぎます");
+      }
+      rows += b.code;
+      rows += ',';
+      rows += b.segment;
+      rows += ',';
+      rows += b.name;
+      for (double p : {b.open, b.high, b.low, b.close}) {
+        rows += ',';
+        rows += price_text(p);
+      }
+      rows += ',';
+      rows += std::to_string(b.volume);
+      rows += kCrLf;
+      kept.push_back(b);
+    }
+    const double value = index_.add_day(kept);
+    index_date_ = date;
+    const IndexBar bar = days[d].topix ? *days[d].topix : IndexBar{value, value, value, value};
+    line_ = date;
+    for (double p : {bar.open, bar.high, bar.low, bar.close}) {
       line_ += ',';
       line_ += price_text(p);
     }
     line_ += ',';
-    line_ += std::to_string(b.volume);
-    if (!append_series(folders->series, b.code, segment, name, line_, had, old)) {
-      return fail(series_file_path(db_, year, b.code));
+    line_ += std::to_string(volume);
+    ref_lines += line_;
+    ref_lines += kCrLf;
+    index_name = utf8_to_cp932(days[d].topix ? kTopixIndexName : kEqualWeightIndexName);
+
+    head = date + "," + std::to_string(kept.size() + 1) + ",0,0,0,0,0,0\r\n" + ref_ + "," +
+           segment + "," + index_name;
+    head += std::string_view(line_).substr(date.size());
+    head += kCrLf;
+    file_name_.assign(date).append(".csv");
+    const int dhad = read_old(folders->days, file_name_, old);
+    if (dhad < 0 || !replace(folders->days, file_name_, dhad, old, {head, rows})) {
+      return fail(day_file_path(db_, date));
     }
-    if (b.adj_factor != 1.0) {
-      const int chad = read_old(folders->corrections, file_name_, old);
-      if (chad < 0) return fail(correction_file_path(db_, year, b.code));
-      const std::string cbytes =
-          merge_correction_bytes(old, b.code, year, date, correction_ratio(b.adj_factor));
-      if (!replace(folders->corrections, file_name_, chad, old, {cbytes})) {
-        return fail(correction_file_path(db_, year, b.code));
-      }
-    }
-    rows += b.code;
-    rows += ',';
-    rows += segment;
-    rows += ',';
-    rows += name;
-    rows += std::string_view(line_).substr(date_text.size());
-    rows += kCrLf;
-    kept.push_back(b);
   }
 
-  const double value = index_.add_day(kept);
-  long long volume = 0;
-  for (const StockBar& b : kept) volume += b.volume;
-  const std::string v = price_text(value);
-  const std::string index_line =
-      topix ? date_text + "," + price_text(topix->open) + "," + price_text(topix->high) + "," +
-                  price_text(topix->low) + "," + price_text(topix->close) + "," +
-                  std::to_string(volume)
-            : date_text + "," + v + "," + v + "," + v + "," + v + "," + std::to_string(volume);
-  const std::string segment = utf8_to_cp932(kIndexSegment);
-  const std::string name = utf8_to_cp932(topix ? kTopixIndexName : kEqualWeightIndexName);
-
-  std::string day = date_text + "," + std::to_string(kept.size() + 1) + ",0,0,0,0,0,0\r\n";
-  day += ref_ + "," + segment + "," + name + index_line.substr(date_text.size()) + "\r\n";
-  file_name_.assign(date_text).append(".csv");
-  const int dhad = read_old(folders->days, file_name_, old);
-  if (dhad < 0 || !replace(folders->days, file_name_, dhad, old, {day, rows})) {
-    return fail(day_file_path(db_, date));
-  }
-
-  // Last: the reference series, which makes the day count as present.
+  // Last: the reference series, which makes the batch's days count as present.
   file_name_.assign(ref_).append(".csv");
   const int rhad = read_old(folders->series, file_name_, old);
-  if (rhad < 0 || !append_series(folders->series, ref_, segment, name, index_line, rhad, old)) {
+  if (rhad < 0 || !append_series(folders->series, ref_, segment, index_name, ref_lines, days.size(),
+                                 days.front().date, days.back().date, rhad, old)) {
     return fail(series_file_path(db_, year, ref_));
   }
   replaced_.clear();
   used_ = 0;
   reference_dates(year);
   auto& dates = ref_dates_[year];
-  auto at = std::lower_bound(dates.begin(), dates.end(), date_text);
-  if (at == dates.end() || *at != date_text) dates.insert(at, date_text);
-  index_date_ = date_text;
+  for (const DayBars& day : days) {
+    auto at = std::lower_bound(dates.begin(), dates.end(), day.date);
+    if (at == dates.end() || *at != day.date) dates.insert(at, day.date);
+    bars_committed_ += static_cast<long>(day.bars.size());
+  }
+  committed_ += static_cast<int>(days.size());
   return true;
 }
 

@@ -31,7 +31,8 @@ struct IndexBar {
 // price is multiplied (J-Quants' AdjFactor; 0.5 for a 1-for-2 split), written as a ratio of
 // whole numbers so the files look like the server's: 1/n when the factor is the reciprocal of
 // a whole number (0.5 -> 1,2), otherwise its decimal digits over a power of ten, reduced
-// (3 -> 3,1; 1.5 -> 3,2; 0.9523 -> 9523,10000). At most nine decimals are kept.
+// (3 -> 3,1; 1.5 -> 3,2; 0.9523 -> 9523,10000). At most nine decimals are kept. A factor
+// outside kMinSplitFactor..kMaxSplitFactor (which check_bar refuses) gives 1/1.
 struct CorrectionRatio {
   long long numerator = 1;
   long long denominator = 1;
@@ -91,14 +92,44 @@ class EqualWeightIndex {
   std::unordered_map<std::string, double> closes_;
 };
 
-// Writes whole days. The day file and the stock's series and correction files come first, the
-// reference code's series last: a day counts as present once the reference series holds it,
-// so a run cut short redoes that day and nothing else. A day replaces thousands of files, so
-// the year's folders stay open and files are named within them, and what a day replaced is
-// kept in one buffer reused from day to day until the day is complete.
+// One trading day as the writer takes it: the bars of the stocks that traded and, when the
+// reference code carries TOPIX, that day's TOPIX bar.
+struct DayBars {
+  std::string date;  // yyyymmdd
+  std::vector<StockBar> bars;
+  std::optional<IndexBar> topix;
+};
+
+// When the days queued with DayWriter::add_day are committed: at the end of a calendar year
+// always, and before the batch would exceed any of these. A backfill commits a year's files
+// once instead of once a day; the time bound keeps what a kill of a slow (paced) sync can
+// lose to about a minute of fetching, and the byte bound keeps memory well below 300 MB
+// (the bars queued plus the previous bytes of every file the batch replaces).
+struct BatchLimits {
+  int max_days = 250;
+  std::size_t max_bytes = std::size_t{96} << 20;
+  double max_seconds = 60;
+};
+
+// The largest volume a bar may carry: far beyond any real day, and small enough that a day
+// of thousands of such volumes still adds up without overflow.
+inline constexpr long long kMaxVolume = 1'000'000'000'000'000LL;
+// The range of split factors a bar may carry (1 share into 1000, or 1000 into 1).
+inline constexpr double kMinSplitFactor = 1.0 / 1000;
+inline constexpr double kMaxSplitFactor = 1000;
+// Checks a bar's factor and volume; false with a message naming the stock and the day.
+bool check_bar(std::string_view date, const StockBar& bar, std::string& error);
+
+// Writes whole days, alone or in batches of one calendar year. Every series and correction
+// file a batch touches is read and replaced once; the day files come next and the reference
+// code's series last: a day counts as present once the reference series holds it, and readers
+// ignore any day after the reference's newest, so a run cut short shows nothing of the batch
+// it was writing and a rerun redoes that batch and nothing else. A batch that fails part-way
+// puts back every file it had replaced. The year's folders stay open and files are named
+// within them; what a batch replaced is kept in one buffer reused from batch to batch.
 class DayWriter {
  public:
-  DayWriter(std::string db_folder, std::string reference_code);
+  DayWriter(std::string db_folder, std::string reference_code, BatchLimits limits = {});
   ~DayWriter();
   DayWriter(const DayWriter&) = delete;
   DayWriter& operator=(const DayWriter&) = delete;
@@ -111,6 +142,19 @@ class DayWriter {
   // With `topix`, the reference code carries that bar under the name TOPIX.
   bool commit_day(std::string_view date, const std::vector<StockBar>& bars, std::string& error,
                   const IndexBar* topix = nullptr);
+  // Writes days of one calendar year, dates strictly rising, as one whole (see above). The
+  // bars' empty names and segments are filled in with the ones written.
+  bool commit_days(std::vector<DayBars>& days, std::string& error);
+  // Queues a day (dates rising); the days queued before it are committed first when it
+  // starts another year or the batch is full. False with `error` when that commit failed:
+  // the queue is then dropped and the database holds what it held before the batch.
+  bool add_day(DayBars day, std::string& error);
+  // Commits the days queued. A writer that goes away with days queued drops them.
+  bool flush(std::string& error);
+  std::size_t pending_days() const { return pending_.size(); }
+  // Days committed by this writer so far.
+  int days_committed() const { return committed_; }
+  long bars_committed() const { return bars_committed_; }
   // The name (UTF-8) in the newest reference series file's header, "" when there is none.
   std::string stored_index_name();
 
@@ -118,7 +162,7 @@ class DayWriter {
   struct Folders {
     int series = -1, corrections = -1, days = -1;  // data_m, data_mh, data_d
   };
-  // A file the day in progress replaced: its previous bytes sit at [at, at + size) of store_.
+  // A file the batch in progress replaced: its previous bytes sit at [at, at + size) of store_.
   struct Replaced {
     int dir;
     std::string name;
@@ -127,7 +171,10 @@ class DayWriter {
   };
 
   const Folders* ensure_year(int year, std::string& error);
-  bool seed_index(std::string_view date);
+  // Sets the index to continue after `prev` (a stored day, or "" for a fresh start).
+  void seed_index(const std::string& prev);
+  // The newest stored trading day before `date` (this year or the one before), or "".
+  std::string stored_day_before(std::string_view date);
   const std::vector<std::string>& reference_dates(int year);
   // Reads `name` of `dir` onto the end of store_: 1 read (`old` views it until the next read),
   // 0 absent, -1 unreadable (errno says why).
@@ -135,14 +182,18 @@ class DayWriter {
   // Replaces `name` of `dir` by the pieces, remembering what it held (just read by read_old).
   bool replace(int dir, const std::string& name, int had, std::string_view old,
                std::initializer_list<std::string_view> pieces);
-  // Extends a series file by one day line (no line end): header and body kept as they are
-  // apart from the dates and the count, unless the file needs a full merge.
+  // Extends a series file by day lines (`lines`: each ended by CR LF, dates rising from
+  // `first` to `last`): header and body kept as they are apart from the dates and the count,
+  // unless the file needs a full merge.
   bool append_series(int dir, std::string_view code, std::string_view segment,
-                     std::string_view name, std::string_view line, int had, std::string_view old);
+                     std::string_view name, std::string_view lines, std::size_t count,
+                     std::string_view first, std::string_view last, int had, std::string_view old);
   void rollback();
+  double clock() const;
 
   std::string db_;
   std::string ref_;
+  BatchLimits limits_;
   std::map<int, Folders> folders_;
   std::map<int, std::vector<std::string>> ref_dates_;  // ascending, per year
   EqualWeightIndex index_;
@@ -151,6 +202,11 @@ class DayWriter {
   std::string store_;
   std::size_t used_ = 0;
   std::string file_name_, scratch_, line_, header_;
+  std::vector<DayBars> pending_;
+  std::size_t pending_bytes_ = 0;
+  double pending_since_ = 0;
+  int committed_ = 0;
+  long bars_committed_ = 0;
 };
 
 // Price text as the files hold it: shortest decimal, no exponent.

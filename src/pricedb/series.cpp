@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <unordered_set>
 
@@ -128,6 +129,11 @@ std::int32_t plain_date(std::string_view t) {
 
 int year_of(std::string_view date) {
   return static_cast<int>(parse_integer(date.substr(0, 4)));
+}
+
+// The newest date of a calendar as a number (no limit for an empty one).
+double calendar_end(const TradingCalendar& cal) {
+  return cal.count() == 0 ? std::numeric_limits<double>::infinity() : parse_number(cal.at(1));
 }
 
 // Parses a series file's bytes: header and every complete day line (however many the header
@@ -440,7 +446,10 @@ int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_
                     std::string_view code, const TradingCalendar& cal, Series& series, bool adjust,
                     int lowest_year) {
   end_date = src.effective_end(end_date);
-  const double end = parse_number(end_date);
+  // The market ends at the calendar's newest day (the reference series'): a stock's day after
+  // it belongs to a day still being written, or one the reference does not know, and is left
+  // out like a day after the end date.
+  const double end = std::min(parse_number(end_date), calendar_end(cal));
   const int first_year = year_of(end_date);
   const int wanted = std::min(day_count, cal.count());  // no gap day without a calendar date
   int n = 0;
@@ -513,7 +522,7 @@ double rescaled(double v, double factor) {
 bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int day_count,
                         std::string_view code, const TradingCalendar& cal, SeriesNumbers& out,
                         bool adjust, int lowest_year, int& status) {
-  const double end = parse_number(end_date);
+  const double end = std::min(parse_number(end_date), calendar_end(cal));
   const int first_year = year_of(end_date);
   const int wanted = std::min(day_count, cal.count());
   const StoredStock* held = src.store->stock(code);

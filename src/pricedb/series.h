@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "common/settings.h"
 #include "pricedb/formats.h"
-#include "shell/settings.h"
 
 namespace lp {
 

@@ -22,8 +22,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "common/settings.h"
 #include "results/results_export.h"
-#include "shell/settings.h"
 #include "shell/window_hub_gui.h"
 
 namespace lp::gui {

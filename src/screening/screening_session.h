@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "common/settings.h"
 #include "screening/controls.h"
 #include "screening/criteria/criterion.h"
-#include "shell/settings.h"
 
 namespace lp::screening {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "shell/settings.h"
+#include "common/settings.h"
 
 namespace lp {
 

@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "shell/window_hub_gui.h"
 
 namespace lp::gui {

@@ -13,8 +13,8 @@
 
 #include "common/http.h"
 #include "common/platform.h"
+#include "common/settings.h"
 #include "pricedb/download.h"
-#include "shell/settings.h"
 
 class QComboBox;
 class QBoxLayout;

@@ -8,8 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "common/settings.h"
 #include "pricedb/download.h"
-#include "shell/settings.h"
 
 class QComboBox;
 class QLabel;

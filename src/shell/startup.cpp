@@ -6,8 +6,8 @@
 
 #include "common/numbers.h"
 #include "common/platform.h"
+#include "common/settings.h"
 #include "pricedb/formats.h"
-#include "shell/settings.h"
 
 namespace lp {
 
@@ -33,11 +33,6 @@ ProductFolderSetup prepare_product_folders(const std::string& documents_folder,
     }
   }
   return out;
-}
-
-int year_of(std::string_view yyyymmdd) {
-  return static_cast<int>(
-      parse_integer(yyyymmdd.substr(0, std::min<std::size_t>(4, yyyymmdd.size()))));
 }
 
 YearLists build_year_lists(const std::string& db_folder, int current_year) {

@@ -8,12 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "pricedb/main_status.h"
+
 namespace lp {
 
 inline constexpr const char* kVersionText = "v20130515";
-inline constexpr int kOldestYear = 1983;
-// read_latest_date scans down to this year from the main window.
-inline constexpr int kLatestDateLowestYear = 1982;
 inline constexpr const char* kTemplateNames[] = {"cmd.txt", "init.txt", "settei.txt"};
 
 struct ProductFolderSetup {
@@ -27,9 +26,6 @@ struct ProductFolderSetup {
 // never refilled, so a template the user deleted stays deleted. Best effort, never throws.
 ProductFolderSetup prepare_product_folders(const std::string& documents_folder,
                                            const std::string& install_folder);
-
-// The current year: the first four characters of today's yyyymmdd (0 if unreadable).
-int year_of(std::string_view yyyymmdd);
 
 // The year lists of the main window: every year from the current one down to 1983, newest
 // first, as "yyyy年"; a year present in db_folder goes to `present` (the delete and view
@@ -50,12 +46,5 @@ const std::array<std::string_view, 10>& busy_frames();
 // An unknown status text yields an empty list: nothing changes.
 using ControlStates = std::vector<std::pair<std::string_view, bool>>;
 const ControlStates& main_status_effects(std::string_view status);
-
-// The status texts of the main window.
-inline constexpr const char* kStatusIdle = "idle";
-inline constexpr const char* kStatusDownloadStart = "株価ダウンローﾄﾞ開始";
-inline constexpr const char* kStatusDownloadDone = "株価ダウンローﾄﾞ完了";
-inline constexpr const char* kStatusDeleteStart = "株価削除開始";
-inline constexpr const char* kStatusDeleteDone = "株価削除完了";
 
 }  // namespace lp

@@ -18,9 +18,9 @@
 #include "backtest/backtest_dialog_window.h"
 #include "chart/chart_window.h"
 #include "common/numbers.h"
+#include "common/settings.h"
 #include "sample-market/sample_market.h"
 #include "screening/screening_window.h"
-#include "shell/settings.h"
 #include "shell/window_hub_gui.h"
 #include "support/fixtures.h"
 

@@ -13,9 +13,9 @@
 #include <QTest>
 
 #include "chart/chart_state.h"
+#include "common/settings.h"
 #include "pricedb/formats.h"
 #include "sample-market/sample_market.h"
-#include "shell/settings.h"
 #include "shell/window_hub_gui.h"
 #include "support/fixtures.h"
 

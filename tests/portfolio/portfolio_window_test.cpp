@@ -16,8 +16,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "common/settings.h"
 #include "portfolio_fixture.h"
-#include "shell/settings.h"
 #include "shell/window_hub_gui.h"
 
 namespace lp::gui {

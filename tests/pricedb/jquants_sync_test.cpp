@@ -183,7 +183,8 @@ TEST(JQuantsCorrection, FactorBecomesWholeNumberRatio) {
     double factor;
     long long num, den;
   } cases[] = {{0.5, 1, 2}, {3, 3, 1},    {0.9523, 9523, 10000}, {0.25, 1, 4},
-               {1.5, 3, 2}, {0.1, 1, 10}, {1.0 / 3, 1, 3},       {10, 10, 1}};
+               {1.5, 3, 2}, {0.1, 1, 10}, {1.0 / 3, 1, 3},       {10, 10, 1},
+               {1000, 1000, 1}, {0.001, 1, 1000}, {1e300, 1, 1}, {1e-20, 1, 1}};
   for (const auto& c : cases) {
     const CorrectionRatio r = correction_ratio(c.factor);
     EXPECT_EQ(r.numerator, c.num) << c.factor;

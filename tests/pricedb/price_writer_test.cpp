@@ -112,26 +112,35 @@ TEST(DayWriter, AppendsToTheStoredSeriesFileKeepingItsBytes) {
   }
 }
 
-// Two days of stocks (one split and one new listing on the second day); `obstacle` is put in
-// the way of one of the second day's files first.
-TEST(DayWriter, AFailedDayPutsBackEveryFileItHadReplaced) {
+// A day, then a batch of two more (a split and a new listing on its first day, another
+// listing on its second); `obstacle` is put in the way of one of the batch's files first.
+TEST(DayWriter, AFailedBatchPutsBackEveryFileItHadReplaced) {
   const std::vector<StockBar> first = {bar("1301", 100, 10, kName), bar("2001", 200, 20, kName),
                                        bar("3001", 300, 30, kNewName), bar("4001", 400, 40, kName)};
-  const std::vector<StockBar> second = {bar("1301", 101, 11), bar("2001", 100, 21, "", 0.5),
-                                        bar("3001", 303, 31), bar("3501", 350, 35, kNewName),
-                                        bar("4001", 404, 41)};
+  const std::vector<DayBars> batch = {
+      {"20250603",
+       {bar("1301", 101, 11), bar("2001", 100, 21, "", 0.5), bar("3001", 303, 31),
+        bar("3501", 350, 35, kNewName), bar("4001", 404, 41)},
+       std::nullopt},
+      {"20250604",
+       {bar("1301", 102, 12), bar("2001", 101, 22), bar("3601", 360, 36, kName),
+        bar("4001", 405, 42)},
+       std::nullopt}};
   auto run = [&](const std::string& db, const std::string& obstacle, std::string& error) {
     DayWriter writer(db, "1001");
     if (!writer.commit_day("20250602", first, error)) return false;
     if (!obstacle.empty()) fs::create_directories(obstacle);
     const auto before = test::files_under(db);
-    if (writer.commit_day("20250603", second, error)) return true;
-    // Nothing of the failed day is left, not even a temporary file.
+    auto days = batch;
+    if (writer.commit_days(days, error)) return true;
+    // Nothing of the failed batch is left, not even a temporary file.
     EXPECT_EQ(test::files_under(db), before) << obstacle;
-    // With the obstacle gone the same writer writes the day as if nothing had happened.
+    EXPECT_EQ(writer.days_committed(), 1) << obstacle;
+    // With the obstacle gone the same writer writes the batch as if nothing had happened.
     fs::remove_all(obstacle);
     std::string again;
-    EXPECT_TRUE(writer.commit_day("20250603", second, again)) << again;
+    days = batch;
+    EXPECT_TRUE(writer.commit_days(days, again)) << again;
     return false;
   };
   test::TempDir clean_dir;
@@ -146,19 +155,149 @@ TEST(DayWriter, AFailedDayPutsBackEveryFileItHadReplaced) {
   } cases[] = {
       {"a stock in the middle",
        [](const std::string& db) { return series_file_path(db, 2025, "3501"); }},
+      {"a stock of the batch's last day",
+       [](const std::string& db) { return series_file_path(db, 2025, "3601"); }},
       {"the split's correction file",
        [](const std::string& db) { return correction_file_path(db, 2025, "2001"); }},
-      {"the day file", [](const std::string& db) { return day_file_path(db, "20250603"); }},
+      {"the batch's second day file",
+       [](const std::string& db) { return day_file_path(db, "20250604"); }},
+      {"the reference series, written last",
+       [](const std::string& db) { return series_file_path(db, 2025, "1001"); }},
   };
   for (const Case& c : cases) {
     test::TempDir dir;
     const std::string db = dir.file("db") + "/";
     const std::string obstacle = c.obstacle(db);
+    // The reference series exists before the batch: it is moved aside for its obstacle.
     std::string why;
+    if (c.obstacle == cases[4].obstacle) {
+      DayWriter writer(db, "1001");
+      ASSERT_TRUE(writer.commit_day("20250602", first, why)) << why;
+      const std::string kept = test::read_bytes(obstacle);
+      const auto before = test::files_under(db);
+      fs::remove(obstacle);
+      fs::create_directories(obstacle);
+      auto days = batch;
+      EXPECT_FALSE(writer.commit_days(days, why)) << c.name;
+      fs::remove_all(obstacle);
+      test::write_bytes(obstacle, kept);
+      EXPECT_EQ(test::files_under(db), before) << c.name;
+      continue;
+    }
     EXPECT_FALSE(run(db, obstacle, why)) << c.name;
     EXPECT_NE(why.find("cannot write " + obstacle), std::string::npos) << c.name << ": " << why;
     EXPECT_EQ(test::files_under(db), expected) << c.name;
   }
+}
+
+// Days of two years written day by day and in batches of every size give the same bytes: a
+// hole between stored days is filled (the index resumes from the stored day before it), a
+// split, a listing, names that change or are missing, TOPIX or the equal-weighted index.
+TEST(DayWriter, BatchesOfAnySizeWriteTheFilesOfDayByDay) {
+  const std::vector<std::string> dates = {"20241227", "20241230", "20250106", "20250107",
+                                          "20250108", "20250109", "20250110"};
+  auto day = [&](std::size_t i, bool topix) {
+    DayBars d;
+    d.date = dates[i];
+    const double k = static_cast<double>(i);
+    d.bars = {bar("1301", 100 + k, 10 + static_cast<long long>(i), i == 0 ? kName : ""),
+              bar("2001", i == 4 ? 101 : 200 + k, 20, i == 3 ? kNewName : "", i == 4 ? 0.5 : 1),
+              bar("1001", 999, 1, kName)};  // the reference code's own bar gives way
+    if (i >= 2) d.bars.push_back(bar("3501", 350 + k, 35, i == 2 ? kNewName : ""));
+    if (i % 2 == 0) d.bars.push_back(bar("4001", 400 + k, 40, kName));
+    if (topix) d.topix = IndexBar{2000 + k, 2010 + k, 1990 + k, 2005 + k};
+    return d;
+  };
+  // Days 0 and 3 are stored first; the rest come afterwards.
+  const std::vector<std::size_t> stored = {0, 3}, later = {1, 2, 4, 5, 6};
+  for (bool topix : {false, true}) {
+    test::TempDir ref_dir;
+    const std::string expected_db = ref_dir.file("db") + "/";
+    {
+      DayWriter writer(expected_db, "1001");
+      for (const auto* list : {&stored, &later}) {
+        for (std::size_t i : *list) {
+          DayBars d = day(i, topix);
+          std::string error;
+          ASSERT_TRUE(writer.commit_day(d.date, d.bars, error, d.topix ? &*d.topix : nullptr))
+              << error;
+        }
+      }
+    }
+    const auto expected = test::files_under(expected_db);
+    const struct {
+      const char* name;
+      BatchLimits limits;
+    } cases[] = {
+        {"whole years", {}},
+        {"two days", {2, std::size_t{96} << 20, 60}},
+        {"one day by its size", {250, 1, 60}},
+        {"one day by its age", {250, std::size_t{96} << 20, 0}},
+    };
+    for (const auto& c : cases) {
+      test::TempDir dir;
+      const std::string db = dir.file("db") + "/";
+      DayWriter writer(db, "1001", c.limits);
+      std::string error;
+      for (const auto* list : {&stored, &later}) {
+        for (std::size_t i : *list) ASSERT_TRUE(writer.add_day(day(i, topix), error)) << error;
+        ASSERT_TRUE(writer.flush(error)) << error;
+      }
+      EXPECT_EQ(writer.days_committed(), 7) << c.name;
+      EXPECT_EQ(test::files_under(db), expected) << c.name << (topix ? " TOPIX" : "");
+    }
+  }
+}
+
+// Bars the database cannot hold are refused before anything is written.
+TEST(DayWriter, RefusesFactorsAndVolumesOutOfRange) {
+  const struct {
+    double factor;
+    long long volume;
+    bool ok;
+  } cases[] = {
+      {1e300, 1, false},     {1e-20, 1, false},
+      {0, 1, false},         {1000.5, 1, false},
+      {1000, 1, true},       {0.001, 1, true},
+      {1, kMaxVolume, true}, {1, kMaxVolume + 1, false},
+      {1, -1, false},        {1, 9'000'000'000'000'000'000LL, false},
+  };
+  for (const auto& c : cases) {
+    test::TempDir dir;
+    const std::string db = dir.file("db") + "/";
+    DayWriter writer(db, "1001");
+    std::string error;
+    StockBar b = bar("7203", 100, c.volume, kName, c.factor);
+    EXPECT_EQ(writer.commit_day("20250602", {bar("1301", 100, 10, kName), b}, error), c.ok)
+        << c.factor << " " << c.volume << ": " << error;
+    if (!c.ok) {
+      EXPECT_FALSE(fs::exists(db)) << c.factor << " " << c.volume;
+      EXPECT_NE(error.find("7203"), std::string::npos) << error;
+    }
+  }
+}
+
+// A name or segment holding the separator, quotes or line ends is written with the full-width
+// comma instead, in the day file and the series header alike: no later field shifts.
+TEST(DayWriter, NamesNeverCarryTheSeparator) {
+  test::TempDir dir;
+  const std::string db = dir.file("db") + "/";
+  DayWriter writer(db, "1001");
+  StockBar b = bar("7203", 100, 5, utf8_to_cp932("Sample Holdings, Inc.\r\n\"A\""));
+  b.segment = utf8_to_cp932("プライム,外国");
+  std::string error;
+  ASSERT_TRUE(writer.commit_day("20250602", {b}, error)) << error;
+  const std::string name = utf8_to_cp932("Sample Holdings， Inc.A");
+  const std::string segment = utf8_to_cp932("プライム，外国");
+  EXPECT_EQ(
+      test::read_bytes(series_file_path(db, 2025, "7203")),
+      header("7203", segment, name, "20250602", "20250602", 1) + "20250602,99,102,98,100,5\r\n");
+  DayFile day;
+  ASSERT_TRUE(read_day_file(day_file_path(db, "20250602"), day));
+  ASSERT_EQ(day.rows.size(), 2u);
+  EXPECT_EQ(day.rows[1].name, "Sample Holdings， Inc.A");
+  EXPECT_EQ(day.rows[1].market, "プライム，外国");
+  EXPECT_EQ(day.rows[1].volume, "5");
 }
 
 }  // namespace

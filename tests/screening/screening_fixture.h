@@ -11,8 +11,8 @@
 #include "common/csv.h"
 #include "common/numbers.h"
 #include "common/platform.h"
+#include "common/settings.h"
 #include "pricedb/formats.h"
-#include "shell/settings.h"
 #include "support/fixtures.h"
 
 namespace lp::test {

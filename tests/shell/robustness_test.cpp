@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/encoding.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "support/fixtures.h"
 
 namespace lp {

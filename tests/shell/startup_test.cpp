@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "common/csv.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "support/fixtures.h"
 
 namespace lp {

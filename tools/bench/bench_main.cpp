@@ -15,8 +15,8 @@
 
 #include "bench/bench.h"
 #include "common/csv.h"
+#include "common/settings.h"
 #include "sample-market/sample_market.h"
-#include "shell/settings.h"
 
 namespace lp::bench {
 

@@ -6,10 +6,10 @@
 
 #include "bench/bench.h"
 #include "common/numbers.h"
+#include "common/settings.h"
 #include "pricedb/formats.h"
 #include "results/results_model.h"
 #include "search/search_model.h"
-#include "shell/settings.h"
 
 namespace {
 

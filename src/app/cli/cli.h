@@ -9,7 +9,7 @@
 
 #include "common/cli_options.h"
 #include "common/platform.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 
 namespace lp::cli {
 

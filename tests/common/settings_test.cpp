@@ -1,9 +1,10 @@
+#include "common/settings.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "shell/settings.h"
 #include "support/fixtures.h"
 
 namespace lp {
@@ -36,16 +37,16 @@ TEST(Settings, ResolvesFoldersAndKeys) {
        "/srv/lp/user/", "1001", kDefUrl},
       {"missing trailing separator is added", "ユーザフォルダパス,MyDocuments\\res\r\nEOF\r\n",
        kDefDb, "~/res/", "1001", kDefUrl},
-      {"no EOF: read to the end", "基準コード１,1301\r\nnordhaven株DB_URL,http://h/db/\r\n",
-       kDefDb, kDefUser, "1301", "http://h/db/"},
+      {"no EOF: read to the end", "基準コード１,1301\r\nnordhaven株DB_URL,http://h/db/\r\n", kDefDb,
+       kDefUser, "1301", "http://h/db/"},
       {"empty lines skipped", "\r\n\r\n基準コード１,1301\r\n\r\nEOF\r\n", kDefDb, kDefUser, "1301",
        kDefUrl},
       {"half-width digit key ignored", "基準コード1,1301\r\nEOF\r\n", kDefDb, kDefUser, "1001",
        kDefUrl},
       {"later value wins", "基準コード１,1301\r\n基準コード１,1332\r\nEOF\r\n", kDefDb, kDefUser,
        "1332", kDefUrl},
-      {"bare prefix leaves the field", "株価データベースフォルダパス,MyDocuments\r\nEOF\r\n", kDefDb,
-       kDefUser, "1001", kDefUrl},
+      {"bare prefix leaves the field", "株価データベースフォルダパス,MyDocuments\r\nEOF\r\n",
+       kDefDb, kDefUser, "1001", kDefUrl},
       {"values after EOF ignored", "EOF\r\n基準コード１,1301\r\n", kDefDb, kDefUser, "1001",
        kDefUrl},
   };
@@ -63,9 +64,9 @@ TEST(Settings, ResolvesFoldersAndKeys) {
 
 TEST(Settings, DownloadTimeoutTakesOnlyWholeSecondsInRange) {
   const std::vector<std::pair<const char*, int>> cases = {
-      {nullptr, 120},     {"30", 30},  {" 600 ", 600}, {"86400", 86400}, {"86401", 120},
-      {"0", 120},         {"-5", 120}, {"1.5", 120},   {"abc", 120},     {"", 120},
-      {"99999999999", 120},
+      {nullptr, 120}, {"30", 30}, {" 600 ", 600},       {"86400", 86400},
+      {"86401", 120}, {"0", 120}, {"-5", 120},          {"1.5", 120},
+      {"abc", 120},   {"", 120},  {"99999999999", 120},
   };
   for (const auto& [value, seconds] : cases) {
     test::TempDir docs, desk;

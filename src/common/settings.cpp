@@ -1,4 +1,4 @@
-#include "shell/settings.h"
+#include "common/settings.h"
 
 #include "common/encoding.h"
 #include "common/keyvalue.h"
@@ -51,26 +51,27 @@ AppFolders read_settei_sub(const std::string& documents_folder, const std::strin
   f.db_url = kDefaultDbUrl;
   f.hp_url = kDefaultHpUrl;
 
-  read_key_values(f.app_folder + "settei.txt", [&](const std::string& key, const std::string& value) {
-    std::string resolved;
-    if (key == "株価データベースフォルダパス") {
-      if (resolve_folder(value, d, m, resolved)) f.db_folder = resolved;
-    } else if (key == "ユーザフォルダパス") {
-      if (resolve_folder(value, d, m, resolved)) f.user_folder = resolved;
-    } else if (key == "基準コード１") {
-      f.reference_code = value;
-    } else if (key == "nordhaven株DB_URL") {
-      f.db_url = value;
-    } else if (key == "nordhaven株HP_URL") {
-      f.hp_url = value;
-    } else if (key == "ダウンロード上限秒") {
-      // Whole seconds only; anything else keeps the default rather than guessing.
-      const bool digits = !value.empty() && value.size() <= 6 &&
-                          value.find_first_not_of("0123456789") == std::string::npos;
-      const int seconds = digits ? std::stoi(value) : 0;
-      if (seconds >= 1 && seconds <= 86400) f.download_timeout_s = seconds;
-    }
-  });
+  read_key_values(
+      f.app_folder + "settei.txt", [&](const std::string& key, const std::string& value) {
+        std::string resolved;
+        if (key == "株価データベースフォルダパス") {
+          if (resolve_folder(value, d, m, resolved)) f.db_folder = resolved;
+        } else if (key == "ユーザフォルダパス") {
+          if (resolve_folder(value, d, m, resolved)) f.user_folder = resolved;
+        } else if (key == "基準コード１") {
+          f.reference_code = value;
+        } else if (key == "nordhaven株DB_URL") {
+          f.db_url = value;
+        } else if (key == "nordhaven株HP_URL") {
+          f.hp_url = value;
+        } else if (key == "ダウンロード上限秒") {
+          // Whole seconds only; anything else keeps the default rather than guessing.
+          const bool digits = !value.empty() && value.size() <= 6 &&
+                              value.find_first_not_of("0123456789") == std::string::npos;
+          const int seconds = digits ? std::stoi(value) : 0;
+          if (seconds >= 1 && seconds <= 86400) f.download_timeout_s = seconds;
+        }
+      });
   return f;
 }
 
