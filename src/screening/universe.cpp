@@ -1,7 +1,5 @@
 #include "screening/universe.h"
 
-#include "pricedb/stock_code.h"
-
 #include <algorithm>
 #include <charconv>
 #include <climits>
@@ -12,6 +10,7 @@
 #include "common/numbers.h"
 #include "pricedb/formats.h"
 #include "pricedb/market_store.h"
+#include "pricedb/stock_code.h"
 
 namespace lp::screening {
 
@@ -50,7 +49,8 @@ bool latest_trading_date_as_of(const SeriesSource& source, std::string& date) {
 
 int count_trading_days_as_of(const SeriesSource& source, int& count) {
   const double end = parse_number(source.as_of);
-  const int last_year = static_cast<int>(parse_integer(std::string_view(source.as_of).substr(0, 4)));
+  const int last_year =
+      static_cast<int>(parse_integer(std::string_view(source.as_of).substr(0, 4)));
   std::set<std::int64_t> dates;
   auto take = [&](double d) {
     if (d > 0 && d <= end && d == static_cast<double>(static_cast<std::int64_t>(d)))
@@ -126,13 +126,14 @@ int count_trading_days(const std::string& db_folder, const std::string& referenc
 }
 
 namespace {
-// Today's segments (プライム, スタンダード, グロース) join the boxes whose markets they succeeded.
+// Today's segments (プライム, スタンダード, グロース) join the boxes whose markets they succeeded;
+// the names J-Quants gives the segments before 2022-04-04 join the boxes of the same markets.
 const std::array<std::vector<std::string_view>, 5> kBoxNames = {{
-    {"東証", "東証1部", "東証外国", "プライム"},
-    {"東証2部", "スタンダード"},
+    {"東証", "東証1部", "東証外国", "プライム", "東証一部"},
+    {"東証2部", "スタンダード", "東証二部"},
     {"マザーズ", "グロース"},
     {"大証", "大証1部", "大証2部", "大証外国部"},
-    {"JASDAQ", "ＪＱＳ", "ＪＱＧ", "JQ外国部"},
+    {"JASDAQ", "ＪＱＳ", "ＪＱＧ", "JQ外国部", "JASDAQ スタンダード", "JASDAQ グロース"},
 }};
 }  // namespace
 
