@@ -1,5 +1,7 @@
 #include "screening/universe.h"
 
+#include "pricedb/stock_code.h"
+
 #include <algorithm>
 #include <charconv>
 #include <climits>
@@ -10,7 +12,6 @@
 #include "common/numbers.h"
 #include "pricedb/formats.h"
 #include "pricedb/market_store.h"
-#include "pricedb/stock_code.h"
 
 namespace lp::screening {
 
@@ -49,8 +50,7 @@ bool latest_trading_date_as_of(const SeriesSource& source, std::string& date) {
 
 int count_trading_days_as_of(const SeriesSource& source, int& count) {
   const double end = parse_number(source.as_of);
-  const int last_year =
-      static_cast<int>(parse_integer(std::string_view(source.as_of).substr(0, 4)));
+  const int last_year = static_cast<int>(parse_integer(std::string_view(source.as_of).substr(0, 4)));
   std::set<std::int64_t> dates;
   auto take = [&](double d) {
     if (d > 0 && d <= end && d == static_cast<double>(static_cast<std::int64_t>(d)))

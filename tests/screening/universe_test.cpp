@@ -92,38 +92,16 @@ TEST(ReadDayTable, ARebuiltTableHoldsOnlyTheNewDay) {
 
 TEST(MarketBoxOf, SegmentNamesAreMatchedExactlyAfterTrimming) {
   const std::vector<std::pair<const char*, int>> cases = {
-      {"東証", 0},
-      {"東証1部 ", 0},
-      {" 東証外国", 0},
-      {"東証１部", 5},
-      {"東証2部", 1},
-      {"東証２部", 5},
-      {"マザーズ", 2},
-      {"大証", 3},
-      {"大証2部", 3},
-      {"大証外国部", 3},
-      {"JASDAQ", 4},
-      {"ＪＱＳ", 4},
-      {"ＪＱＧ", 4},
-      {"JQS", 5},
-      {"JQ外国部", 4},
-      {"大証1部", 3},
-      {"名証", 5},
-      {"", 5},
+      {"東証", 0},     {"東証1部 ", 0}, {" 東証外国", 0}, {"東証１部", 5}, {"東証2部", 1},
+      {"東証２部", 5}, {"マザーズ", 2}, {"大証", 3},      {"大証2部", 3},  {"大証外国部", 3},
+      {"JASDAQ", 4},   {"ＪＱＳ", 4},   {"ＪＱＧ", 4},    {"JQS", 5},      {"JQ外国部", 4},
+      {"大証1部", 3},  {"名証", 5},     {"", 5},
       // Today's segments join the boxes of the markets they succeeded.
-      {"プライム", 0},
-      {" プライム ", 0},
-      {"スタンダード", 1},
-      {"グロース", 2},
-      {"プライム市場", 5},
+      {"プライム", 0}, {" プライム ", 0}, {"スタンダード", 1}, {"グロース", 2}, {"プライム市場", 5},
       {"ＰＲＩＭＥ", 5},
-      // The old segment names of the J-Quants master.
-      {"東証一部", 0},
-      {"東証二部", 1},
-      {"JASDAQ スタンダード", 4},
-      {"JASDAQ グロース", 4},
-      {"TOKYO PRO MARKET", 5},
-      {"その他", 5},
+      // The J-Quants master's names before 2022-04-04.
+      {"東証一部", 0}, {"東証二部", 1}, {"JASDAQ スタンダード", 4}, {"JASDAQ グロース", 4},
+      {"TOKYO PRO MARKET", 5}, {"その他", 5},
   };
   for (const auto& [segment, box] : cases) EXPECT_EQ(market_box_of(segment), box) << segment;
 }

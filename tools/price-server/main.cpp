@@ -108,8 +108,7 @@ int main(int argc, char** argv) {
   lp::tools::PriceServer server(root);
   if (!api.isEmpty()) {
     if (jq.api_key.empty()) {
-      std::fprintf(stderr,
-                   "lumenpick-price-server: --api jquants needs --api-key or JQUANTS_API_KEY\n");
+      std::fprintf(stderr, "lumenpick-price-server: --api jquants needs --api-key or JQUANTS_API_KEY\n");
       return 2;
     }
     jq.db_folder = QDir(root).absolutePath().toStdString() + "/";
@@ -126,7 +125,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("listening on %s (root %s)%s\n", qPrintable(server.base_url()),
-              qPrintable(QDir(root).absolutePath()), api.isEmpty() ? "" : " J-Quants API at /v2/");
+              qPrintable(QDir(root).absolutePath()),
+              api.isEmpty() ? "" : " J-Quants API at /v2/");
   std::fflush(stdout);
   return app.exec();
 }
