@@ -2,6 +2,7 @@
 
 #include <simdjson.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 
@@ -164,8 +165,13 @@ bool parse_bars_page(std::string_view json, std::string_view expect_date, std::v
     }
     if (!has_f) bar.adj_factor = 1;
     bar.traded = has_o && has_h && has_l && has_c && bar.close > 0;
-    if (bar.adj_factor <= 0 || bar.open < 0 || bar.high < 0 || bar.low < 0 || bar.close < 0 ||
-        bar.volume < 0) {
+    if (bar.adj_factor < kMinAdjFactor || bar.adj_factor > kMaxAdjFactor) {
+      // No real split or reverse split comes near; such a factor would overflow the
+      // correction ratio and turn every earlier price into nonsense.
+      error = record_place(i) + " (" + bar.code + ") has an AdjFactor outside 1/1000..1000";
+      return false;
+    }
+    if (bar.open < 0 || bar.high < 0 || bar.low < 0 || bar.close < 0 || bar.volume < 0) {
       error = record_place(i) + " (" + bar.code + ") has a negative price, volume or factor";
       return false;
     }
@@ -270,10 +276,28 @@ std::string error_message_of(std::string_view body) {
   std::string_view message;
   if (parser.parse(body.data(), body.size()).get(root) || root["message"].get(message)) return {};
   std::string out;
-  for (char c : message.substr(0, 200)) {
-    out += (c == '\n' || c == '\r') ? ' ' : c;
+  // Control characters (an ESC sequence would drive the user's terminal) become blanks.
+  for (char c : message.substr(0, 300)) {
+    const auto u = static_cast<unsigned char>(c);
+    out += (u < 0x20 || u == 0x7f) ? ' ' : c;
   }
   return out;
+}
+
+bool plan_window_of(std::string_view message, std::string& from, std::string& to) {
+  // "Your subscription covers the following dates: 2023-09-14 ~ 2025-09-11. ..."
+  std::vector<std::string> dates;
+  for (std::size_t i = 0; i + 10 <= message.size() && dates.size() < 2; ++i) {
+    const std::string d = normalize_date(message.substr(i, 10));
+    if (!d.empty() && (i == 0 || !std::isdigit(static_cast<unsigned char>(message[i - 1])))) {
+      dates.push_back(d);
+      i += 9;
+    }
+  }
+  if (dates.size() != 2 || dates[0] > dates[1]) return false;
+  from = dates[0];
+  to = dates[1];
+  return true;
 }
 
 }  // namespace lp::jquants

@@ -36,6 +36,10 @@ struct IndexDay {
   double open = 0, high = 0, low = 0, close = 0;
 };
 
+// The AdjFactor range a bar may carry (a 1000-for-1 split to a 1-for-1000 consolidation).
+inline constexpr double kMinAdjFactor = 1.0 / 1000;
+inline constexpr double kMaxAdjFactor = 1000;
+
 // True for the HolDiv values on which the exchange trades.
 bool is_trading_hol_div(std::string_view hol_div);
 
@@ -55,5 +59,8 @@ bool parse_calendar_page(std::string_view json, std::vector<CalendarDay>& out,
 
 // The "message" of an error answer, cut to a printable line (empty when there is none).
 std::string error_message_of(std::string_view body);
+// The dates a plan serves, as a 400 answer names them ("... covers the following dates:
+// 2023-09-14 ~ 2025-09-11 ..."): false when the message names no such pair.
+bool plan_window_of(std::string_view message, std::string& from, std::string& to);
 
 }  // namespace lp::jquants

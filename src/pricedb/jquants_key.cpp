@@ -32,24 +32,34 @@ std::string clean_key(const std::string& text) {
 KeyLookup read_key_file(const std::string& path) {
   KeyLookup out;
   out.source = path;
-  // No symlinks: a key file pointing elsewhere is not the user's private file.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    out.error = errno == ENOENT ? "" : path + " cannot be opened (" + std::strerror(errno) + ")";
+  // The type is checked before opening: opening a FIFO waits for a writer, a device may do
+  // anything. Symlinks are refused too: a key file pointing elsewhere is not the user's own.
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    out.error = errno == ENOENT ? "" : path + " を調べられません (" + std::strerror(errno) + ")";
     return out;
   }
-  struct stat st {};
+  if (!S_ISREG(st.st_mode)) {
+    out.error = path + " は通常のファイルではありません (リンク、FIFO、フォルダなどは読みません)";
+    return out;
+  }
+  // Without blocking all the same, in case the name is swapped for a FIFO in between.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    out.error = path + " を開けません (" + std::strerror(errno) + ")";
+    return out;
+  }
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    out.error = path + " is not a regular file";
+    out.error = path + " は通常のファイルではありません";
     return out;
   }
   if ((st.st_mode & 077) != 0 || st.st_uid != ::geteuid()) {
     ::close(fd);
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-    out.error = path + " is not private to you (mode " + mode +
-                "): the key is refused. Run: chmod 600 " + path;
+    out.error = path + " はあなた専用になっていないため (モード " + mode +
+                ")、キーは使いません。chmod 600 " + path + " を実行してください";
     return out;
   }
   std::string text(8192, '\0');
@@ -57,7 +67,7 @@ KeyLookup read_key_file(const std::string& path) {
   ::close(fd);
   text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
   out.key = clean_key(text);
-  if (out.key.empty()) out.error = path + " holds no usable key";
+  if (out.key.empty()) out.error = path + " に使えるキーがありません";
   return out;
 }
 
@@ -69,7 +79,7 @@ KeyLookup find_api_key(const std::function<const char*(const char*)>& env,
       out.source = kKeyEnvironmentVariable;
       out.key = clean_key(value);
       if (out.key.empty())
-        out.error = std::string(kKeyEnvironmentVariable) + " holds no usable key";
+        out.error = std::string(kKeyEnvironmentVariable) + " に使えるキーがありません";
       return out;
     }
   }

@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "common/csv.h"
 #include "common/encoding.h"
+#include "common/keyvalue.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
 #include "pricedb/jquants_json.h"
@@ -17,6 +21,8 @@
 #include "pricedb/stock_code.h"
 
 namespace lp::jquants {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -44,10 +50,26 @@ std::string civil_text(long long z) {
   return buf;
 }
 
+long long day_number(const std::string& date) {
+  const int n = static_cast<int>(parse_integer(date));
+  return days_from_civil(n / 10000, n / 100 % 100, n % 100);
+}
+
 // yyyymmdd moved by `days`.
 std::string add_days(const std::string& date, int days) {
+  return civil_text(day_number(date) + days);
+}
+
+// yyyymmdd moved by whole years; a 29 February lands on the 28th.
+std::string add_years(const std::string& date, int years) {
   const int n = static_cast<int>(parse_integer(date));
-  return civil_text(days_from_civil(n / 10000, n / 100 % 100, n % 100) + days);
+  const int y = n / 10000 + years, m = n / 100 % 100;
+  int d = n % 100;
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (m == 2 && d == 29 && !leap) d = 28;
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
+  return buf;
 }
 
 std::string url_encode(std::string_view text) {
@@ -66,60 +88,160 @@ std::string url_encode(std::string_view text) {
 }
 
 std::string duration_text(double seconds) {
-  const long s = std::lround(std::max(0.0, seconds));
+  const long s = std::lround(std::ceil(std::max(0.0, seconds)));
   if (s >= 3600) return std::to_string(s / 3600) + "時間" + std::to_string(s / 60 % 60) + "分";
   if (s >= 60) return std::to_string(s / 60) + "分" + std::to_string(s % 60) + "秒";
   return std::to_string(s) + "秒";
 }
 
-enum class Outcome { ok, refused, failed, cancelled };
+std::string lower(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
 
-// One GET with the plan's pacing and retries on 429, 5xx and lost connections.
+// What the HTTP client reported, in the user's words. The client's own text stays in brackets
+// for the details (host, library message).
+std::string transport_error_text(const std::string& e) {
+  const auto starts = [&](const char* p) { return e.rfind(p, 0) == 0; };
+  std::string what;
+  if (starts("could not resolve") || starts("could not connect")) {
+    what = "接続できません";
+  } else if (starts("timed out") || starts("slower than")) {
+    what = "応答が時間内に終わりませんでした";
+  } else if (starts("body larger than")) {
+    what = "応答が大きすぎます";
+  } else if (starts("secure connection")) {
+    what = "暗号化通信を確立できません";
+  } else if (starts("malformed or incomplete")) {
+    what = "応答が壊れているか途中で切れました";
+  } else {
+    what = "通信できません";
+  }
+  return what + " (" + e + ")";
+}
+
+bool is_key_message(const std::string& said) {
+  const std::string m = lower(said);
+  for (const char* word : {"token", "api key", "apikey", "x-api-key", "invalid", "expired",
+                           "unauthorized", "authentication"}) {
+    if (m.find(word) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// Endpoints every plan serves: a 403 there can only be the key.
+bool in_every_plan(std::string_view path) {
+  return path == "/markets/calendar" || path == "/equities/master" ||
+         path == "/equities/bars/daily";
+}
+
+std::string endpoint_name(std::string_view path) {
+  if (path == "/indices/bars/daily/topix") return "TOPIX";
+  if (path == "/equities/bars/daily") return "株価四本値";
+  if (path == "/equities/master") return "上場銘柄一覧";
+  if (path == "/markets/calendar") return "取引カレンダー";
+  return std::string(path);
+}
+
+enum class Outcome { ok, refused, not_in_plan, outside, failed, cancelled };
+
+// One GET with the plan's pacing. Answers 429 and 5xx are waited out and retried, within a
+// total wait per request; a network that is not there is not retried.
 class Fetcher {
  public:
-  Fetcher(const SyncOptions& o, const SyncServices& s, SyncResult& r)
-      : opt_(o), svc_(s), res_(r), interval_(request_interval(o.plan)) {}
+  using WaitReport = std::function<void(const std::string& why, double left)>;
+  Fetcher(const SyncOptions& o, const SyncServices& s, SyncResult& r, WaitReport on_wait)
+      : opt_(o),
+        svc_(s),
+        res_(r),
+        interval_(request_interval(o.plan)),
+        on_wait_(std::move(on_wait)) {}
 
   double interval() const { return interval_; }
+  // The dates a 400 answer said the plan covers (set with Outcome::outside).
+  std::string window_from, window_to;
 
   Outcome get(const std::string& path_query, std::string& body, std::string& error) {
     HttpRequest req;
     req.url = opt_.base + path_query;
     req.headers = {{"x-api-key", opt_.api_key}, {"Accept", "application/json"}};
     req.cancelled = svc_.cancelled;
+    req.connect_timeout_s = opt_.connect_timeout_s;
+    const std::string path = path_of(path_query);
+    const std::string where = "J-Quants " + path;
+    double waited = 0;
+    int limited = 0;
     for (int attempt = 1;; ++attempt) {
       if (!pace()) return Outcome::cancelled;
       last_ = now();
       HttpResponse resp = svc_.http(req);
       ++res_.requests;
       if (cancelled()) return Outcome::cancelled;
-      if (resp.ok()) {
+      if (!resp.error.empty()) {
+        error = where + ": " + transport_error_text(resp.error) +
+                "。ネットワークの接続と J-Quants のアドレス (設定 J-Quants_URL) "
+                "を確かめてください。";
+        return Outcome::failed;
+      }
+      const int st = resp.status;
+      if (st == 210) {
+        // "No content": the endpoint has nothing for the request, whatever the body says.
+        body = R"({"data":[]})";
+        return Outcome::ok;
+      }
+      if (st >= 200 && st < 300) {
         body = std::move(resp.body);
         return Outcome::ok;
       }
-      const int st = resp.status;
       const std::string said = error_message_of(resp.body);
-      if (resp.error.empty() && (st == 401 || st == 403)) {
-        error = "J-Quants がAPIキーを受け付けませんでした (HTTP " + std::to_string(st) +
-                (said.empty() ? "" : ": " + said) + ")。キーとプランを確かめてください。";
-        return Outcome::refused;
+      const std::string http = "HTTP " + std::to_string(st) + (said.empty() ? "" : ": " + said);
+      if (st == 400 && plan_window_of(said, window_from, window_to)) {
+        error = where + ": プランの提供範囲外です (" + http + ")。";
+        return Outcome::outside;
       }
-      const bool retry = !resp.error.empty() || st == 429 || st >= 500;
-      const std::string what = resp.error.empty() ? "HTTP " + std::to_string(st) +
-                                                        (said.empty() ? "" : " (" + said + ")")
-                                                  : resp.error;
-      if (!retry || attempt >= opt_.max_attempts) {
-        error = "J-Quants " + path_of(path_query) + ": " + what +
-                (retry ? " (" + std::to_string(attempt) + "回試みました)" : "");
+      if (st == 401 || st == 403) {
+        // 403 is both a refused key and an endpoint outside the plan: the message tells
+        // which, and an endpoint of every plan can only mean the key.
+        if (st == 401 || is_key_message(said) || in_every_plan(path)) {
+          error = "J-Quants がAPIキーを受け付けませんでした (" + http +
+                  ")。キーが正しいか、有効期限が切れていないか確かめてください。";
+          return Outcome::refused;
+        }
+        error = "J-Quants の" + endpoint_name(path) + "はご契約のプランに含まれていません (" +
+                http + ")。";
+        return Outcome::not_in_plan;
+      }
+      const bool limit = st == 429;
+      if (!limit && st < 500) {
+        error = where + ": " + http;
         return Outcome::failed;
       }
-      ++res_.retries;
-      double wait = std::min(120.0, std::max(1.0, interval_) * std::pow(2.0, attempt - 1));
-      if (const std::string ra = resp.header("retry-after"); !ra.empty()) {
-        const double s = parse_number(ra);
-        if (s > 0) wait = std::min(600.0, s);
+      double wait = limit ? std::max(5.0, interval_) * std::pow(2.0, limited++)
+                          : std::max(1.0, interval_) * std::pow(2.0, attempt - 1);
+      wait = std::min(wait, 120.0);
+      const std::string ra = resp.header("retry-after");
+      const double asked = ra.empty() ? 0 : parse_number(ra);
+      if (asked > 0) wait = asked;
+      const double budget = opt_.max_wait_s - waited;
+      if ((!limit && attempt >= opt_.max_attempts) || budget <= 0 || asked > budget) {
+        error = where + ": " + http + " (" + std::to_string(attempt) + "回試み、" +
+                duration_text(waited) + "待ちました";
+        if (asked > budget && budget > 0) {
+          error += "。制限の解除まで" + duration_text(asked) + "かかり、待機の上限 " +
+                   duration_text(opt_.max_wait_s) + " を超えます";
+        }
+        error += ")。";
+        return Outcome::failed;
       }
-      if (!sleep_for(wait)) return Outcome::cancelled;
+      wait = std::min(wait, budget);
+      ++res_.retries;
+      const std::string why =
+          limit ? "リクエストの上限を超えました (HTTP 429)"
+                : "J-Quants のサーバーが応答できません (HTTP " + std::to_string(st) + ")";
+      if (!countdown(wait, why)) return Outcome::cancelled;
+      waited += wait;
     }
   }
 
@@ -153,36 +275,64 @@ class Fetcher {
     }
     return !cancelled();
   }
+  // A wait the user sees: the time left is reported each second, then 0 at the end.
+  bool countdown(double seconds, const std::string& why) {
+    while (seconds > 0) {
+      if (on_wait_) on_wait_(why, seconds);
+      const double step = std::min(seconds, 1.0);
+      if (!sleep_for(step)) return false;
+      seconds -= step;
+    }
+    if (on_wait_) on_wait_(why, 0);
+    return !cancelled();
+  }
 
   const SyncOptions& opt_;
   const SyncServices& svc_;
   SyncResult& res_;
   double interval_;
+  WaitReport on_wait_;
   double last_ = -1;
 };
 
 // Walks every page of one endpoint. `parse` takes a body, sets the next key and may fail.
+// One answer is capped in pages and bytes, and a key seen before ends the walk.
 template <class Parse>
-Outcome walk(Fetcher& fetcher, const std::string& path, const std::string& query, Parse parse,
-             std::string& error, long* pages = nullptr) {
+Outcome walk(Fetcher& fetcher, const SyncOptions& opt, const std::string& path,
+             const std::string& query, Parse parse, std::string& error, long* pages = nullptr) {
   std::string key, body;
   std::set<std::string> seen;
+  std::uint64_t bytes = 0;
+  const std::string what = "J-Quants " + path + "?" + query;
   for (int page = 1;; ++page) {
+    if (page > opt.max_pages) {
+      error =
+          what + ": 応答が " + std::to_string(opt.max_pages) + " ページを超えたため中止しました。";
+      return Outcome::failed;
+    }
     std::string q = query;
     if (!key.empty())
       q += (q.empty() ? "" : "&") + std::string("pagination_key=") + url_encode(key);
     const Outcome o = fetcher.get(path + (q.empty() ? "" : "?" + q), body, error);
     if (o != Outcome::ok) return o;
     if (pages) ++*pages;
+    bytes += body.size();
+    if (bytes > opt.max_answer_bytes) {
+      const std::uint64_t mb = 1024 * 1024, cap = opt.max_answer_bytes;
+      error = what + ": 応答が " +
+              (cap >= mb && cap % mb == 0 ? std::to_string(cap / mb) + " MB"
+                                          : std::to_string(cap) + " バイト") +
+              "を超えたため中止しました。";
+      return Outcome::failed;
+    }
     std::string next, why;
     if (!parse(body, next, why)) {
-      error = "J-Quants " + path + "?" + query + " (page " + std::to_string(page) +
-              ") could not be used: " + why + "。";
+      error = what + " (" + std::to_string(page) + " ページ目) の応答が使えません: " + why + "。";
       return Outcome::failed;
     }
     if (next.empty()) return Outcome::ok;
-    if (!seen.insert(next).second || page >= 100000) {
-      error = "J-Quants " + path + "?" + query + ": the pagination_key repeats; stopped";
+    if (!seen.insert(next).second) {
+      error = what + ": pagination_key が繰り返されたため中止しました。";
       return Outcome::failed;
     }
     key = std::move(next);
@@ -192,6 +342,14 @@ Outcome walk(Fetcher& fetcher, const std::string& path, const std::string& query
 bool valid_date(const std::string& d) {
   return normalize_date(d) == d && !d.empty();
 }
+
+// The names and segments of one day's master (CP932), by API code.
+struct Master {
+  std::string date;
+  long long day = 0;
+  bool old_era = false;
+  std::unordered_map<std::string, Identity> ids;
+};
 
 }  // namespace
 
@@ -242,10 +400,96 @@ double request_interval(Plan plan) {
   return per_minute <= 0 ? 0.0 : 60.0 / per_minute * 1.1;
 }
 
+bool plan_window(Plan plan, const std::string& today, std::string& from, std::string& to) {
+  int years = 0;
+  switch (plan) {
+    case Plan::free:
+      years = 2;
+      break;
+    case Plan::light:
+      years = 5;
+      break;
+    case Plan::standard:
+      years = 10;
+      break;
+    case Plan::premium:
+      years = 20;
+      break;
+    case Plan::unpaced:
+      return false;
+  }
+  to = add_days(today, -plan_info(plan).delay_days);
+  from = add_years(to, -years);
+  return true;
+}
+
+std::string slash_date(const std::string& d) {
+  if (d.size() != 8) return d;
+  return d.substr(0, 4) + "/" + d.substr(4, 2) + "/" + d.substr(6, 2);
+}
+
+std::string clean_base(std::string base) {
+  base = trim_blanks(base);
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  const bool scheme = base.rfind("http://", 0) == 0 || base.rfind("https://", 0) == 0;
+  const bool plain =
+      std::all_of(base.begin(), base.end(), [](unsigned char c) { return c > 0x20 && c < 0x7f; });
+  if (!scheme || !plain || base.size() <= 8) return {};
+  return base;
+}
+
+ConnectionSettings read_connection_settings(const std::string& app_folder,
+                                            const std::function<const char*(const char*)>& env) {
+  ConnectionSettings s;
+  const auto shown = [](const std::string& v) {
+    std::string out;
+    for (unsigned char c : v.substr(0, 80))
+      out += c < 0x20 || c == 0x7f ? ' ' : static_cast<char>(c);
+    return out;
+  };
+  read_key_values(app_folder + "settei.txt", [&](const std::string& key, const std::string& value) {
+    if (key == "J-Quants_URL") {
+      const std::string base = clean_base(value);
+      if (base.empty()) {
+        s.error = "settei.txt の J-Quants_URL は http:// か https:// のアドレスにしてください (" +
+                  shown(value) + ")";
+      } else {
+        s.base = base;
+      }
+    } else if (key == "J-Quants待機上限秒") {
+      const std::string v = trim_blanks(value);
+      const bool digits =
+          !v.empty() && v.size() <= 4 && v.find_first_not_of("0123456789") == std::string::npos;
+      if (digits && std::stoi(v) <= 3600) {
+        s.max_wait_s = std::stoi(v);
+      } else {
+        s.error = "settei.txt の J-Quants待機上限秒 は 0～3600 の整数にしてください (" +
+                  shown(value) + ")";
+      }
+    }
+  });
+  if (env) {
+    if (const char* v = env(kBaseEnvironmentVariable); v && *v) {
+      const std::string base = clean_base(v);
+      if (base.empty()) {
+        s.error = std::string(kBaseEnvironmentVariable) +
+                  " は http:// か https:// のアドレスにしてください (" + shown(v) + ")";
+      } else {
+        s.base = base;
+      }
+    }
+  }
+  return s;
+}
+
 std::string map_code(std::string_view api_code) {
   if (api_code.size() != 5 || api_code[4] != '0') return {};
   const std::string_view code = api_code.substr(0, 4);
   return is_stock_code(code) ? std::string(code) : std::string();
+}
+
+int exit_code(const SyncResult& result) {
+  return result.ok() ? 0 : 1;
 }
 
 SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
@@ -261,29 +505,81 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
                   "J-Quants のAPIキーがありません。JQUANTS_API_KEY か "
                   "~/.config/lumenpick/jquants.key に設定してください。");
   }
-  if (!valid_date(opt.today)) return finish(SyncStatus::failed, "today's date is not valid");
+  if (!valid_date(opt.today)) return finish(SyncStatus::failed, "今日の日付が正しくありません。");
   if ((!opt.from.empty() && !valid_date(opt.from)) || (!opt.to.empty() && !valid_date(opt.to))) {
-    return finish(SyncStatus::failed, "--from/--to must be valid dates YYYYMMDD");
+    return finish(SyncStatus::failed, "--from と --to は正しい日付 YYYYMMDD にしてください。");
   }
-  const PlanInfo plan = plan_info(opt.plan);
-  res.to = opt.to.empty() ? add_days(opt.today, -plan.delay_days) : opt.to;
-  if (!opt.from.empty()) {
-    res.from = opt.from;
-  } else {
+  if (!opt.from.empty() && !opt.to.empty() && opt.from > opt.to) {
+    return finish(SyncStatus::failed,
+                  "--from (" + opt.from + ") が --to (" + opt.to + ") より後です。");
+  }
+  std::string win_from, win_to;
+  bool windowed = plan_window(opt.plan, opt.today, win_from, win_to);
+  const std::string asked_to = !opt.to.empty() ? opt.to : windowed ? win_to : opt.today;
+  std::string asked_from = opt.from;
+  if (asked_from.empty()) {
     std::string latest;
     const int year = static_cast<int>(parse_integer(opt.today.substr(0, 4)));
-    res.from = read_latest_date(opt.db_folder, opt.reference_code, year, 1983, latest)
-                   ? add_days(latest, 1)
-                   : add_days(opt.today, -730);
+    asked_from = read_latest_date(opt.db_folder, opt.reference_code, year, 1983, latest)
+                     ? add_days(latest, 1)
+                     : add_days(opt.today, -730);
   }
+  res.from = asked_from;
+  res.to = asked_to;
   if (res.from > res.to) {
+    if (windowed && !opt.from.empty() && opt.to.empty()) {
+      res.not_covered.push_back(slash_date(opt.from) + "～" + slash_date(opt.today));
+      return finish(SyncStatus::done,
+                    "J-Quants: 求めた期間はすべてプランの提供範囲外です。"
+                    "プランの提供範囲外: " +
+                        res.not_covered.back());
+    }
     return finish(SyncStatus::done, "株価データベースは最新です (" + res.to + " まで)。");
   }
 
-  Fetcher fetcher(opt, svc, res);
-  std::string error;
   // Commits the days fetched before a stop (set once the writer exists).
   std::function<void()> keep_fetched = [] {};
+  SyncProgress prog;
+  auto report = [&](const std::string& text) {
+    prog.requests = res.requests;
+    prog.text = text;
+    if (svc.progress) svc.progress(prog);
+  };
+  Fetcher fetcher(opt, svc, res, [&](const std::string& why, double left) {
+    prog.wait_left = left;
+    report(left > 0 ? "J-Quants: " + why + "。再試行まで残り" + duration_text(left) +
+                          " (待機は最大" + duration_text(opt.max_wait_s) + ")"
+                    : "J-Quants: 再試行します");
+  });
+  std::string error;
+  std::vector<std::string> notes;
+  // The parts of the asked range outside the plan's window, for the closing message.
+  auto note_window = [&] {
+    res.not_covered.clear();
+    if (!windowed) return;
+    if (asked_from < win_from) {
+      res.not_covered.push_back(slash_date(asked_from) + "～" +
+                                slash_date(std::min(asked_to, add_days(win_from, -1))));
+    }
+    if (asked_to > win_to) {
+      res.not_covered.push_back(slash_date(std::max(asked_from, add_days(win_to, 1))) + "～" +
+                                slash_date(asked_to));
+    }
+  };
+  auto adopt_window = [&] {
+    windowed = true;
+    win_from = fetcher.window_from;
+    win_to = fetcher.window_to;
+    note_window();
+  };
+  auto with_notes = [&](std::string text) {
+    for (const std::string& part : res.not_covered) text += "。プランの提供範囲外: " + part;
+    if (!res.unpublished.empty()) {
+      text += "。" + slash_date(res.unpublished) + " 分は未公開です (16:30頃公開)";
+    }
+    for (const std::string& n : notes) text += "。" + n;
+    return text;
+  };
   // Says what the database holds now: nothing changed, or the days committed before the stop.
   auto stop = [&](Outcome o) {
     keep_fetched();
@@ -291,28 +587,40 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
     text += res.days_written == 0 ? "データベースは変更していません。"
                                   : "それまでの " + std::to_string(res.days_written) +
                                         " 取引日は登録済みです (続きは次の実行で取得します)。";
-    return finish(o == Outcome::refused     ? SyncStatus::refused
-                  : o == Outcome::cancelled ? SyncStatus::cancelled
-                                            : SyncStatus::failed,
+    return finish(o == Outcome::refused || o == Outcome::not_in_plan ? SyncStatus::refused
+                  : o == Outcome::cancelled                          ? SyncStatus::cancelled
+                                                                     : SyncStatus::failed,
                   text);
   };
-  SyncProgress prog;
-  auto report = [&](const std::string& text) {
-    prog.requests = res.requests;
-    prog.text = text;
-    if (svc.progress) svc.progress(prog);
-  };
 
-  // The trading days of the range.
+  // The trading days of the range, within what the plan serves. A 400 naming the window
+  // (the plan chosen here is not the key's) narrows the range and the calendar is asked again.
   std::vector<CalendarDay> calendar;
-  report("J-Quants: 取引カレンダーを取得しています (" + res.from + "～" + res.to + ")");
-  Outcome o = walk(
-      fetcher, "/markets/calendar", "from=" + res.from + "&to=" + res.to,
-      [&](const std::string& body, std::string& next, std::string& why) {
-        return parse_calendar_page(body, calendar, next, why);
-      },
-      error);
-  if (o != Outcome::ok) return stop(o);
+  for (int tries = 0;; ++tries) {
+    note_window();
+    if (windowed) {
+      res.from = std::max(asked_from, win_from);
+      res.to = std::min(asked_to, win_to);
+    }
+    if (res.from > res.to) {
+      return finish(SyncStatus::done,
+                    with_notes("J-Quants: 求めた期間はすべてプランの提供範囲外です"));
+    }
+    calendar.clear();
+    report("J-Quants: 取引カレンダーを取得しています (" + res.from + "～" + res.to + ")");
+    const Outcome o = walk(
+        fetcher, opt, "/markets/calendar", "from=" + res.from + "&to=" + res.to,
+        [&](const std::string& body, std::string& next, std::string& why) {
+          return parse_calendar_page(body, calendar, next, why);
+        },
+        error);
+    if (o == Outcome::outside && tries < 2) {
+      adopt_window();
+      continue;
+    }
+    if (o != Outcome::ok) return stop(o);
+    break;
+  }
   std::vector<std::string> days;
   for (const CalendarDay& d : calendar) {
     if (is_trading_hol_div(d.hol_div) && d.date >= res.from && d.date <= res.to)
@@ -338,10 +646,13 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
     }
   }
   if (missing.empty()) {
-    return finish(SyncStatus::done, "株価データベースは最新です (" + res.from + "～" + res.to +
-                                        " の " + std::to_string(days.size()) + " 取引日)。");
+    return finish(SyncStatus::done,
+                  with_notes("株価データベースは最新です (" + res.from + "～" + res.to + " の " +
+                             std::to_string(days.size()) + " 取引日)"));
   }
   prog.days_total = static_cast<int>(missing.size());
+  const std::string newest = days.back();  // bars not out yet here mean "not published"
+  auto inside = [&](const std::string& d) { return !windowed || (d >= win_from && d <= win_to); };
 
   // The index under the reference code: TOPIX where the plan serves it, otherwise the
   // equal-weighted average. A database keeps the kind it started with, so the reference
@@ -352,60 +663,92 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
       stored_index == kTopixIndexName || (stored_index.empty() && opt.plan != Plan::free);
   if (use_topix) {
     std::vector<IndexDay> index_days;
-    report("J-Quants: TOPIX を取得しています");
-    o = walk(
-        fetcher, "/indices/bars/daily/topix", "from=" + missing.front() + "&to=" + missing.back(),
-        [&](const std::string& body, std::string& next, std::string& why) {
-          return parse_index_page(body, index_days, next, why);
-        },
-        error);
-    if (o == Outcome::cancelled) return stop(o);
-    if (o != Outcome::ok) {
-      if (stored_index == kTopixIndexName) return stop(o);
-      use_topix = false;  // not in this plan: the equal-weighted index instead
+    Outcome o = Outcome::ok;
+    for (int tries = 0; tries < 3; ++tries) {
+      index_days.clear();
+      report("J-Quants: TOPIX を取得しています");
+      o = walk(
+          fetcher, opt, "/indices/bars/daily/topix",
+          "from=" + std::max(missing.front(), windowed ? win_from : std::string()) +
+              "&to=" + std::min(missing.back(), windowed ? win_to : missing.back()),
+          [&](const std::string& body, std::string& next, std::string& why) {
+            return parse_index_page(body, index_days, next, why);
+          },
+          error);
+      if (o != Outcome::outside) break;
+      adopt_window();
+    }
+    if (o == Outcome::not_in_plan && stored_index != kTopixIndexName) {
+      use_topix = false;  // the equal-weighted index instead, from the first day on
+      notes.push_back("TOPIX はご契約のプランに含まれないため、基準コード " + opt.reference_code +
+                      " は市場平均 (等加重) です");
       error.clear();
+    } else if (o != Outcome::ok) {
+      return stop(o);
     }
     for (const IndexDay& d : index_days) topix[d.date] = {d.open, d.high, d.low, d.close};
   }
   res.index = use_topix ? kTopixIndexName : kEqualWeightIndexName;
 
-  // Names and segments, once per run; a day holding codes the list lacks (issues delisted
-  // before its date) asks for the list of that day as well.
-  std::unordered_map<std::string, Identity> identities;
+  // Names and segments of each day's own date. A master is asked for the newest day of each
+  // era first (it holds every issue still listed then), and again for a day holding codes no
+  // master of its era knows (issues delisted since); each code takes its name from the
+  // nearest master of the day's era that knows it. The era matters: before the market
+  // restructuring the master names the old segments.
+  std::vector<Master> masters;
   std::set<std::string> masters_fetched;
   std::unordered_set<std::string> replaced_names;
   auto fetch_master = [&](const std::string& date) -> Outcome {
     masters_fetched.insert(date);
     std::vector<Issue> issues;
     const Outcome mo = walk(
-        fetcher, "/equities/master", "date=" + date,
+        fetcher, opt, "/equities/master", "date=" + date,
         [&](const std::string& body, std::string& next, std::string& why) {
           return parse_master_page(body, issues, next, why);
         },
         error);
     if (mo != Outcome::ok) return mo;
+    Master m;
+    m.date = date;
+    m.day = day_number(date);
+    m.old_era = date < kSegmentReformDate;
     for (const Issue& issue : issues) {
       Identity id{utf8_to_cp932(issue.segment), utf8_to_cp932(issue.name)};
       const auto q_in = std::count(issue.name.begin(), issue.name.end(), '?');
       const auto q_out = std::count(id.name.begin(), id.name.end(), '?');
       if (q_out > q_in) replaced_names.insert(issue.code);
-      identities[issue.code] = std::move(id);
+      m.ids[issue.code] = std::move(id);
     }
+    masters.push_back(std::move(m));
     return Outcome::ok;
   };
-  report("J-Quants: 上場銘柄一覧を取得しています");
-  if ((o = fetch_master(missing.back())) != Outcome::ok) return stop(o);
+  auto ensure_era_master = [&](const std::string& date) -> Outcome {
+    const bool old_era = date < kSegmentReformDate;
+    for (const Master& m : masters) {
+      if (m.old_era == old_era) return Outcome::ok;
+    }
+    std::string anchor = date;
+    for (const std::string& d : missing) {
+      if ((d < kSegmentReformDate) == old_era && d > anchor && inside(d)) anchor = d;
+    }
+    report("J-Quants: 上場銘柄一覧を取得しています (" + anchor + ")");
+    return fetch_master(anchor);
+  };
+  Outcome o = ensure_era_master(missing.front());
+  if (o != Outcome::ok) return stop(o);
 
   std::unordered_set<std::string> skipped;
   long bar_pages = 0;
   std::vector<Bar> bars;
   std::vector<StockBar> stock_bars;
-  const double started = svc.now ? svc.now() : 0;
-  (void)started;
+  std::vector<const Master*> near;
+  std::string first_written, last_written;
   for (std::size_t i = 0; i < missing.size(); ++i) {
     const std::string& date = missing[i];
+    if (!inside(date)) continue;  // a 400 during the run narrowed the window
     prog.date = date;
     prog.days_done = static_cast<int>(i);
+    prog.wait_left = 0;
     const double pages_per_day =
         i == 0 ? 1.0 : static_cast<double>(bar_pages) / static_cast<double>(i);
     prog.seconds_left =
@@ -416,24 +759,62 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
     if (fetcher.cancelled()) return stop(Outcome::cancelled);
     bars.clear();
     o = walk(
-        fetcher, "/equities/bars/daily", "date=" + date,
+        fetcher, opt, "/equities/bars/daily", "date=" + date,
         [&](const std::string& body, std::string& next, std::string& why) {
           return parse_bars_page(body, date, bars, next, why);
         },
         error, &bar_pages);
+    if (o == Outcome::outside) {
+      adopt_window();
+      if (!inside(date)) continue;
+    }
     if (o != Outcome::ok) return stop(o);
+    // Bars appear around 16:30 JST; before that the newest trading day is empty. Anywhere
+    // else an empty day is a hole in the answer, not a day to skip.
+    const bool unpublished_index = use_topix && !topix.count(date);
+    if (date == newest && (bars.empty() || unpublished_index)) {
+      res.unpublished = date;
+      break;
+    }
     if (bars.empty()) {
       error = "J-Quants: " + date + " の株価がありません (プランの提供範囲外かもしれません)。";
       return stop(Outcome::failed);
     }
+    if (unpublished_index) {
+      error = "J-Quants: " + date + " の TOPIX がありません。";
+      return stop(Outcome::failed);
+    }
+
+    const bool old_era = date < kSegmentReformDate;
+    if ((o = ensure_era_master(date)) != Outcome::ok) return stop(o);
+    const long long today_number = day_number(date);
+    auto order_masters = [&] {
+      near.clear();
+      for (const Master& m : masters) {
+        if (m.old_era == old_era) near.push_back(&m);
+      }
+      std::sort(near.begin(), near.end(), [&](const Master* a, const Master* b) {
+        return std::llabs(a->day - today_number) < std::llabs(b->day - today_number);
+      });
+    };
+    auto identity_of = [&](const std::string& api_code) -> const Identity* {
+      for (const Master* m : near) {
+        if (auto it = m->ids.find(api_code); it != m->ids.end()) return &it->second;
+      }
+      return nullptr;
+    };
+    order_masters();
     bool unknown = false;
     for (const Bar& b : bars) {
-      if (b.traded && !map_code(b.code).empty() && !identities.count(b.code)) unknown = true;
+      if (b.traded && !map_code(b.code).empty() && !identity_of(b.code)) unknown = true;
     }
     if (unknown && !masters_fetched.count(date)) {
       if ((o = fetch_master(date)) != Outcome::ok) return stop(o);
+      order_masters();
     }
+
     stock_bars.clear();
+    std::vector<std::pair<std::string, double>> idle_splits;
     std::unordered_set<std::string> seen;
     for (const Bar& b : bars) {
       const std::string code = map_code(b.code);
@@ -441,29 +822,29 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
         skipped.insert(b.code);
         continue;
       }
-      if (!b.traded || !seen.insert(code).second) continue;
-      const auto it = identities.find(b.code);
-      stock_bars.push_back(
-          stock_bar_of(b, code, it != identities.end() ? &it->second : nullptr));
-    }
-    const IndexBar* index_bar = nullptr;
-    if (use_topix) {
-      auto it = topix.find(date);
-      if (it == topix.end()) {
-        error = "J-Quants: " + date + " の TOPIX がありません。";
-        return stop(Outcome::failed);
+      if (!seen.insert(code).second) continue;
+      if (!b.traded) {
+        // A split on a day the stock did not trade still rescales its earlier prices.
+        if (b.adj_factor != 1.0) idle_splits.emplace_back(code, b.adj_factor);
+        continue;
       }
-      index_bar = &it->second;
+      stock_bars.push_back(stock_bar_of(b, code, identity_of(b.code)));
     }
+    const IndexBar* index_bar = use_topix ? &topix.at(date) : nullptr;
     // Days go to the database in batches; a batch that cannot be written is left out whole.
-    DayBars day{date, std::move(stock_bars), std::nullopt};
+    // The corrections of split days the stock did not trade go in the same batch.
+    DayBars day{date, std::move(stock_bars), std::nullopt, std::move(idle_splits)};
     if (index_bar) day.topix = *index_bar;
+    const int idle = static_cast<int>(day.idle_splits.size());
     if (!writer.add_day(std::move(day), error)) {
       return finish(SyncStatus::failed, "J-Quants: " + date +
                                             " までの取得分を書き込めませんでした: " + error +
                                             " (書き込めなかった日は元のままです)");
     }
     stock_bars.clear();
+    if (first_written.empty()) first_written = date;
+    last_written = date;
+    res.idle_corrections += idle;
     res.days_written = writer.days_committed();
     res.bars_written = writer.bars_committed();
     res.codes_skipped = static_cast<int>(skipped.size());
@@ -478,16 +859,21 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
   res.bars_written = writer.bars_committed();
   prog.days_done = static_cast<int>(missing.size());
   prog.seconds_left = 0;
+  prog.wait_left = 0;
   prog.date.clear();
   res.codes_skipped = static_cast<int>(skipped.size());
   res.names_replaced = static_cast<int>(replaced_names.size());
-  std::string summary = "J-Quants: " + std::to_string(res.days_written) +
-                        " 取引日を登録しました (" + missing.front() + "～" + missing.back() + ", " +
-                        std::to_string(res.requests) + " リクエスト)";
+  std::string summary = res.days_written == 0
+                            ? "J-Quants: 登録できる取引日はまだありません (" +
+                                  std::to_string(res.requests) + " リクエスト)"
+                            : "J-Quants: " + std::to_string(res.days_written) +
+                                  " 取引日を登録しました (" + first_written + "～" + last_written +
+                                  ", " + std::to_string(res.requests) + " リクエスト)";
   if (res.codes_skipped) summary += "、対象外コード " + std::to_string(res.codes_skipped);
   if (res.names_replaced) {
     summary += "、Shift_JIS にない文字を置き換えた銘柄名 " + std::to_string(res.names_replaced);
   }
+  summary = with_notes(summary);
   report(summary);
   return finish(SyncStatus::done, summary);
 }

@@ -517,6 +517,23 @@ bool DayWriter::flush(std::string& error) {
   return ok;
 }
 
+bool DayWriter::write_corrections(
+    int dir, const std::string& code, int year,
+    std::vector<std::pair<std::string_view, CorrectionRatio>>& corrections, std::string_view& old,
+    std::string& bytes) {
+  if (corrections.empty()) return true;
+  // A bar's split and an idle day's split of one stock may arrive out of date order.
+  std::stable_sort(corrections.begin(), corrections.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  const int had = read_old(dir, file_name_, old);
+  if (had < 0) return false;
+  bytes.assign(old);
+  for (const auto& [date, ratio] : corrections) {
+    bytes = merge_correction_bytes(bytes, code, year, date, ratio);
+  }
+  return replace(dir, file_name_, had, old, {bytes});
+}
+
 bool DayWriter::commit_days(std::vector<DayBars>& days, std::string& error) {
   if (days.empty()) return true;
   const std::string_view year_text = std::string_view(days.front().date).substr(0, 4);
@@ -549,7 +566,9 @@ bool DayWriter::commit_days(std::vector<DayBars>& days, std::string& error) {
 
   // Each stock's bars over the batch, in the order the stocks first appear.
   struct Stock {
+    std::string code;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> bars;  // (day, bar)
+    std::vector<std::pair<std::uint32_t, double>> idle;         // (day, split factor)
   };
   std::vector<Stock> stocks;
   std::unordered_map<std::string_view, std::size_t> stock_of;
@@ -562,9 +581,17 @@ bool DayWriter::commit_days(std::vector<DayBars>& days, std::string& error) {
       if (!is_csv_safe_text(b.segment)) b.segment = csv_safe_text(b.segment, TextEncoding::cp932);
       if (!is_csv_safe_text(b.name)) b.name = csv_safe_text(b.name, TextEncoding::cp932);
       auto [it, added] = stock_of.emplace(b.code, stocks.size());
-      if (added) stocks.emplace_back();
+      if (added) stocks.push_back({b.code, {}, {}});
       stocks[it->second].bars.emplace_back(static_cast<std::uint32_t>(d),
                                            static_cast<std::uint32_t>(i));
+    }
+  }
+  for (std::size_t d = 0; d < days.size(); ++d) {
+    for (const auto& [code, factor] : days[d].idle_splits) {
+      if (code == ref_ || !is_stock_code(code)) continue;
+      auto [it, added] = stock_of.emplace(code, stocks.size());
+      if (added) stocks.push_back({code, {}, {}});
+      stocks[it->second].idle.emplace_back(static_cast<std::uint32_t>(d), factor);
     }
   }
 
@@ -574,9 +601,17 @@ bool DayWriter::commit_days(std::vector<DayBars>& days, std::string& error) {
   std::string_view old;
   std::string lines, cbytes;
   for (const Stock& stock : stocks) {
-    const StockBar& first = days[stock.bars.front().first].bars[stock.bars.front().second];
-    const std::string code = first.code;
+    const std::string& code = stock.code;
     file_name_.assign(code).append(".csv");
+    std::vector<std::pair<std::string_view, CorrectionRatio>> corrections;
+    for (const auto& [d, factor] : stock.idle) {
+      corrections.emplace_back(days[d].date, correction_ratio(factor));
+    }
+    if (stock.bars.empty()) {  // only splits on days it did not trade: its series stays
+      if (!write_corrections(folders->corrections, code, year, corrections, old, cbytes))
+        return fail(correction_file_path(db_, year, code));
+      continue;
+    }
     const int had = read_old(folders->series, file_name_, old);
     if (had < 0) return fail(series_file_path(db_, year, code));
     std::string segment, name;
@@ -586,7 +621,6 @@ bool DayWriter::commit_days(std::vector<DayBars>& days, std::string& error) {
       name = csv_safe_text(stored.second, TextEncoding::cp932);
     }
     lines.clear();
-    std::vector<std::pair<std::string_view, CorrectionRatio>> corrections;
     for (const auto& [d, i] : stock.bars) {
       StockBar& b = days[d].bars[i];
       if (b.segment.empty())
@@ -615,17 +649,8 @@ bool DayWriter::commit_days(std::vector<DayBars>& days, std::string& error) {
                        last_date, had, old)) {
       return fail(series_file_path(db_, year, code));
     }
-    if (!corrections.empty()) {
-      const int chad = read_old(folders->corrections, file_name_, old);
-      if (chad < 0) return fail(correction_file_path(db_, year, code));
-      cbytes.assign(old);
-      for (const auto& [date, ratio] : corrections) {
-        cbytes = merge_correction_bytes(cbytes, code, year, date, ratio);
-      }
-      if (!replace(folders->corrections, file_name_, chad, old, {cbytes})) {
-        return fail(correction_file_path(db_, year, code));
-      }
-    }
+    if (!write_corrections(folders->corrections, code, year, corrections, old, cbytes))
+      return fail(correction_file_path(db_, year, code));
   }
 
   // The day files, each with the index under the reference code; the index runs on from the

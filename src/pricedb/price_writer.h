@@ -98,6 +98,9 @@ struct DayBars {
   std::string date;  // yyyymmdd
   std::vector<StockBar> bars;
   std::optional<IndexBar> topix;
+  // Splits taking effect on this day for stocks that did not trade it: (code, factor). They
+  // still rescale the earlier prices, so they become correction lines like a bar's.
+  std::vector<std::pair<std::string, double>> idle_splits;
 };
 
 // When the days queued with DayWriter::add_day are committed: at the end of a calendar year
@@ -188,6 +191,11 @@ class DayWriter {
   bool append_series(int dir, std::string_view code, std::string_view segment,
                      std::string_view name, std::string_view lines, std::size_t count,
                      std::string_view first, std::string_view last, int had, std::string_view old);
+  // Merges correction lines into `code`'s correction file (named by file_name_) and replaces
+  // it, remembering what it held.
+  bool write_corrections(int dir, const std::string& code, int year,
+                         std::vector<std::pair<std::string_view, CorrectionRatio>>& corrections,
+                         std::string_view& old, std::string& bytes);
   void rollback();
   double clock() const;
 

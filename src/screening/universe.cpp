@@ -126,13 +126,14 @@ int count_trading_days(const std::string& db_folder, const std::string& referenc
 }
 
 namespace {
-// Today's segments (プライム, スタンダード, グロース) join the boxes whose markets they succeeded.
+// Today's segments (プライム, スタンダード, グロース) join the boxes whose markets they succeeded;
+// the names J-Quants gives the segments before 2022-04-04 join the boxes of the same markets.
 const std::array<std::vector<std::string_view>, 5> kBoxNames = {{
-    {"東証", "東証1部", "東証外国", "プライム"},
-    {"東証2部", "スタンダード"},
+    {"東証", "東証1部", "東証外国", "プライム", "東証一部"},
+    {"東証2部", "スタンダード", "東証二部"},
     {"マザーズ", "グロース"},
     {"大証", "大証1部", "大証2部", "大証外国部"},
-    {"JASDAQ", "ＪＱＳ", "ＪＱＧ", "JQ外国部"},
+    {"JASDAQ", "ＪＱＳ", "ＪＱＧ", "JQ外国部", "JASDAQ スタンダード", "JASDAQ グロース"},
 }};
 }  // namespace
 

@@ -50,7 +50,6 @@ struct JQuantsPanel::Shared {
 JQuantsPanel::JQuantsPanel(QWidget* window, QGridLayout* grid, int row, QBoxLayout* progress_row)
     : QObject(window), window_(window), shared_(std::make_shared<Shared>()) {
   http = curl_http_get;
-  base = jquants::kDefaultBase;
   plan_cmb_ = new QComboBox(window);
   plan_cmb_->setObjectName(QStringLiteral("jquants_plan_cmb"));
   plan_cmb_->setToolTip(QStringLiteral("J-Quants のプラン: リクエストの間隔がこれで決まります"));
@@ -192,7 +191,16 @@ void JQuantsPanel::start_sync(DownloadKind kind, const std::string& chosen_entry
     emit finished(false);
     return;
   }
-  opt.base = base;
+  // The address from settei.txt (J-Quants_URL) or LUMENPICK_JQUANTS_BASE, unless set here.
+  const jquants::ConnectionSettings connection = jquants::read_connection_settings(
+      folders.app_folder, [](const char* n) { return std::getenv(n); });
+  if (!connection.error.empty() && base.empty()) {
+    if (message) message(QStringLiteral("エラー：") + q(connection.error), true);
+    emit finished(false);
+    return;
+  }
+  opt.base = base.empty() ? connection.base : base;
+  opt.max_wait_s = connection.max_wait_s;
   opt.db_folder = folders.db_folder;
   opt.reference_code = folders.reference_code;
   opt.today = today;

@@ -42,7 +42,8 @@ class JQuantsPanel : public QObject {
   std::function<AppFolders()> read_settings;
   std::function<void()> refresh;  // year lists and the database status
   // Replaceable for tests: the key typed by the user ("" = cancelled), the files chosen, the
-  // stored key, the HTTP service and the API base address.
+  // stored key, the HTTP service and the API base address ("": settei.txt's J-Quants_URL or
+  // LUMENPICK_JQUANTS_BASE, else the live API).
   std::function<QString()> ask_key;
   std::function<QStringList()> choose_csv_files;
   std::function<std::string()> stored_key;

@@ -66,20 +66,25 @@ class JQuantsEndToEnd : public ::testing::Test {
                          "--end", "20250613", "--seed", "5"},
                         env_);
     ASSERT_EQ(gen.code, 0) << gen.err;
-    server_.setProcessEnvironment(env_);
-    server_.start(
-        program("lumenpick-price-server"),
-        {"--api", "jquants", "--root", q(dir_.file("src")), "--api-key", kKey, "--port", "0",
-         "--page-size", "60", "--fail-429", "4", "--log", q(dir_.file("requests.log"))});
-    ASSERT_TRUE(server_.waitForStarted(30000));
+    base_ = start_server(
+        server_, {"--page-size", "60", "--fail-429", "4", "--log", q(dir_.file("requests.log"))});
+  }
+  // lumenpick-price-server on the source market with these options; its API address.
+  QString start_server(QProcess& server, const QStringList& options) {
+    server.setProcessEnvironment(env_);
+    server.start(program("lumenpick-price-server"),
+                 QStringList{"--api", "jquants", "--root", q(dir_.file("src")), "--api-key", kKey,
+                             "--port", "0"} +
+                     options);
+    EXPECT_TRUE(server.waitForStarted(30000));
     std::string banner;
-    while (banner.find('\n') == std::string::npos && server_.waitForReadyRead(30000)) {
-      banner += server_.readAllStandardOutput().toStdString();
+    while (banner.find('\n') == std::string::npos && server.waitForReadyRead(30000)) {
+      banner += server.readAllStandardOutput().toStdString();
     }
     const auto m =
         QRegularExpression("127\\.0\\.0\\.1:(\\d+)/").match(QString::fromStdString(banner));
-    ASSERT_TRUE(m.hasMatch()) << banner;
-    base_ = "http://127.0.0.1:" + m.captured(1) + "/v2";
+    EXPECT_TRUE(m.hasMatch()) << banner;
+    return "http://127.0.0.1:" + m.captured(1) + "/v2";
   }
   void TearDown() override {
     server_.kill();
@@ -162,12 +167,49 @@ TEST_F(JQuantsEndToEnd, SyncFillsAnEmptyDatabaseThatScreensRanksChartsAndValues)
       "20250616"};
   const Ran refused = run("lumenpick-cli", args, wrong);
   EXPECT_EQ(refused.code, 1);
-  EXPECT_NE(refused.err.find("HTTP 401"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("HTTP 403"), std::string::npos) << refused.err;
   EXPECT_EQ(refused.err.find("not-the-key"), std::string::npos);
   EXPECT_EQ(test::files_under(dir_.file("docs")), before);
 
-  const Ran usage = cli({"jquants-sync", "--plan", "gold"});
-  EXPECT_EQ(usage.code, 2);
+  for (const QStringList& bad :
+       {QStringList{"--plan", "gold"}, QStringList{"--from", "20240230"},
+        QStringList{"--from", "20250610", "--to", "20250601"}, QStringList{"--max-wait", "1h"},
+        QStringList{"--base", "ftp://x"}}) {
+    const Ran usage = cli(QStringList{"jquants-sync"} + bad);
+    EXPECT_EQ(usage.code, 2) << bad.join(' ').toStdString() << "\n" << usage.err;
+  }
+}
+
+// A server that answers as the live API: a Free key's window, the newest day before 16:30 and
+// a rate-limit lockout, reached through LUMENPICK_JQUANTS_BASE instead of --base.
+TEST_F(JQuantsEndToEnd, LiveServerHabitsEndInTheRightExitCodes) {
+  QProcess live;
+  env_.insert("LUMENPICK_JQUANTS_BASE",
+              start_server(live, {"--plan", "free", "--now", "202508150900", "--lockout-at", "4",
+                                  "--lockout-seconds", "2"}));
+  // The key is Free, the user chose Light: the window from the 400 answer, a 2 s lockout
+  // counted down on standard error, exit 0 with what the plan does not cover.
+  const Ran sync = run("lumenpick-cli",
+                       {"jquants-sync", "--from", "20250519", "--to", "20250613", "--plan", "light",
+                        "--documents", q(dir_.file("live")), "--today", "20250815"},
+                       env_);
+  EXPECT_EQ(sync.code, 0) << sync.err;
+  EXPECT_EQ(value_of(sync.out, "latest"), "20250523");
+  EXPECT_EQ(value_of(sync.out, "not_covered"), "2025/05/24～2025/06/13");
+  EXPECT_EQ(value_of(sync.out, "retries"), "1");
+  EXPECT_NE(sync.err.find("再試行まで残り"), std::string::npos) << sync.err;
+  EXPECT_NE(sync.err.find("プランの提供範囲外: 2025/05/24～2025/06/13"), std::string::npos);
+  // A lockout longer than --max-wait stops at once with exit 1.
+  live.kill();
+  live.waitForFinished();
+  QProcess locked;
+  env_.insert("LUMENPICK_JQUANTS_BASE",
+              start_server(locked, {"--lockout-at", "1", "--lockout-seconds", "600"}));
+  const Ran stopped = cli({"jquants-sync", "--plan", "none", "--max-wait", "30"}, "locked");
+  EXPECT_EQ(stopped.code, 1);
+  EXPECT_NE(stopped.err.find("待機の上限 30秒 を超えます"), std::string::npos) << stopped.err;
+  locked.kill();
+  locked.waitForFinished();
 }
 
 TEST_F(JQuantsEndToEnd, PacedSyncKeepsToThePlanInTheServersLog) {

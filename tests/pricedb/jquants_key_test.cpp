@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "support/fixtures.h"
 
@@ -58,6 +59,19 @@ TEST(JQuantsKey, EnvironmentWinsAndSymlinksAndJunkAreRefused) {
   fs::remove(path);
   fs::create_symlink(target, path);
   EXPECT_EQ(jquants::find_api_key(nullptr, home.str()).key, "");
+
+  // Whatever is not a regular file is refused without opening it: a FIFO would wait forever
+  // for a writer.
+  for (const auto& make :
+       {std::function<void()>([&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }),
+        std::function<void()>([&] { fs::create_directory(path); })}) {
+    fs::remove(path);
+    make();
+    const auto found = jquants::find_api_key(nullptr, home.str());
+    EXPECT_EQ(found.key, "");
+    EXPECT_NE(found.error.find("通常のファイルではありません"), std::string::npos) << found.error;
+  }
+  fs::remove(path);
 
   std::string error;
   EXPECT_FALSE(jquants::write_key_file(path + "2", "two words", error));

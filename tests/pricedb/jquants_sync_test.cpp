@@ -32,19 +32,20 @@ using jquants::SyncStatus;
 constexpr const char* kBase = "http://jq.test/v2";
 constexpr const char* kKey = "test-key-1234";
 
-// One source market for the whole suite: 40 codes over two years.
+// One source market for the whole suite: 40 codes over two years; a second one around the
+// market restructuring of 2022-04-04.
 struct Source {
   test::TempDir dir;
   std::string db;
   sample::Summary summary;
   std::vector<int> days;
   std::string split_code, split_date;
-  Source() {
+  Source(const char* end_date, int codes, int years) {
     db = dir.file("src") + "/";
     sample::Options o;
-    o.codes = 40;
-    o.years = 2;
-    o.end_date = "20250613";
+    o.codes = codes;
+    o.years = years;
+    o.end_date = end_date;
     o.seed = 3;
     o.db_folder = db;
     std::string error;
@@ -61,7 +62,12 @@ struct Source {
 };
 
 const Source& source() {
-  static Source s;
+  static Source s("20250613", 40, 2);
+  return s;
+}
+
+const Source& reform_source() {
+  static Source s("20220415", 20, 1);
   return s;
 }
 
@@ -78,14 +84,16 @@ std::string day_near(const std::string& date, int offset) {
 struct Server {
   tools::JQuantsView view;
   std::function<void(long n, HttpResponse&)> damage;
-  explicit Server(tools::JQuantsViewOptions o = {}) {
-    o.db_folder = source().db;
+  int connect_timeout_s = 0;  // of the last request
+  explicit Server(tools::JQuantsViewOptions o = {}, const Source& src = source()) {
+    o.db_folder = src.db;
     if (o.api_key.empty()) o.api_key = kKey;
     std::string error;
     EXPECT_TRUE(view.load(o, error)) << error;
   }
   HttpClient client() {
     return [this](const HttpRequest& req) {
+      connect_timeout_s = req.connect_timeout_s;
       std::string key;
       for (const auto& [n, v] : req.headers) {
         if (n == "x-api-key") key = v;
@@ -106,6 +114,11 @@ struct Server {
       return resp;
     };
   }
+  long requests_to(std::string_view path, int status = 0) const {
+    return std::count_if(view.log().begin(), view.log().end(), [&](const auto& e) {
+      return e.target.rfind(path, 0) == 0 && (!status || e.status == status);
+    });
+  }
 };
 
 struct SyncRun {
@@ -113,6 +126,7 @@ struct SyncRun {
   jquants::SyncServices svc;
   double clock = 0;
   std::vector<double> request_times;
+  std::vector<double> waits;  // the countdown of rate-limit waits, as reported
   double slept = 0;
   SyncRun(const std::string& db, const std::string& from, const std::string& to) {
     opt.base = kBase;
@@ -182,9 +196,10 @@ TEST(JQuantsCorrection, FactorBecomesWholeNumberRatio) {
   const struct {
     double factor;
     long long num, den;
-  } cases[] = {{0.5, 1, 2}, {3, 3, 1},    {0.9523, 9523, 10000}, {0.25, 1, 4},
-               {1.5, 3, 2}, {0.1, 1, 10}, {1.0 / 3, 1, 3},       {10, 10, 1},
-               {1000, 1000, 1}, {0.001, 1, 1000}, {1e300, 1, 1}, {1e-20, 1, 1}};
+  } cases[] = {{0.5, 1, 2},     {3, 3, 1},        {0.9523, 9523, 10000}, {0.25, 1, 4},
+               {1.5, 3, 2},     {0.1, 1, 10},     {1.0 / 3, 1, 3},       {10, 10, 1},
+               {0.29, 29, 100}, {0.001, 1, 1000}, {1000, 1000, 1},       {1e300, 1, 1},
+               {1e-20, 1, 1}};
   for (const auto& c : cases) {
     const CorrectionRatio r = correction_ratio(c.factor);
     EXPECT_EQ(r.numerator, c.num) << c.factor;
@@ -208,6 +223,16 @@ TEST(JQuantsJson, PagesThatCannotBeTrustedAreRefusedWhole) {
       {"price as word", R"({"data":[{"Date":"2025-06-13","Code":"72030","C":"abc"}]})",
        "not a number"},
       {"negative", R"({"data":[{"Date":"2025-06-13","Code":"72030","C":-5}]})", "negative"},
+      {"huge factor", R"({"data":[{"Date":"2025-06-13","Code":"72030","C":5,"AdjFactor":1e300}]})",
+       "outside 1/1000..1000"},
+      {"tiny factor", R"({"data":[{"Date":"2025-06-13","Code":"72030","C":5,"AdjFactor":1e-20}]})",
+       "outside"},
+      {"factor over 1000", R"({"data":[{"Date":"2025-06-13","Code":"72030","AdjFactor":1000.5}]})",
+       "outside"},
+      {"factor under 1/1000",
+       R"({"data":[{"Date":"2025-06-13","Code":"72030","AdjFactor":"0.000999"}]})", "outside"},
+      {"zero factor", R"({"data":[{"Date":"2025-06-13","Code":"72030","AdjFactor":0}]})",
+       "outside"},
   };
   for (const auto& c : cases) {
     std::vector<jquants::Bar> out(1);
@@ -226,6 +251,68 @@ TEST(JQuantsJson, PagesThatCannotBeTrustedAreRefusedWhole) {
   EXPECT_TRUE(out[0].traded);
   EXPECT_FALSE(out[1].traded);
   EXPECT_EQ(next, "abc");
+  // The range's ends are real factors (a 1000-for-1 split, a 1-for-1000 consolidation).
+  out.clear();
+  ASSERT_TRUE(
+      jquants::parse_bars_page(R"({"data":[{"Date":"2025-06-13","Code":"72030","AdjFactor":0.001},)"
+                               R"({"Date":"2025-06-13","Code":"72040","AdjFactor":1000}]})",
+                               "20250613", out, next, error))
+      << error;
+  EXPECT_EQ(out[0].adj_factor, 0.001);
+  EXPECT_EQ(out[1].adj_factor, 1000);
+}
+
+TEST(JQuantsPlans, WindowsAndSettings) {
+  const struct {
+    jquants::Plan plan;
+    const char* today;
+    const char* from;
+    const char* to;
+  } windows[] = {
+      {jquants::Plan::free, "20250616", "20230324", "20250324"},
+      {jquants::Plan::light, "20250616", "20200616", "20250616"},
+      {jquants::Plan::standard, "20250616", "20150616", "20250616"},
+      {jquants::Plan::premium, "20240229", "20040229", "20240229"},
+      {jquants::Plan::light, "20240229", "20190228", "20240229"},
+  };
+  for (const auto& w : windows) {
+    std::string from, to;
+    ASSERT_TRUE(jquants::plan_window(w.plan, w.today, from, to)) << w.today;
+    EXPECT_EQ(from, w.from) << w.today;
+    EXPECT_EQ(to, w.to) << w.today;
+  }
+  std::string from, to;
+  EXPECT_FALSE(jquants::plan_window(jquants::Plan::unpaced, "20250616", from, to));
+
+  const struct {
+    const char* settei;  // lines of settei.txt
+    const char* env;     // LUMENPICK_JQUANTS_BASE
+    const char* base;
+    double wait;
+    const char* error;
+  } settings[] = {
+      {"", nullptr, jquants::kDefaultBase, 360, ""},
+      {"J-Quants_URL,http://127.0.0.1:8080/v2/\r\nJ-Quants待機上限秒,30\r\n", nullptr,
+       "http://127.0.0.1:8080/v2", 30, ""},
+      {"J-Quants_URL,http://a.test/v2\r\n", "https://b.test/v2", "https://b.test/v2", 360, ""},
+      {"J-Quants_URL,ftp://a.test\r\nJ-Quants待機上限秒,3601\r\n", nullptr, jquants::kDefaultBase,
+       360, "待機上限秒"},
+      {"", "api.jquants.com/v2", jquants::kDefaultBase, 360, "LUMENPICK_JQUANTS_BASE"},
+  };
+  for (const auto& c : settings) {
+    test::TempDir dir;
+    test::write_bytes(dir.file("settei.txt"), utf8_to_cp932(std::string(c.settei) + "EOF\r\n"));
+    const auto got =
+        jquants::read_connection_settings(dir.str() + "/", [&](const char* n) -> const char* {
+          return std::string(n) == jquants::kBaseEnvironmentVariable ? c.env : nullptr;
+        });
+    EXPECT_EQ(got.base, c.base) << c.settei;
+    EXPECT_EQ(got.max_wait_s, c.wait) << c.settei;
+    EXPECT_NE(got.error.find(c.error), std::string::npos) << c.settei << ": " << got.error;
+    if (!*c.error) {
+      EXPECT_EQ(got.error, "") << c.settei;
+    }
+  }
 }
 
 TEST(JQuantsJson, EveryCutOfAPageAndGarbageIsRefusedOrReadWhole) {
@@ -434,21 +521,35 @@ TEST(JQuantsSync, InterruptedRunResumesToTheSameFilesAsOneRun) {
 }
 
 TEST(JQuantsSync, ServerTroubleIsRetriedOrStopsCleanly) {
+  const auto no_network = [](long n, HttpResponse& r) {
+    if (n == 1) r = HttpResponse{0, "", {}, "could not connect to jq.test within 15 s"};
+  };
   const struct {
     const char* name;
     tools::JQuantsViewOptions server;
     SyncStatus status;
     bool writes;
     const char* says;
+    std::function<void(long, HttpResponse&)> damage = {};
+    long requests = 0;  // when not 0: exactly this many
   } cases[] = {
-      {"wrong key", view_options(1000, {}, {}, "another"), SyncStatus::refused, false, "HTTP 401"},
+      {"wrong key", view_options(1000, {}, {}, "another"), SyncStatus::refused, false,
+       "APIキーを受け付けませんでした (HTTP 403"},
       {"429 then success", view_options(1000, {2}), SyncStatus::done, true, ""},
       {"500 then success", view_options(1000, {}, {3}), SyncStatus::done, true, ""},
-      {"500 for good", view_options(1000, {}, {1, 2, 3, 4, 5, 6, 7, 8}), SyncStatus::failed, false,
-       "HTTP 500"},
+      {"500 for good",
+       view_options(1000, {}, {1, 2, 3, 4, 5, 6, 7, 8}),
+       SyncStatus::failed,
+       false,
+       "HTTP 500",
+       {},
+       6},
+      // An absent network is not retried for minutes: one try, a connect cap of 15 s.
+      {"no network", view_options(), SyncStatus::failed, false, "接続できません", no_network, 1},
   };
   for (const auto& c : cases) {
     Server server(c.server);
+    server.damage = c.damage;
     test::TempDir dir;
     const std::string db = dir.file("db") + "/";
     SyncRun run(db, range_from(), range_to());
@@ -457,6 +558,10 @@ TEST(JQuantsSync, ServerTroubleIsRetriedOrStopsCleanly) {
     EXPECT_NE(r.message.find(c.says), std::string::npos) << c.name << ": " << r.message;
     EXPECT_EQ(r.message.find(kKey), std::string::npos) << c.name;
     EXPECT_EQ(fs::exists(db), c.writes) << c.name;
+    EXPECT_LE(server.connect_timeout_s, 15) << c.name;
+    if (c.requests) {
+      EXPECT_EQ(r.requests, c.requests) << c.name;
+    }
     if (c.status == SyncStatus::done) {
       EXPECT_EQ(r.days_written, 13) << c.name;
       EXPECT_EQ(r.retries, 1) << c.name;
@@ -473,6 +578,9 @@ TEST(JQuantsSync, DamagedAnswerStopsBeforeTheDayAndSaysWhy) {
     std::function<void(std::string&)> damage;
     int days_kept;
     const char* says;
+    bool every = false;  // damage this answer and every later one (answered 200)
+    long max_requests = 0;
+    std::uint64_t max_bytes = 64ull << 20;
   } cases[] = {
       {"garbage calendar", 1, [](std::string& b) { b = "\x82\xa0<html>"; }, 0, "not valid JSON"},
       {"truncated day", 5, [](std::string& b) { b.resize(b.size() / 2); }, 1, "not valid JSON"},
@@ -483,16 +591,31 @@ TEST(JQuantsSync, DamagedAnswerStopsBeforeTheDayAndSaysWhy) {
        },
        1, "not the day asked for"},
       {"empty day", 4, [](std::string& b) { b = R"({"data":[]})"; }, 0, "株価がありません"},
+      {"pagination_key repeated on every answer", 1,
+       [](std::string& b) { b = R"({"data":[],"pagination_key":"same"})"; }, 0,
+       "pagination_key が繰り返された", true, 3},
+      {"endless pagination", 1,
+       [k = 0](std::string& b) mutable {
+         b = R"({"data":[],"pagination_key":"k)" + std::to_string(++k) + "\"}";
+       },
+       0, "1000 ページを超えた", true, 1000},
+      {"answer over the size cap", 0, [](std::string&) {}, 0, "4000 バイトを超えた", false, 0,
+       4000},
   };
   for (const auto& c : cases) {
     Server server;
     server.damage = [&](long n, HttpResponse& resp) {
-      if (n == c.request) c.damage(resp.body);
+      if (n == c.request || (c.every && n > c.request)) c.damage(resp.body);
+      if (c.every && n >= c.request) resp.status = 200;
     };
     test::TempDir dir;
     const std::string db = dir.file("db") + "/";
     SyncRun run(db, range_from(), range_to());
+    run.opt.max_answer_bytes = c.max_bytes;
     const auto r = run.go(server);
+    if (c.max_requests) {
+      EXPECT_LE(r.requests, c.max_requests) << c.name;
+    }
     EXPECT_EQ(r.status, SyncStatus::failed) << c.name;
     EXPECT_NE(r.message.find(c.says), std::string::npos) << c.name << ": " << r.message;
     EXPECT_EQ(r.days_written, c.days_kept) << c.name;
@@ -532,6 +655,220 @@ TEST(JQuantsSync, FailedWriteLeavesThePreviousDaysFilesAsTheyWere) {
   std::vector<std::string> dates;
   read_series_dates(series_file_path(db, year, "1001"), dates);
   EXPECT_LT(dates.front(), source().split_date);
+}
+
+// The live API's habits, answered by the test server the way the live API answers them: what
+// the sync writes and the exit code the command returns.
+TEST(JQuantsLiveApi, SyncsWhatThePlanServesAndSaysWhatItCannot) {
+  const std::string last = std::to_string(source().days.back());  // 20250613
+  const std::string window_end = "20250523";  // Free on 2025-08-15: twelve weeks back
+  const auto days_in = [](const Source& src, const std::string& from, const std::string& to) {
+    return static_cast<int>(std::count_if(src.days.begin(), src.days.end(), [&](int d) {
+      return d >= std::stoi(from) && d <= std::stoi(to);
+    }));
+  };
+  const auto segment_of = [](const std::string& db, const std::string& date,
+                             const std::string& code) {
+    DayFile day;
+    read_day_file(day_file_path(db, date), day);
+    for (const PriceRecord& r : day.rows) {
+      if (r.code == code) return r.market;
+    }
+    return std::string("(none)");
+  };
+  using Check = std::function<void(const std::string& db, const jquants::SyncResult&, Server&)>;
+  struct Case {
+    const char* name;
+    std::function<void(tools::JQuantsViewOptions&)> server;
+    std::function<void(SyncRun&)> sync;
+    int exit;
+    int days;  // written
+    std::string says;
+    Check check = {};
+    const Source* market = &source();
+    std::function<void(const std::string& db)> before = {};
+  };
+  const auto recent = [&](SyncRun& run) {
+    run.opt.from = day_near(last, -3);
+    run.opt.to = last;
+  };
+  // Where the requests of a plain run of the last four days fall, for answers aimed at one.
+  std::vector<std::string> plain;
+  {
+    test::TempDir d;
+    Server probe;
+    SyncRun run(d.file("db") + "/", "", "");
+    recent(run);
+    ASSERT_TRUE(run.go(probe).ok());
+    for (const auto& e : probe.view.log()) plain.push_back(e.target);
+  }
+  const auto request_of = [&](const std::string& date) {
+    const auto at = std::find(plain.begin(), plain.end(), "/equities/bars/daily?date=" + date);
+    return static_cast<long>(at - plain.begin()) + 1;
+  };
+  const long newest_bars = request_of(last), second_bars = request_of(day_near(last, -2));
+  const Case cases[] = {
+      {"a plan chosen wider than the key's: the 400 names the window, the rest is synced",
+       [](auto& v) {
+         v.plan = "free";
+         v.now = "202508150900";
+       },
+       [&](SyncRun& run) {
+         run.opt.plan = jquants::Plan::light;
+         run.opt.today = "20250815";
+         run.opt.from = day_near(window_end, -3);
+         run.opt.to = last;
+       },
+       0, days_in(source(), day_near(window_end, -3), window_end),
+       "プランの提供範囲外: 2025/05/24～2025/06/13",
+       [&](const std::string& db, const jquants::SyncResult& r, Server& server) {
+         EXPECT_EQ(server.requests_to("/markets/calendar", 400), 1);
+         EXPECT_FALSE(fs::exists(day_file_path(db, day_near(window_end, 1))));
+         EXPECT_EQ(r.index, kEqualWeightIndexName) << "Free serves no TOPIX";
+         EXPECT_NE(r.message.find("TOPIX はご契約のプランに含まれない"), std::string::npos);
+       }},
+      {"the plan's window is kept before any request",
+       [](auto& v) {
+         v.plan = "free";
+         v.now = "202508150900";
+       },
+       [&](SyncRun& run) {
+         run.opt.plan = jquants::Plan::free;
+         run.opt.today = "20250815";
+         run.opt.from = day_near(window_end, -3);
+         run.opt.to = last;
+       },
+       0, days_in(source(), day_near(window_end, -3), window_end),
+       "プランの提供範囲外: 2025/05/24～2025/06/13",
+       [](const std::string&, const jquants::SyncResult&, Server& server) {
+         EXPECT_EQ(server.requests_to("/", 400), 0);
+       }},
+      {"the newest day before 16:30: the days before it and a note",
+       [&](auto& v) { v.now = last + "0900"; }, recent, 0, 3,
+       "2025/06/13 分は未公開です (16:30頃公開)",
+       [&](const std::string& db, const jquants::SyncResult& r, Server&) {
+         EXPECT_EQ(r.unpublished, last);
+         EXPECT_FALSE(fs::exists(day_file_path(db, last)));
+       }},
+      {"after 16:30 the newest day is there", [&](auto& v) { v.now = last + "1700"; }, recent, 0, 4,
+       "4 取引日を登録しました"},
+      {"210 for the newest day is an empty answer: not published yet",
+       [&](auto& v) { v.status_210 = {newest_bars}; }, recent, 0, 3, "2025/06/13 分は未公開です"},
+      {"210 for a day inside the range is a hole", [&](auto& v) { v.status_210 = {second_bars}; },
+       recent, 1, 1, "の株価がありません"},
+      {"a refused key is 403 and writes nothing", [](auto& v) { v.api_key = "another"; }, recent, 1,
+       0, "APIキーを受け付けませんでした (HTTP 403",
+       [](const std::string& db, const jquants::SyncResult&, Server&) {
+         EXPECT_FALSE(fs::exists(db));
+       }},
+      {"TOPIX outside the plan of a database that holds TOPIX stops and says which",
+       [](auto& v) { v.serve_topix = false; },
+       [&](SyncRun& run) {
+         run.opt.from.clear();
+         run.opt.to = last;
+       },
+       1,
+       0,
+       "TOPIXはご契約のプランに含まれていません (HTTP 403",
+       {},
+       &source(),
+       [&](const std::string& db) {
+         Server topix;
+         SyncRun first(db, day_near(last, -5), day_near(last, -2));
+         ASSERT_TRUE(first.go(topix).ok());
+       }},
+      {"a lockout within the wait allowed is waited out, counting down",
+       [&](auto& v) { v.lockout_at = second_bars; }, recent, 0, 4, "4 取引日を登録しました",
+       [&](const std::string&, const jquants::SyncResult& r, Server&) {
+         EXPECT_EQ(r.retries, 1);
+         EXPECT_EQ(r.requests, static_cast<long>(plain.size()) + 1);
+       }},
+      {"a lockout longer than the wait allowed stops at once",
+       [&](auto& v) { v.lockout_at = second_bars; },
+       [&](SyncRun& run) {
+         recent(run);
+         run.opt.max_wait_s = 60;
+       },
+       1, 1, "待機の上限 1分0秒 を超えます"},
+      {"a split on a day the stock did not trade keeps its correction",
+       [](auto& v) { v.idle = {source().split_code + ":" + source().split_date}; }, [](auto&) {}, 0,
+       13, "13 取引日を登録しました",
+       [](const std::string& db, const jquants::SyncResult& r, Server& server) {
+         EXPECT_EQ(r.idle_corrections, 1);
+         const std::string code = source().split_code, split = source().split_date;
+         DayFile day;
+         ASSERT_TRUE(read_day_file(day_file_path(db, split), day));
+         EXPECT_TRUE(std::none_of(day.rows.begin(), day.rows.end(),
+                                  [&](const PriceRecord& p) { return p.code == code; }));
+         // The day before the split reads as the server's adjusted close.
+         const std::string before = day_near(split, -1);
+         Series series;
+         SeriesSource src(db, "1001");
+         ASSERT_EQ(load_series(src, before, 1, code, series, true), 0);
+         std::vector<jquants::Bar> bars;
+         std::string next, error;
+         ASSERT_TRUE(jquants::parse_bars_page(
+             server.view.answer("/equities/bars/daily", "date=" + before, kKey).body, before, bars,
+             next, error));
+         const auto bar = std::find_if(bars.begin(), bars.end(),
+                                       [&](const jquants::Bar& b) { return b.code == code + "0"; });
+         ASSERT_NE(bar, bars.end());
+         EXPECT_NEAR(parse_number(series[1].d5), bar->adj_close, 1e-9 * bar->adj_close);
+         EXPECT_NE(bar->adj_close, bar->close) << "the split must change the price";
+       }},
+      {"the old master names the old segments, each day its own", [](auto&) {},
+       [](SyncRun& run) {
+         run.opt.today = "20220415";
+         run.opt.from = "20220329";
+         run.opt.to = "20220407";
+       },
+       0, 8, "8 取引日を登録しました",
+       [&](const std::string& db, const jquants::SyncResult&, Server& server) {
+         EXPECT_EQ(segment_of(db, "20220329", "1301"), "東証一部");
+         EXPECT_EQ(segment_of(db, "20220401", "1301"), "東証一部");
+         EXPECT_EQ(segment_of(db, "20220404", "1301"), "プライム");
+         EXPECT_EQ(segment_of(db, "20220407", "1301"), "プライム");
+         // One per era, and one for a day holding an issue delisted before the era's last day:
+         // not one a day.
+         EXPECT_GE(server.requests_to("/equities/master"), 2);
+         EXPECT_LE(server.requests_to("/equities/master"), 3);
+       },
+       &reform_source()},
+  };
+  for (const Case& c : cases) {
+    test::TempDir dir;
+    const std::string db = dir.file("db") + "/";
+    if (c.before) c.before(db);
+    SyncRun run(db, range_from(), range_to());
+    c.sync(run);
+    run.svc.progress = [&run](const jquants::SyncProgress& p) {
+      if (p.wait_left > 0) run.waits.push_back(p.wait_left);
+    };
+    tools::JQuantsViewOptions vo = view_options();
+    vo.clock = [&run] { return run.clock; };
+    c.server(vo);
+    Server server(vo, *c.market);
+    const auto before = c.before ? test::files_under(db) : std::map<std::string, std::string>{};
+    const auto r = run.go(server);
+    EXPECT_EQ(jquants::exit_code(r), c.exit) << c.name << ": " << r.message;
+    EXPECT_EQ(r.days_written, c.days) << c.name << ": " << r.message;
+    EXPECT_NE(r.message.find(c.says), std::string::npos) << c.name << ": " << r.message;
+    if (c.check) c.check(db, r, server);
+    if (c.before && c.exit) {
+      EXPECT_EQ(test::files_under(db), before) << c.name;
+    }
+    if (vo.lockout_at) {
+      // Waits are visible: a countdown from the server's Retry-After, second by second.
+      if (c.exit == 0) {
+        ASSERT_FALSE(run.waits.empty()) << c.name;
+        EXPECT_EQ(run.waits.front(), 300) << c.name;
+        EXPECT_EQ(run.waits.size(), 300u) << c.name;
+        EXPECT_NEAR(run.slept, 300, 1e-6) << c.name;
+      } else {
+        EXPECT_LT(run.slept, 1) << c.name << ": gives up without waiting";
+      }
+    }
+  }
 }
 
 TEST(JQuantsSync, PacedRunStaysUnderThePlansRate) {

@@ -99,6 +99,9 @@ TEST(MarketBoxOf, SegmentNamesAreMatchedExactlyAfterTrimming) {
       // Today's segments join the boxes of the markets they succeeded.
       {"プライム", 0}, {" プライム ", 0}, {"スタンダード", 1}, {"グロース", 2}, {"プライム市場", 5},
       {"ＰＲＩＭＥ", 5},
+      // The J-Quants master's names before 2022-04-04.
+      {"東証一部", 0}, {"東証二部", 1}, {"JASDAQ スタンダード", 4}, {"JASDAQ グロース", 4},
+      {"TOKYO PRO MARKET", 5}, {"その他", 5},
   };
   for (const auto& [segment, box] : cases) EXPECT_EQ(market_box_of(segment), box) << segment;
 }

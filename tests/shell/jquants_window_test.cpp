@@ -131,7 +131,7 @@ TEST(JQuantsWindow, UpdateRunsTheSyncWithProgressAndRefreshesTheStatus) {
   EXPECT_TRUE(find<QPushButton>(w.get(), "csv_import_cmd")->isEnabled());
   EXPECT_TRUE(find<QPushButton>(w.get(), "download_cmd")->isEnabled());
   EXPECT_FALSE(find<QPushButton>(w.get(), "jquants_cancel_cmd")->isEnabled());
-  w->grab().save(QStringLiteral("jquants_main_window.png"));
+  w->grab().save(QString::fromStdString(s.dir.file("jquants_main_window.png")));
 }
 
 TEST(JQuantsWindow, CancelStopsAPacedSyncAndTheWindowStaysResponsive) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 
 #include "common/numbers.h"
@@ -86,7 +87,42 @@ std::string number(double v) {
   return format_decimal(v);
 }
 
+// yyyymmdd <-> days since 1970-01-01, for the plan windows.
+long days_of(int d) {
+  using namespace std::chrono;
+  return sys_days(year(d / 10000) / month(static_cast<unsigned>(d / 100 % 100)) /
+                  day(static_cast<unsigned>(d % 100)))
+      .time_since_epoch()
+      .count();
+}
+int date_from_days(long n) {
+  using namespace std::chrono;
+  const year_month_day ymd{sys_days(days(n))};
+  return static_cast<int>(ymd.year()) * 10000 + static_cast<int>(unsigned(ymd.month())) * 100 +
+         static_cast<int>(unsigned(ymd.day()));
+}
+int years_back(int d, int years) {
+  int y = d / 10000 - years, m = d / 100 % 100, dd = d % 100;
+  if (m == 2 && dd == 29 && !((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) dd = 28;
+  return y * 10000 + m * 100 + dd;
+}
+
 }  // namespace
+
+std::string segment_on(const std::string& segment, int date) {
+  if (date >= 20220404) return current_segment(segment);
+  static const std::map<std::string, std::string> kOld = {{"東証", "東証一部"},
+                                                          {"東証1部", "東証一部"},
+                                                          {"東証外国", "東証一部"},
+                                                          {"東証2部", "東証二部"},
+                                                          {"マザーズ", "マザーズ"},
+                                                          {"JASDAQ", "JASDAQ スタンダード"},
+                                                          {"ＪＱＳ", "JASDAQ スタンダード"},
+                                                          {"JQ外国部", "JASDAQ スタンダード"},
+                                                          {"ＪＱＧ", "JASDAQ グロース"}};
+  auto it = kOld.find(segment);
+  return it == kOld.end() ? "その他" : it->second;
+}
 
 std::string current_segment(const std::string& segment) {
   static const std::map<std::string, std::string> kMap = {
@@ -142,7 +178,7 @@ bool JQuantsView::load(const JQuantsViewOptions& options, std::string& error) {
       if (last > issue.last) {
         issue.last = last;
         issue.name = s.header.d3;
-        issue.segment = current_segment(s.header.d2);
+        issue.segment = s.header.d2;
       }
       CorrectionFile c;
       if (read_correction_file(correction_file_path(opt_.db_folder, year, code), c)) {
@@ -165,7 +201,7 @@ bool JQuantsView::load(const JQuantsViewOptions& options, std::string& error) {
     alpha.code5 = "130A0";
     alpha.code4 = "130A";
     alpha.name = "𠮷野テクノロジー";  // "𠮷" has no CP932 form
-    alpha.segment = "グロース";
+    alpha.segment = "マザーズ";       // グロース today
     alpha.first = std::max(base.first, days[days.size() / 2]);
     alpha.scale = 0.5;
     alpha.volume_scale = 40;  // a busy new listing: it tops the volume ranking
@@ -184,10 +220,63 @@ bool JQuantsView::load(const JQuantsViewOptions& options, std::string& error) {
   }
   std::sort(issues_.begin(), issues_.end(),
             [](const Issue& a, const Issue& b) { return a.code5 < b.code5; });
-  start_ = now_seconds();
+  if (!opt_.now.empty() && (opt_.now.size() != 12 || date_of(opt_.now.substr(0, 8)) == 0)) {
+    error = "now must be yyyymmddhhmm";
+    return false;
+  }
+  window_from_ = window_to_ = 0;
+  if (!opt_.plan.empty()) {
+    static const std::map<std::string, int> kYears = {
+        {"free", 2}, {"light", 5}, {"standard", 10}, {"premium", 20}};
+    auto it = kYears.find(opt_.plan);
+    if (it == kYears.end()) {
+      error = "unknown plan " + opt_.plan;
+      return false;
+    }
+    // Free lags twelve weeks; the paid plans reach today.
+    window_to_ = opt_.plan == "free" ? date_from_days(days_of(today()) - 84) : today();
+    window_from_ = years_back(window_to_, it->second);
+  }
+  start_ = seconds();
+  lock_until_ = -1;
   log_.clear();
   requests_ = 0;
   return true;
+}
+
+double JQuantsView::seconds() const {
+  return opt_.clock ? opt_.clock() : now_seconds();
+}
+
+int JQuantsView::today() const {
+  if (!opt_.now.empty()) return static_cast<int>(parse_integer(opt_.now.substr(0, 8)));
+  const std::time_t t = std::time(nullptr) + 9 * 3600;  // Japan has no daylight saving
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  return (tm.tm_year + 1900) * 10000 + (tm.tm_mon + 1) * 100 + tm.tm_mday;
+}
+
+int JQuantsView::hhmm() const {
+  if (!opt_.now.empty()) return static_cast<int>(parse_integer(opt_.now.substr(8, 4)));
+  const std::time_t t = std::time(nullptr) + 9 * 3600;
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  return tm.tm_hour * 100 + tm.tm_min;
+}
+
+bool JQuantsView::published(int date) const {
+  const int t = today();
+  return date < t || (date == t && hhmm() >= opt_.publish_hhmm);
+}
+
+bool JQuantsView::outside_window(int date) const {
+  return window_from_ && (date < window_from_ || date > window_to_);
+}
+
+JQuantsReply JQuantsView::window_reply() const {
+  return error_reply(
+      400, "Your subscription covers the following dates: " + iso_date(window_from_) + " ~ " +
+               iso_date(window_to_) + ". If you want more data, please check other plans.");
 }
 
 JQuantsReply JQuantsView::answer(std::string_view path, std::string_view query,
@@ -195,8 +284,17 @@ JQuantsReply JQuantsView::answer(std::string_view path, std::string_view query,
   const long n = ++requests_;
   JQuantsReply reply;
   const auto q = parse_query(query);
+  if (opt_.lockout_at && n >= opt_.lockout_at && lock_until_ < 0) {
+    lock_until_ = seconds() + opt_.lockout_seconds;
+  }
+  const double locked = lock_until_ - seconds();
   if (api_key.empty() || api_key != opt_.api_key) {
-    reply = error_reply(401, "The incoming token is invalid or expired.");
+    reply = error_reply(403, "The incoming token is invalid or expired.");
+  } else if (locked > 0) {
+    reply = error_reply(429, "Rate limit exceeded. Access is blocked for a while.");
+    reply.headers.emplace_back("Retry-After", std::to_string(static_cast<long>(std::ceil(locked))));
+  } else if (opt_.status_210.count(n)) {
+    reply = {210, "", {}};
   } else if (opt_.fail_429.count(n)) {
     reply = error_reply(429, "Rate limit exceeded");
     reply.headers.emplace_back("Retry-After", "1");
@@ -209,14 +307,15 @@ JQuantsReply JQuantsView::answer(std::string_view path, std::string_view query,
   } else if (path == "/equities/master") {
     reply = master(q);
   } else if (path == "/indices/bars/daily/topix") {
-    reply = opt_.serve_topix ? topix(q)
-                             : error_reply(403, "This API is not available on your subscription");
+    reply = opt_.serve_topix && opt_.plan != "free"
+                ? topix(q)
+                : error_reply(403, "This API is not available on your subscription.");
   } else {
     reply = error_reply(404, "Not Found");
   }
   std::string target(path);
   if (!query.empty()) target += "?" + std::string(query);
-  log_.push_back({now_seconds() - start_, std::move(target), reply.status});
+  log_.push_back({seconds() - start_, std::move(target), reply.status});
   return reply;
 }
 
@@ -249,6 +348,7 @@ JQuantsReply JQuantsView::calendar(const std::map<std::string, std::string>& q) 
   const int from = q.count("from") ? date_of(q.at("from")) : 0;
   const int to = q.count("to") ? date_of(q.at("to")) : 0;
   if (!from || !to || from > to) return error_reply(400, "from and to are required");
+  if (outside_window(from) || outside_window(to)) return window_reply();
   std::vector<std::string> records;
   const int y0 = from / 10000;
   for (int y = y0; y <= to / 10000 && y < y0 + 20; ++y) {
@@ -270,8 +370,10 @@ JQuantsReply JQuantsView::calendar(const std::map<std::string, std::string>& q) 
 JQuantsReply JQuantsView::bars(const std::map<std::string, std::string>& q) {
   const int date = q.count("date") ? date_of(q.at("date")) : 0;
   if (!date) return error_reply(400, "date is required");
+  if (outside_window(date)) return window_reply();
   std::vector<std::string> records;
-  if (!trading_days_.count(date)) return page(records, q);
+  // Before the publication time the newest day is a trading day without bars.
+  if (!trading_days_.count(date) || !published(date)) return page(records, q);
   DayFile day;
   read_day_file(day_file_path(opt_.db_folder, std::to_string(date)), day, false);
   std::map<std::string, const PriceRecord*> rows;
@@ -280,7 +382,8 @@ JQuantsReply JQuantsView::bars(const std::map<std::string, std::string>& q) {
   for (const Issue& issue : issues_) {
     if (date < issue.first || date > issue.last) continue;
     std::string rec = "{\"Date\":\"" + iso + "\",\"Code\":\"" + issue.code5 + "\"";
-    auto it = rows.find(issue.source);
+    auto it = opt_.idle.count(issue.code4 + ":" + std::to_string(date)) ? rows.end()
+                                                                        : rows.find(issue.source);
     double factor = 1, later = 1;
     for (const auto& [d, f] : issue.factors) {
       if (d == date) factor = f;
@@ -315,9 +418,10 @@ JQuantsReply JQuantsView::topix(const std::map<std::string, std::string>& q) {
   const int from = q.count("from") ? date_of(q.at("from")) : 0;
   const int to = q.count("to") ? date_of(q.at("to")) : 0;
   if (!from || !to || from > to) return error_reply(400, "from and to are required");
+  if (outside_window(from) || outside_window(to)) return window_reply();
   std::vector<std::string> records;
   for (auto it = index_.lower_bound(from); it != index_.end() && it->first <= to; ++it) {
-    records.push_back(it->second);
+    if (published(it->first)) records.push_back(it->second);
   }
   return page(records, q);
 }
@@ -325,14 +429,15 @@ JQuantsReply JQuantsView::topix(const std::map<std::string, std::string>& q) {
 JQuantsReply JQuantsView::master(const std::map<std::string, std::string>& q) {
   int date = q.count("date") ? date_of(q.at("date")) : *trading_days_.rbegin();
   if (!date) return error_reply(400, "date is invalid");
+  if (outside_window(date)) return window_reply();
   std::vector<std::string> records;
   for (const Issue& issue : issues_) {
     if (date < issue.first || date > issue.last) continue;
     records.push_back("{\"Date\":\"" + iso_date(date) + "\",\"Code\":\"" + issue.code5 +
                       "\",\"CoName\":" + json_text(issue.name) + ",\"CoNameEn\":\"\"" +
                       ",\"S17\":\"99\",\"S17Nm\":\"その他\",\"S33\":\"9999\",\"S33Nm\":\"その他\"" +
-                      ",\"ScaleCat\":\"-\",\"Mkt\":\"0000\",\"MktNm\":" + json_text(issue.segment) +
-                      "}");
+                      ",\"ScaleCat\":\"-\",\"Mkt\":\"0000\",\"MktNm\":" +
+                      json_text(segment_on(issue.segment, date)) + "}");
   }
   return page(records, q);
 }

@@ -3,6 +3,8 @@
 // or a price database through the J-Quants API V2 endpoints under /v2/:
 //   lumenpick-price-server --api jquants --root DBDIR [--api-key KEY] [--page-size N]
 //                          [--fail-429 K,...] [--fail-500 K,...] [--log FILE] [--port 8080]
+//                          [--plan P] [--now YYYYMMDDHHMM] [--publish-time HHMM]
+//                          [--status-210 K,...] [--lockout-at K] [--lockout-seconds S]
 // Prints "listening on http://127.0.0.1:PORT/" once it accepts connections.
 #include <QCoreApplication>
 #include <QDir>
@@ -23,7 +25,14 @@ const char* const kUsage =
     "  --api-key KEY  the x-api-key to accept (default: $JQUANTS_API_KEY)\n"
     "  --page-size N  records per page before a pagination_key (default 1000)\n"
     "  --fail-429 K   answer request number K (1-based) with 429; --fail-500 likewise\n"
-    "  --log FILE     append every API request as \"seconds status path?query\"\n";
+    "  --log FILE     append every API request as \"seconds status path?query\"\n"
+    "  --plan P       answer as plan P does: free, light, standard or premium (its window of\n"
+    "                 dates, 400 beyond it; no TOPIX on free)\n"
+    "  --now T        the server's clock in Japan time, YYYYMMDDHHMM (default: the real one)\n"
+    "  --publish-time HHMM  a day's bars appear at this time of that day (default 1630)\n"
+    "  --status-210 K answer request number K with 210 (no content)\n"
+    "  --lockout-at K lock the key out from request K on: 429 with Retry-After ...\n"
+    "  --lockout-seconds S  ... for S seconds (default 300)\n";
 
 bool parse_numbers(const QString& text, std::set<long>& out) {
   for (const QString& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
@@ -65,6 +74,21 @@ int main(int argc, char** argv) {
       ok = parse_numbers(args[++i], jq.fail_429);
     } else if (a == QLatin1String("--fail-500") && has_value) {
       ok = parse_numbers(args[++i], jq.fail_500);
+    } else if (a == QLatin1String("--plan") && has_value) {
+      jq.plan = args[++i].toStdString();
+    } else if (a == QLatin1String("--now") && has_value) {
+      jq.now = args[++i].toStdString();
+    } else if (a == QLatin1String("--publish-time") && has_value) {
+      jq.publish_hhmm = args[++i].toInt(&ok);
+      ok = ok && jq.publish_hhmm >= 0 && jq.publish_hhmm <= 2400;
+    } else if (a == QLatin1String("--status-210") && has_value) {
+      ok = parse_numbers(args[++i], jq.status_210);
+    } else if (a == QLatin1String("--lockout-at") && has_value) {
+      jq.lockout_at = args[++i].toLong(&ok);
+      ok = ok && jq.lockout_at > 0;
+    } else if (a == QLatin1String("--lockout-seconds") && has_value) {
+      jq.lockout_seconds = args[++i].toDouble(&ok);
+      ok = ok && jq.lockout_seconds >= 0;
     } else if (a == QLatin1String("--log") && has_value) {
       log_file = args[++i];
     } else {

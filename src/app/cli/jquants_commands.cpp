@@ -1,11 +1,15 @@
 // jquants-sync: fills or updates the price database from J-Quants API V2. Progress goes to
 // standard error, the outcome to standard output as key=value lines.
+#include <unistd.h>
+
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
 
 #include "app/cli/cli.h"
 #include "common/http_curl.h"
 #include "pricedb/formats.h"
+#include "pricedb/jquants_json.h"
 #include "pricedb/jquants_key.h"
 #include "pricedb/jquants_sync.h"
 #include "shell/startup.h"
@@ -15,34 +19,84 @@ namespace lp::cli {
 namespace {
 
 constexpr const char* kSyncUsage =
-    "jquants-sync [--from YYYYMMDD] [--to YYYYMMDD] [--plan P] [--base URL]";
+    "jquants-sync [--from YYYYMMDD] [--to YYYYMMDD] [--plan P] [--base URL] [--max-wait SECONDS]";
 
 int bad_usage(const std::string& message) {
   std::cerr << "lumenpick-cli: " << message << "\nusage: lumenpick-cli " << kSyncUsage << "\n";
   return 2;
 }
 
+std::string joined(const std::vector<std::string>& parts) {
+  std::string out;
+  for (const std::string& p : parts) out += (out.empty() ? "" : ",") + p;
+  return out;
+}
+
+// Progress lines on standard error. A rate-limit wait counts down in place on a terminal; in
+// a log it shows every ten seconds.
+class ProgressPrinter {
+ public:
+  ProgressPrinter() : tty_(::isatty(STDERR_FILENO) == 1) {}
+  ~ProgressPrinter() { end_line(); }
+  void operator()(const jquants::SyncProgress& p) {
+    last_ = p.text;
+    if (p.wait_left > 0) {
+      const long whole = std::lround(std::ceil(p.wait_left));
+      if (tty_) {
+        std::cerr << "\r" << p.text << "   " << std::flush;
+        open_ = true;
+      } else if (!waiting_ || whole % 10 == 0) {
+        std::cerr << p.text << "\n";
+      }
+      waiting_ = true;
+      return;
+    }
+    waiting_ = false;
+    end_line();
+    std::cerr << p.text << "\n";
+  }
+  const std::string& last() const { return last_; }
+
+ private:
+  void end_line() {
+    if (open_) std::cerr << "\n";
+    open_ = false;
+  }
+  bool tty_;
+  bool open_ = false;
+  bool waiting_ = false;
+  std::string last_;
+};
+
 int cmd_jquants_sync(Context& ctx) {
   jquants::SyncOptions opt;
-  std::string plan = "free";
+  std::string plan = "free", base, max_wait;
   ctx.take_option("--from", opt.from);
   ctx.take_option("--to", opt.to);
   ctx.take_option("--plan", plan);
-  if (ctx.take_option("--base", opt.base)) {
-    while (!opt.base.empty() && opt.base.back() == '/') opt.base.pop_back();
-  }
-  if (!ctx.args.empty()) return bad_usage("unexpected argument: " + ctx.args.front());
+  ctx.take_option("--base", base);
+  const bool wait_given = ctx.take_option("--max-wait", max_wait);
+  if (!ctx.args.empty()) return bad_usage("余分な引数があります: " + ctx.args.front());
   if (!jquants::parse_plan(plan, opt.plan)) {
-    return bad_usage("--plan wants free, light, standard, premium or none, got " + plan);
+    return bad_usage("--plan は free, light, standard, premium, none のどれかです: " + plan);
   }
-  for (const std::string* d : {&opt.from, &opt.to}) {
-    if (!d->empty() &&
-        (d->size() != 8 || d->find_first_not_of("0123456789") != std::string::npos)) {
-      return bad_usage("--from/--to want YYYYMMDD, got " + *d);
+  for (const auto& [name, d] : {std::pair{"--from", &opt.from}, std::pair{"--to", &opt.to}}) {
+    if (!d->empty() && jquants::normalize_date(*d) != *d) {
+      return bad_usage(std::string(name) + " は実在する日付 YYYYMMDD にしてください: " + *d);
     }
   }
-  if (opt.base.rfind("http://", 0) != 0 && opt.base.rfind("https://", 0) != 0) {
-    return bad_usage("--base wants an http:// or https:// address");
+  if (!opt.from.empty() && !opt.to.empty() && opt.from > opt.to) {
+    return bad_usage("--from (" + opt.from + ") が --to (" + opt.to + ") より後です");
+  }
+  if (wait_given) {
+    const bool digits = !max_wait.empty() && max_wait.size() <= 4 &&
+                        max_wait.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::stoi(max_wait) > 3600) {
+      return bad_usage("--max-wait は 0～3600 の秒数です: " + max_wait);
+    }
+  }
+  if (!base.empty() && jquants::clean_base(base).empty()) {
+    return bad_usage("--base は http:// か https:// のアドレスです: " + base);
   }
   const char* home = std::getenv("HOME");
   const jquants::KeyLookup key =
@@ -50,31 +104,47 @@ int cmd_jquants_sync(Context& ctx) {
   if (key.key.empty()) {
     return fail(!key.error.empty()
                     ? key.error
-                    : "no J-Quants API key: set JQUANTS_API_KEY or write it to " +
-                          jquants::key_file_path(home ? home : "~") + " (mode 0600)");
+                    : "J-Quants のAPIキーがありません: JQUANTS_API_KEY を設定するか、" +
+                          jquants::key_file_path(home ? home : "~") +
+                          " に書いてください (モード 0600)");
   }
   opt.api_key = key.key;
   prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
   const AppFolders folders = ctx.folders();
+  const jquants::ConnectionSettings settings = jquants::read_connection_settings(
+      folders.app_folder, [](const char* n) { return std::getenv(n); });
+  if (!settings.error.empty() && base.empty()) return fail(settings.error);
+  opt.base = base.empty() ? settings.base : jquants::clean_base(base);
+  opt.max_wait_s = wait_given ? std::stoi(max_wait) : settings.max_wait_s;
   opt.db_folder = folders.db_folder;
   opt.reference_code = folders.reference_code;
   opt.today = ctx.platform.today();
 
   jquants::SyncServices svc;
   svc.http = curl_http_get;
-  svc.progress = [](const jquants::SyncProgress& p) { std::cerr << p.text << "\n"; };
+  ProgressPrinter printer;
+  svc.progress = [&printer](const jquants::SyncProgress& p) { printer(p); };
   const jquants::SyncResult r = jquants::run_sync(opt, svc);
+  if (r.ok() && r.message != printer.last()) {
+    jquants::SyncProgress closing;
+    closing.text = r.message;
+    printer(closing);
+  }
   std::cout << "from=" << r.from << "\nto=" << r.to << "\ntrading_days=" << r.trading_days
             << "\nalready_present=" << r.already_present << "\ndays_written=" << r.days_written
             << "\nbars_written=" << r.bars_written << "\nrequests=" << r.requests
             << "\nretries=" << r.retries << "\ncodes_skipped=" << r.codes_skipped
-            << "\nnames_replaced=" << r.names_replaced << "\nindex=" << r.index << "\n";
+            << "\nnames_replaced=" << r.names_replaced << "\nindex=" << r.index
+            << "\nidle_corrections=" << r.idle_corrections
+            << "\nnot_covered=" << joined(r.not_covered) << "\nunpublished=" << r.unpublished
+            << "\n";
   std::string latest;
   if (read_latest_date(folders.db_folder, folders.reference_code, std::stoi(opt.today.substr(0, 4)),
                        1983, latest)) {
     std::cout << "latest=" << latest << "\n";
   }
-  return r.ok() ? 0 : fail(r.message);
+  std::cout.flush();
+  return jquants::exit_code(r) == 0 ? 0 : fail(r.message);
 }
 
 }  // namespace
@@ -83,7 +153,10 @@ LP_CLI_COMMAND(
     "jquants-sync", kSyncUsage,
     "fills or brings up to date the price database from J-Quants API V2 (key from "
     "JQUANTS_API_KEY or ~/.config/lumenpick/jquants.key); P is free (default), light, "
-    "standard, premium, or none for a local test server; exit 1 on failure, 2 on bad usage",
+    "standard, premium, or none for a local test server; the range is kept to the plan's "
+    "window; URL defaults to settei.txt's J-Quants_URL or $LUMENPICK_JQUANTS_BASE; --max-wait "
+    "caps the wait for a rate-limit lockout (default 360 s); exit 0 when everything the plan "
+    "serves is synced, 1 on failure, 2 on bad usage",
     cmd_jquants_sync);
 
 }  // namespace lp::cli
