@@ -121,11 +121,14 @@ TEST(DayWriter, AFailedBatchPutsBackEveryFileItHadReplaced) {
       {"20250603",
        {bar("1301", 101, 11), bar("2001", 100, 21, "", 0.5), bar("3001", 303, 31),
         bar("3501", 350, 35, kNewName), bar("4001", 404, 41)},
-       std::nullopt},
+       std::nullopt,
+       {}},
+      // 3001 does not trade on its split day: the split still becomes a correction line.
       {"20250604",
        {bar("1301", 102, 12), bar("2001", 101, 22), bar("3601", 360, 36, kName),
         bar("4001", 405, 42)},
-       std::nullopt}};
+       std::nullopt,
+       {{"3001", 0.5}}}};
   auto run = [&](const std::string& db, const std::string& obstacle, std::string& error) {
     DayWriter writer(db, "1001");
     if (!writer.commit_day("20250602", first, error)) return false;
@@ -148,6 +151,8 @@ TEST(DayWriter, AFailedBatchPutsBackEveryFileItHadReplaced) {
   std::string error;
   ASSERT_TRUE(run(clean, "", error)) << error;
   const auto expected = test::files_under(clean);
+  EXPECT_NE(test::read_bytes(correction_file_path(clean, 2025, "3001")).find("20250604,1,2\r\n"),
+            std::string::npos);
 
   struct Case {
     const char* name;
@@ -161,6 +166,8 @@ TEST(DayWriter, AFailedBatchPutsBackEveryFileItHadReplaced) {
        [](const std::string& db) { return correction_file_path(db, 2025, "2001"); }},
       {"the batch's second day file",
        [](const std::string& db) { return day_file_path(db, "20250604"); }},
+      {"the correction of a split on a day the stock did not trade",
+       [](const std::string& db) { return correction_file_path(db, 2025, "3001"); }},
       {"the reference series, written last",
        [](const std::string& db) { return series_file_path(db, 2025, "1001"); }},
   };
@@ -170,7 +177,7 @@ TEST(DayWriter, AFailedBatchPutsBackEveryFileItHadReplaced) {
     const std::string obstacle = c.obstacle(db);
     // The reference series exists before the batch: it is moved aside for its obstacle.
     std::string why;
-    if (c.obstacle == cases[4].obstacle) {
+    if (c.obstacle == cases[5].obstacle) {
       DayWriter writer(db, "1001");
       ASSERT_TRUE(writer.commit_day("20250602", first, why)) << why;
       const std::string kept = test::read_bytes(obstacle);
