@@ -107,7 +107,7 @@ struct DayBars {
 // (the bars queued plus the previous bytes of every file the batch replaces).
 struct BatchLimits {
   int max_days = 250;
-  std::size_t max_bytes = std::size_t{96} << 20;
+  std::size_t max_bytes = std::size_t{160} << 20;
   double max_seconds = 60;
 };
 
