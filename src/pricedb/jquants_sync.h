@@ -1,7 +1,7 @@
 // Fills or brings up to date the price database from J-Quants API V2: the calendar for the
 // trading days, one bars/daily walk per missing day, the listed-issue master for names and
-// segments. Each day is committed whole before the next is fetched, so an interrupted sync
-// continues where it stopped and a second run changes nothing.
+// segments. The days fetched are committed in batches (see DayWriter), each whole or not at
+// all, so an interrupted sync continues where it stopped and a second run changes nothing.
 //
 // The API is taken as it really behaves: each plan serves a window of dates (asked beyond it,
 // the server answers 400 naming the window), the newest day's bars appear around 16:30 JST,

@@ -237,9 +237,9 @@ TEST(DayWriter, BatchesOfAnySizeWriteTheFilesOfDayByDay) {
       BatchLimits limits;
     } cases[] = {
         {"whole years", {}},
-        {"two days", {2, std::size_t{96} << 20, 60}},
+        {"two days", {2, std::size_t{160} << 20, 60}},
         {"one day by its size", {250, 1, 60}},
-        {"one day by its age", {250, std::size_t{96} << 20, 0}},
+        {"one day by its age", {250, std::size_t{160} << 20, 0}},
     };
     for (const auto& c : cases) {
       test::TempDir dir;

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -49,6 +51,9 @@ fs::path scratch_root(const char* what) {
          ("lumenpick-" + std::string(what) + "-bench-" + std::to_string(::getpid()));
 }
 
+// Days of the batched case: the rest of a year, committed as a backfill commits them.
+constexpr int kBatchDays = 160;
+
 std::string iso(const std::string& d) {
   return d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2);
 }
@@ -69,6 +74,9 @@ std::vector<lp::StockBar> to_stock_bars(
   return out;
 }
 
+// Later days prepared for the day cases: the single days take the first, the batches the rest.
+constexpr int kLaterDays = 40 + kBatchDays;
+
 struct DayCase {
   Scratch scratch;
   std::string db;
@@ -78,6 +86,92 @@ struct DayCase {
   std::unique_ptr<lp::DayWriter> writer;
   std::size_t next = 0;
 };
+
+// The day's JSON of the sample market's last day, re-dated for each later day (once).
+void prepare_bodies(DayCase& day_case, const lp::bench::Setup& setup) {
+  if (!day_case.bodies.empty()) return;
+  DayCase* day = &day_case;
+  lp::tools::JQuantsView view;
+  lp::tools::JQuantsViewOptions o;
+  o.db_folder = setup.db_folder;
+  o.api_key = "k";
+  o.page_size = 100000;
+  std::string error;
+  if (!view.load(o, error)) {
+    std::cerr << "jquants bench: " << error << "\n";
+    return;
+  }
+  const std::string body = view.answer("/equities/bars/daily", "date=" + setup.today, "k").body;
+  std::vector<lp::jquants::Issue> issues;
+  std::string next;
+  lp::jquants::parse_master_page(view.answer("/equities/master", "", "k").body, issues, next,
+                                 error);
+  for (const auto& i : issues) {
+    day->ids[i.code] = {lp::utf8_to_cp932(i.segment), lp::utf8_to_cp932(i.name)};
+  }
+  // Later weekdays of the same year, one per run.
+  int d = std::stoi(setup.today);
+  for (int i = 0; i < kLaterDays; ++i) {
+    do {
+      d = std::stoi(lp::jquants::normalize_date(std::to_string(d + 1)).empty()
+                        ? std::to_string((d / 100 + 1) * 100 + 0)
+                        : std::to_string(d + 1));
+      if (lp::jquants::normalize_date(std::to_string(d)).empty()) continue;
+      break;
+    } while (true);
+    const std::string date = std::to_string(d);
+    std::string b = body;
+    const std::string from = "\"" + iso(setup.today) + "\"", to = "\"" + iso(date) + "\"";
+    for (std::size_t at = b.find(from); at != std::string::npos;
+         at = b.find(from, at + to.size())) {
+      b.replace(at, from.size(), to);
+    }
+    day->bodies.push_back(std::move(b));
+    day->dates.push_back(date);
+  }
+}
+
+// Starts the local J-Quants test server on the sample market, once.
+void start_server(const std::shared_ptr<Scratch>& fill, const std::shared_ptr<int>& port,
+                  const lp::bench::Setup& setup) {
+  if (fill->server > 0) return;
+
+  fill->root = scratch_root("jquants-backfill");
+  fs::create_directories(fill->root);
+  std::error_code ec;
+  const fs::path exe = fs::canonical("/proc/self/exe", ec).parent_path() / "lumenpick-price-server";
+  for (int p = 18461; p < 18471 && fill->server < 0; ++p) {
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (::getppid() != parent) ::_exit(1);
+      const int devnull = ::open("/dev/null", O_WRONLY);
+      if (devnull >= 0) ::dup2(devnull, 1);
+      ::execl(exe.c_str(), exe.c_str(), "--api", "jquants", "--root", setup.db_folder.c_str(),
+              "--api-key", "bench", "--port", std::to_string(p).c_str(), "--page-size", "5000",
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    for (int i = 0; i < 600; ++i) {
+      lp::HttpRequest r;
+      r.url = "http://127.0.0.1:" + std::to_string(p) + "/";
+      if (lp::curl_http_get(r).status == 200) {
+        fill->server = pid;
+        *port = p;
+        break;
+      }
+      int status = 0;
+      if (::waitpid(pid, &status, WNOHANG) == pid) break;
+      ::usleep(50000);
+    }
+    if (fill->server < 0) {
+      ::kill(pid, SIGTERM);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+  if (fill->server < 0) std::cerr << "jquants bench: the test server did not start\n";
+}
 
 void add_cases(const lp::bench::Setup& setup, std::vector<lp::bench::Case>& cases) {
   // --- the floor under a day: the same files replaced as they are, nothing parsed ---
@@ -122,8 +216,7 @@ void add_cases(const lp::bench::Setup& setup, std::vector<lp::bench::Case>& case
   // --- one day of bars into the database ---
   auto day = std::make_shared<DayCase>();
   lp::bench::Case one;
-  one.name = "jquants: one day of 4000 bars, JSON received -> database";
-  one.target = "<= 0.05 s";
+  one.name = "jquants: one day of 4000 bars alone (a daily sync), JSON received -> database";
   one.item = "bar";
   one.prepare = [day, setup] {
     day->scratch.root = scratch_root("jquants-day");
@@ -133,44 +226,7 @@ void add_cases(const lp::bench::Setup& setup, std::vector<lp::bench::Case>& case
     fs::create_directories(day->db);
     fs::copy(lp::year_folder(setup.db_folder, year), lp::year_folder(day->db, year),
              fs::copy_options::recursive);
-    lp::tools::JQuantsView view;
-    lp::tools::JQuantsViewOptions o;
-    o.db_folder = setup.db_folder;
-    o.api_key = "k";
-    o.page_size = 100000;
-    std::string error;
-    if (!view.load(o, error)) {
-      std::cerr << "jquants bench: " << error << "\n";
-      return;
-    }
-    const std::string body = view.answer("/equities/bars/daily", "date=" + setup.today, "k").body;
-    std::vector<lp::jquants::Issue> issues;
-    std::string next;
-    lp::jquants::parse_master_page(view.answer("/equities/master", "", "k").body, issues, next,
-                                   error);
-    for (const auto& i : issues) {
-      day->ids[i.code] = {lp::utf8_to_cp932(i.segment), lp::utf8_to_cp932(i.name)};
-    }
-    // Later weekdays of the same year, one per run.
-    int d = std::stoi(setup.today);
-    for (int i = 0; i < 40; ++i) {
-      do {
-        d = std::stoi(lp::jquants::normalize_date(std::to_string(d + 1)).empty()
-                          ? std::to_string((d / 100 + 1) * 100 + 0)
-                          : std::to_string(d + 1));
-        if (lp::jquants::normalize_date(std::to_string(d)).empty()) continue;
-        break;
-      } while (true);
-      const std::string date = std::to_string(d);
-      std::string b = body;
-      const std::string from = "\"" + iso(setup.today) + "\"", to = "\"" + iso(date) + "\"";
-      for (std::size_t at = b.find(from); at != std::string::npos;
-           at = b.find(from, at + to.size())) {
-        b.replace(at, from.size(), to);
-      }
-      day->bodies.push_back(std::move(b));
-      day->dates.push_back(date);
-    }
+    prepare_bodies(*day, setup);
     day->writer = std::make_unique<lp::DayWriter>(day->db, "1001");
   };
   one.run = [day]() -> long long {
@@ -211,6 +267,57 @@ void add_cases(const lp::bench::Setup& setup, std::vector<lp::bench::Case>& case
 
   cases.push_back(std::move(parse));
 
+  // --- a backfill's days into the database: queued and committed in batches ---
+  auto batch_db = std::make_shared<Scratch>();
+  auto batch_next = std::make_shared<std::size_t>(40);
+  lp::bench::Case batched;
+  batched.name = "jquants: days of a backfill, JSON received -> database in batches, per day";
+  batched.target = "<= 0.05 s per day";
+  batched.item = "trading day";
+  batched.runs = 1;
+  batched.prepare = [day, batch_db, setup] {
+    prepare_bodies(*day, setup);
+    batch_db->root = scratch_root("jquants-batch");
+    const int year = std::stoi(setup.today.substr(0, 4));
+    fs::create_directories(batch_db->root / "db");
+    fs::copy(lp::year_folder(setup.db_folder, year),
+             lp::year_folder((batch_db->root / "db").string() + "/", year),
+             fs::copy_options::recursive);
+  };
+  // The days follow the stored ones, so every batch appends to the series files as a backfill
+  // does; the writer's own limits decide the batches.
+  batched.run = [day, batch_db, batch_next]() -> long long {
+    lp::DayWriter writer((batch_db->root / "db").string() + "/", "1001");
+    std::string error;
+    long long days = 0;
+    for (int k = 0; k < kBatchDays && *batch_next < day->bodies.size(); ++k) {
+      const std::size_t i = (*batch_next)++;
+      std::vector<lp::jquants::Bar> bars;
+      std::string next;
+      if (!lp::jquants::parse_bars_page(day->bodies[i], day->dates[i], bars, next, error) ||
+          !writer.add_day({day->dates[i], to_stock_bars(bars, day->ids), std::nullopt}, error)) {
+        std::cerr << "jquants bench: " << error << "\n";
+        return 0;
+      }
+      ++days;
+    }
+    if (!writer.flush(error)) {
+      std::cerr << "jquants bench: " << error << "\n";
+      return 0;
+    }
+    return days;
+  };
+  batched.judge = [](const lp::bench::Result& self, const std::vector<lp::bench::Result>&) {
+    if (self.items <= 0) return std::string();
+    return lp::bench::yes_no(self.median_seconds / static_cast<double>(self.items) <= 0.05);
+  };
+  batched.finish = [batch_db] {
+    std::error_code ec;
+    fs::remove_all(batch_db->root, ec);
+    batch_db->root.clear();
+  };
+  cases.push_back(std::move(batched));
+
   // --- a backfill from the test server over HTTP ---
   auto fill = std::make_shared<Scratch>();
   auto port = std::make_shared<int>(0);
@@ -219,44 +326,7 @@ void add_cases(const lp::bench::Setup& setup, std::vector<lp::bench::Case>& case
   backfill.target = "<= 60 s";
   backfill.runs = 1;
   backfill.item = "trading day";
-  backfill.prepare = [fill, port, setup] {
-    fill->root = scratch_root("jquants-backfill");
-    fs::create_directories(fill->root);
-    std::error_code ec;
-    const fs::path exe =
-        fs::canonical("/proc/self/exe", ec).parent_path() / "lumenpick-price-server";
-    for (int p = 18461; p < 18471 && fill->server < 0; ++p) {
-      const pid_t parent = ::getpid();
-      const pid_t pid = ::fork();
-      if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent) ::_exit(1);
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        if (devnull >= 0) ::dup2(devnull, 1);
-        ::execl(exe.c_str(), exe.c_str(), "--api", "jquants", "--root", setup.db_folder.c_str(),
-                "--api-key", "bench", "--port", std::to_string(p).c_str(), "--page-size", "5000",
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-      }
-      for (int i = 0; i < 600; ++i) {
-        lp::HttpRequest r;
-        r.url = "http://127.0.0.1:" + std::to_string(p) + "/";
-        if (lp::curl_http_get(r).status == 200) {
-          fill->server = pid;
-          *port = p;
-          break;
-        }
-        int status = 0;
-        if (::waitpid(pid, &status, WNOHANG) == pid) break;
-        ::usleep(50000);
-      }
-      if (fill->server < 0) {
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
-      }
-    }
-    if (fill->server < 0) std::cerr << "jquants bench: the test server did not start\n";
-  };
+  backfill.prepare = [fill, port, setup] { start_server(fill, port, setup); };
   backfill.run = [fill, port, setup]() -> long long {
     if (fill->server < 0) return 0;
     lp::jquants::SyncOptions o;
@@ -273,6 +343,65 @@ void add_cases(const lp::bench::Setup& setup, std::vector<lp::bench::Case>& case
     return r.days_written;
   };
   backfill.finish = [fill] {
+    std::error_code ec;
+    fs::remove_all(fill->root / "db", ec);
+  };
+  cases.push_back(std::move(backfill));
+
+  // --- the same backfill paced for the Light plan: how much of it is the sync's own work ---
+  // The waits between requests are counted, not slept; the time spent in HTTP requests is the
+  // server's. What remains (JSON, conversion, files) is the sync's own work.
+  auto share = std::make_shared<double>(-1);
+  lp::bench::Case paced;
+  paced.name = "jquants: two-year backfill paced for the Light plan, the sync's own work share";
+  paced.target = "<= 10 % of the paced time";
+  paced.runs = 1;
+  paced.item = "trading day";
+  paced.prepare = [fill, port, setup] { start_server(fill, port, setup); };
+  paced.run = [fill, port, setup, share]() -> long long {
+    if (fill->server < 0) return 0;
+    std::error_code ec;
+    fs::remove_all(fill->root / "db", ec);
+    lp::jquants::SyncOptions o;
+    o.base = "http://127.0.0.1:" + std::to_string(*port) + "/v2";
+    o.api_key = "bench";
+    o.db_folder = (fill->root / "db").string() + "/";
+    o.today = setup.today;
+    o.to = setup.today;
+    o.plan = lp::jquants::Plan::light;
+    auto clock = [] {
+      return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+          .count();
+    };
+    double waited = 0, in_http = 0;
+    lp::jquants::SyncServices s;
+    s.http = [&](const lp::HttpRequest& r) {
+      const double t0 = clock();
+      lp::HttpResponse resp = lp::curl_http_get(r);
+      in_http += clock() - t0;
+      return resp;
+    };
+    s.sleep = [&](double seconds) { waited += seconds; };
+    s.now = [&] { return clock() + waited; };
+    const double t0 = clock();
+    const auto r = lp::jquants::run_sync(o, s);
+    const double wall = clock() - t0;
+    if (!r.ok()) {
+      std::cerr << "jquants bench: " << r.message << "\n";
+      return 0;
+    }
+    const double own = wall - in_http;
+    *share = own / (wall + waited);
+    std::fprintf(stderr,
+                 "jquants bench: paced Light backfill: %d days, %ld requests, own work %.1f s, "
+                 "server %.1f s, waits %.1f s, own share %.1f %%\n",
+                 r.days_written, r.requests, own, in_http, waited, 100 * *share);
+    return r.days_written;
+  };
+  paced.judge = [share](const lp::bench::Result&, const std::vector<lp::bench::Result>&) {
+    return *share < 0 ? std::string() : lp::bench::yes_no(*share <= 0.10);
+  };
+  paced.finish = [fill] {
     if (fill->server > 0) {
       ::kill(fill->server, SIGTERM);
       ::waitpid(fill->server, nullptr, 0);
@@ -281,7 +410,7 @@ void add_cases(const lp::bench::Setup& setup, std::vector<lp::bench::Case>& case
     std::error_code ec;
     fs::remove_all(fill->root, ec);
   };
-  cases.push_back(std::move(backfill));
+  cases.push_back(std::move(paced));
 
   // --- CSV import ---
   auto csv = std::make_shared<Scratch>();
