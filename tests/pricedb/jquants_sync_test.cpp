@@ -581,6 +581,7 @@ TEST(JQuantsSync, DamagedAnswerStopsBeforeTheDayAndSaysWhy) {
     bool every = false;  // damage this answer and every later one (answered 200)
     long max_requests = 0;
     std::uint64_t max_bytes = 64ull << 20;
+    long min_requests = 0;
   } cases[] = {
       {"garbage calendar", 1, [](std::string& b) { b = "\x82\xa0<html>"; }, 0, "not valid JSON"},
       {"truncated day", 5, [](std::string& b) { b.resize(b.size() / 2); }, 1, "not valid JSON"},
@@ -598,7 +599,7 @@ TEST(JQuantsSync, DamagedAnswerStopsBeforeTheDayAndSaysWhy) {
        [k = 0](std::string& b) mutable {
          b = R"({"data":[],"pagination_key":"k)" + std::to_string(++k) + "\"}";
        },
-       0, "1000 ページを超えた", true, 1000},
+       0, "1000 ページを超えた", true, 1000, 64ull << 20, 1000},
       {"answer over the size cap", 0, [](std::string&) {}, 0, "4000 バイトを超えた", false, 0,
        4000},
   };
@@ -616,6 +617,7 @@ TEST(JQuantsSync, DamagedAnswerStopsBeforeTheDayAndSaysWhy) {
     if (c.max_requests) {
       EXPECT_LE(r.requests, c.max_requests) << c.name;
     }
+    EXPECT_GE(r.requests, c.min_requests) << c.name;
     EXPECT_EQ(r.status, SyncStatus::failed) << c.name;
     EXPECT_NE(r.message.find(c.says), std::string::npos) << c.name << ": " << r.message;
     EXPECT_EQ(r.days_written, c.days_kept) << c.name;
