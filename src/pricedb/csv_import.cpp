@@ -516,7 +516,15 @@ std::optional<std::string> old_content(const std::string& path) {
 bool make_year(const std::string& db, int year, std::vector<std::string>& made,
                std::string& error) {
   const std::string y = year_folder(db, year);
-  for (const std::string& dir : {db, y, y + "data_d", y + "data_m", y + "data_mh"}) {
+  std::vector<std::string> dirs = {y, y + "data_d", y + "data_m", y + "data_mh"};
+  // The database folder and any of its parents that are missing come first.
+  std::error_code ec;
+  for (fs::path p = fs::path(db).parent_path(); !p.empty() && !fs::exists(p, ec);
+       p = p.parent_path()) {
+    dirs.insert(dirs.begin(), p.string());
+    if (p == p.parent_path()) break;
+  }
+  for (const std::string& dir : dirs) {
     std::error_code ec;
     if (fs::is_directory(dir, ec)) continue;
     if (!fs::create_directory(dir, ec) || ec) {
