@@ -31,8 +31,8 @@ const OptionRule* find_option(const std::vector<OptionRule>& rules, std::string_
 
 // The words after the command, checked and normalised: "--name=value" becomes "--name"
 // "value", every option is known and every value option has its value. A value whose
-// placeholder is YYYYMMDD must be a date of the calendar, and --from may not lie after --to. Words that do not
-// start with "--" are left where they are (a "-5" is a word, not an option).
+// placeholder is YYYYMMDD must be a date of the calendar, and --from may not lie after --to. Words
+// that do not start with "--" are left where they are (a "-5" is a word, not an option).
 struct CheckedArgs {
   std::vector<std::string> args;
   std::string error;  // a usage error, empty when the words are fine

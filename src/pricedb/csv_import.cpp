@@ -124,10 +124,10 @@ std::string caption_key(std::string_view caption) {
 int column_of(std::string_view caption) {
   const std::string c = caption_key(caption);
   static const std::pair<const char*, int> kNames[] = {
-      {"date", kDate},      {"日付", kDate},     {"年月日", kDate},   {"open", kOpen},
-      {"始値", kOpen},      {"high", kHigh},     {"高値", kHigh},     {"low", kLow},
-      {"安値", kLow},       {"close", kClose},   {"終値", kClose},    {"volume", kVolume},
-      {"vol", kVolume},     {"出来高", kVolume}, {"ticker", kTicker}, {"per", kPer},
+      {"date", kDate},  {"日付", kDate},     {"年月日", kDate},   {"open", kOpen},
+      {"始値", kOpen},  {"high", kHigh},     {"高値", kHigh},     {"low", kLow},
+      {"安値", kLow},   {"close", kClose},   {"終値", kClose},    {"volume", kVolume},
+      {"vol", kVolume}, {"出来高", kVolume}, {"ticker", kTicker}, {"per", kPer},
       {"price", -2}};  // yfinance's first header row names its date column "Price"
   for (const auto& [name, col] : kNames) {
     if (c == name) return col;
@@ -617,9 +617,8 @@ bool rebuild_index(const std::string& db, const std::string& ref, FileBatch& bat
         }
       }
       // A market whose stocks traded with volumes nobody gave has an unknown volume too.
-      const std::string volume_text = volume == 0 && unknown_volume
-                                          ? std::string(kUnknownVolumeText)
-                                          : std::to_string(volume);
+      const std::string volume_text =
+          volume == 0 && unknown_volume ? std::string(kUnknownVolumeText) : std::to_string(volume);
       const std::string v = price_text(value);
       const std::string line = date + "," + v + "," + v + "," + v + "," + v + "," + volume_text;
       std::string day = date + "," + std::to_string(kept + 1) + ",0,0,0,0,0,0\r\n" + ref + "," +
@@ -872,8 +871,8 @@ bool import_price_csv(const std::string& db, const std::string& ref,
     for (auto& [c, bars] : parsed.bars) {
       auto [it, fresh] = stocks.try_emplace(c);
       if (!fresh) {
-        report.messages.push_back(label + ": " + c +
-                                  " は先のファイルでも取り込みました (同じ日付は後のほうを使います)");
+        report.messages.push_back(
+            label + ": " + c + " は先のファイルでも取り込みました (同じ日付は後のほうを使います)");
       }
       for (CsvBar& b : bars) it->second[b.date] = std::move(b);
     }
@@ -888,7 +887,8 @@ bool import_price_csv(const std::string& db, const std::string& ref,
     if (s.code.empty()) {
       if (stocks.size() != 1) {
         error = "--splits の「YYYYMMDD,比率」は1銘柄の取り込みにだけ使えます (" +
-                std::to_string(stocks.size()) + " 銘柄あります; 「コード,YYYYMMDD,比率」で書いてください)";
+                std::to_string(stocks.size()) +
+                " 銘柄あります; 「コード,YYYYMMDD,比率」で書いてください)";
         return false;
       }
       s.code = stocks.begin()->first;
@@ -919,8 +919,7 @@ bool import_price_csv(const std::string& db, const std::string& ref,
       for (const std::string& d : holidays) report.holiday_rows += by_date.erase(d);
     }
     report.messages.push_back("どの銘柄も取引のなかった " + std::to_string(holidays.size()) +
-                              " 日 (休場日とみなします) の " +
-                              std::to_string(report.holiday_rows) +
+                              " 日 (休場日とみなします) の " + std::to_string(report.holiday_rows) +
                               " 行は取り込みませんでした: " + shown);
   }
 

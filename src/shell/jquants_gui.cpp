@@ -283,7 +283,8 @@ void JQuantsPanel::import_csv() {
       text += QStringLiteral(" 休場日とみなした行 %1").arg(report.holiday_rows);
     }
     if (report.split_warnings) {
-      text += QStringLiteral(" 株式分割らしい値動き %1 件 (lumenpick-cli import-csv --splits で記録できます)")
+      text += QStringLiteral(
+                  " 株式分割らしい値動き %1 件 (lumenpick-cli import-csv --splits で記録できます)")
                   .arg(report.split_warnings);
     }
   }

@@ -43,9 +43,8 @@ TEST(CsvImport, EveryDialectReadsTheSameBars) {
        "3400,118.5,101,120,105,2025/06/10\r\n",
        "7203"},
       {"Japanese captions in CP932, tab separated, the short date 2025/6/9",
-       utf8_to_cp932(
-           "日付\t始値\t高値\t安値\t終値\t出来高\r\n2025/6/9\t100\t110\t95\t105\t1200\r\n"
-           "2025/6/10\t105\t120\t101\t118.5\t3400\r\n"),
+       utf8_to_cp932("日付\t始値\t高値\t安値\t終値\t出来高\r\n2025/6/9\t100\t110\t95\t105\t1200\r\n"
+                     "2025/6/10\t105\t120\t101\t118.5\t3400\r\n"),
        "7203"},
       {"UTF-8 with BOM, Japanese captions, YYYYMMDD",
        "\xEF\xBB\xBF日付,始値,高値,安値,終値,出来高\n20250609,100,110,95,105,1200\n"
@@ -72,8 +71,8 @@ TEST(CsvImport, EveryDialectReadsTheSameBars) {
   };
   for (const auto& c : cases) {
     ParsedPriceFile out;
-    ASSERT_TRUE(parse_price_csv(c.bytes, c.code, "f.csv", out)) << c.name << ": "
-                                                                 << out.problems.back();
+    ASSERT_TRUE(parse_price_csv(c.bytes, c.code, "f.csv", out))
+        << c.name << ": " << out.problems.back();
     EXPECT_TRUE(out.problems.empty()) << c.name << ": " << out.problems.front();
     ASSERT_EQ(out.bars.count("7203"), 1u) << c.name;
     const auto& bars = out.bars["7203"];
@@ -135,10 +134,12 @@ TEST(CsvImport, BadRowsAreReportedByLineAndSkipped) {
       {"no header", "a,b,c\n1,2,3\n"},
       {"no code", "Date,Open,High,Low,Close\n"},
       {"a line of commas", std::string(300000, ',')},
-      {"binary bytes", std::string("\x7f" "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0", 20) +
+      {"binary bytes", std::string("\x7f"
+                                   "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0",
+                                   20) +
                            std::string(5000, '\xff')},
-      {"header never comes", std::string("x\n").append(std::string(20, ';')).append("\n")
-                                 + std::string(30, '\n') + "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n"},
+      {"header never comes", std::string("x\n").append(std::string(20, ';')).append("\n") +
+                                 std::string(30, '\n') + "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n"},
       {"one bad row after another",
        [] {
          std::string t = "Date,Open,High,Low,Close\n";
@@ -152,8 +153,8 @@ TEST(CsvImport, BadRowsAreReportedByLineAndSkipped) {
   };
   for (const auto& [name, bytes] : refused) {
     ParsedPriceFile none;
-    EXPECT_FALSE(parse_price_csv(bytes, name == std::string("no code") ? "" : "7203", "y.csv",
-                                 none))
+    EXPECT_FALSE(
+        parse_price_csv(bytes, name == std::string("no code") ? "" : "7203", "y.csv", none))
         << name;
     EXPECT_FALSE(none.problems.empty()) << name;
     EXPECT_LE(none.problems.size(), 21u) << name;

@@ -49,7 +49,8 @@ int cmd_import_csv(Context& ctx) {
             << "\nsplit_warnings=" << report.split_warnings
             << "\nindex_rebuilt=" << (report.index_rebuilt ? "yes" : "no") << "\n";
   if (!ok) return fail(error + " (何も変更していません)");
-  if (report.files_used == 0) return fail("使える行のあるファイルがありません (何も変更していません)");
+  if (report.files_used == 0)
+    return fail("使える行のあるファイルがありません (何も変更していません)");
   return 0;
 }
 
