@@ -423,6 +423,16 @@ TEST(CsvImport, HolidayRowsAndUnknownVolumes) {
   ASSERT_TRUE(read_day_file(day_file_path(db, "20151228"), day));
   EXPECT_EQ(day.rows[0].volume, "2300");
   for (double real : {0.0, 1.0, 100.0}) EXPECT_FALSE(is_unknown_volume(real)) << real;
+
+  // A day the database already holds stays a trading day for a stock that did not trade.
+  const std::string late = write_file(dir, "9996.csv",
+                                      "Date,Open,High,Low,Close,Volume\n"
+                                      "2015-12-29,300,300,300,300,0\n");
+  CsvImportReport more;
+  ASSERT_TRUE(import_price_csv(db, "1001", {late}, {}, more, error)) << error;
+  EXPECT_EQ(more.holiday_rows, 0);
+  ASSERT_TRUE(read_day_file(day_file_path(db, "20151229"), day));
+  EXPECT_EQ(day.rows.size(), 3u);
 }
 
 TEST(CsvImport, FailedImportLeavesNoYearBehind) {
