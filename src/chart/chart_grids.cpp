@@ -1,6 +1,7 @@
 #include "chart/chart_grids.h"
 
 #include "common/numbers.h"
+#include "pricedb/formats.h"
 
 namespace lp::chart {
 
@@ -16,6 +17,7 @@ const char* const kNoTrade = "-";
 
 // A split-adjusted volume may carry decimals; a whole one shows without a point ("12,345").
 std::string volume_text(double v) {
+  if (is_unknown_volume(v)) return "不明";  // traded, but the source gave no volume
   std::string t = format_pattern(v, "#,##0.###");
   if (!t.empty() && t.back() == '.') t.pop_back();
   return t;

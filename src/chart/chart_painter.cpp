@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "common/numbers.h"
+#include "pricedb/formats.h"
 
 namespace lp::chart {
 
@@ -200,8 +201,8 @@ void paint_volume(QPainter& p, const PaneMapper& m, const ChartScene& s) {
   dotted_line(p, m, s.volume_max, kDarkBlue);
   level_label(p, m, s.volume_max, number_text(s.volume_max));
   for (int i = s.first; i <= s.last; ++i) {
-    if (!b.traded(i)) continue;
     const auto k = static_cast<std::size_t>(i);
+    if (!b.traded(i) || is_unknown_volume(b.volume[k])) continue;  // no bar for no number
     bar(p, m, i, 0, b.volume[k], candle_color(b.open[k], b.close[k]), 3);
   }
 }

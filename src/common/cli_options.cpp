@@ -54,15 +54,35 @@ OptionKind kind_from_next(std::string_view option_word, const std::string_view* 
   return OptionKind::value;
 }
 
-void add_rule(std::vector<OptionRule>& rules, std::string_view name, OptionKind kind) {
+void add_rule(std::vector<OptionRule>& rules, std::string_view name, OptionKind kind,
+              std::string_view placeholder) {
   for (OptionRule& s : rules) {
     if (s.name == name) {
       // Declared twice: the stronger form wins, so a usage never loses a value.
-      if (kind == OptionKind::value || s.kind == OptionKind::flag) s.kind = kind;
+      if (kind == OptionKind::value || s.kind == OptionKind::flag) {
+        s.kind = kind;
+        s.placeholder = placeholder;
+      }
       return;
     }
   }
-  rules.push_back({std::string(name), kind});
+  rules.push_back({std::string(name), kind, std::string(placeholder)});
+}
+
+constexpr std::string_view kDatePlaceholder = "YYYYMMDD";
+
+// Eight digits naming a day of the calendar (20240229 is one, 20240230 is not).
+bool calendar_date(std::string_view t) {
+  if (t.size() != 8 || t.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  auto num = [&](std::size_t at, std::size_t n) {
+    int v = 0;
+    for (std::size_t i = at; i < at + n; ++i) v = v * 10 + (t[i] - '0');
+    return v;
+  };
+  const int y = num(0, 4), m = num(4, 2), d = num(6, 2);
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  return y >= 1900 && m >= 1 && m <= 12 && d >= 1 && d <= kDays[m - 1] + (m == 2 && leap);
 }
 
 }  // namespace
@@ -91,7 +111,11 @@ std::vector<OptionRule> options_from_usage(std::string_view usage) {
     const OptionKind kind =
         inline_value ? OptionKind::value
                      : kind_from_next(words[i], i + 1 < words.size() ? &words[i + 1] : nullptr);
-    for (std::string_view n : names) add_rule(rules, n, kind);
+    std::string_view placeholder;
+    if (kind != OptionKind::flag && !inline_value && i + 1 < words.size()) {
+      placeholder = strip_brackets(words[i + 1]);
+    }
+    for (std::string_view n : names) add_rule(rules, n, kind, placeholder);
   }
   return rules;
 }
@@ -106,6 +130,19 @@ const OptionRule* find_option(const std::vector<OptionRule>& rules, std::string_
 CheckedArgs check_options(const std::vector<std::string>& words,
                           const std::vector<OptionRule>& rules) {
   CheckedArgs out;
+  std::string from, to;  // dates of --from and --to, when given
+  auto take_value = [&](const OptionRule& rule, const std::string& value) {
+    out.args.push_back(value);
+    if (rule.placeholder != kDatePlaceholder) return true;
+    if (!calendar_date(value)) {
+      out.error = rule.name + " の日付 " + value.substr(0, 20) +
+                  " は暦にありません (YYYYMMDD で実在する日付を指定してください)";
+      return false;
+    }
+    if (rule.name == "--from") from = value;
+    if (rule.name == "--to") to = value;
+    return true;
+  };
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& w = words[i];
     if (!is_option_word(w)) {
@@ -125,7 +162,7 @@ CheckedArgs check_options(const std::vector<std::string>& words,
         out.error = name + " takes no value";
         return out;
       }
-      out.args.push_back(w.substr(eq + 1));
+      if (!take_value(*rule, w.substr(eq + 1))) return out;
       continue;
     }
     if (rule->kind != OptionKind::value) continue;
@@ -133,7 +170,10 @@ CheckedArgs check_options(const std::vector<std::string>& words,
       out.error = name + " wants a value";
       return out;
     }
-    out.args.push_back(words[++i]);
+    if (!take_value(*rule, words[++i])) return out;
+  }
+  if (!from.empty() && !to.empty() && from > to) {
+    out.error = "--from " + from + " が --to " + to + " より後です";
   }
   return out;
 }

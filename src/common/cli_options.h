@@ -18,6 +18,7 @@ enum class OptionKind {
 struct OptionRule {
   std::string name;  // with the leading "--"
   OptionKind kind = OptionKind::flag;
+  std::string placeholder;  // the value's word in the usage ("N", "YYYYMMDD"), "" for a flag
 };
 
 // The options a usage text declares: "--name" followed by a placeholder word ("N", "A,B",
@@ -29,8 +30,9 @@ std::vector<OptionRule> options_from_usage(std::string_view usage);
 const OptionRule* find_option(const std::vector<OptionRule>& rules, std::string_view name);
 
 // The words after the command, checked and normalised: "--name=value" becomes "--name"
-// "value", every option is known and every value option has its value. Words that do not
-// start with "--" are left where they are (a "-5" is a word, not an option).
+// "value", every option is known and every value option has its value. A value whose
+// placeholder is YYYYMMDD must be a date of the calendar, and --from may not lie after --to. Words
+// that do not start with "--" are left where they are (a "-5" is a word, not an option).
 struct CheckedArgs {
   std::vector<std::string> args;
   std::string error;  // a usage error, empty when the words are fine

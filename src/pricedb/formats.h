@@ -39,6 +39,14 @@ struct CorrectionFile {
   std::vector<Correction> rows;  // oldest first
 };
 
+// A traded day whose volume its source did not give (a CSV file without volumes) is stored with
+// this volume text: above zero, so every reader counts the day as traded, and below one share,
+// so it is never a real volume. Volume measures treat such a day as unknown.
+inline constexpr const char* kUnknownVolumeText = "0.1";
+inline bool is_unknown_volume(double volume) {
+  return volume > 0 && volume < 1;
+}
+
 // Paths inside db_folder (a native folder ending in "/").
 std::string year_folder(const std::string& db_folder, int year);
 std::string day_file_path(const std::string& db_folder, std::string_view date);

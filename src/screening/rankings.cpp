@@ -108,9 +108,11 @@ bool measure(std::size_t which, const InitRecord& r, double& value) {
       return open > close && ratio(low - high, close);
     case 6:  // 出来高: the market's index codes are not stocks
       if (!(f(1) > 1003) && !is_alphanumeric_stock_code(r[0])) return false;
+      if (is_unknown_volume(volume)) return false;
       value = volume;
       return true;
     case 7:  // 出来高増大率
+      if (is_unknown_volume(volume) || is_unknown_volume(prev_volume)) return false;
       return ratio(volume - prev_volume, prev_volume);
     case 8:  // 上方乖離率
     case 9:  // 下方乖離率

@@ -21,6 +21,7 @@
 #include "pricedb/csv_import.h"
 #include "pricedb/jquants_key.h"
 #include "pricedb/jquants_sync.h"
+#include "pricedb/series.h"
 
 namespace lp::gui {
 
@@ -267,8 +268,10 @@ void JQuantsPanel::import_csv() {
   for (const QString& f : chosen) files.push_back(f.toStdString());
   CsvImportReport report;
   std::string error;
+  CsvImportOptions opt;
+  opt.today = today_yyyymmdd(Platform{});  // rows dated after today are refused
   const bool ok =
-      import_price_csv(folders.db_folder, folders.reference_code, files, {}, report, error);
+      import_price_csv(folders.db_folder, folders.reference_code, files, opt, report, error);
   if (refresh) refresh();
   QString text;
   if (!ok) {
@@ -283,6 +286,14 @@ void JQuantsPanel::import_csv() {
                   .arg(report.files_refused)
                   .arg(report.rows_skipped)
                   .arg(report.messages.empty() ? QString() : q(report.messages.front()));
+    }
+    if (report.holiday_rows) {
+      text += QStringLiteral(" 休場日とみなした行 %1").arg(report.holiday_rows);
+    }
+    if (report.split_warnings) {
+      text += QStringLiteral(
+                  " 株式分割らしい値動き %1 件 (lumenpick-cli import-csv --splits で記録できます)")
+                  .arg(report.split_warnings);
     }
   }
   if (message) message(text, !ok || report.files_used == 0);

@@ -42,6 +42,13 @@ expect 2 "" "--end wants a value" -- series 1301 --documents "$docs" --end --day
 expect 2 "" "--documents wants a value" -- settings --documents
 expect 2 "" "--yes takes no value" -- delete-year 2013 --documents "$docs" --yes=no
 expect 2 "" "--today wants YYYYMMDD" -- settings --documents "$docs" --today 2025
+# Date options are dates of the calendar and a span runs forwards, for every command.
+expect 2 "" "--from 20250301 が --to 20250101 より後です" -- jquants-sync --documents "$docs" \
+  --from 20250301 --to 20250101
+expect 2 "" "--from の日付 20250230 は暦にありません" -- jquants-sync --documents "$docs" \
+  --from 20250230
+expect 2 "" "--from の日付 20240230 は暦にありません" -- backtest x --documents "$docs" \
+  --from 20240230 --to 20240301
 expect 2 "" "unknown command: nosuch" -- nosuch
 expect 2 "" "usage: lumenpick-cli" --
 expect 0 "^usage: lumenpick-cli series CODE --end YYYYMMDD --days N" "" -- series --help

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "pricedb/formats.h"
+
 #include "bars_fixture.h"
 #include "chart/chart_grids.h"
 #include "chart/links.h"
@@ -89,6 +91,13 @@ TEST(GridRows, NewestDayAndMouseReadout) {
   EXPECT_EQ(day4[7].text, "0");
   EXPECT_EQ(day4[7].color, kGreen);
   EXPECT_EQ(texts(day_readout(b, 5)), std::vector<std::string>(9));  // outside the series
+
+  // A day of unknown volume (a CSV without volumes) is traded: prices shown, volume 不明.
+  Series unknown = test::make_series({{1000, 1050, 990, 1010, 1, "20240628"}});
+  unknown[1].d6 = kUnknownVolumeText;
+  EXPECT_EQ(texts(day_readout(bars_from_series(unknown), 1)),
+            (std::vector<std::string>{"20240628", "1,000", "1,050", "990", "1,010", "-",
+                                      "不明", "0", "0.00"}));
 }
 
 }  // namespace

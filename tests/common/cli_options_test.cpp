@@ -81,6 +81,22 @@ TEST(CliOptions, CommandWordsAreCheckedAgainstTheUsage) {
       EXPECT_EQ(got.args, c.args) << ::testing::PrintToString(c.words);
     }
   }
+  // Dates are dates of the calendar, and a span runs forwards.
+  const auto dated = options_from_usage("sync [--from YYYYMMDD] [--to YYYYMMDD] [--count N]");
+  const std::vector<std::pair<Words, std::string>> dates = {
+      {{"--from", "20240229", "--to", "20240229"}, ""},
+      {{"--from=20240101"}, ""},
+      {{"--count", "20240230"}, ""},
+      {{"--from", "20240230"}, "--from の日付 20240230 は暦にありません"},
+      {{"--to=20230229"}, "--to の日付 20230229 は暦にありません"},
+      {{"--from", "2024-01-01"}, "--from の日付 2024-01-01 は暦にありません"},
+      {{"--to", "20250101", "--from", "20250102"}, "--from 20250102 が --to 20250101 より後です"},
+  };
+  for (const auto& [words, error] : dates) {
+    const CheckedArgs got = check_options(words, dated);
+    EXPECT_EQ(got.error.substr(0, error.size()), error) << ::testing::PrintToString(words);
+    EXPECT_EQ(got.error.empty(), error.empty()) << ::testing::PrintToString(words);
+  }
 }
 
 TEST(CliOptions, GlobalOptionsStandBeforeOrAfterTheCommand) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "common/encoding.h"
+#include "pricedb/formats.h"
 #include "screening/criteria_run_fixture.h"
 #include "screening/formula/formula_step.h"
 
@@ -174,6 +175,19 @@ TEST(FormulaEvaluation, FailuresFailTheWholeFormula) {
   for (const char* text : failing) EXPECT_FALSE(eval(text, days_of({10, 10, 10, 7})).ok) << text;
   EXPECT_TRUE(eval("MA(C,4) > 0", d).ok);
   EXPECT_TRUE(eval("RSI(3) = 100", d).ok);
+  // Days of unknown volume (a CSV without volumes) are traded days with no value for V.
+  Series unknown(4);
+  unknown[0].d6 = "3";
+  for (std::size_t i = 1; i <= 3; ++i) {
+    unknown[i] = {"2025010" + std::to_string(i), "10", "12", "9", "11", kUnknownVolumeText};
+  }
+  TradedDays u;
+  u.assign(unknown);
+  EXPECT_EQ(u.count(), 3);
+  EXPECT_TRUE(eval("MA(C,3) = 11", u).ok);
+  for (const char* text : {"V < 1000", "NOT V > 1000", "MA(V,2) >= 0", "C > 0 AND V[2] >= 0"}) {
+    EXPECT_FALSE(eval(text, u).ok) << text;
+  }
   EXPECT_FALSE(eval("RSI(3) > 0", days_of({5, 5, 5, 5})).ok);  // no change: up + down = 0
   EXPECT_FALSE(eval("C*1000000000*1000000000*1000000000*1000000000*1000000000*1000000000*"
                     "1000000000*1000000000*1000000000*1000000000*1000000000*1000000000*"

@@ -140,6 +140,13 @@ TEST(RankTop25, EveryRankingMeasuresOrdersAndFormats) {
   }
   EXPECT_TRUE(f.messages.empty());  // a current summary is not rebuilt
   EXPECT_EQ(f.rank("存在しないﾄｯﾌﾟ25").filled, 0);
+
+  // A stock imported without volumes traded, but has no volume to rank.
+  f.write_summary({{"1305", 100, 110, 90, 105, 0.1, 100, 0.1, 100},
+                   {"1306", 100, 110, 90, 105, 500, 100, 0.1, 100}});
+  EXPECT_EQ(codes_of(f.rank("同日比上率ﾄｯﾌﾟ25")), (std::vector<std::string>{"1305", "1306"}));
+  EXPECT_EQ(codes_of(f.rank("出来高ﾄｯﾌﾟ25")), std::vector<std::string>{"1306"});
+  EXPECT_TRUE(codes_of(f.rank("出来高増大率ﾄｯﾌﾟ25")).empty());
 }
 
 TEST(RankTop25, TiesKeepFileOrderAtTheShownPrecision) {

@@ -12,13 +12,15 @@ namespace lp::cli {
 namespace {
 
 constexpr const char* kImportUsage =
-    "import-csv FILE... [--code CODE] [--name NAME] [--market SEGMENT]";
+    "import-csv FILE... [--code CODE] [--name NAME] [--market SEGMENT] [--splits FILE]";
 
 int cmd_import_csv(Context& ctx) {
   CsvImportOptions opt;
   ctx.take_option("--code", opt.code);
   ctx.take_option("--name", opt.name);
   ctx.take_option("--market", opt.market);
+  ctx.take_option("--splits", opt.splits);
+  opt.today = ctx.platform.today();
   for (const std::string& a : ctx.args) {
     if (a.rfind("--", 0) == 0) {
       std::cerr << "lumenpick-cli: unknown option " << a << "\nusage: lumenpick-cli "
@@ -42,10 +44,13 @@ int cmd_import_csv(Context& ctx) {
   std::cout << "files_used=" << report.files_used << "\nfiles_refused=" << report.files_refused
             << "\nrows_imported=" << report.rows_imported
             << "\nrows_skipped=" << report.rows_skipped << "\ncodes=" << codes
-            << "\ndates=" << report.dates_touched
+            << "\ndates=" << report.dates_touched << "\nholiday_rows=" << report.holiday_rows
+            << "\ncorrections=" << report.corrections_written
+            << "\nsplit_warnings=" << report.split_warnings
             << "\nindex_rebuilt=" << (report.index_rebuilt ? "yes" : "no") << "\n";
-  if (!ok) return fail(error + " (nothing was changed)");
-  if (report.files_used == 0) return fail("no file had a usable row; nothing was changed");
+  if (!ok) return fail(error + " (何も変更していません)");
+  if (report.files_used == 0)
+    return fail("使える行のあるファイルがありません (何も変更していません)");
   return 0;
 }
 
@@ -54,7 +59,8 @@ int cmd_import_csv(Context& ctx) {
 LP_CLI_COMMAND("import-csv", kImportUsage,
                "imports daily bars from CSV files (Date,Open,High,Low,Close,Volume or 日付,始値,"
                "高値,安値,終値,出来高; or <TICKER>,<PER>,<DATE>,...); the code comes from --code, "
-               "the ticker or the file name (7203.csv, 130a.jp.txt)",
+               "the ticker or the file name (7203.csv, 130a.jp.txt); --splits FILE records splits "
+               "(lines YYYYMMDD,RATIO such as 20211001,5)",
                cmd_import_csv);
 
 }  // namespace lp::cli

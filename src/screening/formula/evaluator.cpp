@@ -3,11 +3,20 @@
 // cover, so any expression may stand where a series does.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "common/numbers.h"
+#include "pricedb/formats.h"
 #include "screening/formula/formula.h"
 
 namespace lp::formula {
+
+namespace {
+// A day traded with a volume its source did not give: V there has no value.
+double known_volume(double v) {
+  return is_unknown_volume(v) ? std::numeric_limits<double>::quiet_NaN() : v;
+}
+}  // namespace
 
 void TradedDays::clear() {
   open.clear();
@@ -28,7 +37,7 @@ void TradedDays::assign(const Series& series) {
     high.push_back(parse_number(r.d3));
     low.push_back(parse_number(r.d4));
     close.push_back(parse_number(r.d5));
-    volume.push_back(v);
+    volume.push_back(known_volume(v));
   }
 }
 
@@ -42,7 +51,7 @@ void TradedDays::assign(const SeriesNumbers& series) {
     high.push_back(series.high[k]);
     low.push_back(series.low[k]);
     close.push_back(series.close[k]);
-    volume.push_back(v);
+    volume.push_back(known_volume(v));
   }
 }
 
@@ -80,7 +89,8 @@ class Evaluator {
         return n.value;
       case Op::series:
         if (k < 0 || k >= count_) return fail();
-        return days_.of(n.field)[static_cast<std::size_t>(k)];
+        r = days_.of(n.field)[static_cast<std::size_t>(k)];
+        break;
       case Op::shift:
         return ev(n.a, k + n.n);
       case Op::neg:

@@ -93,7 +93,8 @@ class Formula {
   bool uses_days_ = false;
 };
 
-// A stock's traded days (volume > 0) newest first: index 0 is the newest traded day.
+// A stock's traded days (volume > 0) newest first: index 0 is the newest traded day. A day
+// of unknown volume is traded, and its volume is NaN: a formula reading it fails.
 struct TradedDays {
   std::vector<double> open, high, low, close, volume;
   int count() const { return static_cast<int>(close.size()); }
