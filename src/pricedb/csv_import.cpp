@@ -482,19 +482,6 @@ bool traded(const CsvBar& b) {
   return !b.volume_known || b.volume > 0;
 }
 
-// Text written into a comma-separated file never carries the separator, quotes or line ends.
-std::string field_text(std::string_view utf8) {
-  std::string out;
-  for (char c : utf8) {
-    if (c == ',') {
-      out += "\xEF\xBC\x8C";  // 「，」
-    } else if (c != '"' && c != '\r' && c != '\n') {
-      out += c;
-    }
-  }
-  return out;
-}
-
 // Header fields 2 and 3 of the stock's newest series file, CP932 ("" when it has none).
 std::pair<std::string, std::string> stored_identity(const std::string& db,
                                                     const std::string& code) {
@@ -965,8 +952,8 @@ bool import_price_csv(const std::string& db, const std::string& ref,
     remove_made(made);
     return false;
   };
-  const std::string market = utf8_to_cp932(field_text(opt.market));
-  const std::string name = utf8_to_cp932(field_text(opt.name));
+  const std::string market = utf8_to_cp932(csv_safe_text(opt.market));
+  const std::string name = utf8_to_cp932(csv_safe_text(opt.name));
   // Rows of each date, by code: the day files are rewritten once at the end.
   std::map<std::string, std::vector<std::pair<std::string, std::string>>> day_rows;
   std::set<int> years_made;
