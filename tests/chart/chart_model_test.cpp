@@ -187,9 +187,8 @@ TEST(Scene, LoadCountAndShownDays) {
   EXPECT_FALSE(none.pane[kPricePane].has_days());
 }
 
-
-TEST(Scene, PlotAreaHoldsEveryShownDayAndCutsWhatRunsBeyondIt) {
-  // A calm stretch then a sharp fall: the σ bands and the long average leave the price range.
+TEST(Scene, PlotAreaHoldsEveryShownDayAndEveryLineDrawn) {
+  // A calm stretch then a sharp fall: the σ bands and the long average leave the candles' range.
   std::vector<std::pair<double, long long>> days;
   for (int i = 0; i < 20; ++i) days.push_back({600.0 - i * 2, 1000});
   for (int i = 0; i < 60; ++i) days.push_back({1000.0 + (i % 2) * 5, 1000});
@@ -227,7 +226,18 @@ TEST(Scene, PlotAreaHoldsEveryShownDayAndCutsWhatRunsBeyondIt) {
       if (pt.valid && !a.contains(price.x(i), price.y(pt.value))) ++outside;
     }
   }
-  EXPECT_GT(outside, 0) << "the fixture must reach beyond the plot area to test the cut";
+  // The scale holds everything the pane draws, not only the candles.
+  EXPECT_EQ(outside, 0);
+  const ValueRange candles = price_range(s.bars, s.first, s.last);
+  EXPECT_LT(price.minimum, candles.minimum) << "the fixture's bands must leave the candles";
+  EXPECT_GT(price.maximum, candles.maximum);
+  EXPECT_DOUBLE_EQ(price.span, price.maximum - price.minimum + 1);
+  // Switched off, they do not widen it.
+  o.bands = false;
+  o.ma = false;
+  const ChartScene bare = build_scene(test::closes(days), o);
+  EXPECT_EQ(bare.pane[kPricePane].minimum, candles.minimum);
+  EXPECT_EQ(bare.pane[kPricePane].maximum, candles.maximum);
 }
 
 }  // namespace
