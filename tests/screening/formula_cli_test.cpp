@@ -123,6 +123,32 @@ TEST(FormulaCli, TextFromOutsideReachesTheTerminalWithoutItsControls) {
   }
 }
 
+TEST(FormulaCli, IndicatorsAgainstHandComputedValues) {
+  // Closes oldest first with a day without trading: the traded changes are
+  // -5 +7 -4 +2 0 +4 +4 +2.
+  MiniMarket m(10);
+  m.add({"1301", "東証1部", "波", {100, 95, 102, kGap, 98, 100, 100, 104, 108, 110}, 1000});
+  m.write();
+  const struct {
+    const char* show;
+    const char* value;
+  } cases[] = {
+      // Gain 7/2 and loss 5/2 to start, then (avg + change) / 2 six times: 335/128 and 13/128.
+      {"WRSI(2)", "96.2643678160919"},
+      {"WRSI(8)", "67.8571428571429"},  // n + 1 days: the plain means, 19/8 against 9/8
+      {"RSI(8)", "67.8571428571429"},
+      {"RSI(2)", "100"},                  // +4 +2: no loss at all
+      {"SSTD(C,4)", "4.43471156521669"},  // 110 108 104 100: sqrt(59 / 3)
+  };
+  for (const auto& c : cases) {
+    const CliRun r = run_cli(m, {"screen", "--criteria", "1", "--formula", "1", "--show", c.show});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\n1301,東証1部,波," + std::string(c.value) + ",110,"), std::string::npos)
+        << c.show << "\n"
+        << r.out;
+  }
+}
+
 TEST(FormulaCli, CaptionsWithCommasAndQuotesKeepTheResultList) {
   MiniMarket m(40);
   trending_market(m);
