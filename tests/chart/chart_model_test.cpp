@@ -238,6 +238,20 @@ TEST(Scene, PlotAreaHoldsEveryShownDayAndEveryLineDrawn) {
   const ChartScene bare = build_scene(test::closes(days), o);
   EXPECT_EQ(bare.pane[kPricePane].minimum, candles.minimum);
   EXPECT_EQ(bare.pane[kPricePane].maximum, candles.maximum);
+  // An average alone widens it too: over ten shown days of the fall, the 25-day average still
+  // reaches back into the calm stretch far above them.
+  o.ma = true;
+  o.period = 10;
+  const ChartScene ma_only = build_scene(test::closes(days), o);
+  const PaneGeometry& g = ma_only.pane[kPricePane];
+  EXPECT_GT(g.maximum, price_range(ma_only.bars, 1, 10).maximum + 100);
+  for (int i = ma_only.first; i <= ma_only.last; ++i) {
+    for (const DaySeries* line : {&ma_only.ma1, &ma_only.ma2}) {
+      const IndicatorPoint pt = line->at(i);
+      ASSERT_TRUE(pt.valid) << i;
+      EXPECT_TRUE(g.plot_area().contains(g.x(i), g.y(pt.value))) << i;
+    }
+  }
 }
 
 }  // namespace

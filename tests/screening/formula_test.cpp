@@ -320,7 +320,13 @@ TEST(FormulaRows, CheckNamesTheRowAndThePosition) {
   controls.set_text("shiki_hyouji_txt(42)", "C +");
   EXPECT_EQ(screening::check_formula_rows(controls),
             "式42（表示）の4文字目: 式が途中で終わっています");
+  // Both are evaluated on every stock: each within the work bound, the two together beyond it.
+  controls.set_text("shiki_txt(42)", "MA(MA(MA(C,125),125),125) > 0");
+  controls.set_text("shiki_hyouji_txt(42)", "MA(MA(MA(C,125),125),125)");
+  EXPECT_EQ(screening::check_formula_rows(controls),
+            "式42と表示式を合わせて" + formula::total_cost_text());
   controls.set_text("shiki_hyouji_txt(42)", "");
+  EXPECT_EQ(screening::check_formula_rows(controls), "");
   controls.set_checked("pr_chk(43)", true);  // ticked with no formula
   EXPECT_EQ(screening::check_formula_rows(controls), "式43の1文字目: 式がありません");
 }
