@@ -85,6 +85,17 @@ ValueRange price_range(const Bars& bars, int first, int last) {
   return r;
 }
 
+void include_series(ValueRange& range, const DaySeries& series, int first, int last) {
+  if (range.empty) return;  // nothing traded is shown: the pane draws nothing
+  for (int i = first; i <= last; ++i) {
+    const IndicatorPoint p = series.at(i);
+    if (!p.valid || !std::isfinite(p.value)) continue;
+    range.minimum = std::min(range.minimum, std::floor(p.value));
+    range.maximum = std::max(range.maximum, std::ceil(p.value));
+  }
+  range.span = std::max(1.0, range.maximum - range.minimum + 1);
+}
+
 std::int64_t price_step(double span) {
   static constexpr std::int64_t kTable[][2] = {
       {50, 5},
@@ -192,7 +203,9 @@ int clamp_period(double period) {
   return static_cast<int>(period);
 }
 
-std::string ratio_label(const RatioLine& line) { return std::to_string(line.percent) + "%"; }
+std::string ratio_label(const RatioLine& line) {
+  return std::to_string(line.percent) + "%";
+}
 
 int load_day_count(int period) {
   return std::min(std::clamp(period, 0, kMaxPeriod) + 260, 5000);
@@ -210,7 +223,25 @@ ChartScene build_scene(Bars bars, const ChartOptions& options) {
   s.last = std::min(s.n, s.bars.count);
   const Bars& b = s.bars;
 
-  const ValueRange range = price_range(b, s.first, s.last);
+  if (s.last >= s.first) {
+    if (options.ma) {
+      s.ma1 = moving_average_series(b, options.ma1, s.first, s.last);
+      s.ma2 = moving_average_series(b, options.ma2, s.first, s.last);
+    }
+    if (options.bands) s.bands = sigma_bands(b, options.band_period, s.first, s.last);
+  }
+  ValueRange range = price_range(b, s.first, s.last);
+  // The scale holds everything the pane draws: a long average or a 3σ band far from the
+  // shown prices would otherwise run off the pane.
+  if (options.ma) {
+    include_series(range, s.ma1, s.first, s.last);
+    include_series(range, s.ma2, s.first, s.last);
+  }
+  if (options.bands) {
+    include_series(range, s.bands.mean, s.first, s.last);
+    for (const DaySeries& band : s.bands.upper) include_series(range, band, s.first, s.last);
+    for (const DaySeries& band : s.bands.lower) include_series(range, band, s.first, s.last);
+  }
   s.price_range_empty = range.empty;
   s.pane[kPricePane] = PaneGeometry::make(kPaneHeightTwips[kPricePane], s.n, s.last, range.minimum,
                                           range.maximum, range.span);
@@ -241,12 +272,7 @@ ChartScene build_scene(Bars bars, const ChartOptions& options) {
     }
   }
   s.months = month_marks(b, price);
-  if (options.ma) {
-    s.ma1 = moving_average_series(b, options.ma1, s.first, s.last);
-    s.ma2 = moving_average_series(b, options.ma2, s.first, s.last);
-  }
   if (options.alg1) s.alg1 = alg1_signal(b, s.ma1, s.ma2, s.first, s.last);
-  if (options.bands) s.bands = sigma_bands(b, options.band_period, s.first, s.last);
   if (options.rsi) s.rsi = rsi_series(b, options.rsi_period, s.first, s.last);
   return s;
 }

@@ -89,6 +89,9 @@ struct ValueRange {
   bool empty = true;  // no traded day shown
 };
 ValueRange price_range(const Bars& bars, int first, int last);
+// Widens a non-empty range to the valid points of a drawn series over first..last (floored
+// and ceiled, so the line stays inside).
+void include_series(ValueRange& range, const DaySeries& series, int first, int last);
 
 // The price-level step for a span: the 1-2-5 table up to 10 million, then doubling (2, 4, 8
 // million ...) and on doubling for spans of 80 million and more.

@@ -147,22 +147,69 @@ std::vector<std::filesystem::path> list_files(const std::filesystem::path& folde
   return files;
 }
 
-bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes, bool durable) {
-  const std::filesystem::path tmp = temp_file_for(path);
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+namespace {
+
+// At most this many names are tried when a temporary name is taken (a stale file of an
+// earlier process with the same id, or something planted there).
+constexpr int kTempTries = 16;
+constexpr int kTempFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+
+// Opens a new temporary file for the target `name` in `dir_fd` (`prefix` is the folder part
+// of the path, "" for a bare name); its path goes to `temp`.
+int open_temp(int dir_fd, std::string_view prefix, std::string_view name, std::string& temp) {
+  std::string bare;
+  for (int i = 0; i < kTempTries; ++i) {
+    temp_file_name(name, bare);
+    temp.assign(prefix);
+    temp.append(bare);
+    const int fd = ::openat(dir_fd, temp.c_str(), kTempFlags, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+std::string folder_prefix(const std::filesystem::path& target) {
+  std::string prefix = target.parent_path().string();
+  if (!prefix.empty() && prefix.back() != '/') prefix.push_back('/');
+  return prefix;
+}
+
+// Gives the temporary file `fd` the permissions of the regular file `target` names in
+// `dir_fd`, when there is one: a file the user made private stays private after a rewrite.
+void keep_permissions(int fd, int dir_fd, const char* target) {
+  struct stat old {};
+  if (::fstatat(dir_fd, target, &old, 0) != 0 || !S_ISREG(old.st_mode)) return;
+  // The owner first (a change of owner may clear mode bits). Only root may give a file to
+  // another user; a group the user belongs to is allowed. A refusal leaves the user's own.
+  if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0 && old.st_gid != ::getegid()) {
+      (void)!::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    }
+  }
+  (void)!::fchmod(fd, old.st_mode & 07777);
+}
+
+bool write_all(int fd, std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (w < 0) {
       if (errno == EINTR) continue;
-      ::close(fd);
-      ::unlink(tmp.c_str());
       return false;
     }
     done += static_cast<std::size_t>(w);
   }
-  if (durable && ::fsync(fd) != 0) {
+  return true;
+}
+
+}  // namespace
+
+bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes, bool durable) {
+  std::string tmp;
+  const int fd = open_temp(AT_FDCWD, folder_prefix(path), path.filename().string(), tmp);
+  if (fd < 0) return false;
+  keep_permissions(fd, AT_FDCWD, path.c_str());
+  if (!write_all(fd, bytes) || (durable && ::fsync(fd) != 0)) {
     ::close(fd);
     ::unlink(tmp.c_str());
     return false;
@@ -178,11 +225,35 @@ bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes
   return true;
 }
 
+bool create_temp_file(const std::filesystem::path& target, std::filesystem::path& temp) {
+  std::string tmp;
+  const int fd = open_temp(AT_FDCWD, folder_prefix(target), target.filename().string(), tmp);
+  if (fd < 0) return false;
+  ::close(fd);
+  temp = tmp;
+  return true;
+}
+
+bool commit_temp_file(const std::filesystem::path& temp, const std::filesystem::path& target,
+                      bool durable) {
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+  struct stat st {};
+  bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (ok) {
+    keep_permissions(fd, AT_FDCWD, target.c_str());
+    ok = !durable || ::fsync(fd) == 0;
+  }
+  if (fd >= 0 && ::close(fd) != 0) ok = false;
+  if (ok && std::rename(temp.c_str(), target.c_str()) == 0) return true;
+  ::unlink(temp.c_str());
+  return false;
+}
+
 bool write_file_atomic_at(int dir_fd, const char* name,
                           std::initializer_list<std::string_view> pieces, std::string& scratch) {
-  temp_file_name(name, scratch);
-  const int fd = ::openat(dir_fd, scratch.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = open_temp(dir_fd, {}, name, scratch);
   if (fd < 0) return false;
+  keep_permissions(fd, dir_fd, name);
   iovec iov[8];
   int count = 0;
   for (std::string_view p : pieces) {
@@ -226,24 +297,6 @@ bool write_file_atomic_at(int dir_fd, const char* name,
   return true;
 }
 
-bool is_csv_safe_text(std::string_view text) {
-  return text.find_first_of(",\"\r\n") == std::string_view::npos;
-}
-
-std::string csv_safe_text(std::string_view text, TextEncoding encoding) {
-  std::string out;
-  out.reserve(text.size());
-  const std::string_view comma = encoding == TextEncoding::cp932 ? "\x81\x43" : "\xEF\xBC\x8C";
-  for (char c : text) {
-    if (c == ',') {
-      out += comma;
-    } else if (c != '"' && c != '\r' && c != '\n') {
-      out += c;
-    }
-  }
-  return out;
-}
-
 bool CsvFile::open(const std::filesystem::path& path) {
   if (!read_file_bytes(path, bytes_)) {
     reader_ = FieldReader();
@@ -253,9 +306,66 @@ bool CsvFile::open(const std::filesystem::path& path) {
   return true;
 }
 
+namespace {
+
+// 1 for the bytes csv_safe_text looks at: C0 controls, '"', ',', DEL and, in UTF-8, 0xC2 (the
+// lead byte of the C1 controls U+0080..U+009F; in CP932 it is a katakana of its own).
+inline constexpr struct UnsafeBytes {
+  bool bad[256] = {};
+  constexpr UnsafeBytes() {
+    for (int c = 0; c < 0x20; ++c) bad[c] = true;
+    bad['"'] = bad[','] = bad[0x7F] = bad[0xC2] = true;
+  }
+} kUnsafe{};
+
+bool c1_control_at(std::string_view text, std::size_t i, TextEncoding encoding) {
+  return encoding == TextEncoding::utf8 && static_cast<unsigned char>(text[i]) == 0xC2 &&
+         i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+         static_cast<unsigned char>(text[i + 1]) < 0xA0;
+}
+
+}  // namespace
+
+bool is_csv_safe_text(std::string_view text, TextEncoding encoding) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (!kUnsafe.bad[c]) continue;
+    if (c != 0xC2 || c1_control_at(text, i, encoding)) return false;
+  }
+  return true;
+}
+
+std::string csv_safe_text(std::string_view text, TextEncoding encoding) {
+  if (is_csv_safe_text(text, encoding)) return std::string(text);
+  const std::string_view comma = encoding == TextEncoding::cp932 ? "\x81\x43" : "\xEF\xBC\x8C";
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == ',') {
+      out.append(comma);  // 「，」
+    } else if (c == 0xC2) {
+      // U+0080..U+009F are C1 controls (0x9B starts a terminal sequence): dropped.
+      if (c1_control_at(text, i, encoding)) {
+        ++i;
+      } else {
+        out.push_back(static_cast<char>(c));
+      }
+    } else if (!kUnsafe.bad[c]) {
+      out.push_back(static_cast<char>(c));
+    }
+    // Every other marked byte ('"', CR, LF, controls, DEL) is dropped.
+  }
+  return out;
+}
+
 CsvWriter& CsvWriter::field(std::string_view utf8) {
   if (line_open_) text_.push_back(',');
-  text_.append(utf8);
+  if (is_csv_safe_text(utf8)) {
+    text_.append(utf8);
+  } else {
+    text_.append(csv_safe_text(utf8));
+  }
   line_open_ = true;
   return *this;
 }

@@ -129,6 +129,8 @@ std::vector<std::filesystem::path> list_files(const std::filesystem::path& folde
 // so the target is either the old or the new file, never half of one. `durable` also flushes
 // the data to the disk before the rename (for the user's own files, such as holdings, that a
 // power loss must not empty; the database is refilled from the server and skips it for speed).
+// A file that is replaced keeps its permissions and, where allowed, its owner; a new file gets
+// the mode the umask leaves of 0666. The temporary file is always created exclusively.
 bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes,
                        bool durable = false);
 // The same for a file named in an open folder, its bytes given as pieces written with one
@@ -138,16 +140,28 @@ bool write_file_atomic_at(int dir_fd, const char* name,
                           std::initializer_list<std::string_view> pieces, std::string& scratch);
 
 // A text field (a name, a segment, a caption) made safe to write unquoted into one of our CSV
-// files: "," becomes the full-width comma 「，」, which reads the same; '"', CR and LF are dropped.
+// files: "," becomes the full-width comma 「，」, which reads the same; '"', CR, LF and every
+// other control character are dropped. Text without any of them is returned unchanged.
 // `cp932` says the bytes are CP932 rather than UTF-8 (none of these bytes occurs inside a
 // CP932 double-byte character, so the bytes can be replaced as they are).
 enum class TextEncoding { utf8, cp932 };
 std::string csv_safe_text(std::string_view text, TextEncoding encoding = TextEncoding::utf8);
-// True when `text` is already safe (nothing to replace).
-bool is_csv_safe_text(std::string_view text);
+// True when `text` is already safe (csv_safe_text would not change it).
+bool is_csv_safe_text(std::string_view text, TextEncoding encoding = TextEncoding::utf8);
+
+// Creates the temporary file of `target` beside it, exclusively (never one that exists, so
+// nothing planted under a guessed name is written through), with the mode the umask gives a
+// new file. False when it cannot be created.
+bool create_temp_file(const std::filesystem::path& target, std::filesystem::path& temp);
+// Renames a finished temporary file over `target`, giving it first the permissions (and,
+// where allowed, the owner) of the file it replaces; `durable` flushes it to the disk first.
+// On failure the temporary file is removed and the target is untouched.
+bool commit_temp_file(const std::filesystem::path& temp, const std::filesystem::path& target,
+                      bool durable = false);
 
 // Builds a CP932 CSV file: fields joined by ",", no quotes, lines ended by CR LF.
-// Fields are given in UTF-8 and encoded when the file is committed.
+// Fields are given in UTF-8 and encoded when the file is committed; every text field passes
+// csv_safe_text, so a comma or quote in a name or caption never shifts the columns.
 class CsvWriter {
  public:
   CsvWriter& field(std::string_view utf8);

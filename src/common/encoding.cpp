@@ -132,6 +132,26 @@ bool read_cp932_file(const std::string& path, std::string& utf8_out) {
   return true;
 }
 
+std::string printable_text(std::string_view utf8, bool keep_line_breaks) {
+  std::string out;
+  out.reserve(utf8.size());
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    const std::size_t at = i;
+    const char32_t c = decode_at(utf8, i);
+    const bool control = (c < 0x20 && c != '\t' && !(keep_line_breaks && c == '\n')) ||
+                         (c >= 0x7F && c < 0xA0) || (c >= 0x202A && c <= 0x202E) ||
+                         (c >= 0x2066 && c <= 0x2069);
+    if (control) continue;
+    if (c == 0xFFFD) {
+      out.append("\xEF\xBF\xBD");
+    } else {
+      out.append(utf8.substr(at, i - at));
+    }
+  }
+  return out;
+}
+
 std::u32string to_u32(std::string_view utf8) {
   std::u32string out;
   out.reserve(utf8.size());

@@ -32,6 +32,12 @@ std::string cp_right(std::string_view utf8, std::size_t n);
 // end the name); not found, the name is unchanged.
 std::string clean_company_marker(std::string_view name);
 
+// Text from outside (a server's message, a name from a file, a line of an imported file) made
+// safe to print on a terminal or show in a window: control characters (C0 but tab and, with
+// `keep_line_breaks`, LF; DEL; C1, whose U+009B starts a terminal sequence) and the bidi
+// overrides that reorder what follows are dropped; invalid UTF-8 bytes become U+FFFD.
+std::string printable_text(std::string_view utf8, bool keep_line_breaks = false);
+
 // `s` without the blanks, tabs and line ends around it (fields, typed values, header lines).
 inline std::string_view trim_view(std::string_view s) {
   auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -39,6 +45,8 @@ inline std::string_view trim_view(std::string_view s) {
   while (!s.empty() && blank(s.back())) s.remove_suffix(1);
   return s;
 }
-inline std::string trim_blanks(std::string_view s) { return std::string(trim_view(s)); }
+inline std::string trim_blanks(std::string_view s) {
+  return std::string(trim_view(s));
+}
 
 }  // namespace lp

@@ -60,10 +60,12 @@ void put_header(std::string& out, std::string_view code, std::string_view segmen
   out += code;
   out += ',';
   // Names and segments come from outside (a server, a user's option): never the separator.
-  out += is_csv_safe_text(segment) ? std::string(segment)
-                                   : csv_safe_text(segment, TextEncoding::cp932);
+  out += is_csv_safe_text(segment, TextEncoding::cp932)
+             ? std::string(segment)
+             : csv_safe_text(segment, TextEncoding::cp932);
   out += ',';
-  out += is_csv_safe_text(name) ? std::string(name) : csv_safe_text(name, TextEncoding::cp932);
+  out += is_csv_safe_text(name, TextEncoding::cp932) ? std::string(name)
+                                                     : csv_safe_text(name, TextEncoding::cp932);
   out += ',';
   out += oldest;
   out += ',';
@@ -578,8 +580,10 @@ bool DayWriter::commit_days(std::vector<DayBars>& days, std::string& error) {
       StockBar& b = days[d].bars[i];
       if (b.code == ref_ || !is_stock_code(b.code)) continue;
       // Text from outside never carries the separator into our files.
-      if (!is_csv_safe_text(b.segment)) b.segment = csv_safe_text(b.segment, TextEncoding::cp932);
-      if (!is_csv_safe_text(b.name)) b.name = csv_safe_text(b.name, TextEncoding::cp932);
+      if (!is_csv_safe_text(b.segment, TextEncoding::cp932))
+        b.segment = csv_safe_text(b.segment, TextEncoding::cp932);
+      if (!is_csv_safe_text(b.name, TextEncoding::cp932))
+        b.name = csv_safe_text(b.name, TextEncoding::cp932);
       auto [it, added] = stock_of.emplace(b.code, stocks.size());
       if (added) stocks.push_back({b.code, {}, {}});
       stocks[it->second].bars.emplace_back(static_cast<std::uint32_t>(d),

@@ -1,10 +1,8 @@
 #include "results/results_export.h"
 
-#include <unistd.h>
 #include <xlsxwriter.h>
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 
 #include "common/csv.h"
@@ -109,21 +107,20 @@ std::string title_text(const ResultTable& table, const ExportOptions& options) {
   return t;
 }
 
-std::string temp_workbook_path() {
-  static std::atomic<int> counter{0};
-  return (std::filesystem::temp_directory_path() /
-          (".lumenpick-export-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) +
-           ".xlsx.lptmp"))
-      .string();
-}
-
 bool write_xlsx(const ResultTable& table, const std::string& path, const ExportOptions& options,
                 std::string& error) {
-  // The library writes to a file name of its own; the finished bytes then replace the target
-  // in one rename, so a failure never leaves half a workbook where the old one was.
-  const std::string temp = temp_workbook_path();
+  // The library writes to a file name: a temporary file beside the target, made exclusively
+  // (no guessable name in a shared folder), renamed over the target when whole, so a failure
+  // never leaves half a workbook where the old one was.
+  std::filesystem::path temp;
+  if (!create_temp_file(path, temp)) {
+    error = "「" + path + "」に書き込めません。";
+    return false;
+  }
   lxw_workbook* wb = workbook_new(temp.c_str());
   if (!wb) {
+    std::error_code ec;
+    std::filesystem::remove(temp, ec);
     error = "Excelファイルを作れません。";
     return false;
   }
@@ -188,15 +185,13 @@ bool write_xlsx(const ResultTable& table, const std::string& path, const ExportO
   worksheet_autofilter(ws, 1, 0, static_cast<lxw_row_t>(std::max(1, table.count() + 1)),
                        static_cast<lxw_col_t>(std::size(kColumns) - 1));
   const lxw_error err = workbook_close(wb);
-  std::string bytes;
-  const bool ok = err == LXW_NO_ERROR && read_file_bytes(temp, bytes);
-  std::error_code ec;
-  std::filesystem::remove(temp, ec);
-  if (!ok) {
+  if (err != LXW_NO_ERROR) {
+    std::error_code ec;
+    std::filesystem::remove(temp, ec);
     error = std::string("Excelファイルを作れません: ") + lxw_strerror(err);
     return false;
   }
-  if (!write_file_atomic(path, bytes, true)) {
+  if (!commit_temp_file(temp, path, true)) {
     error = "「" + path + "」に書き込めません。";
     return false;
   }

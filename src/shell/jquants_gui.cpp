@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "common/encoding.h"
 #include "common/http_curl.h"
 #include "pricedb/csv_import.h"
 #include "pricedb/jquants_key.h"
@@ -30,8 +31,9 @@ namespace {
 constexpr const char* kKeychainService = "lumenpick";
 constexpr const char* kKeychainKey = "jquants-api-key";
 
+// Every text this panel shows from the sync or an import carries words of a server or a file.
 QString q(const std::string& s) {
-  return QString::fromStdString(s);
+  return QString::fromStdString(printable_text(s));
 }
 
 std::string home() {

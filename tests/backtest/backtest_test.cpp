@@ -165,6 +165,29 @@ TEST(Backtest, EquityCompoundsTheDailyMeanOfTheHeldTrades) {
   }
 }
 
+TEST(Backtest, SplitOnTheEntryOrExitDayAndEvenMedians) {
+  HandMarket m;
+  ASSERT_TRUE(m.store);
+  const double a = (109.0 / 104 - 1) * 100;
+  const struct {
+    int signal;
+    std::vector<std::string> picks;
+    double entry, exit, median;
+  } cases[] = {
+      {0, {"2004"}, 100, 105, 5},   // exits on its split day: the open of 200 is halved
+      {2, {"2004"}, 100, 115, 15},  // enters on its split day: the open is already halved
+      {1, {"2001", "2004"}, 104, 109, (a + 10) / 2},  // even count: mean of the middle two
+  };
+  for (const auto& c : cases) {
+    const std::string& day = kDates[static_cast<std::size_t>(c.signal)];
+    const Result r = run_backtest(*m.store, {day, day, 1, 3}, picks_on({{day, c.picks}}));
+    ASSERT_EQ(r.trades.size(), c.picks.size()) << day;
+    EXPECT_DOUBLE_EQ(r.trades[0].entry_price, c.entry) << day;
+    EXPECT_DOUBLE_EQ(r.trades[0].exit_price, c.exit) << day;
+    EXPECT_NEAR(r.summary.at(0).median, c.median, 1e-9) << day;
+  }
+}
+
 TEST(Backtest, AnEmptyScreenSaysSoWithoutMadeUpFigures) {
   HandMarket m;
   ASSERT_TRUE(m.store);

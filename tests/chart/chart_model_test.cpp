@@ -187,9 +187,8 @@ TEST(Scene, LoadCountAndShownDays) {
   EXPECT_FALSE(none.pane[kPricePane].has_days());
 }
 
-
-TEST(Scene, PlotAreaHoldsEveryShownDayAndCutsWhatRunsBeyondIt) {
-  // A calm stretch then a sharp fall: the σ bands and the long average leave the price range.
+TEST(Scene, PlotAreaHoldsEveryShownDayAndEveryLineDrawn) {
+  // A calm stretch then a sharp fall: the σ bands and the long average leave the candles' range.
   std::vector<std::pair<double, long long>> days;
   for (int i = 0; i < 20; ++i) days.push_back({600.0 - i * 2, 1000});
   for (int i = 0; i < 60; ++i) days.push_back({1000.0 + (i % 2) * 5, 1000});
@@ -227,7 +226,32 @@ TEST(Scene, PlotAreaHoldsEveryShownDayAndCutsWhatRunsBeyondIt) {
       if (pt.valid && !a.contains(price.x(i), price.y(pt.value))) ++outside;
     }
   }
-  EXPECT_GT(outside, 0) << "the fixture must reach beyond the plot area to test the cut";
+  // The scale holds everything the pane draws, not only the candles.
+  EXPECT_EQ(outside, 0);
+  const ValueRange candles = price_range(s.bars, s.first, s.last);
+  EXPECT_LT(price.minimum, candles.minimum) << "the fixture's bands must leave the candles";
+  EXPECT_GT(price.maximum, candles.maximum);
+  EXPECT_DOUBLE_EQ(price.span, price.maximum - price.minimum + 1);
+  // Switched off, they do not widen it.
+  o.bands = false;
+  o.ma = false;
+  const ChartScene bare = build_scene(test::closes(days), o);
+  EXPECT_EQ(bare.pane[kPricePane].minimum, candles.minimum);
+  EXPECT_EQ(bare.pane[kPricePane].maximum, candles.maximum);
+  // An average alone widens it too: over ten shown days of the fall, the 25-day average still
+  // reaches back into the calm stretch far above them.
+  o.ma = true;
+  o.period = 10;
+  const ChartScene ma_only = build_scene(test::closes(days), o);
+  const PaneGeometry& g = ma_only.pane[kPricePane];
+  EXPECT_GT(g.maximum, price_range(ma_only.bars, 1, 10).maximum + 100);
+  for (int i = ma_only.first; i <= ma_only.last; ++i) {
+    for (const DaySeries* line : {&ma_only.ma1, &ma_only.ma2}) {
+      const IndicatorPoint pt = line->at(i);
+      ASSERT_TRUE(pt.valid) << i;
+      EXPECT_TRUE(g.plot_area().contains(g.x(i), g.y(pt.value))) << i;
+    }
+  }
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
+#include "common/csv.h"
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
-#include "common/csv.h"
 #include "common/encoding.h"
 #include "support/fixtures.h"
 
@@ -72,6 +76,94 @@ TEST(CsvWriter, WritesCp932WithCrLfAtomically) {
   int files = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++files;
   EXPECT_EQ(files, 1);
+}
+
+TEST(CsvWriter, TextFieldsNeverCarryTheSeparatorQuotesOrControls) {
+  const struct {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"Sample Holdings, Inc.", "Sample Holdings， Inc."},
+      {"\"押し目", "押し目"},
+      {"a\r\nb\"c\"", "abc"},
+      {"\x1b]0;x\x07名\x7f前", "]0;x名前"},
+      {"\xc2\x9b"
+       "2J\xc2\xa0",
+       "2J\xc2\xa0"},  // C1 CSI dropped, a no-break space kept
+      {"極洋，ＡＢＣ", "極洋，ＡＢＣ"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(csv_safe_text(c.in), c.out) << c.in;
+    CsvWriter w;
+    w.field(c.in).field("x").end_line();
+    FieldReader r(w.text());
+    EXPECT_EQ(r.next_or_empty(), c.out) << c.in;
+    EXPECT_EQ(r.next_or_empty(), "x") << c.in;  // the next field stays in its column
+  }
+  // CP932 bytes: the comma becomes 「，」 (81 43); 「ﾂ」 (C2) before a double-byte character is
+  // a character of its own, not the lead of a control.
+  EXPECT_EQ(csv_safe_text("A,\xc2\x81\x5b\"", TextEncoding::cp932), "A\x81\x43\xc2\x81\x5b");
+  EXPECT_TRUE(is_csv_safe_text("\xc2\x81\x5b", TextEncoding::cp932));
+}
+
+TEST(WriteFileAtomic, KeepsThePermissionsOfTheFileItReplaces) {
+  test::TempDir dir;
+  const mode_t mask = ::umask(022);
+  const struct {
+    const char* name;
+    int before;  // -1: no file yet
+    int after;
+  } cases[] = {
+      {"private.csv", 0600, 0600},
+      {"shared.csv", 0664, 0664},
+      {"readonly.csv", 0444, 0444},
+      {"new.csv", -1, 0644},  // what the umask leaves of 0666
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.file(c.name);
+    if (c.before >= 0) {
+      test::write_bytes(path, "old");
+      ::chmod(path.c_str(), static_cast<mode_t>(c.before));
+    }
+    ASSERT_TRUE(write_file_atomic(path, "new", true)) << c.name;
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(c.after)) << c.name;
+    // The same through the folder-relative writer the database uses.
+    std::string scratch;
+    const int fd = ::open(dir.str().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_TRUE(write_file_atomic_at(fd, c.name, {"again"}, scratch)) << c.name;
+    ::close(fd);
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(c.after)) << c.name;
+  }
+  ::umask(mask);
+}
+
+TEST(WriteFileAtomic, TemporaryFilesAreCreatedExclusively) {
+  test::TempDir dir;
+  const std::filesystem::path target = dir.file("out.xlsx");
+  std::filesystem::path a, b;
+  ASSERT_TRUE(create_temp_file(target, a));
+  ASSERT_TRUE(create_temp_file(target, b));
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a.parent_path(), target.parent_path());  // beside the target, not in $TMPDIR
+  EXPECT_TRUE(is_temp_file_name(a.filename().string()));
+  // A name taken by something else (a planted link) is never opened: the next name is used.
+  const auto counter_name = [](const std::string& n) {
+    return std::stoul(n.substr(n.rfind('_') + 1));
+  };
+  std::string planted;
+  temp_file_name("x.csv", planted);
+  planted.replace(planted.rfind('_') + 1, std::string::npos,
+                  std::to_string(counter_name(planted) + 1) + ".lptmp");
+  std::filesystem::create_symlink(dir.file("victim"), dir.file(planted));
+  ASSERT_TRUE(write_file_atomic(dir.file("x.csv"), "data"));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("victim")));
+  ASSERT_TRUE(commit_temp_file(a, target, true));
+  EXPECT_FALSE(std::filesystem::exists(a));
+  EXPECT_TRUE(std::filesystem::exists(target));
 }
 
 TEST(WriteFileAtomic, FailsWithoutTouchingAnythingWhenTheFolderIsMissing) {

@@ -113,6 +113,25 @@ TEST(Encoding, CodePointHelpersCountCharactersNotBytes) {
   EXPECT_EQ(to_utf8(to_u32("ｶﾞ漢字")), "ｶﾞ漢字");
 }
 
+TEST(Encoding, PrintableTextDropsWhatATerminalWouldObey) {
+  const struct {
+    const char* in;
+    bool keep_line_breaks;
+    const char* out;
+  } cases[] = {
+      {"\x1b]0;owned\x07\x1b[2Jエラー", false, "]0;owned[2Jエラー"},
+      {"a\r\nb\tc", false, "ab\tc"},
+      {"a\r\nb", true, "a\nb"},
+      {"\xc2\x9b"
+       "31m赤\x7f",
+       false, "31m赤"},                                 // C1 CSI and DEL
+      {"abc\xe2\x80\xaetxt.exe", false, "abctxt.exe"},  // a right-to-left override
+      {"\xff\xfeok", false, "\xef\xbf\xbd\xef\xbf\xbdok"},
+      {"極洋，ＡＢＣ 100%", false, "極洋，ＡＢＣ 100%"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(printable_text(c.in, c.keep_line_breaks), c.out) << c.in;
+}
+
 TEST(Encoding, CompanyMarkerCleanUp) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"(株)ABC", "ABC"},

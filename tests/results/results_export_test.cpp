@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 
@@ -51,7 +54,25 @@ TEST(ResultsExport, XlsxHoldsNumbersDatesAndAFrozenBoldCaption) {
   ExportOptions o;
   o.screen_name = "押し目";
   std::string error;
-  ASSERT_TRUE(export_results(sample_table("最安値日付"), path, o, error)) << error;
+  // Replacing a file the user made private: the workbook is built beside it, never under a
+  // guessable name in the shared temporary folder, and the result stays private.
+  write_bytes(path, "old");
+  ::chmod(path.c_str(), 0600);
+  const std::string shared_tmp = dir.file("tmp");
+  std::filesystem::create_directories(shared_tmp);
+  const char* old_tmpdir = std::getenv("TMPDIR");
+  const std::string kept_tmpdir = old_tmpdir ? old_tmpdir : "";
+  ::setenv("TMPDIR", shared_tmp.c_str(), 1);
+  const bool exported = export_results(sample_table("最安値日付"), path, o, error);
+  if (old_tmpdir) {
+    ::setenv("TMPDIR", kept_tmpdir.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+  ASSERT_TRUE(exported) << error;
+  EXPECT_TRUE(std::filesystem::is_empty(shared_tmp));
+  EXPECT_EQ(std::filesystem::status(path).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
   const std::string sheet = unzip(path, "xl/worksheets/sheet1.xml");
   const std::string strings = unzip(path, "xl/sharedStrings.xml");

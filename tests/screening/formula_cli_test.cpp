@@ -45,9 +45,16 @@ TEST(FormulaCli, FormulaCheckPrintsLookbackOrThePositionedError) {
       {"ＲＳＩ（１４）＜３０", 0, "lookback=15\nok\n", ""},
       {"C > MA(C,25", 1, "", "lumenpick-cli: 12文字目: ')' がありません\n"},
       {"C >> 1", 1, "", "lumenpick-cli: 4文字目: '>' の前に数値または系列がありません\n"},
+      {"WRSI(14) < 30 AND SSTD(C,20) > 0", 0, "lookback=20\nok\n", ""},
+      {nullptr, 1, "",
+       "lumenpick-cli: 1文字目: 式全体の計算が多すぎます（1銘柄あたり200万回まで）。"
+       "期間を短くするか、同じ計算の繰り返しを減らしてください\n"},
   };
+  std::string copies = "MA(MA(MA(C,125),125),125)";  // 37 of them: minutes of work per run
+  for (int i = 1; i < 37; ++i) copies += "+MA(MA(MA(C,125),125),125)";
+  copies += ">0";
   for (const auto& c : cases) {
-    const CliRun r = run_cli(m, {"formula-check", c.text});
+    const CliRun r = run_cli(m, {"formula-check", c.text ? c.text : copies});
     EXPECT_EQ(r.status, c.status) << c.text;
     EXPECT_EQ(r.out, c.out) << c.text;
     EXPECT_EQ(r.err, c.err) << c.text;
@@ -100,6 +107,70 @@ TEST(FormulaCli, SavedScreenRunsLikeItsOptions) {
     EXPECT_EQ(run.err, std::string("lumenpick-cli: ") + r.err + "\n") << r.args[1];
   }
   EXPECT_EQ(run_cli(m, {"screens"}).out, "押し目\n");
+}
+
+TEST(FormulaCli, TextFromOutsideReachesTheTerminalWithoutItsControls) {
+  MiniMarket m(5);
+  m.write();
+  // A file name that would retitle the terminal (OSC), clear it (C1 CSI) and reverse the text
+  // after it: the messages about it name it in plain characters.
+  const CliRun r = run_cli(m, {"import-csv", m.dir.file("a\x1b]0;t\x07\xc2\x9b"
+                                                        "2J\xe2\x80\xae.csv")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("a]0;t2J.csv: "), std::string::npos) << r.err;
+  for (const char* control : {"\x1b", "\x07", "\xc2\x9b", "\xe2\x80\xae"}) {
+    EXPECT_EQ(r.err.find(control), std::string::npos);
+  }
+}
+
+TEST(FormulaCli, IndicatorsAgainstHandComputedValues) {
+  // Closes oldest first with a day without trading: the traded changes are
+  // -5 +7 -4 +2 0 +4 +4 +2.
+  MiniMarket m(10);
+  m.add({"1301", "東証1部", "波", {100, 95, 102, kGap, 98, 100, 100, 104, 108, 110}, 1000});
+  m.write();
+  const struct {
+    const char* show;
+    const char* value;
+  } cases[] = {
+      // Gain 7/2 and loss 5/2 to start, then (avg + change) / 2 six times: 335/128 and 13/128.
+      {"WRSI(2)", "96.2643678160919"},
+      {"WRSI(8)", "67.8571428571429"},  // n + 1 days: the plain means, 19/8 against 9/8
+      {"RSI(8)", "67.8571428571429"},
+      {"RSI(2)", "100"},                  // +4 +2: no loss at all
+      {"SSTD(C,4)", "4.43471156521669"},  // 110 108 104 100: sqrt(59 / 3)
+  };
+  for (const auto& c : cases) {
+    const CliRun r = run_cli(m, {"screen", "--criteria", "1", "--formula", "1", "--show", c.show});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\n1301,東証1部,波," + std::string(c.value) + ",110,"), std::string::npos)
+        << c.show << "\n"
+        << r.out;
+  }
+}
+
+TEST(FormulaCli, CaptionsWithCommasAndQuotesKeepTheResultList) {
+  MiniMarket m(40);
+  trending_market(m);
+  const struct {
+    const char* name;
+    const char* caption;  // as sel0_out.csv carries it
+  } cases[] = {
+      {"Sample Holdings, Inc.", "Sample Holdings， Inc."},
+      {"\"押し目", "押し目"},
+      {"a,b\"c\r\nd", "a，bcd"},
+  };
+  for (const auto& c : cases) {
+    const CliRun r = run_cli(m, {"screen", "--criteria", "1", "--formula", "C > MA(C,25)", "--set",
+                                 std::string("shiki_name_txt(41)=") + c.name});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\n1," + m.dates.back() + ",銘柄," + c.caption + ",始値,"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\n1301,東証1部,上昇,-,"), std::string::npos) << r.out;
+    const CliRun shown = run_cli(m, {"results"});
+    EXPECT_NE(shown.out.find("件数 1\tページ 0/0"), std::string::npos) << shown.out;
+  }
 }
 
 }  // namespace

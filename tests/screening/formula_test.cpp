@@ -51,6 +51,7 @@ TEST(FormulaGrammar, PrecedenceAndTruth) {
       {"--2", 2},
       {"NOT 0 + 1", 2},  // NOT binds tighter than +
       {"not 1 * 5", 0},
+      {"NOT 0 * 5", 5},  // (NOT 0) * 5: NOT binds tighter than * too
       {"2*3 > 5", 1},
       {"1 + 1 = 2", 1},
       {"1 <> 2", 1},
@@ -102,13 +103,28 @@ TEST(FormulaGrammar, ErrorsNameTheirPosition) {
       {"Ｃ　＞　ＭＡ（Ｃ，２５", 12, "')' がありません"},
       {"MA(C,5000)[1] > 0", 1, "必要な日数が多すぎます（5000日まで）"},
       {"MA(MA(MA(C,1000),1000),1000) > 0", 1, "計算が多すぎます（期間を短くしてください）"},
+      {"SSTD(C,1)", 8, "期間は2から5000までの整数で書きます"},
+      {"WRSI()", 6, "WRSI には引数が1つ必要です"},
+      {"WRSI(501)", 1, "必要な日数が多すぎます（5000日まで）"},
+      // Each part within the bound, the whole beyond it (37 x 1.95 million reads).
+      {nullptr, 1,
+       "式全体の計算が多すぎます（1銘柄あたり200万回まで）。期間を短くするか、"
+       "同じ計算の繰り返しを減らしてください"},
+      {"MA(MA(MA(C,100),100),100) > MA(MA(MA(O,100),100),100)", 1,
+       "式全体の計算が多すぎます（1銘柄あたり200万回まで）。期間を短くするか、"
+       "同じ計算の繰り返しを減らしてください"},
   };
+  std::string copies = "MA(MA(MA(C,125),125),125)";
+  for (int i = 1; i < 37; ++i) copies += "+MA(MA(MA(C,125),125),125)";
+  copies += ">0";
+  ASSERT_LE(copies.size(), 1000u);
   for (const auto& c : cases) {
     Formula f;
     FormulaError e;
-    EXPECT_FALSE(Formula::compile(c.text, f, e)) << c.text;
-    EXPECT_EQ(e.position, c.position) << c.text;
-    EXPECT_EQ(e.message, c.message) << c.text;
+    const std::string text = c.text ? c.text : copies;
+    EXPECT_FALSE(Formula::compile(text, f, e)) << text;
+    EXPECT_EQ(e.position, c.position) << text;
+    EXPECT_EQ(e.message, c.message) << text;
   }
 }
 
@@ -148,6 +164,9 @@ TEST(FormulaGrammar, LookbackCountsTradedDaysEveryPartNeeds) {
       {"MA(C,25)[3]", 28, 28},
       {"MA(MA(C,5),10)", 14, 14},
       {"RSI(14)", 15, 15},
+      {"WRSI(14)", 15, 140},  // n + 1 days to start, smoothed over up to 10n
+      {"SSTD(C,5)[1]", 6, 6},
+      {"MA(MA(MA(C,125),125),125)", 373, 373},  // one alone is within the work bound
       {"EMA(C,10)", 10, 40},
       {"CROSS(MA(C,5),MA(C,25))", 26, 26},
       {"C > MA(C,25) AND RSI(14) < 30 AND V > 2*MA(V,20)", 25, 25},
@@ -199,6 +218,16 @@ TEST(FormulaEvaluation, FailuresFailTheWholeFormula) {
                    .ok);  // overflow to infinity is no value
 }
 
+TEST(FormulaEvaluation, WrsiSmoothsOverTenPeriodsAtMost) {
+  std::vector<double> closes;
+  for (int i = 0; i < 22; ++i) closes.push_back(100 + (3 * i * i + i) % 17);
+  const auto held = [&](int n) {
+    return eval("WRSI(2)", days_of({closes.begin(), closes.begin() + n})).value;
+  };
+  EXPECT_DOUBLE_EQ(held(22), held(20));  // days beyond the newest 20 change nothing
+  EXPECT_NE(held(20), held(19));
+}
+
 // A stock over ten trading days with a gap on day 3 (no line) and a 1:2 split on day 5: the
 // five older days are halved by the split adjustment. Traded closes, newest first:
 // 110 108 104 100 100 98 102 95 100.
@@ -245,7 +274,14 @@ TEST_F(FormulaRun, FunctionsAgainstHandComputedValues) {
       {"MIN(C,9)", "95"},
       {"SUM(C,4)", "422"},
       {"STD(C,4)", "3.8405728739343"},
+      {"SSTD(C,4)", "4.43471156521669"},  // sqrt(59 / 3)
       {"RSI(6)", "75"},
+      // Oldest first 100 95 102 98 100 100 104 108 110: changes -5 7 -4 2 0 4 4 2. WRSI(2)
+      // starts at gain 7/2, loss 5/2 and smooths the other six in: 335/128 and 13/128.
+      {"WRSI(2)", "96.2643678160919"},
+      {"WRSI(8)", "67.8571428571429"},  // n + 1 days: plain means, as RSI(8): 19 / 28
+      {"RSI(8)", "67.8571428571429"},
+      {"WRSI(2)[6]", "58.3333333333333"},  // three days held back then: 7/2 against 5/2
       {"EMA(C,2)", "108.73479652492"},
       {"EMA(C,3)", "107.46484375"},
       {"DAYS()", "9"},
@@ -254,6 +290,8 @@ TEST_F(FormulaRun, FunctionsAgainstHandComputedValues) {
       {"MA(H-L,3)", "5"},
       {"CROSS(C,106)", "0"},     // the day after the cross
       {"CROSS(C,106)[1]", "1"},  // the day of the cross
+      {"CROSS(C,104)[1]", "1"},  // the day before sat exactly on the line
+      {"CROSS(C,104)[2]", "0"},  // on the line is not above it
       {"1/(C-110)", "-"},        // a 「表示」 formula that fails shows "-"
       {"", "-"},
   };
@@ -296,7 +334,13 @@ TEST(FormulaRows, CheckNamesTheRowAndThePosition) {
   controls.set_text("shiki_hyouji_txt(42)", "C +");
   EXPECT_EQ(screening::check_formula_rows(controls),
             "式42（表示）の4文字目: 式が途中で終わっています");
+  // Both are evaluated on every stock: each within the work bound, the two together beyond it.
+  controls.set_text("shiki_txt(42)", "MA(MA(MA(C,125),125),125) > 0");
+  controls.set_text("shiki_hyouji_txt(42)", "MA(MA(MA(C,125),125),125)");
+  EXPECT_EQ(screening::check_formula_rows(controls),
+            "式42と表示式を合わせて" + formula::total_cost_text());
   controls.set_text("shiki_hyouji_txt(42)", "");
+  EXPECT_EQ(screening::check_formula_rows(controls), "");
   controls.set_checked("pr_chk(43)", true);  // ticked with no formula
   EXPECT_EQ(screening::check_formula_rows(controls), "式43の1文字目: 式がありません");
 }

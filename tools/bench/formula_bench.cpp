@@ -104,6 +104,20 @@ void add_formula_cases(const Setup& setup, std::vector<Case>& cases) {
   }
 
   {
+    // Wilder's RSI loads and smooths 10n traded days where RSI(n) reads n + 1.
+    Case c{"formula: WRSI(14) < 30 AND C > MA(C,25), every stock", "",
+           [setup, universe] { prepare(setup, *universe); },
+           [setup, universe]() -> long long {
+             universe->controls = sc::ControlSet::with_builtins();
+             universe->controls.set_text(sc::formula_text_control(41),
+                                         "WRSI(14) < 30 AND C > MA(C,25)");
+             return run_step(setup, *universe, sc::f_shikisel, 41);
+           }};
+    c.item = "stock";
+    cases.push_back(std::move(c));
+  }
+
+  {
     // 4000 results of the latest day, as "sel0_out.csv" would hold them.
     auto table = std::make_shared<lp::ResultTable>();
     const std::string out = setup.market_dir + "/bench-export.xlsx";

@@ -2,9 +2,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <streambuf>
 #include <system_error>
 
 #include "app/cli/cli.h"
+#include "common/encoding.h"
 #include "common/install_layout.h"
 #include "common/user_folders.h"
 #include "pricedb/series.h"
@@ -59,6 +61,80 @@ namespace {
 
 constexpr int kUsageError = 2;
 
+// Everything the CLI prints passes printable_text line by line: names, server messages and
+// lines of imported files come from outside, and an escape sequence among them would retitle
+// or clear the user's terminal. A flush before a line ends keeps back an unfinished UTF-8
+// character so it is judged whole.
+class PrintableBuf : public std::streambuf {
+ public:
+  explicit PrintableBuf(std::streambuf* out) : out_(out) {}
+  ~PrintableBuf() override { flush_all(); }
+  void flush_all() {
+    emit(pending_.size());
+    out_->pubsync();
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (c == traits_type::eof()) return traits_type::not_eof(c);
+    pending_.push_back(traits_type::to_char_type(c));
+    if (c == '\n') emit(pending_.size());
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    pending_.append(s, static_cast<std::size_t>(n));
+    const std::size_t nl = pending_.rfind('\n');
+    if (nl != std::string::npos) emit(nl + 1);
+    return n;
+  }
+  int sync() override {
+    // Up to the last whole character: a lead byte and its continuation bytes stay together.
+    std::size_t end = pending_.size();
+    std::size_t back = 0;
+    while (back < 3 && back < end &&
+           (static_cast<unsigned char>(pending_[end - 1 - back]) & 0xC0) == 0x80) {
+      ++back;
+    }
+    if (back < end) {
+      const auto lead = static_cast<unsigned char>(pending_[end - 1 - back]);
+      const std::size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+      if (back + 1 < want) end -= back + 1;
+    }
+    emit(end);
+    return out_->pubsync();
+  }
+
+ private:
+  void emit(std::size_t n) {
+    if (n == 0) return;
+    const std::string text = lp::printable_text(std::string_view(pending_).substr(0, n), true);
+    out_->sputn(text.data(), static_cast<std::streamsize>(text.size()));
+    pending_.erase(0, n);
+  }
+  std::streambuf* out_;
+  std::string pending_;
+};
+
+// Puts the filter in front of standard output and error for the life of main.
+struct PrintableStreams {
+  PrintableStreams()
+      : out_buf(std::cout.rdbuf()),
+        err_buf(std::cerr.rdbuf()),
+        out_old(std::cout.rdbuf(&out_buf)),
+        err_old(std::cerr.rdbuf(&err_buf)) {}
+  ~PrintableStreams() {
+    std::cout.flush();
+    std::cerr.flush();
+    out_buf.flush_all();
+    err_buf.flush_all();
+    std::cout.rdbuf(out_old);
+    std::cerr.rdbuf(err_old);
+  }
+  PrintableBuf out_buf, err_buf;
+  std::streambuf* out_old;
+  std::streambuf* err_old;
+};
+
 void usage(std::ostream& out) {
   out << "usage: lumenpick-cli [--documents DIR] [--today YYYYMMDD] COMMAND [ARGS...]\n"
          "       lumenpick-cli COMMAND --help\n"
@@ -94,6 +170,7 @@ std::string install_folder() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const PrintableStreams printable;
   if (argc == 2 && std::string(argv[1]) == "--version") {
     std::cout << "lumenpick-cli " << LUMENPICK_VERSION << "\n";
     return 0;

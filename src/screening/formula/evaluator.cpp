@@ -145,6 +145,19 @@ class Evaluator {
         r = std::sqrt(q / n.n);
         break;
       }
+      case Op::sstd: {
+        // Two passes (mean, then squares about it): no cancellation on prices far from 0.
+        double s = 0;
+        for (int j = 0; j < n.n; ++j) s += ev(n.a, k + j);
+        const double mean = s / n.n;
+        double q = 0;
+        for (int j = 0; j < n.n; ++j) {
+          const double x = ev(n.a, k + j) - mean;
+          q += x * x;
+        }
+        r = std::sqrt(q / (n.n - 1));
+        break;
+      }
       case Op::ema: {
         const int first = std::max(nodes_[static_cast<std::size_t>(n.a)].need, 1);
         const int available = count_ - k - first + 1;  // offsets where the argument exists
@@ -167,6 +180,34 @@ class Evaluator {
         }
         if (!(up + down > 0)) return fail();
         r = 100.0 * up / (up + down);
+        break;
+      }
+      case Op::wrsi: {
+        // Over the last min(held, 10n) traded days, oldest first: the first n changes give
+        // plain means, every later change is smoothed in as (avg * (n - 1) + change) / n.
+        if (k < 0 || k + n.n >= count_) return fail();
+        const int span = std::min(count_ - k, 10 * n.n);
+        const int oldest = k + span - 1;
+        double gain = 0, loss = 0;
+        for (int j = oldest; j > k; --j) {
+          const double d = days_.close[static_cast<std::size_t>(j - 1)] -
+                           days_.close[static_cast<std::size_t>(j)];
+          const double g = d > 0 ? d : 0, l = d < 0 ? -d : 0;
+          const int index = oldest - j;  // 0 for the oldest change
+          if (index < n.n) {
+            gain += g;
+            loss += l;
+            if (index == n.n - 1) {
+              gain /= n.n;
+              loss /= n.n;
+            }
+          } else {
+            gain = (gain * (n.n - 1) + g) / n.n;
+            loss = (loss * (n.n - 1) + l) / n.n;
+          }
+        }
+        if (!(gain + loss > 0)) return fail();
+        r = 100.0 * gain / (gain + loss);
         break;
       }
       case Op::cross: {

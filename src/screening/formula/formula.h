@@ -17,7 +17,7 @@ inline constexpr int kMaxLength = 1000;          // characters of a formula
 inline constexpr int kMaxDepth = 64;             // nesting of parentheses, calls and operators
 inline constexpr int kMaxPeriod = 5000;          // n of a function, k of [k] / REF
 inline constexpr int kMaxLookback = 5000;        // traded days a formula may need
-inline constexpr double kMaxCost = 2'000'000.0;  // series reads per stock
+inline constexpr double kMaxCost = 2'000'000.0;  // series reads per stock, whole formula
 
 // An error at a 1-based character position of the text as typed.
 struct FormulaError {
@@ -26,6 +26,9 @@ struct FormulaError {
   // "12文字目: ')' がありません"
   std::string text() const;
 };
+
+// The message of a formula (or a row's formulas together) beyond kMaxCost.
+std::string total_cost_text();
 
 enum class Field : std::uint8_t { open, high, low, close, volume };
 
@@ -53,7 +56,9 @@ enum class Op : std::uint8_t {
   min,
   sum,
   std,
+  sstd,  // sample standard deviation (n - 1)
   rsi,
+  wrsi,  // Wilder's smoothed RSI
   cross,
   abs,
   days,
@@ -85,6 +90,8 @@ class Formula {
   // DAYS() counts every traded day held, so such a formula wants the whole history.
   bool uses_days() const { return uses_days_; }
   bool empty() const { return nodes_.empty(); }
+  // Series reads of one evaluation on one stock (the work bound kMaxCost applies to it).
+  double cost() const { return nodes_.empty() ? 0 : nodes_.back().cost; }
   const std::vector<Node>& nodes() const { return nodes_; }
 
  private:

@@ -47,6 +47,11 @@ bool compile_formula_row(const ControlSet& controls, int n, CompiledRow& out, st
     error = "式" + std::to_string(n) + "（表示）の" + e.text();
     return false;
   }
+  // Both are evaluated on every stock: the bound is on the row's work.
+  if (out.formula.cost() + out.show.cost() > lp::formula::kMaxCost) {
+    error = "式" + std::to_string(n) + "と表示式を合わせて" + lp::formula::total_cost_text();
+    return false;
+  }
   return true;
 }
 

@@ -23,10 +23,11 @@ struct FunctionDef {
 };
 
 const FunctionDef kFunctions[] = {
-    {"MA", Op::ma, 1, true},    {"EMA", Op::ema, 1, true},    {"MAX", Op::max, 1, true},
-    {"MIN", Op::min, 1, true},  {"SUM", Op::sum, 1, true},    {"STD", Op::std, 1, true},
-    {"RSI", Op::rsi, 0, true},  {"REF", Op::shift, 1, true},  {"CROSS", Op::cross, 2, false},
-    {"ABS", Op::abs, 1, false}, {"DAYS", Op::days, 0, false},
+    {"MA", Op::ma, 1, true},      {"EMA", Op::ema, 1, true},      {"MAX", Op::max, 1, true},
+    {"MIN", Op::min, 1, true},    {"SUM", Op::sum, 1, true},      {"STD", Op::std, 1, true},
+    {"SSTD", Op::sstd, 1, true},  {"RSI", Op::rsi, 0, true},      {"WRSI", Op::wrsi, 0, true},
+    {"REF", Op::shift, 1, true},  {"CROSS", Op::cross, 2, false}, {"ABS", Op::abs, 1, false},
+    {"DAYS", Op::days, 0, false},
 };
 
 const FunctionDef* find_function(const std::string& name) {
@@ -48,6 +49,12 @@ int clamp_days(long long v) {
 
 }  // namespace
 
+std::string total_cost_text() {
+  return "式全体の計算が多すぎます（1銘柄あたり" +
+         std::to_string(static_cast<long long>(kMaxCost / 10000)) +
+         "万回まで）。期間を短くするか、同じ計算の繰り返しを減らしてください";
+}
+
 class Parser {
  public:
   Parser(const std::vector<Token>& tokens, Formula& out) : t_(tokens), f_(out) {}
@@ -64,6 +71,9 @@ class Parser {
     if (r.need > kMaxLookback || r.reads > kMaxLookback) {
       return fail(error, 1, "必要な日数が多すぎます（" + std::to_string(kMaxLookback) + "日まで）");
     }
+    // Each function is bounded as it is read; the bound holds for the formula as a whole,
+    // or many bounded parts joined by AND would still take minutes per run.
+    if (r.cost > kMaxCost) return fail(error, 1, total_cost_text());
     return true;
   }
 
@@ -335,7 +345,7 @@ class Parser {
       if (cur().kind == Tok::rparen) return fail(e, cur().pos, arguments_text(*def));
       if (def->op == Op::shift) {
         if (!parse_count(period, 0, "REF の日数", e)) return false;
-      } else if (!parse_count(period, 1, "期間", e)) {
+      } else if (!parse_count(period, def->op == Op::sstd ? 2 : 1, "期間", e)) {
         return false;
       }
     }
@@ -363,9 +373,10 @@ class Parser {
       case Op::min:
       case Op::sum:
       case Op::std:
+      case Op::sstd:
         n.need = clamp_days(x_need + period - 1);
         n.reads = clamp_days(x_reads + period - 1);
-        n.cost = x_cost * period * (def->op == Op::std ? 2 : 1) + 1;
+        n.cost = x_cost * period * (def->op == Op::std || def->op == Op::sstd ? 2 : 1) + 1;
         break;
       case Op::ema:
         // At least n values to start from; up to 4n make the value independent of the load.
@@ -377,6 +388,12 @@ class Parser {
         n.need = clamp_days(period + 1LL);
         n.reads = n.need;
         n.cost = 2.0 * period + 1;
+        break;
+      case Op::wrsi:
+        // Defined from n + 1 traded days; the smoothing runs over up to 10n of them.
+        n.need = clamp_days(period + 1LL);
+        n.reads = clamp_days(std::max(10LL * period, period + 1LL));
+        n.cost = 2.0 * n.reads + 1;
         break;
       case Op::cross: {
         const long long need = std::max({at(args[0]).need, at(args[1]).need, 1});
