@@ -295,7 +295,7 @@ void add_cases(const lp::bench::Setup& setup, std::vector<lp::bench::Case>& case
       std::vector<lp::jquants::Bar> bars;
       std::string next;
       if (!lp::jquants::parse_bars_page(day->bodies[i], day->dates[i], bars, next, error) ||
-          !writer.add_day({day->dates[i], to_stock_bars(bars, day->ids), std::nullopt}, error)) {
+          !writer.add_day({day->dates[i], to_stock_bars(bars, day->ids), std::nullopt, {}}, error)) {
         std::cerr << "jquants bench: " << error << "\n";
         return 0;
       }
