@@ -21,13 +21,14 @@ int cmd_import_csv(Context& ctx) {
   ctx.take_option("--market", opt.market);
   for (const std::string& a : ctx.args) {
     if (a.rfind("--", 0) == 0) {
-      std::cerr << "lumenpick-cli: unknown option " << a << "\nusage: lumenpick-cli "
+      std::cerr << "lumenpick-cli: 不明なオプションです: " << a << "\n使い方: lumenpick-cli "
                 << kImportUsage << "\n";
       return 2;
     }
   }
   if (ctx.args.empty()) {
-    std::cerr << "lumenpick-cli: no FILE given\nusage: lumenpick-cli " << kImportUsage << "\n";
+    std::cerr << "lumenpick-cli: FILE が指定されていません\n使い方: lumenpick-cli " << kImportUsage
+              << "\n";
     return 2;
   }
   prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
@@ -45,7 +46,8 @@ int cmd_import_csv(Context& ctx) {
             << "\ndates=" << report.dates_touched
             << "\nindex_rebuilt=" << (report.index_rebuilt ? "yes" : "no") << "\n";
   if (!ok) return fail(error + " (nothing was changed)");
-  if (report.files_used == 0) return fail("no file had a usable row; nothing was changed");
+  if (report.files_used == 0)
+    return fail("使える行のあるファイルがありませんでした。何も変更していません");
   return 0;
 }
 

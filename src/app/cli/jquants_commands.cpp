@@ -18,7 +18,7 @@ constexpr const char* kSyncUsage =
     "jquants-sync [--from YYYYMMDD] [--to YYYYMMDD] [--plan P] [--base URL]";
 
 int bad_usage(const std::string& message) {
-  std::cerr << "lumenpick-cli: " << message << "\nusage: lumenpick-cli " << kSyncUsage << "\n";
+  std::cerr << "lumenpick-cli: " << message << "\n使い方: lumenpick-cli " << kSyncUsage << "\n";
   return 2;
 }
 
@@ -31,18 +31,19 @@ int cmd_jquants_sync(Context& ctx) {
   if (ctx.take_option("--base", opt.base)) {
     while (!opt.base.empty() && opt.base.back() == '/') opt.base.pop_back();
   }
-  if (!ctx.args.empty()) return bad_usage("unexpected argument: " + ctx.args.front());
+  if (!ctx.args.empty()) return bad_usage("余分な引数です: " + ctx.args.front());
   if (!jquants::parse_plan(plan, opt.plan)) {
-    return bad_usage("--plan wants free, light, standard, premium or none, got " + plan);
+    return bad_usage(
+        "--plan は free、light、standard、premium、none のいずれかで指定してください: " + plan);
   }
   for (const std::string* d : {&opt.from, &opt.to}) {
     if (!d->empty() &&
         (d->size() != 8 || d->find_first_not_of("0123456789") != std::string::npos)) {
-      return bad_usage("--from/--to want YYYYMMDD, got " + *d);
+      return bad_usage("--from と --to は YYYYMMDD で指定してください: " + *d);
     }
   }
   if (opt.base.rfind("http://", 0) != 0 && opt.base.rfind("https://", 0) != 0) {
-    return bad_usage("--base wants an http:// or https:// address");
+    return bad_usage("--base は http:// か https:// で始まるアドレスで指定してください");
   }
   const char* home = std::getenv("HOME");
   const jquants::KeyLookup key =
@@ -50,8 +51,9 @@ int cmd_jquants_sync(Context& ctx) {
   if (key.key.empty()) {
     return fail(!key.error.empty()
                     ? key.error
-                    : "no J-Quants API key: set JQUANTS_API_KEY or write it to " +
-                          jquants::key_file_path(home ? home : "~") + " (mode 0600)");
+                    : "J-Quants のAPIキーがありません。JQUANTS_API_KEY を設定するか、キーを " +
+                          jquants::key_file_path(home ? home : "~") +
+                          " に書いてください（モード 0600）");
   }
   opt.api_key = key.key;
   prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
