@@ -153,7 +153,8 @@ LP_CLI_COMMAND("portfolio", "portfolio N [--raw]",
                portfolio_show);
 LP_CLI_COMMAND("portfolio-add", "portfolio-add N CODE --date D --shares S --price P",
                "adds a holding to ptfN.csv (the code must have a series file; D is YYYYMMDD, "
-               "YYYY/MM/DD or YYYY-MM-DD, not after the latest trading day; S and P above 0) "
+               "YYYY/MM/DD or YYYY-MM-DD, not after the latest trading day; S whole shares from 1 "
+               "to 1,000,000,000; P above 0 and at most 100,000,000; full-width digits read) "
                "and prints the report. The old form N CODE DATE PRICE SHARES still works, "
                "with a warning",
                portfolio_add);
