@@ -85,7 +85,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://github.com/lumenpick/LumenPick")
 set(CPACK_DEBIAN_COMPRESSION_TYPE gzip)
 # Library dependencies come from the binaries; the windows also need a CJK font.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk")
+# Qt's own dialogs (file dialogs, standard buttons) in Japanese.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "Japanese stock screener for the desktop / 日本株の銘柄選択ツール

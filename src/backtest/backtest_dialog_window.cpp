@@ -155,15 +155,20 @@ void BacktestDialog::start() {
   job.controls = sw->session().controls();
   // A saved screen chosen in the window names the output folder.
   const std::string chosen = sw->screen_name().trimmed().toStdString();
+  bool saved_screen = false;
   for (const std::string& saved : screening::list_screens(sw->session().folders().user_folder)) {
-    if (saved == chosen) job.screen_name = chosen;
+    if (saved == chosen) {
+      job.screen_name = chosen;
+      saved_screen = true;
+    }
   }
   job.params.from = from_->currentText().toStdString();
   job.params.to = to_->currentText().toStdString();
   if (job.params.from > job.params.to) std::swap(job.params.from, job.params.to);
   job.params.hold = hold_->value();
   job.params.every = every_->value();
-  const QString title = backtest::equity_title(job.screen_name, job.params);  // after the name
+  const QString title =
+      backtest::equity_title(saved_screen ? job.screen_name : std::string(), job.params);
   job.picture = [title](const backtest::Result& r) {
     return backtest::equity_png(r, title).toStdString();
   };

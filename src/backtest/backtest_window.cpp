@@ -14,6 +14,8 @@
 
 #include "backtest/equity_painter.h"
 #include "common/numbers.h"
+#include "pricedb/series.h"
+#include "shell/settings.h"
 #include "shell/window_hub_gui.h"
 
 namespace lp::gui {
@@ -56,6 +58,21 @@ QStringList fields_of(const std::string& line) {
 
 }  // namespace
 
+BacktestWindow::Benchmark BacktestWindow::benchmark_of(const std::string& to) const {
+  const Platform& platform = WindowHub::instance().platform();
+  const AppFolders folders = read_settei_sub(platform.documents_folder, platform.desktop_folder);
+  Benchmark b;
+  b.code = folders.reference_code;
+  Series series;
+  std::string name;
+  if (load_series(SeriesSource::from(folders), to, 1, b.code, series, false) == 0 &&
+      !series.empty()) {
+    name = series[0].d3;
+  }
+  b.text = qs(b.code) + (name.empty() ? QString() : QStringLiteral(" ") + qs(name));
+  return b;
+}
+
 EquityView::EquityView(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("kensho_equity_pic"));
   setMinimumSize(600, 320);
@@ -80,6 +97,10 @@ BacktestWindow::BacktestWindow(QWidget* parent) : QWidget(parent) {
   caption_->setObjectName(QStringLiteral("kensho_caption_lb"));
   caption_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   root->addWidget(caption_);
+  note_ = new QLabel(this);
+  note_->setObjectName(QStringLiteral("kensho_note_lb"));
+  note_->setWordWrap(true);
+  root->addWidget(note_);
   summary_ = new QTableWidget(this);
   summary_->setObjectName(QStringLiteral("kensho_summary_grd"));
   summary_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -96,8 +117,12 @@ BacktestWindow::BacktestWindow(QWidget* parent) : QWidget(parent) {
   trades_->setSortingEnabled(true);
   split->addWidget(equity_);
   split->addWidget(trades_);
-  split->setStretchFactor(0, 3);
-  split->setStretchFactor(1, 2);
+  // The trades are what one reads row by row: room for a dozen of them, the picture the rest.
+  equity_->setMinimumHeight(240);
+  trades_->setMinimumHeight(trades_->horizontalHeader()->sizeHint().height() +
+                            12 * trades_->verticalHeader()->defaultSectionSize() + 4);
+  split->setStretchFactor(0, 1);
+  split->setStretchFactor(1, 1);
   root->addWidget(split, 1);
   connect(trades_, &QTableWidget::cellDoubleClicked, this,
           [this](int row, int) { chart_trade(row); });
@@ -107,6 +132,11 @@ BacktestWindow::BacktestWindow(QWidget* parent) : QWidget(parent) {
 void BacktestWindow::show_result(const lp::backtest::Result& result, const QString& title,
                                  const QString& folder) {
   caption_->setText(title + QStringLiteral("    出力先：") + folder);
+  const Benchmark bench = benchmark_of(result.params.to);
+  note_->setText(
+      QStringLiteral("基準：%1　基準騰落率%・平均超過%はこの銘柄の同じ期間の騰落率と比べます。"
+                     "売買手数料・税金は含みません。")
+          .arg(bench.text));
 
   const std::string text = lp::backtest::summary_text(result);
   std::vector<std::string> lines;
@@ -126,6 +156,24 @@ void BacktestWindow::show_result(const lp::backtest::Result& result, const QStri
       auto* item = new QTableWidgetItem(f[c]);
       if (c > 0) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
       summary_->setItem(static_cast<int>(r) - 1, c, item);
+    }
+  }
+  // The less obvious columns explain themselves where they are read.
+  const QString tips[][2] = {
+      {QStringLiteral("未約定"),
+       QStringLiteral("シグナルは出たが、翌取引日に売買がなく（始値がなく）買えなかった件数")},
+      {QStringLiteral("未決済"),
+       QStringLiteral(
+           "売却日がデータの最終日より後になるため、まだ売っていない件数（成績には含めません）")},
+      {QStringLiteral("平均超過%"),
+       QStringLiteral("取引ごとの騰落率%から同じ期間の基準（%1）の騰落率%を引いた値の平均")
+           .arg(bench.text)},
+  };
+  for (int c = 0; c < summary_->columnCount(); ++c) {
+    for (const auto& tip : tips) {
+      if (summary_->horizontalHeaderItem(c)->text() == tip[0]) {
+        summary_->horizontalHeaderItem(c)->setToolTip(tip[1]);
+      }
     }
   }
   summary_->resizeColumnsToContents();

@@ -35,7 +35,15 @@ class BacktestWindow : public QWidget {
   void chart_trade(int row);
 
  private:
+  // The reference code the trades are compared with, and its name as the database has it.
+  struct Benchmark {
+    std::string code;
+    QString text;  // "1001 name", or the code alone when no name was found
+  };
+  Benchmark benchmark_of(const std::string& to) const;
+
   QLabel* caption_ = nullptr;
+  QLabel* note_ = nullptr;  // benchmark, costs and taxes
   QTableWidget* summary_ = nullptr;
   EquityView* equity_ = nullptr;
   QTableWidget* trades_ = nullptr;

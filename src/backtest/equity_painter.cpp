@@ -138,9 +138,10 @@ void paint_equity(QPainter& painter, const QRectF& rect, const std::vector<Equit
 }
 
 QString equity_title(const std::string& screen, const Params& p) {
-  return QStringLiteral("検証 %1  %2 - %3  保有%4日  %5日毎")
-      .arg(QString::fromStdString(screen), QString::fromStdString(p.from),
-           QString::fromStdString(p.to))
+  const QString name = screen.empty() ? QStringLiteral("検証（保存していない条件）")
+                                      : QStringLiteral("検証 ") + QString::fromStdString(screen);
+  return QStringLiteral("%1  %2 - %3  保有%4日  %5日毎")
+      .arg(name, QString::fromStdString(p.from), QString::fromStdString(p.to))
       .arg(p.hold)
       .arg(p.every);
 }

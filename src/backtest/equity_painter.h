@@ -16,6 +16,7 @@ void paint_equity(QPainter& painter, const QRectF& rect, const std::vector<Equit
                   const QString& title);
 
 // "検証 <screen>  <from> - <to>  保有N日  K日毎": the picture's title line.
+// An empty `screen` is a screen not saved under a name.
 QString equity_title(const std::string& screen, const Params& params);
 
 // The picture as PNG bytes (for equity.png).

@@ -153,13 +153,13 @@ CheckedArgs check_options(const std::vector<std::string>& words,
     const std::string name = w.substr(0, eq);
     const OptionRule* rule = find_option(rules, name);
     if (!rule) {
-      out.error = "unknown option " + name;
+      out.error = "不明なオプションです: " + name;
       return out;
     }
     out.args.push_back(name);
     if (eq != std::string::npos) {
       if (rule->kind == OptionKind::flag) {
-        out.error = name + " takes no value";
+        out.error = name + " には値を付けません";
         return out;
       }
       if (!take_value(*rule, w.substr(eq + 1))) return out;
@@ -167,7 +167,7 @@ CheckedArgs check_options(const std::vector<std::string>& words,
     }
     if (rule->kind != OptionKind::value) continue;
     if (i + 1 >= words.size() || is_option_word(words[i + 1])) {
-      out.error = name + " wants a value";
+      out.error = name + " には値が必要です";
       return out;
     }
     if (!take_value(*rule, words[++i])) return out;
@@ -202,18 +202,18 @@ CommandLine split_command_line(const std::vector<std::string>& argv,
       } else if (i + 1 < argv.size() && !is_option_word(argv[i + 1])) {
         global->value = argv[++i];
       } else {
-        line.error = name + " wants a value";
+        line.error = name + " には値が必要です";
         return line;
       }
       if (global->value.empty()) {
-        line.error = name + " wants a value";
+        line.error = name + " には値が必要です";
         return line;
       }
       global->given = true;
     } else if (name == "--help") {
       line.help = true;
     } else if (line.command.empty()) {
-      line.error = "unknown option " + name;
+      line.error = "不明なオプションです: " + name;
       return line;
     } else {
       line.words.push_back(w);

@@ -42,8 +42,10 @@ std::string ascii_digits(std::string_view entry) {
   std::string out;
   for (char32_t c : to_u32(trim(entry))) {
     if (c >= 0xFF01 && c <= 0xFF5E) c -= 0xFEE0;
-    if (c == 0x3001) c = U',';  // 、
-    if (c == 0x3002) c = U'.';  // 。
+    if (c == 0x3000) c = U' ';                 // ideographic space
+    if (c == 0x2212 || c == 0x2015) c = U'-';  // minus sign, horizontal bar
+    if (c == 0x3001) c = U',';                 // 、
+    if (c == 0x3002) c = U'.';                 // 。
     if (c < 0x80) {
       out.push_back(static_cast<char>(c));
     } else {
@@ -426,8 +428,13 @@ std::vector<int> sort_order(const Report& report, int column, bool descending,
 
 // ---- entries ----
 
-bool code_acceptable(const std::string& db_folder, std::string_view code) {
-  code = trim(code);
+std::string code_text(std::string_view entry) {
+  return ascii_digits(entry);
+}
+
+bool code_acceptable(const std::string& db_folder, std::string_view entry) {
+  const std::string typed = code_text(entry);
+  const std::string_view code = typed;
   if (cp_count(code) != 4 || parse_number(code) <= 0) return false;
   // The code becomes part of a path: plain digits and letters only.
   for (char c : code) {
@@ -456,7 +463,7 @@ std::string entry_text(std::string_view stored) {
 
 Holding holding_from_entries(const Entries& e) {
   Holding h;
-  h.code = std::string(trim(e.code));
+  h.code = code_text(e.code);
   h.price = currency_text(e.price);
   h.shares = currency_text(e.shares);
   const std::string date = purchase_date_text(e.date);
@@ -527,13 +534,16 @@ std::string check_entries(const Entries& entries, std::string_view latest_tradin
     return "取得日が最新取引日（" + std::string(latest_trading_day) +
            "）より後です。取得日を再度入力してください。";
   }
-  // The stored value keeps four decimals: an entry that rounds to 0 is 0.
-  const auto positive_stored = [](std::string_view entry) {
-    const std::optional<double> v = entry_number(entry);
-    return v && parse_number(currency_text(entry)) > 0;
-  };
-  if (!positive_stored(entries.shares)) return kMsgBadShares;
-  if (!positive_stored(entries.price)) return kMsgBadPrice;
+  // Shares are whole: a fraction would be shown rounded and valued unrounded.
+  const std::optional<double> shares = entry_number(entries.shares);
+  if (!shares || *shares < 1 || *shares > kMaxShares || std::floor(*shares) != *shares) {
+    return kMsgBadShares;
+  }
+  // The stored price keeps four decimals: an entry that rounds to 0 is 0.
+  const std::optional<double> price = entry_number(entries.price);
+  if (!price || parse_number(currency_text(entries.price)) <= 0 || *price > kMaxPrice) {
+    return kMsgBadPrice;
+  }
   return {};
 }
 
@@ -606,11 +616,14 @@ Outcome Book::change_file(bool must_match,
                           const std::function<Outcome(std::vector<Holding>&)>& change,
                           bool reload) {
   const std::string name = holdings_file_name(file_no_);
+  std::error_code folder_ec;
+  std::filesystem::create_directories(user_folder_, folder_ec);
   std::string lock_error;
   const std::unique_ptr<FileLock> lock = FileLock::acquire(path(), lock_timeout_, lock_error);
   if (!lock) return {false, lock_error, true};
-  // Start from the file as it is now, not from what this book last read.
-  LoadResult r = load_holdings(path());
+  // Start from the file as it is now, not from what this book last read. A missing file is
+  // only written when the change is made: a refused change leaves nothing behind.
+  LoadResult r = load_holdings(path(), false);
   if (!r.writable()) {
     if (r.status == LoadStatus::kUnreadable) {
       return {false, "エラー：" + name + " を開けません。", true};

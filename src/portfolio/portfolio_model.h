@@ -150,8 +150,10 @@ std::vector<int> sort_order(const Report& report, int column, bool descending,
 
 // ---- entries ----
 
-// Trimmed code of four characters with a positive value and a series file in some year of the
-// database.
+// A typed code as ASCII: full-width digits and letters read as the formula language reads them.
+std::string code_text(std::string_view entry);
+// Trimmed code (after code_text) of four characters with a positive value and a series file in some
+// year of the database.
 bool code_acceptable(const std::string& db_folder, std::string_view code);
 // A price or share entry as the stored fixed-point text (four decimals at most); separators
 // are ignored, an empty or non-numeric entry counts as 0.
@@ -172,7 +174,8 @@ std::string purchase_date_text(std::string_view entry);
 // the entry is not a plain number.
 std::optional<double> entry_number(std::string_view entry);
 // Checks the date, share and price entries of a holding: a real date not after
-// `latest_trading_day` (when it is given), shares > 0, price > 0. Empty when all is well,
+// `latest_trading_day` (when it is given), whole shares from 1 to kMaxShares, a price above 0
+// and at most kMaxPrice. Empty when all is well,
 // otherwise the message naming the field. The code is checked by code_acceptable.
 std::string check_entries(const Entries& entries, std::string_view latest_trading_day);
 
@@ -193,8 +196,15 @@ inline constexpr const char* kMsgSorting = "ソーティング処理中";
 inline constexpr const char* kMsgNoSettings = "エラー：設定ファイル（settei.txt）がありません。";
 inline constexpr const char* kMsgBadDate =
     "取得日を再度入力してください。（YYYYMMDD、YYYY/MM/DD、YYYY-MM-DD）";
-inline constexpr const char* kMsgBadShares = "株数を再度入力してください。（0より大きい数）";
-inline constexpr const char* kMsgBadPrice = "取得株価を再度入力してください。（0より大きい数）";
+// The largest share count and purchase price an entry may give: far above any real holding,
+// low enough that amounts stay exact in yen.
+inline constexpr double kMaxShares = 1e9;
+inline constexpr double kMaxPrice = 1e8;
+inline constexpr const char* kMsgBadShares =
+    "株数を再度入力してください。（1以上1,000,000,000以下の整数）";
+inline constexpr const char* kMsgBadPrice =
+    "取得株価を再度入力してください。（0より大きく100,000,000以下の数。1e9 "
+    "のような指数表記は使えません）";
 
 // One open holdings file with its report, paging, selection and sort state. Every change is
 // written to the file at once; a file that could not be read is never written.

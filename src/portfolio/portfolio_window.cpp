@@ -419,6 +419,18 @@ void PortfolioWindow::show_outcome(const portfolio::Outcome& outcome) {
   show_status(qs(outcome.message), outcome.error);
 }
 
+void PortfolioWindow::show_refusal(const portfolio::Outcome& outcome,
+                                   const std::vector<portfolio::Holding>& before) {
+  // A refusal after another writer changed the file leaves the book holding the file as it is
+  // now: the grid shows that, and the old selection no longer points at the same holding.
+  if (book_->holdings() != before) {
+    selected_ = -1;
+    refill_pages();
+    show_page(std::min(page_, book_->last_page()));
+  }
+  show_outcome(outcome);
+}
+
 void PortfolioWindow::clear_main_message() {
   if (auto* label = control<QLabel>(WindowHub::instance().window("main", false), "Label1")) {
     label->clear();
@@ -454,9 +466,10 @@ void PortfolioWindow::on_page_chosen(int item) {
 
 void PortfolioWindow::on_add() {
   if (!begin(portfolio::kMsgAdding)) return;
+  const std::vector<portfolio::Holding> before = book_->holdings();
   const portfolio::Outcome o = book_->add(entries());
   if (!o.ok) {
-    show_outcome(o);
+    show_refusal(o, before);
     end();
     return;
   }
@@ -475,9 +488,10 @@ void PortfolioWindow::on_add() {
 
 void PortfolioWindow::on_correct() {
   if (selected_ < 0 || !begin(portfolio::kMsgCorrecting)) return;
+  const std::vector<portfolio::Holding> before = book_->holdings();
   const portfolio::Outcome o = book_->correct(selected_, entries());
   if (!o.ok) {
-    show_outcome(o);
+    show_refusal(o, before);
     end();
     return;
   }
@@ -498,9 +512,10 @@ void PortfolioWindow::on_delete() {
           .arg(qs(h.code), qs(portfolio::entry_text(h.shares)) + QStringLiteral("株"));
   if (confirm && !confirm(question)) return;
   if (!begin(portfolio::kMsgDeleting)) return;
+  const std::vector<portfolio::Holding> before = book_->holdings();
   const portfolio::Outcome o = book_->remove(selected_);
   if (!o.ok) {
-    show_outcome(o);
+    show_refusal(o, before);
     end();
     return;
   }

@@ -43,6 +43,9 @@ class PortfolioWindow : public QWidget {
   bool begin(const char* status);
   void end();
   void show_status(const QString& text, bool error);
+  // Shows a refused command's message, and the file's current rows when they changed.
+  void show_refusal(const portfolio::Outcome& outcome,
+                    const std::vector<portfolio::Holding>& before);
   void show_outcome(const portfolio::Outcome& outcome);
   void clear_main_message();
 

@@ -265,12 +265,22 @@ DownloadOutcome run_download(const DownloadRequest& request, const HttpClient& h
   const std::string y = std::to_string(out.year);
   out.year_folder = as_folder(folders.db_folder) + y + "/";
   std::error_code ec;
-  fs::create_directory(folders.db_folder, ec);
+  // The whole tree: on a fresh account even the documents folder may be missing.
+  fs::create_directories(folders.db_folder, ec);
   // The folders are made now (the files stream into them) and taken away again when no file
   // arrived, so a download that failed throughout does not leave an empty year behind.
   const bool year_existed = fs::exists(fs::symlink_status(out.year_folder, ec));
-  fs::create_directory(out.year_folder, ec);
-  for (const char* sub : kYearSubfolders) fs::create_directory(out.year_folder + sub, ec);
+  std::error_code make_ec;
+  fs::create_directory(out.year_folder, make_ec);
+  for (const char* sub : kYearSubfolders) {
+    if (!make_ec) fs::create_directory(out.year_folder + sub, make_ec);
+  }
+  if (make_ec) {
+    // Every file would fail for the same reason: say it, not only that nothing arrived.
+    say(hooks, folder_error_text(out.year_folder, make_ec), MessageColor::red);
+    if (hooks.status) hooks.status(kStatusDownloadDone);
+    return out;
+  }
   auto forget_empty_year = [&] {
     if (year_existed || out.fetched > 0) return;
     std::error_code rec;

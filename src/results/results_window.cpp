@@ -61,6 +61,8 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent) {
 
   hiduke1_lb_ = new QLabel(this);
   hiduke1_lb_->setObjectName("hiduke1_lb");
+  kensuu_lb_ = new QLabel(this);
+  kensuu_lb_->setObjectName("kensuu_lb");
 
   grid_ = new QTableWidget(kGridRows, kGridColumns, this);
   grid_->setObjectName("MSFlexGrid1");
@@ -148,7 +150,11 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent) {
   buttons->addWidget(bk_nx_cmd_[0]);
   buttons->addWidget(bk_nx_cmd_[1]);
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(hiduke1_lb_);
+  auto* heading = new QHBoxLayout;
+  heading->addWidget(hiduke1_lb_);
+  heading->addStretch(1);
+  heading->addWidget(kensuu_lb_);
+  layout->addLayout(heading);
   layout->addWidget(grid_);
   layout->addLayout(buttons);
   layout->addWidget(msg1_lb_);
@@ -183,7 +189,17 @@ void ResultsWindow::load_results() {
   const Platform& platform = WindowHub::instance().platform();
   const AppFolders folders = read_settei_sub(platform.documents_folder, platform.desktop_folder);
   // A missing file leaves an empty table: no rows, no pages, both buttons off.
-  read_result_file(folders.user_folder + "sel0_out.csv", table_);
+  const bool read = read_result_file(folders.user_folder + "sel0_out.csv", table_);
+  kensuu_lb_->setText(QStringLiteral("%1件").arg(table_.count()));
+  // An empty grid alone does not say whether the run kept nothing or the file is gone.
+  msg1_lb_->setStyleSheet(QStringLiteral("color: rgb(0, 0, 255);"));
+  if (!read) {
+    msg1_lb_->setText(QStringLiteral("結果ファイル（sel0_out.csv）がありません。"));
+  } else if (table_.count() == 0) {
+    msg1_lb_->setText(QStringLiteral("条件に合う銘柄はありませんでした（0件）。"));
+  } else {
+    msg1_lb_->clear();
+  }
   page1_cmb_->clear();
   for (const std::string& entry : page_entries(table_.count())) page1_cmb_->addItem(q(entry));
   set_page_list(0);

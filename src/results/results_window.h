@@ -52,6 +52,7 @@ class ResultsWindow : public QWidget {
 
   QTableWidget* grid_ = nullptr;
   QLabel* hiduke1_lb_ = nullptr;
+  QLabel* kensuu_lb_ = nullptr;  // the number of results
   QComboBox* page1_cmb_ = nullptr;
   QPushButton* next1_cmd_ = nullptr;
   QPushButton* back1_cmd_ = nullptr;

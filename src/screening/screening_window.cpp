@@ -205,6 +205,21 @@ void ScreeningWindow::build() {
   }
   markets->addStretch();
   root->addLayout(markets);
+  // Today's segments are not among the captions: say plainly which box counts each, from the
+  // same table the filter uses.
+  QStringList joined;
+  for (const char* segment : {"プライム", "スタンダード", "グロース"}) {
+    const int box = screening::market_box_of(segment);
+    joined << QString::fromUtf8(segment) + QStringLiteral("は") +
+                  QString::fromUtf8(market_captions[box]);
+  }
+  auto* market_note =
+      new QLabel(QStringLiteral("※ 今の市場区分は ") + joined.join(QStringLiteral("、")) +
+                     QStringLiteral(" の枠に含めて数えます。"),
+                 this);
+  market_note->setObjectName(QStringLiteral("shijyou_note_lb"));
+  market_note->setWordWrap(true);
+  root->addWidget(market_note);
 
   // Saved screens: the whole state of the window under a name.
   auto* saved = new QHBoxLayout;

@@ -102,6 +102,11 @@ JQuantsPanel::JQuantsPanel(QWidget* window, QGridLayout* grid, int row, QBoxLayo
   connect(key_cmd_, &QPushButton::clicked, this, [this] {
     const QString key = ask_key();
     if (key.isEmpty()) return;
+    if (jquants::clean_key(key.toStdString()).empty()) {
+      if (message)
+        message(QStringLiteral("エラー：APIキーが空です。キーを入力してください。"), true);
+      return;
+    }
     const QString where = store_key(key);
     if (message) {
       message(where.isEmpty()

@@ -12,6 +12,7 @@
 #include <QLinearGradient>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -190,7 +191,18 @@ void MainWindow::build_controls() {
     fill_year_lists();
     refresh_latest_date();
   };
+  // Before any run the bar has no count to show (it would read "0/1日"). The line beside it
+  // wraps rather than widening the window, and it is cleared after a run: the outcome goes
+  // to Label1.
+  jquants_bar_ = findChild<QProgressBar*>(QStringLiteral("jquants_progress"));
+  jquants_line_ = findChild<QLabel*>(QStringLiteral("jquants_progress_lb"));
+  if (jquants_bar_) jquants_bar_->setTextVisible(false);
+  if (jquants_line_) {
+    jquants_line_->setWordWrap(true);
+    jquants_line_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  }
   connect(jquants_, &JQuantsPanel::finished, this, [this](bool) {
+    if (jquants_line_) jquants_line_->clear();
     set_main_status(QString::fromUtf8(kStatusDownloadDone));
     finish_operation();
   });
@@ -264,19 +276,27 @@ int MainWindow::current_year() const {
 
 void MainWindow::load() {
   const Platform& p = WindowHub::instance().platform();
-  prepare_product_folders(p.documents_folder, p.install_folder);
+  const ProductFolderSetup setup = prepare_product_folders(p.documents_folder, p.install_folder);
   folders_ = read_settei_sub(p.documents_folder, p.desktop_folder);
   label1_->clear();
   label2_->clear();
   label3_->clear();
   label4_->clear();
   std::error_code ec;
-  std::filesystem::create_directory(folders_.db_folder, ec);
+  std::filesystem::create_directories(folders_.db_folder, ec);
+  // A folder that cannot be made is said here, where the user looks, not only by the first
+  // download that fails for it.
+  std::string folder_error = setup.error;
+  std::error_code look_ec;
+  if (folder_error.empty() && !std::filesystem::is_directory(folders_.db_folder, look_ec)) {
+    folder_error = folder_error_text(folders_.db_folder, ec);
+  }
   set_label(label2_, q(std::string(kVersionText)), kBlue);
   fill_year_lists();
   if (!refresh_latest_date()) {
     show_message(QStringLiteral("株価データがありません。株価をダウンロードしてください。"), kRed);
   }
+  if (!folder_error.empty()) show_message(q(folder_error), kRed);
   busy_position_ = 0;
   timer3_->setInterval(100);
   timer3_->stop();
@@ -336,6 +356,7 @@ void MainWindow::start_download(DownloadKind kind) {
   if (url_opt_[3]->isChecked()) {
     // J-Quants runs on a worker thread; the panel reports back through finished().
     set_main_status(QString::fromUtf8(kStatusDownloadStart));
+    if (jquants_bar_) jquants_bar_->setTextVisible(true);
     jquants_->start_sync(kind, yyyy_dl_cmb_->currentText().toStdString(),
                          p.today ? p.today() : std::string());
     return;

@@ -13,6 +13,7 @@
 
 class QComboBox;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTimer;
@@ -85,6 +86,8 @@ class MainWindow : public QMainWindow {
   QComboBox* yyyy_cmb_ = nullptr;
   QRadioButton* url_opt_[4] = {nullptr, nullptr, nullptr, nullptr};
   JQuantsPanel* jquants_ = nullptr;
+  QProgressBar* jquants_bar_ = nullptr;
+  QLabel* jquants_line_ = nullptr;
   QTimer* timer1_ = nullptr;
   QTimer* timer3_ = nullptr;
 };

@@ -16,13 +16,24 @@ namespace fs = std::filesystem;
 ProductFolderSetup prepare_product_folders(const std::string& documents_folder,
                                            const std::string& install_folder) {
   ProductFolderSetup out;
+  if (documents_folder.empty()) {
+    // No home folder to put it in: never a tree at the root of the file system.
+    out.error = "エラー：ドキュメントフォルダが分かりません。";
+    return out;
+  }
   std::error_code ec;
   const std::string product = product_folder(documents_folder);
   const fs::path maker = fs::path(product).parent_path().parent_path();
-  if (!fs::is_directory(maker, ec)) fs::create_directory(maker, ec);
   if (fs::is_directory(product, ec)) return out;
+  // The whole tree: a fresh account may have no documents folder yet.
   ec.clear();
-  if (!fs::create_directory(product, ec) || ec) return out;
+  if (!fs::is_directory(maker, ec)) fs::create_directories(maker, ec);
+  if (!ec) fs::create_directory(product, ec);
+  std::error_code look_ec;
+  if (ec || !fs::is_directory(product, look_ec)) {
+    out.error = folder_error_text(product, ec);
+    return out;
+  }
   out.created = true;
   const std::string install = as_folder(install_folder);
   for (const char* name : kTemplateNames) {
@@ -33,6 +44,22 @@ ProductFolderSetup prepare_product_folders(const std::string& documents_folder,
     }
   }
   return out;
+}
+
+std::string folder_error_text(const std::string& folder, const std::error_code& ec) {
+  std::string text = "エラー：フォルダを作成できません：" + folder;
+  if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted) {
+    text += "（書き込みの権限がありません）";
+  } else if (ec == std::errc::read_only_file_system) {
+    text += "（読み取り専用の場所です）";
+  } else if (ec == std::errc::not_a_directory || ec == std::errc::file_exists) {
+    text += "（同じ名前のファイルがあります）";
+  } else if (ec == std::errc::no_space_on_device) {
+    text += "（ディスクの空きがありません）";
+  } else if (ec) {
+    text += "（" + ec.message() + "）";
+  }
+  return text;
 }
 
 YearLists build_year_lists(const std::string& db_folder, int current_year) {

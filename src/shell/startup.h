@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -18,14 +19,21 @@ inline constexpr const char* kTemplateNames[] = {"cmd.txt", "init.txt", "settei.
 struct ProductFolderSetup {
   bool created = false;             // the product folder did not exist and was made now
   std::vector<std::string> copied;  // template names copied into it
+  // Why the product folder is missing after the call (UTF-8, for the user); empty when it is
+  // there.
+  std::string error;
 };
 
-// Creates documents/nordhaven/ and documents/nordhaven/lumenpick/ where missing. Only when
+// Creates the documents folder itself (a fresh account may have none), documents/nordhaven/
+// and documents/nordhaven/lumenpick/ where missing. Only when
 // the product folder itself is created now are the templates copied from the installation
 // folder, each on its own (a missing template is skipped): an existing product folder is
 // never refilled, so a template the user deleted stays deleted. Best effort, never throws.
 ProductFolderSetup prepare_product_folders(const std::string& documents_folder,
                                            const std::string& install_folder);
+
+// "エラー：フォルダを作成できません：" + folder, with the reason in words where it is a usual one.
+std::string folder_error_text(const std::string& folder, const std::error_code& ec);
 
 // The year lists of the main window: every year from the current one down to 1983, newest
 // first, as "yyyy年"; a year present in db_folder goes to `present` (the delete and view

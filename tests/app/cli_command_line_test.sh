@@ -34,14 +34,14 @@ expect 0 "^documents_folder=$docs\$" "" -- --documents "$docs" settings
 expect 0 "^documents_folder=$docs\$" "" -- settings --documents "$docs"
 expect 0 "^documents_folder=$docs\$" "" -- settings --documents="$docs" --today=20250613
 expect 0 "^documents_folder=$docs\$" "" -- --today 20250613 settings --documents "$docs"
-expect 2 "" "unknown option --bogus" -- settings --documents "$docs" --bogus
+expect 2 "" "不明なオプションです: --bogus" -- settings --documents "$docs" --bogus
 expect 2 "" "usage: lumenpick-cli settings" -- settings --documents "$docs" --bogus=1
-expect 2 "" "unknown option --end" -- --end 20250613 series 1301
-expect 2 "" "--days wants a value" -- series 1301 --documents "$docs" --end 20250613 --days
-expect 2 "" "--end wants a value" -- series 1301 --documents "$docs" --end --days 5
-expect 2 "" "--documents wants a value" -- settings --documents
-expect 2 "" "--yes takes no value" -- delete-year 2013 --documents "$docs" --yes=no
-expect 2 "" "--today wants YYYYMMDD" -- settings --documents "$docs" --today 2025
+expect 2 "" "不明なオプションです: --end" -- --end 20250613 series 1301
+expect 2 "" "--days には値が必要です" -- series 1301 --documents "$docs" --end 20250613 --days
+expect 2 "" "--end には値が必要です" -- series 1301 --documents "$docs" --end --days 5
+expect 2 "" "--documents には値が必要です" -- settings --documents
+expect 2 "" "--yes には値を付けません" -- delete-year 2013 --documents "$docs" --yes=no
+expect 2 "" "--today は YYYYMMDD で指定してください" -- settings --documents "$docs" --today 2025
 # Date options are dates of the calendar and a span runs forwards, for every command.
 expect 2 "" "--from 20250301 が --to 20250101 より後です" -- jquants-sync --documents "$docs" \
   --from 20250301 --to 20250101
@@ -49,7 +49,7 @@ expect 2 "" "--from の日付 20250230 は暦にありません" -- jquants-sync
   --from 20250230
 expect 2 "" "--from の日付 20240230 は暦にありません" -- backtest x --documents "$docs" \
   --from 20240230 --to 20240301
-expect 2 "" "unknown command: nosuch" -- nosuch
+expect 2 "" "不明なコマンドです: nosuch" -- nosuch
 expect 2 "" "usage: lumenpick-cli" --
 expect 0 "^usage: lumenpick-cli series CODE --end YYYYMMDD --days N" "" -- series --help
 expect 0 "^usage: lumenpick-cli rank" "" -- --help rank
@@ -59,7 +59,7 @@ for command in $("$cli" --help | sed -n 's/^  \([a-z][a-z0-9-]*\).*/\1/p'); do
   expect 0 "^usage: lumenpick-cli $command" "" -- "$command" --help
 done
 # Accepted options reach the command: a missing database is the command's own error (exit 1).
-expect 1 "" "no price data" -- latest-date --documents="$docs"
+expect 1 "" "株価データがありません" -- latest-date --documents="$docs"
 expect 1 "" "" -- series 1301 --end=20250613 --days=5 --documents "$docs" --no-adjust
 
 # The documents folder of the desktop, with $HOME expanded.
@@ -75,7 +75,7 @@ HOME="$home" XDG_CONFIG_HOME= LUMENPICK_DOCUMENTS= expect 0 "^documents_folder=$
 # abort; with --documents the home is not needed.
 ln -s loop "$tmp/loop"
 HOME="$tmp/loop/home" expect 0 "^documents_folder=$docs\$" "" -- settings --documents "$docs"
-HOME="$tmp/loop/home" expect 1 "" "no price data" -- latest-date --documents "$docs"
+HOME="$tmp/loop/home" expect 1 "" "株価データがありません" -- latest-date --documents "$docs"
 HOME="$tmp/loop/home" LUMENPICK_DOCUMENTS= "$cli" settings >/dev/null 2>&1
 rc=$?
 if [ "$rc" -gt 2 ]; then
@@ -102,7 +102,26 @@ if [ -n "$market" ]; then
     failures=$((failures + 1))
     echo "FAIL: rank 1, rank 前日比上率トップ２５ and rank 前日比上率ﾄｯﾌﾟ25 differ"
   fi
-  expect 1 "" "unknown ranking: 13" -- rank 13 --documents "$docs" --today 20250613
+  expect 1 "" "不明なランキングです: 13" -- rank 13 --documents "$docs" --today 20250613
+  # Thirty stocks leave some ranking with fewer than 25: only those that qualify are printed,
+  # numbered 1.., each with its code and value.
+  fewest=25
+  for n in 1 2 3 4 5 6 7 8 9 10 11 12; do
+    "$cli" rank "$n" --documents "$docs" --today 20250613 >"$tmp/rank" 2>&1
+    lines=$(wc -l <"$tmp/rank")
+    [ "$lines" -lt "$fewest" ] && fewest=$lines
+    if grep -qvE '^[0-9]+,[0-9A-Z]{4},[^,]+,[^,]+,[^,]+$' "$tmp/rank" ||
+       { [ "$lines" -gt 0 ] &&
+         [ "$(cut -d, -f1 "$tmp/rank" | tr '\n' ' ')" != "$(seq -s ' ' 1 "$lines") " ]; }; then
+      failures=$((failures + 1))
+      echo "FAIL: rank $n prints filler or misnumbered rows"
+      head -3 "$tmp/rank"
+    fi
+  done
+  if [ "$fewest" -ge 25 ]; then
+    failures=$((failures + 1))
+    echo "FAIL: every ranking had 25 stocks; the filler check saw nothing"
+  fi
 fi
 
 if [ "$failures" -gt 0 ]; then

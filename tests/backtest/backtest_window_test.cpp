@@ -7,10 +7,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <filesystem>
@@ -78,7 +80,7 @@ TEST_F(BacktestWindowTest, KenshoRunsTheWindowsScreenAndShowsTradesThatChart) {
   ScreeningWindow* sw = screening();
   auto* kensho = ctl<QPushButton>(sw, "kensho_cmd");
   ASSERT_EQ(kensho->text(), QStringLiteral("検証"));
-  sw->grab().save(QString::fromStdString((fs::current_path() / "screening_kensho.png").string()));
+  sw->grab().save(QString::fromStdString(dir.str() + "/screening_kensho.png"));
   kensho->click();
   auto* dialog = qobject_cast<BacktestDialog*>(WindowHub::instance().window("kensho_frm", false));
   ASSERT_NE(dialog, nullptr);
@@ -119,10 +121,26 @@ TEST_F(BacktestWindowTest, KenshoRunsTheWindowsScreenAndShowsTradesThatChart) {
     EXPECT_GE(grid->item(r - 1, 7)->data(Qt::DisplayRole).toDouble(),
               grid->item(r, 7)->data(Qt::DisplayRole).toDouble());
   }
-  result->grab().save(
-      QString::fromStdString((fs::current_path() / "backtest_window.png").string()));
-  dialog->grab().save(
-      QString::fromStdString((fs::current_path() / "backtest_dialog.png").string()));
+  // The window says what the figures are: the unsaved screen, the benchmark by code and name,
+  // no costs or taxes, and what the less obvious columns count.
+  EXPECT_TRUE(ctl<QLabel>(result, "kensho_caption_lb")
+                  ->text()
+                  .startsWith(QStringLiteral("検証（保存していない条件）  20241202 - 20250131")));
+  const QString note = ctl<QLabel>(result, "kensho_note_lb")->text();
+  EXPECT_TRUE(note.contains(QRegularExpression(QStringLiteral("基準：1001 \\S+　"))))
+      << note.toStdString();
+  EXPECT_TRUE(note.contains(QStringLiteral("手数料・税金は含みません"))) << note.toStdString();
+  for (int c : {4, 5, 9}) {
+    EXPECT_FALSE(summary->horizontalHeaderItem(c)->toolTip().isEmpty())
+        << summary->horizontalHeaderItem(c)->text().toStdString();
+  }
+  EXPECT_TRUE(summary->horizontalHeaderItem(9)->toolTip().contains(QStringLiteral("1001")));
+  result->show();
+  QApplication::processEvents();
+  EXPECT_GT(grid->viewport()->height() / grid->verticalHeader()->defaultSectionSize(), 6)
+      << "more than six trade rows are visible";
+  result->grab().save(QString::fromStdString(dir.str() + "/backtest_window.png"));
+  dialog->grab().save(QString::fromStdString(dir.str() + "/backtest_dialog.png"));
 
   // A double click charts the trade's stock up to its exit day, the entry as reference.
   const QString code = grid->item(0, 1)->text();

@@ -66,13 +66,13 @@ TEST(CliOptions, CommandWordsAreCheckedAgainstTheUsage) {
       // The optional value is the command's to take; "=" hands it over explicitly.
       {{"1301", "--ratio", "500"}, {"1301", "--ratio", "500"}, ""},
       {{"1301", "--ratio=500"}, {"1301", "--ratio", "500"}, ""},
-      {{"1301", "--bogus"}, {}, "unknown option --bogus"},
-      {{"1301", "--bogus=1"}, {}, "unknown option --bogus"},
-      {{"1301", "--out"}, {}, "--out wants a value"},
-      {{"1301", "--out", "--alg1"}, {}, "--out wants a value"},
-      {{"1301", "--alg1=yes"}, {}, "--alg1 takes no value"},
+      {{"1301", "--bogus"}, {}, "不明なオプションです: --bogus"},
+      {{"1301", "--bogus=1"}, {}, "不明なオプションです: --bogus"},
+      {{"1301", "--out"}, {}, "--out には値が必要です"},
+      {{"1301", "--out", "--alg1"}, {}, "--out には値が必要です"},
+      {{"1301", "--alg1=yes"}, {}, "--alg1 には値を付けません"},
       // Options are matched whole, never by prefix.
-      {{"1301", "--per", "5"}, {}, "unknown option --per"},
+      {{"1301", "--per", "5"}, {}, "不明なオプションです: --per"},
   };
   for (const Case& c : cases) {
     const CheckedArgs got = check_options(c.words, rules);
@@ -123,12 +123,12 @@ TEST(CliOptions, GlobalOptionsStandBeforeOrAfterTheCommand) {
       // Command options stay with the command, whatever their place.
       {{"rank", "--write-results", "前日比上率ﾄｯﾌﾟ25"}, "rank", "-", "-",
        {"--write-results", "前日比上率ﾄｯﾌﾟ25"}, false, ""},
-      {{"--end", "2025", "series"}, "", "-", "-", {}, false, "unknown option --end"},
-      {{"settings", "--documents"}, "settings", "-", "-", {}, false, "--documents wants a value"},
+      {{"--end", "2025", "series"}, "", "-", "-", {}, false, "不明なオプションです: --end"},
+      {{"settings", "--documents"}, "settings", "-", "-", {}, false, "--documents には値が必要です"},
       {{"--documents", "--today", "20250101", "settings"}, "", "-", "-", {}, false,
-       "--documents wants a value"},
+       "--documents には値が必要です"},
       {{"settings", "--documents="}, "settings", "-", "-", {}, false,
-       "--documents wants a value"},
+       "--documents には値が必要です"},
   };
   for (const Case& c : cases) {
     const CommandLine got = split_command_line(c.argv, globals);

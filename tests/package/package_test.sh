@@ -41,7 +41,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = lumenpick ] || fail "package name: $(field Package)"
 [ "$(field Version)" = "$version" ] || fail "package version: $(field Version)"
 depends=$(field Depends)
-for need in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6svg6 fonts-noto-cjk libc6; do
+for need in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6svg6 fonts-noto-cjk qt6-translations-l10n libc6; do
   case ", $depends," in
     *", $need"[\ ,\(]*) ;;
     *) fail "Depends does not name $need: $depends" ;;

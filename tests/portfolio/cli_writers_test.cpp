@@ -113,7 +113,7 @@ TEST(CliPortfolio, AddTakesNamedOptionsAndTheOldOrderWithAWarning) {
        {"0", "1301", "20240105", "512.5", "100"},
        0,
        "1301,512.5,100,20240105,,-",
-       "warning"},
+       "警告"},
       {"a named option missing",
        {"0", "1301", "--date", "20240105", "--shares", "100"},
        1,
@@ -134,6 +134,21 @@ TEST(CliPortfolio, AddTakesNamedOptionsAndTheOldOrderWithAWarning) {
        1,
        "",
        "株数"},
+      {"half a share",
+       {"0", "1301", "--date", "20240105", "--shares", "0.5", "--price", "1"},
+       1,
+       "",
+       "株数を再度入力してください。（1以上"},
+      {"a price above the limit",
+       {"0", "1301", "--date", "20240105", "--shares", "1", "--price", "1e9"},
+       1,
+       "",
+       "100,000,000以下"},
+      {"full-width code and shares",
+       {"0", "１３０１", "--date", "20240105", "--shares", "１００", "--price", "512.5"},
+       0,
+       "1301,512.5,100,20240105,,-",
+       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -147,7 +162,8 @@ TEST(CliPortfolio, AddTakesNamedOptionsAndTheOldOrderWithAWarning) {
     if (*c.stored) {
       EXPECT_EQ(file, ",,,,,1\r\n" + std::string(c.stored) + "\r\n");
     } else {
-      EXPECT_EQ(file.find("1301"), std::string::npos) << file;  // nothing was written
+      // A refusal writes nothing, not even an empty portfolio.
+      EXPECT_FALSE(std::filesystem::exists(m.ptf(0))) << file;
     }
   }
 }

@@ -43,6 +43,13 @@ TEST(EntryChecks, EachFieldIsCheckedAndNamedAndNothingIsWritten) {
       {"20240105", "-5", "100", kMsgBadShares, ""},
       {"20240105", "", "100", kMsgBadShares, ""},
       {"20240105", "12abc", "100", kMsgBadShares, ""},
+      {"20240105", "0.5", "100", kMsgBadShares, ""},  // shares are whole
+      {"20240105", "100.25", "100", kMsgBadShares, ""},
+      {"20240105", "1,000,000,000", "100", "", "20240105"},
+      {"20240105", "1000000001", "100", kMsgBadShares, ""},
+      {"20240105", "100", "100000000", "", "20240105"},
+      {"20240105", "100", "100000000.01", kMsgBadPrice, ""},
+      {"20240105", "100", "1e9", kMsgBadPrice, ""},
       {"20240105", "100", "abc", kMsgBadPrice, ""},
       {"20240105", "100", "0", kMsgBadPrice, ""},
       {"20240105", "100", "0.00001", kMsgBadPrice, ""},  // rounds to 0 when stored

@@ -197,7 +197,7 @@ TEST(Book, InvalidCodesLeaveTheFileUntouched) {
   const std::string before = file_bytes(m.ptf(0));
   Book book = m.book();
   ASSERT_TRUE(book.open(0).ok);
-  for (const char* code : {"", "130", "13011", "0000", "9999", "../1", "１３０１"}) {
+  for (const char* code : {"", "130", "13011", "0000", "9999", "../1", "１３０", "１３０１０"}) {
     SCOPED_TRACE(code);
     const Outcome add = book.add({code, "20240105", "1", "1"});
     EXPECT_FALSE(add.ok);
@@ -206,6 +206,9 @@ TEST(Book, InvalidCodesLeaveTheFileUntouched) {
     EXPECT_EQ(book.correct(0, {code, "20240105", "1", "1"}).message, kMsgBadCode);
     EXPECT_EQ(file_bytes(m.ptf(0)), before);
   }
+  // Typed with an input method: full-width digits and blanks read as the formulas read them.
+  ASSERT_TRUE(book.add({"　１３０１　", "20240105", "１００", "１，０００"}).ok);
+  EXPECT_EQ(book.holdings().back(), (Holding{"1301", "1000", "100", "20240105", "", ""}));
 }
 
 TEST(Book, TheTwoHundredFirstHoldingIsRefused) {

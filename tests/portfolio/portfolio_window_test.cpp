@@ -194,6 +194,24 @@ TEST_F(PortfolioWindowTest, AddCorrectDeleteThroughTheControls) {
   EXPECT_FALSE(ctl<QPushButton>("delete_cmd1")->isEnabled());
 }
 
+TEST_F(PortfolioWindowTest, AfterAnotherWriterTheGridShowsTheFileAsItIsNow) {
+  ASSERT_NE(open(), nullptr);
+  enter("1301", "20240105", "100", "500");
+  click("regist_cmd1");
+  portfolio::Book other(SeriesSource(db, "1001"), user, [] { return std::string("20240110"); });
+  ASSERT_TRUE(other.open(0).ok);
+  ASSERT_TRUE(other.add({"7203", "20240108", "10", "2600"}).ok);
+  ASSERT_TRUE(other.remove(0).ok);
+  ctl<QTableWidget>("MSFlexGrid1")->setCurrentCell(0, 1);
+  click("delete_cmd1");
+  EXPECT_TRUE(status().contains(QStringLiteral("最新の内容を表示しました")))
+      << status().toStdString();
+  EXPECT_EQ(cell(0, 1), "7203");
+  EXPECT_EQ(cell(1, 1), "");
+  EXPECT_FALSE(ctl<QPushButton>("delete_cmd1")->isEnabled());
+  EXPECT_EQ(file_bytes(ptf(0)), ",,,,,1\r\n7203,2600,10,20240108,,-\r\n");
+}
+
 TEST_F(PortfolioWindowTest, ElevenHoldingsMakeTwoPagesAndTheFileComboSwitches) {
   std::string text = ",,,,,10\r\n";
   for (int i = 0; i < 10; ++i) text += "1301,500," + std::to_string(i + 1) + ",20240105,,-\r\n";

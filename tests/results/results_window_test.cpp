@@ -99,6 +99,8 @@ class ResultsWindowTest : public ::testing::Test {
 TEST_F(ResultsWindowTest, HandOverShowsPageZeroAndNextShowsResult26) {
   hand_over(26);
   EXPECT_EQ(control<QLabel>(window_, "hiduke1_lb")->text(), "最新取引日：20240105");
+  EXPECT_EQ(control<QLabel>(window_, "kensuu_lb")->text(), "26件");
+  EXPECT_EQ(control<QLabel>(window_, "msg1_lb")->text(), "");
   const QStringList row0 = {"No", "ｺｰﾄﾞ", "銘柄", "終値", "前日比率", "値上率"};
   const QStringList row1 = {"1", "1001", "ｻｸﾗ電機1", "2,001", "0.05", "1.50"};
   for (int c = 0; c < 6; ++c) {
@@ -129,6 +131,11 @@ TEST_F(ResultsWindowTest, EmptyOrMissingResultShowsNothingAndAnswersDone) {
   for (int n : {0, -1}) {
     hand_over(30);  // something shown before
     hand_over(n);
+    // Said in words: a run that kept nothing is not a missing file.
+    EXPECT_EQ(control<QLabel>(window_, "kensuu_lb")->text(), "0件");
+    EXPECT_EQ(control<QLabel>(window_, "msg1_lb")->text(),
+              n == 0 ? "条件に合う銘柄はありませんでした（0件）。"
+                     : "結果ファイル（sel0_out.csv）がありません。");
     EXPECT_EQ(control<QComboBox>(window_, "page1_cmb")->count(), 0);
     EXPECT_EQ(cell(1, 1), "");
     EXPECT_FALSE(enabled("next1_cmd"));
@@ -254,7 +261,7 @@ TEST_F(ResultsWindowTest, DraggingDownTheNumberColumnSelectsWholeRows) {
   const QPalette pal = grid()->palette();
   EXPECT_EQ(pal.color(QPalette::Inactive, QPalette::Highlight),
             pal.color(QPalette::Active, QPalette::Highlight));
-  grid()->grab().save("results_rows_selected.png");
+  grid()->grab().save(QString::fromStdString(docs_.str() + "/results_rows_selected.png"));
 }
 
 TEST_F(ResultsWindowTest, DoubleClicksOnTheNameSortNamesAsText) {

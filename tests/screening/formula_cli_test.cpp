@@ -99,7 +99,7 @@ TEST(FormulaCli, SavedScreenRunsLikeItsOptions) {
       {{"screen-save", "bad", "--formula", "C >"}, "式41の4文字目: 式が途中で終わっています"},
       {{"screen", "--formula", "1", "--formula", "1", "--formula", "1", "--formula", "1",
         "--formula", "1", "--formula", "1"},
-       "screen: at most five formula rows (41-45)"},
+       "screen: 式の行は五つまでです（41～45）"},
   };
   for (const auto& r : refusals) {
     const CliRun run = run_cli(m, r.args);

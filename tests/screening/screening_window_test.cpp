@@ -83,6 +83,11 @@ TEST(ScreeningWindow, MarketBoxesFollowAll) {
   WindowFixture f(m);
   ScreeningWindow* w = f.window.get();
   auto box = [&](int i) { return child<QCheckBox>(w, QStringLiteral("shijyou_chk_%1").arg(i)); };
+  // Under the boxes, in words: where today's segments are counted.
+  auto* note = child<QLabel>(w, "shijyou_note_lb");
+  EXPECT_EQ(note->text(), QStringLiteral("※ 今の市場区分は プライムは東証１、スタンダードは東証２、"
+                                         "グロースはﾏｻﾞｰｽﾞ の枠に含めて数えます。"));
+  EXPECT_FALSE(note->isHidden());
   QTest::mouseClick(box(6), Qt::LeftButton);  // untick all
   for (int i = 0; i <= 6; ++i) EXPECT_FALSE(box(i)->isChecked()) << i;
   QTest::mouseClick(box(6), Qt::LeftButton);  // tick all

@@ -111,6 +111,13 @@ TEST(JQuantsWindow, UpdateRunsTheSyncWithProgressAndRefreshesTheStatus) {
   }
   auto w = s.open();
   EXPECT_EQ(find<QLabel>(w.get(), "Label3")->text(), "株価データベース:　～20250606");
+  // Idle, the bar shows no count; a long progress line wraps instead of widening the window.
+  auto* idle_bar = find<QProgressBar>(w.get(), "jquants_progress");
+  EXPECT_FALSE(idle_bar->isTextVisible() && idle_bar->text() == QStringLiteral("0/1日"));
+  auto* line = find<QLabel>(w.get(), "jquants_progress_lb");
+  const int width = w->sizeHint().width();
+  line->setText(QString(40, QChar(u'長')) + QStringLiteral(" 20250613 を取得しています"));
+  EXPECT_LE(w->sizeHint().width(), width);
   find<QRadioButton>(w.get(), "url_opt_3")->setChecked(true);
   find<QComboBox>(w.get(), "jquants_plan_cmb")->setCurrentText(QStringLiteral("premium"));
   const long before = s.view->requests();
@@ -131,6 +138,8 @@ TEST(JQuantsWindow, UpdateRunsTheSyncWithProgressAndRefreshesTheStatus) {
   EXPECT_TRUE(find<QPushButton>(w.get(), "csv_import_cmd")->isEnabled());
   EXPECT_TRUE(find<QPushButton>(w.get(), "download_cmd")->isEnabled());
   EXPECT_FALSE(find<QPushButton>(w.get(), "jquants_cancel_cmd")->isEnabled());
+  EXPECT_TRUE(bar->isTextVisible());
+  EXPECT_TRUE(line->text().isEmpty()) << "the outcome is in Label1; the line is cleared";
   w->grab().save(QString::fromStdString(s.dir.file("jquants_main_window.png")));
 }
 
@@ -164,6 +173,13 @@ TEST(JQuantsWindow, KeyDialogStoresThePrivateFileAndNoKeyIsARedMessage) {
   auto* label1 = find<QLabel>(w.get(), "Label1");
   EXPECT_NE(label1->text().indexOf(QStringLiteral("APIキー設定")), -1);
   EXPECT_EQ(s.view->requests(), 0);
+
+  // Blanks only: the key is empty, which is not a failed save.
+  panel->ask_key = [] { return QStringLiteral(" \t "); };
+  QTest::mouseClick(find<QPushButton>(w.get(), "jquants_key_cmd"), Qt::LeftButton);
+  EXPECT_NE(label1->text().indexOf(QStringLiteral("APIキーが空です")), -1)
+      << label1->text().toStdString();
+  EXPECT_EQ(panel->find_key(), "");
 
   panel->ask_key = [] { return QStringLiteral("  typed-key-99 \n"); };
   QTest::mouseClick(find<QPushButton>(w.get(), "jquants_key_cmd"), Qt::LeftButton);

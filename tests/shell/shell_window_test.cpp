@@ -3,11 +3,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -16,6 +18,7 @@
 
 #include "shell/dialogs_gui.h"
 #include "shell/main_window.h"
+#include "shell/translations_gui.h"
 #include "shell/window_hub_gui.h"
 #include "support/fixtures.h"
 #include "support/loopback_server.h"
@@ -122,6 +125,30 @@ TEST(MainWindowStart, FirstStartThenASecondStart) {
   EXPECT_FALSE(fs::exists(product / "cmd.txt"));
 }
 
+TEST(MainWindowStart, AFreshAccountGetsItsDocumentsTreeOrIsToldWhyNot) {
+  struct Case {
+    const char* name;
+    bool blocked;  // a file stands where the documents folder should be
+  } cases[] = {{"no documents folder yet", false}, {"a file in the way", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Session s;
+    fs::remove_all(s.docs);
+    if (c.blocked) test::write_bytes(s.docs, "not a folder");
+    auto w = s.open();
+    auto* label1 = find<QLabel>(w.get(), "Label1");
+    EXPECT_EQ(fs::is_directory(s.db), !c.blocked);
+    EXPECT_EQ(fs::exists(fs::path(s.docs) / "nordhaven/lumenpick/settei.txt"), !c.blocked);
+    EXPECT_EQ(label1->text().contains(QStringLiteral("エラー：フォルダを作成できません：")),
+              c.blocked)
+        << label1->text().toStdString();
+    if (c.blocked) {
+      EXPECT_TRUE(label1->text().contains(QStringLiteral("同じ名前のファイルがあります")));
+      EXPECT_EQ(text_color(label1), QColor(255, 0, 0));
+    }
+  }
+}
+
 TEST(MainWindowStart, AFileManagerOrBrowserThatCannotStartIsToldInABox) {
   Session s;
   auto w = s.open();
@@ -189,6 +216,16 @@ TEST(Dialogs, YesNoQuestionAnswersInJapaneseAndDefaultsToNo) {
     }
   });
   EXPECT_TRUE(ask_yes_no(nullptr, QStringLiteral("題"), QStringLiteral("?")));
+}
+
+TEST(Dialogs, QtsOwnDialogsSpeakJapanese) {
+  QTranslator* translator = install_qt_translations(*QCoreApplication::instance());
+  ASSERT_NE(translator, nullptr) << "qtbase_ja missing: install qt6-translations-l10n";
+  QDialogButtonBox box(QDialogButtonBox::Cancel | QDialogButtonBox::Open);
+  EXPECT_EQ(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("キャンセル"));
+  EXPECT_EQ(box.button(QDialogButtonBox::Open)->text(), QStringLiteral("開く"));
+  QCoreApplication::removeTranslator(translator);
+  delete translator;
 }
 
 TEST(MainWindowStart, YearListsFromTheDatabaseFolders) {
@@ -312,18 +349,39 @@ TEST(MainWindowDownload, NoConnectionOrNothingFetchedIsNotASuccess) {
     std::map<std::string, std::string> server;  // address -> body; anything else fails
     QString label1;
     QColor color;
+    bool year_blocked = false;  // a file stands where the year folder goes
   };
+  const std::map<std::string, std::string> answers = {
+      {probe, "<h1>lumenpick-price-server</h1>"},
+      {probe + "html/kabuka_db/2013/data_dg/201301.csv", "<html>"}};
   const Case cases[] = {
       {{}, "警告：インターネットに接続されていません。ご確認ください。", QColor(0, 0, 255)},
-      {{{probe, "<h1>lumenpick-price-server</h1>"},
-        {probe + "html/kabuka_db/2013/data_dg/201301.csv", "<html>"}},
-       "エラー：ダウンロードできたファイルはありません。（取得 0 件・失敗 13 件）",
+      {answers, "エラー：ダウンロードできたファイルはありません。（取得 0 件・失敗 13 件）",
        QColor(255, 0, 0)},
+      // The reason every file would fail is said in the window, once, before any request.
+      {answers, "エラー：フォルダを作成できません：%1（同じ名前のファイルがあります）",
+       QColor(255, 0, 0), true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label1.toStdString());
     Session s;
     auto w = s.open();
+    if (c.year_blocked) {
+      test::write_bytes(s.db + "2013", "a file");
+      const QString expected = c.label1.arg(QString::fromStdString(s.db + "2013/"));
+      w->http_get = test::client_from([&](const std::string& url) -> std::optional<std::string> {
+        const auto it = c.server.find(url);
+        EXPECT_EQ(url, probe) << "only the connection check is asked";
+        return it == c.server.end() ? std::nullopt : std::optional<std::string>(it->second);
+      });
+      find<QRadioButton>(w.get(), "url_opt_2")->setChecked(true);
+      QTest::mouseClick(find<QPushButton>(w.get(), "download_cmd"), Qt::LeftButton);
+      EXPECT_EQ(find<QLabel>(w.get(), "Label1")->text(), expected);
+      EXPECT_EQ(text_color(find<QLabel>(w.get(), "Label1")), c.color);
+      EXPECT_TRUE(find<QWidget>(w.get(), "download_cmd")->isEnabled());
+      EXPECT_EQ(test::read_bytes(s.db + "2013"), "a file");
+      continue;
+    }
     find<QRadioButton>(w.get(), "url_opt_2")->setChecked(true);
     w->http_get = test::client_from([&](const std::string& url) -> std::optional<std::string> {
       const auto it = c.server.find(url);

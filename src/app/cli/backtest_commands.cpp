@@ -32,15 +32,17 @@ int cmd_backtest(Context& ctx) {
   ctx.take_option("--every", every);
   ctx.take_option("--hold", hold);
   const bool has_out = ctx.take_option("--out", out);
-  if (!has_from || !has_to) return fail("backtest: --from YYYYMMDD and --to YYYYMMDD are needed");
+  if (!has_from || !has_to) return fail("backtest: --from YYYYMMDD と --to YYYYMMDD が必要です");
   if (!valid_yyyymmdd(params.from) || !valid_yyyymmdd(params.to)) {
-    return fail("backtest: --from and --to want YYYYMMDD");
+    return fail("backtest: --from と --to は YYYYMMDD で指定してください");
   }
   if (parse_integer(params.from) > parse_integer(params.to)) {
-    return fail("backtest: --from lies after --to");
+    return fail("backtest: --from が --to より後の日付です");
   }
-  if (!positive_int(every, params.every)) return fail("backtest: --every wants a count >= 1");
-  if (!positive_int(hold, params.hold)) return fail("backtest: --hold wants a count >= 1");
+  if (!positive_int(every, params.every))
+    return fail("backtest: --every は1以上の整数で指定してください");
+  if (!positive_int(hold, params.hold))
+    return fail("backtest: --hold は1以上の整数で指定してください");
 
   // The saved screen's name names the output folder; the options are read again below.
   std::string screen_name = "screen";
@@ -54,7 +56,7 @@ int cmd_backtest(Context& ctx) {
     return fail(bad);
   }
   if (!backtest::any_criterion_ticked(session.controls())) {
-    return fail("backtest: no criterion is ticked");
+    return fail("backtest: 選択条件が一つもチェックされていません");
   }
   backtest::Job job;
   job.platform = ctx.platform;

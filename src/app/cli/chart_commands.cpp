@@ -57,21 +57,23 @@ bool take_chart_options(Context& ctx, ChartOptions& o, std::string& error) {
   std::string v;
   if (ctx.take_option("--period", v)) {
     if (!positive_int(v, o.period) || o.period > 5000)
-      return error = "--period wants 1-5000", false;
+      return error = "--period は1～5000で指定してください", false;
   }
   if (ctx.take_option("--ma", v)) {
     const auto comma = v.find(',');
     if (comma == std::string::npos || !positive_int(v.substr(0, comma), o.ma1) ||
         !positive_int(v.substr(comma + 1), o.ma2)) {
-      return error = "--ma wants A,B", false;
+      return error = "--ma は A,B（二つの期間）で指定してください", false;
     }
   }
   if (ctx.take_option("--rsi", v)) {
-    if (!positive_int(v, o.rsi_period)) return error = "--rsi wants a period", false;
+    if (!positive_int(v, o.rsi_period))
+      return error = "--rsi は期間（1以上の整数）で指定してください", false;
     o.rsi = true;
   }
   if (ctx.take_option("--bands", v)) {
-    if (!positive_int(v, o.band_period)) return error = "--bands wants a period", false;
+    if (!positive_int(v, o.band_period))
+      return error = "--bands は期間（1以上の整数）で指定してください", false;
     o.bands = true;
   }
   if (ctx.take_flag("--alg1")) o.alg1 = true;
@@ -97,7 +99,7 @@ bool take_chart_options(Context& ctx, ChartOptions& o, std::string& error) {
 
 bool load_scene(Context& ctx, const std::string& code, const ChartOptions& o,
                 chart::ChartScene& scene, std::string& error) {
-  if (!chart::is_valid_code_text(code)) return error = "not a stock code: " + code, false;
+  if (!chart::is_valid_code_text(code)) return error = "銘柄コードではありません: " + code, false;
   const AppFolders folders = ctx.folders();
   Series series;
   const int rc = load_series(SeriesSource::from(folders), today_yyyymmdd(ctx.platform),
@@ -112,22 +114,23 @@ int chart_command(Context& ctx) {
   ChartOptions o = options_from_prefs(ctx.folders());
   std::string error, out, v;
   if (!ctx.take_option("--out", out) && !ctx.take_option("--png", out)) {
-    return fail("chart wants --out FILE.png");
+    return fail("chart には --out FILE.png が必要です");
   }
   int width = 1200, height = 900;
   if (ctx.take_option("--size", v)) {
     const auto x = v.find('x');
     if (x == std::string::npos || !positive_int(v.substr(0, x), width) ||
         !positive_int(v.substr(x + 1), height)) {
-      return fail("--size wants WxH");
+      return fail("--size は 幅x高さ（例 1200x900）で指定してください");
     }
   }
-  if (ctx.take_option("--width", v) && !positive_int(v, width)) return fail("--width wants pixels");
+  if (ctx.take_option("--width", v) && !positive_int(v, width))
+    return fail("--width はピクセル数で指定してください");
   if (ctx.take_option("--height", v) && !positive_int(v, height))
-    return fail("--height wants pixels");
-  if (width > 10000 || height > 10000) return fail("picture larger than 10000 pixels");
+    return fail("--height はピクセル数で指定してください");
+  if (width > 10000 || height > 10000) return fail("画像が大きすぎます（縦横10000ピクセルまで）");
   if (!take_chart_options(ctx, o, error)) return fail(error);
-  if (ctx.args.size() != 1) return fail("chart wants one stock code");
+  if (ctx.args.size() != 1) return fail("chart には銘柄コードを一つ指定してください");
   chart::ChartScene scene;
   if (!load_scene(ctx, ctx.args[0], o, scene, error)) return fail(error);
 
@@ -145,7 +148,7 @@ int chart_command(Context& ctx) {
     painter.setRenderHint(QPainter::Antialiasing, false);
     chart::paint_chart(painter, QRectF(0, 0, width, height), scene);
   }
-  if (!image.save(QString::fromStdString(out), "PNG")) return fail("cannot write " + out);
+  if (!image.save(QString::fromStdString(out), "PNG")) return fail("書き込めません: " + out);
   std::cout << out << ": " << scene.bars.code << " " << scene.bars.name << ", " << scene.last
             << " days to " << scene.bars.date[1] << ", " << width << "x" << height << "\n";
   return 0;
@@ -159,7 +162,7 @@ int indicators_command(Context& ctx) {
   ChartOptions o = options_from_prefs(ctx.folders());
   std::string error;
   if (!take_chart_options(ctx, o, error)) return fail(error);
-  if (ctx.args.size() != 1) return fail("indicators wants one stock code");
+  if (ctx.args.size() != 1) return fail("indicators には銘柄コードを一つ指定してください");
   o.rsi = o.bands = o.alg1 = o.ma = true;
   chart::ChartScene s;
   if (!load_scene(ctx, ctx.args[0], o, s, error)) return fail(error);

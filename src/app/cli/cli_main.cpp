@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
   }
   auto it = lp::cli::registry().find(line.command);
   if (it == lp::cli::registry().end()) {
-    return usage_error("unknown command: " + line.command, nullptr);
+    return usage_error("不明なコマンドです: " + line.command, nullptr);
   }
   const lp::cli::Command& cmd = it->second;
   if (line.help) {
@@ -208,14 +208,16 @@ int main(int argc, char** argv) {
   const lp::HomeEnvironment env = lp::home_environment();
   ctx.platform.documents_folder = documents.given ? documents.value : lp::documents_folder(env);
   if (ctx.platform.documents_folder.empty()) {
-    return lp::cli::fail("no home folder to find the documents folder in: give --documents DIR");
+    return lp::cli::fail(
+        "ホームフォルダがないためドキュメントフォルダが分かりません。--documents DIR "
+        "で指定してください");
   }
   ctx.platform.desktop_folder = lp::desktop_folder(env);
   ctx.platform.install_folder = install_folder();
   std::string today = today_option.value;
   if (today_option.given) {
     if (today.size() != 8 || today.find_first_not_of("0123456789") != std::string::npos) {
-      return usage_error("--today wants YYYYMMDD, got " + today, &cmd);
+      return usage_error("--today は YYYYMMDD で指定してください: " + today, &cmd);
     }
   } else {
     today = lp::today_yyyymmdd(lp::Platform{});  // no date handed in: the system's

@@ -37,7 +37,7 @@ int cmd_download(Context& ctx) {
   ctx.take_option("--timeout", timeout_text);
   if (ctx.args.size() != 1) {
     return fail(
-        "usage: download current|YEAR --host maker|lan|local [--base URL] [--timeout SECONDS]");
+        "使い方: download current|YEAR --host maker|lan|local [--base URL] [--timeout SECONDS]");
   }
   DownloadRequest request;
   if (!timeout_text.empty()) {
@@ -45,7 +45,7 @@ int cmd_download(Context& ctx) {
                         timeout_text.find_first_not_of("0123456789") == std::string::npos;
     const long long seconds = digits ? parse_integer(timeout_text) : 0;
     if (seconds < 1 || seconds > 86400) {
-      return fail("--timeout wants whole seconds from 1 to 86400, got " + timeout_text);
+      return fail("--timeout は1～86400の整数（秒）で指定してください: " + timeout_text);
     }
     request.file_timeout_s = static_cast<int>(seconds);
   }
@@ -56,7 +56,7 @@ int cmd_download(Context& ctx) {
   } else if (host_text == "local") {
     request.host = DownloadHost::local;
   } else {
-    return fail("--host wants maker, lan or local, got " + host_text);
+    return fail("--host は maker、lan、local のいずれかで指定してください: " + host_text);
   }
   const std::string& which = ctx.args[0];
   const std::string today = ctx.platform.today();
@@ -65,8 +65,8 @@ int cmd_download(Context& ctx) {
   } else {
     const int year = static_cast<int>(parse_integer(which));
     if (which.size() != 4 || year < kOldestYear || year > year_of(today)) {
-      return fail("YEAR must be " + std::to_string(kOldestYear) + ".." +
-                  std::to_string(year_of(today)) + ", got " + which);
+      return fail("YEAR は " + std::to_string(kOldestYear) + "～" + std::to_string(year_of(today)) +
+                  " で指定してください: " + which);
     }
     request.kind = DownloadKind::chosen_year;
     request.chosen_entry = which + "年";
@@ -85,12 +85,12 @@ int cmd_download(Context& ctx) {
   };
   hooks.refresh = [&] { return latest_or_none(folders, year_of(today)) != "none"; };
   hooks.file_failed = [](const FileRequest& file, const std::string& reason) {
-    progress("failed: " + file.url + ": " + reason);
+    progress("失敗: " + file.url + ": " + reason);
   };
   const DownloadOutcome out = run_download(request, curl_http_get, hooks);
   if (!out.connected) {
     return fail(
-        "cannot reach " +
+        "接続できません: " +
         connection_probe(request.host, base.empty() ? download_base(request.host, folders) : base)
             .url +
         ": " + out.not_connected_reason);
@@ -103,14 +103,14 @@ int cmd_download(Context& ctx) {
 }
 
 int cmd_unpack(Context& ctx) {
-  if (ctx.args.size() != 1) return fail("usage: unpack YEARFOLDER|YEAR");
+  if (ctx.args.size() != 1) return fail("使い方: unpack YEARFOLDER|YEAR");
   std::string folder = ctx.args[0];
   std::error_code ec;
   if (!fs::is_directory(folder, ec) && folder.size() == 4 &&
       folder.find_first_not_of("0123456789") == std::string::npos) {
     folder = ctx.folders().db_folder + folder;
   }
-  if (!fs::is_directory(folder, ec)) return fail("no year folder " + folder);
+  if (!fs::is_directory(folder, ec)) return fail("年のフォルダがありません: " + folder);
   for (const char* sub : {"data_d", "data_m", "data_mh"}) {
     fs::create_directory(fs::path(folder) / sub, ec);
   }
@@ -131,14 +131,14 @@ int cmd_delete_year(Context& ctx) {
   const bool yes = ctx.take_flag("--yes");
   if (ctx.args.size() != 1 || ctx.args[0].size() != 4 ||
       ctx.args[0].find_first_not_of("0123456789") != std::string::npos) {
-    return fail("usage: delete-year YEAR --yes");
+    return fail("使い方: delete-year YEAR --yes");
   }
   const AppFolders folders = ctx.folders();
   const int year = static_cast<int>(parse_integer(ctx.args[0]));
   if (!year_present(folders.db_folder, year)) {
     return fail(ctx.args[0] + " is not in the database " + folders.db_folder);
   }
-  if (!yes) return fail("deleting " + ctx.args[0] + " needs --yes");
+  if (!yes) return fail(ctx.args[0] + " を削除するには --yes が必要です");
   std::string last_text;
   DeleteHooks hooks;
   hooks.confirm = [](const std::string&) { return true; };

@@ -38,7 +38,7 @@ int cmd_latest_date(Context& ctx) {
   AppFolders f = ctx.folders();
   std::string date;
   if (!read_latest_date(f.db_folder, f.reference_code, current_year(ctx), 1982, date)) {
-    return fail("no price data in " + f.db_folder);
+    return fail("株価データがありません: " + f.db_folder);
   }
   std::cout << date << "\n";
   return 0;
@@ -48,11 +48,11 @@ int cmd_calendar(Context& ctx) {
   std::string end;
   int count = 0;
   if (!ctx.take_option("--end", end) || !take_int(ctx, "--count", count)) {
-    return fail("usage: calendar --end YYYYMMDD --count N");
+    return fail("使い方: calendar --end YYYYMMDD --count N");
   }
   TradingCalendar cal;
   int status = build_trading_calendar(SeriesSource::from(ctx.folders()), cal, end, count);
-  if (status == -1) return fail("no trading day on or before " + end);
+  if (status == -1) return fail(end + " 以前の取引日がありません");
   std::cout << cal.count() << "\n";
   for (const std::string& d : cal.dates) std::cout << d << "\n";
   return 0;
@@ -62,11 +62,11 @@ int cmd_series(Context& ctx) {
   std::string end;
   int days = 0;
   if (!ctx.take_option("--end", end) || !take_int(ctx, "--days", days)) {
-    return fail("usage: series CODE --end YYYYMMDD --days N [--no-adjust] [--calendar]");
+    return fail("使い方: series CODE --end YYYYMMDD --days N [--no-adjust] [--calendar]");
   }
   bool adjust = !ctx.take_flag("--no-adjust");
   bool with_calendar = ctx.take_flag("--calendar");
-  if (ctx.args.size() != 1) return fail("usage: series CODE --end YYYYMMDD --days N");
+  if (ctx.args.size() != 1) return fail("使い方: series CODE --end YYYYMMDD --days N");
   const std::string code = ctx.args[0];
   SeriesSource src = SeriesSource::from(ctx.folders());
   Series series;
@@ -78,7 +78,7 @@ int cmd_series(Context& ctx) {
   } else {
     result = load_series(src, end, days, code, series, adjust);
   }
-  if (result == -1) return fail("no price data for " + code);
+  if (result == -1) return fail(code + " の株価データがありません");
   int n = series_count(series);
   for (int i = 0; i <= n; ++i) {
     const SeriesRecord& r = series[static_cast<std::size_t>(i)];

@@ -23,13 +23,14 @@ int cmd_import_csv(Context& ctx) {
   opt.today = ctx.platform.today();
   for (const std::string& a : ctx.args) {
     if (a.rfind("--", 0) == 0) {
-      std::cerr << "lumenpick-cli: unknown option " << a << "\nusage: lumenpick-cli "
+      std::cerr << "lumenpick-cli: 不明なオプションです: " << a << "\n使い方: lumenpick-cli "
                 << kImportUsage << "\n";
       return 2;
     }
   }
   if (ctx.args.empty()) {
-    std::cerr << "lumenpick-cli: no FILE given\nusage: lumenpick-cli " << kImportUsage << "\n";
+    std::cerr << "lumenpick-cli: FILE が指定されていません\n使い方: lumenpick-cli " << kImportUsage
+              << "\n";
     return 2;
   }
   prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);

@@ -22,7 +22,7 @@ constexpr const char* kSyncUsage =
     "jquants-sync [--from YYYYMMDD] [--to YYYYMMDD] [--plan P] [--base URL] [--max-wait SECONDS]";
 
 int bad_usage(const std::string& message) {
-  std::cerr << "lumenpick-cli: " << message << "\nusage: lumenpick-cli " << kSyncUsage << "\n";
+  std::cerr << "lumenpick-cli: " << message << "\n使い方: lumenpick-cli " << kSyncUsage << "\n";
   return 2;
 }
 

@@ -27,7 +27,7 @@ bool file_number(const std::string& text, int& n) {
 std::string open_book(Context& ctx, const std::string& arg, std::unique_ptr<Book>& book,
                       bool for_change = true) {
   int n = 0;
-  if (!file_number(arg, n)) return "the portfolio number is 0 to 9, got " + arg;
+  if (!file_number(arg, n)) return "ポートフォリオ番号は0～9で指定してください: " + arg;
   const AppFolders folders = ctx.folders();
   if (for_change) {
     std::error_code ec;
@@ -83,7 +83,7 @@ void print_report(const Book& book) {
 
 int portfolio_show(Context& ctx) {
   const bool raw_numbers = ctx.take_flag("--raw");
-  if (ctx.args.size() != 1) return fail("usage: portfolio N [--raw]");
+  if (ctx.args.size() != 1) return fail("使い方: portfolio N [--raw]");
   std::unique_ptr<Book> book;
   const std::string error = open_book(ctx, ctx.args[0], book, false);
   // A damaged file still shows the holdings that could be read, then says what is wrong.
@@ -96,7 +96,7 @@ int portfolio_show(Context& ctx) {
 }
 
 int portfolio_add(Context& ctx) {
-  const char* usage = "usage: portfolio-add N CODE --date D --shares S --price P";
+  const char* usage = "使い方: portfolio-add N CODE --date D --shares S --price P";
   portfolio::Entries entries;
   const bool has_date = ctx.take_option("--date", entries.date);
   const bool has_shares = ctx.take_option("--shares", entries.shares);
@@ -105,12 +105,12 @@ int portfolio_add(Context& ctx) {
   if (named) {
     if (ctx.args.size() != 2) return fail(usage);
     if (!has_date || !has_shares || !has_price) {
-      return fail("portfolio-add needs --date, --shares and --price");
+      return fail("portfolio-add には --date、--shares、--price が必要です");
     }
   } else if (ctx.args.size() == 5) {
     // The old order DATE PRICE SHARES differs from the window's (shares, then price).
-    std::cerr << "lumenpick-cli: warning: portfolio-add N CODE DATE PRICE SHARES is deprecated; "
-                 "use portfolio-add N CODE --date D --shares S --price P\n";
+    std::cerr << "lumenpick-cli: 警告: portfolio-add N CODE DATE PRICE SHARES の形は廃止予定です。"
+                 "portfolio-add N CODE --date D --shares S --price P を使ってください\n";
     entries.date = ctx.args[2];
     entries.price = ctx.args[3];
     entries.shares = ctx.args[4];
@@ -119,7 +119,8 @@ int portfolio_add(Context& ctx) {
   }
   entries.code = ctx.args[1];
   std::unique_ptr<Book> book;
-  const std::string error = open_book(ctx, ctx.args[0], book);
+  // Opened as a look: the add itself writes the file, and a refused add writes nothing.
+  const std::string error = open_book(ctx, ctx.args[0], book, false);
   if (!error.empty()) return fail(error);
   const portfolio::Outcome o = book->add(entries);
   if (!o.ok) return fail(o.message);
@@ -128,14 +129,14 @@ int portfolio_add(Context& ctx) {
 }
 
 int portfolio_delete(Context& ctx) {
-  if (ctx.args.size() != 2) return fail("usage: portfolio-delete N NO");
+  if (ctx.args.size() != 2) return fail("使い方: portfolio-delete N NO");
   std::unique_ptr<Book> book;
-  const std::string error = open_book(ctx, ctx.args[0], book);
+  const std::string error = open_book(ctx, ctx.args[0], book, false);
   if (!error.empty()) return fail(error);
   const int no = static_cast<int>(parse_integer(ctx.args[1]));
   if (no < 1 || no > book->count()) {
-    return fail("no holding number " + ctx.args[1] + " in " +
-                portfolio::holdings_file_name(book->file_no()));
+    return fail(portfolio::holdings_file_name(book->file_no()) + " に " + ctx.args[1] +
+                " 番の保有銘柄はありません");
   }
   const portfolio::Outcome o = book->remove(no - 1);
   if (!o.ok) return fail(o.message);
@@ -152,7 +153,8 @@ LP_CLI_COMMAND("portfolio", "portfolio N [--raw]",
                portfolio_show);
 LP_CLI_COMMAND("portfolio-add", "portfolio-add N CODE --date D --shares S --price P",
                "adds a holding to ptfN.csv (the code must have a series file; D is YYYYMMDD, "
-               "YYYY/MM/DD or YYYY-MM-DD, not after the latest trading day; S and P above 0) "
+               "YYYY/MM/DD or YYYY-MM-DD, not after the latest trading day; S whole shares from 1 "
+               "to 1,000,000,000; P above 0 and at most 100,000,000; full-width digits read) "
                "and prints the report. The old form N CODE DATE PRICE SHARES still works, "
                "with a warning",
                portfolio_add);

@@ -57,11 +57,11 @@ bool build_state(Context& ctx, ScreeningSession& session, std::string& error) {
   while (ctx.take_option("--set", value)) sets.push_back(value);
   while (ctx.take_option("--formula", value)) formulas.push_back(value);
   if (!ctx.args.empty()) {
-    error = "unexpected argument " + ctx.args.front();
+    error = "余分な引数です: " + ctx.args.front();
     return false;
   }
   if (has_init && has_screen) {
-    error = "--init and --screen both give the whole state; use one";
+    error = "--init と --screen はどちらも条件全体を指定します。どちらか一方にしてください";
     return false;
   }
   // A screening may be the very first run: set up the product folder and its templates as the
@@ -86,7 +86,7 @@ bool build_state(Context& ctx, ScreeningSession& session, std::string& error) {
       if (n.find_first_not_of("0123456789") != std::string::npos || n.size() > 2 ||
           std::stoi(n) > 40 ||
           !lp::screening::apply_control_value(session.controls(), "pr_chk(" + n + ")", "1")) {
-        error = "no criterion " + n;
+        error = "選択条件 " + n + " はありません";
         return false;
       }
     }
@@ -94,12 +94,12 @@ bool build_state(Context& ctx, ScreeningSession& session, std::string& error) {
   for (const auto& s : sets) {
     const auto eq = s.find('=');
     if (eq == std::string::npos) {
-      error = "--set wants NAME=VALUE, got " + s;
+      error = "--set は NAME=VALUE で指定してください: " + s;
       return false;
     }
     const std::string name = s.substr(0, eq);
     if (!lp::screening::apply_control_value(session.controls(), name, s.substr(eq + 1))) {
-      error = "unknown control or unsuitable value: " + s;
+      error = "不明なコントロールか、使えない値です: " + s;
       return false;
     }
   }
@@ -109,7 +109,7 @@ bool build_state(Context& ctx, ScreeningSession& session, std::string& error) {
     std::vector<bool> ticked(6, false);
     for (const auto& m : split(markets, ',')) {
       if (m.size() != 1 || m[0] < '0' || m[0] > '5') {
-        error = "no market box " + m;
+        error = "市場の枠 " + m + " はありません";
         return false;
       }
       ticked[static_cast<std::size_t>(m[0] - '0')] = true;
@@ -128,7 +128,7 @@ bool build_state(Context& ctx, ScreeningSession& session, std::string& error) {
     int row = kFirstFormulaRow;
     while (row <= kLastFormulaRow && session.controls().enabled(row)) ++row;
     if (row > kLastFormulaRow) {
-      error = "at most five formula rows (41-45)";
+      error = "式の行は五つまでです（41～45）";
       return false;
     }
     session.controls().set_checked(lp::screening::indexed("pr_chk", row), true);
@@ -139,7 +139,7 @@ bool build_state(Context& ctx, ScreeningSession& session, std::string& error) {
     int row = kLastFormulaRow;
     while (row >= kFirstFormulaRow && !session.controls().enabled(row)) --row;
     if (row < kFirstFormulaRow) {
-      error = "--show needs a formula row (--formula)";
+      error = "--show には式の行（--formula）が必要です";
       return false;
     }
     session.controls().set_text(lp::screening::formula_show_control(row), show);
@@ -152,7 +152,7 @@ namespace {
 int run_screen(Context& ctx) {
   std::string as_of;
   if (ctx.take_option("--as-of", as_of) && !valid_yyyymmdd(as_of)) {
-    return fail("screen: --as-of wants YYYYMMDD, got " + as_of);
+    return fail("screen: --as-of は YYYYMMDD で指定してください: " + as_of);
   }
   CliUi ui;
   ScreeningSession session(ctx.platform, &ui);
@@ -160,7 +160,8 @@ int run_screen(Context& ctx) {
   if (!build_state(ctx, session, error)) return fail("screen: " + error);
   if (!as_of.empty()) session.use_market(nullptr, as_of);
 
-  if (!session.run()) return fail(ui.error.empty() ? "screen: the run did not start" : ui.error);
+  if (!session.run())
+    return fail(ui.error.empty() ? "screen: 実行を開始できませんでした" : ui.error);
   for (const auto& [n, count] : session.last_counts()) std::cout << n << " " << count << "\n";
   if (session.current_criterion() != -1) {
     std::string text;
@@ -175,7 +176,7 @@ int run_screen(Context& ctx) {
 
 int run_screen_save(Context& ctx) {
   if (ctx.args.empty() || ctx.args.front().rfind("--", 0) == 0)
-    return fail("screen-save: which name? screen-save NAME [options of screen]");
+    return fail("screen-save: 名前を指定してください（screen-save NAME [screen のオプション]）");
   const std::string name = ctx.args.front();
   ctx.args.erase(ctx.args.begin());
   CliUi ui;
@@ -192,14 +193,14 @@ int run_screen_save(Context& ctx) {
 }
 
 int run_screens(Context& ctx) {
-  if (!ctx.args.empty()) return fail("screens: unexpected argument " + ctx.args.front());
+  if (!ctx.args.empty()) return fail("screens: 余分な引数です: " + ctx.args.front());
   for (const auto& name : lp::screening::list_screens(ctx.folders().user_folder))
     std::cout << name << "\n";
   return 0;
 }
 
 int run_formula_check(Context& ctx) {
-  if (ctx.args.size() != 1) return fail("formula-check: give the formula as one argument");
+  if (ctx.args.size() != 1) return fail("formula-check: 式を一つの引数で指定してください");
   lp::formula::Formula f;
   lp::formula::FormulaError e;
   if (!lp::formula::Formula::compile(ctx.args.front(), f, e)) return fail(e.text());

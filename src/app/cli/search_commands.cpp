@@ -17,7 +17,7 @@ namespace {
 int search_command(Context& ctx) {
   std::string query;
   for (const std::string& word : ctx.args) query += (query.empty() ? "" : " ") + word;
-  if (query.empty()) return fail("usage: search QUERY");
+  if (query.empty()) return fail("使い方: search QUERY");
   const std::string today = ctx.platform.today ? ctx.platform.today() : std::string();
   StockSearch search;
   std::vector<SearchHit> hits;
@@ -80,11 +80,11 @@ int results_command(Context& ctx) {
   const bool exporting = ctx.take_option("--export", export_path);
   const bool cp932 = ctx.take_flag("--cp932");
   ctx.take_option("--screen-name", screen_name);
-  if (!ctx.args.empty()) return fail("unexpected argument: " + ctx.args.front());
+  if (!ctx.args.empty()) return fail("余分な引数です: " + ctx.args.front());
 
   const std::string path = ctx.folders().user_folder + "sel0_out.csv";
   ResultTable table;
-  if (!read_result_file(path, table)) return fail("no result file: " + path);
+  if (!read_result_file(path, table)) return fail("結果ファイルがありません: " + path);
 
   if (sorted) {
     // Each listed column is one double click, so "終値,終値" sorts descending, then ascending.
@@ -93,7 +93,7 @@ int results_command(Context& ctx) {
     std::string word;
     while (std::getline(words, word, ',')) {
       int column = 0;
-      if (!column_of(word, table, column)) return fail("unknown sort column: " + word);
+      if (!column_of(word, table, column)) return fail("不明な並べ替えの列です: " + word);
       sorter.sort(table, column);
     }
   }
@@ -103,7 +103,7 @@ int results_command(Context& ctx) {
     ExportOptions options;
     options.screen_name = screen_name;
     if (!export_format_for(export_path, cp932, options.format))
-      return fail("--export wants a file ending in .xlsx or .csv, got " + export_path);
+      return fail("--export は .xlsx か .csv で終わるファイル名で指定してください: " + export_path);
     std::string error;
     if (!export_results(table, export_path, options, error)) return fail(error);
     std::cout << "exported=" << table.count() << "\n";
@@ -118,11 +118,12 @@ int results_command(Context& ctx) {
   }
   if (page_text.empty() || page_text.find_first_not_of("0123456789") != std::string::npos ||
       page_text.size() > 6) {
-    return fail("--page wants a page number or all, got " + page_text);
+    return fail("--page はページ番号か all で指定してください: " + page_text);
   }
   const int p = std::stoi(page_text);
   if (p > std::max(last, 0))
-    return fail("no page " + page_text + " (last page " + std::to_string(last) + ")");
+    return fail("ページ " + page_text + " はありません（最後のページは " + std::to_string(last) +
+                "）");
   print_page(table, p);
   return 0;
 }

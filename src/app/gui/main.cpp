@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/gui/app_icon.h"
+#include "shell/translations_gui.h"
 #include "shell/window_hub_gui.h"
 
 int main(int argc, char** argv) {
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
   // Ties the windows to lumenpick.desktop, so Wayland docks show its name and icon.
   QGuiApplication::setDesktopFileName(QStringLiteral("lumenpick"));
   QApplication::setWindowIcon(lp::gui::app_icon());
+  // File dialogs and standard buttons in Japanese, like every other text of the program.
+  lp::gui::install_qt_translations(app);
   auto& hub = lp::gui::WindowHub::instance();
   hub.set_platform(lp::gui::qt_platform());
   if (!hub.show_window(QStringLiteral("main"))) return 1;
