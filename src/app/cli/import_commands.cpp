@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "app/cli/cli.h"
+#include "app/cli/watch_hook.h"
 #include "pricedb/csv_import.h"
 #include "shell/startup.h"
 
@@ -12,13 +13,18 @@ namespace lp::cli {
 namespace {
 
 constexpr const char* kImportUsage =
-    "import-csv FILE... [--code CODE] [--name NAME] [--market SEGMENT]";
+    "import-csv FILE... [--code CODE] [--name NAME] [--market SEGMENT] [--history-days N]";
 
 int cmd_import_csv(Context& ctx) {
   CsvImportOptions opt;
   ctx.take_option("--code", opt.code);
   ctx.take_option("--name", opt.name);
   ctx.take_option("--market", opt.market);
+  int history_days = 20;
+  if (std::string e; !take_history_days(ctx, history_days, e)) {
+    std::cerr << "lumenpick-cli: " << e << "\nusage: lumenpick-cli " << kImportUsage << "\n";
+    return 2;
+  }
   for (const std::string& a : ctx.args) {
     if (a.rfind("--", 0) == 0) {
       std::cerr << "lumenpick-cli: unknown option " << a << "\nusage: lumenpick-cli "
@@ -32,6 +38,7 @@ int cmd_import_csv(Context& ctx) {
   }
   prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
   const AppFolders folders = ctx.folders();
+  const WatchSnapshot watch_before = watch_snapshot(ctx, history_days);
   CsvImportReport report;
   std::string error;
   const bool ok =
@@ -46,6 +53,7 @@ int cmd_import_csv(Context& ctx) {
             << "\nindex_rebuilt=" << (report.index_rebuilt ? "yes" : "no") << "\n";
   if (!ok) return fail(error + " (nothing was changed)");
   if (report.files_used == 0) return fail("no file had a usable row; nothing was changed");
+  watch_after_update(ctx, watch_before);
   return 0;
 }
 

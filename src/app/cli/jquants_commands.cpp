@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "app/cli/cli.h"
+#include "app/cli/watch_hook.h"
 #include "common/http_curl.h"
 #include "pricedb/formats.h"
 #include "pricedb/jquants_key.h"
@@ -15,7 +16,7 @@ namespace lp::cli {
 namespace {
 
 constexpr const char* kSyncUsage =
-    "jquants-sync [--from YYYYMMDD] [--to YYYYMMDD] [--plan P] [--base URL]";
+    "jquants-sync [--from YYYYMMDD] [--to YYYYMMDD] [--plan P] [--base URL] [--history-days N]";
 
 int bad_usage(const std::string& message) {
   std::cerr << "lumenpick-cli: " << message << "\nusage: lumenpick-cli " << kSyncUsage << "\n";
@@ -28,6 +29,8 @@ int cmd_jquants_sync(Context& ctx) {
   ctx.take_option("--from", opt.from);
   ctx.take_option("--to", opt.to);
   ctx.take_option("--plan", plan);
+  int history_days = 20;
+  if (std::string e; !take_history_days(ctx, history_days, e)) return bad_usage(e);
   if (ctx.take_option("--base", opt.base)) {
     while (!opt.base.empty() && opt.base.back() == '/') opt.base.pop_back();
   }
@@ -60,6 +63,7 @@ int cmd_jquants_sync(Context& ctx) {
   opt.reference_code = folders.reference_code;
   opt.today = ctx.platform.today();
 
+  const WatchSnapshot watch_before = watch_snapshot(ctx, history_days);
   jquants::SyncServices svc;
   svc.http = curl_http_get;
   svc.progress = [](const jquants::SyncProgress& p) { std::cerr << p.text << "\n"; };
@@ -74,7 +78,9 @@ int cmd_jquants_sync(Context& ctx) {
                        1983, latest)) {
     std::cout << "latest=" << latest << "\n";
   }
-  return r.ok() ? 0 : fail(r.message);
+  if (!r.ok()) return fail(r.message);
+  watch_after_update(ctx, watch_before);
+  return 0;
 }
 
 }  // namespace
