@@ -9,6 +9,7 @@
 #include "common/encoding.h"
 #include "common/file_lock.h"
 #include "common/keyvalue.h"
+#include "portfolio/portfolio_model.h"
 #include "pricedb/stock_code.h"
 
 namespace lp::screening {
@@ -222,6 +223,39 @@ bool write_screen_marks(const std::string& user_folder, std::string_view name,
   if (!load_screen(user_folder, name, controls, old, error)) return false;
   lock.reset();  // save_screen takes the same lock again; the read and the write stay close
   return save_screen(user_folder, name, controls, marks, error);
+}
+
+bool universe_codes(const std::string& user_folder, const std::string& universe,
+                      std::vector<std::string>& codes, std::string& error) {
+  codes.clear();
+  error = check_universe(universe);
+  if (!error.empty()) return false;
+  const std::string u = normal_universe(universe);
+  if (u.rfind("ptf", 0) == 0) {
+    const int n = u[3] - '0';
+    const portfolio::LoadResult r =
+        portfolio::load_holdings(portfolio::holdings_path(user_folder, n), false);
+    if (r.status == portfolio::LoadStatus::kMissing) {
+      error = "ポートフォリオ " + u + " がありません。";
+      return false;
+    }
+    if (r.status != portfolio::LoadStatus::kLoaded) {
+      error = "ポートフォリオ " + u + " を読めません。" + r.problem;
+      return false;
+    }
+    for (const portfolio::Holding& h : r.holdings) codes.push_back(trim_blanks(h.code));
+  } else {
+    std::size_t start = 0;
+    while (start <= u.size()) {
+      std::size_t end = u.find(',', start);
+      if (end == std::string::npos) end = u.size();
+      codes.push_back(u.substr(start, end - start));
+      start = end + 1;
+    }
+  }
+  std::sort(codes.begin(), codes.end());
+  codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+  return true;
 }
 
 std::string normal_universe(std::string_view text) {

@@ -57,6 +57,12 @@ std::string check_universe(std::string_view text);
 // The universe text in its stored form: trimmed, codes upper-cased, blanks around commas gone.
 std::string normal_universe(std::string_view text);
 
+// The stock codes of a universe text, sorted: the holdings of a portfolio file or the codes
+// given. False and a message when the portfolio is missing or damaged or the text is no
+// universe.
+bool universe_codes(const std::string& user_folder, const std::string& universe,
+                    std::vector<std::string>& codes, std::string& error);
+
 // save_screen with the marks written too.
 bool save_screen(const std::string& user_folder, std::string_view name, const ControlSet& controls,
                  const ScreenMarks& marks, std::string& error);

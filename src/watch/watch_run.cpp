@@ -10,7 +10,6 @@
 #include "common/encoding.h"
 #include "common/file_lock.h"
 #include "common/numbers.h"
-#include "portfolio/portfolio_model.h"
 #include "screening/formula/formula_step.h"
 #include "screening/screening_session.h"
 
@@ -184,35 +183,7 @@ std::vector<WatchedScreen> watched_screens(const std::string& user_folder) {
 
 bool resolve_universe(const std::string& user_folder, const std::string& universe,
                       std::vector<std::string>& codes, std::string& error) {
-  codes.clear();
-  error = screening::check_universe(universe);
-  if (!error.empty()) return false;
-  const std::string u = screening::normal_universe(universe);
-  if (u.rfind("ptf", 0) == 0) {
-    const int n = u[3] - '0';
-    const portfolio::LoadResult r =
-        portfolio::load_holdings(portfolio::holdings_path(user_folder, n), false);
-    if (r.status == portfolio::LoadStatus::kMissing) {
-      error = "ポートフォリオ " + u + " がありません。";
-      return false;
-    }
-    if (r.status != portfolio::LoadStatus::kLoaded) {
-      error = "ポートフォリオ " + u + " を読めません。" + r.problem;
-      return false;
-    }
-    for (const portfolio::Holding& h : r.holdings) codes.push_back(trim_blanks(h.code));
-  } else {
-    std::size_t start = 0;
-    while (start <= u.size()) {
-      std::size_t end = u.find(',', start);
-      if (end == std::string::npos) end = u.size();
-      codes.push_back(u.substr(start, end - start));
-      start = end + 1;
-    }
-  }
-  std::sort(codes.begin(), codes.end());
-  codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
-  return true;
+  return screening::universe_codes(user_folder, universe, codes, error);
 }
 
 std::vector<std::string> added_days(const std::vector<std::string>& before,
