@@ -352,8 +352,8 @@ int cmd_schedule(Context& ctx) {
     }
     std::cout << "毎日自動更新: 平日 " << s.time << "\ncommand=" << s.command
               << "\ntimer=" << (std::filesystem::path(folder) / watch::kTimerName).string() << "\n";
-    if (watch::systemctl_user(std::string("is-enabled ") + watch::kTimerName, output) >= 0)
-      std::cout << "enabled=" << (output.empty() ? std::string("?") : one_line(output)) << "\n";
+    const int state = watch::systemctl_user(std::string("is-enabled ") + watch::kTimerName, output);
+    std::cout << "enabled=" << (state == 0 ? "yes" : "no") << "\n";
     return 0;
   }
   if (!watch::valid_schedule_time(at))
