@@ -12,6 +12,7 @@ packages=(
   desktop-file-utils appstream librsvg2-bin dpkg-dev file unzip
   clang libclang-rt-14-dev
   fonts-noto-cjk
+  chromium dbus systemd
 )
 
 missing=()
