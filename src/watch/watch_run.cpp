@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "backtest/screen_backtest.h"
@@ -77,95 +78,48 @@ std::vector<Hit> hits_of(screening::ScreeningSession& session) {
   return hits;
 }
 
-// One screen over the days; blocks collected, written together at the end.
-ScreenOutcome run_screen(const RunRequest& request, const MarketStore& market,
-                         const std::shared_ptr<const MarketStore>& store, const WatchedScreen& ws,
-                         std::map<std::string, std::vector<std::string>>& entered_by_day) {
-  ScreenOutcome out;
-  out.name = ws.name;
-  CaptureUi ui;
-  screening::ScreeningSession session(request.platform, &ui);
-  session.load(false);
+// One watched screen in a run: its state, the days it needs and the blocks made so far.
+struct Plan {
+  std::string name;
+  screening::ControlSet controls;
+  std::optional<std::vector<std::string>> universe;
+  std::vector<Block> history, fresh;
+  std::set<std::string> days;  // to run, seeded days included
   std::string error;
-  const std::string user = session.folders().user_folder;
-  if (!screening::load_screen(user, ws.name, session.controls(), error)) {
-    out.error = error;
-    return out;
+};
+
+bool held(const Plan& p, const std::string& day) {
+  return find_block(p.history, day) || find_block(p.fresh, day);
+}
+
+// Loads and checks a screen; the error says why it cannot run.
+void prepare(Plan& p, const WatchedScreen& ws, screening::ScreeningSession& session,
+             const std::string& user) {
+  p.name = ws.name;
+  p.controls = screening::ControlSet::with_builtins();
+  std::string error;
+  if (!screening::load_screen(user, ws.name, p.controls, error)) {
+    p.error = error;
+    return;
   }
+  session.controls() = p.controls;
   if (!backtest::any_criterion_ticked(session.controls())) {
-    out.error = "条件が選択されていません。";
-    return out;
+    p.error = "条件が選択されていません。";
+    return;
   }
-  if (std::string bad = screening::check_formula_rows(session.controls()); !bad.empty()) {
-    out.error = bad;
-    return out;
+  if (std::string bad = screening::check_formula_rows(p.controls); !bad.empty()) {
+    p.error = bad;
+    return;
   }
   if (!ws.marks.universe.empty()) {
     std::vector<std::string> codes;
     if (!resolve_universe(user, ws.marks.universe, codes, error)) {
-      out.error = error;
-      return out;
+      p.error = error;
+      return;
     }
-    session.set_universe(std::move(codes));
+    p.universe = std::move(codes);
   }
-  session.set_write_files(false);
-
-  std::vector<Block> history = read_history(user, ws.name);
-  std::vector<Block> fresh;
-  auto held = [&](const std::string& day) {
-    return find_block(history, day) || find_block(fresh, day);
-  };
-  auto run_day = [&](const std::string& day, Block& block) {
-    session.use_market(store, day);
-    ui.error.clear();
-    if (!session.run()) {
-      error = ui.error.empty() ? "スクリーニングを実行できません。" : ui.error;
-      return false;
-    }
-    if (session.latest_date() != day) {
-      error = day + "の株価データがありません。";
-      return false;
-    }
-    block.date = day;
-    block.hits = hits_of(session);
-    return true;
-  };
-  const std::vector<std::string>& dates = market.trading_dates();
-  for (const std::string& day : request.days) {
-    if (held(day)) continue;
-    const auto it = std::lower_bound(dates.begin(), dates.end(), day);
-    if (it == dates.end() || *it != day) continue;
-    // The first day after a screen is watched compares with a real yesterday.
-    if (it != dates.begin() && !held(*(it - 1))) {
-      Block seed;
-      if (!run_day(*(it - 1), seed)) {
-        out.error = error;
-        return out;
-      }
-      fresh.push_back(std::move(seed));
-    }
-    Block block;
-    if (!run_day(day, block)) {
-      out.error = error;
-      return out;
-    }
-    fresh.push_back(std::move(block));
-    const Block& today = fresh.back();
-    const Block* prev = it != dates.begin()
-                            ? (find_block(fresh, *(it - 1)) ? find_block(fresh, *(it - 1))
-                                                            : find_block(history, *(it - 1)))
-                            : nullptr;
-    std::vector<std::string>& codes = entered_by_day[day + "\t" + ws.name];
-    for (const Hit& h : compare_blocks(prev, today).entered) codes.push_back(h.code);
-  }
-  int added = 0;
-  if (!append_blocks(user, ws.name, fresh, added, error)) {
-    out.error = error;
-    return out;
-  }
-  for (const Block& b : fresh) out.days_written.push_back(b.date);
-  std::sort(out.days_written.begin(), out.days_written.end());
-  return out;
+  p.history = read_history(user, ws.name);
 }
 
 }  // namespace
@@ -219,7 +173,8 @@ RunOutcome run_watched(const RunRequest& request) {
   RunOutcome outcome;
   const AppFolders folders =
       read_settei_sub(request.platform.documents_folder, request.platform.desktop_folder);
-  const std::vector<WatchedScreen> screens = watched_screens(folders.user_folder);
+  const std::string& user = folders.user_folder;
+  const std::vector<WatchedScreen> screens = watched_screens(user);
   if (screens.empty() || request.days.empty()) return outcome;
   std::shared_ptr<const MarketStore> store = request.store;
   if (!store) {
@@ -230,25 +185,79 @@ RunOutcome run_watched(const RunRequest& request) {
       for (const WatchedScreen& ws : screens)
         outcome.screens.push_back(
             {ws.name, error.empty() ? "株価データを読めません。" : error, {}});
-      record_problems(folders.user_folder, outcome.screens, request.days.back());
+      record_problems(user, outcome.screens, request.days.back());
       return outcome;
     }
   }
-  std::map<std::string, std::vector<std::string>> entered_by_day;
-  for (const WatchedScreen& ws : screens) {
-    if (request.status) request.status("監視条件「" + ws.name + "」を実行中");
-    outcome.screens.push_back(run_screen(request, *store, store, ws, entered_by_day));
-    const ScreenOutcome& s = outcome.screens.back();
-    outcome.blocks_written += static_cast<int>(s.days_written.size());
-    if (!s.days_written.empty() && s.days_written.back() > outcome.day)
-      outcome.day = s.days_written.back();
+  // One session for every screen: the day table of a day is built once and serves them all.
+  CaptureUi ui;
+  screening::ScreeningSession session(request.platform, &ui);
+  session.load(false);
+  session.set_write_files(false);
+  std::vector<Plan> plans(screens.size());
+  const std::vector<std::string>& dates = store->trading_dates();
+  std::set<std::string> all_days;
+  for (std::size_t i = 0; i < screens.size(); ++i) {
+    Plan& p = plans[i];
+    prepare(p, screens[i], session, user);
+    if (!p.error.empty()) continue;
+    for (const std::string& day : request.days) {
+      const auto it = std::lower_bound(dates.begin(), dates.end(), day);
+      if (it == dates.end() || *it != day || held(p, day)) continue;
+      p.days.insert(day);
+      // The first day after a screen is watched compares with a real yesterday.
+      if (it != dates.begin() && !held(p, *(it - 1))) p.days.insert(*(it - 1));
+    }
+    all_days.insert(p.days.begin(), p.days.end());
   }
-  for (const auto& [key, codes] : entered_by_day) {
-    const auto tab = key.find('\t');
-    if (key.substr(0, tab) == outcome.day && !codes.empty())
-      outcome.entered.emplace_back(key.substr(tab + 1), codes);
+  // Day by day, oldest first, every screen that needs the day.
+  for (const std::string& day : all_days) {
+    for (Plan& p : plans) {
+      if (!p.error.empty() || !p.days.count(day)) continue;
+      if (request.status) request.status(day + " 監視条件「" + p.name + "」を実行中");
+      session.controls() = p.controls;
+      session.set_universe(p.universe);
+      session.use_market(store, day);
+      ui.error.clear();
+      if (!session.run()) {
+        p.error = ui.error.empty() ? "スクリーニングを実行できません。" : ui.error;
+      } else if (session.latest_date() != day) {
+        p.error = day + "の株価データがありません。";
+      } else {
+        p.fresh.push_back(Block{day, hits_of(session)});
+      }
+    }
   }
-  record_problems(folders.user_folder, outcome.screens, request.days.back());
+  std::map<std::string, std::vector<std::pair<std::string, std::vector<std::string>>>> entered;
+  for (Plan& p : plans) {
+    ScreenOutcome out{p.name, p.error, {}};
+    int added = 0;
+    // A screen that failed on any day writes none of its days.
+    if (out.error.empty() && !append_blocks(user, p.name, p.fresh, added, out.error)) {
+      p.fresh.clear();
+    }
+    if (out.error.empty()) {
+      for (const Block& b : p.fresh) {
+        out.days_written.push_back(b.date);
+        const auto it = std::lower_bound(dates.begin(), dates.end(), b.date);
+        const Block* prev = nullptr;
+        if (it != dates.begin()) {
+          prev = find_block(p.fresh, *(it - 1));
+          if (!prev) prev = find_block(p.history, *(it - 1));
+        }
+        std::vector<std::string> codes;
+        for (const Hit& h : compare_blocks(prev, b).entered) codes.push_back(h.code);
+        if (!codes.empty()) entered[b.date].emplace_back(p.name, std::move(codes));
+      }
+      std::sort(out.days_written.begin(), out.days_written.end());
+    }
+    outcome.blocks_written += static_cast<int>(out.days_written.size());
+    if (!out.days_written.empty() && out.days_written.back() > outcome.day)
+      outcome.day = out.days_written.back();
+    outcome.screens.push_back(std::move(out));
+  }
+  if (const auto it = entered.find(outcome.day); it != entered.end()) outcome.entered = it->second;
+  record_problems(user, outcome.screens, request.days.back());
   return outcome;
 }
 
