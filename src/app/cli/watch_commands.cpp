@@ -2,11 +2,9 @@
 // report (report), everything at once (daily) and its timer (schedule).
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDesktopServices>
 #include <QEventLoop>
 #include <QProcess>
 #include <QTimer>
-#include <QUrl>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -42,6 +40,11 @@ std::string self_path() {
   std::error_code ec;
   const std::filesystem::path exe = std::filesystem::canonical("/proc/self/exe", ec);
   return ec ? std::string("lumenpick-cli") : exe.string();
+}
+
+// The desktop's own opener: the command line's Qt runs offscreen and has no desktop services.
+bool open_in_browser(const std::string& path) {
+  return QProcess::startDetached(QStringLiteral("xdg-open"), {QString::fromStdString(path)});
 }
 
 // The notification of a run; a click opens the report. The click reaches a small waiting
@@ -265,7 +268,7 @@ int cmd_report(Context& ctx) {
   if (!watch::write_report(folders, date, watch::report_chart_picture(folders), path, error))
     return fail(error);
   std::cout << path << "\n";
-  if (open && !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
+  if (open && !open_in_browser(path))
     std::cerr << "lumenpick-cli: ブラウザを起動できません。" << path << " を開いてください。\n";
   return 0;
 }
@@ -397,7 +400,7 @@ int cmd_notify_wait(Context& ctx) {
   QObject::connect(&watcher, &watch::NotificationWatcher::invoked, &loop,
                    [&](unsigned got, const QString&) {
                      if (got != id) return;
-                     QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+                     open_in_browser(file.toStdString());
                      loop.quit();
                    });
   QObject::connect(&watcher, &watch::NotificationWatcher::closed, &loop, [&](unsigned got) {
