@@ -226,7 +226,7 @@ bool write_screen_marks(const std::string& user_folder, std::string_view name,
 }
 
 bool universe_codes(const std::string& user_folder, const std::string& universe,
-                      std::vector<std::string>& codes, std::string& error) {
+                    std::vector<std::string>& codes, std::string& error) {
   codes.clear();
   error = check_universe(universe);
   if (!error.empty()) return false;
