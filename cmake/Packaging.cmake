@@ -58,6 +58,7 @@ foreach(t lumenpick lumenpick-cli lumenpick-price-server lumenpick-sample-market
   endif()
 endforeach()
 install(FILES ${LP_TEMPLATES} DESTINATION share/lumenpick)
+install(FILES ${LP_UNIT_TEMPLATES} DESTINATION share/lumenpick/systemd)
 install(FILES ${LP_DATA_SRC}/lumenpick.desktop DESTINATION share/applications)
 install(FILES ${LP_DATA_OUT}/io.github.lumenpick.LumenPick.metainfo.xml
         DESTINATION share/metainfo)

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include "common/csv.h"
 #include "common/encoding.h"
 #include "common/file_lock.h"
 #include "common/keyvalue.h"
+#include "portfolio/portfolio_model.h"
+#include "pricedb/stock_code.h"
 
 namespace lp::screening {
 
@@ -140,10 +143,19 @@ void apply_screen_pair(ControlSet& controls, const std::string& key, const std::
 
 bool save_screen(const std::string& user_folder, std::string_view name, const ControlSet& controls,
                  std::string& error) {
+  return save_screen(user_folder, name, controls, ScreenMarks{}, error);
+}
+
+bool save_screen(const std::string& user_folder, std::string_view name, const ControlSet& controls,
+                 const ScreenMarks& marks, std::string& error) {
   error = check_screen_name(name);
   if (!error.empty()) return false;
+  if (error = check_universe(marks.universe); !error.empty()) return false;
   std::string text;
   if (!screen_text(controls, text, error)) return false;
+  text.resize(text.size() - 5);  // "EOF\r\n" goes after the marks
+  text += std::string(kWatchKey) + ",\"" + (marks.watched ? "ON" : "OFF") + "\"\r\n";
+  text += std::string(kUniverseKey) + ",\"" + normal_universe(marks.universe) + "\"\r\nEOF\r\n";
   std::error_code ec;
   fs::create_directories(screens_folder(user_folder), ec);
   // Another program (the window and the command line) may save or delete the same screen:
@@ -161,21 +173,121 @@ bool save_screen(const std::string& user_folder, std::string_view name, const Co
 
 bool load_screen(const std::string& user_folder, std::string_view name, ControlSet& controls,
                  std::string& error) {
+  ScreenMarks marks;
+  return load_screen(user_folder, name, controls, marks, error);
+}
+
+bool load_screen(const std::string& user_folder, std::string_view name, ControlSet& controls,
+                 ScreenMarks& marks, std::string& error) {
   error = check_screen_name(name);
   if (!error.empty()) return false;
   // Read through the key/value reader's decoding (CP932, or UTF-8 with a byte order mark
   // when the user edited the file so), then applied from a fresh control set.
   ControlSet fresh = ControlSet::with_builtins();
+  ScreenMarks read_marks;
   const bool found = read_key_values(screen_path(user_folder, name).string(),
                                      [&](const std::string& key, const std::string& value) {
-                                       apply_screen_pair(fresh, key, value);
+                                       if (key == kWatchKey) {
+                                         read_marks.watched = value == "ON";
+                                       } else if (key == kUniverseKey) {
+                                         read_marks.universe = value;
+                                       } else {
+                                         apply_screen_pair(fresh, key, value);
+                                       }
                                      });
   if (!found) {
     error = "保存条件「" + std::string(name) + "」がありません。";
     return false;
   }
   controls = std::move(fresh);
+  marks = std::move(read_marks);
   return true;
+}
+
+bool read_screen_marks(const std::string& user_folder, std::string_view name, ScreenMarks& marks,
+                       std::string& error) {
+  ControlSet scratch;
+  return load_screen(user_folder, name, scratch, marks, error);
+}
+
+bool write_screen_marks(const std::string& user_folder, std::string_view name,
+                        const ScreenMarks& marks, std::string& error) {
+  error = check_screen_name(name);
+  if (!error.empty()) return false;
+  if (error = check_universe(marks.universe); !error.empty()) return false;
+  const fs::path path = screen_path(user_folder, name);
+  std::unique_ptr<FileLock> lock = FileLock::acquire(path, kUserFileLockTimeout, error);
+  if (!lock) return false;
+  ControlSet controls;
+  ScreenMarks old;
+  if (!load_screen(user_folder, name, controls, old, error)) return false;
+  lock.reset();  // save_screen takes the same lock again; the read and the write stay close
+  return save_screen(user_folder, name, controls, marks, error);
+}
+
+bool universe_codes(const std::string& user_folder, const std::string& universe,
+                    std::vector<std::string>& codes, std::string& error) {
+  codes.clear();
+  error = check_universe(universe);
+  if (!error.empty()) return false;
+  const std::string u = normal_universe(universe);
+  if (u.rfind("ptf", 0) == 0) {
+    const int n = u[3] - '0';
+    const portfolio::LoadResult r =
+        portfolio::load_holdings(portfolio::holdings_path(user_folder, n), false);
+    if (r.status == portfolio::LoadStatus::kMissing) {
+      error = "ポートフォリオ " + u + " がありません。";
+      return false;
+    }
+    if (r.status != portfolio::LoadStatus::kLoaded) {
+      error = "ポートフォリオ " + u + " を読めません。" + r.problem;
+      return false;
+    }
+    for (const portfolio::Holding& h : r.holdings) codes.push_back(trim_blanks(h.code));
+  } else {
+    std::size_t start = 0;
+    while (start <= u.size()) {
+      std::size_t end = u.find(',', start);
+      if (end == std::string::npos) end = u.size();
+      codes.push_back(u.substr(start, end - start));
+      start = end + 1;
+    }
+  }
+  std::sort(codes.begin(), codes.end());
+  codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+  return true;
+}
+
+std::string normal_universe(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+    out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  if (out.size() == 4 && out.compare(0, 3, "PTF") == 0) {
+    out = "ptf" + out.substr(3);
+  }
+  return out;
+}
+
+std::string check_universe(std::string_view text) {
+  const std::string u = normal_universe(text);
+  if (u.empty()) return {};
+  if (u.size() == 4 && u.compare(0, 3, "ptf") == 0) {
+    if (u[3] >= '0' && u[3] <= '9') return {};
+    return "対象のポートフォリオは ptf0〜ptf9 で指定してください。";
+  }
+  std::size_t count = 0, start = 0;
+  while (start <= u.size()) {
+    std::size_t end = u.find(',', start);
+    if (end == std::string::npos) end = u.size();
+    const std::string code = u.substr(start, end - start);
+    const bool shaped = is_stock_code(code);
+    if (!shaped) return "対象の銘柄コード「" + code + "」は4桁のコードではありません。";
+    if (++count > 400) return "対象の銘柄コードは400までです。";
+    start = end + 1;
+  }
+  return {};
 }
 
 bool delete_screen(const std::string& user_folder, std::string_view name, std::string& error) {

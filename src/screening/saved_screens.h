@@ -39,4 +39,41 @@ bool load_screen(const std::string& user_folder, std::string_view name, ControlS
                  std::string& error);
 bool delete_screen(const std::string& user_folder, std::string_view name, std::string& error);
 
+// What a saved screen carries beside the window's controls: whether it runs after every
+// update of the database ("監視"), and the stocks it is limited to ("対象": "ptf1" for the
+// holdings of ptf1.csv, or codes "7203,6758,130A"; empty: the whole market). Screens saved
+// before these keys existed read as not watched, whole market.
+struct ScreenMarks {
+  bool watched = false;
+  std::string universe;
+  bool operator==(const ScreenMarks&) const = default;
+};
+inline constexpr std::string_view kWatchKey = "監視";
+inline constexpr std::string_view kUniverseKey = "対象";
+
+// "" when `text` is a universe a screen may keep (after trimming blanks), else the message:
+// "ptf0".."ptf9", or one to 400 stock codes ("7203", "130A") separated by commas.
+std::string check_universe(std::string_view text);
+// The universe text in its stored form: trimmed, codes upper-cased, blanks around commas gone.
+std::string normal_universe(std::string_view text);
+
+// The stock codes of a universe text, sorted: the holdings of a portfolio file or the codes
+// given. False and a message when the portfolio is missing or damaged or the text is no
+// universe.
+bool universe_codes(const std::string& user_folder, const std::string& universe,
+                    std::vector<std::string>& codes, std::string& error);
+
+// save_screen with the marks written too.
+bool save_screen(const std::string& user_folder, std::string_view name, const ControlSet& controls,
+                 const ScreenMarks& marks, std::string& error);
+// load_screen that also gives the marks.
+bool load_screen(const std::string& user_folder, std::string_view name, ControlSet& controls,
+                 ScreenMarks& marks, std::string& error);
+// The marks alone. False and a message when there is no such screen.
+bool read_screen_marks(const std::string& user_folder, std::string_view name, ScreenMarks& marks,
+                       std::string& error);
+// Changes the marks of a stored screen in place (its controls untouched), under the lock.
+bool write_screen_marks(const std::string& user_folder, std::string_view name,
+                        const ScreenMarks& marks, std::string& error);
+
 }  // namespace lp::screening

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "common/encoding.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
 #include "pricedb/market_store.h"
@@ -112,17 +113,15 @@ bool ScreeningSession::make_candidate_list() {
   const std::string today = today_yyyymmdd(platform_);
   std::string latest;
   const SeriesSource src = source();
-  const bool found =
-      as_of_.empty() ? read_latest_date(folders_.db_folder, folders_.reference_code,
-                                        year_of(today), kLowestYear, latest)
-                     : latest_trading_date_as_of(src, latest);
+  const bool found = as_of_.empty() ? read_latest_date(folders_.db_folder, folders_.reference_code,
+                                                       year_of(today), kLowestYear, latest)
+                                    : latest_trading_date_as_of(src, latest);
   if (!found) {
     say("エラー：株価データがありません。", TextColor::red);
     return false;
   }
   if (as_of_.empty()) {
-    count_trading_days(folders_.db_folder, folders_.reference_code, year_of(today),
-                       trading_days_);
+    count_trading_days(folders_.db_folder, folders_.reference_code, year_of(today), trading_days_);
   } else {
     count_trading_days_as_of(src, trading_days_);
   }
@@ -169,6 +168,13 @@ bool ScreeningSession::make_candidate_list() {
   for (int i = 0; i < 6; ++i)
     boxes[static_cast<std::size_t>(i)] = controls_.checked(indexed("shijyou_chk", i));
   filter_markets(day_table_, boxes, candidates_);
+  if (universe_) {
+    std::vector<std::string> wanted = *universe_;
+    std::sort(wanted.begin(), wanted.end());
+    std::erase_if(candidates_.items, [&](const Candidate& c) {
+      return !std::binary_search(wanted.begin(), wanted.end(), trim_blanks(c.code));
+    });
+  }
   output_ = candidates_;
   return true;
 }

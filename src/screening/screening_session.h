@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,8 @@ class ScreeningSession {
   // False: a run writes no intermediate or result files and opens no results window (the
   // backtest runs hundreds of screens and must not overwrite the user's last result).
   void set_write_files(bool on) { write_files_ = on; }
+  // Limits the candidates to these stock codes, after the market boxes; nullopt: no limit.
+  void set_universe(std::optional<std::vector<std::string>> codes) { universe_ = std::move(codes); }
   // The stocks that passed every criterion of the last run (the universe when none ran).
   const CandidateList& kept() const { return candidates_; }
   // Where the run's loads come from: folders, store and as-of day.
@@ -123,6 +126,7 @@ class ScreeningSession {
   std::shared_ptr<const MarketStore> store_;
   std::string as_of_;
   bool write_files_ = true;
+  std::optional<std::vector<std::string>> universe_;
   bool table_has_previous_ = false;  // F9/F10 of the day table filled
   std::vector<std::pair<int, std::string>> counts_;
   std::vector<int> shown_;

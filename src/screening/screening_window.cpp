@@ -244,6 +244,19 @@ void ScreeningWindow::build() {
           &ScreeningWindow::save_screen);
   connect(static_cast<QPushButton*>(screen_buttons_[2]), &QPushButton::clicked, this,
           &ScreeningWindow::delete_screen);
+  // A watched screen runs by itself after every update of the database; 対象 limits a screen
+  // to a portfolio's holdings or to codes.
+  watch_box_ = new QCheckBox(QStringLiteral("監視"), this);
+  watch_box_->setObjectName(QStringLiteral("kanshi_chk"));
+  watch_box_->setToolTip(QStringLiteral("データ更新のたびにこの保存条件を自動で実行します"));
+  saved->addWidget(watch_box_);
+  saved->addWidget(new QLabel(QStringLiteral("対象"), this));
+  universe_ = new QLineEdit(this);
+  universe_->setObjectName(QStringLiteral("taishou_txt"));
+  universe_->setPlaceholderText(QStringLiteral("全銘柄（ptf1 または 7203,6758）"));
+  universe_->setMinimumWidth(220);
+  saved->addWidget(universe_);
+  connect(watch_box_, &QCheckBox::clicked, this, &ScreeningWindow::watch_clicked);
   saved->addStretch();
   root->addLayout(saved);
   confirm_ = [this](const QString& text) {
@@ -490,12 +503,15 @@ void ScreeningWindow::load_screen() {
   if (session_->running()) return;
   std::string error;
   const std::string name = screen_name().toStdString();
+  lp::screening::ScreenMarks marks;
   if (!lp::screening::load_screen(session_->folders().user_folder, name, session_->controls(),
-                                  error)) {
+                                  marks, error)) {
     message(error, TextColor::red);
     return;
   }
   push_controls();
+  watch_box_->setChecked(marks.watched);
+  universe_->setText(QString::fromStdString(marks.universe));
   message("保存条件「" + name + "」を読み込みました。", TextColor::blue);
 }
 
@@ -505,13 +521,51 @@ void ScreeningWindow::save_screen() {
   const std::string name = screen_name().toStdString();
   // A screen that could not run is not stored.
   std::string error = lp::screening::check_formula_rows(session_->controls());
+  lp::screening::ScreenMarks marks;
+  marks.watched = watch_box_->isChecked();
+  marks.universe = universe_->text().toStdString();
   if (error.empty() && lp::screening::save_screen(session_->folders().user_folder, name,
-                                                  session_->controls(), error)) {
+                                                  session_->controls(), marks, error)) {
     refresh_screens(q(name));
     message("保存条件「" + name + "」を保存しました。", TextColor::blue);
     return;
   }
   message(error, TextColor::red);
+}
+
+void ScreeningWindow::watch_clicked() {
+  // A stored screen takes the mark at once; a new one takes it when it is saved.
+  const std::string name = screen_name().toStdString();
+  const std::string user = session_->folders().user_folder;
+  lp::screening::ScreenMarks marks;
+  std::string error;
+  if (!lp::screening::check_screen_name(name).empty() ||
+      !lp::screening::read_screen_marks(user, name, marks, error)) {
+    return;
+  }
+  marks.watched = watch_box_->isChecked();
+  if (!lp::screening::write_screen_marks(user, name, marks, error)) {
+    message(error, TextColor::red);
+    return;
+  }
+  message("保存条件「" + name + (marks.watched ? "」を監視します。" : "」の監視をやめました。"),
+          TextColor::blue);
+}
+
+bool ScreeningWindow::apply_universe() {
+  const std::string text = universe_->text().toStdString();
+  if (lp::screening::normal_universe(text).empty()) {
+    session_->set_universe(std::nullopt);
+    return true;
+  }
+  std::vector<std::string> codes;
+  std::string error;
+  if (!lp::screening::universe_codes(session_->folders().user_folder, text, codes, error)) {
+    message(error, TextColor::red);
+    return false;
+  }
+  session_->set_universe(std::move(codes));
+  return true;
 }
 
 void ScreeningWindow::delete_screen() {
@@ -647,6 +701,7 @@ void ScreeningWindow::start_run() {
   pull_controls();
   // A formula error stops the run with its message; fixing the box later clears it.
   formula_error_shown_ = !lp::screening::check_formula_rows(session_->controls()).empty();
+  if (!apply_universe()) return;
   session_->run();
 }
 

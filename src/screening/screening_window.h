@@ -11,6 +11,7 @@
 class QComboBox;
 class QHBoxLayout;
 class QLabel;
+class QLineEdit;
 class QCheckBox;
 class QRadioButton;
 class QPushButton;
@@ -86,6 +87,9 @@ class ScreeningWindow : public QWidget, public lp::screening::ScreeningUi {
   void load_screen();
   void save_screen();
   void delete_screen();
+  void watch_clicked();
+  // The 対象 box into the session; false (message shown) when it names no usable universe.
+  bool apply_universe();
 
   std::unique_ptr<lp::screening::ScreeningSession> session_;
   QLabel* msg_ = nullptr;
@@ -95,6 +99,8 @@ class ScreeningWindow : public QWidget, public lp::screening::ScreeningUi {
   QRadioButton* option1_[46] = {};
   QLabel* result_[46] = {};
   QComboBox* screens_ = nullptr;
+  QCheckBox* watch_box_ = nullptr;
+  QLineEdit* universe_ = nullptr;
   QWidget* screen_buttons_[3] = {};
   std::function<bool(const QString&)> confirm_;
   bool formula_error_shown_ = false;

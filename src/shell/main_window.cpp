@@ -148,6 +148,22 @@ void MainWindow::build_controls() {
   cmd_grid->addWidget(download, 1, 0);
   cmd_grid->addWidget(vup, 1, 1);
   cmd_grid->addWidget(end, 1, 2);
+  // The watched screens' results, with a red badge counting the newest day's new entrants.
+  auto* watch = make_button(cmd_frm, "kanshi_cmd", QStringLiteral("監視結果"));
+  auto* badge_row = new QHBoxLayout(watch);
+  badge_row->setContentsMargins(0, 2, 6, 0);
+  badge_row->addStretch();
+  auto* badge = new QLabel(watch);
+  badge->setObjectName(QStringLiteral("kanshi_badge_lb"));
+  badge->setStyleSheet(QStringLiteral(
+      "background:#d00000;color:white;border-radius:8px;padding:0 5px;font-weight:bold"));
+  badge->setAlignment(Qt::AlignCenter);
+  badge->setMinimumHeight(16);
+  badge->hide();
+  badge_row->addWidget(badge, 0, Qt::AlignTop);
+  cmd_grid->addWidget(watch, 2, 0);
+  connect(watch, &QPushButton::clicked, this,
+          [] { WindowHub::instance().show_window(QStringLiteral("kanshi_frm")); });
   outer->addWidget(cmd_frm);
 
   auto* mnt_frm = new QGroupBox(QStringLiteral("株価データベースのメインテナンス"), central);
@@ -190,6 +206,7 @@ void MainWindow::build_controls() {
   jquants_->refresh = [this] {
     fill_year_lists();
     refresh_latest_date();
+    watch_screens("database_changed");
   };
   // Before any run the bar has no count to show (it would read "0/1日"). The line beside it
   // wraps rather than widening the window, and it is cleared after a run: the outcome goes
@@ -208,8 +225,9 @@ void MainWindow::build_controls() {
   });
   outer->addWidget(mnt_frm);
   // Tab follows the reading order: the commands row by row, then each list with its button.
-  QWidget* const tab_order[] = {sel,          graph,   portfolio,       download, vup,       end,
-                                yyyy_dl_cmb_, dl_year, yyyy_delet_cmb_, del_year, yyyy_cmb_, see};
+  QWidget* const tab_order[] = {sel,      graph,     portfolio,    download, vup,
+                                end,      watch,     yyyy_dl_cmb_, dl_year,  yyyy_delet_cmb_,
+                                del_year, yyyy_cmb_, see};
   for (std::size_t i = 1; i < std::size(tab_order); ++i) {
     setTabOrder(tab_order[i - 1], tab_order[i]);
   }
@@ -306,6 +324,16 @@ void MainWindow::load() {
   set_main_status(QString::fromUtf8(kStatusIdle));
   label4_->clear();
   timer1_->start();
+  watch_screens("take_snapshot");
+  watch_screens("refresh_badge");
+}
+
+void MainWindow::watch_screens(const char* step) {
+  // The watched screens live in a window of their own (when it is built in): it keeps the
+  // trading days seen before an update and runs the screens over the days the update added.
+  if (QWidget* w = WindowHub::instance().window(QStringLiteral("kanshi_frm"))) {
+    QMetaObject::invokeMethod(w, step);
+  }
 }
 
 void MainWindow::fill_year_lists() {
@@ -370,8 +398,7 @@ void MainWindow::start_download(DownloadKind kind) {
   request.today = p.today ? p.today() : std::string();
   request.install_folder = p.install_folder;
   request.local_base = local_base_;
-  request.file_timeout_s =
-      read_settei_sub(p.documents_folder, p.desktop_folder).download_timeout_s;
+  request.file_timeout_s = read_settei_sub(p.documents_folder, p.desktop_folder).download_timeout_s;
 
   DownloadHooks hooks;
   hooks.message = [this](const std::string& text, MessageColor color) {
@@ -398,6 +425,7 @@ void MainWindow::start_download(DownloadKind kind) {
   hooks.close_main = [this] { close_pending_ = true; };
   hooks.yield = p.yield;
   run_download(request, http_get, hooks);
+  watch_screens("database_changed");
   finish_operation();
 }
 

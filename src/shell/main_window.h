@@ -68,6 +68,8 @@ class MainWindow : public QMainWindow {
   void open_page(const QString& address);
   void busy_tick();
   void finish_operation();
+  // Calls `step` (take_snapshot, database_changed, refresh_badge) of the watched screens.
+  void watch_screens(const char* step);
   int current_year() const;
 
   AppFolders folders_;

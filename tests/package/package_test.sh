@@ -57,6 +57,8 @@ dpkg-deb -x "$deb" "$root" || { echo "FAIL: dpkg-deb -x" >&2; exit 1; }
 usr="$root/usr"
 for f in bin/lumenpick bin/lumenpick-cli bin/lumenpick-price-server bin/lumenpick-sample-market \
          share/lumenpick/settei.txt share/lumenpick/init.txt share/lumenpick/cmd.txt \
+         share/lumenpick/systemd/lumenpick-daily.service \
+         share/lumenpick/systemd/lumenpick-daily.timer \
          share/applications/lumenpick.desktop \
          share/metainfo/io.github.lumenpick.LumenPick.metainfo.xml \
          share/icons/hicolor/scalable/apps/lumenpick.svg \

@@ -75,11 +75,36 @@ TEST(SavedScreens, WholeStateRoundTripsThroughTheFile) {
     EXPECT_EQ(a.text, b.text) << a.name;
     EXPECT_EQ(a.items, b.items) << a.name;
   }
+  // The marks: a screen saved without them is not watched; changing them keeps the controls.
+  ScreenMarks marks{true, "ptf1"};
+  ASSERT_TRUE(read_screen_marks(user, "押し目", marks, error));
+  EXPECT_EQ(marks, (ScreenMarks{false, ""}));
+  ASSERT_TRUE(write_screen_marks(user, "押し目", {true, " 7203 ,130a"}, error)) << error;
+  ControlSet again = ControlSet::with_builtins();
+  ASSERT_TRUE(load_screen(user, "押し目", again, marks, error));
+  EXPECT_EQ(marks, (ScreenMarks{true, "7203,130A"}));
+  EXPECT_EQ(again.checked("pr_chk(10)"), true);
+  EXPECT_EQ(again.find("shiki_txt(41)")->text, "C > MA(C,25) AND RSI(14) < 30");
+  EXPECT_FALSE(write_screen_marks(user, "押し目", {true, "ptfX"}, error));
+  EXPECT_FALSE(write_screen_marks(user, "missing", {true, ""}, error));
   // Only screen files are listed: temporary, hidden and other files are not.
   write_bytes(user + "screens/.押し目.txt.lptmp", "x");
   write_bytes(user + "screens/.hidden.txt", "x");
   write_bytes(user + "screens/notes.md", "x");
   EXPECT_EQ(list_screens(user).size(), 2u);
+}
+
+TEST(SavedScreens, UniverseTexts) {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"", true},       {"ptf0", true},       {"PTF9", true},      {"ptf10", false},
+      {"ptfa", false},  {"7203", true},       {"7203,6758", true}, {"130a, 285A", true},
+      {"7203,", false}, {",7203", false},     {"0999", false},     {"72031", false},
+      {"72-3", false},  {"7203,,6758", false}};
+  for (const auto& [text, ok] : cases) EXPECT_EQ(check_universe(text).empty(), ok) << text;
+  std::string many;
+  for (int i = 0; i < 401; ++i) many += (i ? "," : "") + std::to_string(1000 + i);
+  EXPECT_FALSE(check_universe(many).empty());
+  EXPECT_TRUE(check_universe(many.substr(5)).empty()) << "400 codes are fine";
 }
 
 TEST(SavedScreens, RefusalsLeaveFilesAlone) {

@@ -54,11 +54,11 @@ TEST(MainWindowKeyboard, TabGoesThroughEveryControlInReadingOrder) {
   for (QWidget* w : cycle) names << w->objectName();
   // The commands row by row as they are laid out, then each year list before its button; of
   // the host options Tab reaches the chosen one (the arrow keys move among them).
-  const QStringList want = {"meigara_sel2_cmd", "graph_cmd",    "portforio_cmd", "download_cmd",
-                            "vup1_cmd",         "end_cmd",      "yyyy_dl_cmb",   "yyyy_dl_cmd",
-                            "yyyy_delet_cmb",   "yyyy_del_cmd", "yyyy_cmb",      "see_data_cmd",
-                            "url_opt_0",        "jquants_plan_cmb", "jquants_key_cmd",
-                            "csv_import_cmd"};
+  const QStringList want = {
+      "meigara_sel2_cmd", "graph_cmd",     "portforio_cmd", "download_cmd", "vup1_cmd",
+      "end_cmd",          "kanshi_cmd",    "yyyy_dl_cmb",   "yyyy_dl_cmd",  "yyyy_delet_cmb",
+      "yyyy_del_cmd",     "yyyy_cmb",      "see_data_cmd",  "url_opt_0",    "jquants_plan_cmb",
+      "jquants_key_cmd",  "csv_import_cmd"};
   EXPECT_EQ(names, want);
   // Every button of the window is among them (中止 of a sync takes focus only while it runs).
   for (QPushButton* b : s.window->findChildren<QPushButton*>()) {

@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   fonts-noto-cjk
   qt6-translations-l10n
+  chromium dbus systemd
 )
 
 missing=()

@@ -18,6 +18,7 @@ struct Context {
   Platform platform;                // documents folder, today, no yield
   std::vector<std::string> args;    // the words after the command name, options checked
   std::vector<OptionRule> options;  // the command's options, read from its usage text
+  bool documents_given = false;     // --documents was on the command line
   AppFolders folders() const;       // read_settei_sub on the platform's folders
 
   // "--name value" among args: true and the value if present (removed from args). The

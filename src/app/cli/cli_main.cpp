@@ -207,6 +207,7 @@ int main(int argc, char** argv) {
   // With --documents the home folder is never looked at.
   const lp::HomeEnvironment env = lp::home_environment();
   ctx.platform.documents_folder = documents.given ? documents.value : lp::documents_folder(env);
+  ctx.documents_given = documents.given;
   if (ctx.platform.documents_folder.empty()) {
     return lp::cli::fail(
         "ホームフォルダがないためドキュメントフォルダが分かりません。--documents DIR "

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "app/cli/cli.h"
+#include "app/cli/watch_hook.h"
 #include "common/http_curl.h"
 #include "common/numbers.h"
 #include "pricedb/delete_year.h"
@@ -35,6 +36,8 @@ int cmd_download(Context& ctx) {
   ctx.take_option("--host", host_text);
   ctx.take_option("--base", base);
   ctx.take_option("--timeout", timeout_text);
+  int history_days = 20;
+  if (std::string e; !take_history_days(ctx, history_days, e)) return fail(e);
   if (ctx.args.size() != 1) {
     return fail(
         "使い方: download current|YEAR --host maker|lan|local [--base URL] [--timeout SECONDS]");
@@ -77,6 +80,7 @@ int cmd_download(Context& ctx) {
   prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
 
   AppFolders folders = ctx.folders();
+  const WatchSnapshot watch_before = watch_snapshot(ctx, history_days);
   DownloadHooks hooks;
   hooks.message = [](const std::string& text, MessageColor) { progress(text); };
   hooks.read_settings = [&] {
@@ -99,7 +103,9 @@ int cmd_download(Context& ctx) {
             << "fetched=" << out.fetched << "\n"
             << "failed=" << out.failed << "\n"
             << "latest_date=" << latest_or_none(folders, year_of(today)) << "\n";
-  return out.fetched > 0 ? 0 : 1;
+  if (out.fetched == 0) return 1;
+  watch_after_update(ctx, watch_before);
+  return 0;
 }
 
 int cmd_unpack(Context& ctx) {
@@ -156,7 +162,8 @@ int cmd_delete_year(Context& ctx) {
 }  // namespace
 
 LP_CLI_COMMAND("download",
-               "download current|YEAR --host maker|lan|local [--base URL] [--timeout SECONDS]",
+               "download current|YEAR --host maker|lan|local [--base URL] [--timeout SECONDS] "
+               "[--history-days N]",
                "fetch a year's packed files (each within --timeout, default 120 s), unpack them "
                "and clean the staging folders",
                cmd_download);

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "app/cli/cli.h"
+#include "app/cli/watch_hook.h"
 #include "pricedb/csv_import.h"
 #include "shell/startup.h"
 
@@ -12,7 +13,8 @@ namespace lp::cli {
 namespace {
 
 constexpr const char* kImportUsage =
-    "import-csv FILE... [--code CODE] [--name NAME] [--market SEGMENT] [--splits FILE]";
+    "import-csv FILE... [--code CODE] [--name NAME] [--market SEGMENT] [--splits FILE] "
+    "[--history-days N]";
 
 int cmd_import_csv(Context& ctx) {
   CsvImportOptions opt;
@@ -21,6 +23,11 @@ int cmd_import_csv(Context& ctx) {
   ctx.take_option("--market", opt.market);
   ctx.take_option("--splits", opt.splits);
   opt.today = ctx.platform.today();
+  int history_days = 20;
+  if (std::string e; !take_history_days(ctx, history_days, e)) {
+    std::cerr << "lumenpick-cli: " << e << "\n使い方: lumenpick-cli " << kImportUsage << "\n";
+    return 2;
+  }
   for (const std::string& a : ctx.args) {
     if (a.rfind("--", 0) == 0) {
       std::cerr << "lumenpick-cli: 不明なオプションです: " << a << "\n使い方: lumenpick-cli "
@@ -35,6 +42,7 @@ int cmd_import_csv(Context& ctx) {
   }
   prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
   const AppFolders folders = ctx.folders();
+  const WatchSnapshot watch_before = watch_snapshot(ctx, history_days);
   CsvImportReport report;
   std::string error;
   const bool ok =
@@ -52,6 +60,7 @@ int cmd_import_csv(Context& ctx) {
   if (!ok) return fail(error + " (何も変更していません)");
   if (report.files_used == 0)
     return fail("使える行のあるファイルがありません (何も変更していません)");
+  watch_after_update(ctx, watch_before);
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "app/cli/cli.h"
+#include "app/cli/watch_hook.h"
 #include "common/http_curl.h"
 #include "pricedb/formats.h"
 #include "pricedb/jquants_json.h"
@@ -19,7 +20,8 @@ namespace lp::cli {
 namespace {
 
 constexpr const char* kSyncUsage =
-    "jquants-sync [--from YYYYMMDD] [--to YYYYMMDD] [--plan P] [--base URL] [--max-wait SECONDS]";
+    "jquants-sync [--from YYYYMMDD] [--to YYYYMMDD] [--plan P] [--base URL] [--max-wait SECONDS] "
+    "[--history-days N]";
 
 int bad_usage(const std::string& message) {
   std::cerr << "lumenpick-cli: " << message << "\n使い方: lumenpick-cli " << kSyncUsage << "\n";
@@ -74,6 +76,8 @@ int cmd_jquants_sync(Context& ctx) {
   ctx.take_option("--from", opt.from);
   ctx.take_option("--to", opt.to);
   ctx.take_option("--plan", plan);
+  int history_days = 20;
+  if (std::string e; !take_history_days(ctx, history_days, e)) return bad_usage(e);
   ctx.take_option("--base", base);
   const bool wait_given = ctx.take_option("--max-wait", max_wait);
   if (!ctx.args.empty()) return bad_usage("余分な引数があります: " + ctx.args.front());
@@ -120,6 +124,7 @@ int cmd_jquants_sync(Context& ctx) {
   opt.reference_code = folders.reference_code;
   opt.today = ctx.platform.today();
 
+  const WatchSnapshot watch_before = watch_snapshot(ctx, history_days);
   jquants::SyncServices svc;
   svc.http = curl_http_get;
   ProgressPrinter printer;
@@ -144,7 +149,9 @@ int cmd_jquants_sync(Context& ctx) {
     std::cout << "latest=" << latest << "\n";
   }
   std::cout.flush();
-  return jquants::exit_code(r) == 0 ? 0 : fail(r.message);
+  if (jquants::exit_code(r) != 0) return fail(r.message);
+  watch_after_update(ctx, watch_before);
+  return 0;
 }
 
 }  // namespace

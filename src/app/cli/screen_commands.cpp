@@ -10,6 +10,7 @@
 #include "screening/saved_screens.h"
 #include "screening/screening_session.h"
 #include "shell/startup.h"
+#include "watch/watch_run.h"
 
 namespace lp::cli {
 namespace {
@@ -46,8 +47,10 @@ bool valid_yyyymmdd(const std::string& text) {
   return month >= 1 && month <= 12 && day >= 1 && day <= 31;
 }
 
-bool build_state(Context& ctx, ScreeningSession& session, std::string& error) {
-  std::string init_path, markets, criteria, screen, value, show;
+bool build_state(Context& ctx, ScreeningSession& session, std::string& error,
+                 lp::screening::ScreenMarks* marks) {
+  std::string init_path, markets, criteria, screen, value, show, universe;
+  const bool has_universe = ctx.take_option("--universe", universe);
   const bool has_init = ctx.take_option("--init", init_path);
   const bool has_screen = ctx.take_option("--screen", screen);
   const bool has_markets = ctx.take_option("--markets", markets);
@@ -69,9 +72,10 @@ bool build_state(Context& ctx, ScreeningSession& session, std::string& error) {
   prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
 
   session.load(false);  // built-in values; the preferences file or saved screen comes next
+  lp::screening::ScreenMarks loaded;
   if (has_screen) {
     if (!lp::screening::load_screen(session.folders().user_folder, screen, session.controls(),
-                                    error)) {
+                                    loaded, error)) {
       return false;
     }
   } else {
@@ -144,6 +148,16 @@ bool build_state(Context& ctx, ScreeningSession& session, std::string& error) {
     }
     session.controls().set_text(lp::screening::formula_show_control(row), show);
   }
+  if (has_universe) loaded.universe = universe == "all" ? std::string() : universe;
+  if (!loaded.universe.empty()) {
+    std::vector<std::string> codes;
+    if (!lp::watch::resolve_universe(session.folders().user_folder, loaded.universe, codes,
+                                     error)) {
+      return false;
+    }
+    session.set_universe(std::move(codes));
+  }
+  if (marks) *marks = loaded;
   return true;
 }
 
@@ -179,16 +193,28 @@ int run_screen_save(Context& ctx) {
     return fail("screen-save: 名前を指定してください（screen-save NAME [screen のオプション]）");
   const std::string name = ctx.args.front();
   ctx.args.erase(ctx.args.begin());
+  const bool watch = ctx.take_flag("--watch");
   CliUi ui;
   ScreeningSession session(ctx.platform, &ui);
   std::string error;
-  if (!build_state(ctx, session, error)) return fail("screen-save: " + error);
+  lp::screening::ScreenMarks marks;
+  if (!build_state(ctx, session, error, &marks)) return fail("screen-save: " + error);
+  // Saving over a screen keeps it watched; --watch watches it (watch NAME off unwatches).
+  lp::screening::ScreenMarks old;
+  std::string ignored;
+  marks.watched = watch || (lp::screening::read_screen_marks(session.folders().user_folder, name,
+                                                             old, ignored) &&
+                            old.watched);
   // A screen that cannot run is not worth keeping: the formulas are checked first.
   if (const std::string bad = lp::screening::check_formula_rows(session.controls()); !bad.empty())
     return fail(bad);
-  if (!lp::screening::save_screen(session.folders().user_folder, name, session.controls(), error))
+  if (!lp::screening::save_screen(session.folders().user_folder, name, session.controls(), marks,
+                                  error))
     return fail(error);
   std::cout << "saved=" << name << "\n";
+  if (marks.watched) std::cout << "watch=on\n";
+  if (!marks.universe.empty())
+    std::cout << "universe=" << lp::screening::normal_universe(marks.universe) << "\n";
   return 0;
 }
 
@@ -214,7 +240,7 @@ int run_formula_check(Context& ctx) {
 LP_CLI_COMMAND("screen",
                "screen [--init FILE] [--markets 0,1,2,3,4,5] [--criteria 1,8,...] "
                "[--set NAME=VALUE ...] [--screen NAME] [--formula TEXT ...] [--show TEXT] "
-               "[--as-of YYYYMMDD]",
+               "[--universe ptf1|CODES|all] [--as-of YYYYMMDD]",
                "runs a screening like the screening window's 開始 and prints the counts and "
                "sel0_out.csv (--as-of: as if the database ended at the close of that day)",
                run_screen);
@@ -224,7 +250,8 @@ LP_CLI_COMMAND("screen",
 namespace lp::cli {
 LP_CLI_COMMAND("screen-save",
                "screen-save NAME [--init FILE] [--markets 0,1,2,3,4,5] [--criteria 1,8,...] "
-               "[--set NAME=VALUE ...] [--screen NAME] [--formula TEXT ...] [--show TEXT]",
+               "[--set NAME=VALUE ...] [--screen NAME] [--formula TEXT ...] [--show TEXT] "
+               "[--universe ptf1|CODES|all] [--watch]",
                "stores the screening state the options give (as screen builds it) as the saved "
                "screen NAME",
                run_screen_save);

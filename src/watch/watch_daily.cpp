@@ -1,0 +1,74 @@
+#include "watch/watch_daily.h"
+
+#include <algorithm>
+
+namespace lp::watch {
+
+AfterUpdateResult after_update(const AfterUpdateRequest& request) {
+  AfterUpdateResult r;
+  const AppFolders folders =
+      read_settei_sub(request.platform.documents_folder, request.platform.desktop_folder);
+  if (request.days.empty() || watched_screens(folders.user_folder).empty()) return r;
+  if (request.status) request.status("株価データ読込中");
+  std::string error;
+  RunRequest run;
+  run.platform = request.platform;
+  run.days = request.days;
+  run.status = request.status;
+  run.store = MarketStore::load(folders.db_folder, folders.reference_code, error);
+  r.run = run_watched(run);
+  r.report_date = !r.run.day.empty()         ? r.run.day
+                  : r.run.failed_count() > 0 ? request.days.back()
+                                             : std::string();
+  if (r.report_date.empty()) return r;
+  if (request.status) request.status("レポート作成中");
+  const ChartPicture chart = request.charts ? request.charts(folders, run.store) : ChartPicture{};
+  if (!write_report(folders, r.report_date, chart, r.report_path, r.report_error))
+    r.report_path.clear();
+  std::string title, body;
+  if (request.notify && notification_text(r.run, title, body))
+    r.notified = request.notify(title, body, r.report_path);
+  return r;
+}
+
+std::vector<std::string> daily_days(const std::string& user_folder,
+                                    const std::vector<std::string>& added,
+                                    const std::vector<std::string>& all_dates) {
+  std::vector<std::string> days = added;
+  if (!all_dates.empty()) {
+    const std::string& newest = all_dates.back();
+    for (const WatchedScreen& ws : watched_screens(user_folder)) {
+      if (!find_block(read_history(user_folder, ws.name), newest)) {
+        days.push_back(newest);
+        break;
+      }
+    }
+  }
+  std::sort(days.begin(), days.end());
+  days.erase(std::unique(days.begin(), days.end()), days.end());
+  return days;
+}
+
+std::vector<std::string> outcome_lines(const std::string& user_folder, const AfterUpdateResult& r) {
+  std::vector<std::string> lines;
+  for (const ScreenOutcome& s : r.run.screens) {
+    if (!s.error.empty()) {
+      lines.push_back(s.name + ": 実行できません（" + s.error + "）");
+      continue;
+    }
+    if (s.days_written.empty()) {
+      lines.push_back(s.name + ": 新しい取引日はありません");
+      continue;
+    }
+    const std::vector<Block> history = read_history(user_folder, s.name);
+    const std::string& day = s.days_written.back();
+    const Block* b = find_block(history, day);
+    if (!b) continue;
+    const Changes c = compare_blocks(previous_block(history, day), *b);
+    lines.push_back(s.name + ": " + day + " 新規 " + std::to_string(c.entered.size()) + "・除外 " +
+                    std::to_string(c.dropped.size()) + "・該当 " + std::to_string(b->hits.size()));
+  }
+  return lines;
+}
+
+}  // namespace lp::watch

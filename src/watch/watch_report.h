@@ -1,0 +1,60 @@
+// The daily report "user/reports/YYYYMMDD.html": one self-contained page (pictures embedded as
+// data addresses, no network) with, per watched screen, the day's hits (新規 first), the
+// drop-outs, a small chart of each new entrant, and the day's market summary.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "shell/settings.h"
+#include "watch/watch_history.h"
+
+namespace lp::watch {
+
+// At most this many charts per report: a screen that suddenly lets hundreds of stocks in would
+// otherwise make a page no one scrolls through.
+inline constexpr int kMaxReportCharts = 60;
+
+struct MarketSummary {
+  bool found = false;
+  std::string date, previous_date;
+  std::string reference_code, reference_name;
+  double reference_close = 0, reference_change = 0, reference_change_pct = 0;
+  bool reference_found = false;
+  int advancers = 0, decliners = 0, unchanged = 0;
+};
+// The reference code's change and the advancers/decliners of `date` against the trading day
+// before it, from the day files.
+MarketSummary market_summary(const AppFolders& folders, const std::string& date);
+
+struct ScreenDay {
+  std::string name;
+  std::string universe;
+  bool has_block = false;
+  Changes changes;    // against the block before
+  std::string error;  // why the screen could not run (its last problem), or ""
+};
+// What a watched screen shows for `date` (history and problems of the user folder).
+std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::string& date);
+
+// PNG bytes of the chart of `code` ending at `date`, or "" when none could be drawn.
+using ChartPicture = std::function<std::string(const std::string& code, const std::string& date)>;
+
+// The page (UTF-8 HTML).
+std::string report_html(const std::string& date, const std::vector<ScreenDay>& screens,
+                        const MarketSummary& market, const ChartPicture& chart);
+
+std::string report_path(const std::string& user_folder, const std::string& date);
+
+// Writes the report of `date` atomically. False and a message when it could not be written.
+bool write_report(const AppFolders& folders, const std::string& date, const ChartPicture& chart,
+                  std::string& path, std::string& error);
+
+// The newest date any watched screen's history holds ("" when none).
+std::string latest_history_date(const std::string& user_folder);
+
+std::string base64(std::string_view bytes);
+std::string html_escape(std::string_view text);
+
+}  // namespace lp::watch

@@ -1,0 +1,81 @@
+// Runs the watched screens as of trading days on one in-memory market and keeps their hits in
+// the history files. Called after every update of the database (command line and window) and
+// by the daily run.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/platform.h"
+#include "pricedb/market_store.h"
+#include "screening/saved_screens.h"
+#include "shell/settings.h"
+#include "watch/watch_history.h"
+
+namespace lp::watch {
+
+// At most this many added days are run after one update unless the caller says otherwise.
+inline constexpr int kDefaultHistoryDays = 20;
+
+struct WatchedScreen {
+  std::string name;
+  screening::ScreenMarks marks;
+};
+// The saved screens marked watched, by name.
+std::vector<WatchedScreen> watched_screens(const std::string& user_folder);
+
+// The stock codes of a universe text ("ptf1" or "7203,6758"), sorted. False and a message
+// when a portfolio named there is missing or damaged, or the text is not a universe.
+bool resolve_universe(const std::string& user_folder, const std::string& universe,
+                      std::vector<std::string>& codes, std::string& error);
+
+// The trading dates an update added: those of `after` that `before` lacks, the newest `limit`
+// of them, oldest first.
+std::vector<std::string> added_days(const std::vector<std::string>& before,
+                                    const std::vector<std::string>& after, int limit);
+
+// The database's trading dates (the reference code's), oldest first.
+std::vector<std::string> trading_dates(const AppFolders& folders);
+
+struct ScreenOutcome {
+  std::string name;
+  std::string error;                      // why it could not run; "" when it ran
+  std::vector<std::string> days_written;  // blocks added, a seeded previous day included
+};
+
+struct RunOutcome {
+  std::vector<ScreenOutcome> screens;
+  std::string day;  // the newest day run ("" when none)
+  int blocks_written = 0;
+  // New entrants of the newest day run, per screen, for the notification.
+  std::vector<std::pair<std::string, std::vector<std::string>>> entered;
+  int entered_count() const;
+  int failed_count() const;
+};
+
+struct RunRequest {
+  Platform platform;
+  std::vector<std::string> days;  // oldest first
+  // The market already in memory, or nullptr to read it once here.
+  std::shared_ptr<const MarketStore> store;
+  std::function<void(const std::string&)> status;  // progress texts
+};
+
+// Runs every watched screen as of each day it has no block for. A day whose previous trading
+// day has no block runs that day first, so the comparison has a real yesterday. Each screen's
+// new blocks are written together at its end; a screen that cannot run is recorded with its
+// reason (see read_problems) and the others go on.
+RunOutcome run_watched(const RunRequest& request);
+
+// Why watched screens could not run at their last attempt: (screen, date, reason).
+struct Problem {
+  std::string screen, date, reason;
+};
+std::vector<Problem> read_problems(const std::string& user_folder);
+
+// The notification of a run that found new entrants: title and body. False when there is none.
+bool notification_text(const RunOutcome& outcome, std::string& title, std::string& body);
+
+}  // namespace lp::watch

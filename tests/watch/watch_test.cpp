@@ -1,0 +1,326 @@
+// Watched screens: the history file, 新規/除外 across a gap day and a delisting, the universe,
+// a run repeated, a screen that cannot run, the report's page and the timer's unit files.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "common/csv.h"
+#include "common/encoding.h"
+#include "portfolio/portfolio_model.h"
+#include "screening/formula/formula_step.h"
+#include "screening/saved_screens.h"
+#include "screening/screening_fixture.h"
+#include "support/fixtures.h"
+#include "support/process.h"
+#include "watch/watch_daily.h"
+#include "watch/watch_report.h"
+#include "watch/watch_run.h"
+#include "watch/watch_schedule.h"
+
+namespace lp::watch {
+namespace {
+
+namespace fs = std::filesystem;
+using test::kGap;
+
+TEST(WatchHistory, FileFormRoundTripsAndRefusesWhatWouldBreakIt) {
+  struct Case {
+    const char* what;
+    std::vector<Block> blocks;
+    std::string text;  // UTF-8 file text
+  };
+  const std::vector<Case> cases = {
+      {"a day without hits is its date alone",
+       {{"20250612", {}}, {"20250613", {{"1301", "極洋", "250", "-"}}}},
+       "20250612\r\n20250613\r\n1301,極洋,250,-\r\n"},
+      {"blocks are kept in date order",
+       {{"20250613", {}}, {"20250611", {{"130A", "新", "9", "1.5"}}}},
+       "20250611\r\n130A,新,9,1.5\r\n20250613\r\n"},
+      {"a comma in a name becomes a full-width one, quotes and breaks go",
+       {{"20250613", {{"1301", "A,B\"C\r\nD", "1", ""}}}},
+       "20250613\r\n1301,A，BCD,1,-\r\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<Block> sorted = c.blocks;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const Block& a, const Block& b) { return a.date < b.date; });
+    EXPECT_EQ(history_text(sorted), c.text) << c.what;
+    const std::vector<Block> back = parse_history(c.text);
+    ASSERT_EQ(back.size(), sorted.size()) << c.what;
+    for (std::size_t i = 0; i < back.size(); ++i) EXPECT_EQ(back[i].date, sorted[i].date);
+  }
+  // A date written twice by hand keeps its first block; lines before any date are no hits.
+  const auto twice =
+      parse_history("1301,x,1,-\r\n20250613\r\n1301,a,1,-\r\n20250613\r\n1332,b,2,-\r\n");
+  ASSERT_EQ(twice.size(), 1u);
+  ASSERT_EQ(twice[0].hits.size(), 1u);
+  EXPECT_EQ(twice[0].hits[0].code, "1301");
+}
+
+TEST(WatchHistory, AddedDaysAreTheNewestOnesOldestFirst) {
+  struct Case {
+    std::vector<std::string> before, after;
+    int limit;
+    std::vector<std::string> want;
+  };
+  const std::vector<Case> cases = {
+      {{"20250610"}, {"20250610", "20250611", "20250612"}, 20, {"20250611", "20250612"}},
+      {{}, {"20250613", "20250611", "20250612"}, 2, {"20250612", "20250613"}},
+      {{"20250610", "20250611"}, {"20250610", "20250611"}, 20, {}},
+      // A backfill of older days counts too: they were added.
+      {{"20250612"}, {"20250609", "20250610", "20250612"}, 20, {"20250609", "20250610"}},
+      {{}, {"20250611", "20250612"}, 1, {"20250612"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(added_days(c.before, c.after, c.limit), c.want);
+}
+
+// Six weekdays; screens run as of the last three. 1301 rises through 100 on day 3, 1302 trades
+// above 100 and is delisted before the last day, 1303 misses day 5 (no trade) and 1304 never
+// passes.
+class WatchRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m.add({"1301", "東証1部", "甲", {90, 90, 90, 110, 120, 130}});
+    m.add({"1302", "東証1部", "乙", {150, 150, 150, 150, 140, kGap}});
+    m.add({"1303", "東証1部", "丙", {150, 150, 150, 150, kGap, 150}});
+    m.add({"1304", "東証1部", "丁", {50, 50, 50, 50, 50, 50}});
+    m.write();
+    // Day files of every day (the fixture writes the last one only).
+    for (std::size_t d = 0; d < m.dates.size(); ++d) {
+      CsvWriter w;
+      std::vector<const test::StockDef*> traded;
+      for (const auto& s : m.stocks) {
+        const std::size_t offset = m.dates.size() - s.closes.size();
+        if (d >= offset + s.closes.size() || d < offset) continue;
+        if (!std::isnan(s.closes[d - offset])) traded.push_back(&s);
+      }
+      w.field(m.dates[d]).field(static_cast<long long>(traded.size()));
+      for (int i = 0; i < 6; ++i) w.field("0");
+      w.end_line();
+      for (const auto* s : traded) {
+        const std::string c = format_decimal(s->closes[d - (m.dates.size() - s->closes.size())]);
+        w.fields({s->code, s->market, s->name, c, c, c, c}).field(1000LL).end_line();
+      }
+      w.commit(day_file_path(m.folders.db_folder, m.dates[d]));
+    }
+    fs::create_directories(m.folders.user_folder);
+  }
+
+  void save(const std::string& name, const std::string& formula, const std::string& universe = {},
+            const std::string& show = {}) {
+    screening::ControlSet c = screening::ControlSet::with_builtins();
+    for (int i = 0; i < 6; ++i) c.set_checked(screening::indexed("shijyou_chk", i), true);
+    c.set_checked(screening::indexed("pr_chk", 41), true);
+    c.set_text(screening::formula_text_control(41), formula);
+    c.set_text(screening::formula_show_control(41), show);
+    std::string error;
+    ASSERT_TRUE(screening::save_screen(m.folders.user_folder, name, c, {true, universe}, error))
+        << error;
+  }
+
+  RunOutcome run(std::vector<std::string> days) {
+    RunRequest r;
+    r.platform = m.platform();
+    r.days = std::move(days);
+    return run_watched(r);
+  }
+
+  std::vector<std::string> codes(const std::vector<Hit>& hits) {
+    std::vector<std::string> out;
+    for (const Hit& h : hits) out.push_back(h.code);
+    return out;
+  }
+
+  std::string day(int i) const { return m.dates[m.dates.size() - 1 - static_cast<std::size_t>(i)]; }
+
+  test::MiniMarket m{6};
+};
+
+TEST_F(WatchRun, BlocksAndChangesAcrossAGapDayAndADelisting) {
+  save("上", "C > 100", {}, "C");
+  const RunOutcome first = run({day(1), day(0)});
+  ASSERT_EQ(first.failed_count(), 0) << first.screens[0].error;
+  // The first run seeds the day before the first day, so day(1) has a real yesterday.
+  EXPECT_EQ(first.screens[0].days_written, (std::vector<std::string>{day(2), day(1), day(0)}));
+  const auto h = read_history(m.folders.user_folder, "上");
+  ASSERT_EQ(h.size(), 3u);
+  struct Want {
+    int day;
+    std::vector<std::string> hits, entered, dropped, continuing;
+  };
+  const std::vector<Want> wants = {
+      {2, {"1301", "1302", "1303"}, {}, {}, {}},
+      {1, {"1301", "1302"}, {}, {"1303"}, {"1301", "1302"}},  // 1303 did not trade
+      {0, {"1301", "1303"}, {"1303"}, {"1302"}, {"1301"}},    // 1302 delisted
+  };
+  for (const Want& w : wants) {
+    const Block* b = find_block(h, day(w.day));
+    ASSERT_NE(b, nullptr) << w.day;
+    EXPECT_EQ(codes(b->hits), w.hits) << w.day;
+    if (w.day == 2) continue;
+    const Changes c = compare_blocks(previous_block(h, day(w.day)), *b);
+    EXPECT_EQ(codes(c.entered), w.entered) << w.day;
+    EXPECT_EQ(codes(c.dropped), w.dropped) << w.day;
+    EXPECT_EQ(codes(c.continuing), w.continuing) << w.day;
+  }
+  // A drop-out keeps yesterday's name and close; the value is the 表示 formula's.
+  const Changes last = compare_blocks(previous_block(h, day(0)), *find_block(h, day(0)));
+  EXPECT_EQ(last.dropped[0].name, "乙");
+  EXPECT_EQ(last.dropped[0].close, "140");
+  EXPECT_EQ(last.entered[0].value, "150");
+  EXPECT_EQ(first.entered_count(), 1);
+  std::string title, body;
+  ASSERT_TRUE(notification_text(first, title, body));
+  EXPECT_EQ(title, "LumenPick: 新規 1 銘柄");
+  EXPECT_EQ(body, "上: 1303");
+
+  // The same days again (a second daily on the same day): nothing written, nothing to notify.
+  const std::string bytes = test::read_bytes(history_path(m.folders.user_folder, "上"));
+  const RunOutcome again = run({day(1), day(0)});
+  EXPECT_EQ(again.blocks_written, 0);
+  EXPECT_FALSE(notification_text(again, title, body));
+  EXPECT_EQ(test::read_bytes(history_path(m.folders.user_folder, "上")), bytes);
+}
+
+TEST_F(WatchRun, UniversesAndScreensThatCannotRun) {
+  portfolio::Holding held{"1302", "100", "100", "20240101", "", "-"};
+  ASSERT_TRUE(portfolio::save_holdings(portfolio::holdings_path(m.folders.user_folder, 1), {held}));
+  save("codes", "C > 100", "1301, 1303");
+  save("ptf", "C > 100", "ptf1");
+  save("gone", "C > 100", "ptf2");  // a portfolio never made
+  save("bad", "C > 100");
+  // A formula broken by hand in the file.
+  const std::string bad_path = screening::screens_folder(m.folders.user_folder) + "bad.txt";
+  std::string text = test::read_cp932(bad_path);
+  text.replace(text.find("C > 100"), 7, "C > (");
+  test::write_cp932(bad_path, text);
+  save("off", "C > 0");
+  std::string error;
+  ASSERT_TRUE(screening::write_screen_marks(m.folders.user_folder, "off", {false, ""}, error));
+
+  const RunOutcome out = run({day(1)});
+  struct Want {
+    const char* screen;
+    bool ok;
+    std::vector<std::string> hits;  // of day(1)
+  };
+  const std::vector<Want> wants = {
+      {"bad", false, {}},
+      {"codes", true, {"1301"}},  // 1303 did not trade that day
+      {"gone", false, {}},
+      {"ptf", true, {"1302"}},
+  };
+  ASSERT_EQ(out.screens.size(), wants.size());  // "off" is not watched
+  const auto problems = read_problems(m.folders.user_folder);
+  for (std::size_t i = 0; i < wants.size(); ++i) {
+    const Want& w = wants[i];
+    EXPECT_EQ(out.screens[i].name, w.screen);
+    EXPECT_EQ(out.screens[i].error.empty(), w.ok) << w.screen << ": " << out.screens[i].error;
+    const bool listed = std::any_of(problems.begin(), problems.end(),
+                                    [&](const Problem& p) { return p.screen == w.screen; });
+    EXPECT_EQ(listed, !w.ok) << w.screen;
+    const auto h = read_history(m.folders.user_folder, w.screen);
+    if (!w.ok) {
+      EXPECT_TRUE(h.empty()) << "no partial block for " << w.screen;
+      continue;
+    }
+    const Block* b = find_block(h, day(1));
+    ASSERT_NE(b, nullptr) << w.screen;
+    EXPECT_EQ(codes(b->hits), w.hits) << w.screen;
+  }
+  // The report names the failure and its reason; the history of a screen no longer watched
+  // is left alone.
+  const auto days = screen_days(m.folders.user_folder, day(1));
+  const std::string html = report_html(day(1), days, market_summary(m.folders, day(1)), {});
+  EXPECT_NE(html.find("実行できませんでした"), std::string::npos);
+  EXPECT_NE(html.find("ptf2"), std::string::npos);
+  EXPECT_TRUE(read_history(m.folders.user_folder, "off").empty());
+}
+
+TEST_F(WatchRun, ReportPutsNewEntrantsFirstWithAChartEachAndTheMarket) {
+  save("上", "C > 100");
+  run({day(0)});
+  int drawn = 0;
+  const ChartPicture chart = [&](const std::string& code, const std::string& date) {
+    ++drawn;
+    return code == "1303" && date == day(0) ? std::string("\x89PNG-1303") : std::string();
+  };
+  const std::string html = report_html(day(0), screen_days(m.folders.user_folder, day(0)),
+                                       market_summary(m.folders, day(0)), chart);
+  EXPECT_EQ(drawn, 1) << "charts are drawn for new entrants only";
+  EXPECT_NE(html.find("data:image/png;base64," + base64("\x89PNG-1303")), std::string::npos);
+  const auto entered = html.find(">新規<"), kept = html.find(">継続<"),
+             dropped = html.find(">除外<");
+  ASSERT_NE(entered, std::string::npos);
+  EXPECT_LT(entered, kept);
+  EXPECT_LT(kept, dropped);
+  EXPECT_EQ(html.find("http"), std::string::npos) << "nothing from the network";
+  const MarketSummary s = market_summary(m.folders, day(0));
+  // 1301 120 -> 130 up, 1304 unchanged; 1303 did not trade yesterday, 1302 not today.
+  EXPECT_EQ(s.advancers, 1);
+  EXPECT_EQ(s.decliners, 0);
+  EXPECT_EQ(s.unchanged, 1);
+}
+
+TEST(WatchReport, TextsAreEscapedAndPicturesEncoded) {
+  const std::vector<std::pair<std::string, std::string>> b64 = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}};
+  for (const auto& [in, want] : b64) EXPECT_EQ(base64(in), want) << in;
+  EXPECT_EQ(html_escape("<a href=\"x\">&'\x01"), "&lt;a href=&quot;x&quot;&gt;&amp;&#39;");
+}
+
+TEST(WatchSchedule, TimesAndUnitFilesThatSystemdAccepts) {
+  const std::vector<std::pair<std::string, bool>> times = {
+      {"18:00", true}, {"00:00", true},     {"23:59", true},  {"24:00", false}, {"12:60", false},
+      {"8:00", false}, {"18:00:00", false}, {"18-00", false}, {"", false},      {"ab:cd", false}};
+  for (const auto& [t, ok] : times) EXPECT_EQ(valid_schedule_time(t), ok) << t;
+  EXPECT_EQ(exec_word("/a b/%h$x\"\\"), "\"/a b/%%h$$x\\\"\\\\\"");
+
+  test::TempDir dir;
+  const UnitTexts t = unit_texts(LP_TEMPLATE_DIR, LP_CLI_PATH, dir.str() + "/my docs", "07:45");
+  EXPECT_NE(t.service.find(std::string("ExecStart=\"") + LP_CLI_PATH + "\" --documents \"" +
+                           dir.str() + "/my docs\" daily"),
+            std::string::npos)
+      << t.service;
+  EXPECT_NE(t.timer.find("OnCalendar=Mon..Fri *-*-* 07:45:00"), std::string::npos);
+  EXPECT_NE(t.timer.find("Persistent=true"), std::string::npos);
+  const std::string folder = dir.str() + "/units";
+  std::string error;
+  ASSERT_TRUE(write_units(folder, t, error)) << error;
+  const ScheduleState s = read_schedule(folder);
+  EXPECT_TRUE(s.installed);
+  EXPECT_EQ(s.time, "07:45");
+  // Without --documents the unit has none; the built-in copy matches the shipped template.
+  const UnitTexts built_in = unit_texts("", "/x", "", "18:00");
+  const UnitTexts shipped = unit_texts(LP_TEMPLATE_DIR, "/x", "", "18:00");
+  EXPECT_EQ(built_in.service.find("--documents"), std::string::npos);
+  auto settings = [](const std::string& text) {
+    std::string out;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+      std::size_t end = text.find('\n', pos);
+      if (end == std::string::npos) end = text.size();
+      if (text[pos] != '#') out += text.substr(pos, end - pos + 1);
+      pos = end + 1;
+    }
+    return out;
+  };
+  EXPECT_EQ(settings(shipped.service), built_in.service);
+  EXPECT_EQ(settings(shipped.timer), built_in.timer);
+
+  if (std::system("command -v systemd-analyze >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "systemd-analyze is not installed (Debian package systemd)";
+  }
+  fs::create_directories(dir.str() + "/run");
+  fs::permissions(dir.str() + "/run", fs::perms::owner_all, fs::perm_options::replace);
+  const std::string verify =
+      "XDG_RUNTIME_DIR='" + dir.str() + "/run' systemd-analyze --user verify '" + folder + "/" +
+      kTimerName + "' '" + folder + "/" + kServiceName + "' > '" + dir.str() + "/verify.log' 2>&1";
+  EXPECT_EQ(std::system(verify.c_str()), 0) << test::read_bytes(dir.str() + "/verify.log");
+  ASSERT_TRUE(remove_units(folder, error));
+  EXPECT_FALSE(read_schedule(folder).installed);
+}
+
+}  // namespace
+}  // namespace lp::watch
