@@ -12,6 +12,7 @@
 #include "common/encoding.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
+#include "pricedb/jquants_fins.h"
 #include "pricedb/jquants_json.h"
 #include "pricedb/price_writer.h"
 #include "pricedb/stock_code.h"
@@ -193,6 +194,25 @@ bool valid_date(const std::string& d) {
   return normalize_date(d) == d && !d.empty();
 }
 
+// One day's results summaries fetched and stored (merged by DiscNo, so a second fetch of the
+// same day changes nothing).
+Outcome sync_fins_day(Fetcher& fetcher, const SyncOptions& opt, const std::string& date,
+                      SyncResult& res, std::string& error) {
+  std::vector<fins::Disclosure> found;
+  int skipped = 0;
+  const Outcome o = walk(
+      fetcher, "/fins/summary", "date=" + date,
+      [&](const std::string& body, std::string& next, std::string& why) {
+        return parse_fins_page(body, date, found, next, skipped, why);
+      },
+      error);
+  if (o != Outcome::ok) return o;
+  fins::StoreStats stats;
+  if (!fins::store_disclosures(opt.db_folder, found, stats, error)) return Outcome::failed;
+  res.disclosures += static_cast<long>(found.size());
+  return Outcome::ok;
+}
+
 }  // namespace
 
 StockBar stock_bar_of(const Bar& bar, std::string code, const Identity* id) {
@@ -248,6 +268,47 @@ std::string map_code(std::string_view api_code) {
   return is_stock_code(code) ? std::string(code) : std::string();
 }
 
+static SyncResult run_fins_only(const SyncOptions& opt, const SyncServices& svc) {
+  SyncResult res;
+  const PlanInfo plan = plan_info(opt.plan);
+  const int history = plan_history_days(opt.plan);
+  res.to = opt.to.empty() ? add_days(opt.today, -plan.delay_days) : opt.to;
+  res.from = !opt.from.empty() ? opt.from : history > 0 ? add_days(opt.today, -history) : "19000101";
+  const std::vector<std::string> days = database_days(opt.db_folder, res.from, res.to);
+  res.trading_days = static_cast<int>(days.size());
+  if (days.empty()) {
+    res.message = "決算を取得する取引日がデータベースにありません (" + res.from + "～" + res.to + ")。";
+    return res;
+  }
+  Fetcher fetcher(opt, svc, res);
+  SyncProgress prog;
+  prog.days_total = static_cast<int>(days.size());
+  std::string error;
+  for (std::size_t i = 0; i < days.size(); ++i) {
+    prog.days_done = static_cast<int>(i);
+    prog.date = days[i];
+    prog.requests = res.requests;
+    prog.seconds_left = static_cast<double>(days.size() - i) * fetcher.interval();
+    prog.text = "J-Quants: " + days[i] + " の決算を取得しています (" + std::to_string(i) + "/" +
+                std::to_string(days.size()) + "日, 残り約" + duration_text(prog.seconds_left) + ")";
+    if (svc.progress) svc.progress(prog);
+    const Outcome o = sync_fins_day(fetcher, opt, days[i], res, error);
+    if (o != Outcome::ok) {
+      res.status = o == Outcome::refused     ? SyncStatus::refused
+                   : o == Outcome::cancelled ? SyncStatus::cancelled
+                                             : SyncStatus::failed;
+      res.message = (o == Outcome::cancelled ? std::string("J-Quants の取得を中止しました。") : error) +
+                    " (" + std::to_string(res.days_written) + " 日分の決算は登録済みです)";
+      return res;
+    }
+    ++res.days_written;
+  }
+  res.message = "J-Quants: " + std::to_string(res.days_written) + " 日分の決算 " +
+                std::to_string(res.disclosures) + " 件を登録しました (" + days.front() + "～" +
+                days.back() + ", " + std::to_string(res.requests) + " リクエスト)";
+  return res;
+}
+
 SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
   SyncResult res;
   auto finish = [&](SyncStatus status, std::string message) {
@@ -266,6 +327,7 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
     return finish(SyncStatus::failed, "--from/--to must be valid dates YYYYMMDD");
   }
   const PlanInfo plan = plan_info(opt.plan);
+  if (opt.fins_only) return run_fins_only(opt, svc);
   res.to = opt.to.empty() ? add_days(opt.today, -plan.delay_days) : opt.to;
   if (!opt.from.empty()) {
     res.from = opt.from;
@@ -446,6 +508,10 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
       }
       index_bar = &it->second;
     }
+    // The day's summaries go in before its prices: a stop between the two fetches both again.
+    if (opt.fins && (o = sync_fins_day(fetcher, opt, date, res, error)) != Outcome::ok) {
+      return stop(o);
+    }
     if (!writer.commit_day(date, stock_bars, error, index_bar)) {
       return finish(SyncStatus::failed, "J-Quants: " + date + " を書き込めませんでした: " + error +
                                             " (" + date + " は元のままです)");
@@ -463,6 +529,7 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
   std::string summary = "J-Quants: " + std::to_string(res.days_written) +
                         " 取引日を登録しました (" + missing.front() + "～" + missing.back() + ", " +
                         std::to_string(res.requests) + " リクエスト)";
+  if (opt.fins) summary += "、決算 " + std::to_string(res.disclosures) + " 件";
   if (res.codes_skipped) summary += "、対象外コード " + std::to_string(res.codes_skipped);
   if (res.names_replaced) {
     summary += "、Shift_JIS にない文字を置き換えた銘柄名 " + std::to_string(res.names_replaced);

@@ -51,6 +51,10 @@ struct SyncOptions {
   std::string to;     // yyyymmdd; empty: today less the plan's delay
   Plan plan = Plan::free;
   int max_attempts = 6;  // per request, on 429, 5xx and lost connections
+  // Results summaries: fetched for every day synced unless `fins` is false; `fins_only`
+  // fetches them alone for the days the database holds (from..to, or the plan's window).
+  bool fins = true;
+  bool fins_only = false;
 };
 
 struct SyncProgress {
@@ -87,6 +91,7 @@ struct SyncResult {
   int names_replaced = 0;  // names holding a character CP932 cannot hold
   long bars_written = 0;
   std::string index;  // what the reference code carries: "TOPIX" or the equal-weighted index
+  long disclosures = 0;  // results summaries received and stored
   bool ok() const { return status == SyncStatus::done; }
 };
 

@@ -13,6 +13,7 @@
 #include "common/csv.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
+#include "pricedb/fins_store.h"
 
 namespace lp {
 
@@ -372,6 +373,7 @@ std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
       if (d >= 10000101 && d <= 99991231) store->trading_dates_.push_back(std::to_string(d));
     }
   }
+  store->fins_ = fins::FinsTable::load(db_folder);
   return store;
 }
 
