@@ -19,10 +19,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::array<std::string_view, kColumnCount> kNames = {
-    "DiscDate", "DiscTime",  "Code",     "DiscNo", "DocType", "CurPerType", "CurFYSt", "CurFYEn",
-    "NxtFYSt",  "NxtFYEn",   "Sales",    "OP",     "OdP",     "NP",         "EPS",     "BPS",
-    "Eq",       "TA",        "DivAnn",   "FSales", "FOP",     "FNP",        "FEPS",    "FDivAnn",
-    "NxFSales", "NxFOP",     "NxFNp",    "NxFEPS", "NxFDivAnn", "ShOutFY",  "TrShFY"};
+    "DiscDate", "DiscTime", "Code",   "DiscNo", "DocType",   "CurPerType", "CurFYSt", "CurFYEn",
+    "NxtFYSt",  "NxtFYEn",  "Sales",  "OP",     "OdP",       "NP",         "EPS",     "BPS",
+    "Eq",       "TA",       "DivAnn", "FSales", "FOP",       "FNP",        "FEPS",    "FDivAnn",
+    "NxFSales", "NxFOP",    "NxFNp",  "NxFEPS", "NxFDivAnn", "ShOutFY",    "TrShFY"};
 
 bool equal_ci(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

@@ -115,10 +115,10 @@ Figures figures_as_of(const std::vector<Disclosure>& sorted, int as_of,
 
 namespace {
 constexpr std::pair<Metric, std::string_view> kMetricNames[] = {
-    {Metric::per, "PER"},       {Metric::pbr, "PBR"}, {Metric::yield, "YIELD"},
-    {Metric::mcap, "MCAP"},     {Metric::roe, "ROE"}, {Metric::salesg, "SALESG"},
-    {Metric::opg, "OPG"},       {Metric::eps, "EPS"}, {Metric::dps, "DPS"},
-    {Metric::bps, "BPS"},       {Metric::fin, "FIN"}};
+    {Metric::per, "PER"},   {Metric::pbr, "PBR"}, {Metric::yield, "YIELD"},
+    {Metric::mcap, "MCAP"}, {Metric::roe, "ROE"}, {Metric::salesg, "SALESG"},
+    {Metric::opg, "OPG"},   {Metric::eps, "EPS"}, {Metric::dps, "DPS"},
+    {Metric::bps, "BPS"},   {Metric::fin, "FIN"}};
 }  // namespace
 
 std::string_view metric_name(Metric m) {
@@ -226,11 +226,57 @@ const Figures* FiguresBook::figures(std::string_view code) {
   }
   std::unique_ptr<Figures> f;
   if (!list->empty() && list->front().date <= as_of_) {
-    f = std::make_unique<Figures>(figures_as_of(*list, as_of_, known_splits(src_, code, as_of_, &years_)));
+    f = std::make_unique<Figures>(
+        figures_as_of(*list, as_of_, known_splits(src_, code, as_of_, &years_)));
   }
   const Figures* out = f.get();
   cache_.emplace(key, std::move(f));
   return out;
+}
+
+DisclosureRow disclosure_row(const Disclosure& d) {
+  auto millions = [&](int col) {
+    return d.disclosed(col) ? format_pattern(d.value(col) / 1e6, "#,##0") : std::string("-");
+  };
+  auto plain = [&](int col) {
+    return d.disclosed(col) ? format_pattern(d.value(col), "#,##0.##") : std::string("-");
+  };
+  auto forecast = [&](int next, int cur) { return d.disclosed(next) ? plain(next) : plain(cur); };
+  DisclosureRow r;
+  const std::string& date = d[DiscDate];
+  r.date = date.size() == 8 ? date.substr(0, 4) + "/" + date.substr(4, 2) + "/" + date.substr(6, 2)
+                            : date;
+  r.period = d[CurPerType].empty() ? "-" : d[CurPerType];
+  if (!d.is_fy_results() && d[DocType].find("Forecast") != std::string::npos) r.period += "修正";
+  r.sales = millions(Sales);
+  r.op = millions(OP);
+  r.np = millions(NP);
+  r.eps = plain(EPS);
+  r.f_eps = forecast(NxFEPS, FEPS);
+  r.bps = plain(BPS);
+  r.div = plain(DivAnn);
+  r.f_div = forecast(NxFDivAnn, FDivAnn);
+  return r;
+}
+
+const std::array<const char*, 10>& disclosure_captions() {
+  static const std::array<const char*, 10> kCaptions = {
+      "開示日",  "期",  "売上高(百万円)", "営業利益(百万円)", "純利益(百万円)", "EPS",
+      "予想EPS", "BPS", "配当",           "予想配当"};
+  return kCaptions;
+}
+
+std::string valuation_line(const SeriesSource& src, std::string_view code, int as_of,
+                           double close) {
+  const std::vector<Disclosure> list = disclosures_of(src, code);
+  if (list.empty() || list.front().date > as_of) return {};
+  const Figures f = figures_as_of(list, as_of, known_splits(src, code, as_of));
+  auto with = [](const std::string& text, const char* unit) {
+    return text == "-" ? text : text + unit;
+  };
+  return "予想PER " + with(per_text(metric_value(f, Metric::per, close)), "倍") + "　PBR " +
+         with(yield_text(metric_value(f, Metric::pbr, close)), "倍") + "　利回り " +
+         with(yield_text(metric_value(f, Metric::yield, close)), "%");
 }
 
 std::string per_text(const std::optional<double>& v) {

@@ -28,14 +28,14 @@ struct Split {
 // The figures as of D. Undefined figures are empty.
 struct Figures {
   int as_of = 0;
-  int known = 0;                  // disclosures with DiscDate <= D
-  std::optional<double> eps;      // forecast EPS (walk), else the last FY actual
-  std::optional<double> dps;      // forecast dividend, else the last FY actual
-  std::optional<double> bps;      // newest disclosed
-  std::optional<double> shares;   // outstanding: ShOutFY less TrShFY
-  std::optional<double> roe;      // NP / Eq * 100 of the newest FY results
-  std::optional<double> salesg;   // forecast sales / FY sales - 1, in %
-  std::optional<double> opg;      // the same for operating profit
+  int known = 0;                 // disclosures with DiscDate <= D
+  std::optional<double> eps;     // forecast EPS (walk), else the last FY actual
+  std::optional<double> dps;     // forecast dividend, else the last FY actual
+  std::optional<double> bps;     // newest disclosed
+  std::optional<double> shares;  // outstanding: ShOutFY less TrShFY
+  std::optional<double> roe;     // NP / Eq * 100 of the newest FY results
+  std::optional<double> salesg;  // forecast sales / FY sales - 1, in %
+  std::optional<double> opg;     // the same for operating profit
   // FIN(name): the newest known disclosed value of each column, as served.
   std::array<double, kColumnCount> latest{};
   std::bitset<kColumnCount> has_latest;
@@ -86,9 +86,23 @@ class FiguresBook {
 // The disclosures of one stock (from the table of the source's market or its file), sorted.
 std::vector<Disclosure> disclosures_of(const SeriesSource& src, std::string_view code);
 
+// One disclosure as the chart's 「決算」 list and the fins command show it: amounts in
+// millions of yen, per-share figures as served, "-" where not disclosed. The forecasts are
+// the next year's when given, else the current year's.
+struct DisclosureRow {
+  std::string date, period, sales, op, np, eps, f_eps, bps, div, f_div;
+};
+DisclosureRow disclosure_row(const Disclosure& d);
+// The captions of those columns.
+const std::array<const char*, 10>& disclosure_captions();
+
+// The chart's info line as of a day at a close: "予想PER 12.3倍　PBR 0.85倍　利回り 3.20%"
+// ("-" where undefined); "" when the stock has no results summary known on the day.
+std::string valuation_line(const SeriesSource& src, std::string_view code, int as_of, double close);
+
 // Display texts of the grids and the fins command: "-" when undefined.
-std::string per_text(const std::optional<double>& v);     // "12.3"  (#,##0.0)
-std::string yield_text(const std::optional<double>& v);   // "3.25"  (#,##0.00)
-std::string mcap_text(const std::optional<double>& v);    // "1,234" (#,##0)
+std::string per_text(const std::optional<double>& v);    // "12.3"  (#,##0.0)
+std::string yield_text(const std::optional<double>& v);  // "3.25"  (#,##0.00)
+std::string mcap_text(const std::optional<double>& v);   // "1,234" (#,##0)
 
 }  // namespace lp::fins

@@ -273,11 +273,14 @@ static SyncResult run_fins_only(const SyncOptions& opt, const SyncServices& svc)
   const PlanInfo plan = plan_info(opt.plan);
   const int history = plan_history_days(opt.plan);
   res.to = opt.to.empty() ? add_days(opt.today, -plan.delay_days) : opt.to;
-  res.from = !opt.from.empty() ? opt.from : history > 0 ? add_days(opt.today, -history) : "19000101";
+  res.from = !opt.from.empty() ? opt.from
+             : history > 0     ? add_days(opt.today, -history)
+                               : "19000101";
   const std::vector<std::string> days = database_days(opt.db_folder, res.from, res.to);
   res.trading_days = static_cast<int>(days.size());
   if (days.empty()) {
-    res.message = "決算を取得する取引日がデータベースにありません (" + res.from + "～" + res.to + ")。";
+    res.message =
+        "決算を取得する取引日がデータベースにありません (" + res.from + "～" + res.to + ")。";
     return res;
   }
   Fetcher fetcher(opt, svc, res);
@@ -297,8 +300,9 @@ static SyncResult run_fins_only(const SyncOptions& opt, const SyncServices& svc)
       res.status = o == Outcome::refused     ? SyncStatus::refused
                    : o == Outcome::cancelled ? SyncStatus::cancelled
                                              : SyncStatus::failed;
-      res.message = (o == Outcome::cancelled ? std::string("J-Quants の取得を中止しました。") : error) +
-                    " (" + std::to_string(res.days_written) + " 日分の決算は登録済みです)";
+      res.message =
+          (o == Outcome::cancelled ? std::string("J-Quants の取得を中止しました。") : error) +
+          " (" + std::to_string(res.days_written) + " 日分の決算は登録済みです)";
       return res;
     }
     ++res.days_written;
@@ -496,8 +500,7 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
       }
       if (!b.traded || !seen.insert(code).second) continue;
       const auto it = identities.find(b.code);
-      stock_bars.push_back(
-          stock_bar_of(b, code, it != identities.end() ? &it->second : nullptr));
+      stock_bars.push_back(stock_bar_of(b, code, it != identities.end() ? &it->second : nullptr));
     }
     const IndexBar* index_bar = nullptr;
     if (use_topix) {

@@ -90,7 +90,7 @@ struct SyncResult {
   int codes_skipped = 0;   // API codes with no database code (preferred shares ...)
   int names_replaced = 0;  // names holding a character CP932 cannot hold
   long bars_written = 0;
-  std::string index;  // what the reference code carries: "TOPIX" or the equal-weighted index
+  std::string index;     // what the reference code carries: "TOPIX" or the equal-weighted index
   long disclosures = 0;  // results summaries received and stored
   bool ok() const { return status == SyncStatus::done; }
 };

@@ -184,6 +184,7 @@ bool JQuantsView::load(const JQuantsViewOptions& options, std::string& error) {
   }
   std::sort(issues_.begin(), issues_.end(),
             [](const Issue& a, const Issue& b) { return a.code5 < b.code5; });
+  fins_.load(opt_.db_folder);
   start_ = now_seconds();
   log_.clear();
   requests_ = 0;
@@ -208,6 +209,8 @@ JQuantsReply JQuantsView::answer(std::string_view path, std::string_view query,
     reply = bars(q);
   } else if (path == "/equities/master") {
     reply = master(q);
+  } else if (path == "/fins/summary") {
+    reply = fins_summary(q);
   } else if (path == "/indices/bars/daily/topix") {
     reply = opt_.serve_topix ? topix(q)
                              : error_reply(403, "This API is not available on your subscription");
@@ -335,6 +338,13 @@ JQuantsReply JQuantsView::master(const std::map<std::string, std::string>& q) {
                       "}");
   }
   return page(records, q);
+}
+
+JQuantsReply JQuantsView::fins_summary(const std::map<std::string, std::string>& q) {
+  if (q.count("code")) return page(fins_.by_code(q.at("code")), q);
+  const int date = q.count("date") ? date_of(q.at("date")) : 0;
+  if (!date) return error_reply(400, "code or date is required");
+  return page(fins_.by_date(date), q);
 }
 
 }  // namespace lp::tools

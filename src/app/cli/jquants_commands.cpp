@@ -15,7 +15,8 @@ namespace lp::cli {
 namespace {
 
 constexpr const char* kSyncUsage =
-    "jquants-sync [--from YYYYMMDD] [--to YYYYMMDD] [--plan P] [--base URL]";
+    "jquants-sync [--from YYYYMMDD] [--to YYYYMMDD] [--plan P] [--base URL] [--no-fins] "
+    "[--fins-only]";
 
 int bad_usage(const std::string& message) {
   std::cerr << "lumenpick-cli: " << message << "\nusage: lumenpick-cli " << kSyncUsage << "\n";
@@ -28,6 +29,9 @@ int cmd_jquants_sync(Context& ctx) {
   ctx.take_option("--from", opt.from);
   ctx.take_option("--to", opt.to);
   ctx.take_option("--plan", plan);
+  opt.fins = !ctx.take_flag("--no-fins");
+  opt.fins_only = ctx.take_flag("--fins-only");
+  if (opt.fins_only && !opt.fins) return bad_usage("--fins-only and --no-fins exclude each other");
   if (ctx.take_option("--base", opt.base)) {
     while (!opt.base.empty() && opt.base.back() == '/') opt.base.pop_back();
   }
@@ -68,7 +72,8 @@ int cmd_jquants_sync(Context& ctx) {
             << "\nalready_present=" << r.already_present << "\ndays_written=" << r.days_written
             << "\nbars_written=" << r.bars_written << "\nrequests=" << r.requests
             << "\nretries=" << r.retries << "\ncodes_skipped=" << r.codes_skipped
-            << "\nnames_replaced=" << r.names_replaced << "\nindex=" << r.index << "\n";
+            << "\nnames_replaced=" << r.names_replaced << "\nindex=" << r.index
+            << "\ndisclosures=" << r.disclosures << "\n";
   std::string latest;
   if (read_latest_date(folders.db_folder, folders.reference_code, std::stoi(opt.today.substr(0, 4)),
                        1983, latest)) {
@@ -83,7 +88,10 @@ LP_CLI_COMMAND(
     "jquants-sync", kSyncUsage,
     "fills or brings up to date the price database from J-Quants API V2 (key from "
     "JQUANTS_API_KEY or ~/.config/lumenpick/jquants.key); P is free (default), light, "
-    "standard, premium, or none for a local test server; exit 1 on failure, 2 on bad usage",
+    "standard, premium, or none for a local test server; results summaries are fetched for "
+    "every day synced (--no-fins skips them; --fins-only fetches them alone for the days the "
+    "database holds, within --from/--to or the plan's window); exit 1 on failure, 2 on bad "
+    "usage",
     cmd_jquants_sync);
 
 }  // namespace lp::cli
