@@ -239,7 +239,10 @@ DisclosureRow disclosure_row(const Disclosure& d) {
     return d.disclosed(col) ? format_pattern(d.value(col) / 1e6, "#,##0") : std::string("-");
   };
   auto plain = [&](int col) {
-    return d.disclosed(col) ? format_pattern(d.value(col), "#,##0.##") : std::string("-");
+    if (!d.disclosed(col)) return std::string("-");
+    std::string t = format_pattern(d.value(col), "#,##0.##");
+    if (!t.empty() && t.back() == '.') t.pop_back();  // the pattern's point without decimals
+    return t;
   };
   auto forecast = [&](int next, int cur) { return d.disclosed(next) ? plain(next) : plain(cur); };
   DisclosureRow r;

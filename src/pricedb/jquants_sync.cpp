@@ -500,7 +500,8 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
       }
       if (!b.traded || !seen.insert(code).second) continue;
       const auto it = identities.find(b.code);
-      stock_bars.push_back(stock_bar_of(b, code, it != identities.end() ? &it->second : nullptr));
+      stock_bars.push_back(
+          stock_bar_of(b, code, it != identities.end() ? &it->second : nullptr));
     }
     const IndexBar* index_bar = nullptr;
     if (use_topix) {

@@ -24,7 +24,8 @@ using lp::bench::Setup;
 namespace sc = lp::screening;
 
 constexpr const char* kValuation = "PER < 15 AND PBR < 1.2 AND YIELD > 3";
-constexpr const char* kRsiCase = "formula: criterion 10 f_rsi1sel 14 days, every stock (reference)";
+// Its own reference run, so that `--filter fins` measures both in the same run.
+constexpr const char* kRsiCase = "fins reference: criterion 10 f_rsi1sel 14 days, every stock";
 constexpr const char* kMaBacktest =
     "fins backtest baseline: 250 signal days, formula C > MA(C,25), hold 20 (load included)";
 
@@ -89,6 +90,18 @@ lp::backtest::Job formula_backtest(const Setup& setup, const lp::backtest::Param
 
 void add_fins_cases(const Setup& setup, std::vector<Case>& cases) {
   auto universe = std::make_shared<lp::bench::BenchMarket>();
+  {
+    Case c{kRsiCase, "",
+           [setup, universe] { lp::bench::prepare_market(setup, *universe, "bench-fins-user"); },
+           [setup, universe]() -> long long {
+             universe->controls = sc::ControlSet::with_builtins();
+             universe->controls.set_text("rsi1_kikan_cmb", "14");
+             universe->controls.set_text("rsi1_max_txt", "30");
+             return lp::bench::run_step(setup, *universe, sc::f_rsi1sel, 10);
+           }};
+    c.item = "stock";
+    cases.push_back(std::move(c));
+  }
   {
     Case c{"fins: formula " + std::string(kValuation) + ", every stock", "<= 1.3x criterion 10",
            [setup, universe] { lp::bench::prepare_market(setup, *universe, "bench-fins-user"); },

@@ -728,6 +728,7 @@ std::vector<lp::fins::Disclosure> sample_disclosures(const Stock& s, const std::
   int seq = 0;
   auto add = [&](int target, const char* period, const char* doc, int fy, double part, bool results,
                  bool next_forecast, double revise) {
+    if (target + offset < days.front()) return;  // before the market's span
     const int date = trading_day_from(days, target + offset);
     if (date == 0 || date < first || date > last) return;
     // Before the split the company counted fewer (or more) shares.

@@ -1,4 +1,5 @@
 // lumenpick-cli fins: a stock's results summaries known on a day and the figures screens use.
+#include <algorithm>
 #include <iostream>
 
 #include "app/cli/cli.h"
@@ -13,7 +14,10 @@ namespace lp::cli {
 namespace {
 
 std::string figure_text(const std::optional<double>& v) {
-  return v ? format_pattern(*v, "0.####") : "-";
+  if (!v) return "-";
+  std::string t = format_pattern(*v, "0.####");
+  if (!t.empty() && t.back() == '.') t.pop_back();
+  return t;
 }
 
 int run_fins(Context& ctx) {
@@ -59,10 +63,9 @@ int run_fins(Context& ctx) {
     const fins::DisclosureRow r = fins::disclosure_row(*it);
     for (const std::string* f :
          {&r.date, &r.period, &r.sales, &r.op, &r.np, &r.eps, &r.f_eps, &r.bps, &r.div, &r.f_div}) {
+      // Thousands separators would split the line's fields.
       std::string text = *f;
-      for (char& c : text) {
-        if (c == ',') c = ' ';
-      }
+      text.erase(std::remove(text.begin(), text.end(), ','), text.end());
       std::cout << (f == &r.date ? "" : ",") << text;
     }
     std::cout << "\n";
