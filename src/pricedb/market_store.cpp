@@ -373,8 +373,12 @@ std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
       if (d >= 10000101 && d <= 99991231) store->trading_dates_.push_back(std::to_string(d));
     }
   }
-  store->fins_ = fins::FinsTable::load(db_folder);
   return store;
+}
+
+std::shared_ptr<const fins::FinsTable> MarketStore::fins() const {
+  std::call_once(fins_once_, [this] { fins_ = fins::FinsTable::load(db_folder_); });
+  return fins_;
 }
 
 const StoredStock* MarketStore::stock(std::string_view code) const {

@@ -106,8 +106,9 @@ class MarketStore {
   std::size_t memory_bytes() const;
   std::size_t file_count() const { return files_; }
   std::size_t file_bytes() const { return file_bytes_; }
-  // The results summaries of every stock, read with the market (never null after load).
-  std::shared_ptr<const fins::FinsTable> fins() const { return fins_; }
+  // The results summaries of every stock, read once on first use (a backtest on prices alone
+  // never reads them). Never null.
+  std::shared_ptr<const fins::FinsTable> fins() const;
 
  private:
   std::string db_folder_;
@@ -126,7 +127,8 @@ class MarketStore {
   std::vector<std::string> trading_dates_;
   std::size_t files_ = 0;
   std::size_t file_bytes_ = 0;
-  std::shared_ptr<const fins::FinsTable> fins_;
+  mutable std::once_flag fins_once_;
+  mutable std::shared_ptr<const fins::FinsTable> fins_;
 };
 
 // Indexes the bytes of a series file already held in `out.bytes`.
