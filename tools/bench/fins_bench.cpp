@@ -9,6 +9,7 @@
 #include "backtest/screen_backtest.h"
 #include "bench/bench.h"
 #include "bench/bench_market.h"
+#include "common/csv.h"
 #include "pricedb/fins_store.h"
 #include "pricedb/jquants_fins.h"
 #include "pricedb/market_store.h"
