@@ -1,11 +1,15 @@
 #include "pricedb/fins_store.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <map>
+#include <mutex>
 
 #include "common/csv.h"
 #include "common/file_lock.h"
@@ -108,6 +112,31 @@ void Disclosure::set(int col, std::string_view value) {
   }
 }
 
+void Disclosure::set_stored(int col, std::string_view value) {
+  bool clean = !is_date_column(col) || value.empty() || value.size() == 8;
+  for (char c : value) {
+    if (!(c > ' ' && c < 127 && c != '"') || (is_date_column(col) && (c < '0' || c > '9'))) {
+      clean = false;
+      break;
+    }
+  }
+  if (!clean) {
+    set(col, value);
+    return;
+  }
+  const auto i = static_cast<std::size_t>(col);
+  text[i].assign(value);
+  if (is_value_column(col)) {
+    double v = 0;
+    has[i] = read_disclosed(value, v);
+    num[i] = has[i] ? v : 0;
+  }
+  if (col == DiscDate) {
+    date = 0;
+    for (char c : value) date = date * 10 + (c - '0');
+  }
+}
+
 bool Disclosure::is_fy_results() const {
   return (*this)[DocType].rfind("FYFinancialStatements", 0) == 0;
 }
@@ -146,11 +175,14 @@ bool read_fins_file(const std::string& path, std::vector<Disclosure>& out) {
     }
     Disclosure d;
     for (std::size_t i = 0; i < fields.size() && i < cols.size(); ++i) {
-      if (cols[i] >= 0) d.set(cols[i], fields[i]);
+      if (cols[i] >= 0) d.set_stored(cols[i], fields[i]);
     }
     if (d.date > 0) out.push_back(std::move(d));
   }
-  std::stable_sort(out.begin(), out.end(), disclosure_before);
+  // Our files are written in order; only a file from elsewhere needs the sort.
+  if (!std::is_sorted(out.begin(), out.end(), disclosure_before)) {
+    std::stable_sort(out.begin(), out.end(), disclosure_before);
+  }
   return true;
 }
 
@@ -231,6 +263,31 @@ std::shared_ptr<FinsTable> FinsTable::load(const std::string& db_folder) {
     if (read_fins_file(p.string(), list) && !list.empty()) table->by_code_[code] = std::move(list);
   }
   return table;
+}
+
+std::shared_ptr<const FinsTable> FinsTable::shared(const std::string& db_folder) {
+  struct Held {
+    std::shared_ptr<const FinsTable> table;
+    struct timespec mtime {};
+    ino_t inode = 0;
+  };
+  static std::mutex mutex;
+  static std::map<std::string, Held> held;
+  struct stat st {};
+  if (::stat(fins_folder(db_folder).c_str(), &st) != 0) return std::make_shared<FinsTable>();
+  std::lock_guard<std::mutex> lock(mutex);
+  Held& h = held[db_folder];
+  if (h.table && h.inode == st.st_ino && h.mtime.tv_sec == st.st_mtim.tv_sec &&
+      h.mtime.tv_nsec == st.st_mtim.tv_nsec) {
+    return h.table;
+  }
+  h.table = load(db_folder);
+  // A folder changed within the last two seconds may change again within the same tick of
+  // its clock: such a table is used once and read again next time.
+  const bool settled = std::time(nullptr) - st.st_mtim.tv_sec >= 2;
+  h.inode = st.st_ino;
+  h.mtime = settled ? st.st_mtim : timespec{};
+  return h.table;
 }
 
 const std::vector<Disclosure>& FinsTable::of(std::string_view code) const {

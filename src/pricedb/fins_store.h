@@ -75,6 +75,8 @@ struct Disclosure {
   const std::string& operator[](int col) const { return text[static_cast<std::size_t>(col)]; }
   // Sets a column from text (dates normalised, anything unprintable dropped) and reads it.
   void set(int col, std::string_view value);
+  // The same for a field read back from our own file: taken as it is when it is clean.
+  void set_stored(int col, std::string_view value);
   bool disclosed(int col) const { return has[static_cast<std::size_t>(col)]; }
   double value(int col) const { return num[static_cast<std::size_t>(col)]; }
   // An FY results disclosure: DocType starts with "FYFinancialStatements" (a forecast revision
@@ -117,6 +119,10 @@ bool store_disclosures(const std::string& db_folder, const std::vector<Disclosur
 class FinsTable {
  public:
   static std::shared_ptr<FinsTable> load(const std::string& db_folder);
+  // The table of db_folder kept for the process and read again only when the fins folder has
+  // changed since (every writer renames into it, which changes the folder's time): runs over
+  // every stock look figures up instead of reading 4000 files each time. Never null.
+  static std::shared_ptr<const FinsTable> shared(const std::string& db_folder);
   // Sorted, empty when the stock has no file.
   const std::vector<Disclosure>& of(std::string_view code) const;
   bool empty() const { return by_code_.empty(); }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "common/csv.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
 #include "pricedb/market_store.h"
@@ -171,7 +172,8 @@ std::optional<double> metric_value(const Figures& f, Metric m, double close, int
 }
 
 std::vector<Split> known_splits(const SeriesSource& src, std::string_view code, int as_of,
-                                const std::vector<int>* years) {
+                                const std::vector<int>* years,
+                                const std::unordered_set<std::string>* with_file) {
   std::vector<Split> out;
   auto take = [&](const std::vector<Correction>& rows) {
     for (const Correction& c : rows) {
@@ -192,6 +194,7 @@ std::vector<Split> known_splits(const SeriesSource& src, std::string_view code, 
   const std::vector<int> listed = years ? std::vector<int>() : years_present(src.db_folder);
   for (int y : years ? *years : listed) {
     if (as_of > 0 && y > as_of / 10000) continue;
+    if (with_file && !with_file->count(std::to_string(y) + "/" + std::string(code))) continue;
     if (read_correction_file(correction_file_path(src.db_folder, y, code), cf)) take(cf.rows);
   }
   return out;
@@ -209,7 +212,13 @@ FiguresBook::FiguresBook(const SeriesSource& src, std::string_view as_of)
   if (src.store) {
     table_ = src.store->fins();
   } else {
+    table_ = FinsTable::shared(src.db_folder);
     years_ = years_present(src.db_folder);
+    for (int y : years_) {
+      for (const auto& p : list_files(year_folder(src.db_folder, y) + "data_mh")) {
+        with_file_.insert(std::to_string(y) + "/" + p.stem().string());
+      }
+    }
   }
 }
 
@@ -227,7 +236,7 @@ const Figures* FiguresBook::figures(std::string_view code) {
   std::unique_ptr<Figures> f;
   if (!list->empty() && list->front().date <= as_of_) {
     f = std::make_unique<Figures>(
-        figures_as_of(*list, as_of_, known_splits(src_, code, as_of_, &years_)));
+        figures_as_of(*list, as_of_, known_splits(src_, code, as_of_, &years_, &with_file_)));
   }
   const Figures* out = f.get();
   cache_.emplace(key, std::move(f));

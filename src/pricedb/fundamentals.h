@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "pricedb/fins_store.h"
@@ -60,9 +61,11 @@ std::optional<double> metric_value(const Figures& f, Metric m, double close, int
 
 // The corrections of `code` known on `as_of` (every one when as_of is 0), from the in-memory
 // market when the source has one, else from the correction files.
-// `years`: the database's years when the caller has listed them already.
+// `years`: the database's years when the caller has listed them already; `with_file`: the
+// "yyyy/code" of every correction file, when listed already (no open of a missing file).
 std::vector<Split> known_splits(const SeriesSource& src, std::string_view code, int as_of,
-                                const std::vector<int>* years = nullptr);
+                                const std::vector<int>* years = nullptr,
+                                const std::unordered_set<std::string>* with_file = nullptr);
 
 // Looks up the figures of many stocks on one day: each stock's disclosures and corrections
 // read once (from the in-memory market's table when there is one), its figures computed once.
@@ -81,6 +84,7 @@ class FiguresBook {
   std::unordered_map<std::string, std::unique_ptr<Figures>> cache_;
   std::vector<Disclosure> scratch_;
   std::vector<int> years_;
+  std::unordered_set<std::string> with_file_;
 };
 
 // The disclosures of one stock (from the table of the source's market or its file), sorted.
