@@ -1,5 +1,7 @@
 #include "results/results_model.h"
 
+#include "pricedb/stock_code.h"
+
 #include <algorithm>
 #include <numeric>
 #include <string_view>
@@ -9,7 +11,6 @@
 #include "common/csv.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
-#include "pricedb/stock_code.h"
 #include "results/results_valuation.h"
 
 namespace lp {

@@ -74,8 +74,8 @@ TEST(DeleteYear, AFolderThatCannotGoIsReportedNotHidden) {
 TEST(DeleteYear, SymbolicLinksAreRemovedNeverFollowed) {
   struct Case {
     const char* name;
-    std::string link;  // inside the database, relative to it
-    bool to_folder;    // the link points at the outside folder (else at its file)
+    std::string link;    // inside the database, relative to it
+    bool to_folder;      // the link points at the outside folder (else at its file)
   };
   const std::vector<Case> cases = {
       {"a database subfolder that is a link", "2012/data_d", true},

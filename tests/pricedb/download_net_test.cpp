@@ -134,15 +134,15 @@ TEST(DownloadOverHttp, AFileThatMisbehavesFailsAloneAndTheRestArrives) {
        "timed out after 1 s"},
       {"negative length",
        [&](auto& c) {
-         c.send("HTTP/1.1 200 OK\r\nContent-Length: -1\r\nConnection: close\r\n\r\n" + packed_3000);
+         c.send("HTTP/1.1 200 OK\r\nContent-Length: -1\r\nConnection: close\r\n\r\n" +
+                packed_3000);
        },
        "malformed"},
       {"twenty-digit length",
        [&](auto& c) {
-         c.send(
-             "HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\nConnection: "
-             "close\r\n\r\n" +
-             packed_3000);
+         c.send("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\nConnection: "
+                "close\r\n\r\n" +
+                packed_3000);
        },
        "larger than 64 MB"},
   };

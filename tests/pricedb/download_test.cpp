@@ -120,8 +120,9 @@ TEST(DownloadOneFile, OnlyARealAnswerReplacesTheFile) {
     FakeServer server;
     server.answers["u"] = c.body;
     std::string message = "stale";
-    const int rc = download_one_file(server.get(), file_request("u"), dest.string(),
-                                     dir.file("data.html"), message);
+    const int rc =
+        download_one_file(server.get(), file_request("u"), dest.string(), dir.file("data.html"),
+                          message);
     EXPECT_EQ(rc, c.ok ? 0 : -1);
     EXPECT_EQ(message, c.ok ? "" : "エラー：ダウンロードできませんでした。");
     EXPECT_EQ(read_bytes(dest), c.ok ? *c.body : std::string("previous\r\n"));
@@ -144,8 +145,8 @@ TEST(CheckInternet, TheMarkerWordDecides) {
     server.answers[kPublicProbeUrl] = page;
     const ConnectionProbe probe = connection_probe(DownloadHost::maker, "http://x/");
     std::string reason;
-    EXPECT_EQ(check_internet(server.get(), probe, dir.file("data.html"), {}, kDefaultFileTimeoutS,
-                             &reason),
+    EXPECT_EQ(check_internet(server.get(), probe, dir.file("data.html"), {},
+                             kDefaultFileTimeoutS, &reason),
               connected);
     // A failed check says why: the transfer's error or the missing word.
     EXPECT_EQ(reason.empty(), connected) << reason;

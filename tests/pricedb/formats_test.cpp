@@ -1,7 +1,6 @@
-#include "pricedb/formats.h"
-
 #include <gtest/gtest.h>
 
+#include "pricedb/formats.h"
 #include "support/fixtures.h"
 
 namespace lp {
@@ -80,14 +79,14 @@ TEST(LatestDate, SkipsYearsWithoutTheReferenceFile) {
 TEST(DayFiles, OnlyYyyymmddCsvNamesAreListed) {
   test::TempDir dir;
   const std::string db = dir.str() + "/";
-  for (const char* name :
-       {"20130107.csv", "20130104.csv", "20130108.csv.tmp99_1", ".20130109.csv.99_2.lptmp",
-        "2013010.csv", "2013010a.csv", "20130110.CSV", "readme.txt"}) {
+  for (const char* name : {"20130107.csv", "20130104.csv", "20130108.csv.tmp99_1",
+                           ".20130109.csv.99_2.lptmp", "2013010.csv", "2013010a.csv",
+                           "20130110.CSV", "readme.txt"}) {
     test::write_bytes(db + "2013/data_d/" + name, "x");
   }
-  EXPECT_EQ(
-      day_files_of_year(db, 2013),
-      (std::vector<std::string>{db + "2013/data_d/20130104.csv", db + "2013/data_d/20130107.csv"}));
+  EXPECT_EQ(day_files_of_year(db, 2013),
+            (std::vector<std::string>{db + "2013/data_d/20130104.csv",
+                                      db + "2013/data_d/20130107.csv"}));
 }
 
 }  // namespace

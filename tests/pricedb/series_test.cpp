@@ -1,10 +1,9 @@
-#include "pricedb/series.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "pricedb/series.h"
 #include "support/fixtures.h"
 
 namespace lp {
@@ -53,15 +52,16 @@ class SeriesTest : public ::testing::Test {
 };
 
 const std::vector<std::string> k2023 = {"20231226", "20231227", "20231228", "20231229"};
-const std::vector<std::string> k2024 = {"20240104", "20240105", "20240108", "20240109", "20240110"};
+const std::vector<std::string> k2024 = {"20240104", "20240105", "20240108", "20240109",
+                                        "20240110"};
 
 TEST_F(SeriesTest, CalendarCrossesIntoThePreviousYear) {
   reference(2023, k2023);
   reference(2024, k2024);
   TradingCalendar cal;
   ASSERT_EQ(build_trading_calendar(source(), cal, "20240108", 5), 0);
-  EXPECT_EQ(cal.dates,
-            (std::vector<std::string>{"20240108", "20240105", "20240104", "20231229", "20231228"}));
+  EXPECT_EQ(cal.dates, (std::vector<std::string>{"20240108", "20240105", "20240104", "20231229",
+                                                 "20231228"}));
   EXPECT_EQ(build_trading_calendar(source(), cal, "20220101", 5), -1);
   EXPECT_EQ(cal.count(), 0);
   // Asking for more days than exist gives what exists.
@@ -78,8 +78,8 @@ TEST_F(SeriesTest, GapDaysAreFilledFromTheCalendar) {
                     : load_series(source(), "20240110", 5, "1301", s, false);
     ASSERT_EQ(r, 0);
     ASSERT_EQ(series_count(s), 5);
-    EXPECT_EQ(dates_of(s), (std::vector<std::string>{"20240110", "20240109", "20240108", "20240105",
-                                                     "20240104"}));
+    EXPECT_EQ(dates_of(s), (std::vector<std::string>{"20240110", "20240109", "20240108",
+                                                     "20240105", "20240104"}));
     EXPECT_EQ(s[3].d2, "");
     EXPECT_EQ(s[3].d5, "");
     EXPECT_EQ(s[3].d6, "0");
@@ -100,8 +100,8 @@ TEST_F(SeriesTest, StockListedInsideTheSpanDiffersBetweenEntryPoints) {
   ASSERT_EQ(load_series(source(), "20240110", 9, "1301", a, false), 0);
   // The calendar's own days of the listing year before the first record are gaps;
   // the year without the stock's file adds nothing.
-  EXPECT_EQ(dates_of(a),
-            (std::vector<std::string>{"20240110", "20240109", "20240108", "20240105", "20240104"}));
+  EXPECT_EQ(dates_of(a), (std::vector<std::string>{"20240110", "20240109", "20240108",
+                                                   "20240105", "20240104"}));
   ASSERT_EQ(cal_load("20240110", 9, "1301", b, false), 0);
   // Nothing follows the stock's oldest record.
   EXPECT_EQ(dates_of(b), (std::vector<std::string>{"20240110", "20240109", "20240108"}));
@@ -116,8 +116,9 @@ TEST_F(SeriesTest, YearWithoutTheStockFileBecomesGapsOnlyWithACalendar) {
   EXPECT_EQ(series_count(a), 2);  // 2024 has no file: it adds neither records nor gaps
   EXPECT_EQ(dates_of(a), (std::vector<std::string>{"20231229", "20231228"}));
   ASSERT_EQ(cal_load("20240110", 7, "1301", b, false), 0);
-  EXPECT_EQ(dates_of(b), (std::vector<std::string>{"20240110", "20240109", "20240108", "20240105",
-                                                   "20240104", "20231229", "20231228"}));
+  EXPECT_EQ(dates_of(b), (std::vector<std::string>{"20240110", "20240109", "20240108",
+                                                   "20240105", "20240104", "20231229",
+                                                   "20231228"}));
   EXPECT_EQ(b[1].d6, "0");
   EXPECT_EQ(b[6].d6, "1003");
 }
@@ -173,9 +174,7 @@ TEST_F(SeriesTest, SplitAdjustment) {
   };
   const std::vector<Case> cases = {
       {"none", {}, {"140", "130", "120", "110", "100"}},
-      {"1 for 2 halves days before its date",
-       {{"20240108", 1, 2}},
-       {"140", "130", "120", "55", "50"}},
+      {"1 for 2 halves days before its date", {{"20240108", 1, 2}}, {"140", "130", "120", "55", "50"}},
       {"after the newest day applies to all", {{"20240111", 1, 2}}, {"70", "65", "60", "55", "50"}},
       // Two corrections between consecutive trading days: the older takes effect a day later.
       {"two between two days",
