@@ -17,6 +17,14 @@ if [ ! -f "$stamp" ]; then
   touch "$stamp"
 fi
 
+# The sample market's results summaries go straight into the demo database (the packed
+# download carries prices only), so 予想PER, PBR and 利回り show from the first screen on.
+demo_db="$docs/nordhaven/lumenpick/kabuka_db"
+if [ ! -f "$demo_db/fins/.stamp-$(date +%Y%m%d)" ]; then
+  "$bin/lumenpick-sample-market" --fins "$demo_db" --seed 1 >/dev/null
+  touch "$demo_db/fins/.stamp-$(date +%Y%m%d)"
+fi
+
 "$bin/lumenpick-price-server" --root "$demo/packed" --port "$port" &
 server_pid=$!
 trap 'kill "$server_pid" 2>/dev/null || true' EXIT

@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -25,6 +26,7 @@
 #include "chart/chart_painter.h"
 #include "chart/links.h"
 #include "common/numbers.h"
+#include "pricedb/fundamentals.h"
 #include "pricedb/series.h"
 #include "shell/window_hub_gui.h"
 
@@ -181,6 +183,13 @@ void ChartWindow::build_controls() {
   row1->addWidget(name_txt_);
   row1->addWidget(search_cmd_);
   row1->addWidget(disp_cmd);
+  kessan_cmd_ = new QPushButton(QStringLiteral("決算"));
+  kessan_cmd_->setObjectName(QStringLiteral("kessan_cmd"));
+  kessan_cmd_->setToolTip(QStringLiteral("決算短信の開示を新しい順に表示"));
+  row1->addWidget(kessan_cmd_);
+  kessan_lb_ = new QLabel;
+  kessan_lb_->setObjectName(QStringLiteral("kessan_lb"));
+  row1->addWidget(kessan_lb_);
   row1->addSpacing(8);
   row1->addWidget(caption(QStringLiteral("期間")));
   row1->addWidget(kikan_cmb_);
@@ -345,6 +354,7 @@ void ChartWindow::build_controls() {
   connect(code_txt_, &QLineEdit::textEdited, end_date_lb_, &QLabel::clear);
   connect(name_txt_, &QLineEdit::returnPressed, this, [this] { search_cmd_->setFocus(); });
   connect(search_cmd_, &QPushButton::clicked, this, [this] { on_search(); });
+  connect(kessan_cmd_, &QPushButton::clicked, this, [this] { show_disclosures(); });
   connect(disp_cmd, &QPushButton::clicked, this, [this] {
     if (!disp_ready_) return;
     reset_reference();
@@ -499,6 +509,14 @@ void ChartWindow::redraw_chart() {
     history_.loaded(code);
     update_history_buttons();
     name_txt_->setText(qs(bars.name));
+    // The valuation at the newest traded close, as of the newest day drawn.
+    shown_date_ = static_cast<int>(parse_integer(bars.date[1]));
+    kessan_lb_->clear();
+    for (int i = 1; i <= bars.count; ++i) {
+      if (!bars.traded(i)) continue;
+      kessan_lb_->setText(qs(fins::valuation_line(src, code, shown_date_, bars.close_at(i))));
+      break;
+    }
     *scene_ = build_scene(std::move(bars), options);
     fill_grids();
   }
@@ -506,6 +524,46 @@ void ChartWindow::redraw_chart() {
 
   disp_ready_ = true;
   busy_lb_->clear();
+}
+
+void ChartWindow::show_disclosures() {
+  const std::string code = ss(code_txt_->text().trimmed());
+  const std::vector<fins::Disclosure> all =
+      fins::disclosures_of(SeriesSource::from(folders_), code);
+  auto* dialog = new QDialog(this);
+  dialog->setObjectName(QStringLiteral("kessan_frm"));
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setWindowTitle(QStringLiteral("決算　%1 %2").arg(qs(code), name_txt_->text()));
+  const auto& captions = fins::disclosure_captions();
+  auto* grid = new QTableWidget(0, static_cast<int>(captions.size()), dialog);
+  grid->setObjectName(QStringLiteral("kessan_grid"));
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->verticalHeader()->hide();
+  QStringList heads;
+  for (const char* c : captions) heads << QString::fromUtf8(c);
+  grid->setHorizontalHeaderLabels(heads);
+  for (auto it = all.rbegin(); it != all.rend(); ++it) {
+    if (shown_date_ > 0 && it->date > shown_date_) continue;  // not disclosed yet on that day
+    const fins::DisclosureRow r = fins::disclosure_row(*it);
+    const int row = grid->rowCount();
+    grid->insertRow(row);
+    int c = 0;
+    for (const std::string* f :
+         {&r.date, &r.period, &r.sales, &r.op, &r.np, &r.eps, &r.f_eps, &r.bps, &r.div, &r.f_div}) {
+      auto* item = new QTableWidgetItem(qs(*f));
+      item->setTextAlignment(Qt::AlignVCenter | (c < 2 ? Qt::AlignLeft : Qt::AlignRight));
+      grid->setItem(row, c++, item);
+    }
+  }
+  grid->resizeColumnsToContents();
+  auto* note = new QLabel(grid->rowCount() == 0 ? QStringLiteral("決算データがありません。")
+                                                : kessan_lb_->text());
+  note->setObjectName(QStringLiteral("kessan_msg_lb"));
+  auto* lay = new QVBoxLayout(dialog);
+  lay->addWidget(note);
+  lay->addWidget(grid);
+  dialog->resize(std::min(1100, grid->horizontalHeader()->length() + 40), 360);
+  dialog->show();
 }
 
 void ChartWindow::set_code_color(int palette) {

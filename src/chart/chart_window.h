@@ -86,6 +86,8 @@ class ChartWindow : public QWidget {
   void on_alg2();
   void update_history_buttons();
   void set_code_color(int palette);
+  // 「決算」: the stock's results summaries known on the chart's day, newest first.
+  void show_disclosures();
 
   AppFolders folders_;
   std::string portfolio_file_;
@@ -126,6 +128,9 @@ class ChartWindow : public QWidget {
   QLabel* graph_modecnt_lb_ = nullptr;
   QLabel* image1_ = nullptr;
   QListWidget* data_m_file_ = nullptr;
+  QPushButton* kessan_cmd_ = nullptr;
+  QLabel* kessan_lb_ = nullptr;  // 予想PER / PBR / 利回り of the stock on its newest day
+  int shown_date_ = 0;           // the newest day drawn (yyyymmdd)
 };
 
 }  // namespace lp::chart

@@ -16,6 +16,7 @@
 #include "common/keyvalue.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
+#include "pricedb/jquants_fins.h"
 #include "pricedb/jquants_json.h"
 #include "pricedb/price_writer.h"
 #include "pricedb/stock_code.h"
@@ -351,6 +352,25 @@ struct Master {
   std::unordered_map<std::string, Identity> ids;
 };
 
+// One day's results summaries fetched and stored (merged by DiscNo, so a second fetch of the
+// same day changes nothing).
+Outcome sync_fins_day(Fetcher& fetcher, const SyncOptions& opt, const std::string& date,
+                      SyncResult& res, std::string& error) {
+  std::vector<fins::Disclosure> found;
+  int skipped = 0;
+  const Outcome o = walk(
+      fetcher, opt, "/fins/summary", "date=" + date,
+      [&](const std::string& body, std::string& next, std::string& why) {
+        return parse_fins_page(body, date, found, next, skipped, why);
+      },
+      error);
+  if (o != Outcome::ok) return o;
+  fins::StoreStats stats;
+  if (!fins::store_disclosures(opt.db_folder, found, stats, error)) return Outcome::failed;
+  res.disclosures += static_cast<long>(found.size());
+  return Outcome::ok;
+}
+
 }  // namespace
 
 StockBar stock_bar_of(const Bar& bar, std::string code, const Identity* id) {
@@ -492,6 +512,59 @@ int exit_code(const SyncResult& result) {
   return result.ok() ? 0 : 1;
 }
 
+// The results summaries alone, for the days the database already holds.
+static SyncResult run_fins_only(const SyncOptions& opt, const SyncServices& svc) {
+  SyncResult res;
+  // Within the plan's window: the summaries of days it does not serve are not asked for.
+  std::string win_from, win_to;
+  const bool windowed = plan_window(opt.plan, opt.today, win_from, win_to);
+  res.to = !opt.to.empty() ? opt.to : windowed ? win_to : opt.today;
+  res.from = !opt.from.empty() ? opt.from : windowed ? win_from : "19000101";
+  if (windowed) {
+    res.from = std::max(res.from, win_from);
+    res.to = std::min(res.to, win_to);
+  }
+  const std::vector<std::string> days = database_days(opt.db_folder, res.from, res.to);
+  res.trading_days = static_cast<int>(days.size());
+  if (days.empty()) {
+    res.message =
+        "決算を取得する取引日がデータベースにありません (" + res.from + "～" + res.to + ")。";
+    return res;
+  }
+  SyncProgress prog;
+  Fetcher fetcher(opt, svc, res, [&](const std::string& why, double left) {
+    prog.wait_left = left;
+    prog.text = "J-Quants: " + why + "。再試行まで残り" + duration_text(left);
+    if (svc.progress) svc.progress(prog);
+  });
+  prog.days_total = static_cast<int>(days.size());
+  std::string error;
+  for (std::size_t i = 0; i < days.size(); ++i) {
+    prog.days_done = static_cast<int>(i);
+    prog.date = days[i];
+    prog.requests = res.requests;
+    prog.seconds_left = static_cast<double>(days.size() - i) * fetcher.interval();
+    prog.text = "J-Quants: " + days[i] + " の決算を取得しています (" + std::to_string(i) + "/" +
+                std::to_string(days.size()) + "日, 残り約" + duration_text(prog.seconds_left) + ")";
+    if (svc.progress) svc.progress(prog);
+    const Outcome o = sync_fins_day(fetcher, opt, days[i], res, error);
+    if (o != Outcome::ok) {
+      res.status = o == Outcome::refused     ? SyncStatus::refused
+                   : o == Outcome::cancelled ? SyncStatus::cancelled
+                                             : SyncStatus::failed;
+      res.message =
+          (o == Outcome::cancelled ? std::string("J-Quants の取得を中止しました。") : error) +
+          " (" + std::to_string(res.days_written) + " 日分の決算は登録済みです)";
+      return res;
+    }
+    ++res.days_written;
+  }
+  res.message = "J-Quants: " + std::to_string(res.days_written) + " 日分の決算 " +
+                std::to_string(res.disclosures) + " 件を登録しました (" + days.front() + "～" +
+                days.back() + ", " + std::to_string(res.requests) + " リクエスト)";
+  return res;
+}
+
 SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
   SyncResult res;
   auto finish = [&](SyncStatus status, std::string message) {
@@ -509,6 +582,7 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
   if ((!opt.from.empty() && !valid_date(opt.from)) || (!opt.to.empty() && !valid_date(opt.to))) {
     return finish(SyncStatus::failed, "--from と --to は正しい日付 YYYYMMDD にしてください。");
   }
+  if (opt.fins_only) return run_fins_only(opt, svc);
   if (!opt.from.empty() && !opt.to.empty() && opt.from > opt.to) {
     return finish(SyncStatus::failed,
                   "--from (" + opt.from + ") が --to (" + opt.to + ") より後です。");
@@ -830,6 +904,10 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
       }
       stock_bars.push_back(stock_bar_of(b, code, identity_of(b.code)));
     }
+    // The day's summaries go in before its prices: a stop between the two fetches both again.
+    if (opt.fins && (o = sync_fins_day(fetcher, opt, date, res, error)) != Outcome::ok) {
+      return stop(o);
+    }
     const IndexBar* index_bar = use_topix ? &topix.at(date) : nullptr;
     // Days go to the database in batches; a batch that cannot be written is left out whole.
     // The corrections of split days the stock did not trade go in the same batch.
@@ -869,6 +947,7 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
                             : "J-Quants: " + std::to_string(res.days_written) +
                                   " 取引日を登録しました (" + first_written + "～" + last_written +
                                   ", " + std::to_string(res.requests) + " リクエスト)";
+  if (opt.fins) summary += "、決算 " + std::to_string(res.disclosures) + " 件";
   if (res.codes_skipped) summary += "、対象外コード " + std::to_string(res.codes_skipped);
   if (res.names_replaced) {
     summary += "、Shift_JIS にない文字を置き換えた銘柄名 " + std::to_string(res.names_replaced);

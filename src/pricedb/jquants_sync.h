@@ -91,6 +91,10 @@ struct SyncOptions {
   // Caps on one answer over all its pages (a day's bars, the master, the calendar).
   int max_pages = 1000;
   std::uint64_t max_answer_bytes = 64ull * 1024 * 1024;
+  // Results summaries: fetched for every day synced unless `fins` is false; `fins_only`
+  // fetches them alone for the days the database holds (from..to, or the plan's window).
+  bool fins = true;
+  bool fins_only = false;
 };
 
 struct SyncProgress {
@@ -132,6 +136,7 @@ struct SyncResult {
   std::vector<std::string> not_covered;
   std::string unpublished;   // the newest day, when its bars are not out yet (yyyymmdd)
   int idle_corrections = 0;  // splits on days the stock did not trade
+  long disclosures = 0;      // results summaries received and stored
   bool ok() const { return status == SyncStatus::done; }
 };
 

@@ -13,6 +13,7 @@
 #include "common/csv.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
+#include "pricedb/fins_store.h"
 
 namespace lp {
 
@@ -373,6 +374,11 @@ std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
     }
   }
   return store;
+}
+
+std::shared_ptr<const fins::FinsTable> MarketStore::fins() const {
+  std::call_once(fins_once_, [this] { fins_ = fins::FinsTable::load(db_folder_); });
+  return fins_;
 }
 
 const StoredStock* MarketStore::stock(std::string_view code) const {

@@ -19,6 +19,10 @@
 
 namespace lp {
 
+namespace fins {
+class FinsTable;
+}
+
 // One series file as held: its bytes and where each day line starts. A day's six fields are
 // read from its line on demand with the same field reader as the file loaders, so the text
 // handed out is the file's own.
@@ -102,6 +106,9 @@ class MarketStore {
   std::size_t memory_bytes() const;
   std::size_t file_count() const { return files_; }
   std::size_t file_bytes() const { return file_bytes_; }
+  // The results summaries of every stock, read once on first use (a backtest on prices alone
+  // never reads them). Never null.
+  std::shared_ptr<const fins::FinsTable> fins() const;
 
  private:
   std::string db_folder_;
@@ -120,6 +127,8 @@ class MarketStore {
   std::vector<std::string> trading_dates_;
   std::size_t files_ = 0;
   std::size_t file_bytes_ = 0;
+  mutable std::once_flag fins_once_;
+  mutable std::shared_ptr<const fins::FinsTable> fins_;
 };
 
 // Indexes the bytes of a series file already held in `out.bytes`.

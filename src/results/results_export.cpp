@@ -144,13 +144,17 @@ bool write_xlsx(const ResultTable& table, const std::string& path, const ExportO
   format_set_num_format(ratio, "0.00");
 
   worksheet_write_string(ws, 0, 0, title_text(table, options).c_str(), title);
-  const std::vector<std::string> captions = export_captions(table);
+  const ValuationTable* valuation =
+      options.valuation && options.valuation->present ? options.valuation : nullptr;
+  const std::vector<std::string> captions = export_captions(table, valuation);
   const bool dates = date_column(table);
   for (std::size_t c = 0; c < captions.size(); ++c) {
     const auto col = static_cast<lxw_col_t>(c);
     worksheet_write_string(ws, 1, col, captions[c].c_str(), caption);
-    worksheet_set_column(ws, col, col, kColumns[c].width, nullptr);
+    worksheet_set_column(ws, col, col, c < std::size(kColumns) ? kColumns[c].width : 13, nullptr);
   }
+  lxw_format* two = workbook_add_format(wb);
+  format_set_num_format(two, "#,##0.00");
   for (int i = 1; i <= table.count(); ++i) {
     const auto row = static_cast<lxw_row_t>(i + 1);
     for (std::size_t c = 0; c < std::size(kColumns); ++c) {
@@ -180,10 +184,21 @@ bool write_xlsx(const ResultTable& table, const std::string& path, const ExportO
         worksheet_write_string(ws, row, col, text.c_str(), nullptr);
       }
     }
+    if (valuation) {
+      // An undefined figure stays an empty cell, so a spreadsheet's sort and sum skip it.
+      const ValuationValues& x = valuation->of(trim_blanks(table.field(i, kCode)));
+      for (int k = 0; k < kValuationColumns; ++k) {
+        const auto col = static_cast<lxw_col_t>(std::size(kColumns) + static_cast<std::size_t>(k));
+        if (x[static_cast<std::size_t>(k)]) {
+          worksheet_write_number(ws, row, col, *x[static_cast<std::size_t>(k)],
+                                 k == 3 ? volume : two);
+        }
+      }
+    }
   }
   worksheet_freeze_panes(ws, 2, 0);
   worksheet_autofilter(ws, 1, 0, static_cast<lxw_row_t>(std::max(1, table.count() + 1)),
-                       static_cast<lxw_col_t>(std::size(kColumns) - 1));
+                       static_cast<lxw_col_t>(captions.size() - 1));
   const lxw_error err = workbook_close(wb);
   if (err != LXW_NO_ERROR) {
     std::error_code ec;
@@ -211,9 +226,10 @@ void csv_field(std::string& out, const std::string& s) {
   out += '"';
 }
 
-bool write_csv(const ResultTable& table, const std::string& path, bool cp932, std::string& error) {
+bool write_csv(const ResultTable& table, const std::string& path, bool cp932,
+               const ValuationTable* valuation, std::string& error) {
   std::string text;
-  const std::vector<std::string> captions = export_captions(table);
+  const std::vector<std::string> captions = export_captions(table, valuation);
   for (std::size_t c = 0; c < captions.size(); ++c) {
     if (c) text += ',';
     csv_field(text, captions[c]);
@@ -234,6 +250,14 @@ bool write_csv(const ResultTable& table, const std::string& path, bool cp932, st
         int y, m, d;
         // Written yyyy/mm/dd, a date column opens as dates in a spreadsheet.
         csv_field(text, k.field == kExtra && dates && plain_date(s, y, m, d) ? slashed(s) : s);
+      }
+    }
+    if (valuation) {
+      const ValuationValues& x = valuation->of(trim_blanks(table.field(i, kCode)));
+      for (int k = 0; k < kValuationColumns; ++k) {
+        text += ',';
+        const auto& v = x[static_cast<std::size_t>(k)];
+        if (v) text += format_pattern(*v, k == 3 ? "0" : "0.00");
       }
     }
     text += "\r\n";
@@ -265,10 +289,16 @@ bool export_format_for(const std::string& path, bool cp932, ExportFormat& out) {
   return false;
 }
 
-std::vector<std::string> export_captions(const ResultTable& table) {
+std::vector<std::string> export_captions(const ResultTable& table,
+                                         const ValuationTable* valuation) {
   const std::string extra = table.extra_caption().empty() ? "-" : table.extra_caption();
-  return {"No",   "ｺｰﾄﾞ", "市場",   "銘柄",     extra,        "始値",       "高値",
-          "安値", "終値", "出来高", "前日引値", "前日出来高", "前日比率(%)"};
+  std::vector<std::string> captions = {"No",       "ｺｰﾄﾞ",       "市場",       "銘柄", extra,
+                                       "始値",     "高値",       "安値",       "終値", "出来高",
+                                       "前日引値", "前日出来高", "前日比率(%)"};
+  if (valuation && valuation->present) {
+    for (const std::string& c : valuation_captions()) captions.push_back(c);
+  }
+  return captions;
 }
 
 bool export_results(const ResultTable& table, const std::string& path, const ExportOptions& options,
@@ -281,9 +311,11 @@ bool export_results(const ResultTable& table, const std::string& path, const Exp
     case ExportFormat::xlsx:
       return write_xlsx(table, path, options, error);
     case ExportFormat::csv_utf8:
-      return write_csv(table, path, false, error);
-    case ExportFormat::csv_cp932:
-      return write_csv(table, path, true, error);
+    case ExportFormat::csv_cp932: {
+      const ValuationTable* v =
+          options.valuation && options.valuation->present ? options.valuation : nullptr;
+      return write_csv(table, path, options.format == ExportFormat::csv_cp932, v, error);
+    }
   }
   return false;
 }

@@ -11,6 +11,7 @@
 #include "common/csv.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
+#include "results/results_valuation.h"
 
 namespace lp {
 
@@ -150,8 +151,6 @@ double sort_key(const ResultTable& table, int i, int column) {
   }
 }
 
-namespace {
-
 // The exchange sort over precomputed keys: each i against every later j, swapping when the
 // later key is greater (descending) or smaller (ascending). Only the records move at the end.
 void exchange_by_keys(ResultTable& table, std::vector<double> key, bool descending) {
@@ -175,8 +174,6 @@ void exchange_by_keys(ResultTable& table, std::vector<double> key, bool descendi
   for (int k : order) sorted.push_back(std::move(table.rows[k]));
   table.rows = std::move(sorted);
 }
-
-}  // namespace
 
 void exchange_sort(ResultTable& table, int column, bool descending) {
   const int n = table.count();
@@ -207,10 +204,13 @@ void exchange_sort_names(ResultTable& table, bool descending, const NameCompare&
   exchange_by_keys(table, std::move(key), descending);
 }
 
-bool ResultSorter::sort(ResultTable& table, int column, const NameCompare& names) {
+bool ResultSorter::sort(ResultTable& table, int column, const NameCompare& names,
+                        const ValuationTable* valuation) {
   if (column == column_) descending_ = !descending_;
   column_ = column;
-  if (column == 2) {
+  if (column >= kGridColumns) {
+    if (valuation) exchange_sort_valuation(table, *valuation, column - kGridColumns, descending_);
+  } else if (column == 2) {
     exchange_sort_names(table, descending_, names);
   } else {
     exchange_sort(table, column, descending_);

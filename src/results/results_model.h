@@ -10,6 +10,8 @@
 
 namespace lp {
 
+struct ValuationTable;
+
 // Field k of a line (1-based in the file) is fields[k - 1].
 using ResultFields = std::array<std::string, 12>;
 
@@ -87,8 +89,10 @@ using NameCompare = std::function<int(const std::string&, const std::string&)>;
 // text, every other column by its number.
 class ResultSorter {
  public:
-  // Sorts by the grid column k (0..5) and returns whether the order is now descending.
-  bool sort(ResultTable& table, int column, const NameCompare& names = {});
+  // Sorts by the grid column k (0..5, and 6..9 for the company-results columns when
+  // `valuation` is given) and returns whether the order is now descending.
+  bool sort(ResultTable& table, int column, const NameCompare& names = {},
+            const ValuationTable* valuation = nullptr);
   int column() const { return column_; }
   bool descending() const { return descending_; }
 
@@ -102,6 +106,8 @@ double sort_key(const ResultTable& table, int i, int column);
 // The exchange sort: each i against every later j, swapping when the later key is greater
 // (descending) or smaller (ascending); equal keys never swap. Keys are computed once.
 void exchange_sort(ResultTable& table, int column, bool descending);
+// The exchange sort over keys computed beforehand (key[i] of result i + 1).
+void exchange_by_keys(ResultTable& table, std::vector<double> key, bool descending);
 // The same exchange sort of the names (field 3) in the order `names` gives
 // (compare_japanese_text when empty).
 void exchange_sort_names(ResultTable& table, bool descending, const NameCompare& names = {});

@@ -24,6 +24,7 @@
 
 #include "common/settings.h"
 #include "results/results_export.h"
+#include "results/results_valuation.h"
 #include "shell/window_hub_gui.h"
 
 namespace lp::gui {
@@ -34,6 +35,9 @@ namespace {
 // cell margins fit the grid's column widths.
 constexpr int kTwipsPerPixel = 12;
 constexpr int kColumnTwips[kGridColumns] = {500, 500, 1900, 900, 950, 950};
+// 予想PER, PBR, 利回り, 時価総額(億円) at the right end, shown when the database holds results.
+constexpr int kValuationTwips[kValuationColumns] = {900, 700, 700, 1300};
+constexpr int kAllColumns = kGridColumns + kValuationColumns;
 constexpr int kGridRows = kRowsPerPage + 1;
 
 QString q(const std::string& s) {
@@ -64,7 +68,7 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent) {
   kensuu_lb_ = new QLabel(this);
   kensuu_lb_->setObjectName("kensuu_lb");
 
-  grid_ = new QTableWidget(kGridRows, kGridColumns, this);
+  grid_ = new QTableWidget(kGridRows, kAllColumns, this);
   grid_->setObjectName("MSFlexGrid1");
   grid_->horizontalHeader()->hide();
   grid_->verticalHeader()->hide();
@@ -79,15 +83,14 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent) {
   const int row_px = 250 / kTwipsPerPixel + 1;
   grid_->verticalHeader()->setMinimumSectionSize(1);
   grid_->verticalHeader()->setDefaultSectionSize(row_px);
-  int width_twips = 65;
-  for (int c = 0; c < kGridColumns; ++c) {
-    grid_->setColumnWidth(c, kColumnTwips[c] / kTwipsPerPixel);
-    width_twips += kColumnTwips[c];
+  for (int c = 0; c < kAllColumns; ++c) {
+    const int twips = c < kGridColumns ? kColumnTwips[c] : kValuationTwips[c - kGridColumns];
+    grid_->setColumnWidth(c, twips / kTwipsPerPixel);
   }
-  grid_->setFixedSize(width_twips / kTwipsPerPixel + 2, kGridRows * row_px + 4);
+  show_valuation_columns(false);
   const QColor fixed_face = palette().color(QPalette::Button);
   for (int r = 0; r < kGridRows; ++r) {
-    for (int c = 0; c < kGridColumns; ++c) {
+    for (int c = 0; c < kAllColumns; ++c) {
       auto* item = new QTableWidgetItem;
       const bool fixed = r == 0 || c == 0;
       // The caption row and the number column are fixed: not selectable, button face.
@@ -200,6 +203,8 @@ void ResultsWindow::load_results() {
   } else {
     msg1_lb_->clear();
   }
+  valuation_ = compute_valuation(table_, SeriesSource::from(folders));
+  show_valuation_columns(valuation_.present);
   page1_cmb_->clear();
   for (const std::string& entry : page_entries(table_.count())) page1_cmb_->addItem(q(entry));
   set_page_list(0);
@@ -207,6 +212,17 @@ void ResultsWindow::load_results() {
   fill_page(0);
   ready_ = true;
   startflag_lb_->setText(QStringLiteral("done"));
+}
+
+void ResultsWindow::show_valuation_columns(bool shown) {
+  int width_twips = 65;
+  for (int c = 0; c < kGridColumns; ++c) width_twips += kColumnTwips[c];
+  for (int k = 0; k < kValuationColumns; ++k) {
+    grid_->setColumnHidden(kGridColumns + k, !shown);
+    if (shown) width_twips += kValuationTwips[k];
+  }
+  const int row_px = 250 / kTwipsPerPixel + 1;
+  grid_->setFixedSize(width_twips / kTwipsPerPixel + 2, kGridRows * row_px + 4);
 }
 
 void ResultsWindow::set_chart_enabled(bool enabled) {
@@ -228,6 +244,16 @@ void ResultsWindow::fill_page(int p) {
       item->setText(row ? q(row->cells[c]) : QString());
       item->setForeground(c == 0 || !row ? QColor(0, 0, 0) : colour_of(row->colour));
     }
+    const auto values = row ? valuation_cells(valuation_, table_.field(row->result, 1))
+                            : std::array<std::string, kValuationColumns>{};
+    for (int k = 0; k < kValuationColumns; ++k) {
+      QTableWidgetItem* item = grid_->item(r, kGridColumns + k);
+      item->setText(q(values[static_cast<std::size_t>(k)]));
+      item->setForeground(row ? colour_of(row->colour) : QColor(0, 0, 0));
+    }
+  }
+  for (int k = 0; k < kValuationColumns; ++k) {
+    grid_->item(0, kGridColumns + k)->setText(q(valuation_captions()[static_cast<std::size_t>(k)]));
   }
   next1_cmd_->setEnabled(page.next_enabled);
   back1_cmd_->setEnabled(page.back_enabled);
@@ -331,7 +357,8 @@ void ResultsWindow::on_sort() {
   static const QCollator collator{QLocale(QLocale::Japanese, QLocale::Japan)};
   sorter_.sort(
       table_, std::max(grid_->currentColumn(), 0),
-      [](const std::string& a, const std::string& b) { return collator.compare(q(a), q(b)); });
+      [](const std::string& a, const std::string& b) { return collator.compare(q(a), q(b)); },
+      &valuation_);
   page_ = 0;
   set_page_list(0);
   fill_page(0);
@@ -397,6 +424,7 @@ void ResultsWindow::choose_export_file() {
 bool ResultsWindow::export_to(const QString& path, bool cp932) {
   ExportOptions options;
   export_format_for(path.toStdString(), cp932, options.format);
+  options.valuation = &valuation_;
   // The screen's name, when the screening window has one chosen, titles the sheet.
   if (QWidget* sel = WindowHub::instance().window(QStringLiteral("meigarasel2"), false)) {
     if (auto* screens = sel->findChild<QComboBox*>(QStringLiteral("hozon_cmb")))
@@ -417,7 +445,8 @@ void ResultsWindow::select_rows(int from, int to) {
   const int top = std::clamp(std::min(from, to), 1, kGridRows - 1);
   const int bottom = std::clamp(std::max(from, to), 1, kGridRows - 1);
   grid_->clearSelection();
-  grid_->setRangeSelected(QTableWidgetSelectionRange(top, 1, bottom, kGridColumns - 1), true);
+  const int last = valuation_.present ? kAllColumns - 1 : kGridColumns - 1;
+  grid_->setRangeSelected(QTableWidgetSelectionRange(top, 1, bottom, last), true);
 }
 
 bool ResultsWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "results/results_model.h"
+#include "results/results_valuation.h"
 
 class QComboBox;
 class QLabel;
@@ -23,6 +24,8 @@ class ResultsWindow : public QWidget {
   // Reads "sel0_out.csv" and shows page 0: what the "start" signal on startflag_lb asks for.
   void load_results();
   const ResultTable& table() const { return table_; }
+  // The company-results columns of the table as loaded (present: the columns are shown).
+  const ValuationTable& valuation() const { return valuation_; }
   bool ready() const { return ready_; }
   // 「出力」: the list as sorted now, to .xlsx or .csv (UTF-8 with BOM, or CP932). The
   // outcome is shown in msg1_lb; false when the file could not be written.
@@ -49,6 +52,7 @@ class ResultsWindow : public QWidget {
   void send_to_chart(const std::string& code);
   void wait_for_chart();
   void set_chart_enabled(bool enabled);
+  void show_valuation_columns(bool shown);
 
   QTableWidget* grid_ = nullptr;
   QLabel* hiduke1_lb_ = nullptr;
@@ -65,6 +69,7 @@ class ResultsWindow : public QWidget {
 
   ResultTable table_;
   ResultSorter sorter_;
+  ValuationTable valuation_;
   int page_ = 0;
   bool ready_ = true;
   int row_anchor_ = -1;  // the row a press on the number column started at

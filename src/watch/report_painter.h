@@ -6,7 +6,7 @@
 #include <string>
 
 #include "pricedb/market_store.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "watch/watch_report.h"
 
 namespace lp::watch {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "watch/watch_history.h"
 
 namespace lp::watch {

@@ -11,7 +11,7 @@
 #include "common/platform.h"
 #include "pricedb/market_store.h"
 #include "screening/saved_screens.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "watch/watch_history.h"
 
 namespace lp::watch {

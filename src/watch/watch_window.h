@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/platform.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "watch/watch_daily.h"
 
 class QCheckBox;

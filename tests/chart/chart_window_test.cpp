@@ -14,6 +14,7 @@
 
 #include "chart/chart_state.h"
 #include "common/settings.h"
+#include "pricedb/fins_store.h"
 #include "pricedb/formats.h"
 #include "sample-market/sample_market.h"
 #include "shell/window_hub_gui.h"
@@ -251,6 +252,35 @@ TEST_F(ChartWindowTest, MouseReadOutLinksClipboardAndAlg2) {
   QTest::mouseClick(child<QLineEdit>("meigara_code_txt"), Qt::LeftButton);
   EXPECT_FALSE(child<QCheckBox>("refer1_chk")->isChecked());
   EXPECT_EQ(child<QLineEdit>("refer1_txt")->text(), "1000");
+}
+
+}  // namespace
+}  // namespace lp::chart
+
+namespace lp::chart {
+namespace {
+
+// 1301 has results summaries in the sample market: the info line shows its valuation and
+// 「決算」 lists every disclosure known on the chart's day, newest first.
+TEST_F(ChartWindowTest, KessanListsTheDisclosuresNewestFirstAndTheInfoShowsTheValuation) {
+  EXPECT_TRUE(child<QLabel>("kessan_lb")->text().startsWith("予想PER "))
+      << qPrintable(child<QLabel>("kessan_lb")->text());
+  QTest::mouseClick(child<QPushButton>("kessan_cmd"), Qt::LeftButton);
+  auto* dialog = window_->findChild<QWidget*>("kessan_frm");
+  ASSERT_NE(dialog, nullptr);
+  auto* grid = dialog->findChild<QTableWidget*>("kessan_grid");
+  ASSERT_NE(grid, nullptr);
+  std::vector<fins::Disclosure> list;
+  ASSERT_TRUE(fins::read_fins_file(
+      fins::fins_file_path(product_folder(docs_.str()) + "kabuka_db/", "1301"), list));
+  ASSERT_FALSE(list.empty());
+  ASSERT_EQ(grid->rowCount(), static_cast<int>(list.size()));
+  const std::string newest = list.back()[fins::DiscDate];
+  EXPECT_EQ(grid->item(0, 0)->text().toStdString(),
+            newest.substr(0, 4) + "/" + newest.substr(4, 2) + "/" + newest.substr(6, 2));
+  EXPECT_EQ(grid->horizontalHeaderItem(6)->text(), "予想EPS");
+  dialog->grab().save("/tmp/chart_kessan.png");
+  window_->grab().save("/tmp/chart_window_fins.png");
 }
 
 }  // namespace

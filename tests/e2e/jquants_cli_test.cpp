@@ -11,8 +11,15 @@
 #include <QStringList>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
+#include "common/csv.h"
+#include "common/numbers.h"
+#include "pricedb/fins_store.h"
+#include "pricedb/formats.h"
+#include "pricedb/fundamentals.h"
+#include "pricedb/series.h"
 #include "support/fixtures.h"
 
 namespace lp {
@@ -224,6 +231,78 @@ TEST_F(JQuantsEndToEnd, PacedSyncKeepsToThePlanInTheServersLog) {
   for (std::size_t i = 1; i < times.size(); ++i) {
     EXPECT_GE(times[i] - times[i - 1], 0.99) << "requests " << i << " and " << i + 1;
   }
+}
+
+// The summaries come with the sync; a valuation screen keeps exactly the stocks the definitions
+// give on the source market's disclosures of the synced days, and `fins --as-of` sees a
+// disclosure from its day on, not the day before.
+TEST_F(JQuantsEndToEnd, ValuationScreenAndAsOfFollowTheSyncedSummaries) {
+  const std::string from = "20250401", to = "20250613";
+  const Ran sync =
+      cli({"jquants-sync", "--from", q(from), "--to", q(to), "--plan", "none", "--base", base_});
+  ASSERT_EQ(sync.code, 0) << sync.err;
+  ASSERT_GT(std::stoi(value_of(sync.out, "disclosures")), 100);
+
+  const std::string db = dir_.file("docs") + "/nordhaven/lumenpick/kabuka_db/";
+  const SeriesSource src(db, "1001");
+  std::set<std::string> want;
+  std::string before_code, before_day, on_day;
+  DayFile last_day;
+  ASSERT_TRUE(read_day_file(day_file_path(db, to), last_day));
+  std::set<std::string> listed;
+  for (const auto& row : last_day.rows) listed.insert(row.code);
+  for (const auto& p : list_files(fins::fins_folder(dir_.file("src") + "/"))) {
+    const std::string code = p.stem().string();
+    std::vector<fins::Disclosure> all, synced;
+    ASSERT_TRUE(fins::read_fins_file(p.string(), all));
+    for (const auto& d : all) {
+      if (d.date >= std::stoi(from) && d.date <= std::stoi(to)) synced.push_back(d);
+    }
+    // The candidates are the stocks of the last day's file; a formula reads traded days.
+    Series series;
+    if (synced.empty() || !listed.count(code) || load_series(src, to, 30, code, series, true) != 0)
+      continue;
+    double close = 0;
+    for (int i = 1; i <= series_count(series) && close == 0; ++i) {
+      if (parse_number(series[static_cast<std::size_t>(i)].d6) > 0)
+        close = parse_number(series[static_cast<std::size_t>(i)].d5);
+    }
+    const fins::Figures f =
+        fins::figures_as_of(synced, std::stoi(to), fins::known_splits(src, code, std::stoi(to)));
+    const auto per = fins::metric_value(f, fins::Metric::per, close);
+    const auto yield = fins::metric_value(f, fins::Metric::yield, close);
+    if (per && yield && *per < 15 && *yield > 3) want.insert(code);
+    // A disclosure well inside the range, for the as-of check.
+    if (before_code.empty() && synced.back().date > 20250415 && synced.back().date % 100 > 1) {
+      before_code = code;
+      on_day = synced.back()[fins::DiscDate];
+    }
+  }
+  ASSERT_FALSE(want.empty());
+  const Ran screen =
+      cli({"screen", "--markets", "0,1,2,3,4,5", "--formula", "PER < 15 AND YIELD > 3"});
+  ASSERT_EQ(screen.code, 0) << screen.err;
+  std::set<std::string> kept;
+  std::istringstream lines(screen.out);
+  std::string line;
+  std::getline(lines, line);  // the count line
+  std::getline(lines, line);  // the result file's header
+  while (std::getline(lines, line)) kept.insert(line.substr(0, line.find(',')));
+  EXPECT_EQ(kept, want);
+
+  // The day before the disclosure and the day itself.
+  ASSERT_FALSE(before_code.empty());
+  const Ran latest = cli({"fins", q(before_code), "--as-of", q(on_day)});
+  ASSERT_EQ(latest.code, 0) << latest.err;
+  const std::string slashed =
+      on_day.substr(0, 4) + "/" + on_day.substr(4, 2) + "/" + on_day.substr(6, 2);
+  EXPECT_NE(latest.out.find("\n" + slashed + ","), std::string::npos) << latest.out;
+  before_day = std::to_string(std::stoi(on_day) - 1);
+  const Ran earlier = cli({"fins", q(before_code), "--as-of", q(before_day)});
+  ASSERT_EQ(earlier.code, 0) << earlier.err;
+  EXPECT_EQ(earlier.out.find("\n" + slashed + ","), std::string::npos) << earlier.out;
+  EXPECT_EQ(std::stoi(value_of(latest.out, "disclosures")),
+            std::stoi(value_of(earlier.out, "disclosures")) + 1);
 }
 
 }  // namespace

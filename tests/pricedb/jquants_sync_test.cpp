@@ -14,6 +14,7 @@
 #include "common/encoding.h"
 #include "common/numbers.h"
 #include "price-server/jquants_view.h"
+#include "pricedb/fins_store.h"
 #include "pricedb/formats.h"
 #include "pricedb/jquants_json.h"
 #include "pricedb/price_writer.h"
@@ -136,6 +137,7 @@ struct SyncRun {
     opt.from = from;
     opt.to = to;
     opt.plan = jquants::Plan::unpaced;
+    opt.fins = false;  // the price tests count their requests without the summaries
     svc.now = [this] { return clock; };
     svc.sleep = [this](double s) {
       clock += s;
@@ -902,6 +904,82 @@ TEST(JQuantsSync, PacedRunStaysUnderThePlansRate) {
       EXPECT_GE(run.request_times[i] - run.request_times[i - 1], 1.0);
     }
   }
+}
+
+}  // namespace
+}  // namespace lp
+
+namespace lp {
+namespace {
+
+// The source market's disclosures of [from, to] per code, as the sync should store them.
+std::map<std::string, std::vector<fins::Disclosure>> source_fins(int from, int to) {
+  std::map<std::string, std::vector<fins::Disclosure>> out;
+  for (const auto& code : source().summary.codes) {
+    std::vector<fins::Disclosure> list;
+    if (!fins::read_fins_file(fins::fins_file_path(source().db, code), list)) continue;
+    for (const auto& d : list) {
+      if (d.date >= from && d.date <= to) out[code].push_back(d);
+    }
+  }
+  return out;
+}
+
+void expect_same_fins(const std::string& db, int from, int to) {
+  const auto want = source_fins(from, to);
+  ASSERT_FALSE(want.empty()) << "the range holds the companies' FY results";
+  for (const auto& [code, list] : want) {
+    std::vector<fins::Disclosure> got;
+    ASSERT_TRUE(fins::read_fins_file(fins::fins_file_path(db, code), got)) << code;
+    ASSERT_EQ(got.size(), list.size()) << code;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      for (int c = 0; c < fins::kColumnCount; ++c) {
+        // Numbers may come back in a shorter spelling ("12.30" sent as 12.3).
+        if (fins::is_value_column(c)) {
+          ASSERT_EQ(got[i].disclosed(c), list[i].disclosed(c)) << code << " " << c;
+          EXPECT_DOUBLE_EQ(got[i].value(c), list[i].value(c)) << code << " " << c;
+        } else {
+          EXPECT_EQ(got[i][c], list[i][c]) << code << " " << c;
+        }
+      }
+    }
+  }
+}
+
+TEST(JQuantsSync, ResultsSummariesOfEachDayAcrossPagesAndFinsOnly) {
+  // Early May: every company's FY results, served three to a page.
+  Server server(view_options(3));
+  test::TempDir dir;
+  const std::string with = dir.file("with") + "/", later = dir.file("later") + "/";
+  SyncRun run(with, "20250501", "20250516");
+  run.opt.fins = true;
+  const auto r = run.go(server);
+  ASSERT_TRUE(r.ok()) << r.message;
+  expect_same_fins(with, 20250501, 20250516);
+  EXPECT_GT(r.disclosures, 3) << "more than one page";
+  EXPECT_NE(r.message.find("決算 " + std::to_string(r.disclosures) + " 件"), std::string::npos);
+
+  // Prices first without them, then the summaries alone for the days held: the same files.
+  SyncRun prices(later, "20250501", "20250516");
+  ASSERT_TRUE(prices.go(server).ok());
+  EXPECT_FALSE(fs::exists(fins::fins_folder(later)));
+  SyncRun only(later, "", "");
+  only.opt.fins = true;
+  only.opt.fins_only = true;
+  only.opt.plan = jquants::Plan::unpaced;
+  const auto f = only.go(server);
+  ASSERT_TRUE(f.ok()) << f.message;
+  EXPECT_EQ(f.days_written, r.days_written) << "one request walk per day the database holds";
+  EXPECT_EQ(f.disclosures, r.disclosures);
+  EXPECT_EQ(test::files_under(fins::fins_folder(later)),
+            test::files_under(fins::fins_folder(with)));
+  // Again: nothing changes.
+  const auto before = test::files_under(later);
+  SyncRun again(later, "20250501", "20250516");
+  again.opt.fins = true;
+  again.opt.fins_only = true;
+  ASSERT_TRUE(again.go(server).ok());
+  EXPECT_EQ(test::files_under(later), before);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "pricedb/fins_store.h"
 #include "shell/window_hub_gui.h"
 #include "support/fixtures.h"
 
@@ -272,6 +273,65 @@ TEST_F(ResultsWindowTest, DoubleClicksOnTheNameSortNamesAsText) {
   // Descending as text: "ｻｸﾗ電機9" first (the codes would put 1030 there).
   EXPECT_EQ(cell(1, 1), "1009");
   EXPECT_EQ(cell(2, 1), "1008");
+}
+
+}  // namespace
+}  // namespace lp::gui
+
+namespace lp::gui {
+namespace {
+
+// With results summaries in the database the four columns appear at the right end; a double
+// click sorts them with the results that have no figure last, whichever the direction.
+TEST_F(ResultsWindowTest, ValuationColumnsShowAndSortWithMissingFiguresLast) {
+  std::vector<fins::Disclosure> list;
+  for (const auto& [code, eps] : {std::pair{"1001", "200"}, std::pair{"1003", "100"}}) {
+    fins::Disclosure d;
+    d.set(fins::DiscDate, "20231110");
+    d.set(fins::Code, code);
+    d.set(fins::DiscNo, std::string("1") + code);
+    d.set(fins::CurFYEn, "20240331");
+    d.set(fins::FEPS, eps);
+    d.set(fins::BPS, "4003");
+    d.set(fins::FDivAnn, "60");
+    d.set(fins::ShOutFY, "10000000");
+    list.push_back(d);
+  }
+  fins::StoreStats stats;
+  std::string error;
+  ASSERT_TRUE(
+      fins::store_disclosures(docs_.str() + "/nordhaven/lumenpick/kabuka_db/", list, stats, error))
+      << error;
+  hand_over(3);
+  const QStringList captions = {"予想PER", "PBR", "利回り", "時価総額(億円)"};
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_FALSE(grid()->isColumnHidden(6 + k));
+    EXPECT_EQ(cell(0, 6 + k), captions[k]);
+  }
+  // Result 1: code 1001 at 2,001; result 3: 1003 at 2,003 (half its PER: 20.03).
+  const QStringList row1 = {"10.0", "0.50", "3.00", "200"};
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(cell(1, 6 + k), row1[k]) << k;
+  EXPECT_EQ(cell(2, 6), "-");
+  EXPECT_EQ(grid()->item(1, 6)->foreground().color(), grid()->item(1, 1)->foreground().color());
+  window_->grab().save("/tmp/results_valuation.png");
+
+  grid()->setCurrentCell(1, 6);
+  grid()->cellDoubleClicked(1, 6);  // descending
+  EXPECT_EQ(cell(1, 1), "1003");
+  EXPECT_EQ(cell(2, 1), "1001");
+  EXPECT_EQ(cell(3, 1), "1002");
+  grid()->cellDoubleClicked(1, 6);  // ascending: the missing PER still last
+  EXPECT_EQ(cell(1, 1), "1001");
+  EXPECT_EQ(cell(3, 1), "1002");
+
+  EXPECT_TRUE(window_->export_to(QString::fromStdString(docs_.str() + "/v.csv"), true));
+  const std::string csv = test::read_bytes(docs_.str() + "/v.csv");
+  EXPECT_NE(csv.find("\x97\x5c\x91\x7a"
+                     "PER"),
+            std::string::npos)
+      << "予想PER in CP932";
+  EXPECT_NE(csv.find(",0.50,3.00,200\r\n"), std::string::npos);
+  EXPECT_NE(csv.find(",,,,\r\n"), std::string::npos) << "no figures: empty cells";
 }
 
 }  // namespace

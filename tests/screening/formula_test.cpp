@@ -7,6 +7,7 @@
 
 #include "common/encoding.h"
 #include "pricedb/formats.h"
+#include "pricedb/fins_store.h"
 #include "screening/criteria_run_fixture.h"
 #include "screening/formula/formula_step.h"
 
@@ -102,6 +103,11 @@ TEST(FormulaGrammar, ErrorsNameTheirPosition) {
       // Full-width input: positions count the characters as typed.
       {"Ｃ　＞　ＭＡ（Ｃ，２５", 12, "')' がありません"},
       {"MA(C,5000)[1] > 0", 1, "必要な日数が多すぎます（5000日まで）"},
+      {"FIN(FOO) > 0", 5, "'FOO' という決算の項目はありません"},
+      {"FIN(DiscDate) > 0", 5, "'DISCDATE' という決算の項目はありません"},
+      {"FIN(1)", 5, "FIN には決算の項目名が必要です"},
+      {"FIN EPS", 5, "FIN の後に '(' がありません"},
+      {"FIN(EPS", 8, "')' がありません"},
       {"MA(MA(MA(C,1000),1000),1000) > 0", 1, "計算が多すぎます（期間を短くしてください）"},
       {"SSTD(C,1)", 8, "期間は2から5000までの整数で書きます"},
       {"WRSI()", 6, "WRSI には引数が1つ必要です"},
@@ -171,6 +177,9 @@ TEST(FormulaGrammar, LookbackCountsTradedDaysEveryPartNeeds) {
       {"CROSS(MA(C,5),MA(C,25))", 26, 26},
       {"C > MA(C,25) AND RSI(14) < 30 AND V > 2*MA(V,20)", 25, 25},
       {"MA(H-L,10)[2] + C[30]", 31, 31},
+      {"ROE > 10 AND FIN(fop) > FIN(OP)", 0, 0},  // results need no traded day
+      {"PER < 15", 1, 1},                         // a price ratio reads the close
+      {"PER[2] < 15", 3, 3},
   };
   for (const auto& c : cases) {
     Formula f;
@@ -343,6 +352,71 @@ TEST(FormulaRows, CheckNamesTheRowAndThePosition) {
   EXPECT_EQ(screening::check_formula_rows(controls), "");
   controls.set_checked("pr_chk(43)", true);  // ticked with no formula
   EXPECT_EQ(screening::check_formula_rows(controls), "式43の1文字目: 式がありません");
+}
+
+}  // namespace
+}  // namespace lp::test
+
+namespace lp::test {
+namespace {
+
+// The stock's results: FY results on day 8 (before the split on day 5) with next year's
+// forecasts, and a quarter with a new forecast on day 2. A run as of day D sees what was
+// disclosed by D, per share on D's basis, at D's close.
+TEST_F(FormulaRun, ResultsFiguresAsOfTheRunsDay) {
+  fins::Disclosure fy, q1;
+  for (auto [col, text] : std::initializer_list<std::pair<int, std::string>>{
+           {fins::DiscDate, run.date(8)},
+           {fins::Code, "2000"},
+           {fins::DiscNo, "1"},
+           {fins::DocType, "FYFinancialStatements_Consolidated_JP"},
+           {fins::CurFYEn, "20240331"},
+           {fins::NxtFYEn, "20250331"},
+           {fins::EPS, "20"},
+           {fins::BPS, "400"},
+           {fins::NxFEPS, "10"},
+           {fins::NxFDivAnn, "4"},
+           {fins::ShOutFY, "1000000"}}) {
+    fy.set(col, text);
+  }
+  for (auto [col, text] : std::initializer_list<std::pair<int, std::string>>{
+           {fins::DiscDate, run.date(2)},
+           {fins::Code, "2000"},
+           {fins::DiscNo, "2"},
+           {fins::DocType, "1QFinancialStatements_Consolidated_JP"},
+           {fins::CurFYEn, "20250331"},
+           {fins::FEPS, "11"}}) {
+    q1.set(col, text);
+  }
+  fins::StoreStats stats;
+  std::string error;
+  ASSERT_TRUE(fins::store_disclosures(run.db, {fy, q1}, stats, error)) << error;
+
+  const struct {
+    int day;  // the run as of this day
+    const char* condition;
+    const char* show;
+    const char* value;
+  } cases[] = {
+      {1, "1", "PER", "10"},
+      {1, "1", "PBR", "0.55"},
+      {1, "1", "YIELD", "1.81818181818182"},
+      {1, "1", "MCAP", "2.2"},
+      {1, "1", "FIN(NxFEPS)", "10"},  // as served, not split-adjusted
+      {1, "PER < 15 AND PBR < 1", "EPS", "11"},
+      {2, "1", "PER", "9.81818181818182"},  // disclosed on the day itself: seen
+      {3, "1", "PER", "20.8"},            // not yet: the FY forecast halved, at the close of day 4
+      {6, "1", "PER", "20"},              // before the split: unadjusted on both sides
+      {9, "1", "PER", "-"},               // before any disclosure
+      {9, "PER > 0 OR 1", "", "failed"},  // undefined fails whatever surrounds it
+      {9, "NOT (PER > 100)", "", "failed"},
+      {1, "PER > 9.9 AND PER < 10.1", "", "-"},
+  };
+  for (const auto& c : cases) {
+    run.ctx.today = run.date(c.day);
+    run.ctx.source.as_of = run.date(c.day);
+    EXPECT_EQ(shown(c.condition, c.show), c.value) << c.day << " " << c.condition << " " << c.show;
+  }
 }
 
 }  // namespace

@@ -130,7 +130,8 @@ TEST(JQuantsWindow, UpdateRunsTheSyncWithProgressAndRefreshesTheStatus) {
   auto* bar = find<QProgressBar>(w.get(), "jquants_progress");
   EXPECT_EQ(bar->maximum(), 5);
   EXPECT_EQ(bar->value(), 5);
-  EXPECT_EQ(s.view->requests() - before, 8) << "calendar, TOPIX, master and five days";
+  EXPECT_EQ(s.view->requests() - before, 13)
+      << "calendar, TOPIX, master, five days and their results summaries";
   EXPECT_NE(
       find<QLabel>(w.get(), "Label1")->text().indexOf(QStringLiteral("5 取引日を登録しました")), -1)
       << find<QLabel>(w.get(), "Label1")->text().toStdString();

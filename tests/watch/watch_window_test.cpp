@@ -22,7 +22,7 @@
 #include "sample-market/sample_market.h"
 #include "screening/formula/formula_step.h"
 #include "screening/saved_screens.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "shell/window_hub_gui.h"
 #include "support/fixtures.h"
 #include "support/gui_checks.h"

@@ -57,7 +57,7 @@ using lp::bench::Setup;
 // The sample market's end date: fixed, so the cache and the figures stay comparable.
 constexpr const char* kDefaultEnd = "20250613";
 // Bumped whenever the generator's output changes, so an old cache is not reused.
-constexpr int kCacheVersion = 1;
+constexpr int kCacheVersion = 2;  // 2: with results summaries
 
 struct Args {
   int codes = 4000;

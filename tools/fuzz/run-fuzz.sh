@@ -15,7 +15,8 @@ flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 core=("$src"/src/common/*.cpp "$src"/src/shell/settings.cpp "$src"/src/pricedb/formats.cpp
       "$src"/src/pricedb/unpack.cpp "$src"/src/pricedb/series.cpp "$src"/src/pricedb/market_store.cpp
       "$src"/src/screening/formula/lexer.cpp "$src"/src/screening/formula/parser.cpp
-      "$src"/src/screening/formula/evaluator.cpp -lcurl)
+      "$src"/src/screening/formula/evaluator.cpp "$src"/src/pricedb/fins_store.cpp
+      "$src"/src/pricedb/fundamentals.cpp "$src"/src/pricedb/jquants_json.cpp -lcurl -lsimdjson)
 
 for target in $targets; do
   bin="$out/${target}_fuzz"

@@ -239,6 +239,7 @@ bool JQuantsView::load(const JQuantsViewOptions& options, std::string& error) {
   }
   start_ = seconds();
   lock_until_ = -1;
+  fins_.load(opt_.db_folder);
   log_.clear();
   requests_ = 0;
   return true;
@@ -306,6 +307,8 @@ JQuantsReply JQuantsView::answer(std::string_view path, std::string_view query,
     reply = bars(q);
   } else if (path == "/equities/master") {
     reply = master(q);
+  } else if (path == "/fins/summary") {
+    reply = fins_summary(q);
   } else if (path == "/indices/bars/daily/topix") {
     reply = opt_.serve_topix && opt_.plan != "free"
                 ? topix(q)
@@ -440,6 +443,13 @@ JQuantsReply JQuantsView::master(const std::map<std::string, std::string>& q) {
                       json_text(segment_on(issue.segment, date)) + "}");
   }
   return page(records, q);
+}
+
+JQuantsReply JQuantsView::fins_summary(const std::map<std::string, std::string>& q) {
+  if (q.count("code")) return page(fins_.by_code(q.at("code")), q);
+  const int date = q.count("date") ? date_of(q.at("date")) : 0;
+  if (!date) return error_reply(400, "code or date is required");
+  return page(fins_.by_date(date), q);
 }
 
 }  // namespace lp::tools

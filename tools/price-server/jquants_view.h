@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "price-server/jquants_fins_view.h"
+
 namespace lp::tools {
 
 struct JQuantsViewOptions {
@@ -84,6 +86,7 @@ class JQuantsView {
   JQuantsReply bars(const std::map<std::string, std::string>& q);
   JQuantsReply master(const std::map<std::string, std::string>& q);
   JQuantsReply topix(const std::map<std::string, std::string>& q);
+  JQuantsReply fins_summary(const std::map<std::string, std::string>& q);
   JQuantsReply page(const std::vector<std::string>& records,
                     const std::map<std::string, std::string>& q);
   double seconds() const;
@@ -99,6 +102,7 @@ class JQuantsView {
   std::vector<Issue> issues_;  // by code5
   std::set<int> trading_days_;
   std::map<int, std::string> index_;  // the reference code's days as TOPIX records
+  JQuantsFinsView fins_;
   std::vector<JQuantsLogEntry> log_;
   long requests_ = 0;
   double start_ = 0;

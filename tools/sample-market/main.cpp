@@ -11,11 +11,13 @@
 namespace {
 
 void usage() {
-  std::fprintf(stderr,
-               "usage: lumenpick-sample-market [--codes N] [--end YYYYMMDD] [--years N] "
-               "[--seed N] [--packed DIR] [--database DIR]\n"
-               "  --packed DIR    writes DIR/html/kabuka_db/<yyyy>/data_mhg|data_dg|data_mg/\n"
-               "  --database DIR  writes a ready database DIR/<yyyy>/data_d|data_m|data_mh/\n");
+  std::fprintf(
+      stderr,
+      "usage: lumenpick-sample-market [--codes N] [--end YYYYMMDD] [--years N] "
+      "[--seed N] [--packed DIR] [--database DIR] [--fins DBDIR]\n"
+      "  --packed DIR    writes DIR/html/kabuka_db/<yyyy>/data_mhg|data_dg|data_mg/\n"
+      "  --database DIR  writes a ready database DIR/<yyyy>/data_d|data_m|data_mh/ and fins/\n"
+      "  --fins DBDIR    writes only the results summaries DBDIR/fins/<code>.csv\n");
 }
 
 bool to_int(std::string_view text, long long low, long long high, long long& out) {
@@ -66,14 +68,16 @@ int main(int argc, char** argv) {
       opt.packed_root = std::string(value);
     } else if (arg == "--database") {
       opt.db_folder = std::string(value);
+    } else if (arg == "--fins") {
+      opt.fins_db = std::string(value);
     } else {
       usage();
       return fail("unknown option: " + std::string(arg));
     }
   }
-  if (opt.packed_root.empty() && opt.db_folder.empty()) {
+  if (opt.packed_root.empty() && opt.db_folder.empty() && opt.fins_db.empty()) {
     usage();
-    return fail("give --packed DIR, --database DIR or both");
+    return fail("give --packed DIR, --database DIR, --fins DBDIR or several");
   }
 
   const auto start = std::chrono::steady_clock::now();
@@ -84,9 +88,10 @@ int main(int argc, char** argv) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf(
       "codes=%zu years=%d..%s trading_days=%d listed_inside=%zu delisted_inside=%zu "
-      "splits=%zu illiquid=%zu\nfiles=%lld bytes=%lld seconds=%.2f\n",
+      "splits=%zu illiquid=%zu disclosures=%lld\nfiles=%lld bytes=%lld seconds=%.2f\n",
       summary.codes.size(), summary.first_year, summary.end_date.c_str(), summary.trading_days,
       summary.listed_inside.size(), summary.delisted_inside.size(), summary.split.size(),
-      summary.illiquid.size(), summary.files_written, summary.bytes_written, seconds);
+      summary.illiquid.size(), summary.disclosures, summary.files_written, summary.bytes_written,
+      seconds);
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -10,6 +11,7 @@
 
 #include "common/csv.h"
 #include "common/encoding.h"
+#include "pricedb/fins_store.h"
 
 namespace lp::sample {
 
@@ -231,6 +233,7 @@ struct Stock {
   double base_volume = 10000;
   int split_day = -1;  // first day at the new scale
   int split_num = 1, split_den = 1;
+  int fins_kind = 0;  // results summaries: 0 ordinary, 1 loss-making, 2 no forecasts, -1 none
   std::int64_t last_close = 0;  // raw, hundredths
   Rng rng{0};
 };
@@ -352,6 +355,7 @@ class Generator {
   bool write_year(int year, std::size_t g0, std::size_t g1, std::string& error);
   bool write(const fs::path& path, const std::string& bytes, std::string& error);
   bool make_dirs(const fs::path& path, std::string& error);
+  bool write_fins(std::string& error);
 
   const Options& opt_;
   Summary& sum_;
@@ -412,6 +416,7 @@ void Generator::setup_stocks() {
     int segment = weighted_segment(traits);
     if (s.code == 1001) {
       name = "ルミナ総合指数";
+      s.fins_kind = -1;
       s.segment = utf8_to_cp932("指数");
       s.decimals = true;
       s.price = 26000 + traits.uniform() * 2000;
@@ -442,6 +447,13 @@ void Generator::setup_stocks() {
       const bool listed = k == 1 || (k >= kForced && traits.chance(0.04));
       const bool delisted = k == 2 || (k >= kForced && traits.chance(0.03));
       const bool illiquid = k == 3 || k == 6 || (k >= kForced && traits.chance(0.12));
+      if (k == 7) {
+        s.fins_kind = 1;
+        sum_.loss_making.push_back(s.code_text);
+      } else if (k == 8) {
+        s.fins_kind = 2;
+        sum_.no_forecast.push_back(s.code_text);
+      }
       if (illiquid) {
         s.trade_prob = 0.55 + 0.4 * traits.uniform();
         s.zero_volume_prob = 0.03;
@@ -663,8 +675,154 @@ bool Generator::write_year(int year, std::size_t g0, std::size_t g1, std::string
   return true;
 }
 
+// ---- results summaries ---------------------------------------------------------------------
+
+// The first trading day on or after yyyymmdd `date` (0 past the end).
+int trading_day_from(const std::vector<int>& days, int date) {
+  auto it = std::lower_bound(days.begin(), days.end(), date);
+  return it == days.end() ? 0 : *it;
+}
+
+// Quarterly disclosures of a fiscal year running April to March: 1Q in August, 2Q in November,
+// 3Q in February, the year's results in May with next year's forecasts, now and then a
+// forecast revision in March. Levels follow the stock's price so the ratios look like a real
+// market's; per-share figures and share counts disclosed before a split are on the old basis.
+std::vector<lp::fins::Disclosure> sample_disclosures(const Stock& s, const std::vector<int>& days,
+                                                     unsigned seed) {
+  using namespace lp::fins;
+  std::vector<Disclosure> out;
+  if (s.fins_kind < 0 || days.empty()) return out;
+  Rng r{stream_seed(seed, 0x9100000ull + static_cast<std::uint64_t>(s.code))};
+  const int first = days[static_cast<std::size_t>(s.first_day)];
+  const int last = days[static_cast<std::size_t>(s.last_day)];
+  const int split_date = s.split_day >= 0 ? days[static_cast<std::size_t>(s.split_day)] : 0;
+  const double split_factor = static_cast<double>(s.split_num) / s.split_den;
+  const double per = 8 + 22 * r.uniform();
+  const double pbr = 0.5 + 2.5 * r.uniform();
+  const double payout = 0.15 + 0.3 * r.uniform();
+  const double margin = 0.03 + 0.08 * r.uniform();
+  double shares = 4e6 + r.uniform() * r.uniform() * 4e8;  // on the newest basis
+  const double treasury = shares * 0.05 * r.uniform();
+  const int offset = r.below(10);  // the company's usual disclosure day
+  // The year's earnings per share on the newest basis; the loss-maker loses money.
+  const int first_fy = days.front() / 10000 - 1;
+  const int last_fy = days.back() / 10000;
+  std::vector<double> eps;
+  double e = s.anchor / per;
+  for (int y = first_fy; y <= last_fy + 1; ++y) {
+    eps.push_back(e);
+    e *= 0.9 + 0.25 * r.uniform();
+  }
+  if (s.fins_kind == 1) {
+    for (std::size_t i = eps.size() / 2; i < eps.size(); ++i) eps[i] = -std::fabs(eps[i]) * 0.4;
+  }
+  const double bps0 = s.anchor / pbr;
+  auto number = [](double v, int decimals) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return std::string(buf);
+  };
+  auto fy_text = [](int y, bool end) {
+    return std::to_string(end ? (y + 1) * 10000 + 331 : y * 10000 + 401);
+  };
+  int seq = 0;
+  auto add = [&](int target, const char* period, const char* doc, int fy, double part, bool results,
+                 bool next_forecast, double revise) {
+    if (target + offset < days.front()) return;  // before the market's span
+    const int date = trading_day_from(days, target + offset);
+    if (date == 0 || date < first || date > last) return;
+    // Before the split the company counted fewer (or more) shares.
+    const double basis = split_date > 0 && date < split_date ? split_factor : 1.0;
+    const std::size_t i = static_cast<std::size_t>(fy - first_fy);
+    const double sh = shares * basis;
+    const double eps_y = eps[i] / basis;
+    const double np = eps[i] * shares * part;
+    const double sales = std::fabs(eps[i] * shares) / margin * part;
+    Disclosure d;
+    d.set(DiscDate, std::to_string(date));
+    d.set(DiscTime, "15:00");
+    d.set(Code, s.code_text);
+    d.set(DiscNo, std::to_string(static_cast<long long>(date) * 100000 + s.code * 10 + seq++ % 10));
+    d.set(DocType, doc);
+    d.set(CurPerType, period);
+    d.set(CurFYSt, fy_text(fy, false));
+    d.set(CurFYEn, fy_text(fy, true));
+    if (results) {
+      d.set(Sales, number(sales, 0));
+      d.set(OP, number(np * 1.45, 0));
+      d.set(OdP, number(np * 1.5, 0));
+      d.set(NP, number(np, 0));
+      d.set(EPS, number(eps_y * part, 2));
+      const double bps = (bps0 + eps[i] * (1 - payout) * 0.5) / basis;
+      d.set(BPS, number(bps, 2));
+      d.set(Eq, number(bps * sh, 0));
+      d.set(TA, number(bps * sh * (1.8 + r.uniform()), 0));
+      if (part == 1.0) d.set(DivAnn, number(std::max(0.0, std::round(eps_y * payout)), 1));
+      d.set(ShOutFY, number(sh, 0));
+      d.set(TrShFY, number(treasury * basis, 0));
+    }
+    if (s.fins_kind != 2) {
+      const std::size_t f = next_forecast ? i + 1 : i;
+      const double fe = eps[f] * revise / basis;
+      const std::string fsales = number(std::fabs(eps[f] * shares) / margin * revise, 0);
+      const std::string fop = number(eps[f] * shares * 1.45 * revise, 0);
+      const std::string fnp = number(eps[f] * shares * revise, 0);
+      const std::string fdiv = number(std::max(0.0, std::round(fe * payout)), 1);
+      if (next_forecast) {
+        d.set(NxtFYSt, fy_text(fy + 1, false));
+        d.set(NxtFYEn, fy_text(fy + 1, true));
+        d.set(NxFSales, fsales);
+        d.set(NxFOP, fop);
+        d.set(NxFNp, fnp);
+        d.set(NxFEPS, number(fe, 2));
+        d.set(NxFDivAnn, fdiv);
+      } else {
+        d.set(FSales, fsales);
+        d.set(FOP, fop);
+        d.set(FNP, fnp);
+        d.set(FEPS, number(fe, 2));
+        d.set(FDivAnn, fdiv);
+      }
+    }
+    out.push_back(std::move(d));
+  };
+  for (int fy = first_fy; fy <= last_fy; ++fy) {
+    const double drift = 0.9 + 0.2 * r.uniform();
+    add(fy * 10000 + 801, "1Q", "1QFinancialStatements_Consolidated_JP", fy, 0.25, true, false, 1);
+    add(fy * 10000 + 1101, "2Q", "2QFinancialStatements_Consolidated_JP", fy, 0.5, true, false, 1);
+    add((fy + 1) * 10000 + 201, "3Q", "3QFinancialStatements_Consolidated_JP", fy, 0.75, true,
+        false, 1);
+    if (r.chance(0.3)) {
+      add((fy + 1) * 10000 + 310, "FY", "EarnForecastRevision", fy, 1, false, false, drift);
+    }
+    add((fy + 1) * 10000 + 501, "FY", "FYFinancialStatements_Consolidated_JP", fy, 1, true, true,
+        1);
+  }
+  std::stable_sort(out.begin(), out.end(), disclosure_before);
+  return out;
+}
+
+bool Generator::write_fins(std::string& error) {
+  std::vector<fs::path> folders;
+  if (!opt_.db_folder.empty()) folders.push_back(fs::path(opt_.db_folder) / "fins");
+  if (!opt_.fins_db.empty()) folders.push_back(fs::path(opt_.fins_db) / "fins");
+  for (const fs::path& f : folders) {
+    if (!make_dirs(f, error)) return false;
+  }
+  for (const Stock& s : stocks_) {
+    const std::vector<lp::fins::Disclosure> list = sample_disclosures(s, days_, opt_.seed);
+    if (list.empty()) continue;
+    sum_.disclosures += static_cast<long long>(list.size());
+    const std::string bytes = lp::fins::fins_file_bytes(list);
+    for (const fs::path& f : folders) {
+      if (!write(f / (s.code_text + ".csv"), bytes, error)) return false;
+    }
+  }
+  return true;
+}
+
 bool Generator::run(std::string& error) {
-  if (opt_.db_folder.empty() && opt_.packed_root.empty()) {
+  if (opt_.db_folder.empty() && opt_.packed_root.empty() && opt_.fins_db.empty()) {
     error = "nothing to write: give a database folder or a packed root";
     return false;
   }
@@ -678,7 +836,7 @@ bool Generator::run(std::string& error) {
     if (!write_year(year, g0, g1, error)) return false;
     g0 = g1;
   }
-  return true;
+  return write_fins(error);
 }
 
 }  // namespace

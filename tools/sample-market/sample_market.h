@@ -14,6 +14,10 @@ struct Options {
   unsigned seed = 1;
   std::string packed_root;  // if set: <packed_root>/html/kabuka_db/<yyyy>/data_mhg|data_dg|data_mg/
   std::string db_folder;    // if set: a ready database folder (<db>/<yyyy>/data_d|data_m|data_mh/)
+  // If set: a database folder that receives only the results summaries (<fins_db>/fins/), for
+  // a database filled by a download of the packed files. A ready database (db_folder) gets
+  // them anyway.
+  std::string fins_db;
 };
 
 // What was generated, for the program's summary and for tests that want to know where to look.
@@ -27,6 +31,11 @@ struct Summary {
   std::vector<std::string> delisted_inside;  // last day before the end date
   std::vector<std::string> split;            // one correction line each
   std::vector<std::string> illiquid;         // missing days between their first and last day
+  // Results summaries: quarterly disclosures of every ordinary stock, a loss-making stock and
+  // one that gives no forecasts among them.
+  std::vector<std::string> loss_making;
+  std::vector<std::string> no_forecast;
+  long long disclosures = 0;
   long long files_written = 0;
   long long bytes_written = 0;
 };

@@ -21,7 +21,7 @@ namespace {
 
 constexpr const char* kSyncUsage =
     "jquants-sync [--from YYYYMMDD] [--to YYYYMMDD] [--plan P] [--base URL] [--max-wait SECONDS] "
-    "[--history-days N]";
+    "[--history-days N] [--no-fins] [--fins-only]";
 
 int bad_usage(const std::string& message) {
   std::cerr << "lumenpick-cli: " << message << "\n使い方: lumenpick-cli " << kSyncUsage << "\n";
@@ -76,6 +76,9 @@ int cmd_jquants_sync(Context& ctx) {
   ctx.take_option("--from", opt.from);
   ctx.take_option("--to", opt.to);
   ctx.take_option("--plan", plan);
+  opt.fins = !ctx.take_flag("--no-fins");
+  opt.fins_only = ctx.take_flag("--fins-only");
+  if (opt.fins_only && !opt.fins) return bad_usage("--fins-only と --no-fins は一緒に使えません");
   int history_days = 20;
   if (std::string e; !take_history_days(ctx, history_days, e)) return bad_usage(e);
   ctx.take_option("--base", base);
@@ -142,7 +145,7 @@ int cmd_jquants_sync(Context& ctx) {
             << "\nnames_replaced=" << r.names_replaced << "\nindex=" << r.index
             << "\nidle_corrections=" << r.idle_corrections
             << "\nnot_covered=" << joined(r.not_covered) << "\nunpublished=" << r.unpublished
-            << "\n";
+            << "\ndisclosures=" << r.disclosures << "\n";
   std::string latest;
   if (read_latest_date(folders.db_folder, folders.reference_code, std::stoi(opt.today.substr(0, 4)),
                        1983, latest)) {
@@ -162,7 +165,9 @@ LP_CLI_COMMAND(
     "JQUANTS_API_KEY or ~/.config/lumenpick/jquants.key); P is free (default), light, "
     "standard, premium, or none for a local test server; the range is kept to the plan's "
     "window; URL defaults to settei.txt's J-Quants_URL or $LUMENPICK_JQUANTS_BASE; --max-wait "
-    "caps the wait for a rate-limit lockout (default 360 s); exit 0 when everything the plan "
+    "caps the wait for a rate-limit lockout (default 360 s); results summaries are fetched for "
+    "every day synced (--no-fins skips them; --fins-only fetches them alone for the days the "
+    "database holds, within --from/--to or the plan's window); exit 0 when everything the plan "
     "serves is synced, 1 on failure, 2 on bad usage",
     cmd_jquants_sync);
 

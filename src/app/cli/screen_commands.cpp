@@ -231,6 +231,7 @@ int run_formula_check(Context& ctx) {
   lp::formula::FormulaError e;
   if (!lp::formula::Formula::compile(ctx.args.front(), f, e)) return fail(e.text());
   std::cout << "lookback=" << f.lookback() << "\n";
+  if (f.uses_fins()) std::cout << "fins=yes\n";
   std::cout << "ok\n";
   return 0;
 }
@@ -257,7 +258,7 @@ LP_CLI_COMMAND("screen-save",
                run_screen_save);
 LP_CLI_COMMAND("screens", "screens", "the names of the saved screens, one a line", run_screens);
 LP_CLI_COMMAND("formula-check", "formula-check TEXT",
-               "checks a formula: prints lookback=N (traded days it needs) and ok, or the error "
-               "with its position and exits 1",
+               "checks a formula: prints lookback=N (traded days it needs), fins=yes when it "
+               "reads company results, and ok, or the error with its position and exits 1",
                run_formula_check);
 }  // namespace lp::cli

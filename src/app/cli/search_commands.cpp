@@ -8,6 +8,7 @@
 #include "app/cli/cli.h"
 #include "results/results_export.h"
 #include "results/results_model.h"
+#include "results/results_valuation.h"
 #include "search/search_model.h"
 
 namespace lp::cli {
@@ -102,6 +103,9 @@ int results_command(Context& ctx) {
     // The list as sorted, written whole; the pages are the window's business.
     ExportOptions options;
     options.screen_name = screen_name;
+    // The company-results columns, when the database holds results summaries.
+    const ValuationTable valuation = compute_valuation(table, SeriesSource::from(ctx.folders()));
+    options.valuation = &valuation;
     if (!export_format_for(export_path, cp932, options.format))
       return fail("--export は .xlsx か .csv で終わるファイル名で指定してください: " + export_path);
     std::string error;
@@ -140,8 +144,9 @@ LP_CLI_COMMAND("results",
                "the results window's page of sel0_out.csv: a date line, the captions, then one "
                "tab-separated row per result ending in its colour; each sort column is one "
                "double click (number 0-5 or caption). --export writes the whole sorted list to "
-               "FILE.xlsx or FILE.csv (UTF-8 with BOM, --cp932 for Shift_JIS) and prints "
-               "exported=N",
+               "FILE.xlsx or FILE.csv (UTF-8 with BOM, --cp932 for Shift_JIS), with 予想PER, PBR, "
+               "利回り and 時価総額(億円) at the end when the database holds results summaries, "
+               "and prints exported=N",
                results_command);
 
 }  // namespace lp::cli

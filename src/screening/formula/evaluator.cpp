@@ -221,6 +221,21 @@ class Evaluator {
         break;
       case Op::days:
         return count_;
+      case Op::fin: {
+        // An undefined figure fails the formula whatever surrounds it, as too few days do.
+        if (!days_.fins) return fail();
+        double close = 0;
+        if (k >= 0 && k < count_) {
+          close = days_.close[static_cast<std::size_t>(k)];
+        } else if (n.need > 0) {
+          return fail();
+        }
+        const auto v = lp::fins::metric_value(*days_.fins, static_cast<lp::fins::Metric>(n.n),
+                                              close, static_cast<int>(n.value));
+        if (!v) return fail();
+        r = *v;
+        break;
+      }
     }
     if (!std::isfinite(r)) return fail();
     return r;

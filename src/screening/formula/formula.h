@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "pricedb/fundamentals.h"
 #include "pricedb/series.h"
 
 namespace lp::formula {
@@ -62,6 +63,8 @@ enum class Op : std::uint8_t {
   cross,
   abs,
   days,
+  // Company results: a point-in-time figure (n: the fins::Metric, value: the column of FIN).
+  fin,
 };
 
 struct Node {
@@ -89,6 +92,8 @@ class Formula {
   int read_days() const { return nodes_.empty() ? 0 : nodes_.back().reads; }
   // DAYS() counts every traded day held, so such a formula wants the whole history.
   bool uses_days() const { return uses_days_; }
+  // Reads company results (PER, FIN(...)): the run looks up the stock's figures.
+  bool uses_fins() const { return uses_fins_; }
   bool empty() const { return nodes_.empty(); }
   // Series reads of one evaluation on one stock (the work bound kMaxCost applies to it).
   double cost() const { return nodes_.empty() ? 0 : nodes_.back().cost; }
@@ -98,6 +103,7 @@ class Formula {
   friend class Parser;
   std::vector<Node> nodes_;
   bool uses_days_ = false;
+  bool uses_fins_ = false;
 };
 
 // A stock's traded days (volume > 0) newest first: index 0 is the newest traded day. A day
@@ -111,6 +117,9 @@ struct TradedDays {
   void assign(const Series& series);
   void assign(const SeriesNumbers& series);
   const std::vector<double>& of(Field f) const;
+  // The stock's results figures as of the run's day; null when it has none (every results
+  // name is then undefined).
+  const lp::fins::Figures* fins = nullptr;
 };
 
 struct Evaluation {

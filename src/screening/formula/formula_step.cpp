@@ -1,6 +1,7 @@
 #include "screening/formula/formula_step.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "common/encoding.h"
 #include "common/numbers.h"
@@ -105,6 +106,11 @@ void f_shikisel(RunContext& ctx, CandidateList& candidates, CandidateList& outpu
 
     lp::formula::TradedDays days;
     ctx.numbers.want_prices = true;  // a formula may read any field
+    // Results figures as of the run's day, each stock's looked up once.
+    std::unique_ptr<lp::fins::FiguresBook> book;
+    if (row.formula.uses_fins() || row.show.uses_fins()) {
+      book = std::make_unique<lp::fins::FiguresBook>(ctx.source, ctx.today);
+    }
     std::vector<Candidate> kept;
     std::string value;
     const std::string of_m = "/" + std::to_string(m);
@@ -128,6 +134,7 @@ void f_shikisel(RunContext& ctx, CandidateList& candidates, CandidateList& outpu
       }
       if (loaded) {
         value.clear();
+        days.fins = book ? book->figures(code) : nullptr;
         if (judge_traded_days(row, days, value)) kept.push_back({c.code, c.row, value});
       }
       ctx.result_label(n, std::to_string(k) + of_m);

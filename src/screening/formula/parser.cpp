@@ -316,6 +316,7 @@ class Parser {
         return true;
       }
     }
+    if (t.text == "FIN" || lp::fins::metric_of(t.text, metric_)) return parse_fin(t, out, e);
     const FunctionDef* def = find_function(t.text);
     if (!def) return fail(e, t.pos, "'" + t.text + "' という名前はありません");
     if (cur().kind != Tok::lparen) return fail(e, cur().pos, t.text + " の後に '(' がありません");
@@ -420,6 +421,40 @@ class Parser {
     out = add(n);
     return check_cost(out, t.pos, e);
   }
+
+  // --- Company results: PER, PBR, ... and FIN(name) -------------------------------------
+  bool parse_fin(const Token& t, int& out, FormulaError& e) {
+    Node n;
+    n.op = Op::fin;
+    n.value = -1;
+    if (t.text == "FIN") {
+      if (cur().kind != Tok::lparen) return fail(e, cur().pos, "FIN の後に '(' がありません");
+      advance();
+      const Token field = cur();
+      if (field.kind != Tok::name) return fail(e, field.pos, "FIN には決算の項目名が必要です");
+      const int col = lp::fins::column_of(field.text);
+      if (!lp::fins::is_value_column(col)) {
+        return fail(e, field.pos, "'" + field.text + "' という決算の項目はありません");
+      }
+      advance();
+      if (!expect_close(e)) return false;
+      n.n = static_cast<int>(lp::fins::Metric::fin);
+      n.value = col;
+    } else {
+      n.n = static_cast<int>(metric_);
+    }
+    // Price ratios read the close of the day they are evaluated on.
+    const auto m = static_cast<lp::fins::Metric>(n.n);
+    const bool on_close = m == lp::fins::Metric::per || m == lp::fins::Metric::pbr ||
+                          m == lp::fins::Metric::yield || m == lp::fins::Metric::mcap;
+    n.need = on_close ? 1 : 0;
+    n.reads = n.need;
+    n.cost = 1;
+    f_.uses_fins_ = true;
+    out = add(n);
+    return true;
+  }
+  lp::fins::Metric metric_ = lp::fins::Metric::per;
 
   const std::vector<Token>& t_;
   Formula& f_;

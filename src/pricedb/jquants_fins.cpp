@@ -1,0 +1,130 @@
+#include "pricedb/jquants_fins.h"
+
+#include <simdjson.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "common/numbers.h"
+#include "pricedb/formats.h"
+#include "pricedb/jquants_json.h"
+
+namespace lp::jquants {
+
+namespace {
+
+using simdjson::dom::element;
+using simdjson::dom::element_type;
+using simdjson::dom::object;
+
+// The text a value is stored as; false for a type that has no place in a summary.
+bool value_text(element v, std::string& out) {
+  out.clear();
+  switch (v.type()) {
+    case element_type::NULL_VALUE:
+      return true;
+    case element_type::INT64:
+      out = std::to_string(v.get_int64().value());
+      return true;
+    case element_type::UINT64:
+      out = std::to_string(v.get_uint64().value());
+      return true;
+    case element_type::DOUBLE:
+      out = format_decimal(v.get_double().value());
+      return true;
+    case element_type::STRING:
+      out.assign(v.get_string().value());
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+bool parse_fins_page(std::string_view json, std::string_view expect_date,
+                     std::vector<fins::Disclosure>& out, std::string& next_key, int& skipped,
+                     std::string& error) {
+  thread_local simdjson::dom::parser parser;
+  element root;
+  if (auto e = parser.parse(json.data(), json.size()).get(root)) {
+    error = std::string("the answer is not valid JSON (") + simdjson::error_message(e) + ")";
+    return false;
+  }
+  object top;
+  simdjson::dom::array data;
+  element d;
+  if (root.get(top) || top["data"].get(d) || d.get(data)) {
+    error = "the answer has no \"data\" list";
+    return false;
+  }
+  next_key.clear();
+  element key;
+  if (!top["pagination_key"].get(key) && !key.is_null()) {
+    std::string_view k;
+    if (key.get(k) || k.size() > 4096) {
+      error = "the answer's pagination_key is not a short text";
+      return false;
+    }
+    next_key.assign(k);
+  }
+  const std::string expect = expect_date.empty() ? std::string() : normalize_date(expect_date);
+  std::vector<fins::Disclosure> page;
+  page.reserve(data.size());
+  int skip = 0;
+  std::size_t i = 0;
+  std::string text;
+  for (element item : data) {
+    ++i;
+    object rec;
+    if (item.get(rec)) {
+      error = "record " + std::to_string(i) + " is not an object";
+      return false;
+    }
+    fins::Disclosure disc;
+    for (int c = 0; c < fins::kColumnCount; ++c) {
+      element v;
+      if (rec[fins::column_name(c)].get(v)) continue;  // absent: not disclosed
+      if (!value_text(v, text)) {
+        error = "record " + std::to_string(i) + ": " + std::string(fins::column_name(c)) +
+                " is neither a number, a text nor null";
+        return false;
+      }
+      if (c == fins::Code) {
+        text = map_code(text);
+        if (text.empty()) break;
+      }
+      disc.set(c, text);
+    }
+    if (disc[fins::Code].empty()) {
+      ++skip;
+      continue;
+    }
+    if (disc.date <= 0 || (!expect.empty() && disc[fins::DiscDate] != expect)) {
+      error = "record " + std::to_string(i) + " has DiscDate other than " +
+              (expect.empty() ? std::string("a valid date") : expect);
+      return false;
+    }
+    page.push_back(std::move(disc));
+  }
+  for (auto& p : page) out.push_back(std::move(p));
+  skipped += skip;
+  return true;
+}
+
+std::vector<std::string> database_days(const std::string& db_folder, const std::string& from,
+                                       const std::string& to) {
+  std::vector<std::string> days;
+  for (int year : years_present(db_folder)) {
+    if (year < parse_integer(from.substr(0, 4)) || year > parse_integer(to.substr(0, 4))) continue;
+    for (const std::string& f : day_files_of_year(db_folder, year)) {
+      const std::string d = std::filesystem::path(f).stem().string();
+      if (normalize_date(d) == d && d >= from && d <= to) days.push_back(d);
+    }
+  }
+  std::sort(days.begin(), days.end());
+  days.erase(std::unique(days.begin(), days.end()), days.end());
+  return days;
+}
+
+}  // namespace lp::jquants
