@@ -15,7 +15,7 @@
 #include "backtest/equity_painter.h"
 #include "common/numbers.h"
 #include "pricedb/series.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 #include "shell/window_hub_gui.h"
 
 namespace lp::gui {
