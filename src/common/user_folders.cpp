@@ -114,4 +114,20 @@ std::string desktop_folder(const HomeEnvironment& env) noexcept {
   return xdg_user_dir("DESKTOP", "Desktop", env);
 }
 
+std::string folder_error_text(const std::string& folder, const std::error_code& ec) {
+  std::string text = "エラー：フォルダを作成できません：" + folder;
+  if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted) {
+    text += "（書き込みの権限がありません）";
+  } else if (ec == std::errc::read_only_file_system) {
+    text += "（読み取り専用の場所です）";
+  } else if (ec == std::errc::not_a_directory || ec == std::errc::file_exists) {
+    text += "（同じ名前のファイルがあります）";
+  } else if (ec == std::errc::no_space_on_device) {
+    text += "（ディスクの空きがありません）";
+  } else if (ec) {
+    text += "（" + ec.message() + "）";
+  }
+  return text;
+}
+
 }  // namespace lp

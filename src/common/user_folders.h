@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace lp {
 
@@ -27,5 +28,8 @@ std::string xdg_user_dir(std::string_view key, std::string_view fallback,
 // LUMENPICK_DOCUMENTS when set, else the desktop's documents folder.
 std::string documents_folder(const HomeEnvironment& env) noexcept;
 std::string desktop_folder(const HomeEnvironment& env) noexcept;
+
+// "エラー：フォルダを作成できません：" + folder, with the reason in words where it is a usual one.
+std::string folder_error_text(const std::string& folder, const std::error_code& ec);
 
 }  // namespace lp

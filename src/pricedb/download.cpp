@@ -8,6 +8,7 @@
 
 #include "common/csv.h"
 #include "common/numbers.h"
+#include "common/user_folders.h"
 #include "pricedb/main_status.h"
 #include "pricedb/unpack.h"
 
@@ -200,8 +201,9 @@ int download_one_file(const HttpClient& http, HttpRequest request, const std::st
   return 0;
 }
 
-bool check_internet(const HttpClient& http, const ConnectionProbe& probe, const std::string& scratch,
-                    const YieldFn& yield, int timeout_s, std::string* reason) {
+bool check_internet(const HttpClient& http, const ConnectionProbe& probe,
+                    const std::string& scratch, const YieldFn& yield, int timeout_s,
+                    std::string* reason) {
   HttpRequest request = file_request(probe.url, timeout_s);
   request.max_body_bytes = 1024 * 1024;  // a home page, not a packed file
   HttpResponse response;

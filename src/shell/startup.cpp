@@ -46,22 +46,6 @@ ProductFolderSetup prepare_product_folders(const std::string& documents_folder,
   return out;
 }
 
-std::string folder_error_text(const std::string& folder, const std::error_code& ec) {
-  std::string text = "エラー：フォルダを作成できません：" + folder;
-  if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted) {
-    text += "（書き込みの権限がありません）";
-  } else if (ec == std::errc::read_only_file_system) {
-    text += "（読み取り専用の場所です）";
-  } else if (ec == std::errc::not_a_directory || ec == std::errc::file_exists) {
-    text += "（同じ名前のファイルがあります）";
-  } else if (ec == std::errc::no_space_on_device) {
-    text += "（ディスクの空きがありません）";
-  } else if (ec) {
-    text += "（" + ec.message() + "）";
-  }
-  return text;
-}
-
 YearLists build_year_lists(const std::string& db_folder, int current_year) {
   YearLists lists;
   std::error_code ec;

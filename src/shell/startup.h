@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/user_folders.h"
 #include "pricedb/main_status.h"
 
 namespace lp {
@@ -31,9 +32,6 @@ struct ProductFolderSetup {
 // never refilled, so a template the user deleted stays deleted. Best effort, never throws.
 ProductFolderSetup prepare_product_folders(const std::string& documents_folder,
                                            const std::string& install_folder);
-
-// "エラー：フォルダを作成できません：" + folder, with the reason in words where it is a usual one.
-std::string folder_error_text(const std::string& folder, const std::error_code& ec);
 
 // The year lists of the main window: every year from the current one down to 1983, newest
 // first, as "yyyy年"; a year present in db_folder goes to `present` (the delete and view
