@@ -46,28 +46,8 @@ bool parse_fins_page(std::string_view json, std::string_view expect_date,
                      std::vector<fins::Disclosure>& out, std::string& next_key, int& skipped,
                      std::string& error) {
   thread_local simdjson::dom::parser parser;
-  element root;
-  if (auto e = parser.parse(json.data(), json.size()).get(root)) {
-    error = std::string("the answer is not valid JSON (") + simdjson::error_message(e) + ")";
-    return false;
-  }
-  object top;
   simdjson::dom::array data;
-  element d;
-  if (root.get(top) || top["data"].get(d) || d.get(data)) {
-    error = "the answer has no \"data\" list";
-    return false;
-  }
-  next_key.clear();
-  element key;
-  if (!top["pagination_key"].get(key) && !key.is_null()) {
-    std::string_view k;
-    if (key.get(k) || k.size() > 4096) {
-      error = "the answer's pagination_key is not a short text";
-      return false;
-    }
-    next_key.assign(k);
-  }
+  if (!open_page(parser, json, data, next_key, error)) return false;
   const std::string expect = expect_date.empty() ? std::string() : normalize_date(expect_date);
   std::vector<fins::Disclosure> page;
   page.reserve(data.size());

@@ -18,37 +18,6 @@ bool leap(int y) {
   return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
 
-// Pulls out the "data" array and the pagination key; the shape every endpoint shares.
-bool open_page(simdjson::dom::parser& parser, std::string_view json, simdjson::dom::array& data,
-               std::string& next_key, std::string& error) {
-  element root;
-  if (auto e = parser.parse(json.data(), json.size()).get(root)) {
-    error = std::string("the answer is not valid JSON (") + simdjson::error_message(e) + ")";
-    return false;
-  }
-  object top;
-  if (root.get(top)) {
-    error = "the answer is not a JSON object";
-    return false;
-  }
-  element d;
-  if (top["data"].get(d) || d.get(data)) {
-    error = "the answer has no \"data\" list";
-    return false;
-  }
-  next_key.clear();
-  element key;
-  if (!top["pagination_key"].get(key) && !key.is_null()) {
-    std::string_view k;
-    if (key.get(k) || k.size() > 4096) {
-      error = "the answer's pagination_key is not a short text";
-      return false;
-    }
-    next_key.assign(k);
-  }
-  return true;
-}
-
 // A number, a numeric text or null (0 with `present` false). False for anything else.
 bool number_field(const object& rec, std::string_view name, double& value, bool& present) {
   element v;
@@ -102,6 +71,36 @@ std::string record_place(std::size_t i) {
 }
 
 }  // namespace
+
+bool open_page(simdjson::dom::parser& parser, std::string_view json, simdjson::dom::array& data,
+               std::string& next_key, std::string& error) {
+  element root;
+  if (auto e = parser.parse(json.data(), json.size()).get(root)) {
+    error = std::string("the answer is not valid JSON (") + simdjson::error_message(e) + ")";
+    return false;
+  }
+  object top;
+  if (root.get(top)) {
+    error = "the answer is not a JSON object";
+    return false;
+  }
+  element d;
+  if (top["data"].get(d) || d.get(data)) {
+    error = "the answer has no \"data\" list";
+    return false;
+  }
+  next_key.clear();
+  element key;
+  if (!top["pagination_key"].get(key) && !key.is_null()) {
+    std::string_view k;
+    if (key.get(k) || k.size() > 4096) {
+      error = "the answer's pagination_key is not a short text";
+      return false;
+    }
+    next_key.assign(k);
+  }
+  return true;
+}
 
 bool is_trading_hol_div(std::string_view hol_div) {
   return hol_div == "1" || hol_div == "2";

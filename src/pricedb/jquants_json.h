@@ -8,7 +8,17 @@
 #include <string_view>
 #include <vector>
 
+namespace simdjson::dom {
+class parser;
+class array;
+}  // namespace simdjson::dom
+
 namespace lp::jquants {
+
+// Pulls out the "data" array and the pagination key of one answer: the shape every endpoint
+// shares. False with `error` when the answer is not of that shape.
+bool open_page(simdjson::dom::parser& parser, std::string_view json, simdjson::dom::array& data,
+               std::string& next_key, std::string& error);
 
 // One issue's daily bar. Prices and volumes are null for a listed issue that did not trade.
 struct Bar {

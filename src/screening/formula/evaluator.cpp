@@ -133,18 +133,7 @@ class Evaluator {
         }
         break;
       }
-      case Op::std: {
-        double s = 0;
-        for (int j = 0; j < n.n; ++j) s += ev(n.a, k + j);
-        const double mean = s / n.n;
-        double q = 0;
-        for (int j = 0; j < n.n; ++j) {
-          const double x = ev(n.a, k + j) - mean;
-          q += x * x;
-        }
-        r = std::sqrt(q / n.n);
-        break;
-      }
+      case Op::std:
       case Op::sstd: {
         // Two passes (mean, then squares about it): no cancellation on prices far from 0.
         double s = 0;
@@ -155,7 +144,7 @@ class Evaluator {
           const double x = ev(n.a, k + j) - mean;
           q += x * x;
         }
-        r = std::sqrt(q / (n.n - 1));
+        r = std::sqrt(q / (n.op == Op::std ? n.n : n.n - 1));
         break;
       }
       case Op::ema: {
