@@ -12,7 +12,7 @@ mkdir -p "$out"
 cxx="${CLANGXX:-clang++}"
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
        -I"$src/src")
-core=("$src"/src/common/*.cpp "$src"/src/shell/settings.cpp "$src"/src/pricedb/formats.cpp
+core=("$src"/src/common/*.cpp "$src"/src/pricedb/formats.cpp
       "$src"/src/pricedb/unpack.cpp "$src"/src/pricedb/series.cpp "$src"/src/pricedb/market_store.cpp
       "$src"/src/screening/formula/lexer.cpp "$src"/src/screening/formula/parser.cpp
       "$src"/src/screening/formula/evaluator.cpp "$src"/src/pricedb/fins_store.cpp
