@@ -268,7 +268,7 @@ std::shared_ptr<FinsTable> FinsTable::load(const std::string& db_folder) {
 std::shared_ptr<const FinsTable> FinsTable::shared(const std::string& db_folder) {
   struct Held {
     std::shared_ptr<const FinsTable> table;
-    struct timespec mtime {};
+    std::timespec mtime{};
     ino_t inode = 0;
   };
   static std::mutex mutex;
@@ -286,7 +286,7 @@ std::shared_ptr<const FinsTable> FinsTable::shared(const std::string& db_folder)
   // its clock: such a table is used once and read again next time.
   const bool settled = std::time(nullptr) - st.st_mtim.tv_sec >= 2;
   h.inode = st.st_ino;
-  h.mtime = settled ? st.st_mtim : timespec{};
+  h.mtime = settled ? st.st_mtim : std::timespec{};
   return h.table;
 }
 
