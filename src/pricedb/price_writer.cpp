@@ -519,6 +519,22 @@ bool DayWriter::flush(std::string& error) {
   return ok;
 }
 
+namespace {
+
+// ",open,high,low,close,volume" and the line end: the tail a bar's line has in a series file
+// and in a day file alike.
+void append_bar_fields(std::string& out, const StockBar& b) {
+  for (double p : {b.open, b.high, b.low, b.close}) {
+    out += ',';
+    out += price_text(p);
+  }
+  out += ',';
+  out += std::to_string(b.volume);
+  out += kCrLf;
+}
+
+}  // namespace
+
 bool DayWriter::write_corrections(
     int dir, const std::string& code, int year,
     std::vector<std::pair<std::string_view, CorrectionRatio>>& corrections, std::string_view& old,
@@ -636,13 +652,7 @@ bool DayWriter::commit_days(std::vector<DayBars>& days, std::string& error) {
       else
         name = b.name;
       lines += days[d].date;
-      for (double p : {b.open, b.high, b.low, b.close}) {
-        lines += ',';
-        lines += price_text(p);
-      }
-      lines += ',';
-      lines += std::to_string(b.volume);
-      lines += kCrLf;
+      append_bar_fields(lines, b);
       if (b.adj_factor != 1.0) {
         corrections.emplace_back(days[d].date, correction_ratio(b.adj_factor));
       }
@@ -680,13 +690,7 @@ bool DayWriter::commit_days(std::vector<DayBars>& days, std::string& error) {
       rows += b.segment;
       rows += ',';
       rows += b.name;
-      for (double p : {b.open, b.high, b.low, b.close}) {
-        rows += ',';
-        rows += price_text(p);
-      }
-      rows += ',';
-      rows += std::to_string(b.volume);
-      rows += kCrLf;
+      append_bar_fields(rows, b);
       kept.push_back(b);
     }
     const double value = index_.add_day(kept);
