@@ -11,6 +11,7 @@
 
 #include "common/csv.h"
 #include "common/numbers.h"
+#include "common/parallel.h"
 
 namespace lp::backtest {
 
@@ -189,6 +190,11 @@ std::vector<std::string> signal_days(const MarketStore& store, const Params& par
 
 Result run_backtest(const MarketStore& store, const Params& params, const ScreenFn& screen,
                     const ProgressFn& progress) {
+  return run_backtest(store, params, std::vector<ScreenFn>{screen}, progress);
+}
+
+Result run_backtest(const MarketStore& store, const Params& params,
+                    const std::vector<ScreenFn>& screens, const ProgressFn& progress) {
   Result res;
   res.params = params;
   res.signal_days = signal_days(store, params);
@@ -205,25 +211,35 @@ Result run_backtest(const MarketStore& store, const Params& params, const Screen
   };
   std::vector<Held> held;
   const int n = static_cast<int>(res.signal_days.size());
-  std::vector<Pick> picks;
-  for (int i = 0; i < n; ++i) {
+  // The signal days' screens run on the workers, one screen function each; the picks are
+  // taken here day by day in order, with the progress (and its cancel) before each day.
+  struct DayPicks {
+    bool ok = false;
+    std::string error;
+    std::vector<Pick> picks;
+  };
+  std::vector<DayPicks> days(static_cast<std::size_t>(n));
+  const int workers = std::min<int>(worker_count(), static_cast<int>(screens.size()));
+  auto go_on = [&](int i) {
     if (progress && !progress(i + 1, n)) {
       res.cancelled = true;
-      return res;
+      return false;
     }
+    return true;
+  };
+  auto take_picks = [&](int i) {
     const std::string& day = res.signal_days[static_cast<std::size_t>(i)];
+    DayPicks& result = days[static_cast<std::size_t>(i)];
     Stats& y = years[day.substr(0, 4)];
     ++y.signal_days;
-    picks.clear();
-    std::string error;
-    if (!screen(day, picks, error)) {
-      res.error = day + ": " + error;
-      return res;
+    if (!result.ok) {
+      res.error = day + ": " + result.error;
+      return false;
     }
     const std::size_t d = static_cast<std::size_t>(
         std::lower_bound(cal.begin(), cal.end(), parse_integer(day)) - cal.begin());
     const std::size_t e = d + 1, x = d + static_cast<std::size_t>(hold);
-    for (const Pick& p : picks) {
+    for (const Pick& p : result.picks) {
       ++res.signal_count;
       ++y.signal_count;
       if (x >= cal.size()) {  // the exit day lies beyond the database
@@ -257,7 +273,28 @@ Result run_backtest(const MarketStore& store, const Params& params, const Screen
       res.trades.push_back(std::move(t));
       held.push_back(std::move(h));
     }
+    result.picks = {};
+    return true;
+  };
+  if (workers <= 1) {
+    // One screen function: each day screened only once the progress allowed it.
+    for (int i = 0; i < n && go_on(i); ++i) {
+      DayPicks& result = days[static_cast<std::size_t>(i)];
+      result.ok = !screens.empty() && screens[0](res.signal_days[static_cast<std::size_t>(i)],
+                                                 result.picks, result.error);
+      if (!take_picks(i)) break;
+    }
+  } else {
+    ordered_for(
+        n, workers,
+        [&](int i, int w) {
+          DayPicks& result = days[static_cast<std::size_t>(i)];
+          result.ok = screens[static_cast<std::size_t>(w)](
+              res.signal_days[static_cast<std::size_t>(i)], result.picks, result.error);
+        },
+        [&](int i) { return go_on(i) && take_picks(i); });
   }
+  if (res.cancelled || !res.error.empty()) return res;
 
   // Figures: all signal days, then each year.
   std::vector<const Trade*> all;

@@ -73,6 +73,11 @@ using ProgressFn = std::function<bool(int i, int n)>;
 
 Result run_backtest(const MarketStore& store, const Params& params, const ScreenFn& screen,
                     const ProgressFn& progress = {});
+// The same with the signal days screened on worker threads, worker w calling screens[w]
+// (each over state of its own); up to screens.size() workers. Trades, figures and the
+// progress calls are those of one screen function.
+Result run_backtest(const MarketStore& store, const Params& params,
+                    const std::vector<ScreenFn>& screens, const ProgressFn& progress = {});
 
 // The summary table as CSV lines (UTF-8, "\n"): the caption line, then one line per Stats.
 std::string summary_text(const Result& result);

@@ -14,8 +14,8 @@
 
 #include "backtest/equity_painter.h"
 #include "common/numbers.h"
-#include "pricedb/series.h"
 #include "common/settings.h"
+#include "pricedb/series.h"
 #include "shell/window_hub_gui.h"
 
 namespace lp::gui {

@@ -4,6 +4,7 @@
 
 #include "common/encoding.h"
 #include "common/numbers.h"
+#include "common/parallel.h"
 #include "pricedb/formats.h"
 #include "pricedb/series.h"
 #include "screening/formula/formula_step.h"
@@ -71,7 +72,19 @@ JobOutcome run_job(const Job& job) {
     out.error = "エラー：株価データがありません。";
     return out;
   }
-  out.result = run_backtest(*store, job.params, session_screen(session, store), job.progress);
+  // One session per worker: a session holds the state of the day it last screened.
+  const int workers =
+      workers_for(static_cast<int>(signal_days(*store, job.params).size()), worker_count());
+  std::vector<std::unique_ptr<screening::ScreeningSession>> more;
+  std::vector<ScreenFn> screens{session_screen(session, store)};
+  for (int w = 1; w < workers; ++w) {
+    more.push_back(std::make_unique<screening::ScreeningSession>(job.platform, nullptr));
+    screening::ScreeningSession& extra = *more.back();
+    extra.load(false);
+    extra.controls() = job.controls;
+    screens.push_back(session_screen(extra, store));
+  }
+  out.result = run_backtest(*store, job.params, screens, job.progress);
   if (out.result.cancelled) return out;
   if (!out.result.error.empty()) {
     out.error = out.result.error;

@@ -385,6 +385,12 @@ CsvWriter& CsvWriter::end_line() {
   return *this;
 }
 
+CsvWriter& CsvWriter::append_lines(const CsvWriter& lines) {
+  text_.append(lines.text_);
+  line_open_ = lines.line_open_;
+  return *this;
+}
+
 bool CsvWriter::commit(const std::filesystem::path& path, bool durable) const {
   return write_file_atomic(path, utf8_to_cp932(text_), durable);
 }

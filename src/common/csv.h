@@ -168,6 +168,8 @@ class CsvWriter {
   CsvWriter& field(long long value);
   CsvWriter& fields(std::initializer_list<std::string_view> utf8_fields);
   CsvWriter& end_line();
+  // Appends the whole lines of another writer (lines built apart, on worker threads).
+  CsvWriter& append_lines(const CsvWriter& lines);
   // The UTF-8 text so far.
   const std::string& text() const { return text_; }
   // Encodes to CP932 and writes atomically.

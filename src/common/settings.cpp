@@ -70,6 +70,11 @@ AppFolders read_settei_sub(const std::string& documents_folder, const std::strin
                               value.find_first_not_of("0123456789") == std::string::npos;
           const int seconds = digits ? std::stoi(value) : 0;
           if (seconds >= 1 && seconds <= 86400) f.download_timeout_s = seconds;
+        } else if (key == "並列数") {
+          const bool digits = !value.empty() && value.size() <= 2 &&
+                              value.find_first_not_of("0123456789") == std::string::npos;
+          const int n = digits ? std::stoi(value) : 0;
+          if (n >= 1 && n <= 64) f.threads = n;
         }
       });
   return f;

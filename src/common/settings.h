@@ -15,6 +15,9 @@ struct AppFolders {
   std::string app_folder;
   // Key "ダウンロード上限秒": the most one downloaded file may take, in seconds (1 to 86400).
   int download_timeout_s = 120;
+  // Key "並列数": worker threads of the screening, ranking and backtest loops (1 to 64);
+  // 0 (the default) means one per core of the machine.
+  int threads = 0;
 };
 
 // The product folder below the documents folder, ending in "/".

@@ -225,6 +225,7 @@ FiguresBook::FiguresBook(const SeriesSource& src, std::string_view as_of)
 FiguresBook::~FiguresBook() = default;
 
 const Figures* FiguresBook::figures(std::string_view code) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   const std::string key(code);
   if (auto it = cache_.find(key); it != cache_.end()) return it->second.get();
   const std::vector<Disclosure>* list = &scratch_;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,7 +74,7 @@ class FiguresBook {
  public:
   FiguresBook(const SeriesSource& src, std::string_view as_of);
   ~FiguresBook();
-  // Null when the stock has no disclosure known on the day.
+  // Null when the stock has no disclosure known on the day. Safe from several threads.
   const Figures* figures(std::string_view code);
   int as_of() const { return as_of_; }
 
@@ -85,6 +86,7 @@ class FiguresBook {
   std::vector<Disclosure> scratch_;
   std::vector<int> years_;
   std::unordered_set<std::string> with_file_;
+  std::mutex mutex_;  // the cache and the scratch list are shared by a run's workers
 };
 
 // The disclosures of one stock (from the table of the source's market or its file), sorted.

@@ -13,6 +13,7 @@
 #include "common/csv.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
+#include "common/parallel.h"
 #include "pricedb/fins_store.h"
 
 namespace lp {
@@ -305,21 +306,36 @@ std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
     const std::string folder = year_folder(db_folder, y);
     const int series_fd = open_folder(folder + "data_m");
     if (series_fd >= 0) {
-      for (const std::string& name : csv_names(series_fd)) {
-        StoredYear sy;
-        sy.year = y;
-        if (!read_whole(series_fd, name.c_str(), sy.bytes)) continue;
-        if (sy.bytes.size() >= UINT32_MAX) {
-          ::close(series_fd);
-          error = "file too large to hold in memory: " + folder + "data_m/" + name;
-          return nullptr;
-        }
-        ++store->files_;
-        store->file_bytes_ += sy.bytes.size();
-        index_stored_year(sy);
-        store->stocks_[name.substr(0, name.size() - 4)].years.push_back(std::move(sy));
-      }
+      // The files are read and indexed by the workers and filed here in listing order.
+      const std::vector<std::string> names = csv_names(series_fd);
+      std::vector<StoredYear> read(names.size());
+      std::vector<char> ok(names.size(), 0);
+      const bool whole = ordered_for(
+          static_cast<int>(names.size()),
+          [&](int i, int) {
+            StoredYear& sy = read[static_cast<std::size_t>(i)];
+            sy.year = y;
+            if (!read_whole(series_fd, names[static_cast<std::size_t>(i)].c_str(), sy.bytes)) {
+              return;
+            }
+            ok[static_cast<std::size_t>(i)] = 1;
+            if (sy.bytes.size() < UINT32_MAX) index_stored_year(sy);
+          },
+          [&](int i) {
+            const std::string& name = names[static_cast<std::size_t>(i)];
+            StoredYear& sy = read[static_cast<std::size_t>(i)];
+            if (!ok[static_cast<std::size_t>(i)]) return true;
+            if (sy.bytes.size() >= UINT32_MAX) {
+              error = "file too large to hold in memory: " + folder + "data_m/" + name;
+              return false;
+            }
+            ++store->files_;
+            store->file_bytes_ += sy.bytes.size();
+            store->stocks_[name.substr(0, name.size() - 4)].years.push_back(std::move(sy));
+            return true;
+          });
       ::close(series_fd);
+      if (!whole) return nullptr;
     }
     if (progress) progress(++done, total);
     const int corr_fd = open_folder(folder + "data_mh");
@@ -339,15 +355,27 @@ std::shared_ptr<MarketStore> MarketStore::load(const std::string& db_folder,
     const int day_fd = open_folder(folder + "data_d");
     if (day_fd >= 0) {
       const std::string prefix = year_text(y);
-      for (const std::string& name : csv_names(day_fd)) {
-        // The loaders look for a day in the folder of its own year only.
-        if (name.compare(0, 4, prefix) != 0) continue;
-        std::string bytes;
-        if (!read_whole(day_fd, name.c_str(), bytes)) continue;
-        ++store->files_;
-        store->file_bytes_ += bytes.size();
-        store->day_files_[name.substr(0, name.size() - 4)] = std::move(bytes);
+      std::vector<std::string> names;
+      // The loaders look for a day in the folder of its own year only.
+      for (std::string& name : csv_names(day_fd)) {
+        if (name.compare(0, 4, prefix) == 0) names.push_back(std::move(name));
       }
+      std::vector<std::string> read(names.size());
+      std::vector<char> ok(names.size(), 0);
+      ordered_for(
+          static_cast<int>(names.size()),
+          [&](int i, int) {
+            const auto k = static_cast<std::size_t>(i);
+            ok[k] = read_whole(day_fd, names[k].c_str(), read[k]);
+          },
+          [&](int i) {
+            const auto k = static_cast<std::size_t>(i);
+            if (!ok[k]) return true;
+            ++store->files_;
+            store->file_bytes_ += read[k].size();
+            store->day_files_[names[k].substr(0, names[k].size() - 4)] = std::move(read[k]);
+            return true;
+          });
       ::close(day_fd);
     }
     if (progress) progress(++done, total);

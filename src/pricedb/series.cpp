@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <unordered_set>
 
 #include "common/csv.h"
@@ -28,7 +29,9 @@ struct SeriesSource::Folders {
     std::unordered_set<std::string> corrections;  // codes with a "data_mh" file
   };
   std::string db_folder;
-  std::map<int, Year> years;
+  std::map<int, Year> years;  // nodes stay put: a Year& handed out stays valid
+  // The loads of a run's workers share one listing.
+  std::mutex mutex;
 
   ~Folders() {
     for (auto& [y, info] : years) {
@@ -37,6 +40,7 @@ struct SeriesSource::Folders {
   }
 
   Year& year(int y) {
+    const std::lock_guard<std::mutex> lock(mutex);
     Year& info = years[y];
     if (!info.looked) {
       info.looked = true;
@@ -47,6 +51,7 @@ struct SeriesSource::Folders {
   }
 
   bool has_correction(int y, std::string_view code) {
+    const std::lock_guard<std::mutex> lock(mutex);
     Year& info = years[y];
     if (!info.corrections_listed) {
       info.corrections_listed = true;

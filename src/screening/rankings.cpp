@@ -1,7 +1,5 @@
 #include "screening/rankings.h"
 
-#include "pricedb/stock_code.h"
-
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -9,12 +7,14 @@
 #include "common/csv.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
+#include "common/parallel.h"
 #include "pricedb/formats.h"
 #include "pricedb/market_store.h"
+#include "pricedb/stock_code.h"
 #include "screening/criteria/sigma_rsi_kairi.h"
-#include "search/search_model.h"
 #include "screening/result_files.h"
 #include "screening/universe.h"
+#include "search/search_model.h"
 
 namespace lp::screening {
 
@@ -173,36 +173,53 @@ bool create_initdata_in(const SeriesSource& source, const std::string& latest_da
   const int n = table.count();
   TradingCalendar calendar;
   build_trading_calendar(source, calendar, latest_date, kInitDataDays);
-  Series s;
 
   CsvWriter w;
   w.field(latest_date).field(n);
   for (const char* title : kHeaderTitles) w.field(title);
   w.end_line();
   const std::string of_n = " / " + std::to_string(n);
-  for (int k = 1; k <= n; ++k) {
-    const DayRecord& row = *table.row(k);
-    for (int i = 0; i < 8; ++i) w.field(row.f[static_cast<std::size_t>(i)]);
-    const bool loaded =
-        load_series_cal(source, latest_date, kInitDataDays, row.code(), calendar, s, true) == 0;
-    if (!loaded) s.assign(1, SeriesRecord{row.code(), "", "", "", "", "0"});
-    // The previous trading day, as the screening day table takes it; "0" when not traded.
-    if (day_count_of(s) >= 2 && !s[2].d5.empty()) {
-      w.field(s[2].d5).field(s[2].d6);
-    } else {
-      w.field("0").field("0");
-    }
-    write_window(w, s, 5);
-    write_window(w, s, 25);
-    write_window(w, s, 75);
-    write_averages(w, s, 5);
-    write_averages(w, s, 10);
-    write_averages(w, s, 25);
-    const RsiValue rsi = rsi_value(s, 1, 14);
-    w.field(format_decimal(rsi.rsi)).end_line();
-    emit(events.status, std::to_string(k) + of_n);
-    yield_now(events.yield);
-  }
+  // Each stock's record is built by a worker, with its own series buffer, and written here in
+  // the table's order.
+  SeriesSource src = source;
+  src.yield = {};
+  if (!src.store) src.year_folders();
+  std::vector<Series> series(static_cast<std::size_t>(workers_for(n, worker_count())));
+  std::vector<CsvWriter> lines(static_cast<std::size_t>(std::max(n, 0)));
+  ordered_for(
+      n,
+      [&](int i, int worker) {
+        const DayRecord& row = *table.row(i + 1);
+        Series& s = series[static_cast<std::size_t>(worker)];
+        CsvWriter& line = lines[static_cast<std::size_t>(i)];
+        for (int f = 0; f < 8; ++f) line.field(row.f[static_cast<std::size_t>(f)]);
+        const bool loaded =
+            load_series_cal(src, latest_date, kInitDataDays, row.code(), calendar, s, true) == 0;
+        if (!loaded) s.assign(1, SeriesRecord{row.code(), "", "", "", "", "0"});
+        // The previous trading day, as the screening day table takes it; "0" when not traded.
+        if (day_count_of(s) >= 2 && !s[2].d5.empty()) {
+          line.field(s[2].d5).field(s[2].d6);
+        } else {
+          line.field("0").field("0");
+        }
+        write_window(line, s, 5);
+        write_window(line, s, 25);
+        write_window(line, s, 75);
+        write_averages(line, s, 5);
+        write_averages(line, s, 10);
+        write_averages(line, s, 25);
+        const RsiValue rsi = rsi_value(s, 1, 14);
+        line.field(format_decimal(rsi.rsi)).end_line();
+      },
+      [&](int i) {
+        CsvWriter& line = lines[static_cast<std::size_t>(i)];
+        w.append_lines(line);
+        line = CsvWriter();
+        emit(events.status, std::to_string(i + 1) + of_n);
+        yield_now(events.yield);
+        return true;
+      },
+      [&] { yield_now(events.yield); });
   std::error_code ec;
   fs::create_directories(folder, ec);
   return done(w.commit(initdata_path(folder)));

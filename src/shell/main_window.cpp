@@ -1,5 +1,7 @@
 #include "shell/main_window.h"
 
+#include "common/parallel.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -296,6 +298,7 @@ void MainWindow::load() {
   const Platform& p = WindowHub::instance().platform();
   const ProductFolderSetup setup = prepare_product_folders(p.documents_folder, p.install_folder);
   folders_ = read_settei_sub(p.documents_folder, p.desktop_folder);
+  set_worker_count(folders_.threads);  // the loops of every window of this process
   label1_->clear();
   label2_->clear();
   label3_->clear();

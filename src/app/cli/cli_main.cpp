@@ -8,6 +8,7 @@
 #include "app/cli/cli.h"
 #include "common/encoding.h"
 #include "common/install_layout.h"
+#include "common/parallel.h"
 #include "common/user_folders.h"
 #include "pricedb/series.h"
 
@@ -136,7 +137,8 @@ struct PrintableStreams {
 };
 
 void usage(std::ostream& out) {
-  out << "usage: lumenpick-cli [--documents DIR] [--today YYYYMMDD] COMMAND [ARGS...]\n"
+  out << "usage: lumenpick-cli [--documents DIR] [--today YYYYMMDD] [--threads N] COMMAND "
+         "[ARGS...]\n"
          "       lumenpick-cli COMMAND --help\n"
          "       lumenpick-cli --help | --version\n\n"
          "Global options may stand before or after the command; every option takes\n"
@@ -147,7 +149,8 @@ void usage(std::ostream& out) {
 }
 
 void command_usage(std::ostream& out, const lp::cli::Command& cmd) {
-  out << "usage: lumenpick-cli " << cmd.usage << " [--documents DIR] [--today YYYYMMDD]\n"
+  out << "usage: lumenpick-cli " << cmd.usage
+      << " [--documents DIR] [--today YYYYMMDD] [--threads N]\n"
       << "  " << cmd.summary << "\n";
 }
 
@@ -176,7 +179,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   const std::vector<std::string> words(argv + 1, argv + argc);
-  const lp::cli::CommandLine line = lp::cli::split_command_line(words, {"--documents", "--today"});
+  const lp::cli::CommandLine line =
+      lp::cli::split_command_line(words, {"--documents", "--today", "--threads"});
   if (!line.error.empty()) return usage_error(line.error, nullptr);
   if (line.command.empty() || line.command == "help") {
     if (line.help || line.command == "help") {
@@ -224,6 +228,23 @@ int main(int argc, char** argv) {
     today = lp::today_yyyymmdd(lp::Platform{});  // no date handed in: the system's
   }
   ctx.platform.today = [today] { return today; };
+  // Worker threads of the per-stock loops: --threads, else the settings' 並列数, else the
+  // machine's cores. 1 runs everything on one thread.
+  const lp::cli::GlobalValue& threads = line.globals[2];
+  if (threads.given) {
+    const std::string& t = threads.value;
+    const bool digits =
+        !t.empty() && t.size() <= 2 && t.find_first_not_of("0123456789") == std::string::npos;
+    const int n = digits ? std::stoi(t) : 0;
+    if (n < 1 || n > lp::kMaxWorkers) {
+      return usage_error(
+          "--threads は 1～" + std::to_string(lp::kMaxWorkers) + " の整数で指定してください: " + t,
+          &cmd);
+    }
+    lp::set_worker_count(n);
+  } else {
+    lp::set_worker_count(ctx.folders().threads);
+  }
   try {
     return cmd.run(ctx);
   } catch (const std::exception& e) {

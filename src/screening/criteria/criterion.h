@@ -99,6 +99,24 @@ struct RunContext {
 using CriterionFn = void (*)(RunContext& ctx, CandidateList& candidates, CandidateList& output,
                              int n);
 
+// The load buffers of a loop's workers: worker 0 uses the run's own (ctx.series and
+// ctx.numbers), the others buffers of their own, so a one-worker run is exactly the old one.
+class WorkerBuffers {
+ public:
+  // Sized for the workers a loop over `candidates` items will use; sets want_prices on all.
+  WorkerBuffers(RunContext& ctx, int candidates, bool want_prices);
+  Series& series(int w);
+  SeriesNumbers& numbers(int w);
+
+ private:
+  struct Extra {
+    Series series;
+    SeriesNumbers numbers;
+  };
+  RunContext& ctx_;
+  std::vector<Extra> extra_;
+};
+
 // --- The routines of the run table, in run order -----------------------------------------
 void f_kabukasel(RunContext& ctx, CandidateList& candidates, CandidateList& output, int n);
 void f_yasune1sel(RunContext& ctx, CandidateList& candidates, CandidateList& output, int n);
@@ -127,6 +145,8 @@ const std::vector<RunEntry>& run_table();
 enum class Verdict { fail, pass, abort };
 
 // Judges one candidate from its day-table row; `value` is the value text of a kept stock.
+// The history tests run on worker threads and must not touch the run's events: an abort
+// leaves its message for the user in `value`, and the frame shows it.
 using RowTest = std::function<Verdict(const Candidate& c, std::string& value)>;
 // Judges one candidate from its loaded series (record 0 = header, 1..count newest first).
 using SeriesTest = std::function<Verdict(const Candidate& c, const Series& s, std::string& value)>;

@@ -5,6 +5,7 @@
 #include "common/csv.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
+#include "common/parallel.h"
 #include "screening/criteria/criterion.h"
 #include "screening/formula/formula_step.h"
 
@@ -101,45 +102,97 @@ bool filter_rows(RunContext& ctx, const CandidateList& candidates, CandidateList
 namespace {
 
 // The loop both kinds of history test share: load each candidate's days, test them, keep
-// what passes, and show the progress. `load(k, code)` returns the loader's status and `test`
-// reads what it loaded.
+// what passes, and show the progress. The loads and tests run on the workers, each with its
+// own buffers (`load(code, w)` returns the loader's status, `test(c, value, w)` reads what
+// worker w loaded); the verdicts are taken here in candidate order, so the kept list, the
+// progress texts and an abort's message come out as one thread would give them.
 template <class Load, class Test>
 bool filter_loaded(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
                    const std::string& title, const Load& load, const Test& test) {
   const int m = candidates.count();
+  struct Outcome {
+    bool loaded = false;
+    Verdict verdict = Verdict::fail;
+    std::string value;
+  };
+  std::vector<Outcome> outcomes(static_cast<std::size_t>(m));
   std::vector<Candidate> kept;
-  std::string value;
   const std::string of_m = "/" + std::to_string(m);
-  for (int k = 1; k <= m; ++k) {
-    const Candidate& c = candidates.items[static_cast<std::size_t>(k - 1)];
-    if (load(k, trim_blanks(c.code)) == 0) {
-      value.clear();
-      Verdict v = test(c, value);
-      if (v == Verdict::abort) return false;
-      if (v == Verdict::pass) kept.push_back({c.code, c.row, value});
-    }
-    ctx.result_label(n, std::to_string(k) + of_m);
-    ctx.yield();
-  }
+  bool aborted = false;
+  ordered_for(
+      m,
+      [&](int i, int w) {
+        const Candidate& c = candidates.items[static_cast<std::size_t>(i)];
+        Outcome& o = outcomes[static_cast<std::size_t>(i)];
+        o.loaded = load(i, trim_blanks(c.code), w) == 0;
+        if (o.loaded) o.verdict = test(c, o.value, w);
+      },
+      [&](int i) {
+        const Candidate& c = candidates.items[static_cast<std::size_t>(i)];
+        Outcome& o = outcomes[static_cast<std::size_t>(i)];
+        if (o.loaded) {
+          if (o.verdict == Verdict::abort) {
+            // The test's message for the user (see code_mismatch), shown where it stopped.
+            ctx.message(o.value, TextColor::red);
+            ctx.yield();
+            aborted = true;
+            return false;
+          }
+          if (o.verdict == Verdict::pass) kept.push_back({c.code, c.row, std::move(o.value)});
+        }
+        ctx.result_label(n, std::to_string(i + 1) + of_m);
+        ctx.yield();
+        return true;
+      },
+      [&] { ctx.yield(); });
+  if (aborted) return false;
   output.items = std::move(kept);
   output.date = candidates.date;
   output.title = title;
   return true;
 }
 
+// The run's source as the workers use it: the folder listing opened before they start (it is
+// shared) and no yield, which belongs to the calling thread.
+SeriesSource worker_source(const RunContext& ctx) {
+  SeriesSource src = ctx.source;
+  src.yield = {};
+  if (!src.store) src.year_folders();
+  return src;
+}
+
 }  // namespace
+
+WorkerBuffers::WorkerBuffers(RunContext& ctx, int candidates, bool want_prices)
+    : ctx_(ctx),
+      extra_(static_cast<std::size_t>(std::max(0, workers_for(candidates, worker_count()) - 1))) {
+  ctx.numbers.want_prices = want_prices;
+  for (Extra& e : extra_) e.numbers.want_prices = want_prices;
+}
+
+Series& WorkerBuffers::series(int w) {
+  return w == 0 ? ctx_.series : extra_[static_cast<std::size_t>(w - 1)].series;
+}
+
+SeriesNumbers& WorkerBuffers::numbers(int w) {
+  return w == 0 ? ctx_.numbers : extra_[static_cast<std::size_t>(w - 1)].numbers;
+}
 
 bool filter_series(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
                    int day_count, const std::string& title, const SeriesTest& test) {
   if (candidates.count() <= 0) return true;
   build_trading_calendar(ctx.source, ctx.calendar, ctx.today, day_count);
+  const SeriesSource src = worker_source(ctx);
+  WorkerBuffers buffers(ctx, candidates.count(), true);
   return filter_loaded(
       ctx, candidates, output, n, title,
-      [&](int, const std::string& code) {
-        return load_series_cal(ctx.source, ctx.today, day_count, code, ctx.calendar, ctx.series,
+      [&](int, const std::string& code, int w) {
+        return load_series_cal(src, ctx.today, day_count, code, ctx.calendar, buffers.series(w),
                                ctx.adjust);
       },
-      [&](const Candidate& c, std::string& value) { return test(c, ctx.series, value); });
+      [&](const Candidate& c, std::string& value, int w) {
+        return test(c, buffers.series(w), value);
+      });
 }
 
 bool filter_numbers(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
@@ -147,24 +200,26 @@ bool filter_numbers(RunContext& ctx, const CandidateList& candidates, CandidateL
   const int m = candidates.count();
   if (m <= 0) return true;
   build_trading_calendar(ctx.source, ctx.calendar, ctx.today, day_count);
-  const SeriesPrefetch prefetch(ctx.source, ctx.today);
-  ctx.numbers.want_prices = false;  // the numeric criteria read close and volume only
-  auto ahead = [&](int k, int step) {
-    if (k <= m) prefetch.stage(candidates.items[static_cast<std::size_t>(k - 1)].code, step);
+  const SeriesSource src = worker_source(ctx);
+  // The numeric criteria read close and volume only.
+  WorkerBuffers buffers(ctx, m, false);
+  const SeriesPrefetch prefetch(src, ctx.today);
+  auto ahead = [&](int i, int step) {
+    if (i < m) prefetch.stage(candidates.items[static_cast<std::size_t>(i)].code, step);
   };
-  for (int step = 0; step <= 2; ++step) {
-    for (int k = 1; k <= 3 - step; ++k) ahead(k, step);
-  }
   return filter_loaded(
       ctx, candidates, output, n, title,
-      [&](int k, const std::string& code) {
-        ahead(k + 3, 0);
-        ahead(k + 2, 1);
-        ahead(k + 1, 2);
-        return load_series_numbers(ctx.source, ctx.today, day_count, code, ctx.calendar,
-                                   ctx.numbers, ctx.adjust, ctx.series);
+      [&](int i, const std::string& code, int w) {
+        // A worker mostly takes the next few candidates too: warm their data on the way.
+        ahead(i + 3, 0);
+        ahead(i + 2, 1);
+        ahead(i + 1, 2);
+        return load_series_numbers(src, ctx.today, day_count, code, ctx.calendar,
+                                   buffers.numbers(w), ctx.adjust, buffers.series(w));
       },
-      [&](const Candidate& c, std::string& value) { return test(c, ctx.numbers, value); });
+      [&](const Candidate& c, std::string& value, int w) {
+        return test(c, buffers.numbers(w), value);
+      });
 }
 
 std::string intermediate_file_name(int n) {

@@ -33,9 +33,8 @@ int cap_days(const RunContext& ctx, long long days) {
   return static_cast<int>(std::max<long long>(d, 0));
 }
 
-Verdict code_mismatch(RunContext& ctx, const std::string& text) {
-  ctx.message(text, TextColor::red);
-  ctx.yield();
+Verdict code_mismatch(const std::string& text, std::string& value) {
+  value = text;
   return Verdict::abort;
 }
 

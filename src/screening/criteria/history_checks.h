@@ -22,7 +22,8 @@ constexpr int kMaxDayCount = 32767;
 // day count can say.
 int cap_days(const RunContext& ctx, long long days);
 
-// Shows a code-mismatch text in the message line and yields: the criterion then ends at once.
-Verdict code_mismatch(RunContext& ctx, const std::string& text);
+// A code mismatch: the text goes into `value` for the frame to show in red, and the
+// criterion then ends at once.
+Verdict code_mismatch(const std::string& text, std::string& value);
 
 }  // namespace lp::screening

@@ -58,7 +58,7 @@ void f_yasune1sel(RunContext& ctx, CandidateList& candidates, CandidateList& out
       ctx, candidates, output, n, days, "最安値日付",
       [&](const Candidate& c, const Series& s, std::string& value) {
         if (!series_code_matches(s, c.code)) {
-          return code_mismatch(ctx, "f_yasune1sel_Error:Read Meigara File code is incorrect.");
+          return code_mismatch("f_yasune1sel_Error:Read Meigara File code is incorrect.", value);
         }
         const LowestDay low = lowest_traded_low(s, days);
         // A stock that never traded at a positive low in the window has no lowest day.
@@ -93,7 +93,7 @@ void f_yasune2sel(RunContext& ctx, CandidateList& candidates, CandidateList& out
       ctx, candidates, output, n, cap_days(ctx, days + 10), "値上率",
       [&](const Candidate& c, const Series& s, std::string& value) {
         if (!series_code_matches(s, c.code)) {
-          return code_mismatch(ctx, "f_yasune2sel_Error:Read Meigara File code is incorrect.");
+          return code_mismatch("f_yasune2sel_Error:Read Meigara File code is incorrect.", value);
         }
         const DayRecord* row = day_row(ctx, c);
         if (!row) return Verdict::fail;

@@ -96,7 +96,7 @@ void f_nehaba1sel(RunContext& ctx, CandidateList& candidates, CandidateList& out
   const bool done = filter_series(ctx, candidates, output, n, days, "値上率",
                                   [&](const Candidate& c, const Series& s, std::string& value) {
                                     if (!series_code_matches(s, c.code))
-                                      return code_mismatch(ctx, mismatch);
+                                      return code_mismatch(mismatch, value);
                                     const TradedSpan span = traded_span(s, days);
                                     // Without a traded day there is no range to be in.
                                     if (!span.traded || span.low == kNoLow) return Verdict::fail;
@@ -140,7 +140,7 @@ void f_nehaba3sel(RunContext& ctx, CandidateList& candidates, CandidateList& out
       ctx, candidates, output, n, cap_days(ctx, days + 10), "値幅率",
       [&](const Candidate& c, const Series& s, std::string& value) {
         if (!series_code_matches(s, c.code)) {
-          return code_mismatch(ctx, "f_nehaba3sel_Error:Read Meigara File code is incorrect.");
+          return code_mismatch("f_nehaba3sel_Error:Read Meigara File code is incorrect.", value);
         }
         const RangeRate r = range_rate(s, days);
         if (!r.has_price) return Verdict::fail;

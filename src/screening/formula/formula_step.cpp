@@ -5,6 +5,7 @@
 
 #include "common/encoding.h"
 #include "common/numbers.h"
+#include "common/parallel.h"
 
 namespace lp::screening {
 
@@ -104,42 +105,60 @@ void f_shikisel(RunContext& ctx, CandidateList& candidates, CandidateList& outpu
     build_trading_calendar(ctx.source, ctx.calendar, ctx.today, std::max(first, held));
     const int most = std::max(1, ctx.calendar.count());
 
-    lp::formula::TradedDays days;
-    ctx.numbers.want_prices = true;  // a formula may read any field
     // Results figures as of the run's day, each stock's looked up once.
     std::unique_ptr<lp::fins::FiguresBook> book;
     if (row.formula.uses_fins() || row.show.uses_fins()) {
       book = std::make_unique<lp::fins::FiguresBook>(ctx.source, ctx.today);
     }
+    SeriesSource src = ctx.source;
+    src.yield = {};  // the workers' loads never call the window
+    if (!src.store) src.year_folders();
+    WorkerBuffers buffers(ctx, m, true);  // a formula may read any field
+    std::vector<lp::formula::TradedDays> days(
+        static_cast<std::size_t>(workers_for(m, worker_count())));
+    struct Outcome {
+      bool kept = false;
+      std::string value;
+    };
+    std::vector<Outcome> outcomes(static_cast<std::size_t>(m));
     std::vector<Candidate> kept;
-    std::string value;
     const std::string of_m = "/" + std::to_string(m);
-    for (int k = 1; k <= m; ++k) {
-      const Candidate& c = candidates.items[static_cast<std::size_t>(k - 1)];
-      const std::string code = trim_blanks(c.code);
-      int load = std::min(first, most);
-      bool loaded = false;
-      for (;;) {
-        if (load_series_numbers(ctx.source, ctx.today, load, code, ctx.calendar, ctx.numbers,
-                                ctx.adjust, ctx.series) != 0) {
-          break;
-        }
-        loaded = true;
-        // A stock with gap days holds fewer traded days than calendar days loaded: load
-        // further back until the formula sees all it reads, the history ends or the
-        // database does.
-        days.assign(ctx.numbers);
-        if (days.count() >= reads || ctx.numbers.count < load || load >= most) break;
-        load = std::min(most, load * 2);
-      }
-      if (loaded) {
-        value.clear();
-        days.fins = book ? book->figures(code) : nullptr;
-        if (judge_traded_days(row, days, value)) kept.push_back({c.code, c.row, value});
-      }
-      ctx.result_label(n, std::to_string(k) + of_m);
-      ctx.yield();
-    }
+    ordered_for(
+        m,
+        [&](int i, int w) {
+          const Candidate& c = candidates.items[static_cast<std::size_t>(i)];
+          const std::string code = trim_blanks(c.code);
+          SeriesNumbers& numbers = buffers.numbers(w);
+          lp::formula::TradedDays& traded = days[static_cast<std::size_t>(w)];
+          int load = std::min(first, most);
+          bool loaded = false;
+          for (;;) {
+            if (load_series_numbers(src, ctx.today, load, code, ctx.calendar, numbers, ctx.adjust,
+                                    buffers.series(w)) != 0) {
+              break;
+            }
+            loaded = true;
+            // A stock with gap days holds fewer traded days than calendar days loaded: load
+            // further back until the formula sees all it reads, the history ends or the
+            // database does.
+            traded.assign(numbers);
+            if (traded.count() >= reads || numbers.count < load || load >= most) break;
+            load = std::min(most, load * 2);
+          }
+          if (!loaded) return;
+          Outcome& o = outcomes[static_cast<std::size_t>(i)];
+          traded.fins = book ? book->figures(code) : nullptr;
+          o.kept = judge_traded_days(row, traded, o.value);
+        },
+        [&](int i) {
+          const Candidate& c = candidates.items[static_cast<std::size_t>(i)];
+          Outcome& o = outcomes[static_cast<std::size_t>(i)];
+          if (o.kept) kept.push_back({c.code, c.row, std::move(o.value)});
+          ctx.result_label(n, std::to_string(i + 1) + of_m);
+          ctx.yield();
+          return true;
+        },
+        [&] { ctx.yield(); });
     output.items = std::move(kept);
     output.date = candidates.date;
     output.title = title;
