@@ -487,6 +487,57 @@ int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_
   return 0;
 }
 
+namespace {
+
+// merge_year's walk over one year without writing a record: the same days passed over, the
+// same gap days, counting the laid-out days that traded.
+template <class Year>
+void count_year(const Year& stock, double end, int wanted, const TradingCalendar& cal, int& n,
+                int& traded) {
+  std::size_t k = 0;
+  if (n == 0) k = stock.count_after(end);
+  for (; k < stock.size() && n < wanted; ++k) {
+    const DayView d = stock.newest(k);
+    while (n < wanted && !same_text(d[0], cal.at(n + 1))) ++n;
+    if (n >= wanted) break;
+    ++n;
+    if (parse_number(d[5]) > 0) ++traded;
+  }
+}
+
+}  // namespace
+
+int count_traded_days(const SeriesSource& src, std::string_view end_date, int day_count,
+                      std::string_view code, const TradingCalendar& cal, int lowest_year) {
+  end_date = src.effective_end(end_date);
+  const double end = std::min(parse_number(end_date), calendar_end(cal));
+  const int first_year = year_of(end_date);
+  const int wanted = std::min(day_count, cal.count());
+  int n = 0, traded = 0;
+  if (src.store) {
+    const StoredStock* held = src.store->stock(code);
+    if (!held) return -1;
+    for (const StoredYear& sy : held->years) {
+      if (n >= wanted) break;
+      if (sy.year > first_year) continue;
+      if (sy.year < lowest_year) break;
+      count_year(HeldYear{&sy}, end, wanted, cal, n, traded);
+    }
+  } else {
+    thread_local StockYear stock;
+    SeriesSource::Folders& dirs = src.year_folders();
+    const std::string file_name = std::string(code) + ".csv";
+    for (int y = first_year; y >= lowest_year && n < wanted; --y) {
+      const int dir_fd = dirs.year(y).series_fd;
+      if (dir_fd < 0) continue;
+      if (!read_file_bytes_at(dir_fd, file_name.c_str(), stock.bytes)) continue;
+      parse_stock_year(stock);
+      count_year(stock, end, wanted, cal, n, traded);
+    }
+  }
+  return n == 0 ? -1 : traded;
+}
+
 }  // namespace lp
 
 namespace lp {

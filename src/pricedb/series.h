@@ -100,6 +100,13 @@ int load_series_numbers(const SeriesSource& src, std::string_view end_date, int 
                         std::string_view code, const TradingCalendar& cal, SeriesNumbers& out,
                         bool adjust, Series& scratch, int lowest_year = kLowestYear);
 
+// The number of traded days (volume above 0) among the day records load_series_cal would
+// give for the same arguments, without laying them out: what a formula's DAYS() counts, so
+// that it need not load a stock's whole history. -1 when the stock has no day to load.
+int count_traded_days(const SeriesSource& src, std::string_view end_date, int day_count,
+                      std::string_view code, const TradingCalendar& cal,
+                      int lowest_year = kLowestYear);
+
 // Warms the cache for load_series_numbers calls about to come. Over thousands of stocks each
 // stock's data in the in-memory market is cold, and reaching it takes a chain of pointers,
 // one wait per link; a run calls stage 0 for the stock three ahead, 1 for two ahead and 2 for

@@ -6,8 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "common/encoding.h"
-#include "pricedb/formats.h"
 #include "pricedb/fins_store.h"
+#include "pricedb/formats.h"
+#include "pricedb/market_store.h"
 #include "screening/criteria_run_fixture.h"
 #include "screening/formula/formula_step.h"
 
@@ -306,6 +307,48 @@ TEST_F(FormulaRun, FunctionsAgainstHandComputedValues) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(shown("1", c.show), c.value) << c.show;
+  }
+}
+
+// DAYS() counts every traded day the stock holds although the run loads only the formula's
+// other look-backs: gap days, a late listing and lines of zero volume over two years, from the
+// files and from the in-memory market, today and as of fifty days back.
+TEST(FormulaDays, CountTheWholeHistoryWithoutLoadingIt) {
+  const struct {
+    const char* code;
+    bool (*traded)(int i);  // day i back from the newest (0-based)
+    int zero_volume_every;  // such days keep their line with volume 0
+    const char *today, *as_of;
+  } stocks[] = {
+      {"2000", [](int) { return true; }, 0, "300", "250"},
+      {"2001", [](int i) { return i % 3 != 0; }, 0, "200", "167"},
+      {"2002", [](int i) { return i < 100; }, 0, "100", "50"},
+      {"2003", [](int) { return true; }, 10, "270", "225"},
+  };
+  for (bool in_memory : {false, true}) {
+    for (bool as_of : {false, true}) {
+      CriteriaRun run(300);  // reaches back into 2023
+      for (const auto& s : stocks) {
+        std::vector<Bar> bars;
+        for (int i = 0; i < 300; ++i) {
+          const double c = 100 + i % 7;
+          const bool zero = s.zero_volume_every > 0 && i % s.zero_volume_every == 0;
+          bars.push_back(!s.traded(i) ? Bar{0, 0, 0, 0, 0} : Bar{c, c, c, c, zero ? 0 : 500});
+        }
+        run.add_stock(s.code, bars);
+      }
+      if (as_of) run.ctx.source.as_of = run.date(51);
+      std::string error;
+      if (in_memory) run.ctx.source.store = MarketStore::load(run.db, "1001", error);
+      run.set(screening::formula_text_control(41), "C > 0");
+      run.set(screening::formula_show_control(41), "DAYS()");
+      run.run(screening::f_shikisel, 41);
+      for (const auto& s : stocks) {
+        EXPECT_EQ(run.values()[s.code], as_of ? s.as_of : s.today)
+            << s.code << (in_memory ? " in memory" : " from the files")
+            << (as_of ? " as of fifty days back" : "");
+      }
+    }
   }
 }
 

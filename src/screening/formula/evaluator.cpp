@@ -19,6 +19,7 @@ double known_volume(double v) {
 }  // namespace
 
 void TradedDays::clear() {
+  held = -1;
   open.clear();
   high.clear();
   low.clear();
@@ -209,7 +210,7 @@ class Evaluator {
         r = std::fabs(ev(n.a, k));
         break;
       case Op::days:
-        return count_;
+        return days_.held >= 0 ? days_.held : count_;
       case Op::fin: {
         // An undefined figure fails the formula whatever surrounds it, as too few days do.
         if (!days_.fins) return fail();

@@ -120,6 +120,9 @@ struct TradedDays {
   // The stock's results figures as of the run's day; null when it has none (every results
   // name is then undefined).
   const lp::fins::Figures* fins = nullptr;
+  // The traded days the stock holds in all, when a run counted them without loading them
+  // (what DAYS() gives); -1: count() is all it holds. Reset by clear() and assign().
+  int held = -1;
 };
 
 struct Evaluation {

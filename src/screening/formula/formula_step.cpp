@@ -101,7 +101,9 @@ void f_shikisel(RunContext& ctx, CandidateList& candidates, CandidateList& outpu
     // The history held bounds every load; without a count the longest look-back does.
     const int held =
         ctx.trading_day_count > 0 ? ctx.trading_day_count : std::max(first_load(reads), 1);
-    const int first = whole ? held : std::min(first_load(reads), std::max(held, 1));
+    // DAYS() is counted over the whole history without loading it (count_traded_days), so a
+    // formula that asks it loads only its other look-backs.
+    const int first = std::min(first_load(reads), std::max(held, 1));
     build_trading_calendar(ctx.source, ctx.calendar, ctx.today, std::max(first, held));
     const int most = std::max(1, ctx.calendar.count());
 
@@ -146,6 +148,10 @@ void f_shikisel(RunContext& ctx, CandidateList& candidates, CandidateList& outpu
             load = std::min(most, load * 2);
           }
           if (!loaded) return;
+          if (whole && numbers.count >= load && load < most) {
+            // The load stopped short of the history: count the rest.
+            traded.held = count_traded_days(src, ctx.today, most, code, ctx.calendar);
+          }
           Outcome& o = outcomes[static_cast<std::size_t>(i)];
           traded.fins = book ? book->figures(code) : nullptr;
           o.kept = judge_traded_days(row, traded, o.value);
