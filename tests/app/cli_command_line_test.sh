@@ -42,6 +42,11 @@ expect 2 "" "--end には値が必要です" -- series 1301 --documents "$docs" 
 expect 2 "" "--documents には値が必要です" -- settings --documents
 expect 2 "" "--yes には値を付けません" -- delete-year 2013 --documents "$docs" --yes=no
 expect 2 "" "--today は YYYYMMDD で指定してください" -- settings --documents "$docs" --today 2025
+expect 0 "^documents_folder=$docs\$" "" -- --threads 1 settings --documents "$docs"
+expect 0 "^documents_folder=$docs\$" "" -- settings --documents "$docs" --threads=64
+for bad in 0 65 two -1 " 2"; do
+  expect 2 "" "--threads は 1～64 の整数で指定してください" -- settings --documents "$docs" --threads="$bad"
+done
 # Date options are dates of the calendar and a span runs forwards, for every command.
 expect 2 "" "--from 20250301 が --to 20250101 より後です" -- jquants-sync --documents "$docs" \
   --from 20250301 --to 20250101

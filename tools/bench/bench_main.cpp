@@ -15,6 +15,7 @@
 
 #include "bench/bench.h"
 #include "common/csv.h"
+#include "common/parallel.h"
 #include "common/settings.h"
 #include "sample-market/sample_market.h"
 
@@ -67,12 +68,13 @@ struct Args {
   std::string end = kDefaultEnd;
   std::string cache;
   std::string filter;
+  int threads = 0;  // 0: the machine's cores
 };
 
 void usage() {
   std::fprintf(stderr,
                "usage: lumenpick-bench [--codes N] [--years N] [--runs N] [--seed N] "
-               "[--end YYYYMMDD] [--cache DIR] [--filter SUBSTRING]\n");
+               "[--end YYYYMMDD] [--cache DIR] [--filter SUBSTRING] [--threads N]\n");
 }
 
 bool parse_int(const char* text, int low, int high, int& out) {
@@ -103,6 +105,8 @@ bool parse_args(int argc, char** argv, Args& a) {
       a.cache = value;
     } else if (arg == "--filter") {
       a.filter = value;
+    } else if (arg == "--threads" && parse_int(value, 1, lp::kMaxWorkers, n)) {
+      a.threads = n;
     } else {
       return false;
     }
@@ -242,6 +246,7 @@ int main(int argc, char** argv) {
   std::error_code ec;
   fs::create_directories(cache, ec);
 
+  lp::set_worker_count(args.threads);
   Setup setup;
   if (!ensure_market(args, fs::absolute(cache), setup)) return 1;
 
@@ -268,8 +273,8 @@ int main(int argc, char** argv) {
     std::cerr << c.name << ": " << format_seconds(results.back().median_seconds) << "\n";
   }
 
-  std::printf("Machine: %u logical CPUs, %s\n", std::thread::hardware_concurrency(),
-              cpu_model().c_str());
+  std::printf("Machine: %u logical CPUs, %s; %d worker threads\n",
+              std::thread::hardware_concurrency(), cpu_model().c_str(), lp::worker_count());
   std::printf("Sample market: %d codes, %d years ending %s (seed %u); median of %d warm runs\n\n",
               setup.codes, setup.years, setup.today.c_str(), setup.seed, setup.runs);
   std::printf("| case | median | per item | target | met? |\n|---|---|---|---|---|\n");
