@@ -1,7 +1,5 @@
 #include "screening/universe.h"
 
-#include "pricedb/stock_code.h"
-
 #include <algorithm>
 #include <charconv>
 #include <climits>
@@ -10,8 +8,10 @@
 #include "common/csv.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
+#include "common/parallel.h"
 #include "pricedb/formats.h"
 #include "pricedb/market_store.h"
+#include "pricedb/stock_code.h"
 
 namespace lp::screening {
 
@@ -50,7 +50,8 @@ bool latest_trading_date_as_of(const SeriesSource& source, std::string& date) {
 
 int count_trading_days_as_of(const SeriesSource& source, int& count) {
   const double end = parse_number(source.as_of);
-  const int last_year = static_cast<int>(parse_integer(std::string_view(source.as_of).substr(0, 4)));
+  const int last_year =
+      static_cast<int>(parse_integer(std::string_view(source.as_of).substr(0, 4)));
   std::set<std::int64_t> dates;
   auto take = [&](double d) {
     if (d > 0 && d <= end && d == static_cast<double>(static_cast<std::int64_t>(d)))
@@ -170,19 +171,31 @@ void fill_previous_day(DayTable& table, const SeriesSource& source, const std::s
                        const TradingCalendar& calendar, Series& buffer,
                        const std::function<void(int k, int n)>& progress) {
   const int n = table.count();
-  for (int k = 1; k <= n; ++k) {
-    DayRecord& r = table.records[static_cast<std::size_t>(k)];
-    const int status =
-        load_series_cal(source, end_date, 5, trim_view(r.code()), calendar, buffer, true);
-    if (status == 0 && series_count(buffer) >= 2 && buffer.size() > 2) {
-      r.f[8] = buffer[2].d5;
-      r.f[9] = buffer[2].d6;
-    } else {
-      r.f[8] = "0";
-      r.f[9] = "0";
-    }
-    if (progress) progress(k, n);
-  }
+  // Each row is filled by a worker (worker 0 with the caller's buffer); the progress is shown
+  // here in row order.
+  SeriesSource src = source;
+  src.yield = {};
+  if (!src.store) src.year_folders();
+  std::vector<Series> more(static_cast<std::size_t>(workers_for(n, worker_count()) - 1));
+  ordered_for(
+      n,
+      [&](int i, int w) {
+        Series& s = w == 0 ? buffer : more[static_cast<std::size_t>(w - 1)];
+        DayRecord& r = table.records[static_cast<std::size_t>(i + 1)];
+        const int status =
+            load_series_cal(src, end_date, 5, trim_view(r.code()), calendar, s, true);
+        if (status == 0 && series_count(s) >= 2 && s.size() > 2) {
+          r.f[8] = s[2].d5;
+          r.f[9] = s[2].d6;
+        } else {
+          r.f[8] = "0";
+          r.f[9] = "0";
+        }
+      },
+      [&](int i) {
+        if (progress) progress(i + 1, n);
+        return true;
+      });
 }
 
 }  // namespace lp::screening

@@ -31,10 +31,15 @@ SCREENS = {
 }
 
 
-def lumenpick(which):
-    out = subprocess.run([cli, "--documents", docs, "screen", "--formula", SCREENS[which]],
+def lumenpick(which, threads=None):
+    extra = ["--threads", str(threads)] if threads else []
+    out = subprocess.run([cli, "--documents", docs] + extra + ["screen", "--formula", SCREENS[which]],
                          check=True, capture_output=True, text=True).stdout
     return int(out.splitlines()[0].split()[1].split("/")[0])
+
+
+def lumenpick_one_thread(which):
+    return lumenpick(which, 1)
 
 
 def duckdb(which):
@@ -49,15 +54,18 @@ def pandas(which):
     return int(out.split()[0])
 
 
-# The floor: one process reading every file a screen may need (the series and correction files
-# of the two newest years, which hold the 60 traded days the longer screen looks back, and the
-# newest day file), nothing parsed.
-years = sorted(y for y in os.listdir(db) if y.isdigit())[-2:]
+# The floor: one process reading every file the screens need, nothing parsed: the series and
+# correction files of the years that hold the last 100 trading days (the longer screen looks
+# back 61 traded days; 100 leave room for stocks with gaps) and the newest day file.
+all_years = sorted(y for y in os.listdir(db) if y.isdigit())
+with open(os.path.join(db, all_years[-1], "data_m", "1001.csv"), "rb") as f:
+    newest_days = max(0, sum(1 for line in f if line.strip()) - 1)
+years = all_years[-1:] if newest_days >= 100 else all_years[-2:]
 needed = []
 for y in years:
     needed += glob.glob(os.path.join(db, y, "data_m", "*.csv"))
     needed += glob.glob(os.path.join(db, y, "data_mh", "*.csv"))
-needed.append(sorted(glob.glob(os.path.join(db, years[-1], "data_d", "*.csv")))[-1])
+needed.append(sorted(glob.glob(os.path.join(db, all_years[-1], "data_d", "*.csv")))[-1])
 
 
 def floor(_which):
@@ -65,7 +73,8 @@ def floor(_which):
     return None
 
 
-tools = {"lumenpick-cli": lumenpick, "DuckDB": duckdb, "pandas": pandas, "floor (raw read)": floor}
+tools = {"lumenpick-cli": lumenpick, "lumenpick-cli --threads 1": lumenpick_one_thread,
+         "DuckDB": duckdb, "pandas": pandas, "floor (raw read)": floor}
 times = {t: {s: [] for s in SCREENS} for t in tools}
 counts = {t: {} for t in tools}
 for _ in range(runs):
@@ -78,7 +87,8 @@ for _ in range(runs):
                 counts[name][which] = n
 
 med = {t: sum(statistics.median(v) for v in times[t].values()) for t in tools}
-print(f"{runs} alternating runs; median seconds per screen; the two screens summed\n")
+print(f"{runs} alternating runs; median seconds per screen; the two screens summed; floor: "
+      f"{len(needed)} files of {', '.join(years)}\n")
 print("| tool | golden cross 25/50 in 10 days | RSI(14) <= 30 | both | x lumenpick-cli |")
 print("|---|---|---|---|---|")
 for t in tools:
@@ -87,7 +97,8 @@ for t in tools:
     c = counts[t]
     label = lambda w: f"{statistics.median(times[t][w]):.3f} s" + (f" ({c[w]} kept)" if w in c else "")
     print(f"| {t} | {label('gc')} | {label('rsi')} | {med[t]:.3f} s | {med[t] / med['lumenpick-cli']:.2f} |")
-ok = all(counts[t] == counts["lumenpick-cli"] for t in ("DuckDB", "pandas"))
+ok = all(counts[t] == counts["lumenpick-cli"]
+         for t in ("lumenpick-cli --threads 1", "DuckDB", "pandas"))
 print(f"\ncounts equal: {'yes' if ok else 'NO'}; DuckDB / lumenpick-cli = "
       f"{med['DuckDB'] / med['lumenpick-cli']:.1f}x, pandas / lumenpick-cli = "
       f"{med['pandas'] / med['lumenpick-cli']:.1f}x, lumenpick-cli / floor = "
