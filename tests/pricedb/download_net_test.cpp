@@ -39,8 +39,12 @@ long dead_pid() {
 }
 
 // The price server of one year: the home page, the corrections and block 1000; `special`
-// answers one more file its own way; everything else is a 404 page.
+// answers one more file its own way; everything else is a 404 page. Both are given before the
+// server's thread starts, which reads them.
 struct YearServer {
+  YearServer() = default;
+  YearServer(std::string path, std::function<void(LoopbackServer::Connection&)> serve)
+      : special_path(std::move(path)), special(std::move(serve)) {}
   std::string special_path;
   std::function<void(LoopbackServer::Connection&)> special;
   LoopbackServer server{[this](LoopbackServer::Connection& c) {
@@ -148,9 +152,7 @@ TEST(DownloadOverHttp, AFileThatMisbehavesFailsAloneAndTheRestArrives) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    YearServer s;
-    s.special_path = "data_mg/3000.csv";
-    s.special = c.serve;
+    YearServer s("data_mg/3000.csv", c.serve);
     YearRun r;
     r.download(s, 1);
     EXPECT_LT(r.seconds, 15);
@@ -166,14 +168,12 @@ TEST(DownloadOverHttp, AFileThatMisbehavesFailsAloneAndTheRestArrives) {
 
 TEST(DownloadOverHttp, AnOversizedBodyIsCutOffWithoutBeingHeldInMemory) {
   // 65 MB without a length: only counting the bytes as they stream in can stop it.
-  YearServer s;
-  s.special_path = "data_mg/3000.csv";
-  s.special = [](LoopbackServer::Connection& c) {
+  YearServer s("data_mg/3000.csv", [](LoopbackServer::Connection& c) {
     c.send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
     const std::string chunk(1 << 20, '7');
     for (int i = 0; i < 65 && c.send(chunk); ++i) {
     }
-  };
+  });
   YearRun r;
   auto run_and_check = [&] {
     r.download(s);
