@@ -9,7 +9,7 @@ ifeq ($(strip $(DISPLAY)$(WAYLAND_DISPLAY)),)
 RUN_TARGETS += lumenpick-cli
 endif
 
-.PHONY: setup configure build run test package clean
+.PHONY: setup configure build run test tsan package clean
 
 setup:
 	@./tools/setup/setup.sh
@@ -28,6 +28,14 @@ run:
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Every test again, built with ThreadSanitizer in a folder of its own (a full build: slow). A
+# report fails its test; Qt's and the system libraries' own threads are suppressed.
+tsan: setup
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLP_TSAN=ON
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS="suppressions=$(CURDIR)/tools/tsan/suppressions.txt" \
+	  ctest --output-on-failure -j $(JOBS) -E fuzz
 
 clean:
 	rm -rf $(BUILD)

@@ -8,6 +8,7 @@
 // rate-limit lockout on request.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <set>
@@ -104,7 +105,7 @@ class JQuantsView {
   std::map<int, std::string> index_;  // the reference code's days as TOPIX records
   JQuantsFinsView fins_;
   std::vector<JQuantsLogEntry> log_;
-  long requests_ = 0;
+  std::atomic<long> requests_ = 0;  // read by a test while a sync thread asks
   double start_ = 0;
   double lock_until_ = -1;
   int window_from_ = 0, window_to_ = 0;  // 0: no window
