@@ -133,6 +133,10 @@ class MarketStore {
 
 // Indexes the bytes of a series file already held in `out.bytes`.
 void index_stored_year(StoredYear& out);
+// The same for a file whose every day line is of the plain kind (six bare fields), keeping
+// the arrays' room for the next file: a loader's scratch year. False, and the index not to be
+// used, for a file of any other shape.
+bool index_plain_year(StoredYear& out);
 // The last step of index_stored_year (drops what a year of another shape cannot use).
 void finish_year_index(StoredYear& out);
 
