@@ -96,7 +96,19 @@ struct StockYear {
 struct HeldYear {
   const StoredYear* y;
   std::size_t size() const { return y->size(); }
-  DayView newest(std::size_t k) const { return y->day(y->size() - 1 - k); }
+  DayView newest(std::size_t k) const {
+    const std::size_t i = y->size() - 1 - k;
+    if (!y->plain) return y->day(i);
+    // Cut at the recorded lengths here, where the merge can keep it in line.
+    DayView v;
+    const char* p = y->bytes.data() + y->day_starts[i];
+    const auto& len = y->lengths[i];
+    for (std::size_t f = 0; f < 6; ++f) {
+      v[f] = std::string_view(p, len[f]);
+      p += len[f] + 1u;
+    }
+    return v;
+  }
   bool prices_plain() const { return y->prices_plain; }
   std::size_t count_after(double end) const {
     if (!y->ascending) {
@@ -191,8 +203,11 @@ SeriesRecord& slot(Series& s, int i) {
 inline void put(std::string& field, std::string_view text) {
   const std::size_t n = text.size();
   if (field.size() != n) {
-    field.assign(text);
-    return;
+    if (n > 16 || n > field.capacity()) {
+      field.assign(text);
+      return;
+    }
+    field.resize(n);  // within the room held: sets the length only
   }
   char* d = field.data();
   const char* t = text.data();
