@@ -226,8 +226,8 @@ constexpr struct LineBytes {
 
 // One plain line read byte by byte: its fields into v and known, the start of the next line
 // into `next`. False when the line is not of the plain kind.
-bool byte_line(std::string_view all, std::size_t pos, std::string_view (&v)[6],
-               FieldDigits& known, std::size_t& next) {
+bool byte_line(std::string_view all, std::size_t pos, std::string_view (&v)[6], FieldDigits& known,
+               std::size_t& next) {
   std::size_t e = all.find('\n', pos);
   if (e == std::string_view::npos) e = all.size();
   std::size_t le = e;
@@ -297,7 +297,8 @@ struct DigitLine {
 // The bits of the bytes of 64 bytes at p equal to c, one bit per byte.
 inline std::uint64_t equal_bits(const __m128i (&b)[4], __m128i c) {
   auto bits = [&](int k) {
-    return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(b[k], c))))
+    return static_cast<std::uint64_t>(
+               static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(b[k], c))))
            << (16 * k);
   };
   return bits(0) | bits(1) | bits(2) | bits(3);
@@ -358,7 +359,8 @@ inline bool digit_line(std::string_view all, std::size_t pos, DigitLine& out) {
     return eight_digits(x) * kTens[len[f] - 8] + leading_digits(x2, len[f] - 8);
   };
   bool plain = true;
-  for (unsigned f = 1; f <= 4; ++f) plain = plain && len[f] <= 15 && (len[f] == 1 || p[start[f]] != '0');
+  for (unsigned f = 1; f <= 4; ++f)
+    plain = plain && len[f] <= 15 && (len[f] == 1 || p[start[f]] != '0');
   out.prices_plain = plain;
   for (unsigned f = 0; f < 6; ++f) out.len[f] = static_cast<std::uint8_t>(len[f]);
   out.date = static_cast<std::int32_t>(eight_digits(load_word(p) ^ 0x3030303030303030ULL));

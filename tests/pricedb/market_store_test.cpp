@@ -9,7 +9,6 @@
 
 #include "common/csv.h"
 #include "common/numbers.h"
-
 #include "pricedb/series.h"
 #include "sample-market/sample_market.h"
 #include "support/fixtures.h"
@@ -433,8 +432,11 @@ TEST(MarketStore, IndexCutsEveryLineAsTheFieldReader) {
       if (plain) {
         ASSERT_EQ(scratch.size(), want.size()) << where;
       }
-      bool prices_plain = true;
+      bool prices_plain = true, ascending = true;
       for (std::size_t i = 0; i < want.size(); ++i) {
+        ascending = ascending && want[i][0].size() == 8 &&
+                    want[i][0].find_first_not_of("0123456789") == std::string_view::npos &&
+                    (i == 0 || parse_number(want[i][0]) > parse_number(want[i - 1][0]));
         EXPECT_EQ(held.day(i), want[i]) << where << " line " << i;
         if (plain) {
           EXPECT_EQ(scratch.day(i), want[i]) << where << " line " << i;
@@ -453,6 +455,7 @@ TEST(MarketStore, IndexCutsEveryLineAsTheFieldReader) {
           EXPECT_EQ(held.price(i, f), parse_number(want[i][f])) << where << " line " << i;
       }
       EXPECT_EQ(held.prices_plain, prices_plain) << where;
+      EXPECT_EQ(held.ascending && held.dates_plain, ascending) << where;
       if (plain) {
         EXPECT_EQ(scratch.numeric(), held.numeric()) << where;
         EXPECT_EQ(scratch.dates, held.dates) << where;
@@ -537,9 +540,13 @@ TEST(MarketStore, NumbersFromTheFilesEqualTheTextLoad) {
   };
   std::vector<Stock> stocks;
   stocks.push_back({"2101", plain_days(d23, 4), plain_days(d24, 3), {{2024, "20240115", 1, 2}}});
-  stocks.push_back({"2102", plain_days(d23), plain_days(d24),
+  stocks.push_back({"2102",
+                    plain_days(d23),
+                    plain_days(d24),
                     {{2024, "20240110", 3, 7}, {2023, "20231220", 5, 1}}});
-  stocks.push_back({"2103", plain_days(d23), plain_days(d24),
+  stocks.push_back({"2103",
+                    plain_days(d23),
+                    plain_days(d24),
                     {{2024, "20240108", 0, 2},
                      {2024, "20240109", 2, 0},
                      {2024, "20240110", 1, 3},
@@ -560,7 +567,8 @@ TEST(MarketStore, NumbersFromTheFilesEqualTheTextLoad) {
     s.y24[4] = d24[4] + ",\"1028\",1041,1017,1031,5404";
     stocks.push_back(s);
   }
-  stocks.push_back({"2107", plain_days(d23), plain_days(d24), {}, static_cast<int>(d24.size()) - 5});
+  stocks.push_back(
+      {"2107", plain_days(d23), plain_days(d24), {}, static_cast<int>(d24.size()) - 5});
   {
     Stock s{"2108", plain_days(d23), plain_days(d24), {{2024, "20240105", 1, 2}}};
     s.y24.insert(s.y24.begin() + 7, day_text("20240113", 40));  // a Saturday
@@ -613,17 +621,16 @@ TEST(MarketStore, NumbersFromTheFilesEqualTheTextLoad) {
               const int sh =
                   load_series_cal(held, end, days, s.code, cal, text_held, adjust, lowest);
               const std::string where = s.code + " end " + end + " as of " + as_of + " days " +
-                                        std::to_string(days) + " lowest " +
-                                        std::to_string(lowest) + " adjust " +
-                                        std::to_string(adjust);
+                                        std::to_string(days) + " lowest " + std::to_string(lowest) +
+                                        " adjust " + std::to_string(adjust);
               ASSERT_EQ(series_text(text, st), series_text(text_held, sh)) << where;
               for (bool want_prices : {true, false}) {
                 SeriesNumbers from_files, from_store;
                 from_files.want_prices = from_store.want_prices = want_prices;
                 const int nf = load_series_numbers(files, end, days, s.code, cal, from_files,
                                                    adjust, scratch, lowest);
-                const int ns = load_series_numbers(held, end, days, s.code, cal, from_store,
-                                                   adjust, scratch, lowest);
+                const int ns = load_series_numbers(held, end, days, s.code, cal, from_store, adjust,
+                                                   scratch, lowest);
                 const std::string want = numbers_of_text(text, st, want_prices);
                 EXPECT_EQ(numbers_text(from_files, nf, want_prices), want) << where;
                 EXPECT_EQ(numbers_text(from_store, ns, want_prices), want) << where;

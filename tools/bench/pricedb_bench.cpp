@@ -120,9 +120,8 @@ void add_pricedb_cases(const Setup& setup, std::vector<Case>& cases) {
              long long loaded = 0;
              work->numbers.want_prices = true;
              for (const std::string& code : work->codes) {
-               loaded += lp::load_series_numbers(work->src, setup.today, kLoadDays, code,
-                                                 work->cal, work->numbers, true,
-                                                 work->series) == 0;
+               loaded += lp::load_series_numbers(work->src, setup.today, kLoadDays, code, work->cal,
+                                                 work->numbers, true, work->series) == 0;
              }
              return loaded;
            }};
