@@ -107,7 +107,9 @@ const double* StoredYear::open_high_low() const {
   std::call_once(lazy.built, [&] {
     lazy.values.resize(size() * 3);
     for (std::size_t i = 0; i < size(); ++i) {
-      for (std::size_t f = 1; f <= 3; ++f) lazy.values[i * 3 + f - 1] = price(i, f);
+      double v[3];
+      open_high_low_at(i, v);
+      std::copy(v, v + 3, lazy.values.begin() + static_cast<std::ptrdiff_t>(i * 3));
     }
   });
   return lazy.values.data();
@@ -284,6 +286,19 @@ inline std::uint64_t leading_digits(std::uint64_t x, unsigned n) {
 
 constexpr std::uint64_t kTens[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
+// The value of a run of 1 to 16 digits at p, in data ending at `end`.
+inline std::uint64_t digits_value(const char* p, std::size_t len, const char* end) {
+  if (end - p < 16) {
+    std::uint64_t v = 0;
+    for (std::size_t k = 0; k < len; ++k) v = v * 10 + static_cast<unsigned>(p[k] - '0');
+    return v;
+  }
+  const std::uint64_t x = load_word(p) ^ 0x3030303030303030ULL;
+  if (len <= 8) return leading_digits(x, static_cast<unsigned>(len));
+  const std::uint64_t x2 = load_word(p + 8) ^ 0x3030303030303030ULL;
+  return eight_digits(x) * kTens[len - 8] + leading_digits(x2, static_cast<unsigned>(len - 8));
+}
+
 // What a day line of the usual shape holds, as take_day would record it.
 struct DigitLine {
   std::array<std::uint8_t, 6> len;
@@ -419,6 +434,17 @@ bool index_plain_lines(StoredYear& out, std::size_t pos, std::int64_t n) {
 }
 
 }  // namespace
+
+void StoredYear::open_high_low_at(std::size_t i, double (&v)[3]) const {
+  const char* p = bytes.data() + day_starts[i];
+  const char* const end = bytes.data() + bytes.size();
+  const auto& len = lengths[i];
+  p += len[0] + 1u;
+  for (std::size_t f = 0; f < 3; ++f) {
+    v[f] = static_cast<double>(digits_value(p, len[f + 1], end));
+    p += len[f + 1] + 1u;
+  }
+}
 
 bool index_plain_year(StoredYear& out) {
   reset_index(out);

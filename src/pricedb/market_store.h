@@ -76,6 +76,8 @@ struct StoredYear {
     for (const char* e = p + len[f]; p < e; ++p) v = v * 10 + static_cast<unsigned>(*p - '0');
     return static_cast<double>(v);
   }
+  // Open, high and low of day line i in a numeric() year, read in one walk along the line.
+  void open_high_low_at(std::size_t i, double (&v)[3]) const;
   // The six fields of day line i (file order), exactly as the field reader reads them.
   std::array<std::string_view, 6> day(std::size_t i) const;
 };

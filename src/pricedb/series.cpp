@@ -661,9 +661,11 @@ void merge_numbers_year(const StoredYear& sy, const StoredYear* ref, NumberMerge
       out.high[i] = ohl[1];
       out.low[i] = ohl[2];
     } else {
-      out.open[i] = sy.price(line, 1);
-      out.high[i] = sy.price(line, 2);
-      out.low[i] = sy.price(line, 3);
+      double v[3];
+      sy.open_high_low_at(line, v);
+      out.open[i] = v[0];
+      out.high[i] = v[1];
+      out.low[i] = v[2];
     }
   }
   m.n = n;
