@@ -389,13 +389,82 @@ inline bool digit_line(std::string_view all, std::size_t pos, DigitLine& out) {
 #endif
 }
 
-bool index_plain_lines(StoredYear& out, std::size_t pos, std::int64_t n) {
+// Where each of at most `most` lines from `pos` starts, and one past the last line's end (past
+// its LF, or the end of the data plus one for a last line without one) as element count.
+std::size_t find_lines(std::string_view all, std::size_t pos, std::size_t most,
+                       std::vector<std::uint32_t>& bounds) {
+  bounds.resize(most + 1);
+  std::uint32_t* const b = bounds.data();
+  std::size_t count = 0;
+  b[0] = static_cast<std::uint32_t>(pos);
+  std::size_t p = pos;
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n');
+  for (; count < most && p + 16 <= all.size(); p += 16) {
+    unsigned m = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(all.data() + p)), lf)));
+    for (; m != 0 && count < most; m &= m - 1)
+      b[++count] = static_cast<std::uint32_t>(p + static_cast<unsigned>(std::countr_zero(m)) + 1);
+  }
+#endif
+  for (; count < most && p < all.size(); ++p) {
+    if (all[p] == '\n') b[++count] = static_cast<std::uint32_t>(p + 1);
+  }
+  if (count < most && b[count] < all.size())
+    b[++count] = static_cast<std::uint32_t>(all.size() + 1);
+  return count;
+}
+
+// Whether the line from `pos` to its LF at `lf` (or the end of the data) is six bare fields,
+// as byte_line would find, without reading its fields.
+bool plain_line(std::string_view all, std::size_t pos, std::size_t lf) {
+#if defined(__SSE2__)
+  if (all.size() - pos >= 64 && lf - pos <= 63) {
+    const char* const p = all.data() + pos;
+    const __m128i b[4] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48))};
+    const auto e = static_cast<unsigned>(lf - pos);
+    const unsigned le = e > 0 && p[e - 1] == '\r' ? e - 1 : e;
+    const std::uint64_t body = (std::uint64_t{1} << le) - 1;
+    const std::uint64_t bad =
+        equal_bits(b, _mm_set1_epi8('"')) | equal_bits(b, _mm_set1_epi8(' ')) |
+        equal_bits(b, _mm_set1_epi8('\t')) | equal_bits(b, _mm_set1_epi8('\r'));
+    if ((bad & body) != 0) return false;
+    std::uint64_t commas = equal_bits(b, _mm_set1_epi8(',')) & body;
+    for (int f = 0; f < 5; ++f) {
+      if (commas == 0) return false;
+      commas &= commas - 1;
+    }
+    return commas == 0;
+  }
+#endif
+  std::string_view v[6];
+  FieldDigits known{};
+  std::size_t next = pos;
+  return byte_line(all, pos, v, known, next);
+}
+
+bool index_plain_lines(StoredYear& out, std::size_t pos, std::int64_t n, std::size_t newest) {
   const std::string_view all(out.bytes);
   // The header's count bounds the lines; the shortest line (five commas and a line end) bounds
   // what the bytes can hold, however large the count.
-  const std::size_t most =
-      std::min<std::size_t>(static_cast<std::size_t>(std::max<std::int64_t>(n, 0)),
-                            (all.size() - std::min(pos, all.size())) / 6 + 1);
+  std::size_t most = std::min<std::size_t>(static_cast<std::size_t>(std::max<std::int64_t>(n, 0)),
+                                           (all.size() - std::min(pos, all.size())) / 6 + 1);
+  if (newest < most) {
+    // Only the newest lines are wanted: the older ones are only checked to be plain, so that
+    // the lines kept are those the field reader would find.
+    thread_local std::vector<std::uint32_t> bounds;
+    const std::size_t count = find_lines(all, pos, most, bounds);
+    if (count > newest) {
+      for (std::size_t k = 0; k < count - newest; ++k) {
+        if (!plain_line(all, bounds[k], bounds[k + 1] - 1)) return false;
+      }
+      pos = bounds[count - newest];
+      most = newest;
+    }
+  }
   size_index(out, most);
   std::uint32_t* const starts = out.day_starts.data();
   std::int32_t* const dates = out.dates.data();
@@ -446,12 +515,12 @@ void StoredYear::open_high_low_at(std::size_t i, double (&v)[3]) const {
   }
 }
 
-bool index_plain_year(StoredYear& out) {
+bool index_plain_year(StoredYear& out, std::size_t newest) {
   reset_index(out);
   FieldReader r(out.bytes);
   std::string_view h[6];
   for (auto& x : h) x = r.next_or_empty();
-  return index_plain_lines(out, r.position(), parse_integer(h[5]));
+  return index_plain_lines(out, r.position(), parse_integer(h[5]), newest);
 }
 
 void index_stored_year(StoredYear& out) {

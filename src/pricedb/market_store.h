@@ -137,8 +137,9 @@ class MarketStore {
 void index_stored_year(StoredYear& out);
 // The same for a file whose every day line is of the plain kind (six bare fields), keeping
 // the arrays' room for the next file: a loader's scratch year. False, and the index not to be
-// used, for a file of any other shape.
-bool index_plain_year(StoredYear& out);
+// used, for a file of any other shape. Only the `newest` last lines are indexed (day line 0 is
+// then the oldest of them); the older ones are only checked to be plain.
+bool index_plain_year(StoredYear& out, std::size_t newest = SIZE_MAX);
 // The last step of index_stored_year (drops what a year of another shape cannot use).
 void finish_year_index(StoredYear& out);
 

@@ -522,7 +522,10 @@ int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_
       const int dir_fd = dirs.year(y).series_fd;
       if (dir_fd < 0) continue;
       if (!read_file_bytes_at(dir_fd, file_name.c_str(), plain_year.bytes)) continue;
-      const bool plain = index_plain_year(plain_year);
+      // A year after the first gives at most the days still wanted: its older lines are only
+      // checked.
+      const bool plain =
+          index_plain_year(plain_year, n == 0 ? SIZE_MAX : static_cast<std::size_t>(wanted - n));
       if (!plain) parse_stock_year(stock, plain_year.bytes);
       yield_now(src.yield);
       if (plain) {
@@ -761,7 +764,8 @@ bool numbers_from_files(const SeriesSource& src, std::string_view end_date, int 
     const int dir_fd = dirs.year(y).series_fd;
     if (dir_fd < 0) continue;
     if (!read_file_bytes_at(dir_fd, file_name.c_str(), year.bytes)) continue;
-    if (!index_plain_year(year) || !year.numeric()) return false;
+    const std::size_t newest = m.n == 0 ? SIZE_MAX : static_cast<std::size_t>(m.wanted - m.n);
+    if (!index_plain_year(year, newest) || !year.numeric()) return false;
     yield_now(src.yield);
     merge_numbers_year(year, nullptr, m);
   }
