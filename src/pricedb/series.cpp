@@ -198,8 +198,8 @@ SeriesRecord& slot(Series& s, int i) {
 }
 
 // Most fields of a reused series keep their length from one load to the next (dates, prices
-// of the same magnitude): copying the bytes in place skips the general assignment.
-// The fields are short: copied as two overlapping words rather than through a call.
+// of the same magnitude), and all are short: the bytes are copied in place, as two overlapping
+// words rather than through a call, and a length that changes within the room held is only set.
 inline void put(std::string& field, std::string_view text) {
   const std::size_t n = text.size();
   if (field.size() != n) {
