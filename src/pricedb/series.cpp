@@ -729,7 +729,7 @@ bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int 
   }
   thread_local std::vector<std::int32_t> cal_dates, dates;
   NumberMerge m{cal_dates, dates, out, std::min(parse_number(end_date), calendar_end(cal)),
-                std::min(day_count, cal.count())};
+                std::max(0, std::min(day_count, cal.count()))};
   if (!calendar_numbers(cal, m.wanted, cal_dates)) return false;
   dates.resize(cal_dates.size());
   out.resize(m.wanted);
@@ -753,7 +753,7 @@ bool numbers_from_files(const SeriesSource& src, std::string_view end_date, int 
   const int first_year = year_of(end_date);
   thread_local std::vector<std::int32_t> cal_dates, dates;
   NumberMerge m{cal_dates, dates, out, std::min(parse_number(end_date), calendar_end(cal)),
-                std::min(day_count, cal.count())};
+                std::max(0, std::min(day_count, cal.count()))};
   if (!calendar_numbers(cal, m.wanted, cal_dates)) return false;
   dates.resize(cal_dates.size());
   out.resize(m.wanted);

@@ -618,9 +618,9 @@ TEST(MarketStore, NumbersFromTheFilesEqualTheTextLoad) {
       SeriesSource files(db, "1001"), held(db, "1001");
       held.store = store;
       files.as_of = held.as_of = as_of;
-      for (int days : {30, 8}) {
+      for (int days : {30, 8, -5}) {
         TradingCalendar cal;
-        ASSERT_EQ(build_trading_calendar(files, cal, end, days + 3), 0);
+        ASSERT_EQ(build_trading_calendar(files, cal, end, std::max(days, 0) + 3), 0);
         for (const Stock& s : stocks) {
           for (int lowest : {kLowestYear, 2024}) {
             for (bool adjust : {true, false}) {
