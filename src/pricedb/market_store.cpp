@@ -9,6 +9,11 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "common/csv.h"
 #include "common/encoding.h"
@@ -103,7 +108,9 @@ const double* StoredYear::open_high_low() const {
   std::call_once(lazy.built, [&] {
     lazy.values.resize(size() * 3);
     for (std::size_t i = 0; i < size(); ++i) {
-      for (std::size_t f = 1; f <= 3; ++f) lazy.values[i * 3 + f - 1] = price(i, f);
+      double v[3];
+      open_high_low_at(i, v);
+      std::copy(v, v + 3, lazy.values.begin() + static_cast<std::ptrdiff_t>(i * 3));
     }
   });
   return lazy.values.data();
@@ -113,6 +120,8 @@ const double* StoredYear::open_high_low() const {
 void finish_year_index(StoredYear& out) {
   if (!out.plain) out.lengths.clear();
   out.lengths.shrink_to_fit();
+  out.day_starts.shrink_to_fit();
+  out.dates.shrink_to_fit();
   if (!out.numeric()) out.close_volume.clear();
   out.close_volume.shrink_to_fit();
   out.lazy_prices_.reset();
@@ -138,16 +147,17 @@ std::array<std::string_view, 6> StoredYear::day(std::size_t i) const {
 
 namespace {
 
-// What the plain-line scan learnt of each field on the way: whether it is bare digits, and
-// their value (meaningful up to 18 digits, where the lenient reader takes the same value).
+// What the line scan learnt of each field on the way: whether it is bare digits, and their
+// value (meaningful up to 18 digits, where the lenient reader takes the same value).
 struct FieldDigits {
   bool digits[6];
   std::uint64_t value[6];
 };
 
-// Records one day line (its fields as the field reader reads them) in the year's index.
-void take_day(StoredYear& out, std::size_t start, const std::string_view (&v)[6], bool plain,
-              const FieldDigits* known = nullptr) {
+// Records day line i (its fields as the field reader reads them) in the year's index, whose
+// arrays already hold room for it.
+void take_day(StoredYear& out, std::size_t i, std::size_t start, const std::string_view (&v)[6],
+              bool plain, const FieldDigits* known = nullptr) {
   std::array<std::uint8_t, 6> len{};
   for (int f = 0; f < 6 && plain; ++f) {
     plain = v[f].size() <= 255;
@@ -164,12 +174,13 @@ void take_day(StoredYear& out, std::size_t start, const std::string_view (&v)[6]
     const std::string_view t = v[f];
     out.prices_plain = all_digits(f) && t.size() <= 15 && !(t.size() > 1 && t[0] == '0');
   }
-  if (out.plain) out.lengths.push_back(len);
+  out.lengths[i] = len;
   for (int f : {4, 5}) {
     const bool direct = known && known->digits[f] && v[f].size() <= 18;
-    out.close_volume.push_back(direct ? static_cast<double>(known->value[f]) : parse_number(v[f]));
+    out.close_volume[2 * i + static_cast<std::size_t>(f - 4)] =
+        direct ? static_cast<double>(known->value[f]) : parse_number(v[f]);
   }
-  out.day_starts.push_back(static_cast<std::uint32_t>(start));
+  out.day_starts[i] = static_cast<std::uint32_t>(start);
   // Eight digits, the usual date, read directly; anything else as the lenient reader reads it.
   std::int32_t d = 0;
   bool whole = v[0].size() == 8 && all_digits(0);
@@ -185,15 +196,20 @@ void take_day(StoredYear& out, std::size_t start, const std::string_view (&v)[6]
     whole = date == std::floor(date) && date >= 0 && date <= INT_MAX;
     d = whole ? static_cast<std::int32_t>(date) : 0;
   }
-  if (!whole || (!out.dates.empty() && d <= out.dates.back())) out.ascending = false;
-  out.dates.push_back(d);
+  if (!whole || (i > 0 && d <= out.dates[i - 1])) out.ascending = false;
+  out.dates[i] = d;
+}
+
+// Sizes the index's arrays for `lines` day lines.
+void size_index(StoredYear& out, std::size_t lines) {
+  out.day_starts.resize(lines);
+  out.dates.resize(lines);
+  out.lengths.resize(lines);
+  out.close_volume.resize(lines * 2);
 }
 
 void reset_index(StoredYear& out) {
-  out.day_starts.clear();
-  out.dates.clear();
-  out.lengths.clear();
-  out.close_volume.clear();
+  size_index(out, 0);
   out.ascending = true;
   out.plain = true;
   out.prices_plain = true;
@@ -211,68 +227,316 @@ constexpr struct LineBytes {
   }
 } kLineBytes{};
 
-bool index_plain_lines(StoredYear& out, std::size_t pos, std::int64_t n) {
-  const std::string_view all(out.bytes);
-  const std::size_t room = static_cast<std::size_t>(std::clamp<std::int64_t>(n, 0, 400));
-  out.day_starts.reserve(room);
-  out.dates.reserve(room);
-  out.lengths.reserve(room);
-  out.close_volume.reserve(room * 2);
+// One plain line read byte by byte: its fields into v and known, the start of the next line
+// into `next`. False when the line is not of the plain kind.
+bool byte_line(std::string_view all, std::size_t pos, std::string_view (&v)[6], FieldDigits& known,
+               std::size_t& next) {
+  std::size_t e = all.find('\n', pos);
+  if (e == std::string_view::npos) e = all.size();
+  std::size_t le = e;
+  if (le > pos && all[le - 1] == '\r') --le;
+  std::size_t f = 0, field_start = pos;
+  std::uint64_t value = 0;
+  bool digits = true;
+  for (std::size_t k = pos; k < le; ++k) {
+    const std::uint8_t kind = kLineBytes.kind[static_cast<unsigned char>(all[k])];
+    if (kind == 0) {
+      const unsigned digit = static_cast<unsigned char>(all[k]) - unsigned{'0'};
+      digits = digits && digit <= 9;
+      value = value * 10 + digit;
+      continue;
+    }
+    if (kind == 2 || f == 5) return false;
+    known.digits[f] = digits && k > field_start;
+    known.value[f] = value;
+    v[f++] = all.substr(field_start, k - field_start);
+    field_start = k + 1;
+    value = 0;
+    digits = true;
+  }
+  if (f != 5) return false;
+  known.digits[5] = digits && le > field_start;
+  known.value[5] = value;
+  v[5] = all.substr(field_start, le - field_start);
+  for (const auto& x : v) {
+    if (x.size() > 255) return false;
+  }
+  next = e < all.size() ? e + 1 : e;
+  return true;
+}
+
+// Eight digits are read as one word instead of one byte at a time.
+inline std::uint64_t load_word(const char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// The value of eight digits (text xor '0', the first digit in the lowest byte).
+inline std::uint64_t eight_digits(std::uint64_t x) {
+  x = x * 10 + (x >> 8);
+  return (((x & 0x000000FF000000FFULL) * 0x000F424000000064ULL) +
+          (((x >> 16) & 0x000000FF000000FFULL) * 0x0000271000000001ULL)) >>
+         32;
+}
+
+// The value of the first n (1 to 8) digits of x.
+inline std::uint64_t leading_digits(std::uint64_t x, unsigned n) {
+  return eight_digits(x << (64 - 8 * n));
+}
+
+constexpr std::uint64_t kTens[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// The value of a run of 1 to 16 digits at p, in data ending at `end`.
+inline std::uint64_t digits_value(const char* p, std::size_t len, const char* end) {
+  if (end - p < 16) {
+    std::uint64_t v = 0;
+    for (std::size_t k = 0; k < len; ++k) v = v * 10 + static_cast<unsigned>(p[k] - '0');
+    return v;
+  }
+  const std::uint64_t x = load_word(p) ^ 0x3030303030303030ULL;
+  if (len <= 8) return leading_digits(x, static_cast<unsigned>(len));
+  const std::uint64_t x2 = load_word(p + 8) ^ 0x3030303030303030ULL;
+  return eight_digits(x) * kTens[len - 8] + leading_digits(x2, static_cast<unsigned>(len - 8));
+}
+
+// What a day line of the usual shape holds, as take_day would record it.
+struct DigitLine {
+  std::array<std::uint8_t, 6> len;
+  bool prices_plain;
+  std::int32_t date;
+  double close, volume;
+  std::size_t next;  // where the next line starts
+};
+
+#if defined(__SSE2__)
+// The bits of the bytes of 64 bytes at p equal to c, one bit per byte.
+inline std::uint64_t equal_bits(const __m128i (&b)[4], __m128i c) {
+  auto bits = [&](int k) {
+    return static_cast<std::uint64_t>(
+               static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(b[k], c))))
+           << (16 * k);
+  };
+  return bits(0) | bits(1) | bits(2) | bits(3);
+}
+
+// The same for the ASCII digits.
+inline std::uint64_t digit_bits(const __m128i (&b)[4]) {
+  const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9);
+  auto bits = [&](int k) {
+    const __m128i t = _mm_sub_epi8(b[k], zero);
+    return static_cast<std::uint64_t>(
+               static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(t, nine), t))))
+           << (16 * k);
+  };
+  return bits(0) | bits(1) | bits(2) | bits(3);
+}
+#endif
+
+// The usual day line, read sixteen bytes at a time: six fields of 1 to 16 digits, the date of
+// eight, joined by commas and ended by LF or CR LF. False for any other line, and near the end
+// of the data, where byte_line reads it.
+inline bool digit_line(std::string_view all, std::size_t pos, DigitLine& out) {
+#if defined(__SSE2__)
+  if (all.size() - pos < 80) return false;  // every word read below lies inside the data
+  const char* const p = all.data() + pos;
+  const __m128i b[4] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48))};
+  const std::uint64_t lfs = equal_bits(b, _mm_set1_epi8('\n'));
+  if (lfs == 0) return false;
+  const std::uint64_t commas = equal_bits(b, _mm_set1_epi8(','));
+  const unsigned e = static_cast<unsigned>(__builtin_ctzll(lfs));
+  const unsigned le = e > 0 && p[e - 1] == '\r' ? e - 1 : e;
+  const std::uint64_t body = (std::uint64_t{1} << le) - 1;
+  if (((digit_bits(b) | commas) & body) != body) return false;  // a byte that is neither
+  unsigned start[6], len[6];
+  std::uint64_t m = commas & body;
+  unsigned s = 0;
+  for (unsigned f = 0; f < 5; ++f) {
+    if (m == 0) return false;
+    const unsigned c = static_cast<unsigned>(__builtin_ctzll(m));
+    m &= m - 1;
+    start[f] = s;
+    len[f] = c - s;
+    s = c + 1;
+  }
+  if (m != 0) return false;
+  start[5] = s;
+  len[5] = le - s;
+  bool ok = len[0] == 8;
+  for (unsigned f = 1; f < 6; ++f) ok = ok && len[f] - 1 < 16;  // 1 to 16 digits
+  if (!ok) return false;
+  auto value = [&](unsigned f) -> std::uint64_t {
+    const std::uint64_t x = load_word(p + start[f]) ^ 0x3030303030303030ULL;
+    if (len[f] <= 8) return leading_digits(x, len[f]);
+    const std::uint64_t x2 = load_word(p + start[f] + 8) ^ 0x3030303030303030ULL;
+    return eight_digits(x) * kTens[len[f] - 8] + leading_digits(x2, len[f] - 8);
+  };
+  bool plain = true;
+  for (unsigned f = 1; f <= 4; ++f)
+    plain = plain && len[f] <= 15 && (len[f] == 1 || p[start[f]] != '0');
+  out.prices_plain = plain;
+  for (unsigned f = 0; f < 6; ++f) out.len[f] = static_cast<std::uint8_t>(len[f]);
+  out.date = static_cast<std::int32_t>(eight_digits(load_word(p) ^ 0x3030303030303030ULL));
+  out.close = static_cast<double>(value(4));
+  out.volume = static_cast<double>(value(5));
+  out.next = pos + e + 1;
+  return true;
+#else
+  (void)all, (void)pos, (void)out;
+  return false;
+#endif
+}
+
+// Where each of at most `most` lines from `pos` starts, and one past the last line's end (past
+// its LF, or the end of the data plus one for a last line without one) as element count.
+std::size_t find_lines(std::string_view all, std::size_t pos, std::size_t most,
+                       std::vector<std::uint32_t>& bounds) {
+  bounds.resize(most + 1);
+  std::uint32_t* const b = bounds.data();
+  std::size_t count = 0;
+  b[0] = static_cast<std::uint32_t>(pos);
+  std::size_t p = pos;
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n');
+  for (; count < most && p + 16 <= all.size(); p += 16) {
+    unsigned m = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(all.data() + p)), lf)));
+    for (; m != 0 && count < most; m &= m - 1)
+      b[++count] = static_cast<std::uint32_t>(p + static_cast<unsigned>(std::countr_zero(m)) + 1);
+  }
+#endif
+  for (; count < most && p < all.size(); ++p) {
+    if (all[p] == '\n') b[++count] = static_cast<std::uint32_t>(p + 1);
+  }
+  if (count < most && b[count] < all.size())
+    b[++count] = static_cast<std::uint32_t>(all.size() + 1);
+  return count;
+}
+
+// Whether the line from `pos` to its LF at `lf` (or the end of the data) is six bare fields,
+// as byte_line would find, without reading its fields.
+bool plain_line(std::string_view all, std::size_t pos, std::size_t lf) {
+#if defined(__SSE2__)
+  if (all.size() - pos >= 64 && lf - pos <= 63) {
+    const char* const p = all.data() + pos;
+    const __m128i b[4] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48))};
+    const auto e = static_cast<unsigned>(lf - pos);
+    const unsigned le = e > 0 && p[e - 1] == '\r' ? e - 1 : e;
+    const std::uint64_t body = (std::uint64_t{1} << le) - 1;
+    const std::uint64_t bad =
+        equal_bits(b, _mm_set1_epi8('"')) | equal_bits(b, _mm_set1_epi8(' ')) |
+        equal_bits(b, _mm_set1_epi8('\t')) | equal_bits(b, _mm_set1_epi8('\r'));
+    if ((bad & body) != 0) return false;
+    std::uint64_t commas = equal_bits(b, _mm_set1_epi8(',')) & body;
+    for (int f = 0; f < 5; ++f) {
+      if (commas == 0) return false;
+      commas &= commas - 1;
+    }
+    return commas == 0;
+  }
+#endif
   std::string_view v[6];
   FieldDigits known{};
-  for (std::int64_t i = 0; i < n && pos < all.size(); ++i) {
-    std::size_t e = all.find('\n', pos);
-    if (e == std::string_view::npos) e = all.size();
-    std::size_t le = e;
-    if (le > pos && all[le - 1] == '\r') --le;
-    std::size_t f = 0, field_start = pos;
-    std::uint64_t value = 0;
-    bool digits = true;
-    for (std::size_t k = pos; k < le; ++k) {
-      const std::uint8_t kind = kLineBytes.kind[static_cast<unsigned char>(all[k])];
-      if (kind == 0) {
-        const unsigned digit = static_cast<unsigned char>(all[k]) - unsigned{'0'};
-        digits = digits && digit <= 9;
-        value = value * 10 + digit;
-        continue;
+  std::size_t next = pos;
+  return byte_line(all, pos, v, known, next);
+}
+
+bool index_plain_lines(StoredYear& out, std::size_t pos, std::int64_t n, std::size_t newest) {
+  const std::string_view all(out.bytes);
+  // The header's count bounds the lines; the shortest line (five commas and a line end) bounds
+  // what the bytes can hold, however large the count.
+  std::size_t most = std::min<std::size_t>(static_cast<std::size_t>(std::max<std::int64_t>(n, 0)),
+                                           (all.size() - std::min(pos, all.size())) / 6 + 1);
+  if (newest < most) {
+    // Only the newest lines are wanted: the older ones are only checked to be plain, so that
+    // the lines kept are those the field reader would find.
+    thread_local std::vector<std::uint32_t> bounds;
+    const std::size_t count = find_lines(all, pos, most, bounds);
+    if (count > newest) {
+      for (std::size_t k = 0; k < count - newest; ++k) {
+        if (!plain_line(all, bounds[k], bounds[k + 1] - 1)) return false;
       }
-      if (kind == 2 || f == 5) return false;
-      known.digits[f] = digits && k > field_start;
-      known.value[f] = value;
-      v[f++] = all.substr(field_start, k - field_start);
-      field_start = k + 1;
-      value = 0;
-      digits = true;
+      pos = bounds[count - newest];
+      most = newest;
     }
-    if (f != 5) return false;
-    known.digits[5] = digits && le > field_start;
-    known.value[5] = value;
-    v[5] = all.substr(field_start, le - field_start);
-    for (const auto& x : v) {
-      if (x.size() > 255) return false;
-    }
-    take_day(out, pos, v, true, &known);
-    pos = e < all.size() ? e + 1 : e;
   }
+  size_index(out, most);
+  std::uint32_t* const starts = out.day_starts.data();
+  std::int32_t* const dates = out.dates.data();
+  std::array<std::uint8_t, 6>* const lengths = out.lengths.data();
+  double* const close_volume = out.close_volume.data();
+  bool prices_plain = true, ascending = true;
+  std::string_view v[6];
+  FieldDigits known{};
+  DigitLine line{};
+  std::size_t i = 0;
+  for (; i < most && pos < all.size(); ++i) {
+    if (digit_line(all, pos, line)) {
+      starts[i] = static_cast<std::uint32_t>(pos);
+      lengths[i] = line.len;
+      close_volume[2 * i] = line.close;
+      close_volume[2 * i + 1] = line.volume;
+      prices_plain = prices_plain && line.prices_plain;
+      ascending = ascending && !(i > 0 && line.date <= dates[i - 1]);
+      dates[i] = line.date;
+      pos = line.next;
+      continue;
+    }
+    std::size_t next = pos;
+    if (!byte_line(all, pos, v, known, next)) return false;
+    out.prices_plain = prices_plain;
+    out.ascending = ascending;
+    take_day(out, i, pos, v, true, &known);
+    prices_plain = out.prices_plain;
+    ascending = out.ascending;
+    pos = next;
+  }
+  out.prices_plain = prices_plain;
+  out.ascending = ascending;
+  size_index(out, i);
   return true;
 }
 
 }  // namespace
 
+void StoredYear::open_high_low_at(std::size_t i, double (&v)[3]) const {
+  const char* p = bytes.data() + day_starts[i];
+  const char* const end = bytes.data() + bytes.size();
+  const auto& len = lengths[i];
+  p += len[0] + 1u;
+  for (std::size_t f = 0; f < 3; ++f) {
+    v[f] = static_cast<double>(digits_value(p, len[f + 1], end));
+    p += len[f + 1] + 1u;
+  }
+}
+
+bool index_plain_year(StoredYear& out, std::size_t newest) {
+  reset_index(out);
+  FieldReader r(out.bytes);
+  std::string_view h[6];
+  for (auto& x : h) x = r.next_or_empty();
+  return index_plain_lines(out, r.position(), parse_integer(h[5]), newest);
+}
+
 void index_stored_year(StoredYear& out) {
+  if (index_plain_year(out)) {
+    finish_year_index(out);
+    return;
+  }
   reset_index(out);
   FieldReader r(out.bytes);
   std::string_view h[6];
   for (auto& x : h) x = r.next_or_empty();
   const std::int64_t n = parse_integer(h[5]);
-  const std::size_t first_day = r.position();
-  if (index_plain_lines(out, first_day, n)) {
-    finish_year_index(out);
-    return;
-  }
-  reset_index(out);
   std::string_view v[6];
-  for (std::int64_t i = 0; i < n; ++i) {
+  std::size_t i = 0;
+  for (std::int64_t k = 0; k < n; ++k) {
     const std::size_t start = r.position();
     int got = 0;
     while (got < 6 && r.next(v[got])) ++got;
@@ -287,8 +551,10 @@ void index_stored_year(StoredYear& out) {
       const char* end = v[5].data() + v[5].size();
       plain = end == base + out.bytes.size() || *end == ',' || *end == '\r' || *end == '\n';
     }
-    take_day(out, start, v, plain);
+    if (i == out.day_starts.size()) size_index(out, std::max<std::size_t>(16, 2 * i));
+    take_day(out, i++, start, v, plain);
   }
+  size_index(out, i);
   finish_year_index(out);
 }
 

@@ -76,6 +76,8 @@ struct StoredYear {
     for (const char* e = p + len[f]; p < e; ++p) v = v * 10 + static_cast<unsigned>(*p - '0');
     return static_cast<double>(v);
   }
+  // Open, high and low of day line i in a numeric() year, read in one walk along the line.
+  void open_high_low_at(std::size_t i, double (&v)[3]) const;
   // The six fields of day line i (file order), exactly as the field reader reads them.
   std::array<std::string_view, 6> day(std::size_t i) const;
 };
@@ -133,6 +135,11 @@ class MarketStore {
 
 // Indexes the bytes of a series file already held in `out.bytes`.
 void index_stored_year(StoredYear& out);
+// The same for a file whose every day line is of the plain kind (six bare fields), keeping
+// the arrays' room for the next file: a loader's scratch year. False, and the index not to be
+// used, for a file of any other shape. Only the `newest` last lines are indexed (day line 0 is
+// then the oldest of them); the older ones are only checked to be plain.
+bool index_plain_year(StoredYear& out, std::size_t newest = SIZE_MAX);
 // The last step of index_stored_year (drops what a year of another shape cannot use).
 void finish_year_index(StoredYear& out);
 

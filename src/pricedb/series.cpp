@@ -80,7 +80,8 @@ namespace {
 using DayView = std::array<std::string_view, 6>;
 
 struct StockYear {
-  std::string bytes;
+  std::string own;         // the bytes, when read by read_stock_year
+  std::string_view bytes;  // what the views below point into
   std::array<std::string_view, 6> header;
   std::vector<DayView> file_days;  // as in the file: oldest first
   std::size_t size() const { return file_days.size(); }
@@ -100,7 +101,19 @@ struct StockYear {
 struct HeldYear {
   const StoredYear* y;
   std::size_t size() const { return y->size(); }
-  DayView newest(std::size_t k) const { return y->day(y->size() - 1 - k); }
+  DayView newest(std::size_t k) const {
+    const std::size_t i = y->size() - 1 - k;
+    if (!y->plain) return y->day(i);
+    // Cut at the recorded lengths here, where the merge can keep it in line.
+    DayView v;
+    const char* p = y->bytes.data() + y->day_starts[i];
+    const auto& len = y->lengths[i];
+    for (std::size_t f = 0; f < 6; ++f) {
+      v[f] = std::string_view(p, len[f]);
+      p += len[f] + 1u;
+    }
+    return v;
+  }
   bool prices_plain() const { return y->prices_plain; }
   std::size_t count_after(double end) const {
     if (!y->ascending) {
@@ -143,9 +156,10 @@ double calendar_end(const TradingCalendar& cal) {
 
 // Parses a series file's bytes: header and every complete day line (however many the header
 // announces, as long as the file holds them), in file order.
-void parse_stock_year(StockYear& out) {
+void parse_stock_year(StockYear& out, std::string_view bytes) {
   out.file_days.clear();
-  FieldReader r(out.bytes);
+  out.bytes = bytes;
+  FieldReader r(bytes);
   for (auto& h : out.header) h = r.next_or_empty();
   std::int64_t n = parse_integer(out.header[5]);
   DayView v;
@@ -159,8 +173,8 @@ void parse_stock_year(StockYear& out) {
 
 bool read_stock_year(const std::string& path, StockYear& out) {
   out.file_days.clear();
-  if (!read_file_bytes(path, out.bytes)) return false;
-  parse_stock_year(out);
+  if (!read_file_bytes(path, out.own)) return false;
+  parse_stock_year(out, out.own);
   return true;
 }
 
@@ -189,12 +203,37 @@ SeriesRecord& slot(Series& s, int i) {
 }
 
 // Most fields of a reused series keep their length from one load to the next (dates, prices
-// of the same magnitude): copying the bytes in place skips the general assignment.
+// of the same magnitude), and all are short: the bytes are copied in place, as two overlapping
+// words rather than through a call, and a length that changes within the room held is only set.
 inline void put(std::string& field, std::string_view text) {
-  if (field.size() == text.size()) {
-    if (!text.empty()) std::memcpy(field.data(), text.data(), text.size());
-  } else {
-    field.assign(text);
+  const std::size_t n = text.size();
+  if (field.size() != n) {
+    if (n > 16 || n > field.capacity()) {
+      field.assign(text);
+      return;
+    }
+    field.resize(n);  // within the room held: sets the length only
+  }
+  char* d = field.data();
+  const char* t = text.data();
+  if (n >= 8 && n <= 16) {
+    std::uint64_t a, b;
+    std::memcpy(&a, t, 8);
+    std::memcpy(&b, t + n - 8, 8);
+    std::memcpy(d, &a, 8);
+    std::memcpy(d + n - 8, &b, 8);
+  } else if (n >= 4 && n < 8) {
+    std::uint32_t a, b;
+    std::memcpy(&a, t, 4);
+    std::memcpy(&b, t + n - 4, 4);
+    std::memcpy(d, &a, 4);
+    std::memcpy(d + n - 4, &b, 4);
+  } else if (n > 0 && n < 4) {
+    d[0] = t[0];
+    d[n / 2] = t[n / 2];
+    d[n - 1] = t[n - 1];
+  } else if (n > 16) {
+    std::memcpy(d, t, n);
   }
 }
 
@@ -247,21 +286,20 @@ void rescale(std::string& field, double factor) {
   field = format_decimal(factor * parse_number(field));
 }
 
-// Rescales every price before each correction's date; the volume is never touched.
-// `prices_plain`: every day record holds plain integer prices (a gap day has none), so where
-// the factor is 1 nothing changes and the record need not be looked at.
-void apply_split_adjustment(const SeriesSource& src, std::string_view code, Series& s, int n,
-                            bool prices_plain) {
-  std::vector<Correction> list;  // newest first over all years
-  int newest_year = year_of(s[0].d5);
-  int oldest_year = year_of(s[0].d4);
-  CorrectionFile cf;
+// The corrections that rescale a load whose days span newest_year to oldest_year, newest
+// first, as (date, numerator / denominator). Shared by the text and the number loads, so both
+// take the same factors.
+using CorrectionList = std::vector<std::pair<double, double>>;
+void gather_corrections(const SeriesSource& src, std::string_view code, int newest_year,
+                        int oldest_year, CorrectionList& list) {
+  list.clear();
   const StoredStock* held = src.store ? src.store->stock(code) : nullptr;
+  if (src.store && !held) return;
+  thread_local CorrectionFile cf;
   const double as_of = src.as_of.empty() ? 0 : parse_number(src.as_of);
   for (int y = newest_year; y >= oldest_year && y >= kLowestYear - 100; --y) {
     const std::vector<Correction>* rows = nullptr;
-    if (src.store) {
-      if (!held) break;
+    if (held) {
       auto it = held->corrections.find(y);
       if (it == held->corrections.end()) continue;
       rows = &it->second;
@@ -274,17 +312,26 @@ void apply_split_adjustment(const SeriesSource& src, std::string_view code, Seri
       // A zero numerator or denominator would wipe out or blow up every older price.
       if (it->numerator == 0.0 || it->denominator == 0.0) continue;
       // A correction announced after the as-of day is not known yet.
-      if (!src.as_of.empty() && parse_number(it->date) > as_of) continue;
-      list.push_back(*it);
+      const double date = parse_number(it->date);
+      if (!src.as_of.empty() && date > as_of) continue;
+      list.emplace_back(date, it->numerator / it->denominator);
     }
   }
+}
+
+// Rescales every price before each correction's date; the volume is never touched.
+// `prices_plain`: every day record holds plain integer prices (a gap day has none), so where
+// the factor is 1 nothing changes and the record need not be looked at.
+void apply_split_adjustment(const SeriesSource& src, std::string_view code, Series& s, int n,
+                            bool prices_plain) {
+  thread_local CorrectionList list;
+  gather_corrections(src, code, year_of(s[0].d5), year_of(s[0].d4), list);
   double factor = 1.0;
   std::size_t pending = 0;
   for (int i = 1; i <= n; ++i) {
     SeriesRecord& r = s[static_cast<std::size_t>(i)];
-    if (pending < list.size() &&
-        parse_number(list[pending].date) > parse_number(r.d1_code_yyyymmdd)) {
-      factor = list[pending].numerator / list[pending].denominator * factor;
+    if (pending < list.size() && list[pending].first > parse_number(r.d1_code_yyyymmdd)) {
+      factor = list[pending].second * factor;
       ++pending;
     }
     if (factor == 1.0 && prices_plain && !r.d2.empty()) continue;
@@ -470,16 +517,27 @@ int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_
       merge_year(HeldYear{&sy}, end, wanted, cal, series, n, header_done, prices_plain);
     }
   } else {
+    // A file of the usual shape is indexed as the in-memory market indexes it, and its days
+    // are cut out at the recorded commas; any other file goes through the field reader.
+    thread_local StoredYear plain_year;
     thread_local StockYear stock;
     SeriesSource::Folders& dirs = src.year_folders();
     const std::string file_name = std::string(code) + ".csv";
     for (int y = first_year; y >= lowest_year && n < wanted; --y) {
       const int dir_fd = dirs.year(y).series_fd;
       if (dir_fd < 0) continue;
-      if (!read_file_bytes_at(dir_fd, file_name.c_str(), stock.bytes)) continue;
-      parse_stock_year(stock);
+      if (!read_file_bytes_at(dir_fd, file_name.c_str(), plain_year.bytes)) continue;
+      // A year after the first gives at most the days still wanted: its older lines are only
+      // checked.
+      const bool plain =
+          index_plain_year(plain_year, n == 0 ? SIZE_MAX : static_cast<std::size_t>(wanted - n));
+      if (!plain) parse_stock_year(stock, plain_year.bytes);
       yield_now(src.yield);
-      merge_year(stock, end, wanted, cal, series, n, header_done, prices_plain);
+      if (plain) {
+        merge_year(HeldYear{&plain_year}, end, wanted, cal, series, n, header_done, prices_plain);
+      } else {
+        merge_year(stock, end, wanted, cal, series, n, header_done, prices_plain);
+      }
     }
   }
   if (n == 0) return -1;
@@ -572,28 +630,10 @@ double rescaled(double v, double factor) {
   return parse_number(format_decimal(factor * v));
 }
 
-// load_series_cal's merge and split adjustment done on the store's numbers: the same days,
-// gaps and factors, each number what the lenient reader reads from the text the loader would
-// have written. False when a year or the calendar is not of the plain kind this needs.
-bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int day_count,
-                        std::string_view code, const TradingCalendar& cal, SeriesNumbers& out,
-                        bool adjust, int lowest_year, int& status) {
-  const double end = std::min(parse_number(end_date), calendar_end(cal));
-  const int first_year = year_of(end_date);
-  const int wanted = std::min(day_count, cal.count());
-  const StoredStock* held = src.store->stock(code);
-  if (!held) {
-    status = -1;
-    return true;
-  }
-  const StoredStock* ref = src.store->stock(src.reference_code);
-  const auto after_end = [](double e, std::int32_t d) { return e < static_cast<double>(d); };
-  for (const StoredYear& sy : held->years) {
-    if (sy.year <= first_year && sy.year >= lowest_year && !sy.numeric()) return false;
-  }
-  thread_local std::vector<std::int32_t> cal_dates, dates;
-  cal_dates.resize(static_cast<std::size_t>(std::max(wanted, 0)) + 1);
-  dates.resize(cal_dates.size());
+// The first `wanted` calendar dates as numbers into dates[1..wanted]; false when one is not
+// eight digits (the number loads compare dates as numbers, the text loads as texts).
+bool calendar_numbers(const TradingCalendar& cal, int wanted, std::vector<std::int32_t>& dates) {
+  dates.resize(static_cast<std::size_t>(std::max(wanted, 0)) + 1);
   // The calendar's numbers when they are there and still belong to its dates.
   const bool numbered =
       cal.numbers.size() == cal.dates.size() && wanted > 0 &&
@@ -601,93 +641,101 @@ bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int 
       cal.numbers[static_cast<std::size_t>(wanted - 1)] == plain_date(cal.at(wanted));
   for (int i = 1; i <= wanted; ++i) {
     const auto k = static_cast<std::size_t>(i);
-    cal_dates[k] = numbered ? cal.numbers[k - 1] : plain_date(cal.at(i));
-    if (cal_dates[k] < 0) return false;
+    dates[k] = numbered ? cal.numbers[k - 1] : plain_date(cal.at(i));
+    if (dates[k] < 0) return false;
   }
-  out.resize(wanted);
-  const bool with_prices = out.want_prices;
+  return true;
+}
+
+// The numbers of a load as it goes: the calendar's dates, each day record's date, the count.
+struct NumberMerge {
+  const std::vector<std::int32_t>& cal_dates;
+  std::vector<std::int32_t>& dates;
+  SeriesNumbers& out;
+  double end;
+  int wanted;
   int n = 0;
-  auto put_gap = [&](int i) {
-    const auto k = static_cast<std::size_t>(i);
-    dates[k] = cal_dates[k];
-    out.open[k] = out.high[k] = out.low[k] = out.close[k] = out.volume[k] = 0;
-  };
-  for (const StoredYear& sy : held->years) {  // newest first, as the file loop runs
-    if (n >= wanted) break;
-    if (sy.year > first_year) continue;
-    if (sy.year < lowest_year) break;
-    const std::size_t size = sy.size();
-    std::size_t k = 0;
-    if (n == 0) {
-      // The days after the end. Most stocks trade on the reference code's days, so its count
-      // of days up to the end (its file is in cache for every load) is tried first: a search
-      // through each stock's dates would miss the cache at every step.
-      std::size_t upto = size + 1;
-      if (const StoredYear* r = ref ? ref->year(sy.year) : nullptr; r && r->ascending) {
-        upto = static_cast<std::size_t>(
-            std::upper_bound(r->dates.begin(), r->dates.end(), end, after_end) - r->dates.begin());
-        if (upto > size || (upto > 0 && sy.dates[upto - 1] > end) ||
-            (upto < size && !(sy.dates[upto] > end)))
-          upto = size + 1;
-      }
-      if (upto > size) {
-        upto = static_cast<std::size_t>(
-            std::upper_bound(sy.dates.begin(), sy.dates.end(), end, after_end) - sy.dates.begin());
-      }
-      k = size - upto;
-    }
-    for (; k < size && n < wanted; ++k) {
-      const std::size_t line = size - 1 - k;
-      const std::int32_t d = sy.dates[line];
-      while (n < wanted && d != cal_dates[static_cast<std::size_t>(n + 1)]) put_gap(++n);
-      if (n >= wanted) break;
-      ++n;
-      const auto i = static_cast<std::size_t>(n);
-      const double* cv = sy.close_volume.data() + 2 * line;
-      // The days are read backwards through memory: ask for those a few lines on in time.
-      __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(cv) - 256));
-      dates[i] = d;
-      out.close[i] = cv[0];
-      out.volume[i] = cv[1];
-      if (!with_prices) {
-        out.open[i] = out.high[i] = out.low[i] = 0;
-      } else {
-        const double* ohl = sy.open_high_low() + 3 * line;
-        __builtin_prefetch(
-            reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(ohl) - 384));
-        out.open[i] = ohl[0];
-        out.high[i] = ohl[1];
-        out.low[i] = ohl[2];
-      }
-    }
-  }
-  out.count = n;
+};
+
+// merge_year on numbers, for a year whose numbers stand for its text (StoredYear::numeric()):
+// the same days, gap days and stops, each number what the lenient reader reads from the text
+// the text load writes. `ref` (may be null): the reference code's year, whose count of days up
+// to the end most stocks share.
+void merge_numbers_year(const StoredYear& sy, const StoredYear* ref, NumberMerge& m) {
+  const auto after_end = [](double e, std::int32_t d) { return e < static_cast<double>(d); };
+  const std::size_t size = sy.size();
+  const double end = m.end;
+  const int wanted = m.wanted;
+  SeriesNumbers& out = m.out;
+  int n = m.n;
+  std::size_t k = 0;
   if (n == 0) {
-    status = -1;
-    return true;
+    // The days after the end. Most stocks trade on the reference code's days, so its count
+    // of days up to the end (its year is in cache for every load) is tried first: a search
+    // through each stock's dates would miss the cache at every step.
+    std::size_t upto = size + 1;
+    if (ref && ref->ascending) {
+      upto = static_cast<std::size_t>(
+          std::upper_bound(ref->dates.begin(), ref->dates.end(), end, after_end) -
+          ref->dates.begin());
+      if (upto > size || (upto > 0 && sy.dates[upto - 1] > end) ||
+          (upto < size && !(sy.dates[upto] > end)))
+        upto = size + 1;
+    }
+    if (upto > size) {
+      upto = static_cast<std::size_t>(
+          std::upper_bound(sy.dates.begin(), sy.dates.end(), end, after_end) - sy.dates.begin());
+    }
+    k = size - upto;
   }
-  status = 0;
-  if (!adjust) return true;
-  // The corrections as apply_split_adjustment gathers them, newest first.
-  thread_local std::vector<std::pair<double, double>> list;  // (date, ratio)
-  list.clear();
-  const int newest_year = dates[1] / 10000;
-  const int oldest_year = dates[static_cast<std::size_t>(n)] / 10000;
-  const double as_of = src.as_of.empty() ? 0 : parse_number(src.as_of);
-  for (int y = newest_year; y >= oldest_year && y >= kLowestYear - 100; --y) {
-    auto it = held->corrections.find(y);
-    if (it == held->corrections.end()) continue;
-    for (auto c = it->second.rbegin(); c != it->second.rend(); ++c) {
-      if (c->numerator == 0.0 || c->denominator == 0.0) continue;
-      const double date = parse_number(c->date);
-      if (!src.as_of.empty() && date > as_of) continue;
-      list.emplace_back(date, c->numerator / c->denominator);
+  const bool with_prices = out.want_prices;
+  // A held year keeps its open, high and low as numbers; a loader's scratch year reads them
+  // from the line.
+  const double* ohl_all = with_prices ? sy.open_high_low() : nullptr;
+  auto put_gap = [&](int i) {
+    const auto g = static_cast<std::size_t>(i);
+    m.dates[g] = m.cal_dates[g];
+    out.open[g] = out.high[g] = out.low[g] = out.close[g] = out.volume[g] = 0;
+  };
+  for (; k < size && n < wanted; ++k) {
+    const std::size_t line = size - 1 - k;
+    const std::int32_t d = sy.dates[line];
+    while (n < wanted && d != m.cal_dates[static_cast<std::size_t>(n + 1)]) put_gap(++n);
+    if (n >= wanted) break;
+    ++n;
+    const auto i = static_cast<std::size_t>(n);
+    const double* cv = sy.close_volume.data() + 2 * line;
+    // The days are read backwards through memory: ask for those a few lines on in time.
+    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(cv) - 256));
+    m.dates[i] = d;
+    out.close[i] = cv[0];
+    out.volume[i] = cv[1];
+    if (!with_prices) {
+      out.open[i] = out.high[i] = out.low[i] = 0;
+    } else if (ohl_all) {
+      const double* ohl = ohl_all + 3 * line;
+      __builtin_prefetch(
+          reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(ohl) - 384));
+      out.open[i] = ohl[0];
+      out.high[i] = ohl[1];
+      out.low[i] = ohl[2];
+    } else {
+      double v[3];
+      sy.open_high_low_at(line, v);
+      out.open[i] = v[0];
+      out.high[i] = v[1];
+      out.low[i] = v[2];
     }
   }
-  if (list.empty()) {
-    // Nothing rescales a traded day; a gap day's empty prices are rewritten as 0.
-    return true;
-  }
+  m.n = n;
+}
+
+// apply_split_adjustment on the numbers of n day records: each rescaled price is what the
+// lenient reader reads from the rescaled text.
+void adjust_numbers(const CorrectionList& list, const std::vector<std::int32_t>& dates,
+                    SeriesNumbers& out, int n) {
+  if (list.empty()) return;  // nothing rescales a traded day; a gap day's prices read 0 already
+  const bool with_prices = out.want_prices;
   double factor = 1.0;
   std::size_t pending = 0;
   for (int i = 1; i <= n; ++i) {
@@ -705,6 +753,79 @@ bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int 
       (*col)[k] = rescaled((*col)[k], factor);
     }
   }
+}
+
+// The end of a number load: its status and, when asked, the split adjustment.
+int finish_numbers(const SeriesSource& src, std::string_view code, NumberMerge& m, bool adjust) {
+  m.out.count = m.n;
+  if (m.n == 0) return -1;
+  if (adjust) {
+    thread_local CorrectionList list;
+    gather_corrections(src, code, m.dates[1] / 10000,
+                       m.dates[static_cast<std::size_t>(m.n)] / 10000, list);
+    adjust_numbers(list, m.dates, m.out, m.n);
+  }
+  return 0;
+}
+
+// load_series_cal's merge and split adjustment done on the store's numbers: the same days,
+// gaps and factors, each number what the lenient reader reads from the text the loader would
+// have written. False when a year or the calendar is not of the plain kind this needs.
+bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int day_count,
+                        std::string_view code, const TradingCalendar& cal, SeriesNumbers& out,
+                        bool adjust, int lowest_year, int& status) {
+  const int first_year = year_of(end_date);
+  const StoredStock* held = src.store->stock(code);
+  if (!held) {
+    status = -1;
+    return true;
+  }
+  for (const StoredYear& sy : held->years) {
+    if (sy.year <= first_year && sy.year >= lowest_year && !sy.numeric()) return false;
+  }
+  thread_local std::vector<std::int32_t> cal_dates, dates;
+  NumberMerge m{cal_dates, dates, out, std::min(parse_number(end_date), calendar_end(cal)),
+                std::max(0, std::min(day_count, cal.count()))};
+  if (!calendar_numbers(cal, m.wanted, cal_dates)) return false;
+  dates.resize(cal_dates.size());
+  out.resize(m.wanted);
+  const StoredStock* ref = src.store->stock(src.reference_code);
+  for (const StoredYear& sy : held->years) {  // newest first, as the file loop runs
+    if (m.n >= m.wanted) break;
+    if (sy.year > first_year) continue;
+    if (sy.year < lowest_year) break;
+    merge_numbers_year(sy, ref ? ref->year(sy.year) : nullptr, m);
+  }
+  status = finish_numbers(src, code, m, adjust);
+  return true;
+}
+
+// The same from the files, each year indexed into a scratch year as the in-memory market
+// indexes it. False (the text load then does it all) at the first year read that is not of
+// the plain kind.
+bool numbers_from_files(const SeriesSource& src, std::string_view end_date, int day_count,
+                        std::string_view code, const TradingCalendar& cal, SeriesNumbers& out,
+                        bool adjust, int lowest_year, int& status) {
+  const int first_year = year_of(end_date);
+  thread_local std::vector<std::int32_t> cal_dates, dates;
+  NumberMerge m{cal_dates, dates, out, std::min(parse_number(end_date), calendar_end(cal)),
+                std::max(0, std::min(day_count, cal.count()))};
+  if (!calendar_numbers(cal, m.wanted, cal_dates)) return false;
+  dates.resize(cal_dates.size());
+  out.resize(m.wanted);
+  thread_local StoredYear year;
+  SeriesSource::Folders& dirs = src.year_folders();
+  const std::string file_name = std::string(code) + ".csv";
+  for (int y = first_year; y >= lowest_year && m.n < m.wanted; --y) {
+    const int dir_fd = dirs.year(y).series_fd;
+    if (dir_fd < 0) continue;
+    if (!read_file_bytes_at(dir_fd, file_name.c_str(), year.bytes)) continue;
+    const std::size_t newest = m.n == 0 ? SIZE_MAX : static_cast<std::size_t>(m.wanted - m.n);
+    if (!index_plain_year(year, newest) || !year.numeric()) return false;
+    yield_now(src.yield);
+    merge_numbers_year(year, nullptr, m);
+  }
+  status = finish_numbers(src, code, m, adjust);
   return true;
 }
 
@@ -760,16 +881,15 @@ void SeriesPrefetch::stage(std::string_view code, int step) const {
 int load_series_numbers(const SeriesSource& src, std::string_view end_date, int day_count,
                         std::string_view code, const TradingCalendar& cal, SeriesNumbers& out,
                         bool adjust, Series& scratch, int lowest_year) {
-  if (src.store) {
-    int status = -1;
-    if (numbers_from_store(src, src.effective_end(end_date), day_count, code, cal, out, adjust,
-                           lowest_year, status)) {
-      if (status != 0) out.count = 0;
-      return status;
-    }
+  int status = -1;
+  if (src.store ? numbers_from_store(src, src.effective_end(end_date), day_count, code, cal, out,
+                                     adjust, lowest_year, status)
+                : numbers_from_files(src, src.effective_end(end_date), day_count, code, cal, out,
+                                     adjust, lowest_year, status)) {
+    if (status != 0) out.count = 0;
+    return status;
   }
-  const int status =
-      load_series_cal(src, end_date, day_count, code, cal, scratch, adjust, lowest_year);
+  status = load_series_cal(src, end_date, day_count, code, cal, scratch, adjust, lowest_year);
   if (status == 0) {
     series_numbers(scratch, out);
   } else {

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <thread>
 
+#include "common/csv.h"
+#include "common/numbers.h"
 #include "pricedb/series.h"
 #include "sample-market/sample_market.h"
 #include "support/fixtures.h"
@@ -129,6 +132,10 @@ TEST(MarketStore, AnswersEveryLoadExactlyAsTheFiles) {
             ASSERT_EQ(numbers_of_text(a, sa, want_prices), numbers_text(nums, sn, want_prices))
                 << code << " end " << c.end << " as of " << c.as_of << " days " << c.days
                 << " adjust " << adjust << " lowest " << lowest << " prices " << want_prices;
+            const int sf = load_series_numbers(files, c.end, c.days, code, cal_f, nums, adjust,
+                                               scratch, lowest);
+            ASSERT_EQ(numbers_of_text(a, sa, want_prices), numbers_text(nums, sf, want_prices))
+                << "files " << code << " end " << c.end << " as of " << c.as_of;
           }
           ++compared;
           if (sa == 0) ++loaded;
@@ -343,6 +350,308 @@ TEST(MarketStore, DayFilesShowEachDaysOwnNames) {
       EXPECT_EQ(from_store.rows[i].market, from_file.rows[i].market) << date << " " << i;
     }
   }
+}
+
+}  // namespace
+}  // namespace lp
+
+namespace lp {
+namespace {
+
+// A day line of the usual shape for day k of a file.
+std::string plain_line(int k, std::string_view end = "\r\n") {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "202401%02d,%d,%d,%d,%d,%d", k + 1, 1000 + k, 1010 + k, 990 + k,
+                1005 + k, 12000 + 37 * k);
+  return std::string(buf) + std::string(end);
+}
+
+// The index must cut every day line exactly where the field reader does, whichever way a line
+// is read (a word at a time in the body of the file, byte by byte near its end): a line of
+// another shape anywhere makes the whole file go through the field reader, and the header's
+// count bounds the lines.
+TEST(MarketStore, IndexCutsEveryLineAsTheFieldReader) {
+  struct Case {
+    const char* name;
+    std::string special;  // one line put among plain ones ("" none)
+    bool plain;           // every line six bare fields: indexed without the field reader
+    int count_delta = 0;  // added to the header's count of lines
+  };
+  const std::vector<Case> cases = {
+      {"plain", "", true},
+      {"LF only", "20240120,5,6,4,5,77\n", true},
+      {"long volume", "20240120,5,6,4,5,1234567890123456\r\n", true},
+      {"17-digit volume", "20240120,5,6,4,5,12345678901234567\r\n", true},
+      {"leading zero price", "20240120,05,6,4,5,77\r\n", true},
+      {"decimal price", "20240120,5,6,4,12.50,77\r\n", true},
+      {"unknown volume", "20240120,5,6,4,5,0.1\r\n", true},
+      {"empty field", "20240120,5,,4,5,77\r\n", true},
+      {"quoted", "20240120,\"5\",6,4,5,77\r\n", false},
+      {"blank", "20240120, 5,6,4,5,77\r\n", false},
+      {"seven fields", "20240120,5,6,4,5,77,9\r\n", false},
+      {"five fields", "20240120,5,6,4,5\r\n", false},
+      {"short date", "2024012,5,6,4,5,77\r\n", true},
+      {"date going back", "20240101,5,6,4,5,77\r\n", true},
+      {"CR inside", "20240120,5,6\r,4,5,77\r\n", false},
+      {"empty line", "\r\n", false},
+      {"line of 70 bytes", "20240120,123456789012345,123456789012345,123456789012345,1,2\r\n",
+       true},
+      {"count below the lines", "", true, -3},
+      {"count above the lines", "", true, 4},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t at : {std::size_t{1}, std::size_t{9}, std::size_t{12}}) {
+      std::vector<std::string> lines;
+      for (int k = 0; k < 12; ++k) lines.push_back(plain_line(k));
+      if (!c.special.empty()) lines.insert(lines.begin() + static_cast<long>(at), c.special);
+      const int count = static_cast<int>(lines.size()) + c.count_delta;
+      std::string text = "1301,d,n,20240101,20240112," + std::to_string(count) + "\r\n";
+      for (const std::string& l : lines) text += l;
+      if (at == 12) {  // the last line without its line end
+        while (text.back() == '\n' || text.back() == '\r') text.pop_back();
+      }
+
+      // What the field reader makes of the file, as the loaders read it.
+      FieldReader r(text);
+      for (int h = 0; h < 6; ++h) r.next_or_empty();
+      std::vector<std::array<std::string_view, 6>> want;
+      for (int i = 0; i < count; ++i) {
+        std::array<std::string_view, 6> d;
+        int got = 0;
+        while (got < 6 && r.next(d[static_cast<std::size_t>(got)])) ++got;
+        if (got < 6) break;
+        want.push_back(d);
+      }
+
+      StoredYear held, scratch;
+      held.bytes = scratch.bytes = text;
+      index_stored_year(held);
+      const bool plain = index_plain_year(scratch);
+      const std::string where = std::string(c.name) + " at " + std::to_string(at);
+      ASSERT_EQ(held.size(), want.size()) << where;
+      if (plain) {
+        ASSERT_EQ(scratch.size(), want.size()) << where;
+      }
+      bool prices_plain = true, ascending = true;
+      for (std::size_t i = 0; i < want.size(); ++i) {
+        ascending = ascending && want[i][0].size() == 8 &&
+                    want[i][0].find_first_not_of("0123456789") == std::string_view::npos &&
+                    (i == 0 || parse_number(want[i][0]) > parse_number(want[i - 1][0]));
+        EXPECT_EQ(held.day(i), want[i]) << where << " line " << i;
+        if (plain) {
+          EXPECT_EQ(scratch.day(i), want[i]) << where << " line " << i;
+        }
+        for (std::size_t f = 1; f <= 4; ++f) {
+          const std::string_view t = want[i][f];
+          prices_plain = prices_plain && !t.empty() && t.size() <= 15 &&
+                         t.find_first_not_of("0123456789") == std::string_view::npos &&
+                         !(t.size() > 1 && t[0] == '0');
+        }
+        if (!held.numeric()) continue;
+        EXPECT_EQ(held.dates[i], parse_number(want[i][0])) << where << " line " << i;
+        EXPECT_EQ(held.close_volume[2 * i], parse_number(want[i][4])) << where << " line " << i;
+        EXPECT_EQ(held.close_volume[2 * i + 1], parse_number(want[i][5])) << where;
+        for (std::size_t f = 1; f <= 3; ++f)
+          EXPECT_EQ(held.price(i, f), parse_number(want[i][f])) << where << " line " << i;
+      }
+      EXPECT_EQ(held.prices_plain, prices_plain) << where;
+      EXPECT_EQ(held.ascending && held.dates_plain, ascending) << where;
+      if (plain) {
+        EXPECT_EQ(scratch.numeric(), held.numeric()) << where;
+        EXPECT_EQ(scratch.dates, held.dates) << where;
+      }
+      // A line of another shape sends the file through the field reader, unless the header's
+      // count ends the file before it (the last line lies beyond a count of 12) or it is an
+      // empty last line, which is no line.
+      const bool beyond = at == 12 && (count <= 12 || c.special == "\r\n");
+      EXPECT_EQ(plain, c.plain || beyond) << where;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lp
+
+namespace lp {
+namespace {
+
+// Weekdays from `from` to `to` (both in one month or across a year end), as eight digits.
+std::vector<std::string> weekdays(int from, int to) {
+  std::vector<std::string> out;
+  for (int d = from; d <= to; ++d) {
+    const int y = d / 10000, m = d / 100 % 100, day = d % 100;
+    if (day > 31) {
+      d = m == 12 ? (y + 1) * 10000 + 101 - 1 : y * 10000 + (m + 1) * 100 + 1 - 1;
+      continue;
+    }
+    std::tm t{};
+    t.tm_year = y - 1900;
+    t.tm_mon = m - 1;
+    t.tm_mday = day;
+    t.tm_hour = 12;
+    std::mktime(&t);
+    if (t.tm_mday != day || t.tm_wday == 0 || t.tm_wday == 6) continue;
+    out.push_back(std::to_string(d));
+  }
+  return out;
+}
+
+// A series file: the header announcing `count` lines (-1: as many as given) and the lines.
+std::string series_text(const std::string& code, const std::vector<std::string>& lines,
+                        int count = -1) {
+  std::string t = code + ",x,銘柄,0,0," +
+                  std::to_string(count < 0 ? static_cast<int>(lines.size()) : count) + "\r\n";
+  for (const std::string& l : lines) t += l + "\r\n";
+  return t;
+}
+
+std::string day_text(const std::string& date, int k, std::string_view volume = {}) {
+  const int o = 1000 + 7 * k;
+  return date + "," + std::to_string(o) + "," + std::to_string(o + 13) + "," +
+         std::to_string(o - 11) + "," + std::to_string(o + 3) + "," +
+         (volume.empty() ? std::to_string(5000 + 101 * k) : std::string(volume));
+}
+
+// The numbers a criterion reads straight from the files (and from the in-memory market) are
+// what it would read from the text loaded from the files, over stocks of every kind the loads
+// meet: gaps, splits by fractional and reverse factors, corrections after the as-of day or
+// with a zero term, the unknown volume, decimal prices and quoted fields (read as text), a
+// header counting fewer lines than held, a date the calendar lacks, a day after its end.
+TEST(MarketStore, NumbersFromTheFilesEqualTheTextLoad) {
+  test::TempDir dir;
+  const std::string db = dir.file("db") + "/";
+  const std::vector<std::string> d23 = weekdays(20231211, 20231229);
+  const std::vector<std::string> d24 = weekdays(20240104, 20240131);
+  auto plain_days = [](const std::vector<std::string>& dates, int skip_every = 0) {
+    std::vector<std::string> out;
+    for (std::size_t k = 0; k < dates.size(); ++k) {
+      if (skip_every > 0 && k % static_cast<std::size_t>(skip_every) == 1) continue;
+      out.push_back(day_text(dates[k], static_cast<int>(k)));
+    }
+    return out;
+  };
+  test::write_cp932(series_file_path(db, 2023, "1001"), series_text("1001", plain_days(d23)));
+  test::write_cp932(series_file_path(db, 2024, "1001"), series_text("1001", plain_days(d24)));
+  struct Stock {
+    std::string code;
+    std::vector<std::string> y23, y24;  // day lines (none: no file)
+    std::vector<std::tuple<int, std::string, double, double>> corrections;  // year, row
+    int count24 = -1;
+  };
+  std::vector<Stock> stocks;
+  stocks.push_back({"2101", plain_days(d23, 4), plain_days(d24, 3), {{2024, "20240115", 1, 2}}});
+  stocks.push_back({"2102",
+                    plain_days(d23),
+                    plain_days(d24),
+                    {{2024, "20240110", 3, 7}, {2023, "20231220", 5, 1}}});
+  stocks.push_back({"2103",
+                    plain_days(d23),
+                    plain_days(d24),
+                    {{2024, "20240108", 0, 2},
+                     {2024, "20240109", 2, 0},
+                     {2024, "20240110", 1, 3},
+                     {2024, "20240122", 1, 3}}});
+  {
+    Stock s{"2104", plain_days(d23), plain_days(d24), {{2024, "20240117", 1, 2}}};
+    s.y24[3] = day_text(d24[3], 3, "0.1");
+    s.y23[5] = day_text(d23[5], 5, "0.1");
+    stocks.push_back(s);
+  }
+  {
+    Stock s{"2105", plain_days(d23), plain_days(d24), {{2024, "20240112", 1, 4}}};
+    s.y24[2] = d24[2] + ",1000.5,1013,989,1234.5,7000";
+    stocks.push_back(s);
+  }
+  {
+    Stock s{"2106", plain_days(d23), plain_days(d24), {{2024, "20240112", 1, 2}}};
+    s.y24[4] = d24[4] + ",\"1028\",1041,1017,1031,5404";
+    stocks.push_back(s);
+  }
+  stocks.push_back(
+      {"2107", plain_days(d23), plain_days(d24), {}, static_cast<int>(d24.size()) - 5});
+  {
+    Stock s{"2108", plain_days(d23), plain_days(d24), {{2024, "20240105", 1, 2}}};
+    s.y24.insert(s.y24.begin() + 7, day_text("20240113", 40));  // a Saturday
+    stocks.push_back(s);
+  }
+  {
+    Stock s{"2109", {}, plain_days(d24), {}};
+    s.y24.push_back(day_text("20240201", 50));  // after the reference's last day
+    stocks.push_back(s);
+  }
+  {
+    Stock s{"2110", plain_days(d23), plain_days(d24), {{2024, "20240111", 1, 10}}};
+    s.y24[6] = day_text(d24[6], 6, "1234567890123");
+    s.y24[7] = day_text(d24[7], 7, "12345678901234567");
+    stocks.push_back(s);
+  }
+  for (const char* code : {"2112", "2113"}) {
+    // Lines of another shape among the older days of a year that is read only in part: the
+    // lines after them are still where the field reader finds them.
+    Stock s{code, plain_days(d23), plain_days(d24), {{2023, "20231222", 1, 2}}};
+    s.y23[1] = code == std::string("2112") ? d23[1] + ",\"1007\",1020,996,1010,5101"
+                                           : d23[1] + ",1007,1020,996,1010,5101,9";
+    stocks.push_back(s);
+  }
+  {
+    Stock s{"2111", {}, plain_days(d24), {}};  // listed inside the span
+    s.y24.erase(s.y24.begin(), s.y24.begin() + 8);
+    stocks.push_back(s);
+  }
+  for (const Stock& s : stocks) {
+    if (!s.y23.empty())
+      test::write_cp932(series_file_path(db, 2023, s.code), series_text(s.code, s.y23));
+    test::write_cp932(series_file_path(db, 2024, s.code), series_text(s.code, s.y24, s.count24));
+    for (int y : {2023, 2024}) {
+      std::vector<std::tuple<std::string, double, double>> rows;
+      for (const auto& [year, date, num, den] : s.corrections)
+        if (year == y) rows.emplace_back(date, num, den);
+      if (!rows.empty()) test::write_correction_file(db, y, s.code, rows);
+    }
+  }
+  std::string error;
+  auto store = MarketStore::load(db, "1001", error);
+  ASSERT_TRUE(store) << error;
+  int compared = 0, loaded = 0;
+  for (const std::string end : {"20240131", "20240119", "20240104", "20231229"}) {
+    for (const std::string as_of : {"", "20240112"}) {
+      SeriesSource files(db, "1001"), held(db, "1001");
+      held.store = store;
+      files.as_of = held.as_of = as_of;
+      for (int days : {30, 8, -5}) {
+        TradingCalendar cal;
+        ASSERT_EQ(build_trading_calendar(files, cal, end, std::max(days, 0) + 3), 0);
+        for (const Stock& s : stocks) {
+          for (int lowest : {kLowestYear, 2024}) {
+            for (bool adjust : {true, false}) {
+              Series text, text_held, scratch;
+              const int st = load_series_cal(files, end, days, s.code, cal, text, adjust, lowest);
+              const int sh =
+                  load_series_cal(held, end, days, s.code, cal, text_held, adjust, lowest);
+              const std::string where = s.code + " end " + end + " as of " + as_of + " days " +
+                                        std::to_string(days) + " lowest " + std::to_string(lowest) +
+                                        " adjust " + std::to_string(adjust);
+              ASSERT_EQ(series_text(text, st), series_text(text_held, sh)) << where;
+              for (bool want_prices : {true, false}) {
+                SeriesNumbers from_files, from_store;
+                from_files.want_prices = from_store.want_prices = want_prices;
+                const int nf = load_series_numbers(files, end, days, s.code, cal, from_files,
+                                                   adjust, scratch, lowest);
+                const int ns = load_series_numbers(held, end, days, s.code, cal, from_store, adjust,
+                                                   scratch, lowest);
+                const std::string want = numbers_of_text(text, st, want_prices);
+                EXPECT_EQ(numbers_text(from_files, nf, want_prices), want) << where;
+                EXPECT_EQ(numbers_text(from_store, ns, want_prices), want) << where;
+              }
+              ++compared;
+              loaded += st == 0;
+            }
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(loaded, compared / 2);
 }
 
 }  // namespace
