@@ -494,58 +494,50 @@ int load_series(const SeriesSource& src, std::string_view end_date, int day_coun
   return 0;
 }
 
-int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_count,
-                    std::string_view code, const TradingCalendar& cal, Series& series, bool adjust,
-                    int lowest_year) {
-  end_date = src.effective_end(end_date);
-  // The market ends at the calendar's newest day (the reference series'): a stock's day after
-  // it belongs to a day still being written, or one the reference does not know, and is left
-  // out like a day after the end date.
-  const double end = std::min(parse_number(end_date), calendar_end(cal));
-  const int first_year = year_of(end_date);
-  const int wanted = std::min(day_count, cal.count());  // no gap day without a calendar date
-  int n = 0;
-  bool header_done = false;
-  bool prices_plain = true;
+namespace {
+
+// The stock's years as the loads walk them, newest first, up to the end date's year and down
+// to `lowest_year`, while `n` (the calendar days taken, which `visit` advances) is below
+// `wanted`. Each year goes to `visit` as a HeldYear (the in-memory market's, or a file of the
+// usual shape indexed as the market indexes it, its days cut out at the recorded commas) or as
+// a StockYear (any other file, through the field reader). False when the in-memory market does
+// not hold the stock.
+template <class Visit>
+bool walk_years(const SeriesSource& src, std::string_view code, int first_year, int lowest_year,
+                int wanted, const int& n, const Visit& visit) {
   if (src.store) {
     const StoredStock* held = src.store->stock(code);
-    if (!held) return -1;
+    if (!held) return false;
     for (const StoredYear& sy : held->years) {  // newest first, as the file loop runs
       if (n >= wanted) break;
       if (sy.year > first_year) continue;
       if (sy.year < lowest_year) break;
-      merge_year(HeldYear{&sy}, end, wanted, cal, series, n, header_done, prices_plain);
+      visit(HeldYear{&sy});
     }
-  } else {
-    // A file of the usual shape is indexed as the in-memory market indexes it, and its days
-    // are cut out at the recorded commas; any other file goes through the field reader.
-    thread_local StoredYear plain_year;
-    thread_local StockYear stock;
-    SeriesSource::Folders& dirs = src.year_folders();
-    const std::string file_name = std::string(code) + ".csv";
-    for (int y = first_year; y >= lowest_year && n < wanted; --y) {
-      const int dir_fd = dirs.year(y).series_fd;
-      if (dir_fd < 0) continue;
-      if (!read_file_bytes_at(dir_fd, file_name.c_str(), plain_year.bytes)) continue;
-      // A year after the first gives at most the days still wanted: its older lines are only
-      // checked.
-      const bool plain =
-          index_plain_year(plain_year, n == 0 ? SIZE_MAX : static_cast<std::size_t>(wanted - n));
-      if (!plain) parse_stock_year(stock, plain_year.bytes);
-      yield_now(src.yield);
-      if (plain) {
-        merge_year(HeldYear{&plain_year}, end, wanted, cal, series, n, header_done, prices_plain);
-      } else {
-        merge_year(stock, end, wanted, cal, series, n, header_done, prices_plain);
-      }
+    return true;
+  }
+  thread_local StoredYear plain_year;
+  thread_local StockYear stock;
+  SeriesSource::Folders& dirs = src.year_folders();
+  const std::string file_name = std::string(code) + ".csv";
+  for (int y = first_year; y >= lowest_year && n < wanted; --y) {
+    const int dir_fd = dirs.year(y).series_fd;
+    if (dir_fd < 0) continue;
+    if (!read_file_bytes_at(dir_fd, file_name.c_str(), plain_year.bytes)) continue;
+    // A year after the first gives at most the days still wanted: its older lines are only
+    // checked.
+    const bool plain =
+        index_plain_year(plain_year, n == 0 ? SIZE_MAX : static_cast<std::size_t>(wanted - n));
+    if (!plain) parse_stock_year(stock, plain_year.bytes);
+    yield_now(src.yield);
+    if (plain) {
+      visit(HeldYear{&plain_year});
+    } else {
+      visit(stock);
     }
   }
-  if (n == 0) return -1;
-  finish_load(src, code, series, n, adjust, prices_plain);
-  return 0;
+  return true;
 }
-
-namespace {
 
 // merge_year's walk over one year without writing a record: the same days passed over, the
 // same gap days, counting the laid-out days that traded.
@@ -565,34 +557,34 @@ void count_year(const Year& stock, double end, int wanted, const TradingCalendar
 
 }  // namespace
 
+int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_count,
+                    std::string_view code, const TradingCalendar& cal, Series& series, bool adjust,
+                    int lowest_year) {
+  end_date = src.effective_end(end_date);
+  // The market ends at the calendar's newest day (the reference series'): a stock's day after
+  // it belongs to a day still being written, or one the reference does not know, and is left
+  // out like a day after the end date.
+  const double end = std::min(parse_number(end_date), calendar_end(cal));
+  const int wanted = std::min(day_count, cal.count());  // no gap day without a calendar date
+  int n = 0;
+  bool header_done = false;
+  bool prices_plain = true;
+  walk_years(src, code, year_of(end_date), lowest_year, wanted, n, [&](const auto& year) {
+    merge_year(year, end, wanted, cal, series, n, header_done, prices_plain);
+  });
+  if (n == 0) return -1;
+  finish_load(src, code, series, n, adjust, prices_plain);
+  return 0;
+}
+
 int count_traded_days(const SeriesSource& src, std::string_view end_date, int day_count,
                       std::string_view code, const TradingCalendar& cal, int lowest_year) {
   end_date = src.effective_end(end_date);
   const double end = std::min(parse_number(end_date), calendar_end(cal));
-  const int first_year = year_of(end_date);
   const int wanted = std::min(day_count, cal.count());
   int n = 0, traded = 0;
-  if (src.store) {
-    const StoredStock* held = src.store->stock(code);
-    if (!held) return -1;
-    for (const StoredYear& sy : held->years) {
-      if (n >= wanted) break;
-      if (sy.year > first_year) continue;
-      if (sy.year < lowest_year) break;
-      count_year(HeldYear{&sy}, end, wanted, cal, n, traded);
-    }
-  } else {
-    thread_local StockYear stock;
-    SeriesSource::Folders& dirs = src.year_folders();
-    const std::string file_name = std::string(code) + ".csv";
-    for (int y = first_year; y >= lowest_year && n < wanted; --y) {
-      const int dir_fd = dirs.year(y).series_fd;
-      if (dir_fd < 0) continue;
-      if (!read_file_bytes_at(dir_fd, file_name.c_str(), stock.bytes)) continue;
-      parse_stock_year(stock);
-      count_year(stock, end, wanted, cal, n, traded);
-    }
-  }
+  walk_years(src, code, year_of(end_date), lowest_year, wanted, n,
+             [&](const auto& year) { count_year(year, end, wanted, cal, n, traded); });
   return n == 0 ? -1 : traded;
 }
 
