@@ -59,12 +59,17 @@ bool ordered_for(int n, int workers, const std::function<void(int i, int w)>& wo
   std::mutex mutex;
   std::condition_variable ready;
   std::exception_ptr failure;
+  // The item the calling thread sleeps on, -1 while it does not: a worker wakes it only then,
+  // so a caller that keeps up costs the workers no system call.
+  std::atomic<int> waiting_for{-1};
 
   auto finished = [&](int i) {
-    done[static_cast<std::size_t>(i)].store(true, std::memory_order_release);
-    // Taking the lock orders this wake-up after the caller's last look at the flag.
-    { std::lock_guard<std::mutex> lock(mutex); }
-    ready.notify_one();
+    done[static_cast<std::size_t>(i)].store(true);
+    if (waiting_for.load() == i) {
+      // Taking the lock orders this wake-up after the caller's last look at the flag.
+      { std::lock_guard<std::mutex> lock(mutex); }
+      ready.notify_one();
+    }
   };
   auto worker = [&](int w) {
     t_in_worker = true;
@@ -96,7 +101,10 @@ bool ordered_for(int n, int workers, const std::function<void(int i, int w)>& wo
     auto& flag = done[static_cast<std::size_t>(i)];
     if (!flag.load(std::memory_order_acquire)) {
       std::unique_lock<std::mutex> lock(mutex);
-      while (!flag.load(std::memory_order_acquire)) {
+      // Announced before the flag is looked at again (both sequentially consistent): either
+      // the worker sees the announcement and wakes us, or we see its flag.
+      waiting_for.store(i);
+      while (!flag.load()) {
         if (ready.wait_for(lock, std::chrono::milliseconds(20)) == std::cv_status::timeout &&
             idle) {
           lock.unlock();
@@ -104,6 +112,7 @@ bool ordered_for(int n, int workers, const std::function<void(int i, int w)>& wo
           lock.lock();
         }
       }
+      waiting_for.store(-1);
     }
     bool failed;
     {

@@ -502,9 +502,23 @@ namespace {
 // usual shape indexed as the market indexes it, its days cut out at the recorded commas) or as
 // a StockYear (any other file, through the field reader). False when the in-memory market does
 // not hold the stock.
+// Indexes a year file for a load that has taken `n` of its `wanted` calendar days, only as far
+// back as the load can reach: the days still wanted and, in the first year read, the days
+// after the end that it passes over. Those are found by indexing a few lines more than wanted,
+// and every line when more than those few lie after the end.
+bool index_for_load(StoredYear& year, int n, int wanted, double end) {
+  const std::size_t still = static_cast<std::size_t>(std::max(wanted - n, 0));
+  if (n > 0) return index_plain_year(year, still);
+  constexpr std::size_t kBeyond = 16;
+  const std::size_t lines = still + kBeyond;
+  if (!index_plain_year(year, lines)) return false;
+  if (year.size() < lines || HeldYear{&year}.count_after(end) <= kBeyond) return true;
+  return index_plain_year(year, SIZE_MAX);
+}
+
 template <class Visit>
 bool walk_years(const SeriesSource& src, std::string_view code, int first_year, int lowest_year,
-                int wanted, const int& n, const Visit& visit) {
+                double end, int wanted, const int& n, const Visit& visit) {
   if (src.store) {
     const StoredStock* held = src.store->stock(code);
     if (!held) return false;
@@ -524,10 +538,8 @@ bool walk_years(const SeriesSource& src, std::string_view code, int first_year, 
     const int dir_fd = dirs.year(y).series_fd;
     if (dir_fd < 0) continue;
     if (!read_file_bytes_at(dir_fd, file_name.c_str(), plain_year.bytes)) continue;
-    // A year after the first gives at most the days still wanted: its older lines are only
-    // checked.
-    const bool plain =
-        index_plain_year(plain_year, n == 0 ? SIZE_MAX : static_cast<std::size_t>(wanted - n));
+    // Lines older than the load can reach are only checked.
+    const bool plain = index_for_load(plain_year, n, wanted, end);
     if (!plain) parse_stock_year(stock, plain_year.bytes);
     yield_now(src.yield);
     if (plain) {
@@ -569,7 +581,7 @@ int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_
   int n = 0;
   bool header_done = false;
   bool prices_plain = true;
-  walk_years(src, code, year_of(end_date), lowest_year, wanted, n, [&](const auto& year) {
+  walk_years(src, code, year_of(end_date), lowest_year, end, wanted, n, [&](const auto& year) {
     merge_year(year, end, wanted, cal, series, n, header_done, prices_plain);
   });
   if (n == 0) return -1;
@@ -583,7 +595,7 @@ int count_traded_days(const SeriesSource& src, std::string_view end_date, int da
   const double end = std::min(parse_number(end_date), calendar_end(cal));
   const int wanted = std::min(day_count, cal.count());
   int n = 0, traded = 0;
-  walk_years(src, code, year_of(end_date), lowest_year, wanted, n,
+  walk_years(src, code, year_of(end_date), lowest_year, end, wanted, n,
              [&](const auto& year) { count_year(year, end, wanted, cal, n, traded); });
   return n == 0 ? -1 : traded;
 }
@@ -812,8 +824,7 @@ bool numbers_from_files(const SeriesSource& src, std::string_view end_date, int 
     const int dir_fd = dirs.year(y).series_fd;
     if (dir_fd < 0) continue;
     if (!read_file_bytes_at(dir_fd, file_name.c_str(), year.bytes)) continue;
-    const std::size_t newest = m.n == 0 ? SIZE_MAX : static_cast<std::size_t>(m.wanted - m.n);
-    if (!index_plain_year(year, newest) || !year.numeric()) return false;
+    if (!index_for_load(year, m.n, m.wanted, m.end) || !year.numeric()) return false;
     yield_now(src.yield);
     merge_numbers_year(year, nullptr, m);
   }

@@ -113,7 +113,7 @@ void add_backtest_cases(const Setup& setup, std::vector<Case>& cases) {
     cases.push_back(std::move(c));
   }
   {
-    Case c{kLoad, "<= 2 s and <= 3x raw read", {}, [setup]() -> long long {
+    Case c{kLoad, "<= 2 s and <= 2x raw read", {}, [setup]() -> long long {
              std::string error;
              auto store = lp::MarketStore::load(setup.db_folder, "1001", error);
              return store ? static_cast<long long>(store->file_count()) : 0;
@@ -125,7 +125,7 @@ void add_backtest_cases(const Setup& setup, std::vector<Case>& cases) {
       char ratio[64];
       std::snprintf(ratio, sizeof ratio, " (%.2fx raw)", self.median_seconds / raw->median_seconds);
       return lp::bench::yes_no(self.median_seconds <= 2 &&
-                               self.median_seconds <= 3 * raw->median_seconds) +
+                               self.median_seconds <= 2 * raw->median_seconds) +
              ratio;
     };
     cases.push_back(std::move(c));
@@ -164,7 +164,7 @@ void add_backtest_cases(const Setup& setup, std::vector<Case>& cases) {
   };
   {
     auto cpu = std::make_shared<double>(0);
-    Case c{kBacktest, "<= 10 s and >= 20x separate screens", find_period,
+    Case c{kBacktest, "<= 1 s and >= 20x separate screens", find_period,
            [setup, period, cpu]() -> long long {
              const double cpu_start = cpu_seconds();
              lp::backtest::Job job;
@@ -176,11 +176,11 @@ void add_backtest_cases(const Setup& setup, std::vector<Case>& cases) {
              *cpu = cpu_seconds() - cpu_start;
              return static_cast<long long>(out.result.signal_days.size());
            }};
-    c.runs = 1;
+    c.runs = 3;
     c.item = "signal day";
     c.judge = [cpu](const Result& self, const std::vector<Result>& all) -> std::string {
       const Result* separate = lp::bench::find_result(all, kSeparate);
-      if (!separate) return lp::bench::yes_no(self.median_seconds <= 10);
+      if (!separate) return lp::bench::yes_no(self.median_seconds <= 1);
       const double scaled = separate->median_seconds * kSignalDays / kSampledDays;
       const double ratio = scaled / self.median_seconds;
       const Result* cli = lp::bench::find_result(all, kSeparateCli);
@@ -191,7 +191,7 @@ void add_backtest_cases(const Setup& setup, std::vector<Case>& cases) {
                     " (%.1fx faster than 250 separate screens in one process, %.1fx than 250 "
                     "`screen --as-of` runs; %.1f s CPU)",
                     ratio, cli_ratio, *cpu);
-      return lp::bench::yes_no(self.median_seconds <= 10 && ratio >= 20) + text;
+      return lp::bench::yes_no(self.median_seconds <= 1 && ratio >= 20) + text;
     };
     cases.push_back(std::move(c));
   }
