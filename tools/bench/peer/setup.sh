@@ -4,7 +4,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 out=${1:?usage: setup.sh BUILD_DIR}
-packages=(nodejs npm python3-pandas python3-numpy)
+packages=(nodejs npm python3-pandas python3-numpy bc)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
