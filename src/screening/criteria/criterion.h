@@ -173,10 +173,12 @@ bool filter_rows(RunContext& ctx, const CandidateList& candidates, CandidateList
 bool filter_series(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
                    int day_count, const std::string& title, const SeriesTest& test);
 
-// filter_series for a test that reads only numbers, close and volume: the same loads, handed
-// over as numbers (taken straight from the in-memory market when the run has one).
+// filter_series for a test that reads only numbers: the same loads, handed over as numbers
+// (taken straight from the in-memory market when the run has one). Close and volume only,
+// unless `prices` asks for open, high and low too.
 bool filter_numbers(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
-                    int day_count, const std::string& title, const NumbersTest& test);
+                    int day_count, const std::string& title, const NumbersTest& test,
+                    bool prices = false);
 
 // Frame steps 4-7: count label "kept/before", intermediate file of n, copy-back into the
 // candidates, Option1(n) visible, message line cleared.

@@ -15,14 +15,14 @@ double previous_day_ratio(std::string_view close, std::string_view previous_clos
   return static_cast<double>(cur - prev) / static_cast<double>(prev) * 100.0;
 }
 
-SemiCounts semi_counts(const Series& series, int days) {
+SemiCounts semi_counts(const SeriesNumbers& series, int days) {
   SemiCounts c;
-  const int last = std::min(day_count_of(series), days);
+  const int last = std::min(series.count, days);
   for (int i = 1; i <= last; ++i) {
-    const SeriesRecord& d = series[static_cast<std::size_t>(i)];
-    const double open = parse_number(d.d2);
-    if (parse_number(d.d3) - open > 1) ++c.k;
-    if (open - parse_number(d.d4) > 1) ++c.u;
+    const auto k = static_cast<std::size_t>(i);
+    const double open = series.open[k];
+    if (series.high[k] - open > 1) ++c.k;
+    if (open - series.low[k] > 1) ++c.u;
   }
   return c;
 }
@@ -60,16 +60,17 @@ void f_semi1sel(RunContext& ctx, CandidateList& candidates, CandidateList& outpu
   // its title.
   const std::string title = count_k ? "ΣK" : count_u ? "ΣU" : candidates.title;
   // Days beyond those held are gap days and count nothing, so loading fewer changes nothing.
-  const bool done =
-      filter_series(ctx, candidates, output, n, std::max(1, cap_days(ctx, a + 31LL)), title,
-                    [&](const Candidate&, const Series& s, std::string& value) {
-                      if (!count_k && !count_u) return Verdict::fail;
-                      const SemiCounts counts = semi_counts(s, a);
-                      const int x = count_k ? counts.k : counts.u;
-                      if (!(lo < x && x < hi)) return Verdict::fail;
-                      value = std::to_string(x);
-                      return Verdict::pass;
-                    });
+  const bool done = filter_numbers(
+      ctx, candidates, output, n, std::max(1, cap_days(ctx, a + 31LL)), title,
+      [&](const Candidate&, const SeriesNumbers& s, std::string& value) {
+        if (!count_k && !count_u) return Verdict::fail;
+        const SemiCounts counts = semi_counts(s, a);
+        const int x = count_k ? counts.k : counts.u;
+        if (!(lo < x && x < hi)) return Verdict::fail;
+        value = std::to_string(x);
+        return Verdict::pass;
+      },
+      true);
   if (!done) return;
   finish_criterion(ctx, candidates, output, n);
 }

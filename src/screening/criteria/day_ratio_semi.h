@@ -18,6 +18,6 @@ struct SemiCounts {
   int k = 0;
   int u = 0;
 };
-SemiCounts semi_counts(const Series& series, int days);
+SemiCounts semi_counts(const SeriesNumbers& series, int days);
 
 }  // namespace lp::screening

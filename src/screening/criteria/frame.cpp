@@ -196,13 +196,12 @@ bool filter_series(RunContext& ctx, const CandidateList& candidates, CandidateLi
 }
 
 bool filter_numbers(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
-                    int day_count, const std::string& title, const NumbersTest& test) {
+                    int day_count, const std::string& title, const NumbersTest& test, bool prices) {
   const int m = candidates.count();
   if (m <= 0) return true;
   build_trading_calendar(ctx.source, ctx.calendar, ctx.today, day_count);
   const SeriesSource src = worker_source(ctx);
-  // The numeric criteria read close and volume only.
-  WorkerBuffers buffers(ctx, m, false);
+  WorkerBuffers buffers(ctx, m, prices);
   const SeriesPrefetch prefetch(src, ctx.today);
   auto ahead = [&](int i, int step) {
     if (i < m) prefetch.stage(candidates.items[static_cast<std::size_t>(i)].code, step);
