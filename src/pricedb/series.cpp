@@ -12,6 +12,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <unordered_set>
 
 #include "common/csv.h"
@@ -65,6 +66,13 @@ struct SeriesSource::Folders {
     return info.corrections.count(std::string(code)) > 0;
   }
 };
+
+SeriesSource SeriesSource::for_workers() const {
+  SeriesSource src = *this;
+  src.yield = {};
+  if (!src.store) src.year_folders();
+  return src;
+}
 
 SeriesSource::Folders& SeriesSource::year_folders() const {
   if (!folders || folders->db_folder != db_folder) {
@@ -772,6 +780,20 @@ int finish_numbers(const SeriesSource& src, std::string_view code, NumberMerge& 
   return 0;
 }
 
+// A merge on numbers for `day_count` days ending at `end_date`: the calendar's dates as numbers
+// and the output sized. Nothing when the calendar is not of eight-digit dates. The scratch is
+// one per thread: a load never nests.
+std::optional<NumberMerge> start_number_merge(const TradingCalendar& cal, std::string_view end_date,
+                                              int day_count, SeriesNumbers& out) {
+  thread_local std::vector<std::int32_t> cal_dates, dates;
+  NumberMerge m{cal_dates, dates, out, std::min(parse_number(end_date), calendar_end(cal)),
+                std::max(0, std::min(day_count, cal.count()))};
+  if (!calendar_numbers(cal, m.wanted, cal_dates)) return std::nullopt;
+  dates.resize(cal_dates.size());
+  out.resize(m.wanted);
+  return m;
+}
+
 // load_series_cal's merge and split adjustment done on the store's numbers: the same days,
 // gaps and factors, each number what the lenient reader reads from the text the loader would
 // have written. False when a year or the calendar is not of the plain kind this needs.
@@ -787,12 +809,9 @@ bool numbers_from_store(const SeriesSource& src, std::string_view end_date, int 
   for (const StoredYear& sy : held->years) {
     if (sy.year <= first_year && sy.year >= lowest_year && !sy.numeric()) return false;
   }
-  thread_local std::vector<std::int32_t> cal_dates, dates;
-  NumberMerge m{cal_dates, dates, out, std::min(parse_number(end_date), calendar_end(cal)),
-                std::max(0, std::min(day_count, cal.count()))};
-  if (!calendar_numbers(cal, m.wanted, cal_dates)) return false;
-  dates.resize(cal_dates.size());
-  out.resize(m.wanted);
+  std::optional<NumberMerge> started = start_number_merge(cal, end_date, day_count, out);
+  if (!started) return false;
+  NumberMerge& m = *started;
   const StoredStock* ref = src.store->stock(src.reference_code);
   for (const StoredYear& sy : held->years) {  // newest first, as the file loop runs
     if (m.n >= m.wanted) break;
@@ -811,12 +830,9 @@ bool numbers_from_files(const SeriesSource& src, std::string_view end_date, int 
                         std::string_view code, const TradingCalendar& cal, SeriesNumbers& out,
                         bool adjust, int lowest_year, int& status) {
   const int first_year = year_of(end_date);
-  thread_local std::vector<std::int32_t> cal_dates, dates;
-  NumberMerge m{cal_dates, dates, out, std::min(parse_number(end_date), calendar_end(cal)),
-                std::max(0, std::min(day_count, cal.count()))};
-  if (!calendar_numbers(cal, m.wanted, cal_dates)) return false;
-  dates.resize(cal_dates.size());
-  out.resize(m.wanted);
+  std::optional<NumberMerge> started = start_number_merge(cal, end_date, day_count, out);
+  if (!started) return false;
+  NumberMerge& m = *started;
   thread_local StoredYear year;
   SeriesSource::Folders& dirs = src.year_folders();
   const std::string file_name = std::string(code) + ".csv";

@@ -40,7 +40,9 @@ constexpr int kPortfolioLowestYear = 1999;
 struct SeriesSource {
   SeriesSource() = default;
   SeriesSource(std::string db, std::string reference, YieldFn yield_fn = {})
-      : db_folder(std::move(db)), reference_code(std::move(reference)), yield(std::move(yield_fn)) {}
+      : db_folder(std::move(db)),
+        reference_code(std::move(reference)),
+        yield(std::move(yield_fn)) {}
 
   std::string db_folder;
   std::string reference_code;
@@ -64,6 +66,9 @@ struct SeriesSource {
     return SeriesSource(folders.db_folder, folders.reference_code, std::move(yield));
   }
   Folders& year_folders() const;
+  // This source as a loop's worker threads use it: the folder listing opened first (they share
+  // it) and no yield, which belongs to the calling thread.
+  SeriesSource for_workers() const;
 };
 
 // The D latest trading dates on or before `end_date`, from the reference code's files of the

@@ -181,9 +181,7 @@ bool create_initdata_in(const SeriesSource& source, const std::string& latest_da
   const std::string of_n = " / " + std::to_string(n);
   // Each stock's record is built by a worker, with its own series buffer, and written here in
   // the table's order.
-  SeriesSource src = source;
-  src.yield = {};
-  if (!src.store) src.year_folders();
+  const SeriesSource src = source.for_workers();
   std::vector<Series> series(static_cast<std::size_t>(workers_for(n, worker_count())));
   std::vector<CsvWriter> lines(static_cast<std::size_t>(std::max(n, 0)));
   ordered_for(

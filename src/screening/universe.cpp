@@ -173,9 +173,7 @@ void fill_previous_day(DayTable& table, const SeriesSource& source, const std::s
   const int n = table.count();
   // Each row is filled by a worker (worker 0 with the caller's buffer); the progress is shown
   // here in row order.
-  SeriesSource src = source;
-  src.yield = {};
-  if (!src.store) src.year_folders();
+  const SeriesSource src = source.for_workers();
   std::vector<Series> more(static_cast<std::size_t>(workers_for(n, worker_count()) - 1));
   ordered_for(
       n,

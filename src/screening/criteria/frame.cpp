@@ -152,15 +152,6 @@ bool filter_loaded(RunContext& ctx, const CandidateList& candidates, CandidateLi
   return true;
 }
 
-// The run's source as the workers use it: the folder listing opened before they start (it is
-// shared) and no yield, which belongs to the calling thread.
-SeriesSource worker_source(const RunContext& ctx) {
-  SeriesSource src = ctx.source;
-  src.yield = {};
-  if (!src.store) src.year_folders();
-  return src;
-}
-
 }  // namespace
 
 WorkerBuffers::WorkerBuffers(RunContext& ctx, int candidates, bool want_prices)
@@ -182,7 +173,7 @@ bool filter_series(RunContext& ctx, const CandidateList& candidates, CandidateLi
                    int day_count, const std::string& title, const SeriesTest& test) {
   if (candidates.count() <= 0) return true;
   build_trading_calendar(ctx.source, ctx.calendar, ctx.today, day_count);
-  const SeriesSource src = worker_source(ctx);
+  const SeriesSource src = ctx.source.for_workers();
   WorkerBuffers buffers(ctx, candidates.count(), true);
   return filter_loaded(
       ctx, candidates, output, n, title,
@@ -200,7 +191,7 @@ bool filter_numbers(RunContext& ctx, const CandidateList& candidates, CandidateL
   const int m = candidates.count();
   if (m <= 0) return true;
   build_trading_calendar(ctx.source, ctx.calendar, ctx.today, day_count);
-  const SeriesSource src = worker_source(ctx);
+  const SeriesSource src = ctx.source.for_workers();
   WorkerBuffers buffers(ctx, m, prices);
   const SeriesPrefetch prefetch(src, ctx.today);
   auto ahead = [&](int i, int step) {

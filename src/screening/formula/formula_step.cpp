@@ -112,9 +112,7 @@ void f_shikisel(RunContext& ctx, CandidateList& candidates, CandidateList& outpu
     if (row.formula.uses_fins() || row.show.uses_fins()) {
       book = std::make_unique<lp::fins::FiguresBook>(ctx.source, ctx.today);
     }
-    SeriesSource src = ctx.source;
-    src.yield = {};  // the workers' loads never call the window
-    if (!src.store) src.year_folders();
+    const SeriesSource src = ctx.source.for_workers();
     WorkerBuffers buffers(ctx, m, true);  // a formula may read any field
     std::vector<lp::formula::TradedDays> days(
         static_cast<std::size_t>(workers_for(m, worker_count())));
