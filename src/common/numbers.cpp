@@ -104,9 +104,11 @@ std::string format_decimal(double value) {
   if (std::fabs(value) < 1e15 && value == std::floor(value)) {
     return std::to_string(static_cast<long long>(value));
   }
+  // d.dddddddddddddde±XX: 15 significant digits, rounded as printf's "%.14e" rounds them
+  // (to_chars with a precision is defined as that printf), without printf's cost.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.14e", value);  // d.dddddddddddddde±XX: 15 significant digits
-  std::string_view s(buf);
+  const auto end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
+  std::string_view s(buf, static_cast<std::size_t>(end.ptr - buf));
   bool neg = s[0] == '-';
   if (neg) s.remove_prefix(1);
   std::string digits;
