@@ -122,8 +122,8 @@ struct HeldYear {
     const char* const p3 = p2 + len[2] + 1;
     const char* const p4 = p3 + len[3] + 1;
     const char* const p5 = p4 + len[4] + 1;
-    return DayView{{{p, len[0]}, {p1, len[1]}, {p2, len[2]}, {p3, len[3]}, {p4, len[4]},
-                    {p5, len[5]}}};
+    return DayView{
+        {{p, len[0]}, {p1, len[1]}, {p2, len[2]}, {p3, len[3]}, {p4, len[4]}, {p5, len[5]}}};
   }
   bool prices_plain() const { return y->prices_plain; }
   std::size_t count_after(double end) const {

@@ -1,8 +1,9 @@
 // Screening runs over the whole sample market, as the window's "開始" makes them: the first run
 // of a window (day table and previous-day loads), criterion 8 alone, criteria 1, 8, 18 and 40
-// together, and the peak memory of the process after them.
-#include <sys/resource.h>
+// together, and the peak memory of the process while they ran.
+#include <malloc.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -11,9 +12,9 @@
 
 namespace {
 
+using lp::bench::bench_platform;
 using lp::bench::Case;
 using lp::bench::Setup;
-using lp::bench::bench_platform;
 using lp::screening::indexed;
 using lp::screening::ScreeningSession;
 
@@ -22,11 +23,27 @@ void tick_only(ScreeningSession& s, std::initializer_list<int> criteria) {
   for (int n : criteria) s.controls().set_checked(indexed("pr_chk", n), true);
 }
 
+// The process's peak resident size starts again from what it holds now, so that the memory
+// figure below is the screens' own and not that of the cases run before them (the CSV import
+// holds over a gigabyte). Freed memory is given back first.
+void restart_peak_memory() {
+  malloc_trim(0);
+  std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// The peak resident size since restart_peak_memory, in MB; -1 when the system does not say.
+long long peak_memory_mb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stoll(line.substr(6)) / 1024;
+  }
+  return -1;
+}
+
 void add_screening_cases(const Setup& setup, std::vector<Case>& cases) {
-  Case first{"screening: first run, criterion 1 only (day table + 5-day loads)",
-             "<= 0.5 s",
-             {},
-             [setup]() -> long long {
+  Case first{"screening: first run, criterion 1 only (day table + 5-day loads)", "<= 0.5 s",
+             restart_peak_memory, [setup]() -> long long {
                ScreeningSession s(bench_platform(setup), nullptr);
                s.load(false);
                tick_only(s, {1});
@@ -70,17 +87,20 @@ void add_screening_cases(const Setup& setup, std::vector<Case>& cases) {
   four.item = "stock";
   cases.push_back(four);
 
-  Case memory{
-      "screening: peak memory after the full runs (ru_maxrss)", "<= 200 MB", {}, []() -> long long {
-        return 1;
-      }};
+  // Read when this case runs, right after the screens; the judges speak after every case.
+  auto peak = std::make_shared<long long>(-1);
+  Case memory{"screening: peak memory from the first-run case to here (VmHWM)",
+              "<= 200 MB",
+              {},
+              [peak]() -> long long {
+                *peak = peak_memory_mb();
+                return 1;
+              }};
   memory.runs = 1;
   memory.item = "";
-  memory.judge = [](const lp::bench::Result&, const std::vector<lp::bench::Result>&) {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    const long long mb = u.ru_maxrss / 1024;
-    return lp::bench::yes_no(mb <= 200) + " (" + std::to_string(mb) + " MB)";
+  memory.judge = [peak](const lp::bench::Result&, const std::vector<lp::bench::Result>&) {
+    if (*peak < 0) return std::string();
+    return lp::bench::yes_no(*peak <= 200) + " (" + std::to_string(*peak) + " MB)";
   };
   cases.push_back(memory);
 }
