@@ -626,6 +626,7 @@ void series_numbers(const Series& series, SeriesNumbers& out) {
   const long long held = static_cast<long long>(series.size()) - 1;
   if (n > held) n = held;
   out.count = n < 0 ? 0 : static_cast<int>(n);
+  out.code = series.empty() ? std::string() : series[0].d1_code_yyyymmdd;
   out.resize(out.count);
   for (int i = 1; i <= out.count; ++i) {
     const SeriesRecord& r = series[static_cast<std::size_t>(i)];
@@ -670,6 +671,7 @@ struct NumberMerge {
   double end;
   int wanted;
   int n = 0;
+  bool coded = false;  // out.code taken from the header of the first year that gave a day
 };
 
 // merge_year on numbers, for a year whose numbers stand for its text (StoredYear::numeric()):
@@ -683,6 +685,7 @@ void merge_numbers_year(const StoredYear& sy, const StoredYear* ref, NumberMerge
   const int wanted = m.wanted;
   SeriesNumbers& out = m.out;
   int n = m.n;
+  const int before = n;
   std::size_t k = 0;
   if (n == 0) {
     // The days after the end. Most stocks trade on the reference code's days, so its count
@@ -743,6 +746,11 @@ void merge_numbers_year(const StoredYear& sy, const StoredYear* ref, NumberMerge
     }
   }
   m.n = n;
+  if (!m.coded && n > before) {
+    FieldReader header(sy.bytes);
+    out.code.assign(header.next_or_empty());
+    m.coded = true;
+  }
 }
 
 // apply_split_adjustment on the numbers of n day records: each rescaled price is what the

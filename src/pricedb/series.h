@@ -92,6 +92,10 @@ int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_
 struct SeriesNumbers {
   int count = 0;
   std::vector<double> open, high, low, close, volume;
+  // The header's code as the text load gives it in record 0 (the newest year that gave a day),
+  // for the checks that the loaded file is the stock's. Day record i's date is the calendar's
+  // date i, as in the text load.
+  std::string code;
   // Set by the caller: false when only close and volume will be read, so a load from the
   // in-memory market need not fetch the rest (open, high and low are then not to be read).
   bool want_prices = true;

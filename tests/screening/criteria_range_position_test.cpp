@@ -28,13 +28,16 @@ TEST(RangePositionCriteria, PositionBetweenTheBoundsForBothParameterSets) {
     Values kept;
   };
   const Case cases[] = {
-      {4, {"20", "0", "20"}, {"20", "0", "20"}, {{"1301", "15"}, {"1304", "0"}}},
-      {4, {"20", "30", "10"}, {"20", "10", "30"}, {{"1301", "15"}, {"1302", "30"}}},  // exchanged
+      {4, {"20", "0", "20"}, {"20", "0", "20"}, {{"1301", "15"}, {"1304", "0"}, {"1307", "15"}}},
+      {4,
+       {"20", "30", "10"},
+       {"20", "10", "30"},
+       {{"1301", "15"}, {"1302", "30"}, {"1307", "15"}}},  // exchanged
       // Clamped; the period bounded by the days held.
       {4,
        {"1000", "-5", "150"},
        {"40", "0", "100"},
-       {{"1301", "15"}, {"1302", "30"}, {"1303", "100"}, {"1304", "0"}}},
+       {{"1301", "15"}, {"1302", "30"}, {"1303", "100"}, {"1304", "0"}, {"1307", "15"}}},
       {5, {"20", "80", "100"}, {"20", "80", "100"}, {{"1303", "100"}}},  // at the high: inclusive
       {5, {"20", "0", "0"}, {"20", "0", "0"}, {{"1304", "0"}}},          // flat range: position 0
   };
@@ -47,6 +50,9 @@ TEST(RangePositionCriteria, PositionBetweenTheBoundsForBothParameterSets) {
     r.add_stock("1304", std::vector<Bar>(20, Bar{100, 100, 100, 100, 100}));
     r.add_stock("1305", std::vector<Bar>(20, Bar{}));  // no traded day
     r.add_row("1306", "100", "100");                   // no series file at all
+    std::vector<Bar> spike = ranged(115);
+    spike[7] = {150, 400, 50, 150, 0};  // a day without trading is no part of the range
+    r.add_stock("1307", spike);
     const std::string set = c.n == 4 ? "nehaba1" : "nehaba2";
     const std::string boxes[] = {set + "_kikan_cmb", set + "_ageritsu1_txt",
                                  set + "_ageritsu2_txt"};

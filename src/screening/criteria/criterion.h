@@ -148,9 +148,8 @@ enum class Verdict { fail, pass, abort };
 // The history tests run on worker threads and must not touch the run's events: an abort
 // leaves its message for the user in `value`, and the frame shows it.
 using RowTest = std::function<Verdict(const Candidate& c, std::string& value)>;
-// Judges one candidate from its loaded series (record 0 = header, 1..count newest first).
-using SeriesTest = std::function<Verdict(const Candidate& c, const Series& s, std::string& value)>;
-// The same from the numbers of the loaded series (what the text reads as).
+// Judges one candidate from the numbers of its loaded series (what the text reads as, with
+// the header's code; day i's date is the run calendar's date i).
 using NumbersTest =
     std::function<Verdict(const Candidate& c, const SeriesNumbers& s, std::string& value)>;
 
@@ -169,13 +168,9 @@ bool filter_rows(RunContext& ctx, const CandidateList& candidates, CandidateList
 
 // Frame step 3 with a history load: builds the calendar once for `day_count` days ending
 // today, loads each candidate (trimmed code) with split adjustment as set, drops a stock
-// whose load fails, shows "k/m" in result1_lb(n) and yields after every candidate.
-bool filter_series(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
-                   int day_count, const std::string& title, const SeriesTest& test);
-
-// filter_series for a test that reads only numbers: the same loads, handed over as numbers
-// (taken straight from the in-memory market when the run has one). Close and volume only,
-// unless `prices` asks for open, high and low too.
+// whose load fails, shows "k/m" in result1_lb(n) and yields after every candidate. The loads
+// are handed over as numbers (taken straight from the in-memory market when the run has one):
+// close and volume only, unless `prices` asks for open, high and low too.
 bool filter_numbers(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
                     int day_count, const std::string& title, const NumbersTest& test,
                     bool prices = false);

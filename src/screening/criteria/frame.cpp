@@ -169,23 +169,6 @@ SeriesNumbers& WorkerBuffers::numbers(int w) {
   return w == 0 ? ctx_.numbers : extra_[static_cast<std::size_t>(w - 1)].numbers;
 }
 
-bool filter_series(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
-                   int day_count, const std::string& title, const SeriesTest& test) {
-  if (candidates.count() <= 0) return true;
-  build_trading_calendar(ctx.source, ctx.calendar, ctx.today, day_count);
-  const SeriesSource src = ctx.source.for_workers();
-  WorkerBuffers buffers(ctx, candidates.count(), true);
-  return filter_loaded(
-      ctx, candidates, output, n, title,
-      [&](int, const std::string& code, int w) {
-        return load_series_cal(src, ctx.today, day_count, code, ctx.calendar, buffers.series(w),
-                               ctx.adjust);
-      },
-      [&](const Candidate& c, std::string& value, int w) {
-        return test(c, buffers.series(w), value);
-      });
-}
-
 bool filter_numbers(RunContext& ctx, const CandidateList& candidates, CandidateList& output, int n,
                     int day_count, const std::string& title, const NumbersTest& test, bool prices) {
   const int m = candidates.count();

@@ -17,9 +17,8 @@ std::string_view trim_view(std::string_view s) {
 
 }  // namespace
 
-bool series_code_matches(const Series& series, std::string_view candidate_code) {
-  if (series.empty()) return false;
-  return trim_view(series[0].d1_code_yyyymmdd) == trim_view(candidate_code);
+bool code_matches(std::string_view header_code, std::string_view candidate_code) {
+  return trim_view(header_code) == trim_view(candidate_code);
 }
 
 const DayRecord* day_row(const RunContext& ctx, const Candidate& c) {

@@ -9,8 +9,8 @@
 
 namespace lp::screening {
 
-// Record 0's code of the loaded series equals the candidate's code (both trimmed).
-bool series_code_matches(const Series& series, std::string_view candidate_code);
+// The loaded file's header code equals the candidate's code (both trimmed).
+bool code_matches(std::string_view header_code, std::string_view candidate_code);
 
 // The candidate's day-table row, nullptr when its row number is not a row of the table.
 const DayRecord* day_row(const RunContext& ctx, const Candidate& c);

@@ -7,13 +7,13 @@
 
 namespace lp::screening {
 
-LowestDay lowest_traded_low(const Series& series, int days) {
+LowestDay lowest_traded_low(const SeriesNumbers& s, int days) {
   LowestDay best;
-  const int last = std::min(day_count_of(series), days);
+  const int last = std::min(s.count, days);
   for (int i = 1; i <= last; ++i) {
-    const SeriesRecord& r = series[static_cast<std::size_t>(i)];
-    if (parse_number(r.d6) <= 0) continue;
-    const std::int64_t low = round_half_even(parse_number(r.d4));
+    const auto k = static_cast<std::size_t>(i);
+    if (s.volume[k] <= 0) continue;
+    const std::int64_t low = round_half_even(s.low[k]);
     if (low > 0 && low < best.low) {
       best.low = low;
       best.day = i;
@@ -22,11 +22,11 @@ LowestDay lowest_traded_low(const Series& series, int days) {
   return best;
 }
 
-std::int64_t lowest_low(const Series& series, int days) {
+std::int64_t lowest_low(const SeriesNumbers& s, int days) {
   std::int64_t best = kNoLow;
-  const int last = std::min(day_count_of(series), days);
+  const int last = std::min(s.count, days);
   for (int i = 1; i <= last; ++i) {
-    const std::int64_t low = round_half_even(parse_number(series[static_cast<std::size_t>(i)].d4));
+    const std::int64_t low = round_half_even(s.low[static_cast<std::size_t>(i)]);
     if (low > 0 && low < best) best = low;
   }
   return best;
@@ -54,18 +54,19 @@ void f_yasune1sel(RunContext& ctx, CandidateList& candidates, CandidateList& out
   write_back_int(ctx, "yasune1_kikan_txt", b);
 
   const int days = static_cast<int>(a);
-  const bool done = filter_series(
+  const bool done = filter_numbers(
       ctx, candidates, output, n, days, "最安値日付",
-      [&](const Candidate& c, const Series& s, std::string& value) {
-        if (!series_code_matches(s, c.code)) {
+      [&](const Candidate& c, const SeriesNumbers& s, std::string& value) {
+        if (!code_matches(s.code, c.code)) {
           return code_mismatch("f_yasune1sel_Error:Read Meigara File code is incorrect.", value);
         }
         const LowestDay low = lowest_traded_low(s, days);
         // A stock that never traded at a positive low in the window has no lowest day.
         if (low.day < 1 || low.day > b) return Verdict::fail;
-        value = s[static_cast<std::size_t>(low.day)].d1_code_yyyymmdd;
+        value = ctx.calendar.at(low.day);  // the day record's date
         return Verdict::pass;
-      });
+      },
+      true);
   if (!done) return;
   finish_criterion(ctx, candidates, output, n);
 }
@@ -89,10 +90,10 @@ void f_yasune2sel(RunContext& ctx, CandidateList& candidates, CandidateList& out
   write_back(ctx, "yasune2_ageritsu2_txt", hi);
 
   const int days = static_cast<int>(a);
-  const bool done = filter_series(
+  const bool done = filter_numbers(
       ctx, candidates, output, n, cap_days(ctx, days + 10), "値上率",
-      [&](const Candidate& c, const Series& s, std::string& value) {
-        if (!series_code_matches(s, c.code)) {
+      [&](const Candidate& c, const SeriesNumbers& s, std::string& value) {
+        if (!code_matches(s.code, c.code)) {
           return code_mismatch("f_yasune2sel_Error:Read Meigara File code is incorrect.", value);
         }
         const DayRecord* row = day_row(ctx, c);
@@ -102,7 +103,8 @@ void f_yasune2sel(RunContext& ctx, CandidateList& candidates, CandidateList& out
         if (!(lo <= rise && rise <= hi)) return Verdict::fail;
         value = format_decimal(rise);
         return Verdict::pass;
-      });
+      },
+      true);
   if (!done) return;
   finish_criterion(ctx, candidates, output, n);
 }

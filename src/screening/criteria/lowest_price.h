@@ -18,11 +18,11 @@ struct LowestDay {
 // Criterion 2: over days 1..min(loaded, days) with volume > 0, the lowest positive low
 // (rounded half to even) and the newest day that made it (only a strictly lower low
 // replaces the minimum, so an equal low on an older day does not move it).
-LowestDay lowest_traded_low(const Series& series, int days);
+LowestDay lowest_traded_low(const SeriesNumbers& series, int days);
 
 // Criterion 3: the lowest positive low of days 1..min(loaded, days); the volume is not
 // looked at (a gap day's empty low reads 0 and is ignored). kNoLow when there is none.
-std::int64_t lowest_low(const Series& series, int days);
+std::int64_t lowest_low(const SeriesNumbers& series, int days);
 
 // Criterion 3: (price - low) / low * 100, the difference taken in whole yen.
 double rise_from_low(std::int64_t price, std::int64_t low);

@@ -7,15 +7,15 @@
 
 namespace lp::screening {
 
-TradedSpan traded_span(const Series& series, int days) {
+TradedSpan traded_span(const SeriesNumbers& s, int days) {
   TradedSpan span;
-  const int last = std::min(day_count_of(series), days);
+  const int last = std::min(s.count, days);
   for (int i = 1; i <= last; ++i) {
-    const SeriesRecord& r = series[static_cast<std::size_t>(i)];
-    if (parse_number(r.d6) <= 0) continue;
+    const auto k = static_cast<std::size_t>(i);
+    if (s.volume[k] <= 0) continue;
     span.traded = true;
-    const double low = parse_number(r.d4);
-    const double high = parse_number(r.d3);
+    const double low = s.low[k];
+    const double high = s.high[k];
     // The comparison is on the raw price, the kept value the whole-yen one.
     if (low > 0 && low < static_cast<double>(span.low)) span.low = round_half_even(low);
     if (high > static_cast<double>(span.high)) span.high = round_half_even(high);
@@ -29,23 +29,23 @@ double range_position(double price, const TradedSpan& span) {
          100.0;
 }
 
-RangeRate range_rate(const Series& series, int days) {
+RangeRate range_rate(const SeriesNumbers& s, const TradingCalendar& cal, int days) {
   RangeRate r;
-  const int last = std::min(day_count_of(series), days);
+  const int last = std::min(s.count, days);
   for (int i = 1; i <= last; ++i) {
-    const SeriesRecord& d = series[static_cast<std::size_t>(i)];
-    const double low = parse_number(d.d4);
-    const double high = parse_number(d.d3);
-    const double close = parse_number(d.d5);
+    const auto k = static_cast<std::size_t>(i);
+    const double low = s.low[k];
+    const double high = s.high[k];
+    const double close = s.close[k];
     if (low > 0 && low < static_cast<double>(r.low)) {
       r.low = round_half_even(low);
-      r.low_date = static_cast<long long>(parse_integer(d.d1_code_yyyymmdd));
-      r.up = close > parse_number(d.d2);
+      r.low_date = static_cast<long long>(parse_integer(cal.at(i)));
+      r.up = close > s.open[k];
       r.down = !r.up;
     }
     if (high > 0 && high > static_cast<double>(r.high)) {
       r.high = round_half_even(high);
-      r.high_date = static_cast<long long>(parse_integer(d.d1_code_yyyymmdd));
+      r.high_date = static_cast<long long>(parse_integer(cal.at(i)));
     }
     if (!r.has_price && close > 0) {
       r.has_price = true;
@@ -93,21 +93,21 @@ void f_nehaba1sel(RunContext& ctx, CandidateList& candidates, CandidateList& out
   const int days = static_cast<int>(a);
   const std::string mismatch = std::string("f_nehaba1sel_Error_") + (n == 4 ? "1" : "2") +
                                ":Read Meigara File code is incorrect.";
-  const bool done = filter_series(ctx, candidates, output, n, days, "値上率",
-                                  [&](const Candidate& c, const Series& s, std::string& value) {
-                                    if (!series_code_matches(s, c.code))
-                                      return code_mismatch(mismatch, value);
-                                    const TradedSpan span = traded_span(s, days);
-                                    // Without a traded day there is no range to be in.
-                                    if (!span.traded || span.low == kNoLow) return Verdict::fail;
-                                    const DayRecord* row = day_row(ctx, c);
-                                    if (!row) return Verdict::fail;
-                                    const double position =
-                                        range_position(parse_number(row->close()), span);
-                                    if (!(lo <= position && position <= hi)) return Verdict::fail;
-                                    value = format_decimal(position);
-                                    return Verdict::pass;
-                                  });
+  const bool done = filter_numbers(
+      ctx, candidates, output, n, days, "値上率",
+      [&](const Candidate& c, const SeriesNumbers& s, std::string& value) {
+        if (!code_matches(s.code, c.code)) return code_mismatch(mismatch, value);
+        const TradedSpan span = traded_span(s, days);
+        // Without a traded day there is no range to be in.
+        if (!span.traded || span.low == kNoLow) return Verdict::fail;
+        const DayRecord* row = day_row(ctx, c);
+        if (!row) return Verdict::fail;
+        const double position = range_position(parse_number(row->close()), span);
+        if (!(lo <= position && position <= hi)) return Verdict::fail;
+        value = format_decimal(position);
+        return Verdict::pass;
+      },
+      true);
   if (!done) return;
   finish_criterion(ctx, candidates, output, n);
 }
@@ -136,19 +136,20 @@ void f_nehaba3sel(RunContext& ctx, CandidateList& candidates, CandidateList& out
   const bool minus = ctx.controls->checked("nehaba3_m_chk");
 
   const int days = static_cast<int>(a);
-  const bool done = filter_series(
+  const bool done = filter_numbers(
       ctx, candidates, output, n, cap_days(ctx, days + 10), "値幅率",
-      [&](const Candidate& c, const Series& s, std::string& value) {
-        if (!series_code_matches(s, c.code)) {
+      [&](const Candidate& c, const SeriesNumbers& s, std::string& value) {
+        if (!code_matches(s.code, c.code)) {
           return code_mismatch("f_nehaba3sel_Error:Read Meigara File code is incorrect.", value);
         }
-        const RangeRate r = range_rate(s, days);
+        const RangeRate r = range_rate(s, ctx.calendar, days);
         if (!r.has_price) return Verdict::fail;
         if (!(lo <= r.rate && r.rate <= hi)) return Verdict::fail;
         if (!direction_passes(r, plus, minus)) return Verdict::fail;
         value = format_decimal(r.rate);
         return Verdict::pass;
-      });
+      },
+      true);
   if (!done) return;
   finish_criterion(ctx, candidates, output, n);
 }

@@ -15,7 +15,7 @@ struct TradedSpan {
   std::int64_t high = 0;
   bool traded = false;  // at least one day with volume > 0
 };
-TradedSpan traded_span(const Series& series, int days);
+TradedSpan traded_span(const SeriesNumbers& series, int days);
 
 // Where `price` lies between the span's low (0 %) and high (100 %); 0 when low equals high.
 double range_position(double price, const TradedSpan& span);
@@ -33,7 +33,7 @@ struct RangeRate {
   bool down = false;  // the low's day closed at or below its open
   double rate = 0;    // (high - low) / price * 100
 };
-RangeRate range_rate(const Series& series, int days);
+RangeRate range_rate(const SeriesNumbers& series, const TradingCalendar& cal, int days);
 
 // The direction boxes of criterion 6: "+" keeps a low before the high (on one day: a rising
 // day), "ｰ" a high before the low (on one day: a day that did not rise).
