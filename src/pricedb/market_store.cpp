@@ -335,7 +335,7 @@ inline std::uint64_t digit_bits(const __m128i (&b)[4]) {
 
 // The usual day line, read sixteen bytes at a time: six fields of 1 to 16 digits, the date of
 // eight, joined by commas and ended by LF or CR LF. False for any other line, and near the end
-// of the data, where byte_line reads it.
+// of the data (see tail_digit_line), where byte_line reads it.
 inline bool digit_line(std::string_view all, std::size_t pos, DigitLine& out) {
 #if defined(__SSE2__)
   if (all.size() - pos < 80) return false;  // every word read below lies inside the data
@@ -348,40 +348,44 @@ inline bool digit_line(std::string_view all, std::size_t pos, DigitLine& out) {
   if (lfs == 0) return false;
   const std::uint64_t commas = equal_bits(b, _mm_set1_epi8(','));
   const unsigned e = static_cast<unsigned>(__builtin_ctzll(lfs));
-  const unsigned le = e > 0 && p[e - 1] == '\r' ? e - 1 : e;
+  const unsigned le = e - static_cast<unsigned>(e > 0 && p[e - 1] == '\r');
   const std::uint64_t body = (std::uint64_t{1} << le) - 1;
   if (((digit_bits(b) | commas) & body) != body) return false;  // a byte that is neither
-  unsigned start[6], len[6];
-  std::uint64_t m = commas & body;
-  unsigned s = 0;
-  for (unsigned f = 0; f < 5; ++f) {
-    if (m == 0) return false;
-    const unsigned c = static_cast<unsigned>(__builtin_ctzll(m));
-    m &= m - 1;
-    start[f] = s;
-    len[f] = c - s;
-    s = c + 1;
-  }
-  if (m != 0) return false;
-  start[5] = s;
-  len[5] = le - s;
-  bool ok = len[0] == 8;
-  for (unsigned f = 1; f < 6; ++f) ok = ok && len[f] - 1 < 16;  // 1 to 16 digits
-  if (!ok) return false;
-  auto value = [&](unsigned f) -> std::uint64_t {
-    const std::uint64_t x = load_word(p + start[f]) ^ 0x3030303030303030ULL;
-    if (len[f] <= 8) return leading_digits(x, len[f]);
-    const std::uint64_t x2 = load_word(p + start[f] + 8) ^ 0x3030303030303030ULL;
-    return eight_digits(x) * kTens[len[f] - 8] + leading_digits(x2, len[f] - 8);
+  // The commas one by one, each mask the one before less its lowest bit: the positions are
+  // then read independently of each other, and the checks are summed rather than branched on
+  // (nearly every line passes them).
+  const std::uint64_t m0 = commas & body, m1 = m0 & (m0 - 1), m2 = m1 & (m1 - 1),
+                      m3 = m2 & (m2 - 1), m4 = m3 & (m3 - 1);
+  if (m4 == 0 || (m4 & (m4 - 1)) != 0) return false;  // not exactly five commas
+  const auto c0 = static_cast<unsigned>(__builtin_ctzll(m0));
+  const auto c1 = static_cast<unsigned>(__builtin_ctzll(m1));
+  const auto c2 = static_cast<unsigned>(__builtin_ctzll(m2));
+  const auto c3 = static_cast<unsigned>(__builtin_ctzll(m3));
+  const auto c4 = static_cast<unsigned>(__builtin_ctzll(m4));
+  // Each length in its own variable: GCC keeps an array of them on the stack, in a loop.
+  const unsigned l1 = c1 - c0 - 1, l2 = c2 - c1 - 1, l3 = c3 - c2 - 1, l4 = c4 - c3 - 1,
+                 l5 = le - c4 - 1;
+  // The date of eight digits, the others of 1 to 16 (an empty field wraps to a large length).
+  const unsigned beyond = (l1 - 1) | (l2 - 1) | (l3 - 1) | (l4 - 1) | (l5 - 1);
+  if (((c0 ^ 8u) | (beyond >> 4)) != 0) return false;
+  auto value = [&](unsigned start, unsigned n) -> std::uint64_t {
+    const std::uint64_t x = load_word(p + start) ^ 0x3030303030303030ULL;
+    if (n <= 8) return leading_digits(x, n);
+    const std::uint64_t x2 = load_word(p + start + 8) ^ 0x3030303030303030ULL;
+    return eight_digits(x) * kTens[n - 8] + leading_digits(x2, n - 8);
   };
-  bool plain = true;
-  for (unsigned f = 1; f <= 4; ++f)
-    plain = plain && len[f] <= 15 && (len[f] == 1 || p[start[f]] != '0');
-  out.prices_plain = plain;
-  for (unsigned f = 0; f < 6; ++f) out.len[f] = static_cast<std::uint8_t>(len[f]);
+  // Plain prices: at most 15 digits and no leading zero, the zeros found among the field
+  // starts of open to close (a start followed by a comma is a field of one digit).
+  const std::uint64_t price_starts = (m0 ^ m4) << 1;
+  const std::uint64_t leading_zeros =
+      equal_bits(b, _mm_set1_epi8('0')) & price_starts & ~(commas >> 1);
+  out.prices_plain = leading_zeros == 0 && ((l1 | l2 | l3 | l4) & 16u) == 0;
+  out.len = {static_cast<std::uint8_t>(c0), static_cast<std::uint8_t>(l1),
+             static_cast<std::uint8_t>(l2), static_cast<std::uint8_t>(l3),
+             static_cast<std::uint8_t>(l4), static_cast<std::uint8_t>(l5)};
   out.date = static_cast<std::int32_t>(eight_digits(load_word(p) ^ 0x3030303030303030ULL));
-  out.close = static_cast<double>(value(4));
-  out.volume = static_cast<double>(value(5));
+  out.close = static_cast<double>(value(c3 + 1, l4));
+  out.volume = static_cast<double>(value(c4 + 1, l5));
   out.next = pos + e + 1;
   return true;
 #else
