@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <type_traits>
 #include <unordered_set>
 
 #include "common/csv.h"
@@ -507,12 +508,6 @@ int load_series(const SeriesSource& src, std::string_view end_date, int day_coun
 
 namespace {
 
-// The stock's years as the loads walk them, newest first, up to the end date's year and down
-// to `lowest_year`, while `n` (the calendar days taken, which `visit` advances) is below
-// `wanted`. Each year goes to `visit` as a HeldYear (the in-memory market's, or a file of the
-// usual shape indexed as the market indexes it, its days cut out at the recorded commas) or as
-// a StockYear (any other file, through the field reader). False when the in-memory market does
-// not hold the stock.
 // Indexes a year file for a load that has taken `n` of its `wanted` calendar days, only as far
 // back as the load can reach: the days still wanted and, in the first year read, the days
 // after the end that it passes over. Those are found by indexing a few lines more than wanted,
@@ -527,6 +522,12 @@ bool index_for_load(StoredYear& year, int n, int wanted, double end) {
   return index_plain_year(year, SIZE_MAX);
 }
 
+// The stock's years as the loads walk them, newest first, up to the end date's year and down
+// to `lowest_year`, while `n` (the calendar days taken, which `visit` advances) is below
+// `wanted`. Each year goes to `visit` as a HeldYear (the in-memory market's, or a file of the
+// usual shape indexed as the market indexes it, its days cut out at the recorded commas) or as
+// a StockYear (any other file, through the field reader); `visit` returns false to stop the
+// walk. False when the in-memory market does not hold the stock or a visit stopped the walk.
 template <class Visit>
 bool walk_years(const SeriesSource& src, std::string_view code, int first_year, int lowest_year,
                 double end, int wanted, const int& n, const Visit& visit) {
@@ -537,7 +538,7 @@ bool walk_years(const SeriesSource& src, std::string_view code, int first_year, 
       if (n >= wanted) break;
       if (sy.year > first_year) continue;
       if (sy.year < lowest_year) break;
-      visit(HeldYear{&sy});
+      if (!visit(HeldYear{&sy})) return false;
     }
     return true;
   }
@@ -553,11 +554,7 @@ bool walk_years(const SeriesSource& src, std::string_view code, int first_year, 
     const bool plain = index_for_load(plain_year, n, wanted, end);
     if (!plain) parse_stock_year(stock, plain_year.bytes);
     yield_now(src.yield);
-    if (plain) {
-      visit(HeldYear{&plain_year});
-    } else {
-      visit(stock);
-    }
+    if (!(plain ? visit(HeldYear{&plain_year}) : visit(stock))) return false;
   }
   return true;
 }
@@ -594,6 +591,7 @@ int load_series_cal(const SeriesSource& src, std::string_view end_date, int day_
   bool prices_plain = true;
   walk_years(src, code, year_of(end_date), lowest_year, end, wanted, n, [&](const auto& year) {
     merge_year(year, end, wanted, cal, series, n, header_done, prices_plain);
+    return true;
   });
   if (n == 0) return -1;
   finish_load(src, code, series, n, adjust, prices_plain);
@@ -606,8 +604,10 @@ int count_traded_days(const SeriesSource& src, std::string_view end_date, int da
   const double end = std::min(parse_number(end_date), calendar_end(cal));
   const int wanted = std::min(day_count, cal.count());
   int n = 0, traded = 0;
-  walk_years(src, code, year_of(end_date), lowest_year, end, wanted, n,
-             [&](const auto& year) { count_year(year, end, wanted, cal, n, traded); });
+  walk_years(src, code, year_of(end_date), lowest_year, end, wanted, n, [&](const auto& year) {
+    count_year(year, end, wanted, cal, n, traded);
+    return true;
+  });
   return n == 0 ? -1 : traded;
 }
 
@@ -844,17 +844,17 @@ bool numbers_from_files(const SeriesSource& src, std::string_view end_date, int 
   std::optional<NumberMerge> started = start_number_merge(cal, end_date, day_count, out);
   if (!started) return false;
   NumberMerge& m = *started;
-  thread_local StoredYear year;
-  SeriesSource::Folders& dirs = src.year_folders();
-  const std::string file_name = std::string(code) + ".csv";
-  for (int y = first_year; y >= lowest_year && m.n < m.wanted; --y) {
-    const int dir_fd = dirs.year(y).series_fd;
-    if (dir_fd < 0) continue;
-    if (!read_file_bytes_at(dir_fd, file_name.c_str(), year.bytes)) continue;
-    if (!index_for_load(year, m.n, m.wanted, m.end) || !year.numeric()) return false;
-    yield_now(src.yield);
-    merge_numbers_year(year, nullptr, m);
-  }
+  const bool walked =
+      walk_years(src, code, first_year, lowest_year, m.end, m.wanted, m.n, [&](const auto& year) {
+        if constexpr (std::is_same_v<decltype(year), const HeldYear&>) {
+          if (!year.y->numeric()) return false;
+          merge_numbers_year(*year.y, nullptr, m);
+          return true;
+        } else {
+          return false;  // a file the field reader reads
+        }
+      });
+  if (!walked) return false;
   status = finish_numbers(src, code, m, adjust);
   return true;
 }
