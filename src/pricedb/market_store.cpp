@@ -287,6 +287,14 @@ inline std::uint64_t leading_digits(std::uint64_t x, unsigned n) {
 
 constexpr std::uint64_t kTens[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
+// The value of a run of 1 to 16 digits at p, with 16 bytes readable from p.
+inline std::uint64_t wide_digits_value(const char* p, unsigned len) {
+  const std::uint64_t x = load_word(p) ^ 0x3030303030303030ULL;
+  if (len <= 8) return leading_digits(x, len);
+  const std::uint64_t x2 = load_word(p + 8) ^ 0x3030303030303030ULL;
+  return eight_digits(x) * kTens[len - 8] + leading_digits(x2, len - 8);
+}
+
 // The value of a run of 1 to 16 digits at p, in data ending at `end`.
 inline std::uint64_t digits_value(const char* p, std::size_t len, const char* end) {
   if (end - p < 16) {
@@ -294,10 +302,7 @@ inline std::uint64_t digits_value(const char* p, std::size_t len, const char* en
     for (std::size_t k = 0; k < len; ++k) v = v * 10 + static_cast<unsigned>(p[k] - '0');
     return v;
   }
-  const std::uint64_t x = load_word(p) ^ 0x3030303030303030ULL;
-  if (len <= 8) return leading_digits(x, static_cast<unsigned>(len));
-  const std::uint64_t x2 = load_word(p + 8) ^ 0x3030303030303030ULL;
-  return eight_digits(x) * kTens[len - 8] + leading_digits(x2, static_cast<unsigned>(len - 8));
+  return wide_digits_value(p, static_cast<unsigned>(len));
 }
 
 // What a day line of the usual shape holds, as take_day would record it.
@@ -335,7 +340,7 @@ inline std::uint64_t digit_bits(const __m128i (&b)[4]) {
 
 // The usual day line, read sixteen bytes at a time: six fields of 1 to 16 digits, the date of
 // eight, joined by commas and ended by LF or CR LF. False for any other line, and near the end
-// of the data (see tail_digit_line), where byte_line reads it.
+// of the data, where byte_line reads it.
 inline bool digit_line(std::string_view all, std::size_t pos, DigitLine& out) {
 #if defined(__SSE2__)
   if (all.size() - pos < 80) return false;  // every word read below lies inside the data
@@ -368,12 +373,6 @@ inline bool digit_line(std::string_view all, std::size_t pos, DigitLine& out) {
   // The date of eight digits, the others of 1 to 16 (an empty field wraps to a large length).
   const unsigned beyond = (l1 - 1) | (l2 - 1) | (l3 - 1) | (l4 - 1) | (l5 - 1);
   if (((c0 ^ 8u) | (beyond >> 4)) != 0) return false;
-  auto value = [&](unsigned start, unsigned n) -> std::uint64_t {
-    const std::uint64_t x = load_word(p + start) ^ 0x3030303030303030ULL;
-    if (n <= 8) return leading_digits(x, n);
-    const std::uint64_t x2 = load_word(p + start + 8) ^ 0x3030303030303030ULL;
-    return eight_digits(x) * kTens[n - 8] + leading_digits(x2, n - 8);
-  };
   // Plain prices: at most 15 digits and no leading zero, the zeros found among the field
   // starts of open to close (a start followed by a comma is a field of one digit).
   const std::uint64_t price_starts = (m0 ^ m4) << 1;
@@ -384,8 +383,8 @@ inline bool digit_line(std::string_view all, std::size_t pos, DigitLine& out) {
              static_cast<std::uint8_t>(l2), static_cast<std::uint8_t>(l3),
              static_cast<std::uint8_t>(l4), static_cast<std::uint8_t>(l5)};
   out.date = static_cast<std::int32_t>(eight_digits(load_word(p) ^ 0x3030303030303030ULL));
-  out.close = static_cast<double>(value(c3 + 1, l4));
-  out.volume = static_cast<double>(value(c4 + 1, l5));
+  out.close = static_cast<double>(wide_digits_value(p + c3 + 1, l4));
+  out.volume = static_cast<double>(wide_digits_value(p + c4 + 1, l5));
   out.next = pos + e + 1;
   return true;
 #else
