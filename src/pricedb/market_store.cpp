@@ -103,6 +103,7 @@ const StoredYear* StoredStock::year(int y) const {
 }
 
 const double* StoredYear::open_high_low() const {
+  if (indexed == IndexedNumbers::kAll) return indexed_prices.data();
   if (!lazy_prices_) return nullptr;
   LazyPrices& lazy = *lazy_prices_;
   std::call_once(lazy.built, [&] {
@@ -175,7 +176,7 @@ void take_day(StoredYear& out, std::size_t i, std::size_t start, const std::stri
     out.prices_plain = all_digits(f) && t.size() <= 15 && !(t.size() > 1 && t[0] == '0');
   }
   out.lengths[i] = len;
-  for (int f : {4, 5}) {
+  for (int f = 4; f <= 5 && out.indexed != IndexedNumbers::kNone; ++f) {
     const bool direct = known && known->digits[f] && v[f].size() <= 18;
     out.close_volume[2 * i + static_cast<std::size_t>(f - 4)] =
         direct ? static_cast<double>(known->value[f]) : parse_number(v[f]);
@@ -205,11 +206,14 @@ void size_index(StoredYear& out, std::size_t lines) {
   out.day_starts.resize(lines);
   out.dates.resize(lines);
   out.lengths.resize(lines);
-  out.close_volume.resize(lines * 2);
+  out.close_volume.resize(out.indexed == IndexedNumbers::kNone ? 0 : lines * 2);
+  if (out.indexed == IndexedNumbers::kAll) out.indexed_prices.resize(lines * 3);
 }
 
-void reset_index(StoredYear& out) {
-  size_index(out, 0);
+// The arrays keep their sizes until the indexing sets them: a scratch year indexed file after
+// file would otherwise have every slot zeroed before it is written.
+void reset_index(StoredYear& out, IndexedNumbers numbers = IndexedNumbers::kCloseVolume) {
+  out.indexed = numbers;
   out.ascending = true;
   out.plain = true;
   out.prices_plain = true;
@@ -310,6 +314,7 @@ struct DigitLine {
   std::array<std::uint8_t, 6> len;
   bool prices_plain;
   std::int32_t date;
+  double open, high, low;  // read only when asked for, as are close and volume
   double close, volume;
   std::size_t next;  // where the next line starts
 };
@@ -341,6 +346,7 @@ inline std::uint64_t digit_bits(const __m128i (&b)[4]) {
 // The usual day line, read sixteen bytes at a time: six fields of 1 to 16 digits, the date of
 // eight, joined by commas and ended by LF or CR LF. False for any other line, and near the end
 // of the data, where byte_line reads it.
+template <IndexedNumbers kNumbers>
 inline bool digit_line(std::string_view all, std::size_t pos, DigitLine& out) {
 #if defined(__SSE2__)
   if (all.size() - pos < 80) return false;  // every word read below lies inside the data
@@ -383,8 +389,15 @@ inline bool digit_line(std::string_view all, std::size_t pos, DigitLine& out) {
              static_cast<std::uint8_t>(l2), static_cast<std::uint8_t>(l3),
              static_cast<std::uint8_t>(l4), static_cast<std::uint8_t>(l5)};
   out.date = static_cast<std::int32_t>(eight_digits(load_word(p) ^ 0x3030303030303030ULL));
-  out.close = static_cast<double>(wide_digits_value(p + c3 + 1, l4));
-  out.volume = static_cast<double>(wide_digits_value(p + c4 + 1, l5));
+  if constexpr (kNumbers == IndexedNumbers::kAll) {
+    out.open = static_cast<double>(wide_digits_value(p + c0 + 1, l1));
+    out.high = static_cast<double>(wide_digits_value(p + c1 + 1, l2));
+    out.low = static_cast<double>(wide_digits_value(p + c2 + 1, l3));
+  }
+  if constexpr (kNumbers != IndexedNumbers::kNone) {
+    out.close = static_cast<double>(wide_digits_value(p + c3 + 1, l4));
+    out.volume = static_cast<double>(wide_digits_value(p + c4 + 1, l5));
+  }
   out.next = pos + e + 1;
   return true;
 #else
@@ -450,6 +463,7 @@ bool plain_line(std::string_view all, std::size_t pos, std::size_t lf) {
   return byte_line(all, pos, v, known, next);
 }
 
+template <IndexedNumbers kNumbers>
 bool index_plain_lines(StoredYear& out, std::size_t pos, std::int64_t n, std::size_t newest) {
   const std::string_view all(out.bytes);
   // The header's count bounds the lines; the shortest line (five commas and a line end) bounds
@@ -474,17 +488,25 @@ bool index_plain_lines(StoredYear& out, std::size_t pos, std::int64_t n, std::si
   std::int32_t* const dates = out.dates.data();
   std::array<std::uint8_t, 6>* const lengths = out.lengths.data();
   double* const close_volume = out.close_volume.data();
+  double* const prices = out.indexed_prices.data();
   bool prices_plain = true, ascending = true;
   std::string_view v[6];
   FieldDigits known{};
   DigitLine line{};
   std::size_t i = 0;
   for (; i < most && pos < all.size(); ++i) {
-    if (digit_line(all, pos, line)) {
+    if (digit_line<kNumbers>(all, pos, line)) {
       starts[i] = static_cast<std::uint32_t>(pos);
       lengths[i] = line.len;
-      close_volume[2 * i] = line.close;
-      close_volume[2 * i + 1] = line.volume;
+      if constexpr (kNumbers == IndexedNumbers::kAll) {
+        prices[3 * i] = line.open;
+        prices[3 * i + 1] = line.high;
+        prices[3 * i + 2] = line.low;
+      }
+      if constexpr (kNumbers != IndexedNumbers::kNone) {
+        close_volume[2 * i] = line.close;
+        close_volume[2 * i + 1] = line.volume;
+      }
       prices_plain = prices_plain && line.prices_plain;
       ascending = ascending && !(i > 0 && line.date <= dates[i - 1]);
       dates[i] = line.date;
@@ -496,6 +518,10 @@ bool index_plain_lines(StoredYear& out, std::size_t pos, std::int64_t n, std::si
     out.prices_plain = prices_plain;
     out.ascending = ascending;
     take_day(out, i, pos, v, true, &known);
+    if constexpr (kNumbers == IndexedNumbers::kAll) {
+      for (std::size_t f = 0; f < 3; ++f)
+        prices[3 * i + f] = static_cast<double>(known.value[f + 1]);
+    }
     prices_plain = out.prices_plain;
     ascending = out.ascending;
     pos = next;
@@ -519,12 +545,22 @@ void StoredYear::open_high_low_at(std::size_t i, double (&v)[3]) const {
   }
 }
 
-bool index_plain_year(StoredYear& out, std::size_t newest) {
-  reset_index(out);
+bool index_plain_year(StoredYear& out, std::size_t newest, IndexedNumbers numbers) {
+  reset_index(out, numbers);
   FieldReader r(out.bytes);
   std::string_view h[6];
   for (auto& x : h) x = r.next_or_empty();
-  return index_plain_lines(out, r.position(), parse_integer(h[5]), newest);
+  const std::size_t pos = r.position();
+  const std::int64_t n = parse_integer(h[5]);
+  switch (numbers) {
+    case IndexedNumbers::kNone:
+      return index_plain_lines<IndexedNumbers::kNone>(out, pos, n, newest);
+    case IndexedNumbers::kCloseVolume:
+      return index_plain_lines<IndexedNumbers::kCloseVolume>(out, pos, n, newest);
+    case IndexedNumbers::kAll:
+      break;
+  }
+  return index_plain_lines<IndexedNumbers::kAll>(out, pos, n, newest);
 }
 
 void index_stored_year(StoredYear& out) {

@@ -23,6 +23,13 @@ namespace fins {
 class FinsTable;
 }
 
+// The numbers an index reads from the day lines besides their dates.
+enum class IndexedNumbers : std::uint8_t {
+  kNone,         // a text load cuts the lines and reads no value
+  kCloseVolume,  // what most criteria read
+  kAll,          // open, high and low too, in the same pass
+};
+
 // One series file as held: its bytes and where each day line starts. A day's six fields are
 // read from its line on demand with the same field reader as the file loaders, so the text
 // handed out is the file's own.
@@ -48,9 +55,12 @@ struct StoredYear {
   // Open, high and low are not read at the load: most criteria never read them, and in such a
   // year they are plain integers that can be read straight from the line (see price()).
   std::vector<double> close_volume;
-  // Open, high and low of day line i at 3 * i, in a numeric() year: built from the lines on
-  // first use (safe from several threads), for the loads that read them day after day.
+  // Open, high and low of day line i at 3 * i, in a numeric() year: read by the indexing when
+  // it was asked for them (a loader's scratch year), else built from the lines on first use
+  // (safe from several threads), for the loads that read them day after day.
   const double* open_high_low() const;
+  IndexedNumbers indexed = IndexedNumbers::kCloseVolume;
+  std::vector<double> indexed_prices;  // what open_high_low() gives when all were indexed
   // Dates rising, bare fields, plain prices and dates: a load's numbers can be taken from
   // the numbers without the text.
   bool numeric() const { return ascending && plain && prices_plain && dates_plain; }
@@ -139,7 +149,9 @@ void index_stored_year(StoredYear& out);
 // the arrays' room for the next file: a loader's scratch year. False, and the index not to be
 // used, for a file of any other shape. Only the `newest` last lines are indexed (day line 0 is
 // then the oldest of them); the older ones are only checked to be plain.
-bool index_plain_year(StoredYear& out, std::size_t newest = SIZE_MAX);
+// `numbers`: the values read as the lines are cut (with none, close_volume stays empty).
+bool index_plain_year(StoredYear& out, std::size_t newest = SIZE_MAX,
+                      IndexedNumbers numbers = IndexedNumbers::kCloseVolume);
 // The last step of index_stored_year (drops what a year of another shape cannot use).
 void finish_year_index(StoredYear& out);
 

@@ -512,14 +512,14 @@ namespace {
 // back as the load can reach: the days still wanted and, in the first year read, the days
 // after the end that it passes over. Those are found by indexing a few lines more than wanted,
 // and every line when more than those few lie after the end.
-bool index_for_load(StoredYear& year, int n, int wanted, double end) {
+bool index_for_load(StoredYear& year, int n, int wanted, double end, IndexedNumbers numbers) {
   const std::size_t still = static_cast<std::size_t>(std::max(wanted - n, 0));
-  if (n > 0) return index_plain_year(year, still);
+  if (n > 0) return index_plain_year(year, still, numbers);
   constexpr std::size_t kBeyond = 16;
   const std::size_t lines = still + kBeyond;
-  if (!index_plain_year(year, lines)) return false;
+  if (!index_plain_year(year, lines, numbers)) return false;
   if (year.size() < lines || HeldYear{&year}.count_after(end) <= kBeyond) return true;
-  return index_plain_year(year, SIZE_MAX);
+  return index_plain_year(year, SIZE_MAX, numbers);
 }
 
 // The stock's years as the loads walk them, newest first, up to the end date's year and down
@@ -528,9 +528,11 @@ bool index_for_load(StoredYear& year, int n, int wanted, double end) {
 // usual shape indexed as the market indexes it, its days cut out at the recorded commas) or as
 // a StockYear (any other file, through the field reader); `visit` returns false to stop the
 // walk. False when the in-memory market does not hold the stock or a visit stopped the walk.
+// `numbers`: what a file's index reads as numbers (the text loads read none).
 template <class Visit>
 bool walk_years(const SeriesSource& src, std::string_view code, int first_year, int lowest_year,
-                double end, int wanted, const int& n, const Visit& visit) {
+                double end, int wanted, const int& n, const Visit& visit,
+                IndexedNumbers numbers = IndexedNumbers::kNone) {
   if (src.store) {
     const StoredStock* held = src.store->stock(code);
     if (!held) return false;
@@ -551,7 +553,7 @@ bool walk_years(const SeriesSource& src, std::string_view code, int first_year, 
     if (dir_fd < 0) continue;
     if (!read_file_bytes_at(dir_fd, file_name.c_str(), plain_year.bytes)) continue;
     // Lines older than the load can reach are only checked.
-    const bool plain = index_for_load(plain_year, n, wanted, end);
+    const bool plain = index_for_load(plain_year, n, wanted, end, numbers);
     if (!plain) parse_stock_year(stock, plain_year.bytes);
     yield_now(src.yield);
     if (!(plain ? visit(HeldYear{&plain_year}) : visit(stock))) return false;
@@ -707,8 +709,8 @@ void merge_numbers_year(const StoredYear& sy, const StoredYear* ref, NumberMerge
     k = size - upto;
   }
   const bool with_prices = out.want_prices;
-  // A held year keeps its open, high and low as numbers; a loader's scratch year reads them
-  // from the line.
+  // A held year keeps its open, high and low as numbers, and a loader's scratch year reads
+  // them at its indexing; otherwise they are read from the line.
   const double* ohl_all = with_prices ? sy.open_high_low() : nullptr;
   auto put_gap = [&](int i) {
     const auto g = static_cast<std::size_t>(i);
@@ -844,8 +846,9 @@ bool numbers_from_files(const SeriesSource& src, std::string_view end_date, int 
   std::optional<NumberMerge> started = start_number_merge(cal, end_date, day_count, out);
   if (!started) return false;
   NumberMerge& m = *started;
-  const bool walked =
-      walk_years(src, code, first_year, lowest_year, m.end, m.wanted, m.n, [&](const auto& year) {
+  const bool walked = walk_years(
+      src, code, first_year, lowest_year, m.end, m.wanted, m.n,
+      [&](const auto& year) {
         if constexpr (std::is_same_v<decltype(year), const HeldYear&>) {
           if (!year.y->numeric()) return false;
           merge_numbers_year(*year.y, nullptr, m);
@@ -853,7 +856,8 @@ bool numbers_from_files(const SeriesSource& src, std::string_view end_date, int 
         } else {
           return false;  // a file the field reader reads
         }
-      });
+      },
+      out.want_prices ? IndexedNumbers::kAll : IndexedNumbers::kCloseVolume);
   if (!walked) return false;
   status = finish_numbers(src, code, m, adjust);
   return true;

@@ -424,14 +424,26 @@ TEST(MarketStore, IndexCutsEveryLineAsTheFieldReader) {
         want.push_back(d);
       }
 
-      StoredYear held, scratch;
-      held.bytes = scratch.bytes = text;
+      StoredYear held, scratch, newest;
+      held.bytes = scratch.bytes = newest.bytes = text;
       index_stored_year(held);
       const bool plain = index_plain_year(scratch);
       const std::string where = std::string(c.name) + " at " + std::to_string(at);
       ASSERT_EQ(held.size(), want.size()) << where;
       if (plain) {
         ASSERT_EQ(scratch.size(), want.size()) << where;
+      }
+      // A load's index of the last three lines, every value read in the pass: the older lines
+      // are only checked, and decide alike whether the file is plain.
+      EXPECT_EQ(index_plain_year(newest, 3, IndexedNumbers::kAll), plain) << where;
+      for (std::size_t k = 0; plain && k < 3; ++k) {
+        const std::size_t i = want.size() - 3 + k;
+        ASSERT_EQ(newest.size(), 3u) << where;
+        EXPECT_EQ(newest.day(k), want[i]) << where << " line " << i;
+        if (!held.numeric()) continue;
+        for (std::size_t f = 0; f < 3; ++f)
+          EXPECT_EQ(newest.open_high_low()[3 * k + f], held.price(i, f + 1)) << where << " " << i;
+        EXPECT_EQ(newest.close_volume[2 * k + 1], held.close_volume[2 * i + 1]) << where;
       }
       bool prices_plain = true, ascending = true;
       for (std::size_t i = 0; i < want.size(); ++i) {
