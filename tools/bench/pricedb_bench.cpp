@@ -1,6 +1,8 @@
 // The foundation's figures: the trading calendar, the 260-day load of every code against the
 // bare cost of reading the same files, and the sample market's generation time.
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -65,6 +67,32 @@ void prepare_loads(const Setup& setup, LoadWork& w) {
   }
 }
 
+long long read_every_file(LoadWork& w) {
+  for (const std::string& path : w.files) lp::read_file_bytes(path, w.bytes);
+  return static_cast<long long>(w.codes.size());
+}
+
+// The text load of every code; the count of codes loaded.
+long long load_every_text(const Setup& setup, LoadWork& w, bool adjust) {
+  long long loaded = 0;
+  for (const std::string& code : w.codes) {
+    loaded +=
+        lp::load_series_cal(w.src, setup.today, kLoadDays, code, w.cal, w.series, adjust) == 0;
+  }
+  return loaded;
+}
+
+// The number load of every code (every price, or close and volume only).
+long long load_every_numbers(const Setup& setup, LoadWork& w, bool prices) {
+  long long loaded = 0;
+  w.numbers.want_prices = prices;
+  for (const std::string& code : w.codes) {
+    loaded += lp::load_series_numbers(w.src, setup.today, kLoadDays, code, w.cal, w.numbers, true,
+                                      w.series) == 0;
+  }
+  return loaded;
+}
+
 void add_pricedb_cases(const Setup& setup, std::vector<Case>& cases) {
   auto work = std::make_shared<LoadWork>();
 
@@ -83,10 +111,7 @@ void add_pricedb_cases(const Setup& setup, std::vector<Case>& cases) {
   }
   {
     Case c{kRawRead, "", [setup, work] { prepare_loads(setup, *work); },
-           [work] {
-             for (const std::string& path : work->files) lp::read_file_bytes(path, work->bytes);
-             return static_cast<long long>(work->codes.size());
-           }};
+           [work] { return read_every_file(*work); }};
     c.item = "code";
     cases.push_back(std::move(c));
   }
@@ -94,14 +119,7 @@ void add_pricedb_cases(const Setup& setup, std::vector<Case>& cases) {
     Case c{adjust ? kLoadAdjusted : "load_series_cal 260 days, every code (raw prices)",
            adjust ? "<= 0.3 s and <= 2x raw read" : "",
            [setup, work] { prepare_loads(setup, *work); },
-           [setup, work, adjust] {
-             long long loaded = 0;
-             for (const std::string& code : work->codes) {
-               loaded += lp::load_series_cal(work->src, setup.today, kLoadDays, code, work->cal,
-                                             work->series, adjust) == 0;
-             }
-             return loaded;
-           }};
+           [setup, work, adjust] { return load_every_text(setup, *work, adjust); }};
     c.item = "load";
     if (adjust) {
       c.judge = [](const Result& self, const std::vector<Result>& all) -> std::string {
@@ -120,15 +138,7 @@ void add_pricedb_cases(const Setup& setup, std::vector<Case>& cases) {
                   : "load_series_numbers 260 days, every code (files, split-adjusted, close and "
                     "volume)",
            prices ? "<= 2x raw read" : "", [setup, work] { prepare_loads(setup, *work); },
-           [setup, work, prices] {
-             long long loaded = 0;
-             work->numbers.want_prices = prices;
-             for (const std::string& code : work->codes) {
-               loaded += lp::load_series_numbers(work->src, setup.today, kLoadDays, code, work->cal,
-                                                 work->numbers, true, work->series) == 0;
-             }
-             return loaded;
-           }};
+           [setup, work, prices] { return load_every_numbers(setup, *work, prices); }};
     c.item = "load";
     if (prices) {
       c.judge = [](const Result& self, const std::vector<Result>& all) -> std::string {
@@ -137,6 +147,43 @@ void add_pricedb_cases(const Setup& setup, std::vector<Case>& cases) {
         return lp::bench::yes_no(self.median_seconds <= 2 * raw->median_seconds);
       };
     }
+    cases.push_back(std::move(c));
+  }
+  for (bool text : {true, false}) {
+    // The same loads timed each right after the raw read, run after run, so that both figures
+    // of a ratio come from the machine in one state: the median of the runs' ratios.
+    auto ratios = std::make_shared<std::vector<double>>();
+    Case c{std::string(text ? "load_series_cal 260 days (split-adjusted)"
+                            : "load_series_numbers 260 days (files, split-adjusted)") +
+               " against the raw read, in alternating runs",
+           "<= 2x raw read",
+           [setup, work, ratios] {
+             prepare_loads(setup, *work);
+             ratios->clear();
+           },
+           [setup, work, ratios, text] {
+             using Clock = std::chrono::steady_clock;
+             const auto t0 = Clock::now();
+             read_every_file(*work);
+             const auto t1 = Clock::now();
+             const long long loaded = text ? load_every_text(setup, *work, true)
+                                           : load_every_numbers(setup, *work, true);
+             const auto t2 = Clock::now();
+             ratios->push_back(std::chrono::duration<double>(t2 - t1).count() /
+                               std::chrono::duration<double>(t1 - t0).count());
+             return loaded;
+           }};
+    c.item = "";  // the time of a run is the two together: the judge gives the ratio
+    c.judge = [ratios](const Result&, const std::vector<Result>&) -> std::string {
+      // The first run only warms up.
+      std::vector<double> r(ratios->begin() + (ratios->size() > 1 ? 1 : 0), ratios->end());
+      if (r.empty()) return "";
+      std::sort(r.begin(), r.end());
+      const double median = r[r.size() / 2];
+      char figure[32];
+      std::snprintf(figure, sizeof figure, "%.2fx", median);
+      return lp::bench::yes_no(median <= 2) + " (" + figure + ")";
+    };
     cases.push_back(std::move(c));
   }
   {
