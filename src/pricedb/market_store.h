@@ -148,8 +148,9 @@ void index_stored_year(StoredYear& out);
 // The same for a file whose every day line is of the plain kind (six bare fields), keeping
 // the arrays' room for the next file: a loader's scratch year. False, and the index not to be
 // used, for a file of any other shape. Only the `newest` last lines are indexed (day line 0 is
-// then the oldest of them); the older ones are only checked to be plain.
-// `numbers`: the values read as the lines are cut (with none, close_volume stays empty).
+// then the oldest of them); the older ones are only checked to leave the field reader's days
+// on the lines, whatever they hold. `numbers`: the values read as the lines are cut (with
+// none, close_volume stays empty).
 bool index_plain_year(StoredYear& out, std::size_t newest = SIZE_MAX,
                       IndexedNumbers numbers = IndexedNumbers::kCloseVolume);
 // The last step of index_stored_year (drops what a year of another shape cannot use).
