@@ -259,6 +259,9 @@ bool byte_line(std::string_view all, std::size_t pos, std::string_view (&v)[6], 
     digits = true;
   }
   if (f != 5) return false;
+  // An empty last field that the data ends on is no field to the field reader, which then has
+  // only five for the day.
+  if (le == all.size() && field_start == le) return false;
   known.digits[5] = digits && le > field_start;
   known.value[5] = value;
   v[5] = all.substr(field_start, le - field_start);
