@@ -586,6 +586,7 @@ void index_stored_year(StoredYear& out) {
     return;
   }
   reset_index(out);
+  size_index(out, 0);  // grown below as the days come, every array alike
   FieldReader r(out.bytes);
   std::string_view h[6];
   for (auto& x : h) x = r.next_or_empty();
