@@ -441,7 +441,8 @@ std::size_t find_lines(std::string_view all, std::size_t pos, std::size_t most,
 // it reads as many days as there are lines and the next day starts on the next line. What the
 // lines themselves hold (blanks, misplaced commas that even out) is not read by a load that
 // starts after them. Counted sixteen bytes at a time.
-bool days_end_with_lines(std::string_view all, std::size_t from, std::size_t to) {
+bool days_end_with_lines(std::string_view all, std::size_t from, std::size_t to,
+                         std::size_t& lines) {
   std::uint64_t ends = 0, lfs = 0;  // commas and CRs less CR LF pairs; LFs
   bool quote = false;
   const char* const d = all.data();
@@ -479,7 +480,35 @@ bool days_end_with_lines(std::string_view all, std::size_t from, std::size_t to)
     ends += c == ',' || (c == '\r' && !(p + 1 < all.size() && d[p + 1] == '\n'));
     lfs += c == '\n';
   }
+  lines = lfs;
   return !quote && ends == 5 * lfs;
+}
+
+// Where the last `lines` lines from `pos` begin (a last line without its LF counts), found
+// from the end of the data; npos when the data holds no more lines than that.
+std::size_t last_lines_start(std::string_view all, std::size_t pos, std::size_t lines) {
+  constexpr std::size_t kNone = std::string_view::npos;
+  const std::size_t end = all.size();
+  if (lines == 0 || end <= pos) return kNone;
+  // The LF that ends the data starts no line.
+  std::size_t need = lines + (all[end - 1] == '\n' ? 1 : 0);
+  std::size_t p = end;
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n');
+  while (p >= pos + 16) {
+    p -= 16;
+    unsigned m = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(all.data() + p)), lf)));
+    for (; m != 0; m &= ~(1u << (31 - __builtin_clz(m)))) {
+      if (--need == 0) return p + static_cast<std::size_t>(31 - __builtin_clz(m)) + 1;
+    }
+  }
+#endif
+  while (p > pos) {
+    --p;
+    if (all[p] == '\n' && --need == 0) return p + 1;
+  }
+  return kNone;
 }
 
 template <IndexedNumbers kNumbers>
@@ -491,13 +520,22 @@ bool index_plain_lines(StoredYear& out, std::size_t pos, std::int64_t n, std::si
                                            (all.size() - std::min(pos, all.size())) / 6 + 1);
   if (newest < most) {
     // Only the newest lines are wanted: the older ones are only checked to leave the field
-    // reader's days on the lines, so that the lines kept are the days it would find.
-    thread_local std::vector<std::uint32_t> bounds;
-    const std::size_t count = find_lines(all, pos, most, bounds);
-    if (count > newest) {
-      if (!days_end_with_lines(all, pos, bounds[count - newest])) return false;
-      pos = bounds[count - newest];
-      most = newest;
+    // reader's days on the lines, so that the lines kept are the days it would find. They are
+    // found from the end, unless the header's count stops the days before the last line.
+    std::size_t older = 0;
+    const std::size_t start = last_lines_start(all, pos, newest);
+    if (start != std::string_view::npos) {
+      if (!days_end_with_lines(all, pos, start, older)) return false;
+      if (older + newest <= most) {
+        pos = start;
+        most = newest;
+      } else {
+        thread_local std::vector<std::uint32_t> bounds;
+        const std::size_t count = find_lines(all, pos, most, bounds);
+        if (!days_end_with_lines(all, pos, bounds[count - newest], older)) return false;
+        pos = bounds[count - newest];
+        most = newest;
+      }
     }
   }
   size_index(out, most);
