@@ -523,19 +523,18 @@ bool index_plain_lines(StoredYear& out, std::size_t pos, std::int64_t n, std::si
     // reader's days on the lines, so that the lines kept are the days it would find. They are
     // found from the end, unless the header's count stops the days before the last line.
     std::size_t older = 0;
-    const std::size_t start = last_lines_start(all, pos, newest);
+    std::size_t start = last_lines_start(all, pos, newest);
     if (start != std::string_view::npos) {
-      if (!days_end_with_lines(all, pos, start, older)) return false;
-      if (older + newest <= most) {
-        pos = start;
-        most = newest;
-      } else {
+      bool aligned = days_end_with_lines(all, pos, start, older);
+      if (older + newest > most) {
+        // Lines beyond the count: what the count reaches is found from the start and checked.
         thread_local std::vector<std::uint32_t> bounds;
-        const std::size_t count = find_lines(all, pos, most, bounds);
-        if (!days_end_with_lines(all, pos, bounds[count - newest], older)) return false;
-        pos = bounds[count - newest];
-        most = newest;
+        start = bounds[find_lines(all, pos, most, bounds) - newest];
+        aligned = days_end_with_lines(all, pos, start, older);
       }
+      if (!aligned) return false;
+      pos = start;
+      most = newest;
     }
   }
   size_index(out, most);

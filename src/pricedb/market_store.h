@@ -57,7 +57,8 @@ struct StoredYear {
   std::vector<double> close_volume;
   // Open, high and low of day line i at 3 * i, in a numeric() year: read by the indexing when
   // it was asked for them (a loader's scratch year), else built from the lines on first use
-  // (safe from several threads), for the loads that read them day after day.
+  // (safe from several threads), for the loads that read them day after day. Null only for a
+  // scratch year indexed without them.
   const double* open_high_low() const;
   IndexedNumbers indexed = IndexedNumbers::kCloseVolume;
   std::vector<double> indexed_prices;  // what open_high_low() gives when all were indexed

@@ -710,7 +710,7 @@ void merge_numbers_year(const StoredYear& sy, const StoredYear* ref, NumberMerge
   }
   const bool with_prices = out.want_prices;
   // A held year keeps its open, high and low as numbers, and a loader's scratch year reads
-  // them at its indexing; otherwise they are read from the line.
+  // them at its indexing (numbers_from_files asks for them when prices are wanted).
   const double* ohl_all = with_prices ? sy.open_high_low() : nullptr;
   auto put_gap = [&](int i) {
     const auto g = static_cast<std::size_t>(i);
@@ -732,19 +732,13 @@ void merge_numbers_year(const StoredYear& sy, const StoredYear* ref, NumberMerge
     out.volume[i] = cv[1];
     if (!with_prices) {
       out.open[i] = out.high[i] = out.low[i] = 0;
-    } else if (ohl_all) {
+    } else {
       const double* ohl = ohl_all + 3 * line;
       __builtin_prefetch(
           reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(ohl) - 384));
       out.open[i] = ohl[0];
       out.high[i] = ohl[1];
       out.low[i] = ohl[2];
-    } else {
-      double v[3];
-      sy.open_high_low_at(line, v);
-      out.open[i] = v[0];
-      out.high[i] = v[1];
-      out.low[i] = v[2];
     }
   }
   m.n = n;
