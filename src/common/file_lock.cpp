@@ -15,6 +15,12 @@ std::filesystem::path lock_file_path(const std::filesystem::path& target) {
 
 std::unique_ptr<FileLock> FileLock::acquire(const std::filesystem::path& target,
                                             std::chrono::milliseconds timeout, std::string& error) {
+  return acquire(target, timeout, error, {});
+}
+
+std::unique_ptr<FileLock> FileLock::acquire(const std::filesystem::path& target,
+                                            std::chrono::milliseconds timeout, std::string& error,
+                                            const WaitReport& waiting) {
   const std::filesystem::path lock_path = lock_file_path(target);
   const std::string name = target.filename().string();
   // The lock file is never removed: unlinking it while another process waits on it would let
@@ -25,12 +31,23 @@ std::unique_ptr<FileLock> FileLock::acquire(const std::filesystem::path& target,
             lock_path.string() + ")";
     return nullptr;
   }
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + timeout;
   auto pause = std::chrono::milliseconds(1);
+  auto next_report = start;
   for (;;) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return std::unique_ptr<FileLock>(new FileLock(fd));
     if (errno != EWOULDBLOCK && errno != EINTR) break;
-    if (std::chrono::steady_clock::now() >= deadline) {
+    const auto now = std::chrono::steady_clock::now();
+    if (waiting && now >= next_report) {
+      next_report = now + std::chrono::seconds(1);
+      if (!waiting(std::chrono::duration_cast<std::chrono::milliseconds>(now - start))) {
+        ::close(fd);
+        error = "エラー：" + name + " のロックを待つのを中止しました。(cancelled)";
+        return nullptr;
+      }
+    }
+    if (now >= deadline) {
       ::close(fd);
       error = "エラー：" + name +
               " は他のプログラムが更新中です。しばらくしてから再度実行してください。(" + name +

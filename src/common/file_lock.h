@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,12 @@ class FileLock {
   // keeps the lock for longer than `timeout`.
   static std::unique_ptr<FileLock> acquire(const std::filesystem::path& target,
                                            std::chrono::milliseconds timeout, std::string& error);
+  // The same, telling `waiting` how long it has waited about once a second while another
+  // process holds the lock (first at once); `waiting` answers false to give up (cancelled).
+  using WaitReport = std::function<bool(std::chrono::milliseconds waited)>;
+  static std::unique_ptr<FileLock> acquire(const std::filesystem::path& target,
+                                           std::chrono::milliseconds timeout, std::string& error,
+                                           const WaitReport& waiting);
   ~FileLock();
 
   FileLock(const FileLock&) = delete;

@@ -17,6 +17,7 @@
 #include "common/csv.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
+#include "pricedb/db_lock.h"
 #include "pricedb/formats.h"
 #include "pricedb/jquants_json.h"
 #include "pricedb/price_writer.h"
@@ -865,6 +866,12 @@ bool import_price_csv(const std::string& db, const std::string& ref,
     }
   }
   if (stocks.empty()) return true;
+  // One writer at a time; what the database holds is read only from here on.
+  LockWaitWords words;
+  words.timeout = opt.lock_timeout;
+  words.say = opt.waiting;
+  const auto lock = lock_database(db, words, error, &report.locked);
+  if (!lock) return false;
   if (!opt.name.empty() && stocks.size() > 1) {
     error = "--name は1銘柄の取り込みにだけ使えます (" + std::to_string(stocks.size()) +
             " 銘柄あります)";

@@ -8,6 +8,9 @@
 // day of unknown volume, stored with the volume text kUnknownVolumeText (formats.h).
 #pragma once
 
+#include <chrono>
+#include <functional>
+
 #include <map>
 #include <set>
 #include <string>
@@ -64,6 +67,9 @@ struct CsvImportOptions {
   std::string market;  // --market (UTF-8)
   std::string splits;  // --splits: path of a splits file
   std::string today;   // yyyymmdd; rows after it are refused (empty: no limit)
+  // How long to wait for another writer of the database, and where the wait is said.
+  std::chrono::milliseconds lock_timeout = std::chrono::minutes(10);
+  std::function<void(const std::string& text)> waiting;
 };
 
 struct CsvImportReport {
@@ -77,6 +83,7 @@ struct CsvImportReport {
   std::set<std::string> codes;
   int dates_touched = 0;
   bool index_rebuilt = false;
+  bool locked = false;  // another writer held the database past the wait: nothing written
   std::vector<std::string> messages;  // problems, refusals and warnings, one line each
 };
 

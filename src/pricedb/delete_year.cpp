@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "common/numbers.h"
+#include "pricedb/db_lock.h"
 #include "pricedb/formats.h"
 #include "pricedb/main_status.h"
 
@@ -81,6 +82,17 @@ DeleteResult run_delete_year(const std::string& db_folder, const std::string& ch
   }
   const std::string yyyy = t.substr(0, 4);
   const int year = static_cast<int>(parse_integer(yyyy));
+  LockWaitWords words;
+  words.timeout = hooks.lock_timeout;
+  words.say = [&](const std::string& text) { say(text, MessageColor::blue); };
+  words.yield = hooks.yield;
+  std::string lock_error;
+  bool timed_out = false;
+  const auto lock = lock_database(db_folder, words, lock_error, &timed_out);
+  if (!lock) {
+    say(lock_error, MessageColor::red);
+    return DeleteResult::locked;
+  }
   say(t + "の株価情報を削除中", MessageColor::blue);
   yield_now(hooks.yield);
   if (hooks.status) hooks.status(kStatusDeleteStart);

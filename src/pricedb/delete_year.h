@@ -1,6 +1,7 @@
 // Removing one year from the price database, with the main window's texts and states.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -21,9 +22,12 @@ struct DeleteHooks {
   // Refills the year lists and the database status; returns whether a latest date was found.
   std::function<bool()> refresh;
   YieldFn yield;
+  // How long to wait for another writer of the database.
+  std::chrono::milliseconds lock_timeout = std::chrono::minutes(10);
 };
 
-enum class DeleteResult { nothing_chosen, declined, deleted, incomplete };
+// locked: another writer held the database past the wait; nothing was deleted.
+enum class DeleteResult { nothing_chosen, declined, deleted, incomplete, locked };
 
 // "株価削除" for the list entry `chosen` (such as "2012年"). When the year is still in the
 // database afterwards, the closing text says so in red instead of reporting success.

@@ -9,6 +9,7 @@
 #include "common/csv.h"
 #include "common/numbers.h"
 #include "common/user_folders.h"
+#include "pricedb/db_lock.h"
 #include "pricedb/main_status.h"
 #include "pricedb/unpack.h"
 
@@ -262,6 +263,19 @@ DownloadOutcome run_download(const DownloadRequest& request, const HttpClient& h
   out.connected = true;
   if (hooks.status) hooks.status(kStatusDownloadStart);
   if (hooks.read_settings) folders = hooks.read_settings();
+  // One writer at a time, from the first file to the last unpacked line.
+  LockWaitWords words;
+  words.timeout = request.lock_timeout;
+  words.say = [&](const std::string& text) { say(hooks, text, MessageColor::blue); };
+  words.yield = hooks.yield;
+  words.cancelled = hooks.quit_requested;
+  std::string lock_error;
+  const auto lock = lock_database(folders.db_folder, words, lock_error, &out.locked);
+  if (!lock) {
+    say(hooks, lock_error, MessageColor::red);
+    if (hooks.status) hooks.status(kStatusDownloadDone);
+    return out;
+  }
 
   out.year = download_year(request.kind, request.chosen_entry, request.today);
   const std::string y = std::to_string(out.year);

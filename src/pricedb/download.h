@@ -3,6 +3,7 @@
 // runs in the window (Qt Network), in the CLI (libcurl) and in tests (a loopback server).
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -114,12 +115,15 @@ struct DownloadRequest {
   std::string base_override;
   // The cap on one file's whole transfer, in seconds.
   int file_timeout_s = kDefaultFileTimeoutS;
+  // How long to wait for another writer of the database.
+  std::chrono::milliseconds lock_timeout = std::chrono::minutes(10);
 };
 
 struct DownloadOutcome {
   bool connected = false;
   std::string not_connected_reason;  // why the connection check failed
   bool stopped = false;  // the quit request ended the run
+  bool locked = false;   // another writer held the database past the wait
   int year = 0;
   int fetched = 0;
   int failed = 0;

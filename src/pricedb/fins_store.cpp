@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <unordered_map>
 
 #include "common/csv.h"
 #include "common/file_lock.h"
@@ -154,14 +155,16 @@ std::string fins_file_path(const std::string& db_folder, std::string_view code) 
   return fins_folder(db_folder) + std::string(code) + ".csv";
 }
 
-bool read_fins_file(const std::string& path, std::vector<Disclosure>& out) {
+FileState read_fins_file_state(const std::string& path, std::vector<Disclosure>& out) {
   out.clear();
   std::string bytes;
-  if (!read_file_bytes(path, bytes)) return false;
+  if (!read_file_bytes(path, bytes)) return FileState::missing;
   std::string_view rest(bytes);
+  // A file saved by an editor that writes UTF-8 with a BOM.
+  if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
   std::vector<std::string_view> fields;
   std::vector<int> cols;
-  bool header = true;
+  bool header = true, damaged = false;
   while (!rest.empty()) {
     std::size_t end = rest.find_first_of("\r\n");
     std::string_view line = rest.substr(0, end);
@@ -171,19 +174,31 @@ bool read_fins_file(const std::string& path, std::vector<Disclosure>& out) {
     if (header) {
       header = false;
       for (std::string_view f : fields) cols.push_back(column_of(f));
+      if (std::find(cols.begin(), cols.end(), DiscDate) == cols.end()) damaged = true;
       continue;
     }
     Disclosure d;
     for (std::size_t i = 0; i < fields.size() && i < cols.size(); ++i) {
       if (cols[i] >= 0) d.set_stored(cols[i], fields[i]);
     }
-    if (d.date > 0) out.push_back(std::move(d));
+    if (d.date > 0) {
+      out.push_back(std::move(d));
+    } else {
+      damaged = true;
+    }
   }
+  if (header && !bytes.empty()) damaged = true;  // bytes, but not even a header line
   // Our files are written in order; only a file from elsewhere needs the sort.
   if (!std::is_sorted(out.begin(), out.end(), disclosure_before)) {
     std::stable_sort(out.begin(), out.end(), disclosure_before);
   }
-  return true;
+  return damaged ? FileState::damaged : FileState::ok;
+}
+
+bool read_fins_file(const std::string& path, std::vector<Disclosure>& out) {
+  if (read_fins_file_state(path, out) == FileState::ok) return true;
+  out.clear();
+  return false;
 }
 
 std::string fins_file_bytes(const std::vector<Disclosure>& list) {
@@ -204,17 +219,44 @@ std::string fins_file_bytes(const std::vector<Disclosure>& list) {
   return out;
 }
 
+namespace {
+
+// What makes two copies the same disclosure: its number, or without one its date, time,
+// document and period.
+std::string identity_of(const Disclosure& d) {
+  if (!d[DiscNo].empty()) {
+    std::string_view no = d[DiscNo];
+    while (no.size() > 1 && no[0] == '0') no.remove_prefix(1);
+    return "#" + std::string(no);
+  }
+  return d[DiscDate] + '|' + d[DiscTime] + '|' + d[DocType] + '|' + d[CurPerType] + '|' +
+         d[CurFYEn];
+}
+
+std::string clock_stamp() {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y%m%d%H%M%S", &tm);
+  return buf;
+}
+
+}  // namespace
+
 int merge_disclosures(std::vector<Disclosure>& kept, const std::vector<Disclosure>& incoming) {
+  // One index of the kept copies: a merge is O(n log n), however many records a page holds.
+  std::unordered_map<std::string, std::size_t> at;
+  at.reserve(kept.size() + incoming.size());
+  for (std::size_t i = 0; i < kept.size(); ++i) at.emplace(identity_of(kept[i]), i);
   int added = 0;
   for (const Disclosure& d : incoming) {
-    auto same = std::find_if(kept.begin(), kept.end(), [&](const Disclosure& k) {
-      return !d[DiscNo].empty() && compare_disc_no(k[DiscNo], d[DiscNo]) == 0;
-    });
-    if (same != kept.end()) {
-      *same = d;
-    } else {
+    auto [it, fresh] = at.emplace(identity_of(d), kept.size());
+    if (fresh) {
       kept.push_back(d);
       ++added;
+    } else {
+      kept[it->second] = d;
     }
   }
   std::stable_sort(kept.begin(), kept.end(), disclosure_before);
@@ -222,7 +264,7 @@ int merge_disclosures(std::vector<Disclosure>& kept, const std::vector<Disclosur
 }
 
 bool store_disclosures(const std::string& db_folder, const std::vector<Disclosure>& incoming,
-                       StoreStats& stats, std::string& error) {
+                       StoreStats& stats, std::string& error, const std::string& stamp) {
   std::map<std::string, std::vector<Disclosure>> by_code;
   for (const Disclosure& d : incoming) {
     ++stats.disclosures;
@@ -242,7 +284,18 @@ bool store_disclosures(const std::string& db_folder, const std::vector<Disclosur
   std::vector<Disclosure> kept;
   for (auto& [code, list] : by_code) {
     const std::string path = fins_file_path(db_folder, code);
-    if (!read_fins_file(path, kept)) kept.clear();
+    if (read_fins_file_state(path, kept) == FileState::damaged) {
+      // Never written over: the user may want what it held.
+      const std::string aside = path + ".bad-" + (stamp.empty() ? clock_stamp() : stamp);
+      if (std::rename(path.c_str(), aside.c_str()) != 0) {
+        error = "読めない決算データを退避できませんでした: " + path;
+        return false;
+      }
+      stats.moved_aside.push_back(code);
+      stats.warnings.push_back("警告: " + path + " は読めないため " + aside +
+                               " に退避し、取得し直します");
+      kept.clear();
+    }
     stats.added += merge_disclosures(kept, list);
     if (!write_file_atomic(path, fins_file_bytes(kept))) {
       error = "決算データを書き込めませんでした: " + path;

@@ -92,28 +92,37 @@ std::string fins_folder(const std::string& db_folder);
 std::string fins_file_path(const std::string& db_folder, std::string_view code);
 
 // Reads one stock's file; columns are found by their header names, so a file from a later
-// version with more columns still reads. False when the file cannot be read; lines that are
-// not a disclosure (no valid date) are skipped.
+// version with more columns still reads, and a UTF-8 BOM before the header is skipped.
+// `damaged`: a file with no header naming DiscDate, or with a line that is no disclosure.
+enum class FileState { ok, missing, damaged };
+FileState read_fins_file_state(const std::string& path, std::vector<Disclosure>& out);
+// The same for readers: false (and `out` empty) when the file is missing or damaged.
 bool read_fins_file(const std::string& path, std::vector<Disclosure>& out);
 // The file's bytes: header, then the disclosures as given (sorted by the caller).
 std::string fins_file_bytes(const std::vector<Disclosure>& list);
 
-// Merges `incoming` into `kept` (both any order): a DiscNo already kept is replaced by the
-// newer copy, the result sorted. Returns the number of disclosures not seen before.
+// Merges `incoming` into `kept` (both any order): a disclosure already kept (the same DiscNo,
+// or without one the same DiscDate, DiscTime, DocType, CurPerType and CurFYEn) is replaced by
+// the newer copy, the result sorted. Returns the number of disclosures not seen before.
 int merge_disclosures(std::vector<Disclosure>& kept, const std::vector<Disclosure>& incoming);
 
 struct StoreStats {
   int disclosures = 0;  // offered
   int added = 0;        // not seen before
   int files_written = 0;
+  // Stocks whose file could not be read: moved aside as "<code>.csv.bad-YYYYMMDDhhmmss" (never
+  // overwritten) and started anew; one warning line each.
+  std::vector<std::string> moved_aside;
+  std::vector<std::string> warnings;
 };
 
 // Stores disclosures of any stocks into the database: per stock, its file is read, merged and
 // replaced atomically, all under the lock of the fins folder, so two writers never lose each
 // other's lines. Disclosures without a database code or date are skipped. False with `error`
 // (Japanese) when a file cannot be written; the files written before stay (each is whole).
+// `stamp` (yyyymmddhhmmss) names a damaged file moved aside; empty: the system clock's.
 bool store_disclosures(const std::string& db_folder, const std::vector<Disclosure>& incoming,
-                       StoreStats& stats, std::string& error);
+                       StoreStats& stats, std::string& error, const std::string& stamp = {});
 
 // Every stock's disclosures read once, for runs over many stocks and many days (a backtest).
 class FinsTable {

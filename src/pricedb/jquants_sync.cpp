@@ -161,6 +161,9 @@ class Fetcher {
         on_wait_(std::move(on_wait)) {}
 
   double interval() const { return interval_; }
+  // When the last request went out, so a second walk keeps the plan's pace from there.
+  double last_request() const { return last_; }
+  void continue_after(double last) { last_ = last; }
   // The dates a 400 answer said the plan covers (set with Outcome::outside).
   std::string window_from, window_to;
 
@@ -368,6 +371,20 @@ Outcome sync_fins_day(Fetcher& fetcher, const SyncOptions& opt, const std::strin
   fins::StoreStats stats;
   if (!fins::store_disclosures(opt.db_folder, found, stats, error)) return Outcome::failed;
   res.disclosures += static_cast<long>(found.size());
+  res.warnings.insert(res.warnings.end(), stats.warnings.begin(), stats.warnings.end());
+  // A stock whose file could not be read was moved aside: its whole history is fetched anew.
+  for (const std::string& code : stats.moved_aside) {
+    std::vector<fins::Disclosure> all;
+    const Outcome again = walk(
+        fetcher, opt, "/fins/summary", "code=" + code + "0",
+        [&](const std::string& body, std::string& next, std::string& why) {
+          return parse_fins_page(body, {}, all, next, skipped, why);
+        },
+        error);
+    if (again != Outcome::ok) return again;
+    fins::StoreStats refetched;
+    if (!fins::store_disclosures(opt.db_folder, all, refetched, error)) return Outcome::failed;
+  }
   return Outcome::ok;
 }
 
@@ -509,36 +526,113 @@ std::string map_code(std::string_view api_code) {
 }
 
 int exit_code(const SyncResult& result) {
-  return result.ok() ? 0 : 1;
+  if (result.status == SyncStatus::locked) return kExitLocked;
+  if (!result.ok()) return 1;
+  return result.fins_error.empty() ? 0 : kExitPricesOnly;
 }
 
-// The results summaries alone, for the days the database already holds.
-static SyncResult run_fins_only(const SyncOptions& opt, const SyncServices& svc) {
-  SyncResult res;
-  // Within the plan's window: the summaries of days it does not serve are not asked for.
-  std::string win_from, win_to;
-  const bool windowed = plan_window(opt.plan, opt.today, win_from, win_to);
-  res.to = !opt.to.empty() ? opt.to : windowed ? win_to : opt.today;
-  res.from = !opt.from.empty() ? opt.from : windowed ? win_from : "19000101";
-  if (windowed) {
-    res.from = std::max(res.from, win_from);
-    res.to = std::min(res.to, win_to);
-  }
-  const std::vector<std::string> days = database_days(opt.db_folder, res.from, res.to);
-  res.trading_days = static_cast<int>(days.size());
-  if (days.empty()) {
-    res.message =
-        "決算を取得する取引日がデータベースにありません (" + res.from + "～" + res.to + ")。";
-    return res;
-  }
-  SyncProgress prog;
-  Fetcher fetcher(opt, svc, res, [&](const std::string& why, double left) {
-    prog.wait_left = left;
-    prog.text = "J-Quants: " + why + "。再試行まで残り" + duration_text(left);
-    if (svc.progress) svc.progress(prog);
-  });
-  prog.days_total = static_cast<int>(days.size());
+namespace {
+
+// The database's writer lock, the wait shown through the progress callback every 30 s.
+std::unique_ptr<FileLock> hold_database(const SyncOptions& opt, const SyncServices& svc,
+                                        SyncResult& res) {
+  LockWaitWords words;
+  words.timeout = opt.lock_timeout;
+  words.say = [&](const std::string& text) {
+    SyncProgress p;
+    p.text = "J-Quants: " + text;
+    if (svc.progress) svc.progress(p);
+  };
+  words.cancelled = svc.cancelled;
   std::string error;
+  bool timed_out = false;
+  auto lock = lock_database(opt.db_folder, words, error, &timed_out);
+  if (!lock) {
+    res.status = timed_out                           ? SyncStatus::locked
+                 : svc.cancelled && svc.cancelled() ? SyncStatus::cancelled
+                                                    : SyncStatus::failed;
+    res.message = error;
+  }
+  return lock;
+}
+
+}  // namespace
+
+// --- results summaries -----------------------------------------------------------------------
+// They are fetched by disclosure date on a timeline of their own, recorded in fins/fetched.txt:
+// J-Quants publishes a day's summaries hours after its bars (about 18:00, finals after
+// midnight), so they cannot ride on the price days.
+
+namespace {
+
+constexpr const char* kFinsRecordName = "fetched.txt";
+// Finals and corrections arrive for days already fetched: each run asks this far back again.
+constexpr int kFinsOverlapDays = 2;
+
+struct FinsRecord {
+  std::string newest;       // the newest disclosure date fetched (yyyymmdd)
+  std::string not_in_plan;  // the plan whose key was refused the summaries (403)
+};
+
+std::string fins_record_path(const std::string& db_folder) {
+  return fins::fins_folder(db_folder) + kFinsRecordName;
+}
+
+FinsRecord read_fins_record(const std::string& db_folder) {
+  FinsRecord r;
+  std::string bytes;
+  if (!read_file_bytes(fins_record_path(db_folder), bytes)) return r;
+  std::string_view rest(bytes);
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    const std::string key(line.substr(0, eq)), value(line.substr(eq + 1));
+    if (key == "newest" && valid_date(value)) r.newest = value;
+    if (key == "not_in_plan") r.not_in_plan = value;
+  }
+  return r;
+}
+
+bool write_fins_record(const std::string& db_folder, const FinsRecord& r, std::string& error) {
+  std::error_code ec;
+  fs::create_directories(fins::fins_folder(db_folder), ec);
+  std::string bytes = "newest=" + r.newest + "\r\n";
+  if (!r.not_in_plan.empty()) bytes += "not_in_plan=" + r.not_in_plan + "\r\n";
+  if (write_file_atomic(fins_record_path(db_folder), bytes)) return true;
+  error = "決算データの取得記録を書き込めませんでした: " + fins_record_path(db_folder);
+  return false;
+}
+
+// The trading days of [from, to] by the exchange's calendar.
+Outcome calendar_days(Fetcher& fetcher, const SyncOptions& opt, const std::string& from,
+                      const std::string& to, std::vector<std::string>& days, std::string& error) {
+  std::vector<CalendarDay> calendar;
+  const Outcome o = walk(
+      fetcher, opt, "/markets/calendar", "from=" + from + "&to=" + to,
+      [&](const std::string& body, std::string& next, std::string& why) {
+        return parse_calendar_page(body, calendar, next, why);
+      },
+      error);
+  days.clear();
+  for (const CalendarDay& d : calendar) {
+    if (is_trading_hol_div(d.hol_div) && d.date >= from && d.date <= to) days.push_back(d.date);
+  }
+  std::sort(days.begin(), days.end());
+  days.erase(std::unique(days.begin(), days.end()), days.end());
+  return o;
+}
+
+// Fetches and stores the summaries of `days` (oldest first); after each day the record's
+// newest date moves on when `advance_record`, so a stop continues where it stopped.
+Outcome fetch_fins_days(Fetcher& fetcher, const SyncOptions& opt, const SyncServices& svc,
+                        const std::vector<std::string>& days, bool advance_record,
+                        FinsRecord& record, SyncResult& res, std::string& error) {
+  SyncProgress prog;
+  prog.days_total = static_cast<int>(days.size());
   for (std::size_t i = 0; i < days.size(); ++i) {
     prog.days_done = static_cast<int>(i);
     prog.date = days[i];
@@ -548,16 +642,80 @@ static SyncResult run_fins_only(const SyncOptions& opt, const SyncServices& svc)
                 std::to_string(days.size()) + "日, 残り約" + duration_text(prog.seconds_left) + ")";
     if (svc.progress) svc.progress(prog);
     const Outcome o = sync_fins_day(fetcher, opt, days[i], res, error);
+    if (o != Outcome::ok) return o;
+    ++res.fins_days;
+    if (advance_record && days[i] > record.newest) {
+      record.newest = days[i];
+      if (!write_fins_record(opt.db_folder, record, error)) return Outcome::failed;
+    }
+  }
+  return Outcome::ok;
+}
+
+// What the summaries' failure means for the sync's outcome: the prices stand.
+void note_fins_failure(Outcome o, const std::string& error, SyncResult& res) {
+  if (o == Outcome::cancelled) {
+    res.fins_error = "中止しました";
+  } else {
+    res.fins_error = error;
+  }
+  res.message += std::string(res.message.empty() ? "" : "。") +
+                 "決算データを取得できませんでした: " + res.fins_error +
+                 " 株価は更新しました (決算は次の実行で取得します)";
+}
+
+}  // namespace
+
+// The summaries alone: a range's days the database holds, or with no dates the plan's whole
+// window (the days a local server's database holds, where no window applies).
+static SyncResult run_fins_only(const SyncOptions& opt, const SyncServices& svc) {
+  SyncResult res;
+  std::string win_from, win_to;
+  const bool windowed = plan_window(opt.plan, opt.today, win_from, win_to);
+  const bool ranged = !opt.from.empty() || !opt.to.empty();
+  res.to = !opt.to.empty() ? opt.to : windowed ? win_to : opt.today;
+  res.from = !opt.from.empty() ? opt.from : windowed ? win_from : "19000101";
+  if (windowed) {
+    res.from = std::max(res.from, win_from);
+    res.to = std::min(res.to, win_to);
+  }
+  SyncProgress prog;
+  Fetcher fetcher(opt, svc, res, [&](const std::string& why, double left) {
+    prog.wait_left = left;
+    prog.text = "J-Quants: " + why + "。再試行まで残り" + duration_text(left);
+    if (svc.progress) svc.progress(prog);
+  });
+  std::string error;
+  std::vector<std::string> days;
+  if (ranged || !windowed) {
+    days = database_days(opt.db_folder, res.from, res.to);
+  } else if (res.from <= res.to) {
+    const Outcome o = calendar_days(fetcher, opt, res.from, res.to, days, error);
     if (o != Outcome::ok) {
-      res.status = o == Outcome::refused     ? SyncStatus::refused
-                   : o == Outcome::cancelled ? SyncStatus::cancelled
-                                             : SyncStatus::failed;
-      res.message =
-          (o == Outcome::cancelled ? std::string("J-Quants の取得を中止しました。") : error) +
-          " (" + std::to_string(res.days_written) + " 日分の決算は登録済みです)";
+      res.status = o == Outcome::refused ? SyncStatus::refused : SyncStatus::failed;
+      res.message = error;
       return res;
     }
-    ++res.days_written;
+  }
+  res.trading_days = static_cast<int>(days.size());
+  if (days.empty()) {
+    res.message =
+        "決算を取得する取引日がデータベースにありません (" + res.from + "～" + res.to + ")。";
+    return res;
+  }
+  FinsRecord record = read_fins_record(opt.db_folder);
+  record.not_in_plan.clear();  // asked for by name: tried again whatever the plan
+  // Only the run with no dates walks the timeline's front; a range leaves the record alone.
+  const Outcome o = fetch_fins_days(fetcher, opt, svc, days, !ranged, record, res, error);
+  res.days_written = res.fins_days;
+  if (o != Outcome::ok) {
+    res.status = o == Outcome::refused     ? SyncStatus::refused
+                 : o == Outcome::cancelled ? SyncStatus::cancelled
+                                           : SyncStatus::failed;
+    res.message =
+        (o == Outcome::cancelled ? std::string("J-Quants の取得を中止しました。") : error) +
+        " (" + std::to_string(res.days_written) + " 日分の決算は登録済みです)";
+    return res;
   }
   res.message = "J-Quants: " + std::to_string(res.days_written) + " 日分の決算 " +
                 std::to_string(res.disclosures) + " 件を登録しました (" + days.front() + "～" +
@@ -565,24 +723,83 @@ static SyncResult run_fins_only(const SyncOptions& opt, const SyncServices& svc)
   return res;
 }
 
-SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
+// After the prices: every disclosure date from the newest fetched (less the overlap) up to the
+// newest the plan serves; a first sync takes the plan's whole window (or the database's span).
+static void sync_fins_timeline(const SyncOptions& opt, const SyncServices& svc,
+                               double last_request, SyncResult& res) {
+  FinsRecord record = read_fins_record(opt.db_folder);
+  const std::string plan = plan_info(opt.plan).name;
+  if (!record.not_in_plan.empty() && record.not_in_plan == plan) {
+    res.fins_skipped = true;
+    res.message += "。決算データはご契約のプランに含まれないため取得しません";
+    return;
+  }
+  std::string win_from, win_to;
+  const bool windowed = plan_window(opt.plan, opt.today, win_from, win_to);
+  std::string to = !opt.to.empty() ? opt.to : windowed ? win_to : opt.today;
+  if (windowed) to = std::min(to, win_to);
+  std::string from;
+  if (!record.newest.empty()) {
+    from = add_days(std::min(record.newest, to), -kFinsOverlapDays);
+  } else if (!opt.from.empty()) {
+    from = opt.from;
+  } else if (windowed) {
+    from = win_from;
+  } else {
+    const std::vector<std::string> held = database_days(opt.db_folder, "19000101", to);
+    from = held.empty() ? to : held.front();
+  }
+  if (windowed) from = std::max(from, win_from);
+  if (from > to) return;
+  res.fins_from = from;
+  res.fins_to = to;
+  SyncProgress prog;
+  Fetcher fetcher(opt, svc, res, [&](const std::string& why, double left) {
+    prog.wait_left = left;
+    prog.text = "J-Quants: " + why + "。再試行まで残り" + duration_text(left);
+    if (svc.progress) svc.progress(prog);
+  });
+  fetcher.continue_after(last_request);
+  std::string error;
+  std::vector<std::string> days;
+  Outcome o = calendar_days(fetcher, opt, from, to, days, error);
+  if (o == Outcome::outside) {
+    // The key's plan is not the one chosen: its window, as the 400 named it.
+    from = std::max(from, fetcher.window_from);
+    to = std::min(to, fetcher.window_to);
+    res.fins_from = from;
+    res.fins_to = to;
+    error.clear();
+    days.clear();
+    o = from > to ? Outcome::ok : calendar_days(fetcher, opt, from, to, days, error);
+  }
+  if (o == Outcome::ok) {
+    o = fetch_fins_days(fetcher, opt, svc, days, true, record, res, error);
+  }
+  if (o == Outcome::not_in_plan) {
+    // Remembered, so later runs say it in one line instead of asking every time.
+    record.not_in_plan = plan;
+    std::string ignored;
+    write_fins_record(opt.db_folder, record, ignored);
+  }
+  if (o != Outcome::ok) {
+    note_fins_failure(o, error, res);
+    return;
+  }
+  res.message += "、決算 " + std::to_string(res.disclosures) + " 件 (" +
+                 std::to_string(res.fins_days) + " 日分)";
+}
+
+// The prices of the missing days (the calendar, TOPIX, the masters, the daily bars), committed
+// in batches. `last_request` is when its last request went out.
+static SyncResult sync_prices(const SyncOptions& opt, const SyncServices& svc,
+                              double& last_request) {
   SyncResult res;
   auto finish = [&](SyncStatus status, std::string message) {
     res.status = status;
     res.message = std::move(message);
     return res;
   };
-  if (!svc.http) return finish(SyncStatus::failed, "no HTTP client");
-  if (opt.api_key.empty()) {
-    return finish(SyncStatus::refused,
-                  "J-Quants のAPIキーがありません。JQUANTS_API_KEY か "
-                  "~/.config/lumenpick/jquants.key に設定してください。");
-  }
-  if (!valid_date(opt.today)) return finish(SyncStatus::failed, "今日の日付が正しくありません。");
-  if ((!opt.from.empty() && !valid_date(opt.from)) || (!opt.to.empty() && !valid_date(opt.to))) {
-    return finish(SyncStatus::failed, "--from と --to は正しい日付 YYYYMMDD にしてください。");
-  }
-  if (opt.fins_only) return run_fins_only(opt, svc);
   if (!opt.from.empty() && !opt.to.empty() && opt.from > opt.to) {
     return finish(SyncStatus::failed,
                   "--from (" + opt.from + ") が --to (" + opt.to + ") より後です。");
@@ -625,6 +842,11 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
                           " (待機は最大" + duration_text(opt.max_wait_s) + ")"
                     : "J-Quants: 再試行します");
   });
+  struct KeepPace {
+    Fetcher& fetcher;
+    double& last;
+    ~KeepPace() { last = fetcher.last_request(); }
+  } keep_pace{fetcher, last_request};
   std::string error;
   std::vector<std::string> notes;
   // The parts of the asked range outside the plan's window, for the closing message.
@@ -904,10 +1126,6 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
       }
       stock_bars.push_back(stock_bar_of(b, code, identity_of(b.code)));
     }
-    // The day's summaries go in before its prices: a stop between the two fetches both again.
-    if (opt.fins && (o = sync_fins_day(fetcher, opt, date, res, error)) != Outcome::ok) {
-      return stop(o);
-    }
     const IndexBar* index_bar = use_topix ? &topix.at(date) : nullptr;
     // Days go to the database in batches; a batch that cannot be written is left out whole.
     // The corrections of split days the stock did not trade go in the same batch.
@@ -947,7 +1165,6 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
                             : "J-Quants: " + std::to_string(res.days_written) +
                                   " 取引日を登録しました (" + first_written + "～" + last_written +
                                   ", " + std::to_string(res.requests) + " リクエスト)";
-  if (opt.fins) summary += "、決算 " + std::to_string(res.disclosures) + " 件";
   if (res.codes_skipped) summary += "、対象外コード " + std::to_string(res.codes_skipped);
   if (res.names_replaced) {
     summary += "、Shift_JIS にない文字を置き換えた銘柄名 " + std::to_string(res.names_replaced);
@@ -955,6 +1172,34 @@ SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
   summary = with_notes(summary);
   report(summary);
   return finish(SyncStatus::done, summary);
+}
+
+SyncResult run_sync(const SyncOptions& opt, const SyncServices& svc) {
+  SyncResult res;
+  auto finish = [&](SyncStatus status, std::string message) {
+    res.status = status;
+    res.message = std::move(message);
+    return res;
+  };
+  if (!svc.http) return finish(SyncStatus::failed, "no HTTP client");
+  if (opt.api_key.empty()) {
+    return finish(SyncStatus::refused,
+                  "J-Quants のAPIキーがありません。JQUANTS_API_KEY か "
+                  "~/.config/lumenpick/jquants.key に設定してください。");
+  }
+  if (!valid_date(opt.today)) return finish(SyncStatus::failed, "今日の日付が正しくありません。");
+  if ((!opt.from.empty() && !valid_date(opt.from)) || (!opt.to.empty() && !valid_date(opt.to))) {
+    return finish(SyncStatus::failed, "--from と --to は正しい日付 YYYYMMDD にしてください。");
+  }
+  // Held to the end: the newest day is read only once no other writer can change it.
+  const auto lock = hold_database(opt, svc, res);
+  if (!lock) return res;
+  if (opt.fins_only) return run_fins_only(opt, svc);
+  double last_request = -1;
+  res = sync_prices(opt, svc, last_request);
+  // The summaries only after prices that stand; their failure never costs the prices.
+  if (res.ok() && opt.fins) sync_fins_timeline(opt, svc, last_request, res);
+  return res;
 }
 
 }  // namespace lp::jquants

@@ -9,6 +9,7 @@
 // that overshoots the rate limit is locked out for about five minutes.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "common/http.h"
+#include "pricedb/db_lock.h"
 #include "pricedb/jquants_json.h"
 #include "pricedb/price_writer.h"
 
@@ -91,10 +93,13 @@ struct SyncOptions {
   // Caps on one answer over all its pages (a day's bars, the master, the calendar).
   int max_pages = 1000;
   std::uint64_t max_answer_bytes = 64ull * 1024 * 1024;
-  // Results summaries: fetched for every day synced unless `fins` is false; `fins_only`
-  // fetches them alone for the days the database holds (from..to, or the plan's window).
+  // Results summaries: after the prices, by disclosure date from the newest fetched (less two
+  // days) up to the newest the plan serves, unless `fins` is false; `fins_only` fetches them
+  // alone: the days the database holds within from..to, or with no dates the plan's window.
   bool fins = true;
   bool fins_only = false;
+  // How long to wait for another writer of the database before giving up.
+  std::chrono::milliseconds lock_timeout = kDatabaseLockWait;
 };
 
 struct SyncProgress {
@@ -117,7 +122,8 @@ struct SyncServices {
   std::function<bool()> cancelled;
 };
 
-enum class SyncStatus { done, failed, refused, cancelled };
+// locked: another writer held the database past the wait.
+enum class SyncStatus { done, failed, refused, cancelled, locked };
 
 struct SyncResult {
   SyncStatus status = SyncStatus::done;
@@ -137,12 +143,20 @@ struct SyncResult {
   std::string unpublished;   // the newest day, when its bars are not out yet (yyyymmdd)
   int idle_corrections = 0;  // splits on days the stock did not trade
   long disclosures = 0;      // results summaries received and stored
+  int fins_days = 0;         // disclosure dates fetched
+  std::string fins_from, fins_to;  // the disclosure dates asked for
+  std::string fins_error;          // the summaries failed (the prices stand)
+  bool fins_skipped = false;       // not in the plan, as a 403 said before
+  std::vector<std::string> warnings;  // one line each: data not used, files moved aside
   bool ok() const { return status == SyncStatus::done; }
 };
 
 SyncResult run_sync(const SyncOptions& options, const SyncServices& services);
 
-// The command's exit status: 0 when everything the plan serves was synced, 1 otherwise.
+// The command's exit status: 0 when everything the plan serves was synced, 3 when the prices
+// were synced but the results summaries not, 75 when another writer held the database too
+// long, 1 otherwise.
+inline constexpr int kExitPricesOnly = 3;
 int exit_code(const SyncResult& result);
 
 }  // namespace lp::jquants

@@ -128,10 +128,10 @@ TEST(JQuantsWindow, UpdateRunsTheSyncWithProgressAndRefreshesTheStatus) {
   EXPECT_TRUE(find<QPushButton>(w.get(), "jquants_cancel_cmd")->isEnabled());
   QTRY_VERIFY_WITH_TIMEOUT(!w->running(), 60000);
   auto* bar = find<QProgressBar>(w.get(), "jquants_progress");
-  EXPECT_EQ(bar->maximum(), 5);
-  EXPECT_EQ(bar->value(), 5);
-  EXPECT_EQ(s.view->requests() - before, 13)
-      << "calendar, TOPIX, master, five days and their results summaries";
+  EXPECT_EQ(bar->value(), bar->maximum());
+  EXPECT_EQ(s.view->requests() - before, 17)
+      << "calendar, TOPIX, master, five days; then the results' calendar and each disclosure "
+         "date from two days before the newest fetched (0606) to 0613: eight";
   EXPECT_NE(
       find<QLabel>(w.get(), "Label1")->text().indexOf(QStringLiteral("5 取引日を登録しました")), -1)
       << find<QLabel>(w.get(), "Label1")->text().toStdString();

@@ -1,5 +1,6 @@
 // download, unpack and delete-year: the price-database maintenance of the main window,
 // headless. Progress texts go to standard error, results to standard output as key=value.
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 
@@ -7,6 +8,7 @@
 #include "app/cli/watch_hook.h"
 #include "common/http_curl.h"
 #include "common/numbers.h"
+#include "pricedb/db_lock.h"
 #include "pricedb/delete_year.h"
 #include "pricedb/download.h"
 #include "pricedb/formats.h"
@@ -77,6 +79,7 @@ int cmd_download(Context& ctx) {
   request.today = today;
   request.install_folder = ctx.platform.install_folder;
   request.base_override = base;
+  request.lock_timeout = database_lock_timeout([](const char* n) { return std::getenv(n); });
   prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
 
   AppFolders folders = ctx.folders();
@@ -92,6 +95,7 @@ int cmd_download(Context& ctx) {
     progress("失敗: " + file.url + ": " + reason);
   };
   const DownloadOutcome out = run_download(request, curl_http_get, hooks);
+  if (out.locked) return kExitLocked;
   if (!out.connected) {
     return fail(
         "接続できません: " +
@@ -119,6 +123,19 @@ int cmd_unpack(Context& ctx) {
   if (!fs::is_directory(folder, ec)) return fail("年のフォルダがありません: " + folder);
   for (const char* sub : {"data_d", "data_m", "data_mh"}) {
     fs::create_directory(fs::path(folder) / sub, ec);
+  }
+  LockWaitWords words;
+  words.timeout = database_lock_timeout([](const char* n) { return std::getenv(n); });
+  words.say = progress;
+  std::string error;
+  bool timed_out = false;
+  // The year folder's parent is the database the lock guards.
+  fs::path year_path = fs::path(folder).lexically_normal();
+  if (year_path.filename().empty()) year_path = year_path.parent_path();
+  const auto lock = lock_database(year_path.parent_path().string() + "/", words, error, &timed_out);
+  if (!lock) {
+    fail(error);
+    return timed_out ? kExitLocked : 1;
   }
   UnpackHooks hooks;
   hooks.message = progress;
@@ -153,7 +170,9 @@ int cmd_delete_year(Context& ctx) {
     last_text = text;
   };
   hooks.refresh = [&] { return latest_or_none(folders, year_of(ctx.platform.today())) != "none"; };
+  hooks.lock_timeout = database_lock_timeout([](const char* n) { return std::getenv(n); });
   const DeleteResult r = run_delete_year(folders.db_folder, ctx.args[0] + "年", hooks);
+  if (r == DeleteResult::locked) return kExitLocked;
   std::cout << "deleted=" << (r == DeleteResult::deleted ? "yes" : "no") << "\n"
             << "latest_date=" << latest_or_none(folders, year_of(ctx.platform.today())) << "\n";
   return r == DeleteResult::deleted ? 0 : 1;

@@ -1,11 +1,13 @@
 // import-csv: daily bars the user already has, from CSV files into the price database. Rows
 // that cannot be read go to standard error with their file and line; the outcome to standard
 // output as key=value lines.
+#include <cstdlib>
 #include <iostream>
 
 #include "app/cli/cli.h"
 #include "app/cli/watch_hook.h"
 #include "pricedb/csv_import.h"
+#include "pricedb/db_lock.h"
 #include "shell/startup.h"
 
 namespace lp::cli {
@@ -23,6 +25,8 @@ int cmd_import_csv(Context& ctx) {
   ctx.take_option("--market", opt.market);
   ctx.take_option("--splits", opt.splits);
   opt.today = ctx.platform.today();
+  opt.lock_timeout = database_lock_timeout([](const char* n) { return std::getenv(n); });
+  opt.waiting = [](const std::string& text) { std::cerr << text << "\n"; };
   int history_days = 20;
   if (std::string e; !take_history_days(ctx, history_days, e)) {
     std::cerr << "lumenpick-cli: " << e << "\n使い方: lumenpick-cli " << kImportUsage << "\n";
@@ -57,7 +61,10 @@ int cmd_import_csv(Context& ctx) {
             << "\ncorrections=" << report.corrections_written
             << "\nsplit_warnings=" << report.split_warnings
             << "\nindex_rebuilt=" << (report.index_rebuilt ? "yes" : "no") << "\n";
-  if (!ok) return fail(error + " (何も変更していません)");
+  if (!ok) {
+    fail(error + " (何も変更していません)");
+    return report.locked ? kExitLocked : 1;
+  }
   if (report.files_used == 0)
     return fail("使える行のあるファイルがありません (何も変更していません)");
   watch_after_update(ctx, watch_before);

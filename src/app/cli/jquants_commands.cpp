@@ -9,6 +9,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/watch_hook.h"
 #include "common/http_curl.h"
+#include "pricedb/db_lock.h"
 #include "pricedb/formats.h"
 #include "pricedb/jquants_json.h"
 #include "pricedb/jquants_key.h"
@@ -126,6 +127,7 @@ int cmd_jquants_sync(Context& ctx) {
   opt.db_folder = folders.db_folder;
   opt.reference_code = folders.reference_code;
   opt.today = ctx.platform.today();
+  opt.lock_timeout = database_lock_timeout([](const char* n) { return std::getenv(n); });
 
   const WatchSnapshot watch_before = watch_snapshot(ctx, history_days);
   jquants::SyncServices svc;
@@ -133,6 +135,7 @@ int cmd_jquants_sync(Context& ctx) {
   ProgressPrinter printer;
   svc.progress = [&printer](const jquants::SyncProgress& p) { printer(p); };
   const jquants::SyncResult r = jquants::run_sync(opt, svc);
+  for (const std::string& w : r.warnings) std::cerr << w << "\n";
   if (r.ok() && r.message != printer.last()) {
     jquants::SyncProgress closing;
     closing.text = r.message;
@@ -145,16 +148,25 @@ int cmd_jquants_sync(Context& ctx) {
             << "\nnames_replaced=" << r.names_replaced << "\nindex=" << r.index
             << "\nidle_corrections=" << r.idle_corrections
             << "\nnot_covered=" << joined(r.not_covered) << "\nunpublished=" << r.unpublished
-            << "\ndisclosures=" << r.disclosures << "\n";
+            << "\ndisclosures=" << r.disclosures << "\nfins_days=" << r.fins_days
+            << "\nfins_from=" << r.fins_from << "\nfins_to=" << r.fins_to
+            << "\nfins=" << (r.fins_skipped ? "not_in_plan" : !r.fins_error.empty() ? "failed" : "ok")
+            << "\n";
   std::string latest;
   if (read_latest_date(folders.db_folder, folders.reference_code, std::stoi(opt.today.substr(0, 4)),
                        1983, latest)) {
     std::cout << "latest=" << latest << "\n";
   }
   std::cout.flush();
-  if (jquants::exit_code(r) != 0) return fail(r.message);
+  const int rc = jquants::exit_code(r);
+  if (rc != 0 && rc != jquants::kExitPricesOnly) {
+    fail(r.message);
+    return rc;
+  }
+  // Prices synced without the results: said on standard error, and the screens still run.
+  if (rc == jquants::kExitPricesOnly) std::cerr << "lumenpick-cli: " << r.message << "\n";
   watch_after_update(ctx, watch_before);
-  return 0;
+  return rc;
 }
 
 }  // namespace
@@ -165,10 +177,12 @@ LP_CLI_COMMAND(
     "JQUANTS_API_KEY or ~/.config/lumenpick/jquants.key); P is free (default), light, "
     "standard, premium, or none for a local test server; the range is kept to the plan's "
     "window; URL defaults to settei.txt's J-Quants_URL or $LUMENPICK_JQUANTS_BASE; --max-wait "
-    "caps the wait for a rate-limit lockout (default 360 s); results summaries are fetched for "
-    "every day synced (--no-fins skips them; --fins-only fetches them alone for the days the "
-    "database holds, within --from/--to or the plan's window); exit 0 when everything the plan "
-    "serves is synced, 1 on failure, 2 on bad usage",
+    "caps the wait for a rate-limit lockout (default 360 s); results summaries are fetched "
+    "after the prices by disclosure date, from the newest fetched less two days (--no-fins "
+    "skips them; --fins-only fetches them alone for the days the "
+    "database holds within --from/--to, or with no dates the plan's whole window); exit 0 when "
+    "everything the plan serves is synced, 3 when the prices were synced but the results not, "
+    "1 on failure, 2 on bad usage, 75 when another update held the database for 10 minutes",
     cmd_jquants_sync);
 
 }  // namespace lp::cli

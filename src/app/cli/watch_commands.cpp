@@ -15,7 +15,9 @@
 #include "app/cli/screen_options.h"
 #include "app/cli/watch_hook.h"
 #include "common/numbers.h"
+#include "pricedb/db_lock.h"
 #include "pricedb/formats.h"
+#include "pricedb/jquants_sync.h"
 #include "pricedb/jquants_key.h"
 #include "screening/saved_screens.h"
 #include "shell/startup.h"
@@ -276,13 +278,14 @@ int cmd_report(Context& ctx) {
 // --- daily ---------------------------------------------------------------------------------
 
 constexpr const char* kDailyUsage =
-    "daily [--plan P] [--base URL] [--host maker|lan|local] [--history-days N]";
+    "daily [--plan P] [--base URL] [--host maker|lan|local] [--history-days N] [--no-fins]";
 
 int cmd_daily(Context& ctx) {
   std::string plan, base, host;
   const bool has_plan = ctx.take_option("--plan", plan);
   const bool has_base = ctx.take_option("--base", base);
   const bool has_host = ctx.take_option("--host", host);
+  const bool no_fins = ctx.take_flag("--no-fins");
   int history_days = watch::kDefaultHistoryDays;
   std::string error;
   if (!take_history_days(ctx, history_days, error)) return usage_error(error, kDailyUsage);
@@ -303,6 +306,7 @@ int cmd_daily(Context& ctx) {
   sync.documents_given = ctx.documents_given;
   if (has_key) {
     if (has_plan) sync.args.insert(sync.args.end(), {"--plan", plan});
+    if (no_fins) sync.args.emplace_back("--no-fins");
   } else {
     sync.args = {"current", "--host", has_host ? host : "maker"};
   }
@@ -313,9 +317,10 @@ int cmd_daily(Context& ctx) {
   g_inside_daily = true;
   const int rc = cmd.run(sync);
   g_inside_daily = false;
-  if (rc != 0) {
+  // 3: the prices are in and only the results are missing; the screens run on the prices.
+  if (rc != 0 && rc != jquants::kExitPricesOnly) {
     std::cerr << "lumenpick-cli: daily: 更新に失敗したため監視条件は実行しません。\n";
-    return 1;
+    return rc == kExitLocked ? kExitLocked : 1;
   }
   const std::vector<std::string> after = watch::trading_dates(folders);
   const std::vector<std::string> days =
@@ -324,7 +329,7 @@ int cmd_daily(Context& ctx) {
   print_outcome(ctx, r);
   std::cout << "days=" << days.size() << "\nnew=" << r.run.entered_count()
             << "\nfailed_screens=" << r.run.failed_count() << "\nreport=" << r.report_path << "\n";
-  return 0;
+  return rc;
 }
 
 // --- schedule ------------------------------------------------------------------------------
@@ -433,8 +438,9 @@ LP_CLI_COMMAND("report", kReportUsage,
                cmd_report);
 LP_CLI_COMMAND("daily", kDailyUsage,
                "updates the database (J-Quants with a key, else download current), runs the "
-               "watched screens, notifies and writes the report; exit 1 only when the update "
-               "failed",
+               "watched screens, notifies and writes the report; exit 1 when the update failed, 3 "
+               "when the prices were updated but the results not (the screens still run), 75 when "
+               "another update held the database for 10 minutes; --no-fins skips the results",
                cmd_daily);
 LP_CLI_COMMAND("schedule", kScheduleUsage,
                "shows, installs (--at, default 18:00 on weekdays) or removes (--off) the systemd "
