@@ -23,8 +23,15 @@ std::string date_text(const std::string& d) {
          std::to_string(parse_integer(d.substr(6, 2))) + "日";
 }
 
+// The grids' patterns keep their point when no decimal follows ("110."); a report does not.
+std::string number_text(double v, const char* pattern) {
+  std::string t = format_pattern(v, pattern);
+  if (!t.empty() && t.back() == '.') t.pop_back();
+  return t;
+}
+
 std::string signed_text(double v, const char* pattern) {
-  return (v > 0 ? "+" : "") + format_pattern(v, pattern);
+  return (v > 0 ? "+" : "") + number_text(v, pattern);
 }
 
 // Rise red, fall blue, unchanged green: the Japanese convention of the whole program.
@@ -217,8 +224,8 @@ std::string report_html(const std::string& date, const std::vector<ScreenDay>& s
     if (market.reference_found) {
       const char* t = tone(market.reference_change);
       html += "<div class=\"value " + std::string(t) + "\">" +
-              format_pattern(market.reference_close, "#,##0.##") + "</div><div class=\"" + t +
-              "\">" + signed_text(market.reference_change, "#,##0.##") + "（" +
+              number_text(market.reference_close, "#,##0.##") + "</div><div class=\"" + t + "\">" +
+              signed_text(market.reference_change, "#,##0.##") + "（" +
               signed_text(market.reference_change_pct, "0.00") + "%）</div>";
     } else {
       html += "<div class=\"value\">-</div>";

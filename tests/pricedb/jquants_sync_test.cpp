@@ -691,6 +691,7 @@ TEST(JQuantsLiveApi, SyncsWhatThePlanServesAndSaysWhatItCannot) {
     Check check = {};
     const Source* market = &source();
     std::function<void(const std::string& db)> before = {};
+    std::function<void(long n, HttpResponse&)> damage = {};
   };
   const auto recent = [&](SyncRun& run) {
     run.opt.from = day_near(last, -3);
@@ -764,6 +765,20 @@ TEST(JQuantsLiveApi, SyncsWhatThePlanServesAndSaysWhatItCannot) {
        0, "APIキーを受け付けませんでした (HTTP 403",
        [](const std::string& db, const jquants::SyncResult&, Server&) {
          EXPECT_FALSE(fs::exists(db));
+       }},
+      {"a 403 on the daily bars saying only Forbidden is the key, the bars being in every plan",
+       [](auto&) {},
+       recent,
+       1,
+       1,
+       "APIキーを受け付けませんでした (HTTP 403",
+       {},
+       &source(),
+       {},
+       [&](long n, HttpResponse& resp) {
+         if (n != second_bars) return;
+         resp.status = 403;
+         resp.body = R"({"message":"Forbidden"})";
        }},
       {"TOPIX outside the plan of a database that holds TOPIX stops and says which",
        [](auto& v) { v.serve_topix = false; },
@@ -852,6 +867,7 @@ TEST(JQuantsLiveApi, SyncsWhatThePlanServesAndSaysWhatItCannot) {
     vo.clock = [&run] { return run.clock; };
     c.server(vo);
     Server server(vo, *c.market);
+    server.damage = c.damage;
     const auto before = c.before ? test::files_under(db) : std::map<std::string, std::string>{};
     const auto r = run.go(server);
     EXPECT_EQ(jquants::exit_code(r), c.exit) << c.name << ": " << r.message;
@@ -959,20 +975,25 @@ TEST(JQuantsSync, ResultsSummariesOfEachDayAcrossPagesAndFinsOnly) {
   EXPECT_GT(r.disclosures, 3) << "more than one page";
   EXPECT_NE(r.message.find("決算 " + std::to_string(r.disclosures) + " 件"), std::string::npos);
 
-  // Prices first without them, then the summaries alone for the days held: the same files.
+  // Prices first without them, then the summaries alone for the days held, every day or the
+  // range of the prices (its last day included): the same files.
   SyncRun prices(later, "20250501", "20250516");
   ASSERT_TRUE(prices.go(server).ok());
   EXPECT_FALSE(fs::exists(fins::fins_folder(later)));
-  SyncRun only(later, "", "");
-  only.opt.fins = true;
-  only.opt.fins_only = true;
-  only.opt.plan = jquants::Plan::unpaced;
-  const auto f = only.go(server);
-  ASSERT_TRUE(f.ok()) << f.message;
-  EXPECT_EQ(f.days_written, r.days_written) << "one request walk per day the database holds";
-  EXPECT_EQ(f.disclosures, r.disclosures);
-  EXPECT_EQ(test::files_under(fins::fins_folder(later)),
-            test::files_under(fins::fins_folder(with)));
+  for (const auto& [from, to] : {std::pair{"", ""}, std::pair{"20250501", "20250516"}}) {
+    fs::remove_all(fins::fins_folder(later));
+    SyncRun only(later, from, to);
+    only.opt.fins = true;
+    only.opt.fins_only = true;
+    only.opt.plan = jquants::Plan::unpaced;
+    const auto f = only.go(server);
+    ASSERT_TRUE(f.ok()) << from << ": " << f.message;
+    EXPECT_EQ(f.days_written, r.days_written) << from << ": one request walk per day held";
+    EXPECT_EQ(f.disclosures, r.disclosures) << from;
+    EXPECT_EQ(test::files_under(fins::fins_folder(later)),
+              test::files_under(fins::fins_folder(with)))
+        << from;
+  }
   // Again: nothing changes.
   const auto before = test::files_under(later);
   SyncRun again(later, "20250501", "20250516");

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "common/encoding.h"
+#include "common/numbers.h"
 #include "pricedb/formats.h"
 #include "support/fixtures.h"
 
@@ -253,6 +254,42 @@ TEST(DayWriter, BatchesOfAnySizeWriteTheFilesOfDayByDay) {
       EXPECT_EQ(writer.days_committed(), 7) << c.name;
       EXPECT_EQ(test::files_under(db), expected) << c.name << (topix ? " TOPIX" : "");
     }
+  }
+}
+
+// The equal-weighted index against hand-computed ratios, each day written by a writer of its
+// own: a split's factor comes out of that day's ratio, and the first day of a year runs on
+// from the stored last day of the year before rather than starting again at 1000.
+TEST(DayWriter, TheEqualWeightedIndexRunsOnFromTheStoredDayBefore) {
+  const struct {
+    const char* name;
+    std::vector<DayBars> days;
+    double close;  // the reference code's on the last day
+  } cases[] = {
+      // 100/100 and 100/(200 x 0.5): both ratios 1.
+      {"a 1-for-2 split",
+       {{"20250602", {bar("1301", 100, 10, kName), bar("2001", 200, 20, kName)}, {}, {}},
+        {"20250603", {bar("1301", 100, 11), bar("2001", 100, 21, "", 0.5)}, {}, {}}},
+       1000},
+      // 1000 x (110/100 + 190/200) / 2 = 1000 x 1.025.
+      {"across New Year",
+       {{"20241230", {bar("1301", 100, 10, kName), bar("2001", 200, 20, kName)}, {}, {}},
+        {"20250106", {bar("1301", 110, 11), bar("2001", 190, 21)}, {}, {}}},
+       1025},
+  };
+  for (const auto& c : cases) {
+    test::TempDir dir;
+    const std::string db = dir.file("db") + "/";
+    for (const DayBars& d : c.days) {
+      DayWriter writer(db, "1001");
+      std::string error;
+      ASSERT_TRUE(writer.commit_day(d.date, d.bars, error)) << c.name << ": " << error;
+    }
+    DayFile day;
+    ASSERT_TRUE(read_day_file(day_file_path(db, c.days.back().date), day)) << c.name;
+    ASSERT_FALSE(day.rows.empty()) << c.name;
+    EXPECT_EQ(day.rows[0].code, "1001") << c.name;
+    EXPECT_EQ(parse_number(day.rows[0].close), c.close) << c.name;
   }
 }
 

@@ -450,6 +450,7 @@ TEST_F(FormulaRun, ResultsFiguresAsOfTheRunsDay) {
       {2, "1", "PER", "9.81818181818182"},  // disclosed on the day itself: seen
       {3, "1", "PER", "20.8"},            // not yet: the FY forecast halved, at the close of day 4
       {6, "1", "PER", "20"},              // before the split: unadjusted on both sides
+      {8, "1", "PER", "20.4"},            // the first summary's own day: 204 / 10
       {9, "1", "PER", "-"},               // before any disclosure
       {9, "PER > 0 OR 1", "", "failed"},  // undefined fails whatever surrounds it
       {9, "NOT (PER > 100)", "", "failed"},

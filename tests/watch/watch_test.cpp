@@ -86,7 +86,8 @@ class WatchRun : public ::testing::Test {
     m.add({"1303", "東証1部", "丙", {150, 150, 150, 150, kGap, 150}});
     m.add({"1304", "東証1部", "丁", {50, 50, 50, 50, 50, 50}});
     m.write();
-    // Day files of every day (the fixture writes the last one only).
+    // Day files of every day (the fixture writes the last one only), the index first: 100,
+    // and 110 on the last day.
     for (std::size_t d = 0; d < m.dates.size(); ++d) {
       CsvWriter w;
       std::vector<const test::StockDef*> traded;
@@ -95,9 +96,11 @@ class WatchRun : public ::testing::Test {
         if (d >= offset + s.closes.size() || d < offset) continue;
         if (!std::isnan(s.closes[d - offset])) traded.push_back(&s);
       }
-      w.field(m.dates[d]).field(static_cast<long long>(traded.size()));
+      w.field(m.dates[d]).field(static_cast<long long>(traded.size() + 1));
       for (int i = 0; i < 6; ++i) w.field("0");
       w.end_line();
+      const std::string index = d + 1 == m.dates.size() ? "110" : "100";
+      w.fields({"1001", "指数", "基準", index, index, index, index}).field(0LL).end_line();
       for (const auto* s : traded) {
         const std::string c = format_decimal(s->closes[d - (m.dates.size() - s->closes.size())]);
         w.fields({s->code, s->market, s->name, c, c, c, c}).field(1000LL).end_line();
@@ -261,6 +264,11 @@ TEST_F(WatchRun, ReportPutsNewEntrantsFirstWithAChartEachAndTheMarket) {
   EXPECT_EQ(s.advancers, 1);
   EXPECT_EQ(s.decliners, 0);
   EXPECT_EQ(s.unchanged, 1);
+  // The index 100 -> 110: +10, 10 / 100 = +10.00 %.
+  ASSERT_TRUE(s.reference_found);
+  EXPECT_EQ(s.reference_change, 10);
+  EXPECT_DOUBLE_EQ(s.reference_change_pct, 10);
+  EXPECT_NE(html.find(">110</div><div class=\"up\">+10（+10.00%）</div>"), std::string::npos);
 }
 
 TEST(WatchReport, TextsAreEscapedAndPicturesEncoded) {
