@@ -460,6 +460,10 @@ bool plan_window(Plan plan, const std::string& today, std::string& from, std::st
   return true;
 }
 
+std::string add_calendar_days(const std::string& yyyymmdd, int days) {
+  return add_days(yyyymmdd, days);
+}
+
 std::string slash_date(const std::string& d) {
   if (d.size() != 8) return d;
   return d.substr(0, 4) + "/" + d.substr(4, 2) + "/" + d.substr(6, 2);

@@ -48,6 +48,9 @@ double request_interval(Plan plan);
 // False for Plan::unpaced (a local server: no window).
 bool plan_window(Plan plan, const std::string& today, std::string& from, std::string& to);
 
+// yyyymmdd moved by `days` calendar days.
+std::string add_calendar_days(const std::string& yyyymmdd, int days);
+
 // "20250613" -> "2025/06/13", as messages show dates.
 std::string slash_date(const std::string& yyyymmdd);
 

@@ -962,6 +962,13 @@ void expect_same_fins(const std::string& db, int from, int to) {
   }
 }
 
+// The stocks' results files (not the record of what was fetched).
+std::map<std::string, std::string> fins_files(const std::string& db) {
+  auto files = test::files_under(fins::fins_folder(db));
+  files.erase("fetched.txt");
+  return files;
+}
+
 TEST(JQuantsSync, ResultsSummariesOfEachDayAcrossPagesAndFinsOnly) {
   // Early May: every company's FY results, served three to a page.
   Server server(view_options(3));
@@ -990,9 +997,7 @@ TEST(JQuantsSync, ResultsSummariesOfEachDayAcrossPagesAndFinsOnly) {
     ASSERT_TRUE(f.ok()) << from << ": " << f.message;
     EXPECT_EQ(f.days_written, r.days_written) << from << ": one request walk per day held";
     EXPECT_EQ(f.disclosures, r.disclosures) << from;
-    EXPECT_EQ(test::files_under(fins::fins_folder(later)),
-              test::files_under(fins::fins_folder(with)))
-        << from;
+    EXPECT_EQ(fins_files(later), fins_files(with)) << from;
   }
   // Again: nothing changes.
   const auto before = test::files_under(later);
@@ -1001,6 +1006,139 @@ TEST(JQuantsSync, ResultsSummariesOfEachDayAcrossPagesAndFinsOnly) {
   again.opt.fins_only = true;
   ASSERT_TRUE(again.go(server).ok());
   EXPECT_EQ(test::files_under(later), before);
+}
+
+// The summaries fail while the prices are served: the prices stand, the outcome says so (exit
+// 3), and the next run fetches what was missed.
+TEST(JQuantsSync, ResultsThatFailKeepThePricesAndComeWithTheNextRun) {
+  const auto other_day = [](long, HttpResponse& r) {
+    const auto at = r.body.find("\"DiscDate\":\"2025-05-");
+    if (at != std::string::npos) r.body.replace(at + 12, 10, "2024-01-04");
+  };
+  const struct {
+    const char* name;
+    int status;
+    std::function<void(long, HttpResponse&)> damage = {};
+  } cases[] = {
+      {"403: not in the plan", 403}, {"404", 404}, {"500 for good", 500},
+      {"a record of another day", 0, other_day}};
+  for (const auto& c : cases) {
+    auto broken = view_options();
+    broken.fins_status = c.status;
+    Server bad(broken);
+    bad.damage = [&](long n, HttpResponse& r) {
+      if (c.damage && bad.view.log().size() >= 1 &&
+          bad.view.log().back().target.rfind("/fins/summary", 0) == 0)
+        c.damage(n, r);
+    };
+    test::TempDir dir;
+    const std::string db = dir.file("db") + "/";
+    SyncRun run(db, "20250501", "20250516");
+    run.opt.fins = true;
+    const auto r = run.go(bad);
+    EXPECT_TRUE(r.ok()) << c.name << ": " << r.message;
+    EXPECT_EQ(jquants::exit_code(r), 3) << c.name;
+    EXPECT_EQ(r.days_written, 11) << c.name;
+    EXPECT_NE(r.message.find("決算データを取得できませんでした"), std::string::npos) << c.name;
+    EXPECT_NE(r.message.find("株価は更新しました"), std::string::npos) << c.name;
+    if (c.status == 403) {
+      // Remembered: the same plan asks no more and says so in one line, exit 0.
+      SyncRun again(db, "", "20250516");
+      again.opt.fins = true;
+      const long asked = bad.requests_to("/fins/summary");
+      const auto a = again.go(bad);
+      EXPECT_EQ(jquants::exit_code(a), 0) << a.message;
+      EXPECT_TRUE(a.fins_skipped);
+      EXPECT_EQ(bad.requests_to("/fins/summary"), asked);
+      EXPECT_NE(a.message.find("プランに含まれないため"), std::string::npos) << a.message;
+      continue;
+    }
+    // The next run adds no price day and still fetches every summary once.
+    Server good;
+    SyncRun next(db, "", "20250516");
+    next.opt.fins = true;
+    const auto n = next.go(good);
+    EXPECT_EQ(jquants::exit_code(n), 0) << c.name << ": " << n.message;
+    EXPECT_EQ(n.days_written, 0) << c.name;
+    expect_same_fins(db, 20250501, 20250516);
+  }
+}
+
+// Summaries published at 18:00, a sync at 17:00, at 19:00 and after midnight: the day's
+// disclosures arrive with the second, and every one is stored once.
+TEST(JQuantsSync, ResultsPublishedAfterThePricesArriveWithALaterRun) {
+  // The newest disclosure date of May's results season, and the calendar day after it.
+  int day = 0;
+  for (const auto& [code, list] : source_fins(20250501, 20250530)) {
+    for (const auto& d : list) day = std::max(day, d.date);
+  }
+  ASSERT_GT(day, 0);
+  const std::string d = std::to_string(day), next = jquants::add_calendar_days(d, 1);
+  test::TempDir dir;
+  const std::string db = dir.file("db") + "/";
+  const struct {
+    std::string now, today;
+    bool has_day;
+  } runs[] = {{d + "1700", d, false}, {d + "1900", d, true}, {next + "0100", next, true}};
+  for (const auto& at : runs) {
+    auto o = view_options();
+    o.now = at.now;
+    o.fins_publish_hhmm = 1800;
+    Server server(o);
+    SyncRun run(db, "", "");
+    if (!fs::exists(db)) run.opt.from = "20250501";
+    run.opt.today = at.today;
+    run.opt.fins = true;
+    const auto r = run.go(server);
+    ASSERT_EQ(jquants::exit_code(r), 0) << at.now << ": " << r.message;
+    std::vector<fins::Disclosure> list;
+    const std::string code = source_fins(day, day).begin()->first;
+    ASSERT_NE(r.unpublished, d) << at.now << ": the bars of the day are out at 16:30";
+    fins::read_fins_file(fins::fins_file_path(db, code), list);
+    EXPECT_EQ(std::any_of(list.begin(), list.end(), [&](const auto& d) { return d.date == day; }),
+              at.has_day)
+        << at.now;
+  }
+  expect_same_fins(db, 20250501, day);
+}
+
+// A results file that cannot be read is moved aside, never written over, and the stock's
+// history fetched anew; one with a UTF-8 BOM is read and kept.
+TEST(JQuantsSync, ResultsFilesThatCannotBeReadAreMovedAsideNotOverwritten) {
+  const auto want = source_fins(20250501, 20250516);
+  ASSERT_GE(want.size(), 2u);
+  const std::string damaged = want.begin()->first, bom = std::next(want.begin())->first;
+  std::vector<fins::Disclosure> all;
+  ASSERT_TRUE(fins::read_fins_file(fins::fins_file_path(source().db, damaged), all));
+  Server server;
+  test::TempDir dir;
+  const std::string db = dir.file("db") + "/";
+  fs::create_directories(fins::fins_folder(db));
+  test::write_bytes(fins::fins_file_path(db, damaged), "not,a,results,file\r\n1,2,3\r\n");
+  // The BOM file holds one older disclosure that the fetch will not bring.
+  std::vector<fins::Disclosure> old_one;
+  ASSERT_TRUE(fins::read_fins_file(fins::fins_file_path(source().db, bom), old_one));
+  old_one.resize(1);
+  ASSERT_LT(old_one.front().date, 20250501);
+  test::write_bytes(fins::fins_file_path(db, bom), "\xEF\xBB\xBF" + fins::fins_file_bytes(old_one));
+  SyncRun run(db, "20250501", "20250516");
+  run.opt.fins = true;
+  const auto r = run.go(server);
+  ASSERT_EQ(jquants::exit_code(r), 0) << r.message;
+  std::vector<fins::Disclosure> got;
+  ASSERT_TRUE(fins::read_fins_file(fins::fins_file_path(db, damaged), got));
+  EXPECT_EQ(got.size(), all.size()) << "the whole history, fetched by code";
+  bool aside = false;
+  for (const auto& [name, bytes] : test::files_under(fins::fins_folder(db))) {
+    if (name.rfind(damaged + ".csv.bad-", 0) == 0) {
+      aside = true;
+      EXPECT_EQ(bytes, "not,a,results,file\r\n1,2,3\r\n");
+    }
+  }
+  EXPECT_TRUE(aside);
+  EXPECT_EQ(r.warnings.size(), 1u);
+  ASSERT_TRUE(fins::read_fins_file(fins::fins_file_path(db, bom), got));
+  EXPECT_EQ(got.size(), want.at(bom).size() + 1) << "the BOM file's disclosure kept";
 }
 
 }  // namespace

@@ -446,9 +446,17 @@ JQuantsReply JQuantsView::master(const std::map<std::string, std::string>& q) {
 }
 
 JQuantsReply JQuantsView::fins_summary(const std::map<std::string, std::string>& q) {
+  if (opt_.fins_status == 403) {
+    return error_reply(403, "This API is not available on your subscription.");
+  }
+  if (opt_.fins_status) return error_reply(opt_.fins_status, "Internal Server Error");
   if (q.count("code")) return page(fins_.by_code(q.at("code")), q);
   const int date = q.count("date") ? date_of(q.at("date")) : 0;
   if (!date) return error_reply(400, "code or date is required");
+  // Today's summaries only from their publication time on; none of a day still to come.
+  const int t = today();
+  const int at = opt_.fins_publish_hhmm < 0 ? opt_.publish_hhmm : opt_.fins_publish_hhmm;
+  if (date > t || (date == t && hhmm() < at)) return page({}, q);
   return page(fins_.by_date(date), q);
 }
 

@@ -38,6 +38,10 @@ struct JQuantsViewOptions {
   // plan's window and says which days are published.
   std::string now;
   int publish_hhmm = 1630;    // a day's bars and TOPIX appear at this time of that day
+  // A day's results summaries appear at this time of that day (live: about 18:00), hours
+  // after its bars; -1: with the bars.
+  int fins_publish_hhmm = -1;
+  int fins_status = 0;  // when not 0, every /fins/summary is answered with this status
   std::set<long> status_210;  // request numbers answered 210 (no content)
   // From request number `lockout_at` on (0: never) the key is locked out for
   // `lockout_seconds`: every request is answered 429 with Retry-After until it ends.

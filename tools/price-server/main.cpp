@@ -5,6 +5,7 @@
 //                          [--fail-429 K,...] [--fail-500 K,...] [--log FILE] [--port 8080]
 //                          [--plan P] [--now YYYYMMDDHHMM] [--publish-time HHMM]
 //                          [--status-210 K,...] [--lockout-at K] [--lockout-seconds S]
+//                          [--fins-publish-time HH:MM] [--fins-status N]
 // Prints "listening on http://127.0.0.1:PORT/" once it accepts connections.
 #include <QCoreApplication>
 #include <QDir>
@@ -30,6 +31,9 @@ const char* const kUsage =
     "                 dates, 400 beyond it; no TOPIX on free)\n"
     "  --now T        the server's clock in Japan time, YYYYMMDDHHMM (default: the real one)\n"
     "  --publish-time HHMM  a day's bars appear at this time of that day (default 1630)\n"
+    "  --fins-publish-time HH:MM  a day's results summaries appear at this time of --now's\n"
+    "                 day (default: with the bars; live about 18:00)\n"
+    "  --fins-status N  answer every /fins/summary with status N (403: not in the plan)\n"
     "  --status-210 K answer request number K with 210 (no content)\n"
     "  --lockout-at K lock the key out from request K on: 429 with Retry-After ...\n"
     "  --lockout-seconds S  ... for S seconds (default 300)\n";
@@ -81,6 +85,16 @@ int main(int argc, char** argv) {
     } else if (a == QLatin1String("--publish-time") && has_value) {
       jq.publish_hhmm = args[++i].toInt(&ok);
       ok = ok && jq.publish_hhmm >= 0 && jq.publish_hhmm <= 2400;
+    } else if (a == QLatin1String("--fins-publish-time") && has_value) {
+      const QString t = args[++i];
+      const int h = t.section(QLatin1Char(':'), 0, 0).toInt(&ok);
+      bool ok_m = false;
+      const int m = t.section(QLatin1Char(':'), 1, 1).toInt(&ok_m);
+      ok = ok && ok_m && t.count(QLatin1Char(':')) == 1 && h >= 0 && h <= 23 && m >= 0 && m <= 59;
+      jq.fins_publish_hhmm = h * 100 + m;
+    } else if (a == QLatin1String("--fins-status") && has_value) {
+      jq.fins_status = args[++i].toInt(&ok);
+      ok = ok && jq.fins_status >= 200 && jq.fins_status <= 599;
     } else if (a == QLatin1String("--status-210") && has_value) {
       ok = parse_numbers(args[++i], jq.status_210);
     } else if (a == QLatin1String("--lockout-at") && has_value) {
