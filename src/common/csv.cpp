@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -189,6 +192,16 @@ void keep_permissions(int fd, int dir_fd, const char* target) {
   (void)!::fchmod(fd, old.st_mode & 07777);
 }
 
+// A test hook that widens the window between a writer's read and its rename, so tests of two
+// writers at once see the race they guard against: LUMENPICK_TEST_RENAME_DELAY_MS.
+void pause_before_rename() {
+  static const long ms = [] {
+    const char* v = std::getenv("LUMENPICK_TEST_RENAME_DELAY_MS");
+    return v ? std::strtol(v, nullptr, 10) : 0L;
+  }();
+  if (ms > 0) ::usleep(static_cast<useconds_t>(std::min(ms, 10000L) * 1000));
+}
+
 bool write_all(int fd, std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -218,6 +231,7 @@ bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes
     ::unlink(tmp.c_str());
     return false;
   }
+  pause_before_rename();
   if (std::rename(tmp.c_str(), path.c_str()) != 0) {
     ::unlink(tmp.c_str());
     return false;
@@ -244,6 +258,7 @@ bool commit_temp_file(const std::filesystem::path& temp, const std::filesystem::
     ok = !durable || ::fsync(fd) == 0;
   }
   if (fd >= 0 && ::close(fd) != 0) ok = false;
+  if (ok) pause_before_rename();
   if (ok && std::rename(temp.c_str(), target.c_str()) == 0) return true;
   ::unlink(temp.c_str());
   return false;
@@ -288,6 +303,7 @@ bool write_file_atomic_at(int dir_fd, const char* name,
       at->iov_len -= left;
     }
   }
+  pause_before_rename();
   if (::close(fd) != 0 || ::renameat(dir_fd, scratch.c_str(), dir_fd, name) != 0) {
     const int e = errno;
     ::unlinkat(dir_fd, scratch.c_str(), 0);

@@ -306,5 +306,44 @@ TEST_F(JQuantsEndToEnd, ValuationScreenAndAsOfFollowTheSyncedSummaries) {
             std::stoi(value_of(earlier.out, "disclosures")) + 1);
 }
 
+// Two writers at once: the second waits for the first and the database ends as if they had
+// run one after the other; a writer that may not wait that long gives up with exit 75.
+TEST_F(JQuantsEndToEnd, TwoSyncsAtOnceEndAsOneAfterTheOther) {
+  const auto sync_args = [&](const char* from, const char* to, const std::string& docs) {
+    return QStringList{"jquants-sync", "--from", from,      "--to", to, "--plan", "none",
+                       "--base",       base_,    "--no-fins", "--documents", q(dir_.file(docs)),
+                       "--today",      "20250616"};
+  };
+  const auto db_files = [&](const std::string& docs) {
+    return test::files_under(dir_.file(docs) + "/nordhaven/lumenpick/kabuka_db");
+  };
+  ASSERT_EQ(run("lumenpick-cli", sync_args("20250501", "20250530", "seq"), env_).code, 0);
+  ASSERT_EQ(run("lumenpick-cli", sync_args("20250502", "20250613", "seq"), env_).code, 0);
+
+  // The first is slowed at every rename, so the second comes while it writes.
+  QProcessEnvironment slow = env_;
+  slow.insert("LUMENPICK_TEST_RENAME_DELAY_MS", "40");
+  QProcess first;
+  first.setProcessEnvironment(slow);
+  first.setReadChannel(QProcess::StandardError);
+  first.start(program("lumenpick-cli"), sync_args("20250501", "20250530", "par"));
+  std::string first_err;
+  while (first_err.find("0/") == std::string::npos &&
+         first.waitForReadyRead(30000)) {
+    first_err += first.readAllStandardError().toStdString();
+  }
+  QProcessEnvironment impatient = env_;
+  impatient.insert("LUMENPICK_LOCK_WAIT_SECONDS", "1");
+  const Ran gave_up = run("lumenpick-cli", sync_args("20250502", "20250613", "par"), impatient);
+  EXPECT_EQ(gave_up.code, 75) << gave_up.err;
+  EXPECT_NE(gave_up.err.find("他の更新が終わるのを待っています"), std::string::npos) << gave_up.err;
+  const Ran second = run("lumenpick-cli", sync_args("20250502", "20250613", "par"), env_);
+  ASSERT_TRUE(first.waitForFinished(600000));
+  EXPECT_EQ(first.exitCode(), 0) << first.readAllStandardError().toStdString();
+  EXPECT_EQ(second.code, 0) << second.err;
+  EXPECT_NE(second.err.find("他の更新が終わるのを待っています"), std::string::npos) << second.err;
+  EXPECT_TRUE(db_files("par") == db_files("seq")) << "the database as if run one after the other";
+}
+
 }  // namespace
 }  // namespace lp

@@ -150,7 +150,10 @@ int cmd_jquants_sync(Context& ctx) {
             << "\nnot_covered=" << joined(r.not_covered) << "\nunpublished=" << r.unpublished
             << "\ndisclosures=" << r.disclosures << "\nfins_days=" << r.fins_days
             << "\nfins_from=" << r.fins_from << "\nfins_to=" << r.fins_to
-            << "\nfins=" << (r.fins_skipped ? "not_in_plan" : !r.fins_error.empty() ? "failed" : "ok")
+            << "\nfins=" << (!opt.fins                ? "off"
+                             : r.fins_skipped          ? "not_in_plan"
+                             : !r.fins_error.empty()   ? "failed"
+                                                       : "ok")
             << "\n";
   std::string latest;
   if (read_latest_date(folders.db_folder, folders.reference_code, std::stoi(opt.today.substr(0, 4)),
