@@ -148,6 +148,9 @@ std::string endpoint_name(std::string_view path) {
 
 enum class Outcome { ok, refused, not_in_plan, outside, failed, cancelled };
 
+// However the server answers, one request is tried at most this often (429s included).
+constexpr int kMaxAttempts = 10;
+
 // One GET with the plan's pacing. Answers 429 and 5xx are waited out and retried, within a
 // total wait per request; a network that is not there is not retried.
 class Fetcher {
@@ -226,10 +229,13 @@ class Fetcher {
                           : std::max(1.0, interval_) * std::pow(2.0, attempt - 1);
       wait = std::min(wait, 120.0);
       const std::string ra = resp.header("retry-after");
-      const double asked = ra.empty() ? 0 : parse_number(ra);
+      // A fractional or tiny Retry-After is still a second: a server that says 0.001 must not
+      // be asked thousands of times a minute.
+      const double asked = ra.empty() ? 0 : std::max(1.0, parse_number(ra));
       if (asked > 0) wait = asked;
       const double budget = opt_.max_wait_s - waited;
-      if ((!limit && attempt >= opt_.max_attempts) || budget <= 0 || asked > budget) {
+      if ((!limit && attempt >= opt_.max_attempts) || attempt >= kMaxAttempts || budget <= 0 ||
+          asked > budget) {
         error = where + ": " + http + " (" + std::to_string(attempt) + "回試み、" +
                 duration_text(waited) + "待ちました";
         if (asked > budget && budget > 0) {
@@ -244,8 +250,10 @@ class Fetcher {
       const std::string why =
           limit ? "リクエストの上限を超えました (HTTP 429)"
                 : "J-Quants のサーバーが応答できません (HTTP " + std::to_string(st) + ")";
+      const double before = now();
       if (!countdown(wait, why)) return Outcome::cancelled;
-      waited += wait;
+      // The time really waited, whatever the sleep did.
+      waited += std::max(wait, now() - before);
     }
   }
 

@@ -526,6 +526,9 @@ TEST(JQuantsSync, ServerTroubleIsRetriedOrStopsCleanly) {
   const auto no_network = [](long n, HttpResponse& r) {
     if (n == 1) r = HttpResponse{0, "", {}, "could not connect to jq.test within 15 s"};
   };
+  const auto tiny_retry_after = [](long, HttpResponse& r) {
+    r = HttpResponse{429, R"({"message":"Too Many Requests"})", {{"retry-after", "0.001"}}, ""};
+  };
   const struct {
     const char* name;
     tools::JQuantsViewOptions server;
@@ -548,6 +551,9 @@ TEST(JQuantsSync, ServerTroubleIsRetriedOrStopsCleanly) {
        6},
       // An absent network is not retried for minutes: one try, a connect cap of 15 s.
       {"no network", view_options(), SyncStatus::failed, false, "接続できません", no_network, 1},
+      // A tiny Retry-After is a second each, and ten tries end it (not thousands).
+      {"429 with Retry-After 0.001 for good", view_options(), SyncStatus::failed, false,
+       "HTTP 429: Too Many Requests (10回試み", tiny_retry_after, 10},
   };
   for (const auto& c : cases) {
     Server server(c.server);
