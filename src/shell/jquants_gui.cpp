@@ -19,17 +19,16 @@
 
 #include "common/encoding.h"
 #include "common/http_curl.h"
+#include "common/shared_settings.h"
 #include "pricedb/csv_import.h"
 #include "pricedb/jquants_key.h"
 #include "pricedb/jquants_sync.h"
 #include "pricedb/series.h"
+#include "shell/keyring_gui.h"
 
 namespace lp::gui {
 
 namespace {
-
-constexpr const char* kKeychainService = "lumenpick";
-constexpr const char* kKeychainKey = "jquants-api-key";
 
 // Every text this panel shows from the sync or an import carries words of a server or a file.
 QString q(const std::string& s) {
@@ -60,8 +59,14 @@ JQuantsPanel::JQuantsPanel(QWidget* window, QGridLayout* grid, int row, QBoxLayo
     plan_cmb_->addItem(QLatin1String(p));
   plan_cmb_->setCurrentText(
       QSettings().value(QStringLiteral("jquants/plan"), QStringLiteral("free")).toString());
-  connect(plan_cmb_, &QComboBox::currentTextChanged, this,
-          [](const QString& t) { QSettings().setValue(QStringLiteral("jquants/plan"), t); });
+  connect(plan_cmb_, &QComboBox::currentTextChanged, this, [this](const QString& t) {
+    QSettings().setValue(QStringLiteral("jquants/plan"), t);
+    // Where lumenpick-cli and the timer read it too.
+    const AppFolders folders = read_settings ? read_settings() : AppFolders{};
+    std::string error;
+    if (!folders.app_folder.empty())
+      write_shared_setting(folders.app_folder, "plan", t.toStdString(), error);
+  });
   key_cmd_ = new QPushButton(QStringLiteral("APIキー設定"), window);
   key_cmd_->setObjectName(QStringLiteral("jquants_key_cmd"));
   csv_cmd_ = new QPushButton(QStringLiteral("CSV取込"), window);
@@ -153,15 +158,7 @@ void JQuantsPanel::set_enabled(bool on) {
 QString JQuantsPanel::store_key(const QString& key) {
   const std::string clean = jquants::clean_key(key.toStdString());
   if (clean.empty()) return {};
-  QKeychain::WritePasswordJob job{QString::fromLatin1(kKeychainService)};
-  job.setAutoDelete(false);
-  job.setKey(QLatin1String(kKeychainKey));
-  job.setTextData(q(clean));
-  QEventLoop loop;
-  connect(&job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
-  job.start();
-  loop.exec();
-  if (job.error() == QKeychain::NoError) return QStringLiteral("キーリング");
+  if (store_keyring_api_key(clean)) return QStringLiteral("キーリング");
   // No keyring on this desktop: the private file the CLI reads too.
   std::string error;
   const std::string path = jquants::key_file_path(home());
@@ -170,18 +167,9 @@ QString JQuantsPanel::store_key(const QString& key) {
 }
 
 std::string JQuantsPanel::find_key() {
-  QKeychain::ReadPasswordJob job{QString::fromLatin1(kKeychainService)};
-  job.setAutoDelete(false);
-  job.setKey(QLatin1String(kKeychainKey));
-  QEventLoop loop;
-  connect(&job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
-  job.start();
-  loop.exec();
-  if (job.error() == QKeychain::NoError) {
-    const std::string key = jquants::clean_key(job.textData().toStdString());
-    if (!key.empty()) return key;
-  }
-  return jquants::find_api_key([](const char* n) { return std::getenv(n); }, home()).key;
+  // The order of lumenpick-cli and the timer: environment, key file, keyring.
+  std::string source, error;
+  return find_api_key_everywhere(source, error);
 }
 
 void JQuantsPanel::start_sync(DownloadKind kind, const std::string& chosen_entry,

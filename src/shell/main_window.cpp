@@ -1,5 +1,6 @@
 #include "shell/main_window.h"
 
+#include "common/shared_settings.h"
 #include "common/parallel.h"
 
 #include <QApplication>
@@ -32,6 +33,9 @@
 namespace lp::gui {
 
 namespace {
+
+// The download host choices as the shared settings name them, in the order of url_opt_.
+constexpr const char* kHostNames[4] = {"maker", "lan", "local", "jquants"};
 
 const QColor kBlue(0, 0, 255);
 const QColor kRed(255, 0, 0);
@@ -194,6 +198,13 @@ void MainWindow::build_controls() {
     hosts->addWidget(url_opt_[i]);
   }
   url_opt_[0]->setChecked(true);
+  for (int i = 0; i < 4; ++i) {
+    connect(url_opt_[i], &QRadioButton::toggled, this, [this, i](bool on) {
+      std::string error;
+      if (on && !folders_.app_folder.empty())
+        write_shared_setting(folders_.app_folder, "host", kHostNames[i], error);
+    });
+  }
   mnt->addWidget(frame1, 0, 2, 3, 1);
   auto* sync_row = new QHBoxLayout;
   jquants_ = new JQuantsPanel(this, mnt, 3, sync_row);
@@ -299,6 +310,13 @@ void MainWindow::load() {
   const ProductFolderSetup setup = prepare_product_folders(p.documents_folder, p.install_folder);
   folders_ = read_settei_sub(p.documents_folder, p.desktop_folder);
   set_worker_count(folders_.threads);  // the loops of every window of this process
+  // The download host of the last start, shared with lumenpick-cli and the timer.
+  {
+    const std::string host = read_shared_settings(folders_.app_folder).host;
+    for (int i = 0; i < 4; ++i) {
+      if (host == kHostNames[i]) url_opt_[i]->setChecked(true);
+    }
+  }
   label1_->clear();
   label2_->clear();
   label3_->clear();

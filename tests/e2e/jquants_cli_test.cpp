@@ -345,5 +345,30 @@ TEST_F(JQuantsEndToEnd, TwoSyncsAtOnceEndAsOneAfterTheOther) {
   EXPECT_TRUE(db_files("par") == db_files("seq")) << "the database as if run one after the other";
 }
 
+// The plan chosen in the window serves a run with no options (the timer's): a Light key's
+// whole range, not the Free plan's window twelve weeks back.
+TEST_F(JQuantsEndToEnd, ARunWithNoOptionsTakesThePlanTheWindowChose) {
+  QProcess light;
+  env_.insert("LUMENPICK_JQUANTS_BASE",
+              start_server(light, {"--plan", "light", "--now", "202508150900"}));
+  const QStringList at = {"--documents", q(dir_.file("chosen")), "--today", "20250815"};
+  const Ran none = run("lumenpick-cli", QStringList{"settings"} + at, env_);
+  EXPECT_EQ(value_of(none.out, "plan"), "free");
+  ASSERT_EQ(run("lumenpick-cli", QStringList{"settings", "--plan", "light"} + at, env_).code, 0);
+  const Ran shown = run("lumenpick-cli", QStringList{"settings"} + at, env_);
+  EXPECT_EQ(value_of(shown.out, "plan"), "light");
+  EXPECT_NE(value_of(shown.out, "plan_from").find("connection.txt"), std::string::npos);
+  EXPECT_EQ(value_of(shown.out, "key"), "set");
+  const Ran sync = run("lumenpick-cli",
+                       QStringList{"jquants-sync", "--from", "20250519", "--to", "20250613",
+                                   "--no-fins"} + at,
+                       env_);
+  EXPECT_EQ(sync.code, 0) << sync.err;
+  EXPECT_EQ(value_of(sync.out, "not_covered"), "");
+  EXPECT_EQ(value_of(sync.out, "latest"), "20250613");
+  light.kill();
+  light.waitForFinished();
+}
+
 }  // namespace
 }  // namespace lp

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "price-server/jquants_view.h"
+#include "common/shared_settings.h"
 #include "pricedb/formats.h"
 #include "pricedb/jquants_key.h"
 #include "pricedb/jquants_sync.h"
@@ -120,6 +121,7 @@ TEST(JQuantsWindow, UpdateRunsTheSyncWithProgressAndRefreshesTheStatus) {
   EXPECT_LE(w->sizeHint().width(), width);
   find<QRadioButton>(w.get(), "url_opt_3")->setChecked(true);
   find<QComboBox>(w.get(), "jquants_plan_cmb")->setCurrentText(QStringLiteral("premium"));
+  EXPECT_EQ(read_shared_settings(s.db + "../").plan, "premium") << "where the timer reads it";
   const long before = s.view->requests();
   QTest::mouseClick(find<QPushButton>(w.get(), "download_cmd"), Qt::LeftButton);
   EXPECT_TRUE(w->running());

@@ -9,11 +9,13 @@
 #include "app/cli/cli.h"
 #include "app/cli/watch_hook.h"
 #include "common/http_curl.h"
+#include "common/shared_settings.h"
 #include "pricedb/db_lock.h"
 #include "pricedb/formats.h"
 #include "pricedb/jquants_json.h"
 #include "pricedb/jquants_key.h"
 #include "pricedb/jquants_sync.h"
+#include "shell/keyring_gui.h"
 #include "shell/startup.h"
 
 namespace lp::cli {
@@ -71,12 +73,40 @@ class ProgressPrinter {
   std::string last_;
 };
 
+}  // namespace
+
+ConnectionChoice connection_choice(const std::string& app_folder) {
+  ConnectionChoice c;
+  const SharedSettings shared = read_shared_settings(app_folder);
+  const jquants::ConnectionSettings settings = jquants::read_connection_settings(
+      app_folder, [](const char* n) { return std::getenv(n); });
+  const char* env_base = std::getenv(jquants::kBaseEnvironmentVariable);
+  c.plan = shared.plan.empty() ? "free" : shared.plan;
+  c.plan_from = shared.plan.empty() ? "既定値" : app_folder + kSharedSettingsFile;
+  if (env_base && *env_base) {
+    c.base = settings.base;
+    c.base_from = std::string("環境変数 ") + jquants::kBaseEnvironmentVariable;
+  } else if (!shared.base.empty() && !jquants::clean_base(shared.base).empty()) {
+    c.base = jquants::clean_base(shared.base);
+    c.base_from = app_folder + kSharedSettingsFile;
+  } else {
+    c.base = settings.base;
+    c.base_from = settings.base == jquants::kDefaultBase ? "既定値" : app_folder + "settei.txt";
+  }
+  c.error = settings.error;
+  c.host = shared.host.empty() ? "maker" : shared.host;
+  c.host_from = shared.host.empty() ? "既定値" : app_folder + kSharedSettingsFile;
+  return c;
+}
+
+namespace {
+
 int cmd_jquants_sync(Context& ctx) {
   jquants::SyncOptions opt;
-  std::string plan = "free", base, max_wait;
+  std::string plan, base, max_wait;
   ctx.take_option("--from", opt.from);
   ctx.take_option("--to", opt.to);
-  ctx.take_option("--plan", plan);
+  const bool plan_given = ctx.take_option("--plan", plan);
   opt.fins = !ctx.take_flag("--no-fins");
   opt.fins_only = ctx.take_flag("--fins-only");
   if (opt.fins_only && !opt.fins) return bad_usage("--fins-only と --no-fins は一緒に使えません");
@@ -85,7 +115,7 @@ int cmd_jquants_sync(Context& ctx) {
   ctx.take_option("--base", base);
   const bool wait_given = ctx.take_option("--max-wait", max_wait);
   if (!ctx.args.empty()) return bad_usage("余分な引数があります: " + ctx.args.front());
-  if (!jquants::parse_plan(plan, opt.plan)) {
+  if (plan_given && !jquants::parse_plan(plan, opt.plan)) {
     return bad_usage("--plan は free, light, standard, premium, none のどれかです: " + plan);
   }
   for (const auto& [name, d] : {std::pair{"--from", &opt.from}, std::pair{"--to", &opt.to}}) {
@@ -107,22 +137,25 @@ int cmd_jquants_sync(Context& ctx) {
     return bad_usage("--base は http:// か https:// のアドレスです: " + base);
   }
   const char* home = std::getenv("HOME");
-  const jquants::KeyLookup key =
-      jquants::find_api_key([](const char* n) { return std::getenv(n); }, home ? home : "");
-  if (key.key.empty()) {
-    return fail(!key.error.empty()
-                    ? key.error
+  std::string key_source, key_error;
+  opt.api_key = gui::find_api_key_everywhere(key_source, key_error);
+  if (opt.api_key.empty()) {
+    return fail(!key_error.empty()
+                    ? key_error
                     : "J-Quants のAPIキーがありません: JQUANTS_API_KEY を設定するか、" +
                           jquants::key_file_path(home ? home : "~") +
-                          " に書いてください (モード 0600)");
+                          " に書くか (モード 0600)、画面の「APIキー設定」でキーリングに"
+                          "保存してください");
   }
-  opt.api_key = key.key;
   prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
   const AppFolders folders = ctx.folders();
+  const ConnectionChoice chosen = connection_choice(folders.app_folder);
+  if (!chosen.error.empty() && base.empty()) return fail(chosen.error);
+  // The window's plan when none is given (the Free plan's window would fetch nothing new).
+  if (!plan_given) jquants::parse_plan(chosen.plan, opt.plan);
+  opt.base = base.empty() ? chosen.base : jquants::clean_base(base);
   const jquants::ConnectionSettings settings = jquants::read_connection_settings(
       folders.app_folder, [](const char* n) { return std::getenv(n); });
-  if (!settings.error.empty() && base.empty()) return fail(settings.error);
-  opt.base = base.empty() ? settings.base : jquants::clean_base(base);
   opt.max_wait_s = wait_given ? std::stoi(max_wait) : settings.max_wait_s;
   opt.db_folder = folders.db_folder;
   opt.reference_code = folders.reference_code;
@@ -172,7 +205,46 @@ int cmd_jquants_sync(Context& ctx) {
   return rc;
 }
 
+constexpr const char* kSettingsUsage = "settings [--plan P] [--base URL] [--host H]";
+
+int cmd_settings(Context& ctx) {
+  std::string value;
+  std::vector<std::pair<std::string, std::string>> sets;
+  for (const char* key : {"plan", "base", "host"}) {
+    if (ctx.take_option(std::string("--") + key, value)) sets.emplace_back(key, value);
+  }
+  if (!ctx.args.empty()) {
+    std::cerr << "lumenpick-cli: 余分な引数があります: " << ctx.args.front()
+              << "\n使い方: lumenpick-cli " << kSettingsUsage << "\n";
+    return 2;
+  }
+  prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
+  const AppFolders folders = ctx.folders();
+  for (const auto& [key, v] : sets) {
+    std::string error;
+    if (!write_shared_setting(folders.app_folder, key, v, error)) {
+      std::cerr << "lumenpick-cli: " << error << "\n";
+      return 2;
+    }
+  }
+  const ConnectionChoice c = connection_choice(folders.app_folder);
+  std::string source, error;
+  const bool has_key = !gui::find_api_key_everywhere(source, error).empty();
+  std::cout << "plan=" << c.plan << "\nplan_from=" << c.plan_from << "\nbase=" << c.base
+            << "\nbase_from=" << c.base_from << "\nhost=" << c.host << "\nhost_from=" << c.host_from
+            << "\nkey=" << (has_key ? "set" : "none") << "\nkey_from=" << source << "\n";
+  if (!error.empty()) std::cerr << "lumenpick-cli: " << error << "\n";
+  return 0;
+}
+
 }  // namespace
+
+LP_CLI_COMMAND("settings", kSettingsUsage,
+               "shows the J-Quants plan, address, download host and API key (only whether it is "
+               "set) that jquants-sync, daily and the timer use when no option is given, each "
+               "with where it comes from (the window's choice in connection.txt, the environment, "
+               "settei.txt, the key file or the keyring); --plan, --base and --host set them",
+               cmd_settings);
 
 LP_CLI_COMMAND(
     "jquants-sync", kSyncUsage,

@@ -20,6 +20,7 @@
 #include "pricedb/jquants_sync.h"
 #include "pricedb/jquants_key.h"
 #include "screening/saved_screens.h"
+#include "shell/keyring_gui.h"
 #include "shell/startup.h"
 #include "watch/notify_gui.h"
 #include "watch/report_painter.h"
@@ -292,11 +293,14 @@ int cmd_daily(Context& ctx) {
   if (!ctx.args.empty()) return usage_error("unexpected argument " + ctx.args.front(), kDailyUsage);
   prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
 
-  const char* home = std::getenv("HOME");
-  const bool has_key =
-      !jquants::find_api_key([](const char* n) { return std::getenv(n); }, home ? home : "")
-           .key.empty();
+  // The key where the window saves it too (the keyring), so the timer finds it.
+  std::string key_source, key_error;
+  const bool has_key = !gui::find_api_key_everywhere(key_source, key_error).empty();
   const AppFolders folders = ctx.folders();
+  if (!has_key) {
+    std::cerr << "daily: J-Quants のAPIキーがないため、ダウンロードホストから更新します"
+              << (key_error.empty() ? "" : " (" + key_error + ")") << "\n";
+  }
   const std::vector<std::string> before = watch::trading_dates(folders);
 
   // The sync is the command the user would type; its own watch step waits for this one.
@@ -308,7 +312,9 @@ int cmd_daily(Context& ctx) {
     if (has_plan) sync.args.insert(sync.args.end(), {"--plan", plan});
     if (no_fins) sync.args.emplace_back("--no-fins");
   } else {
-    sync.args = {"current", "--host", has_host ? host : "maker"};
+    // The window's host when none is given; J-Quants without a key means the maker's.
+    const std::string chosen = connection_choice(folders.app_folder).host;
+    sync.args = {"current", "--host", has_host ? host : chosen == "jquants" ? "maker" : chosen};
   }
   if (has_base) sync.args.insert(sync.args.end(), {"--base", base});
   const Command& cmd = registry().at(command);

@@ -24,4 +24,11 @@ WatchSnapshot watch_snapshot(Context& ctx, int history_days);
 // standard error. Nothing when the command runs inside "daily" (which does it itself).
 void watch_after_update(Context& ctx, const WatchSnapshot& before);
 
+// The plan, J-Quants address and download host a command uses when no option is given: the
+// window's choice (connection.txt), the environment and settei.txt, each with its source.
+struct ConnectionChoice {
+  std::string plan, plan_from, base, base_from, host, host_from, error;
+};
+ConnectionChoice connection_choice(const std::string& app_folder);
+
 }  // namespace lp::cli

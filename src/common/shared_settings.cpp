@@ -1,0 +1,85 @@
+#include "common/shared_settings.h"
+
+#include <filesystem>
+
+#include "common/csv.h"
+#include "common/file_lock.h"
+
+namespace lp {
+
+namespace {
+
+bool plain_value(const std::string& v) {
+  if (v.empty() || v.size() > 300) return false;
+  for (unsigned char c : v) {
+    if (c <= 0x20 || c == 0x7f) return false;
+  }
+  return true;
+}
+
+bool accepted(const std::string& key, const std::string& value) {
+  if (key == "plan") {
+    return value == "free" || value == "light" || value == "standard" || value == "premium";
+  }
+  if (key == "host") {
+    return value == "maker" || value == "lan" || value == "local" || value == "jquants";
+  }
+  if (key == "base") {
+    return plain_value(value) &&
+           (value.rfind("http://", 0) == 0 || value.rfind("https://", 0) == 0);
+  }
+  return false;
+}
+
+SharedSettings parse(const std::string& bytes) {
+  SharedSettings s;
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    std::size_t end = bytes.find('\n', at);
+    if (end == std::string::npos) end = bytes.size();
+    std::string line = bytes.substr(at, end - at);
+    at = end + 1;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    if (!accepted(key, value)) continue;
+    (key == "plan" ? s.plan : key == "base" ? s.base : s.host) = value;
+  }
+  return s;
+}
+
+}  // namespace
+
+SharedSettings read_shared_settings(const std::string& app_folder) {
+  std::string bytes;
+  if (!read_file_bytes(app_folder + kSharedSettingsFile, bytes)) return {};
+  return parse(bytes);
+}
+
+bool write_shared_setting(const std::string& app_folder, const std::string& key,
+                          const std::string& value, std::string& error) {
+  if (!accepted(key, value)) {
+    error = "設定できない値です: " + key + "=" + value;
+    return false;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(app_folder, ec);
+  const std::filesystem::path path = app_folder + kSharedSettingsFile;
+  const auto lock = FileLock::acquire(path, kUserFileLockTimeout, error);
+  if (!lock) return false;
+  std::string bytes;
+  SharedSettings s = read_file_bytes(path, bytes) ? parse(bytes) : SharedSettings{};
+  (key == "plan" ? s.plan : key == "base" ? s.base : s.host) = value;
+  std::string out;
+  if (!s.plan.empty()) out += "plan=" + s.plan + "\n";
+  if (!s.base.empty()) out += "base=" + s.base + "\n";
+  if (!s.host.empty()) out += "host=" + s.host + "\n";
+  if (!write_file_atomic(path, out)) {
+    error = "設定を書き込めませんでした: " + path.string();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace lp

@@ -1,0 +1,26 @@
+// What the window chooses and the command line and the timer must honour too: the J-Quants
+// plan, the J-Quants address and the download host. One small file in the product folder,
+// "connection.txt" (key=value lines, UTF-8), replaced whole under a lock; an option given on
+// the command line still wins.
+#pragma once
+
+#include <string>
+
+namespace lp {
+
+inline constexpr const char* kSharedSettingsFile = "connection.txt";
+
+struct SharedSettings {
+  std::string plan;  // "free", "light", "standard", "premium" (empty: not chosen)
+  std::string base;  // a J-Quants API address (empty: settei.txt's or the default)
+  std::string host;  // "maker", "lan", "local" or "jquants" (empty: not chosen)
+};
+
+// `app_folder` is the product folder ending in "/". Unknown keys and bad values are ignored.
+SharedSettings read_shared_settings(const std::string& app_folder);
+// Sets one key ("plan", "base" or "host"), keeping the others. False with `error` when the
+// key or value is refused or the file cannot be written.
+bool write_shared_setting(const std::string& app_folder, const std::string& key,
+                          const std::string& value, std::string& error);
+
+}  // namespace lp
