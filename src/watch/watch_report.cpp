@@ -9,6 +9,7 @@
 #include "common/encoding.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
+#include "watch/run_record.h"
 #include "watch/watch_run.h"
 
 namespace lp::watch {
@@ -202,7 +203,8 @@ std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::st
 }
 
 std::string report_html(const std::string& date, const std::vector<ScreenDay>& screens,
-                        const MarketSummary& market, const ChartPicture& chart) {
+                        const MarketSummary& market, const ChartPicture& chart,
+                        const std::string& notice) {
   int entered = 0;
   for (const ScreenDay& s : screens) entered += static_cast<int>(s.changes.entered.size());
   std::string html;
@@ -212,7 +214,9 @@ std::string report_html(const std::string& date, const std::vector<ScreenDay>& s
   html += kStyle;
   html += "</style></head><body>\n<header><h1>監視レポート　" + date_text(date) +
           "</h1><p>監視条件 " + std::to_string(screens.size()) + " 件・新規 " +
-          std::to_string(entered) + " 銘柄</p></header>\n<main>\n";
+          std::to_string(entered) + " 銘柄</p>" +
+          (notice.empty() ? "" : "<p class=\"down\" id=\"notice\">" + html_escape(notice) + "</p>") +
+          "</header>\n<main>\n";
 
   html += "<section class=\"card\" id=\"market\"><h2>市場概況</h2>";
   if (!market.found) {
@@ -307,8 +311,9 @@ std::string report_path(const std::string& user_folder, const std::string& date)
 bool write_report(const AppFolders& folders, const std::string& date, const ChartPicture& chart,
                   std::string& path, std::string& error) {
   path = report_path(folders.user_folder, date);
-  const std::string html = report_html(date, screen_days(folders.user_folder, date),
-                                       market_summary(folders, date), chart);
+  const std::string html =
+      report_html(date, screen_days(folders.user_folder, date), market_summary(folders, date),
+                  chart, run_notice(read_run_record(folders.user_folder)));
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);
   if (!write_file_atomic(path, html, true)) {

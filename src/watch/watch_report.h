@@ -42,8 +42,10 @@ std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::st
 using ChartPicture = std::function<std::string(const std::string& code, const std::string& date)>;
 
 // The page (UTF-8 HTML).
+// `notice`: a line above everything (the last unattended update failed), or "".
 std::string report_html(const std::string& date, const std::vector<ScreenDay>& screens,
-                        const MarketSummary& market, const ChartPicture& chart);
+                        const MarketSummary& market, const ChartPicture& chart,
+                        const std::string& notice = {});
 
 std::string report_path(const std::string& user_folder, const std::string& date);
 

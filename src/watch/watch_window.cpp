@@ -21,6 +21,7 @@
 #include "shell/window_hub_gui.h"
 #include "watch/notify_gui.h"
 #include "watch/report_painter.h"
+#include "watch/run_record.h"
 #include "watch/watch_schedule.h"
 
 namespace lp::gui {
@@ -232,6 +233,9 @@ void WatchWindow::fill_grid() {
   } else {
     title_->setText(date_text(day_) + QStringLiteral("　新規 %1 銘柄").arg(entered));
   }
+  // A failed unattended update is said until the next one succeeds.
+  const std::string notice = watch::run_notice(watch::read_run_record(folders_.user_folder));
+  if (!notice.empty()) say(q(notice), true);
 }
 
 void WatchWindow::open_chart(int row) {

@@ -80,6 +80,11 @@ before="$(cat "$user/watch/大化け.csv" | md5sum)"
 run daily --host local --base http://127.0.0.1:9/ >/dev/null 2>&1
 [ $? = 1 ] || fail "daily with a failing sync must exit 1"
 [ "$(cat "$user/watch/大化け.csv" | md5sum)" = "$before" ] || fail "a failed daily changed the history"
+grep -q "^status=failed" "$user/watch/last_update.txt" || fail "a failed daily left no record"
+grep -q "^reason=.*接続できません" "$user/watch/last_update.txt" ||
+  fail "the record's reason: $(cat "$user/watch/last_update.txt")"
+report="$(run report --date 20250616)" || fail "report after a failed daily"
+grep -q "前回の自動更新: 失敗 (" "$report" || fail "the report does not say the update failed"
 
 # 4. daily from the local J-Quants server, twice: one new day, then nothing new.
 docs2="$tmp/docs2"

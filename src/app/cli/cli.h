@@ -33,6 +33,8 @@ struct Context {
 
 // Prints a one-line error to standard error and returns the exit code 1.
 int fail(const std::string& message);
+// The message of the last fail() of this process ("" when none).
+const std::string& last_failure();
 
 using Handler = std::function<int(Context&)>;
 

@@ -19,9 +19,18 @@ std::map<std::string, Command>& registry() {
   return commands;
 }
 
+namespace {
+std::string g_last_failure;
+}  // namespace
+
 int fail(const std::string& message) {
   std::cerr << "lumenpick-cli: " << message << "\n";
+  g_last_failure = message;
   return 1;
+}
+
+const std::string& last_failure() {
+  return g_last_failure;
 }
 
 AppFolders Context::folders() const {

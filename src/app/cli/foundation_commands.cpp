@@ -21,19 +21,6 @@ int current_year(const Context& ctx) {
   return static_cast<int>(parse_integer(today_yyyymmdd(ctx.platform).substr(0, 4)));
 }
 
-int cmd_settings(Context& ctx) {
-  AppFolders f = ctx.folders();
-  std::cout << "db_folder=" << f.db_folder << "\n"
-            << "user_folder=" << f.user_folder << "\n"
-            << "reference_code=" << f.reference_code << "\n"
-            << "db_url=" << f.db_url << "\n"
-            << "hp_url=" << f.hp_url << "\n"
-            << "app_folder=" << f.app_folder << "\n"
-            << "documents_folder=" << ctx.platform.documents_folder << "\n"
-            << "desktop_folder=" << ctx.platform.desktop_folder << "\n";
-  return 0;
-}
-
 int cmd_latest_date(Context& ctx) {
   AppFolders f = ctx.folders();
   std::string date;
@@ -90,8 +77,6 @@ int cmd_series(Context& ctx) {
 
 }  // namespace
 
-LP_CLI_COMMAND("settings", "settings", "the resolved folders and addresses, name=value",
-               cmd_settings);
 LP_CLI_COMMAND("latest-date", "latest-date", "the latest trading date of the database",
                cmd_latest_date);
 LP_CLI_COMMAND("calendar", "calendar --end YYYYMMDD --count N",

@@ -218,8 +218,15 @@ int cmd_settings(Context& ctx) {
               << "\n使い方: lumenpick-cli " << kSettingsUsage << "\n";
     return 2;
   }
-  prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
+  if (!sets.empty()) {
+    prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
+  }
   const AppFolders folders = ctx.folders();
+  std::cout << "db_folder=" << folders.db_folder << "\nuser_folder=" << folders.user_folder
+            << "\nreference_code=" << folders.reference_code << "\ndb_url=" << folders.db_url
+            << "\nhp_url=" << folders.hp_url << "\napp_folder=" << folders.app_folder
+            << "\ndocuments_folder=" << ctx.platform.documents_folder
+            << "\ndesktop_folder=" << ctx.platform.desktop_folder << "\n";
   for (const auto& [key, v] : sets) {
     std::string error;
     if (!write_shared_setting(folders.app_folder, key, v, error)) {
@@ -232,16 +239,16 @@ int cmd_settings(Context& ctx) {
   const bool has_key = !gui::find_api_key_everywhere(source, error).empty();
   std::cout << "plan=" << c.plan << "\nplan_from=" << c.plan_from << "\nbase=" << c.base
             << "\nbase_from=" << c.base_from << "\nhost=" << c.host << "\nhost_from=" << c.host_from
-            << "\nkey=" << (has_key ? "set" : "none") << "\nkey_from=" << source << "\n";
-  if (!error.empty()) std::cerr << "lumenpick-cli: " << error << "\n";
+            << "\nkey=" << (has_key ? "set" : "none") << "\nkey_from=" << source
+            << "\nkey_problem=" << error << "\n";
   return 0;
 }
 
 }  // namespace
 
 LP_CLI_COMMAND("settings", kSettingsUsage,
-               "shows the J-Quants plan, address, download host and API key (only whether it is "
-               "set) that jquants-sync, daily and the timer use when no option is given, each "
+               "the resolved folders and addresses, name=value; then the J-Quants plan, address, "
+               "download host and API key (only whether it is set) that jquants-sync, daily and the timer use when no option is given, each "
                "with where it comes from (the window's choice in connection.txt, the environment, "
                "settei.txt, the key file or the keyring); --plan, --base and --host set them",
                cmd_settings);

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
@@ -24,6 +25,7 @@
 #include "shell/startup.h"
 #include "watch/notify_gui.h"
 #include "watch/report_painter.h"
+#include "watch/run_record.h"
 #include "watch/watch_daily.h"
 #include "watch/watch_schedule.h"
 
@@ -64,6 +66,16 @@ bool notify(const std::string& title, const std::string& body, const std::string
         {QStringLiteral("notify-wait"), QString::number(id), QString::fromStdString(report)});
   }
   return true;
+}
+
+// The local time as a person reads it: "2026/12/08 18:00".
+std::string clock_text() {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y/%m/%d %H:%M", &tm);
+  return buf;
 }
 
 // systemctl's answer on one line.
@@ -326,8 +338,20 @@ int cmd_daily(Context& ctx) {
   // 3: the prices are in and only the results are missing; the screens run on the prices.
   if (rc != 0 && rc != jquants::kExitPricesOnly) {
     std::cerr << "lumenpick-cli: daily: 更新に失敗したため監視条件は実行しません。\n";
+    // Nobody watches a timer run: the desktop is told, and the window and the next report
+    // say it until an update succeeds.
+    watch::RunRecord record;
+    record.failed = true;
+    record.reason = last_failure().empty() ? command + " が失敗しました (終了コード " +
+                                                 std::to_string(rc) + ")"
+                                           : last_failure();
+    record.time = clock_text();
+    watch::write_run_record(folders.user_folder, record);
+    if (!notify("LumenPick: 更新できませんでした", record.reason, {}))
+      std::cerr << "daily: 通知を表示できませんでした (デスクトップの通知サービスがありません)\n";
     return rc == kExitLocked ? kExitLocked : 1;
   }
+  watch::write_run_record(folders.user_folder, watch::RunRecord{});
   const std::vector<std::string> after = watch::trading_dates(folders);
   const std::vector<std::string> days =
       watch::daily_days(folders.user_folder, watch::added_days(before, after, history_days), after);

@@ -1,0 +1,61 @@
+#include "watch/run_record.h"
+
+#include <filesystem>
+
+#include "common/csv.h"
+#include "watch/watch_history.h"
+
+namespace lp::watch {
+
+namespace {
+
+// One line of plain text: a reason carries a server's or a file's words.
+std::string one_line(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) out += c < 0x20 || c == 0x7f ? ' ' : static_cast<char>(c);
+  return out.substr(0, 600);
+}
+
+}  // namespace
+
+std::string run_record_path(const std::string& user_folder) {
+  return watch_folder(user_folder) + "last_update.txt";
+}
+
+RunRecord read_run_record(const std::string& user_folder) {
+  RunRecord r;
+  std::string bytes;
+  if (!read_file_bytes(run_record_path(user_folder), bytes)) return r;
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    std::size_t end = bytes.find('\n', at);
+    if (end == std::string::npos) end = bytes.size();
+    std::string line = bytes.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    if (key == "status") r.failed = value == "failed";
+    if (key == "reason") r.reason = value;
+    if (key == "time") r.time = value;
+  }
+  return r;
+}
+
+bool write_run_record(const std::string& user_folder, const RunRecord& record) {
+  std::error_code ec;
+  std::filesystem::create_directories(watch_folder(user_folder), ec);
+  return write_file_atomic(run_record_path(user_folder),
+                           std::string("status=") + (record.failed ? "failed" : "ok") +
+                               "\nreason=" + one_line(record.reason) +
+                               "\ntime=" + one_line(record.time) + "\n");
+}
+
+std::string run_notice(const RunRecord& record) {
+  if (!record.failed) return {};
+  return "前回の自動更新: 失敗 (" + record.reason + ")" +
+         (record.time.empty() ? "" : " " + record.time);
+}
+
+}  // namespace lp::watch
