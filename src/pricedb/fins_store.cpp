@@ -91,6 +91,8 @@ void Disclosure::set(int col, std::string_view value) {
   t.clear();
   if (is_date_column(col)) {
     t = jquants::normalize_date(value);
+  } else if (is_value_column(col) && value.find(',') != std::string_view::npos) {
+    // "1,2,3" is no number; dropping the commas would make it 123.
   } else {
     // Only printable ASCII: the separator, quotes and line ends can never reach the file.
     for (char c : value) {

@@ -3,6 +3,7 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 #include "common/numbers.h"
@@ -40,11 +41,37 @@ bool value_text(element v, std::string& out) {
   }
 }
 
+// Figures no company can report: stored as not disclosed, so no ratio is built on them.
+// Returns the columns dropped ("EPS=1e+07 ..."), or "".
+std::string drop_implausible(fins::Disclosure& d) {
+  using namespace fins;
+  std::string dropped;
+  const auto drop = [&](int col) {
+    if (!d.disclosed(col)) return;
+    dropped += (dropped.empty() ? "" : " ") + std::string(column_name(col)) + "=" + d[col];
+    d.set(col, "");
+  };
+  for (int col : {EPS, BPS, DivAnn, FEPS, FDivAnn, NxFEPS, NxFDivAnn}) {
+    if (d.disclosed(col) && std::abs(d.value(col)) >= 1e7) drop(col);
+  }
+  for (int col : {DivAnn, FDivAnn, NxFDivAnn}) {
+    if (d.disclosed(col) && d.value(col) < 0) drop(col);
+  }
+  for (int col : {ShOutFY, TrShFY}) {
+    if (d.disclosed(col) && (d.value(col) > 1e11 || d.value(col) < 0)) drop(col);
+  }
+  if (d.disclosed(ShOutFY) && d.disclosed(TrShFY) && d.value(ShOutFY) < d.value(TrShFY)) {
+    drop(ShOutFY);
+    drop(TrShFY);
+  }
+  return dropped;
+}
+
 }  // namespace
 
 bool parse_fins_page(std::string_view json, std::string_view expect_date,
                      std::vector<fins::Disclosure>& out, std::string& next_key, int& skipped,
-                     std::string& error) {
+                     std::string& error, std::vector<std::string>* warnings) {
   thread_local simdjson::dom::parser parser;
   simdjson::dom::array data;
   if (!open_page(parser, json, data, next_key, error)) return false;
@@ -85,7 +112,15 @@ bool parse_fins_page(std::string_view json, std::string_view expect_date,
               (expect.empty() ? std::string("a valid date") : expect);
       return false;
     }
+    if (const std::string dropped = drop_implausible(disc); !dropped.empty() && warnings) {
+      warnings->push_back("警告: " + disc[fins::Code] + " の決算データ (" + disc[fins::DiscDate] +
+                          ") のありえない値は使いません: " + dropped);
+    }
     page.push_back(std::move(disc));
+  }
+  if (out.size() + page.size() > kMaxFinsRecords) {
+    error = "more than " + std::to_string(kMaxFinsRecords) + " records in one answer";
+    return false;
   }
   for (auto& p : page) out.push_back(std::move(p));
   skipped += skip;

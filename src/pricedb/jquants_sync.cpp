@@ -372,7 +372,7 @@ Outcome sync_fins_day(Fetcher& fetcher, const SyncOptions& opt, const std::strin
   const Outcome o = walk(
       fetcher, opt, "/fins/summary", "date=" + date,
       [&](const std::string& body, std::string& next, std::string& why) {
-        return parse_fins_page(body, date, found, next, skipped, why);
+        return parse_fins_page(body, date, found, next, skipped, why, &res.warnings);
       },
       error);
   if (o != Outcome::ok) return o;
@@ -386,7 +386,7 @@ Outcome sync_fins_day(Fetcher& fetcher, const SyncOptions& opt, const std::strin
     const Outcome again = walk(
         fetcher, opt, "/fins/summary", "code=" + code + "0",
         [&](const std::string& body, std::string& next, std::string& why) {
-          return parse_fins_page(body, {}, all, next, skipped, why);
+          return parse_fins_page(body, {}, all, next, skipped, why, &res.warnings);
         },
         error);
     if (again != Outcome::ok) return again;

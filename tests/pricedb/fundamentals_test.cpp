@@ -157,6 +157,23 @@ TEST(Fundamentals, PageValuesAsNumbersTextsEmptyAndNull) {
   EXPECT_DOUBLE_EQ(d.value(BPS), 520);
   EXPECT_DOUBLE_EQ(d.value(ShOutFY), 22000000);
   for (int col : {DivAnn, NxFEPS, FEPS, FOP}) EXPECT_FALSE(d.disclosed(col)) << col;
+  // Figures no company reports are not used, with one warning line for the record; a text
+  // with commas in odd places is no number.
+  const std::string odd =
+      R"({"data":[{"DiscDate":"2025-05-12","DiscNo":"1","Code":"99840","EPS":10000000,)"
+      R"("BPS":-9999999,"DivAnn":-5,"FDivAnn":0,"ShOutFY":100000000001,"NP":"1,2,3"},)"
+      R"({"DiscDate":"2025-05-12","DiscNo":"2","Code":"99830","ShOutFY":100,"TrShFY":101}]})";
+  std::vector<Disclosure> odd_out;
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(jquants::parse_fins_page(odd, "20250512", odd_out, next, skipped, error, &warnings));
+  ASSERT_EQ(odd_out.size(), 2u);
+  for (int col : {EPS, DivAnn, ShOutFY, NP}) EXPECT_FALSE(odd_out[0].disclosed(col)) << col;
+  EXPECT_DOUBLE_EQ(odd_out[0].value(BPS), -9999999) << "just inside the bound";
+  EXPECT_DOUBLE_EQ(odd_out[0].value(FDivAnn), 0) << "no dividend is a dividend of 0";
+  EXPECT_FALSE(odd_out[1].disclosed(ShOutFY));
+  EXPECT_FALSE(odd_out[1].disclosed(TrShFY));
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_NE(warnings[0].find("9984"), std::string::npos) << warnings[0];
   // A page that cannot be trusted is refused whole.
   const char* bad[] = {
       R"({"data":[{"DiscDate":"2025-05-13","Code":"72030"}]})",            // another day
