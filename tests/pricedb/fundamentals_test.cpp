@@ -220,6 +220,19 @@ TEST(Fundamentals, StoreMergesByDiscNoInOrderUnderItsLock) {
   EXPECT_NE(bytes.find("\r\n"), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(db + ".fins.lock"));
   EXPECT_TRUE(database_has_fins(db));
+  // Without DiscNo a second fetch of the same day changes nothing; another time is another one.
+  Disclosure no_number = list[0];
+  no_number.set(DiscNo, "");
+  no_number.set(DiscTime, "15:00");
+  Disclosure later = no_number;
+  later.set(DiscTime, "15:30");
+  StoreStats third, fourth;
+  ASSERT_TRUE(store_disclosures(db, {no_number, later}, third, error)) << error;
+  ASSERT_TRUE(store_disclosures(db, {no_number}, fourth, error)) << error;
+  EXPECT_EQ(third.added, 2);
+  EXPECT_EQ(fourth.added, 0);
+  ASSERT_TRUE(read_fins_file(fins_file_path(db, "7203"), back));
+  EXPECT_EQ(back.size(), 9u);
 }
 
 }  // namespace
