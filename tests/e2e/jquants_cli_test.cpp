@@ -304,6 +304,10 @@ TEST_F(JQuantsEndToEnd, ValuationScreenAndAsOfFollowTheSyncedSummaries) {
   EXPECT_EQ(earlier.out.find("\n" + slashed + ","), std::string::npos) << earlier.out;
   EXPECT_EQ(std::stoi(value_of(latest.out, "disclosures")),
             std::stoi(value_of(earlier.out, "disclosures")) + 1);
+  // A code the database does not know is an error, not an empty table.
+  const Ran unknown = cli({"fins", "9999"});
+  EXPECT_EQ(unknown.code, 1);
+  EXPECT_NE(unknown.err.find("9999"), std::string::npos) << unknown.err;
 }
 
 // Two writers at once: the second waits for the first and the database ends as if they had

@@ -23,11 +23,13 @@ std::string figure_text(const std::optional<double>& v) {
 int run_fins(Context& ctx) {
   std::string as_of;
   if (ctx.take_option("--as-of", as_of) && !valid_yyyymmdd(as_of)) {
-    return fail("fins: --as-of wants YYYYMMDD, got " + as_of);
+    return fail("fins: --as-of は YYYYMMDD で指定してください: " + as_of);
   }
-  if (ctx.args.size() != 1) return fail("fins: give one stock code (fins CODE [--as-of D])");
+  if (ctx.args.size() != 1) {
+    return fail("fins: 銘柄コードを1つ指定してください (fins CODE [--as-of D])");
+  }
   const std::string code = ctx.args.front();
-  if (!is_stock_code(code)) return fail("fins: not a stock code: " + code);
+  if (!is_stock_code(code)) return fail("fins: 銘柄コードではありません: " + code);
   const AppFolders folders = ctx.folders();
   if (as_of.empty()) {
     const std::string today = ctx.platform.today();
@@ -45,7 +47,12 @@ int run_fins(Context& ctx) {
   // The close the ratios use: the stock's last traded close on or before the day.
   std::optional<double> close;
   Series series;
-  if (load_series(src, as_of, 30, code, series, true) == 0) {
+  const bool priced = load_series(src, as_of, 30, code, series, true) == 0;
+  // A code the database does not know is a mistake to say, not an empty table.
+  if (!priced && all.empty()) {
+    return fail("fins: 銘柄コード " + code + " は株価データベースにも決算データにもありません");
+  }
+  if (priced) {
     const int n = series_count(series);
     for (int i = 1; i <= n && !close; ++i) {
       const SeriesRecord& r = series[static_cast<std::size_t>(i)];
