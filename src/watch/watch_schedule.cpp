@@ -107,10 +107,31 @@ UnitTexts unit_texts(const std::string& install_folder, const std::string& cli_p
   if (!documents.empty()) exec += " --documents " + exec_word(documents);
   replace_all(t.service, "@EXEC@", exec);
   replace_all(t.timer, "@TIME@", time);
+  t.service = std::string(kUnitMarker) + "\n" + t.service;
+  t.timer = std::string(kUnitMarker) + "\n" + t.timer;
   return t;
 }
 
+bool units_are_ours(const std::string& folder, std::string& error) {
+  for (const char* name : {kServiceName, kTimerName}) {
+    const fs::path path = fs::path(folder) / name;
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(path, ec))) continue;
+    std::string text;
+    const bool ours = fs::is_regular_file(fs::symlink_status(path, ec)) &&
+                      read_file_bytes(path.string(), text) &&
+                      text.find(kUnitMarker) != std::string::npos;
+    if (!ours) {
+      error = path.string() +
+              " は LumenPick が書いたユニットではないため、変更も削除もしません。";
+      return false;
+    }
+  }
+  return true;
+}
+
 bool write_units(const std::string& folder, const UnitTexts& texts, std::string& error) {
+  if (!units_are_ours(folder, error)) return false;
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (!write_file_atomic(fs::path(folder) / kServiceName, texts.service, true) ||
@@ -122,6 +143,7 @@ bool write_units(const std::string& folder, const UnitTexts& texts, std::string&
 }
 
 bool remove_units(const std::string& folder, std::string& error) {
+  if (!units_are_ours(folder, error)) return false;
   bool ok = true;
   for (const char* name : {kTimerName, kServiceName}) {
     std::error_code ec;

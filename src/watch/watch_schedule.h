@@ -31,6 +31,11 @@ UnitTexts unit_texts(const std::string& install_folder, const std::string& cli_p
 std::string exec_word(const std::string& word);
 
 // Writes both units atomically into `folder`. False and a message on failure.
+// The line every unit of ours carries: a unit without it is the user's and is never written
+// over nor removed.
+inline constexpr const char* kUnitMarker = "# X-LumenPick-Managed: schedule";
+// False (and `error` naming the file) when a unit file of our names exists without the marker.
+bool units_are_ours(const std::string& folder, std::string& error);
 bool write_units(const std::string& folder, const UnitTexts& texts, std::string& error);
 // Removes both units; true when none is left.
 bool remove_units(const std::string& folder, std::string& error);

@@ -314,8 +314,19 @@ TEST(WatchSchedule, TimesAndUnitFilesThatSystemdAccepts) {
     }
     return out;
   };
-  EXPECT_EQ(settings(shipped.service), built_in.service);
-  EXPECT_EQ(settings(shipped.timer), built_in.timer);
+  EXPECT_EQ(settings(shipped.service), settings(built_in.service));
+  EXPECT_EQ(settings(shipped.timer), settings(built_in.timer));
+  // A unit of the same name the user wrote is neither written over nor removed.
+  const std::string theirs = dir.str() + "/theirs";
+  fs::create_directories(theirs);
+  test::write_bytes(theirs + "/" + kTimerName, "[Timer]\nOnCalendar=daily\n");
+  for (const bool removing : {false, true}) {
+    error.clear();
+    EXPECT_FALSE(removing ? remove_units(theirs, error) : write_units(theirs, t, error));
+    EXPECT_NE(error.find(kTimerName), std::string::npos) << error;
+    EXPECT_EQ(test::read_bytes(theirs + "/" + kTimerName), "[Timer]\nOnCalendar=daily\n");
+    EXPECT_FALSE(fs::exists(theirs + "/" + kServiceName));
+  }
 
   if (std::system("command -v systemd-analyze >/dev/null 2>&1") != 0) {
     GTEST_SKIP() << "systemd-analyze is not installed (Debian package systemd)";

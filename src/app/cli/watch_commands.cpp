@@ -376,6 +376,8 @@ int cmd_schedule(Context& ctx) {
   const std::string folder = watch::user_unit_folder();
   std::string output, error;
   if (off) {
+    // The user's own unit of the same name is left running.
+    if (!watch::units_are_ours(folder, error)) return fail(error);
     watch::systemctl_user(std::string("disable --now ") + watch::kTimerName, output);
     if (!watch::remove_units(folder, error)) return fail(error);
     watch::systemctl_user("daemon-reload", output);
