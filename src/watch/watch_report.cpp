@@ -181,7 +181,8 @@ MarketSummary market_summary(const AppFolders& folders, const std::string& date)
   return m;
 }
 
-std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::string& date) {
+std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::string& date,
+                                   const TradedOn& traded) {
   std::vector<ScreenDay> out;
   const std::vector<Problem> problems = read_problems(user_folder);
   for (const WatchedScreen& ws : watched_screens(user_folder)) {
@@ -189,9 +190,9 @@ std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::st
     sd.name = ws.name;
     sd.universe = ws.marks.universe;
     const std::vector<Block> history = read_history(user_folder, ws.name);
-    if (const Block* b = find_block(history, date)) {
+    if (find_block(history, date)) {
       sd.has_block = true;
-      sd.changes = compare_blocks(previous_block(history, date), *b);
+      sd.changes = compare_day(history, date, traded);
     }
     for (const Problem& p : problems) {
       if (p.screen == ws.name) sd.error = p.reason;
@@ -307,8 +308,9 @@ std::string report_path(const std::string& user_folder, const std::string& date)
 bool write_report(const AppFolders& folders, const std::string& date, const ChartPicture& chart,
                   std::string& path, std::string& error) {
   path = report_path(folders.user_folder, date);
-  const std::string html = report_html(date, screen_days(folders.user_folder, date),
-                                       market_summary(folders, date), chart);
+  const std::string html =
+      report_html(date, screen_days(folders.user_folder, date, day_file_trades(folders.db_folder)),
+                  market_summary(folders, date), chart);
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);
   if (!write_file_atomic(path, html, true)) {
