@@ -33,15 +33,19 @@ AfterUpdateResult after_update(const AfterUpdateRequest& request) {
 
 std::vector<std::string> daily_days(const std::string& user_folder,
                                     const std::vector<std::string>& added,
-                                    const std::vector<std::string>& all_dates) {
+                                    const std::vector<std::string>& all_dates, int limit) {
   std::vector<std::string> days = added;
   if (!all_dates.empty()) {
     const std::string& newest = all_dates.back();
     for (const WatchedScreen& ws : watched_screens(user_folder)) {
-      if (!find_block(read_history(user_folder, ws.name), newest)) {
+      const std::vector<Block> history = read_history(user_folder, ws.name, newest);
+      if (history.empty()) {
         days.push_back(newest);
-        break;
+        continue;
       }
+      auto from = std::upper_bound(all_dates.begin(), all_dates.end(), history.back().date);
+      if (limit >= 0 && all_dates.end() - from > limit) from = all_dates.end() - limit;
+      days.insert(days.end(), from, all_dates.end());
     }
   }
   std::sort(days.begin(), days.end());
@@ -49,7 +53,8 @@ std::vector<std::string> daily_days(const std::string& user_folder,
   return days;
 }
 
-std::vector<std::string> outcome_lines(const std::string& user_folder, const AfterUpdateResult& r) {
+std::vector<std::string> outcome_lines(const std::string& /*user_folder*/,
+                                       const AfterUpdateResult& r) {
   std::vector<std::string> lines;
   for (const ScreenOutcome& s : r.run.screens) {
     if (!s.error.empty()) {
@@ -60,13 +65,11 @@ std::vector<std::string> outcome_lines(const std::string& user_folder, const Aft
       lines.push_back(s.name + ": 新しい取引日はありません");
       continue;
     }
-    const std::vector<Block> history = read_history(user_folder, s.name);
-    const std::string& day = s.days_written.back();
-    const Block* b = find_block(history, day);
-    if (!b) continue;
-    const Changes c = compare_blocks(previous_block(history, day), *b);
-    lines.push_back(s.name + ": " + day + " 新規 " + std::to_string(c.entered.size()) + "・除外 " +
-                    std::to_string(c.dropped.size()) + "・該当 " + std::to_string(b->hits.size()));
+    const Changes& c = s.changes;
+    lines.push_back(s.name + ": " + s.days_written.back() + " 新規 " +
+                    std::to_string(c.entered.size()) + "・除外 " +
+                    std::to_string(c.dropped.size()) + "・該当 " +
+                    std::to_string(c.entered.size() + c.continuing.size()));
   }
   return lines;
 }

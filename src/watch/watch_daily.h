@@ -37,11 +37,13 @@ struct AfterUpdateResult {
 // day has new entrants. Nothing at all when no screen is watched or no day is given.
 AfterUpdateResult after_update(const AfterUpdateRequest& request);
 
-// The days a daily run looks at: the added ones, plus the database's newest day when a
-// watched screen has no block for it yet (a screen watched since the last update).
+// The days a daily run looks at: the added ones, plus every trading day after a watched
+// screen's newest block (the newest `limit` of them), so a run that stopped after the update
+// is caught up by the next; a screen without a block gets the database's newest day only.
 std::vector<std::string> daily_days(const std::string& user_folder,
                                     const std::vector<std::string>& added,
-                                    const std::vector<std::string>& all_dates);
+                                    const std::vector<std::string>& all_dates,
+                                    int limit = kDefaultHistoryDays);
 
 // One line per screen for a person: "NAME: 新規 N・除外 M・該当 K" or "NAME:
 // 実行できません（理由）".

@@ -2,11 +2,17 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <set>
 
 #include "common/csv.h"
 #include "common/encoding.h"
 #include "common/file_lock.h"
+#include "common/numbers.h"
+#include "pricedb/formats.h"
+#include "pricedb/market_store.h"
 
 namespace lp::watch {
 
@@ -33,6 +39,12 @@ std::string clean_field(std::string_view text) {
   return out;
 }
 
+// A code as the screens keep it: a few digits and capital letters ("7203", "130A", "0998").
+bool is_code_field(std::string_view code) {
+  return !code.empty() && code.size() <= 5 &&
+         code.find_first_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ") == std::string_view::npos;
+}
+
 bool by_date(const Block& a, const Block& b) {
   return a.date < b.date;
 }
@@ -47,14 +59,21 @@ std::string history_path(const std::string& user_folder, std::string_view screen
   return watch_folder(user_folder) + std::string(screen) + ".csv";
 }
 
-std::vector<Block> parse_history(std::string_view text) {
+std::vector<Block> parse_history(std::string_view text, std::vector<std::string>* warnings) {
   std::vector<Block> blocks;
   std::size_t pos = 0;
+  int number = 0;
+  const auto skip = [&](std::string_view line) {
+    if (warnings)
+      warnings->push_back(std::to_string(number) + "行目は該当銘柄の行ではないため無視します: " +
+                          clean_field(line.substr(0, 40)));
+  };
   while (pos < text.size()) {
     std::size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(pos, end - pos);
     pos = end + 1;
+    ++number;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     line = trim_view(line);
     if (line.empty()) continue;
@@ -62,16 +81,21 @@ std::vector<Block> parse_history(std::string_view text) {
       blocks.push_back(Block{std::string(line), {}});
       continue;
     }
-    if (blocks.empty()) continue;
     FieldReader reader(line);
     Hit hit;
     std::string_view f;
     std::string* into[] = {&hit.code, &hit.name, &hit.close, &hit.value};
+    int fields = 0;
     for (std::string* s : into) {
       if (!reader.next(f)) break;
       *s = std::string(f);
+      ++fields;
     }
-    if (hit.code.empty()) continue;
+    // A hit line is what history_text writes: a code and three more fields, nothing after.
+    if (blocks.empty() || fields < 4 || reader.next(f) || !is_code_field(hit.code)) {
+      skip(line);
+      continue;
+    }
     if (hit.value.empty()) hit.value = "-";
     blocks.back().hits.push_back(std::move(hit));
   }
@@ -95,10 +119,25 @@ std::string history_text(const std::vector<Block>& blocks) {
   return text;
 }
 
-std::vector<Block> read_history(const std::string& user_folder, std::string_view screen) {
+std::vector<Block> read_history(const std::string& user_folder, std::string_view screen,
+                                std::string_view newest, std::vector<std::string>* warnings) {
   std::string text;
   if (!read_cp932_file(history_path(user_folder, screen), text)) return {};
-  return parse_history(text);
+  std::vector<std::string> found;
+  std::vector<Block> blocks = parse_history(text, warnings ? &found : nullptr);
+  if (!newest.empty()) {
+    while (!blocks.empty() && blocks.back().date > newest) {
+      if (warnings)
+        found.push_back(blocks.back().date + "の記録は株価データの最新日 " + std::string(newest) +
+                        " より後のため無視します");
+      blocks.pop_back();
+    }
+  }
+  if (warnings) {
+    for (const std::string& w : found)
+      warnings->push_back("監視履歴「" + std::string(screen) + "」: " + w);
+  }
+  return blocks;
 }
 
 bool append_blocks(const std::string& user_folder, std::string_view screen,
@@ -157,6 +196,74 @@ Changes compare_blocks(const Block* previous, const Block& today) {
   for (const Hit& h : today.hits) (before.count(h.code) ? c.continuing : c.entered).push_back(h);
   for (const Hit& h : previous->hits) {
     if (!now.count(h.code)) c.dropped.push_back(h);
+  }
+  return c;
+}
+
+TradedOn day_file_trades(const std::string& db_folder, std::shared_ptr<const MarketStore> store) {
+  struct Days {
+    std::mutex mutex;
+    std::map<std::string, std::optional<std::set<std::string>>> traded;  // nullopt: no file
+  };
+  auto days = std::make_shared<Days>();
+  return [db_folder, store, days](const std::string& date, const std::string& code) {
+    std::lock_guard<std::mutex> lock(days->mutex);
+    auto it = days->traded.find(date);
+    if (it == days->traded.end()) {
+      DayFile file;
+      const bool found = store ? store->day_file(date, file, false)
+                               : read_day_file(day_file_path(db_folder, date), file, false);
+      std::optional<std::set<std::string>> codes;
+      if (found) {
+        codes.emplace();
+        for (const PriceRecord& r : file.rows) {
+          if (parse_number(r.volume) > 0) codes->insert(trim_blanks(r.code));
+        }
+      }
+      it = days->traded.emplace(date, std::move(codes)).first;
+    }
+    return !it->second || it->second->count(code) > 0;
+  };
+}
+
+Changes compare_day(const std::vector<Block>& history, std::string_view date,
+                    const TradedOn& traded) {
+  Changes c;
+  const Block* today = find_block(history, date);
+  if (!today) return c;
+  // The blocks before `date`, newest first.
+  std::vector<const Block*> before;
+  for (const Block& b : history) {
+    if (b.date < date) before.insert(before.begin(), &b);
+  }
+  if (before.empty()) {
+    c.continuing = today->hits;
+    return c;
+  }
+  const auto traded_on = [&](const std::string& day, const std::string& code) {
+    return !traded || traded(day, code);
+  };
+  // The stock's hit on its last day that counts, or nullptr when it was no hit there.
+  const auto last_status = [&](const std::string& code) -> const Hit* {
+    for (const Block* b : before) {
+      for (const Hit& h : b->hits) {
+        if (h.code == code) return &h;
+      }
+      if (traded_on(b->date, code)) return nullptr;
+    }
+    return nullptr;
+  };
+  std::set<std::string> now;
+  for (const Hit& h : today->hits) now.insert(h.code);
+  for (const Hit& h : today->hits) (last_status(h.code) ? c.continuing : c.entered).push_back(h);
+  const std::string day(date);
+  std::set<std::string> seen;
+  for (const Block* b : before) {
+    for (const Hit& h : b->hits) {
+      if (now.count(h.code) || !seen.insert(h.code).second) continue;
+      if (!traded_on(day, h.code)) continue;  // no trade today: nothing is known
+      if (const Hit* last = last_status(h.code)) c.dropped.push_back(*last);
+    }
   }
   return c;
 }

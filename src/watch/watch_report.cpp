@@ -182,7 +182,8 @@ MarketSummary market_summary(const AppFolders& folders, const std::string& date)
   return m;
 }
 
-std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::string& date) {
+std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::string& date,
+                                   const TradedOn& traded) {
   std::vector<ScreenDay> out;
   const std::vector<Problem> problems = read_problems(user_folder);
   for (const WatchedScreen& ws : watched_screens(user_folder)) {
@@ -190,9 +191,9 @@ std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::st
     sd.name = ws.name;
     sd.universe = ws.marks.universe;
     const std::vector<Block> history = read_history(user_folder, ws.name);
-    if (const Block* b = find_block(history, date)) {
+    if (find_block(history, date)) {
       sd.has_block = true;
-      sd.changes = compare_blocks(previous_block(history, date), *b);
+      sd.changes = compare_day(history, date, traded);
     }
     for (const Problem& p : problems) {
       if (p.screen == ws.name) sd.error = p.reason;
@@ -212,11 +213,11 @@ std::string report_html(const std::string& date, const std::vector<ScreenDay>& s
   html += "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">\n";
   html += "<title>LumenPick 監視レポート " + date_text(date) + "</title>\n<style>";
   html += kStyle;
-  html += "</style></head><body>\n<header><h1>監視レポート　" + date_text(date) +
-          "</h1><p>監視条件 " + std::to_string(screens.size()) + " 件・新規 " +
-          std::to_string(entered) + " 銘柄</p>" +
-          (notice.empty() ? "" : "<p class=\"down\" id=\"notice\">" + html_escape(notice) + "</p>") +
-          "</header>\n<main>\n";
+  html +=
+      "</style></head><body>\n<header><h1>監視レポート　" + date_text(date) + "</h1><p>監視条件 " +
+      std::to_string(screens.size()) + " 件・新規 " + std::to_string(entered) + " 銘柄</p>" +
+      (notice.empty() ? "" : "<p class=\"down\" id=\"notice\">" + html_escape(notice) + "</p>") +
+      "</header>\n<main>\n";
 
   html += "<section class=\"card\" id=\"market\"><h2>市場概況</h2>";
   if (!market.found) {
@@ -311,9 +312,9 @@ std::string report_path(const std::string& user_folder, const std::string& date)
 bool write_report(const AppFolders& folders, const std::string& date, const ChartPicture& chart,
                   std::string& path, std::string& error) {
   path = report_path(folders.user_folder, date);
-  const std::string html =
-      report_html(date, screen_days(folders.user_folder, date), market_summary(folders, date),
-                  chart, run_notice(read_run_record(folders.user_folder)));
+  const std::string html = report_html(
+      date, screen_days(folders.user_folder, date, day_file_trades(folders.db_folder)),
+      market_summary(folders, date), chart, run_notice(read_run_record(folders.user_folder)));
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);
   if (!write_file_atomic(path, html, true)) {

@@ -35,8 +35,10 @@ struct ScreenDay {
   Changes changes;    // against the block before
   std::string error;  // why the screen could not run (its last problem), or ""
 };
-// What a watched screen shows for `date` (history and problems of the user folder).
-std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::string& date);
+// What a watched screen shows for `date` (history and problems of the user folder); `traded`
+// keeps a day without a trade from counting as a change (see compare_day).
+std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::string& date,
+                                   const TradedOn& traded = {});
 
 // PNG bytes of the chart of `code` ending at `date`, or "" when none could be drawn.
 using ChartPicture = std::function<std::string(const std::string& code, const std::string& date)>;

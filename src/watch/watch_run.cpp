@@ -94,7 +94,8 @@ bool held(const Plan& p, const std::string& day) {
 
 // Loads and checks a screen; the error says why it cannot run.
 void prepare(Plan& p, const WatchedScreen& ws, screening::ScreeningSession& session,
-             const std::string& user) {
+             const std::string& user, const std::string& newest,
+             std::vector<std::string>& warnings) {
   p.name = ws.name;
   p.controls = screening::ControlSet::with_builtins();
   std::string error;
@@ -119,7 +120,7 @@ void prepare(Plan& p, const WatchedScreen& ws, screening::ScreeningSession& sess
     }
     p.universe = std::move(codes);
   }
-  p.history = read_history(user, ws.name);
+  p.history = read_history(user, ws.name, newest, &warnings);
 }
 
 }  // namespace
@@ -184,7 +185,7 @@ RunOutcome run_watched(const RunRequest& request) {
     if (!store) {
       for (const WatchedScreen& ws : screens)
         outcome.screens.push_back(
-            {ws.name, error.empty() ? "株価データを読めません。" : error, {}});
+            {ws.name, error.empty() ? "株価データを読めません。" : error, {}, {}});
       record_problems(user, outcome.screens, request.days.back());
       return outcome;
     }
@@ -199,7 +200,8 @@ RunOutcome run_watched(const RunRequest& request) {
   std::set<std::string> all_days;
   for (std::size_t i = 0; i < screens.size(); ++i) {
     Plan& p = plans[i];
-    prepare(p, screens[i], session, user);
+    prepare(p, screens[i], session, user, dates.empty() ? std::string() : dates.back(),
+            outcome.warnings);
     if (!p.error.empty()) continue;
     for (const std::string& day : request.days) {
       const auto it = std::lower_bound(dates.begin(), dates.end(), day);
@@ -229,27 +231,27 @@ RunOutcome run_watched(const RunRequest& request) {
     }
   }
   std::map<std::string, std::vector<std::pair<std::string, std::vector<std::string>>>> entered;
+  const TradedOn traded = day_file_trades(folders.db_folder, store);
   for (Plan& p : plans) {
-    ScreenOutcome out{p.name, p.error, {}};
+    ScreenOutcome out{p.name, p.error, {}, {}};
     int added = 0;
     // A screen that failed on any day writes none of its days.
     if (out.error.empty() && !append_blocks(user, p.name, p.fresh, added, out.error)) {
       p.fresh.clear();
     }
     if (out.error.empty()) {
-      for (const Block& b : p.fresh) {
-        out.days_written.push_back(b.date);
-        const auto it = std::lower_bound(dates.begin(), dates.end(), b.date);
-        const Block* prev = nullptr;
-        if (it != dates.begin()) {
-          prev = find_block(p.fresh, *(it - 1));
-          if (!prev) prev = find_block(p.history, *(it - 1));
-        }
-        std::vector<std::string> codes;
-        for (const Hit& h : compare_blocks(prev, b).entered) codes.push_back(h.code);
-        if (!codes.empty()) entered[b.date].emplace_back(p.name, std::move(codes));
-      }
+      std::vector<Block> all = p.history;
+      all.insert(all.end(), p.fresh.begin(), p.fresh.end());
+      std::sort(all.begin(), all.end(),
+                [](const Block& a, const Block& b) { return a.date < b.date; });
+      for (const Block& b : p.fresh) out.days_written.push_back(b.date);
       std::sort(out.days_written.begin(), out.days_written.end());
+      for (const std::string& day : out.days_written) {
+        out.changes = compare_day(all, day, traded);
+        std::vector<std::string> codes;
+        for (const Hit& h : out.changes.entered) codes.push_back(h.code);
+        if (!codes.empty()) entered[day].emplace_back(p.name, std::move(codes));
+      }
     }
     outcome.blocks_written += static_cast<int>(out.days_written.size());
     if (!out.days_written.empty() && out.days_written.back() > outcome.day)

@@ -43,12 +43,14 @@ struct ScreenOutcome {
   std::string name;
   std::string error;                      // why it could not run; "" when it ran
   std::vector<std::string> days_written;  // blocks added, a seeded previous day included
+  Changes changes;                        // of the newest day written
 };
 
 struct RunOutcome {
   std::vector<ScreenOutcome> screens;
   std::string day;  // the newest day run ("" when none)
   int blocks_written = 0;
+  std::vector<std::string> warnings;  // history lines and blocks left out
   // New entrants of the newest day run, per screen, for the notification.
   std::vector<std::pair<std::string, std::vector<std::string>>> entered;
   int entered_count() const;

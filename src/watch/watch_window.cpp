@@ -171,7 +171,8 @@ void WatchWindow::fill_dates() {
 void WatchWindow::fill_grid() {
   grid_->clearSpans();
   grid_->setRowCount(0);
-  const std::vector<watch::ScreenDay> screens = watch::screen_days(folders_.user_folder, day_);
+  const std::vector<watch::ScreenDay> screens =
+      watch::screen_days(folders_.user_folder, day_, watch::day_file_trades(folders_.db_folder));
   int entered = 0;
   auto add_row = [this](const QString& kind, const watch::Hit* h, const QColor& colour) {
     const int r = grid_->rowCount();
@@ -259,7 +260,8 @@ void WatchWindow::refresh_badge() {
   int entered = 0;
   const std::string newest = watch::latest_history_date(folders_.user_folder);
   if (!newest.empty()) {
-    for (const watch::ScreenDay& s : watch::screen_days(folders_.user_folder, newest))
+    for (const watch::ScreenDay& s : watch::screen_days(folders_.user_folder, newest,
+                                                        watch::day_file_trades(folders_.db_folder)))
       entered += static_cast<int>(s.changes.entered.size());
   }
   QWidget* main = WindowHub::instance().window(QStringLiteral("main"), false);

@@ -50,12 +50,33 @@ TEST(WatchHistory, FileFormRoundTripsAndRefusesWhatWouldBreakIt) {
     ASSERT_EQ(back.size(), sorted.size()) << c.what;
     for (std::size_t i = 0; i < back.size(); ++i) EXPECT_EQ(back[i].date, sorted[i].date);
   }
-  // A date written twice by hand keeps its first block; lines before any date are no hits.
-  const auto twice =
-      parse_history("1301,x,1,-\r\n20250613\r\n1301,a,1,-\r\n20250613\r\n1332,b,2,-\r\n");
-  ASSERT_EQ(twice.size(), 1u);
-  ASSERT_EQ(twice[0].hits.size(), 1u);
-  EXPECT_EQ(twice[0].hits[0].code, "1301");
+  // A date written twice by hand keeps its first block; lines before any date and lines that
+  // are not hit lines are no hits, each with a warning.
+  struct Bad {
+    const char* what;
+    std::string text;
+    std::vector<std::string> codes;  // of the one block
+    std::size_t warnings;
+  };
+  const std::vector<Bad> bad = {
+      {"repeated date, line before any date",
+       "1301,x,1,-\r\n20250613\r\n1301,a,1,-\r\n20250613\r\n1332,b,2,-\r\n",
+       {"1301"},
+       1},
+      {"garbage lines",
+       "20250613\r\nhello world\r\n1301,a,1,-\r\n<<<<<<< HEAD\r\n1332,b\r\n",
+       {"1301"},
+       3},
+  };
+  for (const Bad& b : bad) {
+    std::vector<std::string> warnings;
+    const auto blocks = parse_history(b.text, &warnings);
+    ASSERT_EQ(blocks.size(), 1u) << b.what;
+    std::vector<std::string> got;
+    for (const Hit& h : blocks[0].hits) got.push_back(h.code);
+    EXPECT_EQ(got, b.codes) << b.what;
+    EXPECT_EQ(warnings.size(), b.warnings) << b.what;
+  }
 }
 
 TEST(WatchHistory, AddedDaysAreTheNewestOnesOldestFirst) {
@@ -76,15 +97,17 @@ TEST(WatchHistory, AddedDaysAreTheNewestOnesOldestFirst) {
 }
 
 // Six weekdays; screens run as of the last three. 1301 rises through 100 on day 3, 1302 trades
-// above 100 and is delisted before the last day, 1303 misses day 5 (no trade) and 1304 never
-// passes.
+// above 100 and falls below it on the last day, 1303 misses day 5 (no row), 1306 trades nothing
+// on day 5 (a row of volume 0), 1305 is listed on the last day and 1304 never passes.
 class WatchRun : public ::testing::Test {
  protected:
   void SetUp() override {
     m.add({"1301", "東証1部", "甲", {90, 90, 90, 110, 120, 130}});
-    m.add({"1302", "東証1部", "乙", {150, 150, 150, 150, 140, kGap}});
+    m.add({"1302", "東証1部", "乙", {150, 150, 150, 150, 140, 90}});
     m.add({"1303", "東証1部", "丙", {150, 150, 150, 150, kGap, 150}});
     m.add({"1304", "東証1部", "丁", {50, 50, 50, 50, 50, 50}});
+    m.add({"1305", "東証1部", "戊", {120}});
+    m.add({"1306", "東証1部", "己", {150, 150, 150, 150, kGap, 150}});
     m.write();
     // Day files of every day (the fixture writes the last one only), the index first: 100,
     // and 110 on the last day.
@@ -94,7 +117,7 @@ class WatchRun : public ::testing::Test {
       for (const auto& s : m.stocks) {
         const std::size_t offset = m.dates.size() - s.closes.size();
         if (d >= offset + s.closes.size() || d < offset) continue;
-        if (!std::isnan(s.closes[d - offset])) traded.push_back(&s);
+        if (!std::isnan(s.closes[d - offset]) || s.code == "1306") traded.push_back(&s);
       }
       w.field(m.dates[d]).field(static_cast<long long>(traded.size() + 1));
       for (int i = 0; i < 6; ++i) w.field("0");
@@ -102,8 +125,11 @@ class WatchRun : public ::testing::Test {
       const std::string index = d + 1 == m.dates.size() ? "110" : "100";
       w.fields({"1001", "指数", "基準", index, index, index, index}).field(0LL).end_line();
       for (const auto* s : traded) {
-        const std::string c = format_decimal(s->closes[d - (m.dates.size() - s->closes.size())]);
-        w.fields({s->code, s->market, s->name, c, c, c, c}).field(1000LL).end_line();
+        const double close = s->closes[d - (m.dates.size() - s->closes.size())];
+        const std::string c = std::isnan(close) ? "" : format_decimal(close);
+        w.fields({s->code, s->market, s->name, c, c, c, c})
+            .field(std::isnan(close) ? 0LL : 1000LL)
+            .end_line();
       }
       w.commit(day_file_path(m.folders.db_folder, m.dates[d]));
     }
@@ -140,7 +166,7 @@ class WatchRun : public ::testing::Test {
   test::MiniMarket m{6};
 };
 
-TEST_F(WatchRun, BlocksAndChangesAcrossAGapDayAndADelisting) {
+TEST_F(WatchRun, BlocksAndChangesAcrossDaysWithoutTradesAndARealDropOut) {
   save("上", "C > 100", {}, "C");
   const RunOutcome first = run({day(1), day(0)});
   ASSERT_EQ(first.failed_count(), 0) << first.screens[0].error;
@@ -153,30 +179,47 @@ TEST_F(WatchRun, BlocksAndChangesAcrossAGapDayAndADelisting) {
     std::vector<std::string> hits, entered, dropped, continuing;
   };
   const std::vector<Want> wants = {
-      {2, {"1301", "1302", "1303"}, {}, {}, {}},
-      {1, {"1301", "1302"}, {}, {"1303"}, {"1301", "1302"}},  // 1303 did not trade
-      {0, {"1301", "1303"}, {"1303"}, {"1302"}, {"1301"}},    // 1302 delisted
+      {2, {"1301", "1302", "1303", "1306"}, {}, {}, {}},
+      // 1303 did not trade (no row): no drop-out for that. 1306 (volume 0) is judged on its
+      // last trade, as a formula reads traded days only.
+      {1, {"1301", "1302", "1306"}, {}, {}, {"1301", "1302", "1306"}},
+      // Back on the next day they continue; 1302 really left; 1305 was listed.
+      {0, {"1301", "1303", "1305", "1306"}, {"1305"}, {"1302"}, {"1301", "1303", "1306"}},
   };
   for (const Want& w : wants) {
     const Block* b = find_block(h, day(w.day));
     ASSERT_NE(b, nullptr) << w.day;
     EXPECT_EQ(codes(b->hits), w.hits) << w.day;
     if (w.day == 2) continue;
-    const Changes c = compare_blocks(previous_block(h, day(w.day)), *b);
+    const Changes c = compare_day(h, day(w.day), day_file_trades(m.folders.db_folder));
     EXPECT_EQ(codes(c.entered), w.entered) << w.day;
     EXPECT_EQ(codes(c.dropped), w.dropped) << w.day;
     EXPECT_EQ(codes(c.continuing), w.continuing) << w.day;
   }
+  // A screen on the day's own volume drops 1306 on its day of volume 0: it is no drop-out
+  // then, nor new the day after.
+  const std::string by_volume =
+      day(2) + "\r\n1306,己,150,-\r\n" + day(1) + "\r\n" + day(0) + "\r\n1306,己,150,-\r\n";
+  test::write_cp932(history_path(m.folders.user_folder, "出来高"), by_volume);
+  const auto v = read_history(m.folders.user_folder, "出来高");
+  for (int d : {1, 0}) {
+    const Changes c = compare_day(v, day(d), day_file_trades(m.folders.db_folder));
+    EXPECT_TRUE(c.entered.empty() && c.dropped.empty()) << d;
+    EXPECT_EQ(codes(c.continuing),
+              d == 0 ? std::vector<std::string>{"1306"} : std::vector<std::string>{})
+        << d;
+  }
   // A drop-out keeps yesterday's name and close; the value is the 表示 formula's.
-  const Changes last = compare_blocks(previous_block(h, day(0)), *find_block(h, day(0)));
+  const Changes last = first.screens[0].changes;
+  ASSERT_EQ(codes(last.dropped), (std::vector<std::string>{"1302"}));
   EXPECT_EQ(last.dropped[0].name, "乙");
   EXPECT_EQ(last.dropped[0].close, "140");
-  EXPECT_EQ(last.entered[0].value, "150");
+  EXPECT_EQ(last.entered[0].value, "120");
   EXPECT_EQ(first.entered_count(), 1);
   std::string title, body;
   ASSERT_TRUE(notification_text(first, title, body));
   EXPECT_EQ(title, "LumenPick: 新規 1 銘柄");
-  EXPECT_EQ(body, "上: 1303");
+  EXPECT_EQ(body, "上: 1305");
 
   // The same days again (a second daily on the same day): nothing written, nothing to notify.
   const std::string bytes = test::read_bytes(history_path(m.folders.user_folder, "上"));
@@ -184,6 +227,56 @@ TEST_F(WatchRun, BlocksAndChangesAcrossAGapDayAndADelisting) {
   EXPECT_EQ(again.blocks_written, 0);
   EXPECT_FALSE(notification_text(again, title, body));
   EXPECT_EQ(test::read_bytes(history_path(m.folders.user_folder, "上")), bytes);
+}
+
+// A daily run catches a screen up on every day missing since its newest block, whatever the
+// update added; what cannot be a day that ran is left out with a warning.
+TEST_F(WatchRun, DailyRunCatchesUpEveryMissedDay) {
+  struct Case {
+    const char* what;
+    std::string history;  // file text before the run, "" for none
+    std::vector<std::string> added;
+    int limit;
+    std::vector<int> want_days;    // what daily_days gives (day(i))
+    std::vector<int> want_blocks;  // blocks held after the run
+    std::size_t warnings;
+  };
+  const std::string d3 = day(3) + "\r\n1301,甲,110,-\r\n";
+  const std::vector<Case> cases = {
+      {"two days missed: all three run", d3, {day(0)}, 20, {2, 1, 0}, {3, 2, 1, 0}, 0},
+      {"the update added nothing new", d3, {}, 20, {2, 1, 0}, {3, 2, 1, 0}, 0},
+      {"capped at the newest days", d3, {day(0)}, 2, {1, 0}, {3, 2, 1, 0}, 0},
+      {"first watched: the newest day only", "", {}, 20, {0}, {1, 0}, 0},
+      {"a future block and a garbage line are no days",
+       d3 + "garbage\r\n20991231\r\n1304,丁,50,-\r\n",
+       {},
+       20,
+       {2, 1, 0},
+       {3, 2, 1, 0},
+       2},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(watch_folder(m.folders.user_folder));
+    save("上", "C > 100");
+    if (!c.history.empty()) {
+      fs::create_directories(watch_folder(m.folders.user_folder));
+      test::write_cp932(history_path(m.folders.user_folder, "上"), c.history);
+    }
+    const std::vector<std::string> days =
+        daily_days(m.folders.user_folder, c.added, trading_dates(m.folders), c.limit);
+    std::vector<std::string> want;
+    for (int i : c.want_days) want.push_back(day(i));
+    EXPECT_EQ(days, want) << c.what;
+    const RunOutcome out = run(days);
+    EXPECT_EQ(out.failed_count(), 0) << c.what;
+    EXPECT_EQ(out.day, day(0)) << c.what;
+    EXPECT_EQ(out.warnings.size(), c.warnings) << c.what;
+    const auto h = read_history(m.folders.user_folder, "上", day(0));
+    std::vector<std::string> held, want_held;
+    for (const Block& b : h) held.push_back(b.date);
+    for (int i : c.want_blocks) want_held.push_back(day(i));
+    EXPECT_EQ(held, want_held) << c.what;
+  }
 }
 
 TEST_F(WatchRun, UniversesAndScreensThatCannotRun) {
@@ -251,7 +344,8 @@ TEST_F(WatchRun, ReportPutsNewEntrantsFirstWithAChartEachAndTheMarket) {
   };
   const std::string html = report_html(day(0), screen_days(m.folders.user_folder, day(0)),
                                        market_summary(m.folders, day(0)), chart);
-  EXPECT_EQ(drawn, 1) << "charts are drawn for new entrants only";
+  // 1303 (no trade on the day before, nothing older to compare with) and 1305 (listed).
+  EXPECT_EQ(drawn, 2) << "charts are drawn for new entrants only";
   EXPECT_NE(html.find("data:image/png;base64," + base64("\x89PNG-1303")), std::string::npos);
   const auto entered = html.find(">新規<"), kept = html.find(">継続<"),
              dropped = html.find(">除外<");
@@ -260,9 +354,10 @@ TEST_F(WatchRun, ReportPutsNewEntrantsFirstWithAChartEachAndTheMarket) {
   EXPECT_LT(kept, dropped);
   EXPECT_EQ(html.find("http"), std::string::npos) << "nothing from the network";
   const MarketSummary s = market_summary(m.folders, day(0));
-  // 1301 120 -> 130 up, 1304 unchanged; 1303 did not trade yesterday, 1302 not today.
+  // 1301 120 -> 130 up, 1302 140 -> 90 down, 1304 unchanged; 1303, 1305 and 1306 did not
+  // trade yesterday.
   EXPECT_EQ(s.advancers, 1);
-  EXPECT_EQ(s.decliners, 0);
+  EXPECT_EQ(s.decliners, 1);
   EXPECT_EQ(s.unchanged, 1);
   // The index 100 -> 110: +10, 10 / 100 = +10.00 %.
   ASSERT_TRUE(s.reference_found);

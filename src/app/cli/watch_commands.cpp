@@ -100,6 +100,7 @@ watch::AfterUpdateRequest after_update_request(Context& ctx, std::vector<std::st
 }
 
 void print_outcome(Context& ctx, const watch::AfterUpdateResult& r) {
+  for (const std::string& w : r.run.warnings) std::cerr << "lumenpick-cli: 警告: " << w << "\n";
   for (const std::string& line : watch::outcome_lines(ctx.folders().user_folder, r))
     std::cerr << "監視: " << line << "\n";
   if (!r.report_path.empty()) std::cerr << "レポート: " << r.report_path << "\n";
@@ -145,6 +146,12 @@ namespace {
 
 // --- watch ---------------------------------------------------------------------------------
 
+// The database's newest trading day: a history block after it is no day that ran.
+std::string newest_date(Context& ctx) {
+  const std::vector<std::string> dates = watch::trading_dates(ctx.folders());
+  return dates.empty() ? std::string() : dates.back();
+}
+
 // A universe in one CSV field: its codes separated by blanks.
 std::string universe_words(std::string text) {
   std::replace(text.begin(), text.end(), ',', ' ');
@@ -168,13 +175,13 @@ int cmd_watch(Context& ctx) {
     const std::vector<watch::Problem> problems = watch::read_problems(user);
     std::cout << "監視条件,日付,該当,新規,対象\n";
     for (const auto& ws : screens) {
-      const std::vector<watch::Block> h = watch::read_history(user, ws.name);
+      const std::vector<watch::Block> h = watch::read_history(user, ws.name, newest_date(ctx));
       std::string date = "-", hits = "-", entered = "-";
       if (!h.empty()) {
         date = h.back().date;
         hits = std::to_string(h.back().hits.size());
         entered = std::to_string(
-            watch::compare_blocks(h.size() > 1 ? &h[h.size() - 2] : nullptr, h.back())
+            watch::compare_day(h, h.back().date, watch::day_file_trades(ctx.folders().db_folder))
                 .entered.size());
       }
       std::cout << ws.name << "," << date << "," << hits << "," << entered << ","
@@ -237,13 +244,14 @@ int cmd_alerts(Context& ctx) {
   }
   const std::vector<watch::Problem> problems = watch::read_problems(user);
   for (const std::string& name : names) {
-    const std::vector<watch::Block> h = watch::read_history(user, name);
+    const std::vector<watch::Block> h = watch::read_history(user, name, newest_date(ctx));
     const std::string day = has_date ? date : (h.empty() ? std::string() : h.back().date);
     const watch::Block* b = day.empty() ? nullptr : watch::find_block(h, day);
     if (!b) {
       std::cout << "■" << name << "," << (day.empty() ? "-" : day) << ",結果なし\n";
     } else {
-      const watch::Changes c = watch::compare_blocks(watch::previous_block(h, day), *b);
+      const watch::Changes c =
+          watch::compare_day(h, day, watch::day_file_trades(ctx.folders().db_folder));
       std::cout << "■" << name << "," << day << ",該当" << b->hits.size() << ",新規"
                 << c.entered.size() << ",除外" << c.dropped.size() << "\n";
       print_hits("新規", c.entered);
@@ -353,8 +361,8 @@ int cmd_daily(Context& ctx) {
   }
   watch::write_run_record(folders.user_folder, watch::RunRecord{});
   const std::vector<std::string> after = watch::trading_dates(folders);
-  const std::vector<std::string> days =
-      watch::daily_days(folders.user_folder, watch::added_days(before, after, history_days), after);
+  const std::vector<std::string> days = watch::daily_days(
+      folders.user_folder, watch::added_days(before, after, history_days), after, history_days);
   const watch::AfterUpdateResult r = watch::after_update(after_update_request(ctx, days));
   print_outcome(ctx, r);
   std::cout << "days=" << days.size() << "\nnew=" << r.run.entered_count()
