@@ -117,7 +117,7 @@ bool take_history_days(Context& ctx, int& days, std::string& error) {
                           ? parse_integer(text)
                           : 0;
   if (n < 1) {
-    error = "--history-days wants 1-9999, got " + text;
+    error = "--history-days は 1～9999 の日数で指定してください: " + text;
     return false;
   }
   days = static_cast<int>(n);
@@ -222,7 +222,7 @@ int cmd_alerts(Context& ctx) {
   const bool has_date = ctx.take_option("--date", date);
   const bool has_screen = ctx.take_option("--screen", only);
   if (!ctx.args.empty())
-    return usage_error("unexpected argument " + ctx.args.front(), kAlertsUsage);
+    return usage_error("余分な引数があります: " + ctx.args.front(), kAlertsUsage);
   if (has_date && !valid_yyyymmdd(date))
     return usage_error("--date wants YYYYMMDD, got " + date, kAlertsUsage);
   const std::string user = ctx.folders().user_folder;
@@ -274,7 +274,7 @@ int cmd_report(Context& ctx) {
   const bool has_date = ctx.take_option("--date", date);
   const bool open = ctx.take_flag("--open");
   if (!ctx.args.empty())
-    return usage_error("unexpected argument " + ctx.args.front(), kReportUsage);
+    return usage_error("余分な引数があります: " + ctx.args.front(), kReportUsage);
   if (has_date && !valid_yyyymmdd(date))
     return usage_error("--date wants YYYYMMDD, got " + date, kReportUsage);
   const AppFolders folders = ctx.folders();
@@ -310,7 +310,7 @@ int cmd_daily(Context& ctx) {
   int history_days = watch::kDefaultHistoryDays;
   std::string error;
   if (!take_history_days(ctx, history_days, error)) return usage_error(error, kDailyUsage);
-  if (!ctx.args.empty()) return usage_error("unexpected argument " + ctx.args.front(), kDailyUsage);
+  if (!ctx.args.empty()) return usage_error("余分な引数があります: " + ctx.args.front(), kDailyUsage);
   prepare_product_folders(ctx.platform.documents_folder, ctx.platform.install_folder);
 
   // The key where the window saves it too (the keyring), so the timer finds it.
@@ -379,8 +379,8 @@ int cmd_schedule(Context& ctx) {
   const bool has_at = ctx.take_option("--at", at);
   const bool off = ctx.take_flag("--off");
   if (!ctx.args.empty())
-    return usage_error("unexpected argument " + ctx.args.front(), kScheduleUsage);
-  if (has_at && off) return usage_error("--at and --off exclude each other", kScheduleUsage);
+    return usage_error("余分な引数があります: " + ctx.args.front(), kScheduleUsage);
+  if (has_at && off) return usage_error("--at と --off は一緒に使えません", kScheduleUsage);
   const std::string folder = watch::user_unit_folder();
   std::string output, error;
   if (off) {
@@ -405,7 +405,7 @@ int cmd_schedule(Context& ctx) {
     return 0;
   }
   if (!watch::valid_schedule_time(at))
-    return usage_error("--at wants HH:MM (00:00-23:59), got " + at, kScheduleUsage);
+    return usage_error("--at は HH:MM (00:00～23:59) で指定してください: " + at, kScheduleUsage);
   // The documents folder goes into the unit only when it was given: otherwise the timer finds
   // the user's own, as this command did.
   const watch::UnitTexts texts = watch::unit_texts(
