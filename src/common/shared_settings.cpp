@@ -24,11 +24,16 @@ bool accepted(const std::string& key, const std::string& value) {
   if (key == "host") {
     return value == "maker" || value == "lan" || value == "local" || value == "jquants";
   }
+  if (key == "fins") return value == "on" || value == "off";
   if (key == "base") {
     return plain_value(value) &&
            (value.rfind("http://", 0) == 0 || value.rfind("https://", 0) == 0);
   }
   return false;
+}
+
+std::string& field(SharedSettings& s, const std::string& key) {
+  return key == "plan" ? s.plan : key == "base" ? s.base : key == "host" ? s.host : s.fins;
 }
 
 SharedSettings parse(const std::string& bytes) {
@@ -44,7 +49,7 @@ SharedSettings parse(const std::string& bytes) {
     if (eq == std::string::npos) continue;
     const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
     if (!accepted(key, value)) continue;
-    (key == "plan" ? s.plan : key == "base" ? s.base : s.host) = value;
+    field(s, key) = value;
   }
   return s;
 }
@@ -70,11 +75,12 @@ bool write_shared_setting(const std::string& app_folder, const std::string& key,
   if (!lock) return false;
   std::string bytes;
   SharedSettings s = read_file_bytes(path, bytes) ? parse(bytes) : SharedSettings{};
-  (key == "plan" ? s.plan : key == "base" ? s.base : s.host) = value;
+  field(s, key) = value;
   std::string out;
   if (!s.plan.empty()) out += "plan=" + s.plan + "\n";
   if (!s.base.empty()) out += "base=" + s.base + "\n";
   if (!s.host.empty()) out += "host=" + s.host + "\n";
+  if (!s.fins.empty()) out += "fins=" + s.fins + "\n";
   if (!write_file_atomic(path, out)) {
     error = "設定を書き込めませんでした: " + path.string();
     return false;

@@ -14,11 +14,12 @@ struct SharedSettings {
   std::string plan;  // "free", "light", "standard", "premium" (empty: not chosen)
   std::string base;  // a J-Quants API address (empty: settei.txt's or the default)
   std::string host;  // "maker", "lan", "local" or "jquants" (empty: not chosen)
+  std::string fins;  // "off": the syncs fetch no results summaries (empty or "on": they do)
 };
 
 // `app_folder` is the product folder ending in "/". Unknown keys and bad values are ignored.
 SharedSettings read_shared_settings(const std::string& app_folder);
-// Sets one key ("plan", "base" or "host"), keeping the others. False with `error` when the
+// Sets one key ("plan", "base", "host" or "fins"), keeping the others. False with `error` when the
 // key or value is refused or the file cannot be written.
 bool write_shared_setting(const std::string& app_folder, const std::string& key,
                           const std::string& value, std::string& error);

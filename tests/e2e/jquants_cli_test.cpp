@@ -358,18 +358,21 @@ TEST_F(JQuantsEndToEnd, ARunWithNoOptionsTakesThePlanTheWindowChose) {
   const QStringList at = {"--documents", q(dir_.file("chosen")), "--today", "20250815"};
   const Ran none = run("lumenpick-cli", QStringList{"settings"} + at, env_);
   EXPECT_EQ(value_of(none.out, "plan"), "free");
-  ASSERT_EQ(run("lumenpick-cli", QStringList{"settings", "--plan", "light"} + at, env_).code, 0);
+  ASSERT_EQ(
+      run("lumenpick-cli", QStringList{"settings", "--plan", "light", "--fins", "off"} + at, env_)
+          .code,
+      0);
   const Ran shown = run("lumenpick-cli", QStringList{"settings"} + at, env_);
   EXPECT_EQ(value_of(shown.out, "plan"), "light");
   EXPECT_NE(value_of(shown.out, "plan_from").find("connection.txt"), std::string::npos);
   EXPECT_EQ(value_of(shown.out, "key"), "set");
   const Ran sync = run("lumenpick-cli",
-                       QStringList{"jquants-sync", "--from", "20250519", "--to", "20250613",
-                                   "--no-fins"} + at,
+                       QStringList{"jquants-sync", "--from", "20250519", "--to", "20250613"} + at,
                        env_);
   EXPECT_EQ(sync.code, 0) << sync.err;
   EXPECT_EQ(value_of(sync.out, "not_covered"), "");
   EXPECT_EQ(value_of(sync.out, "latest"), "20250613");
+  EXPECT_EQ(value_of(sync.out, "fins"), "off") << "results turned off in the settings";
   light.kill();
   light.waitForFinished();
 }

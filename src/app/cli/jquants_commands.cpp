@@ -153,6 +153,8 @@ int cmd_jquants_sync(Context& ctx) {
   if (!chosen.error.empty() && base.empty()) return fail(chosen.error);
   // The window's plan when none is given (the Free plan's window would fetch nothing new).
   if (!plan_given) jquants::parse_plan(chosen.plan, opt.plan);
+  // Results turned off in the settings: prices only, unless they are asked for by name.
+  if (read_shared_settings(folders.app_folder).fins == "off" && !opt.fins_only) opt.fins = false;
   opt.base = base.empty() ? chosen.base : jquants::clean_base(base);
   const jquants::ConnectionSettings settings = jquants::read_connection_settings(
       folders.app_folder, [](const char* n) { return std::getenv(n); });
@@ -205,12 +207,13 @@ int cmd_jquants_sync(Context& ctx) {
   return rc;
 }
 
-constexpr const char* kSettingsUsage = "settings [--plan P] [--base URL] [--host H]";
+constexpr const char* kSettingsUsage =
+    "settings [--plan P] [--base URL] [--host H] [--fins on|off]";
 
 int cmd_settings(Context& ctx) {
   std::string value;
   std::vector<std::pair<std::string, std::string>> sets;
-  for (const char* key : {"plan", "base", "host"}) {
+  for (const char* key : {"plan", "base", "host", "fins"}) {
     if (ctx.take_option(std::string("--") + key, value)) sets.emplace_back(key, value);
   }
   if (!ctx.args.empty()) {
@@ -239,6 +242,7 @@ int cmd_settings(Context& ctx) {
   const bool has_key = !gui::find_api_key_everywhere(source, error).empty();
   std::cout << "plan=" << c.plan << "\nplan_from=" << c.plan_from << "\nbase=" << c.base
             << "\nbase_from=" << c.base_from << "\nhost=" << c.host << "\nhost_from=" << c.host_from
+            << "\nfins=" << (read_shared_settings(folders.app_folder).fins == "off" ? "off" : "on")
             << "\nkey=" << (has_key ? "set" : "none") << "\nkey_from=" << source
             << "\nkey_problem=" << error << "\n";
   return 0;
@@ -250,7 +254,8 @@ LP_CLI_COMMAND("settings", kSettingsUsage,
                "the resolved folders and addresses, name=value; then the J-Quants plan, address, "
                "download host and API key (only whether it is set) that jquants-sync, daily and the timer use when no option is given, each "
                "with where it comes from (the window's choice in connection.txt, the environment, "
-               "settei.txt, the key file or the keyring); --plan, --base and --host set them",
+               "settei.txt, the key file or the keyring); --plan, --base, --host and --fins (off: the "
+               "syncs fetch no results summaries) set them",
                cmd_settings);
 
 LP_CLI_COMMAND(
