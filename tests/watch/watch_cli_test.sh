@@ -29,6 +29,7 @@ run screen-save 大化け --formula "C > 5000000" --universe 1301,1332 --watch >
   fail "screen-save --watch"
 run watch 大化け on >/dev/null || fail "watch on"
 run watch nosuch on >/dev/null 2>&1 && fail "watch of a missing screen must fail"
+run watch 大化け on --universe ptf7 >/dev/null 2>&1 && fail "watch over a missing portfolio must fail"
 
 day_csv() {  # FILE DATE CLOSE
   printf 'Date,Open,High,Low,Close,Volume\n%s,%s,%s,%s,%s,100\n' "$2" "$3" "$3" "$3" "$3" >"$1"

@@ -20,6 +20,7 @@
 #include "pricedb/formats.h"
 #include "pricedb/jquants_sync.h"
 #include "pricedb/jquants_key.h"
+#include "portfolio/portfolio_model.h"
 #include "screening/saved_screens.h"
 #include "shell/keyring_gui.h"
 #include "shell/startup.h"
@@ -201,6 +202,15 @@ int cmd_watch(Context& ctx) {
   screening::ScreenMarks marks;
   if (!screening::read_screen_marks(user, name, marks, error)) return fail(error);
   marks.watched = ctx.args[1] == "on";
+  if (has_universe && universe.size() == 4 && universe.rfind("ptf", 0) == 0 &&
+      universe[3] >= '0' && universe[3] <= '9') {
+    // A screen watched over nothing would never tell anyone anything.
+    const portfolio::LoadResult held =
+        portfolio::load_holdings(portfolio::holdings_path(user, universe[3] - '0'), false);
+    if (held.status == portfolio::LoadStatus::kMissing || held.holdings.empty()) {
+      return fail("ポートフォリオ " + universe + " がないか空のため、監視の対象にできません");
+    }
+  }
   if (has_universe) marks.universe = universe == "all" ? std::string() : universe;
   if (!screening::write_screen_marks(user, name, marks, error)) return fail(error);
   std::cout << "watch=" << name << "," << ctx.args[1]
