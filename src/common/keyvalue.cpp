@@ -1,5 +1,7 @@
 #include "common/keyvalue.h"
 
+#include <ctime>
+
 #include "common/csv.h"
 #include "common/encoding.h"
 
@@ -35,6 +37,30 @@ bool read_key_values(
     on_pair(key, decode(value));
   }
   return true;
+}
+
+void for_each_key_value_line(
+    std::string_view bytes,
+    const std::function<void(const std::string& key, const std::string& value)>& on_pair) {
+  while (!bytes.empty()) {
+    const std::size_t end = bytes.find('\n');
+    std::string_view line = bytes.substr(0, end);
+    bytes = end == std::string_view::npos ? std::string_view() : bytes.substr(end + 1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+    const std::size_t eq = line.find('=');
+    if (eq != std::string_view::npos) {
+      on_pair(std::string(line.substr(0, eq)), std::string(line.substr(eq + 1)));
+    }
+  }
+}
+
+std::string local_time_text(const char* format) {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[64];
+  std::strftime(buf, sizeof buf, format, &tm);
+  return buf;
 }
 
 }  // namespace lp

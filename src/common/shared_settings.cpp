@@ -4,6 +4,7 @@
 
 #include "common/csv.h"
 #include "common/file_lock.h"
+#include "common/keyvalue.h"
 
 namespace lp {
 
@@ -38,19 +39,9 @@ std::string& field(SharedSettings& s, const std::string& key) {
 
 SharedSettings parse(const std::string& bytes) {
   SharedSettings s;
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    std::size_t end = bytes.find('\n', at);
-    if (end == std::string::npos) end = bytes.size();
-    std::string line = bytes.substr(at, end - at);
-    at = end + 1;
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-    const std::size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-    if (!accepted(key, value)) continue;
-    field(s, key) = value;
-  }
+  for_each_key_value_line(bytes, [&](const std::string& key, const std::string& value) {
+    if (accepted(key, value)) field(s, key) = value;
+  });
   return s;
 }
 

@@ -14,6 +14,7 @@
 
 #include "common/csv.h"
 #include "common/file_lock.h"
+#include "common/keyvalue.h"
 #include "pricedb/jquants_json.h"
 #include "pricedb/stock_code.h"
 
@@ -235,14 +236,6 @@ std::string identity_of(const Disclosure& d) {
          d[CurFYEn];
 }
 
-std::string clock_stamp() {
-  const std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y%m%d%H%M%S", &tm);
-  return buf;
-}
 
 }  // namespace
 
@@ -288,7 +281,7 @@ bool store_disclosures(const std::string& db_folder, const std::vector<Disclosur
     const std::string path = fins_file_path(db_folder, code);
     if (read_fins_file_state(path, kept) == FileState::damaged) {
       // Never written over: the user may want what it held.
-      const std::string aside = path + ".bad-" + (stamp.empty() ? clock_stamp() : stamp);
+      const std::string aside = path + ".bad-" + (stamp.empty() ? local_time_text("%Y%m%d%H%M%S") : stamp);
       if (std::rename(path.c_str(), aside.c_str()) != 0) {
         error = "読めない決算データを退避できませんでした: " + path;
         return false;

@@ -594,18 +594,10 @@ FinsRecord read_fins_record(const std::string& db_folder) {
   FinsRecord r;
   std::string bytes;
   if (!read_file_bytes(fins_record_path(db_folder), bytes)) return r;
-  std::string_view rest(bytes);
-  while (!rest.empty()) {
-    const std::size_t end = rest.find('\n');
-    std::string_view line = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
-    const std::size_t eq = line.find('=');
-    if (eq == std::string_view::npos) continue;
-    const std::string key(line.substr(0, eq)), value(line.substr(eq + 1));
+  for_each_key_value_line(bytes, [&](const std::string& key, const std::string& value) {
     if (key == "newest" && valid_date(value)) r.newest = value;
     if (key == "not_in_plan") r.not_in_plan = value;
-  }
+  });
   return r;
 }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "common/csv.h"
+#include "common/keyvalue.h"
 #include "watch/watch_history.h"
 
 namespace lp::watch {
@@ -26,20 +27,11 @@ RunRecord read_run_record(const std::string& user_folder) {
   RunRecord r;
   std::string bytes;
   if (!read_file_bytes(run_record_path(user_folder), bytes)) return r;
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    std::size_t end = bytes.find('\n', at);
-    if (end == std::string::npos) end = bytes.size();
-    std::string line = bytes.substr(at, end - at);
-    at = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+  for_each_key_value_line(bytes, [&](const std::string& key, const std::string& value) {
     if (key == "status") r.failed = value == "failed";
     if (key == "reason") r.reason = value;
     if (key == "time") r.time = value;
-  }
+  });
   return r;
 }
 

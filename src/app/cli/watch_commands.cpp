@@ -7,7 +7,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
@@ -15,6 +14,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/screen_options.h"
 #include "app/cli/watch_hook.h"
+#include "common/keyvalue.h"
 #include "common/numbers.h"
 #include "pricedb/db_lock.h"
 #include "pricedb/formats.h"
@@ -67,16 +67,6 @@ bool notify(const std::string& title, const std::string& body, const std::string
         {QStringLiteral("notify-wait"), QString::number(id), QString::fromStdString(report)});
   }
   return true;
-}
-
-// The local time as a person reads it: "2026/12/08 18:00".
-std::string clock_text() {
-  const std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y/%m/%d %H:%M", &tm);
-  return buf;
 }
 
 // systemctl's answer on one line.
@@ -363,7 +353,7 @@ int cmd_daily(Context& ctx) {
     record.reason = last_failure().empty() ? command + " が失敗しました (終了コード " +
                                                  std::to_string(rc) + ")"
                                            : last_failure();
-    record.time = clock_text();
+    record.time = local_time_text("%Y/%m/%d %H:%M");
     watch::write_run_record(folders.user_folder, record);
     if (!notify("LumenPick: 更新できませんでした", record.reason, {}))
       std::cerr << "daily: 通知を表示できませんでした (デスクトップの通知サービスがありません)\n";
