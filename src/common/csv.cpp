@@ -179,9 +179,11 @@ std::string folder_prefix(const std::filesystem::path& target) {
 
 // Gives the temporary file `fd` the permissions of the regular file `target` names in
 // `dir_fd`, when there is one: a file the user made private stays private after a rewrite.
+// Never through a link: the rename replaces the link itself, and copying the owner and mode of
+// whatever it points at would hand them to our file.
 void keep_permissions(int fd, int dir_fd, const char* target) {
   struct stat old {};
-  if (::fstatat(dir_fd, target, &old, 0) != 0 || !S_ISREG(old.st_mode)) return;
+  if (::fstatat(dir_fd, target, &old, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(old.st_mode)) return;
   // The owner first (a change of owner may clear mode bits). Only root may give a file to
   // another user; a group the user belongs to is allowed. A refusal leaves the user's own.
   if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
@@ -234,6 +236,30 @@ bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes
   pause_before_rename();
   if (std::rename(tmp.c_str(), path.c_str()) != 0) {
     ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool make_own_folder(const std::string& folder, std::string& error) {
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) {
+      error = "フォルダ " + path + " はリンクです。リンク先には書き込みません。";
+      return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+      error = path + " はフォルダではありません。";
+      return false;
+    }
+    return true;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);
+  if (ec) {
+    error = "フォルダ " + path + " を作成できません (" + ec.message() + ")";
     return false;
   }
   return true;

@@ -133,6 +133,9 @@ std::vector<std::filesystem::path> list_files(const std::filesystem::path& folde
 // the mode the umask leaves of 0666. The temporary file is always created exclusively.
 bool write_file_atomic(const std::filesystem::path& path, std::string_view bytes,
                        bool durable = false);
+// Creates `folder` (and its parents) when missing. False with `error` (Japanese) when it is a
+// link or not a folder: the user's own files are never written through a link to elsewhere.
+bool make_own_folder(const std::string& folder, std::string& error);
 // The same for a file named in an open folder, its bytes given as pieces written with one
 // call, so a writer replacing thousands of files of one folder neither walks the whole path
 // for each nor joins the pieces first. `scratch` holds the temporary name (reused by callers).

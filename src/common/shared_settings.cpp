@@ -79,4 +79,15 @@ bool write_shared_setting(const std::string& app_folder, const std::string& key,
   return true;
 }
 
+std::string data_age_text(const std::string& plan, const std::string& newest) {
+  if (plan != "free" || newest.size() != 8) return {};
+  return newest.substr(0, 4) + "/" + newest.substr(4, 2) + "/" + newest.substr(6, 2) +
+         " 分のデータ (12週遅れ)";
+}
+
+std::string chosen_data_age_text(const std::string& app_folder, const std::string& newest) {
+  const SharedSettings s = read_shared_settings(app_folder);
+  return s.host == "jquants" ? data_age_text(s.plan.empty() ? "free" : s.plan, newest) : "";
+}
+
 }  // namespace lp

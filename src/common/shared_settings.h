@@ -24,4 +24,11 @@ SharedSettings read_shared_settings(const std::string& app_folder);
 bool write_shared_setting(const std::string& app_folder, const std::string& key,
                           const std::string& value, std::string& error);
 
+// The Free plan serves prices twelve weeks late, so every notice names the day they are of:
+// 「2026/09/11 分のデータ (12週遅れ)」 for `plan` "free" and a yyyymmdd `newest`, else "".
+std::string data_age_text(const std::string& plan, const std::string& newest);
+// The same for the plan chosen in the window (the product folder's shared settings; none
+// chosen is the Free plan), when the window updates from J-Quants.
+std::string chosen_data_age_text(const std::string& app_folder, const std::string& newest);
+
 }  // namespace lp

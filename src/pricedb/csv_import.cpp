@@ -705,7 +705,7 @@ bool read_price_csv(const std::string& path, const std::string& code, const std:
 }
 
 bool parse_splits(std::string_view bytes, const std::string& label, std::vector<SplitLine>& out,
-                  std::string& error) {
+                  std::string& error, const std::string& today) {
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
   std::vector<std::string> f;
   long line_no = 0;
@@ -735,6 +735,10 @@ bool parse_splits(std::string_view bytes, const std::string& label, std::vector<
     const std::string& ratio = f.back();
     s.date = parse_date(date);
     if (s.date.empty()) return bad("日付を読めません: " + date.substr(0, 20));
+    if (s.date < kOldestDate) return bad("1983年より前の日付です: " + shown_date(s.date));
+    if (!today.empty() && s.date > today) {
+      return bad("今日 (" + shown_date(today) + ") より後の日付です: " + shown_date(s.date));
+    }
     // RATIO: new shares for one old share, "5", "1.5", "0.1" or "A/B".
     long long num = 0, den = 1;
     const std::size_t slash = ratio.find_first_of("/:");
@@ -837,7 +841,7 @@ bool import_price_csv(const std::string& db, const std::string& ref,
       error = "--splits のファイルを読めません: " + opt.splits;
       return false;
     }
-    if (!parse_splits(bytes, label, splits, error)) return false;
+    if (!parse_splits(bytes, label, splits, error, opt.today)) return false;
   }
 
   // Every file first: a later file's bar of the same stock and date replaces an earlier one.

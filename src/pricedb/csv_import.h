@@ -57,9 +57,10 @@ struct SplitLine {
 };
 // Reads a splits file: lines "YYYYMMDD,RATIO" or "CODE,YYYYMMDD,RATIO", RATIO a decimal ("5",
 // "1.5", "0.1") or "A/B"; blank lines and lines starting with '#' are skipped. False with
-// `error` ("FILE:LINE: what") at the first line it cannot take.
+// `error` ("FILE:LINE: what") at the first line it cannot take. Dates are bounded like price
+// rows: 1983 to `today` (yyyymmdd; "" leaves the upper bound open).
 bool parse_splits(std::string_view bytes, const std::string& label, std::vector<SplitLine>& out,
-                  std::string& error);
+                  std::string& error, const std::string& today = {});
 
 struct CsvImportOptions {
   std::string code;    // --code: the stock of every file

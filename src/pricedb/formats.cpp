@@ -46,6 +46,21 @@ std::string series_file_path(const std::string& db_folder, int year, std::string
   return year_folder(db_folder, year) + "data_m/" + std::string(code) + ".csv";
 }
 
+std::unordered_set<std::string> stored_stock_codes(const std::string& db_folder) {
+  std::unordered_set<std::string> codes;
+  for (int year : years_present(db_folder)) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(year_folder(db_folder, year) + "data_m", ec), end;
+         !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".csv") == 0) {
+        codes.insert(name.substr(0, name.size() - 4));
+      }
+    }
+  }
+  return codes;
+}
+
 std::string correction_file_path(const std::string& db_folder, int year, std::string_view code) {
   return year_folder(db_folder, year) + "data_mh/" + std::string(code) + ".csv";
 }

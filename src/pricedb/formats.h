@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace lp {
@@ -72,6 +73,8 @@ bool read_series_dates(const std::string& path, std::vector<std::string>& newest
 bool year_present(const std::string& db_folder, int year);
 // The years present, newest first.
 std::vector<int> years_present(const std::string& db_folder);
+// The codes that have a series file in any year folder.
+std::unordered_set<std::string> stored_stock_codes(const std::string& db_folder);
 
 // Header field 5 of the reference code's newest series file, scanning from current_year
 // down to lowest_year. False (date untouched) when no year has the file.

@@ -366,7 +366,8 @@ struct Master {
 // One day's results summaries fetched and stored (merged by DiscNo, so a second fetch of the
 // same day changes nothing).
 Outcome sync_fins_day(Fetcher& fetcher, const SyncOptions& opt, const std::string& date,
-                      SyncResult& res, std::string& error) {
+                      const std::unordered_set<std::string>& codes, SyncResult& res,
+                      std::string& error) {
   std::vector<fins::Disclosure> found;
   int skipped = 0;
   const Outcome o = walk(
@@ -376,6 +377,8 @@ Outcome sync_fins_day(Fetcher& fetcher, const SyncOptions& opt, const std::strin
       },
       error);
   if (o != Outcome::ok) return o;
+  // Companies the database holds no prices of (other markets, delisted long ago) are not kept.
+  std::erase_if(found, [&](const fins::Disclosure& d) { return !codes.count(d[fins::Code]); });
   fins::StoreStats stats;
   if (!fins::store_disclosures(opt.db_folder, found, stats, error)) return Outcome::failed;
   res.disclosures += static_cast<long>(found.size());
@@ -637,6 +640,7 @@ Outcome fetch_fins_days(Fetcher& fetcher, const SyncOptions& opt, const SyncServ
                         FinsRecord& record, SyncResult& res, std::string& error) {
   SyncProgress prog;
   prog.days_total = static_cast<int>(days.size());
+  const std::unordered_set<std::string> codes = stored_stock_codes(opt.db_folder);
   for (std::size_t i = 0; i < days.size(); ++i) {
     prog.days_done = static_cast<int>(i);
     prog.date = days[i];
@@ -645,7 +649,7 @@ Outcome fetch_fins_days(Fetcher& fetcher, const SyncOptions& opt, const SyncServ
     prog.text = "J-Quants: " + days[i] + " の決算を取得しています (" + std::to_string(i) + "/" +
                 std::to_string(days.size()) + "日, 残り約" + duration_text(prog.seconds_left) + ")";
     if (svc.progress) svc.progress(prog);
-    const Outcome o = sync_fins_day(fetcher, opt, days[i], res, error);
+    const Outcome o = sync_fins_day(fetcher, opt, days[i], codes, res, error);
     if (o != Outcome::ok) return o;
     ++res.fins_days;
     if (advance_record && days[i] > record.newest) {

@@ -345,9 +345,13 @@ const DayWriter::Folders* DayWriter::ensure_year(int year, std::string& error) {
   Folders f;
   int* fds[] = {&f.days, &f.series, &f.corrections};
   const char* subs[] = {"data_d", "data_m", "data_mh"};
+  const std::string year_path = year_folder(db_, year);
+  std::error_code exists_ec;
+  const bool had_year = fs::exists(year_path, exists_ec);
   for (int i = 0; i < 3; ++i) {
-    const std::string folder = year_folder(db_, year) + subs[i];
+    const std::string folder = year_path + subs[i];
     std::error_code ec;
+    if (!fs::exists(folder, ec) && !ec) f.created.push_back(folder);
     fs::create_directories(folder, ec);
     if (!ec) {
       *fds[i] = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -361,7 +365,19 @@ const DayWriter::Folders* DayWriter::ensure_year(int year, std::string& error) {
       return nullptr;
     }
   }
+  if (!had_year) f.created.push_back(year_path);
   return &(folders_[year] = f);
+}
+
+void DayWriter::drop_created_folders(int year) {
+  const auto it = folders_.find(year);
+  if (it == folders_.end() || it->second.created.empty()) return;
+  for (int fd : {it->second.series, it->second.corrections, it->second.days}) {
+    if (fd >= 0) ::close(fd);
+  }
+  // rmdir leaves a folder that holds anything (an earlier batch's files, another's).
+  for (const std::string& folder : it->second.created) ::rmdir(folder.c_str());
+  folders_.erase(it);
 }
 
 int DayWriter::read_old(int dir, const std::string& name, std::string_view& old) {
@@ -577,6 +593,7 @@ bool DayWriter::commit_days(std::vector<DayBars>& days, std::string& error) {
   auto fail = [&](const std::string& path, const std::string& message = {}) {
     error = message.empty() ? "cannot write " + path + " (" + std::strerror(errno) + ")" : message;
     rollback();
+    drop_created_folders(year);
     index_ = index_before;
     index_date_ = index_date_before;
     return false;
@@ -727,6 +744,7 @@ bool DayWriter::commit_days(std::vector<DayBars>& days, std::string& error) {
   }
   replaced_.clear();
   used_ = 0;
+  folders_[year].created.clear();  // they hold the batch now
   reference_dates(year);
   auto& dates = ref_dates_[year];
   for (const DayBars& day : days) {

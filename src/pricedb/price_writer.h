@@ -164,6 +164,8 @@ class DayWriter {
  private:
   struct Folders {
     int series = -1, corrections = -1, days = -1;  // data_m, data_mh, data_d
+    // Folders this writer created, deepest first: a failed first batch takes them away again.
+    std::vector<std::string> created;
   };
   // A file the batch in progress replaced: its previous bytes sit at [at, at + size) of store_.
   struct Replaced {
@@ -174,6 +176,8 @@ class DayWriter {
   };
 
   const Folders* ensure_year(int year, std::string& error);
+  // After a failed batch: removes the year's folders this writer created that are empty.
+  void drop_created_folders(int year);
   // Sets the index to continue after `prev` (a stored day, or "" for a fresh start).
   void seed_index(const std::string& prev);
   // The newest stored trading day before `date` (this year or the one before), or "".

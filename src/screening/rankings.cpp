@@ -330,6 +330,16 @@ Top25 rank_top25(const RankingSource& source, std::string_view name) {
   std::string latest;
   if (source.source.as_of.empty()) {
     latest = latest_daily_date(source.source.db_folder, source.latest_year);
+    // A day written ahead of the reference's own newest day (an interrupted commit) is not a
+    // trading day yet: the screens end at the reference's day, and so do the rankings.
+    std::string reference_newest;
+    if (!latest.empty() &&
+        read_latest_date(source.source.db_folder, source.source.reference_code,
+                         source.latest_year, kLowestYear, reference_newest) &&
+        reference_newest < latest &&
+        fs::exists(day_file_path(source.source.db_folder, reference_newest))) {
+      latest = reference_newest;
+    }
   } else if (!latest_trading_date_as_of(source.source, latest) ||
              !(source.source.store ? source.source.store->has_day_file(latest)
                                    : fs::exists(day_file_path(source.source.db_folder, latest)))) {

@@ -58,6 +58,8 @@ class MainWindow : public QMainWindow {
   void load();
   void fill_year_lists();
   bool refresh_latest_date();
+  // The window's title, with the day the prices are of on the Free plan.
+  void show_title();
   void show_message(const QString& text, const QColor& color);
   void clear_message();
   void start_download(DownloadKind kind);
@@ -74,6 +76,7 @@ class MainWindow : public QMainWindow {
 
   AppFolders folders_;
   std::string latest_date_;
+  QString title_;  // the title without the data's day
   std::string local_base_ = kLocalHostBase;
   int busy_position_ = 0;
   bool running_ = false;

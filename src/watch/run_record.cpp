@@ -36,8 +36,8 @@ RunRecord read_run_record(const std::string& user_folder) {
 }
 
 bool write_run_record(const std::string& user_folder, const RunRecord& record) {
-  std::error_code ec;
-  std::filesystem::create_directories(watch_folder(user_folder), ec);
+  std::string error;
+  if (!make_own_folder(watch_folder(user_folder), error)) return false;
   return write_file_atomic(run_record_path(user_folder),
                            std::string("status=") + (record.failed ? "failed" : "ok") +
                                "\nreason=" + one_line(record.reason) +

@@ -23,11 +23,14 @@ AfterUpdateResult after_update(const AfterUpdateRequest& request) {
   if (r.report_date.empty()) return r;
   if (request.status) request.status("レポート作成中");
   const ChartPicture chart = request.charts ? request.charts(folders, run.store) : ChartPicture{};
-  if (!write_report(folders, r.report_date, chart, r.report_path, r.report_error))
+  if (!write_report(folders, r.report_date, chart, r.report_path, r.report_error,
+                    request.data_age))
     r.report_path.clear();
   std::string title, body;
-  if (request.notify && notification_text(r.run, title, body))
+  if (request.notify && notification_text(r.run, title, body)) {
+    if (!request.data_age.empty()) body = request.data_age + "\n" + body;
     r.notified = request.notify(title, body, r.report_path);
+  }
   return r;
 }
 

@@ -24,6 +24,8 @@ struct AfterUpdateRequest {
                      const std::string& report_path)>
       notify;
   std::function<void(const std::string&)> status;
+  // A first line of the notification's body (the Free plan's 「… 分のデータ (12週遅れ)」).
+  std::string data_age;
 };
 
 struct AfterUpdateResult {

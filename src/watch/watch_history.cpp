@@ -141,11 +141,9 @@ std::vector<Block> read_history(const std::string& user_folder, std::string_view
 }
 
 bool append_blocks(const std::string& user_folder, std::string_view screen,
-                   const std::vector<Block>& blocks, int& added, std::string& error) {
-  added = 0;
+                   std::vector<Block>& blocks, std::string& error) {
   if (blocks.empty()) return true;
-  std::error_code ec;
-  fs::create_directories(watch_folder(user_folder), ec);
+  if (!make_own_folder(watch_folder(user_folder), error)) return false;
   const fs::path path = history_path(user_folder, screen);
   const auto lock = FileLock::acquire(path, kUserFileLockTimeout, error);
   if (!lock) return false;
@@ -153,16 +151,14 @@ bool append_blocks(const std::string& user_folder, std::string_view screen,
   std::vector<Block> all = read_history(user_folder, screen);
   std::set<std::string> held;
   for (const Block& b : all) held.insert(b.date);
-  for (const Block& b : blocks) {
-    if (!held.insert(b.date).second) continue;
-    all.push_back(b);
-    ++added;
-  }
+  std::erase_if(blocks, [&](const Block& b) { return !held.insert(b.date).second; });
+  all.insert(all.end(), blocks.begin(), blocks.end());
+  const std::size_t added = blocks.size();
   if (added == 0) return true;
   std::stable_sort(all.begin(), all.end(), by_date);
   if (!write_file_atomic(path, utf8_to_cp932(history_text(all)), true)) {
     error = "監視履歴「" + std::string(screen) + "」を書き込めません。";
-    added = 0;
+    blocks.clear();
     return false;
   }
   return true;

@@ -45,11 +45,12 @@ std::vector<Block> read_history(const std::string& user_folder, std::string_view
                                 std::string_view newest = {},
                                 std::vector<std::string>* warnings = nullptr);
 // Adds the blocks whose dates the file does not hold yet (a date is never written twice),
-// under the file's lock, the whole file written anew and renamed over the old one. `added`
-// counts the blocks written. False and a message when the lock or the write failed (the old
-// file is then untouched).
+// under the file's lock, the whole file written anew and renamed over the old one. `blocks`
+// keeps only those it wrote: a run that finds a day already written by another run at the same
+// time does not report (or notify) it again. False and a message when the lock or the write
+// failed (the old file is then untouched).
 bool append_blocks(const std::string& user_folder, std::string_view screen,
-                   const std::vector<Block>& blocks, int& added, std::string& error);
+                   std::vector<Block>& blocks, std::string& error);
 
 // The block of `date`, or nullptr. `previous_block` gives the block before it in the history.
 const Block* find_block(const std::vector<Block>& blocks, std::string_view date);

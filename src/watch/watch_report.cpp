@@ -6,6 +6,7 @@
 #include <map>
 
 #include "common/csv.h"
+#include "common/shared_settings.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
 #include "pricedb/formats.h"
@@ -211,10 +212,11 @@ std::string report_html(const std::string& date, const std::vector<ScreenDay>& s
   std::string html;
   html += "<!DOCTYPE html>\n<html lang=\"ja\"><head><meta charset=\"utf-8\">\n";
   html += "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">\n";
-  html += "<title>LumenPick 監視レポート " + date_text(date) + "</title>\n<style>";
+  const std::string age = market.data_age.empty() ? "" : "　" + html_escape(market.data_age);
+  html += "<title>LumenPick 監視レポート " + date_text(date) + age + "</title>\n<style>";
   html += kStyle;
   html +=
-      "</style></head><body>\n<header><h1>監視レポート　" + date_text(date) + "</h1><p>監視条件 " +
+      "</style></head><body>\n<header><h1>監視レポート　" + date_text(date) + age + "</h1><p>監視条件 " +
       std::to_string(screens.size()) + " 件・新規 " + std::to_string(entered) + " 銘柄</p>" +
       (notice.empty() ? "" : "<p class=\"down\" id=\"notice\">" + html_escape(notice) + "</p>") +
       "</header>\n<main>\n";
@@ -310,13 +312,15 @@ std::string report_path(const std::string& user_folder, const std::string& date)
 }
 
 bool write_report(const AppFolders& folders, const std::string& date, const ChartPicture& chart,
-                  std::string& path, std::string& error) {
+                  std::string& path, std::string& error,
+                  const std::string& data_age) {
   path = report_path(folders.user_folder, date);
+  MarketSummary market = market_summary(folders, date);
+  market.data_age = data_age.empty() ? chosen_data_age_text(folders.app_folder, date) : data_age;
   const std::string html = report_html(
-      date, screen_days(folders.user_folder, date, day_file_trades(folders.db_folder)),
-      market_summary(folders, date), chart, run_notice(read_run_record(folders.user_folder)));
-  std::error_code ec;
-  fs::create_directories(fs::path(path).parent_path(), ec);
+      date, screen_days(folders.user_folder, date, day_file_trades(folders.db_folder)), market,
+      chart, run_notice(read_run_record(folders.user_folder)));
+  if (!make_own_folder(fs::path(path).parent_path().string(), error)) return false;
   if (!write_file_atomic(path, html, true)) {
     error = "レポート " + path + " を書き込めません。";
     return false;

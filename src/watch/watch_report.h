@@ -23,6 +23,7 @@ struct MarketSummary {
   double reference_close = 0, reference_change = 0, reference_change_pct = 0;
   bool reference_found = false;
   int advancers = 0, decliners = 0, unchanged = 0;
+  std::string data_age;  // 「… 分のデータ (12週遅れ)」 on the Free plan, else ""
 };
 // The reference code's change and the advancers/decliners of `date` against the trading day
 // before it, from the day files.
@@ -53,7 +54,8 @@ std::string report_path(const std::string& user_folder, const std::string& date)
 
 // Writes the report of `date` atomically. False and a message when it could not be written.
 bool write_report(const AppFolders& folders, const std::string& date, const ChartPicture& chart,
-                  std::string& path, std::string& error);
+                  std::string& path, std::string& error,
+                  const std::string& data_age = {});
 
 // The newest date any watched screen's history holds ("" when none).
 std::string latest_history_date(const std::string& user_folder);

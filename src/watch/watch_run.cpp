@@ -28,9 +28,8 @@ std::string problems_path(const std::string& user_folder) {
 // Keeps the problems of the screens that failed in this run and forgets those that ran.
 void record_problems(const std::string& user_folder, const std::vector<ScreenOutcome>& screens,
                      const std::string& day) {
-  std::error_code ec;
-  fs::create_directories(watch_folder(user_folder), ec);
   std::string error;
+  if (!make_own_folder(watch_folder(user_folder), error)) return;
   const auto lock = FileLock::acquire(problems_path(user_folder), kUserFileLockTimeout, error);
   if (!lock) return;
   std::map<std::string, Problem> by_screen;
@@ -234,14 +233,15 @@ RunOutcome run_watched(const RunRequest& request) {
   const TradedOn traded = day_file_trades(folders.db_folder, store);
   for (Plan& p : plans) {
     ScreenOutcome out{p.name, p.error, {}, {}};
-    int added = 0;
+    // Another run at the same time may have written some of these days: they are compared
+    // with, but reported (and notified) by that run only.
+    std::vector<Block> all = p.history;
+    all.insert(all.end(), p.fresh.begin(), p.fresh.end());
     // A screen that failed on any day writes none of its days.
-    if (out.error.empty() && !append_blocks(user, p.name, p.fresh, added, out.error)) {
+    if (out.error.empty() && !append_blocks(user, p.name, p.fresh, out.error)) {
       p.fresh.clear();
     }
     if (out.error.empty()) {
-      std::vector<Block> all = p.history;
-      all.insert(all.end(), p.fresh.begin(), p.fresh.end());
       std::sort(all.begin(), all.end(),
                 [](const Block& a, const Block& b) { return a.date < b.date; });
       for (const Block& b : p.fresh) out.days_written.push_back(b.date);

@@ -2,11 +2,13 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
 #include "common/csv.h"
+#include "common/encoding.h"
 
 namespace lp::watch {
 
@@ -78,7 +80,21 @@ std::string user_unit_folder() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg && *xdg == '/') return (fs::path(xdg) / "systemd" / "user").string();
   const char* home = std::getenv("HOME");
-  return (fs::path(home ? home : "") / ".config" / "systemd" / "user").string();
+  if (!home || *home != '/') return {};
+  return (fs::path(home) / ".config" / "systemd" / "user").string();
+}
+
+std::string unit_path_problem(const std::string& path) {
+  const bool control = std::any_of(path.begin(), path.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
+  if (control) {
+    return "改行や制御文字を含むパスはユニットファイルに書けません: " + printable_text(path);
+  }
+  if (to_utf8(to_u32(path)) != path) {
+    return "UTF-8 ではないパスはユニットファイルに書けません: " + printable_text(path);
+  }
+  return {};
 }
 
 std::string exec_word(const std::string& word) {

@@ -14,8 +14,12 @@ inline constexpr const char* kServiceName = "lumenpick-daily.service";
 // True for "HH:MM" with HH 00-23 and MM 00-59 (exactly five characters).
 bool valid_schedule_time(const std::string& text);
 
-// The systemd user unit folder: $XDG_CONFIG_HOME/systemd/user, else $HOME/.config/systemd/user.
+// The systemd user unit folder: $XDG_CONFIG_HOME/systemd/user, else $HOME/.config/systemd/user;
+// "" when neither is set (never a folder relative to wherever the program was started).
 std::string user_unit_folder();
+// Why `path` cannot go into a unit file ("" when it can): a line break or other control
+// character would cut the command line, and systemd reads only UTF-8.
+std::string unit_path_problem(const std::string& path);
 
 struct UnitTexts {
   std::string service, timer;

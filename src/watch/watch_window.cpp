@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <set>
 
+#include "common/shared_settings.h"
 #include "shell/window_hub_gui.h"
 #include "watch/notify_gui.h"
 #include "watch/report_painter.h"
@@ -234,6 +235,8 @@ void WatchWindow::fill_grid() {
   } else {
     title_->setText(date_text(day_) + QStringLiteral("　新規 %1 銘柄").arg(entered));
   }
+  const std::string age = chosen_data_age_text(folders_.app_folder, day_);
+  setWindowTitle(QStringLiteral("監視結果") + (age.empty() ? QString() : "　" + q(age)));
   // A failed unattended update is said until the next one succeeds.
   const std::string notice = watch::run_notice(watch::read_run_record(folders_.user_folder));
   if (!notice.empty()) say(q(notice), true);
@@ -296,6 +299,7 @@ void WatchWindow::database_changed() {
     say(q(text), false);
     if (platform_.yield) platform_.yield();
   };
+  req.data_age = chosen_data_age_text(folders_.app_folder, after.back());
   last_ = watch::after_update(req);
   if (last_.run.screens.empty()) {
     say({}, false);
@@ -309,7 +313,10 @@ void WatchWindow::database_changed() {
 
 void WatchWindow::show_schedule() {
   const watch::ScheduleState s = watch::read_schedule(unit_folder);
-  daily_->setChecked(s.installed);
+  // Ticked only when the timer really runs: unit files left behind by a failed enable are not.
+  std::string output;
+  daily_->setChecked(s.installed &&
+                     systemctl(std::string("is-enabled ") + watch::kTimerName, output) == 0);
   if (s.installed) time_->setTime(QTime::fromString(q(s.time), QStringLiteral("HH:mm")));
 }
 
@@ -334,10 +341,26 @@ void WatchWindow::apply_schedule() {
   const std::string documents =
       qEnvironmentVariableIsSet("LUMENPICK_DOCUMENTS") ? platform_.documents_folder : std::string();
   const std::string at = time_->time().toString(QStringLiteral("HH:mm")).toStdString();
+  // Whatever stops the timer from running unticks the box again: it shows what is, not what
+  // was asked.
+  const auto refuse = [this](const QString& why) {
+    daily_->setChecked(false);
+    say(why, true);
+  };
+  if (unit_folder.empty()) {
+    refuse(QStringLiteral("HOME が設定されていないため、毎日自動更新を設定できません。"));
+    return;
+  }
+  for (const std::string& path : {documents, cli.toStdString()}) {
+    if (const std::string problem = watch::unit_path_problem(path); !problem.empty()) {
+      refuse(q(problem));
+      return;
+    }
+  }
   const watch::UnitTexts texts =
       watch::unit_texts(platform_.install_folder, cli.toStdString(), documents, at);
   if (!watch::write_units(unit_folder, texts, error)) {
-    say(q(error), true);
+    refuse(q(error));
     return;
   }
   const int reload = systemctl("daemon-reload", output);
@@ -346,9 +369,10 @@ void WatchWindow::apply_schedule() {
   if (enable == 0) {
     say(QStringLiteral("毎日自動更新: 平日 %1 に実行します。").arg(q(at)), false);
   } else {
-    say(QStringLiteral("ユニットファイルは書き込みましたが、タイマーを有効にできません: ") +
-            q(output).trimmed(),
-        true);
+    // systemd's own words (English) only as the detail.
+    refuse(QStringLiteral("タイマーを有効にできません（ユーザーの systemd "
+                          "に接続できません）。ログイン後にもう一度設定してください。\n詳細: ") +
+           q(output).trimmed());
   }
 }
 

@@ -45,6 +45,8 @@ class WatchWindow : public QWidget {
   // The folder the unit files go to (tests replace it).
   std::string unit_folder;
   const watch::AfterUpdateResult& last_run() const { return last_; }
+  // Ticks 「毎日自動更新」 when the timer is installed and enabled, and shows its time.
+  void show_schedule();
 
  public slots:
   // The trading days before an update.
@@ -59,7 +61,6 @@ class WatchWindow : public QWidget {
   void fill_grid();
   void open_chart(int row);
   void apply_schedule();
-  void show_schedule();
   void say(const QString& text, bool error);
 
   Platform platform_;

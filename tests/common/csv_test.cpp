@@ -114,8 +114,10 @@ TEST(WriteFileAtomic, KeepsThePermissionsOfTheFileItReplaces) {
     const char* name;
     int before;  // -1: no file yet
     int after;
+    bool link = false;  // the name is a link to a file with mode `before`
   } cases[] = {
       {"private.csv", 0600, 0600},
+      {"link.csv", 0600, 0644, true},  // the link is replaced; its target lends nothing
       {"shared.csv", 0664, 0664},
       {"readonly.csv", 0444, 0444},
       {"new.csv", -1, 0644},  // what the umask leaves of 0666
@@ -123,8 +125,12 @@ TEST(WriteFileAtomic, KeepsThePermissionsOfTheFileItReplaces) {
   for (const auto& c : cases) {
     const std::string path = dir.file(c.name);
     if (c.before >= 0) {
-      test::write_bytes(path, "old");
-      ::chmod(path.c_str(), static_cast<mode_t>(c.before));
+      const std::string file = c.link ? path + ".target" : path;
+      test::write_bytes(file, "old");
+      ::chmod(file.c_str(), static_cast<mode_t>(c.before));
+      if (c.link) {
+        ASSERT_EQ(::symlink(file.c_str(), path.c_str()), 0);
+      }
     }
     ASSERT_TRUE(write_file_atomic(path, "new", true)) << c.name;
     struct stat st {};

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/shared_settings.h"
 #include "support/fixtures.h"
 
 namespace lp {
@@ -77,6 +78,36 @@ TEST(Settings, DownloadTimeoutTakesOnlyWholeSecondsInRange) {
     EXPECT_EQ(read_settei_sub(docs.str(), desk.str()).download_timeout_s, seconds)
         << (value ? value : "no file");
   }
+}
+
+// The Free plan's prices are twelve weeks late: every notice names their day, and only then.
+TEST(SharedSettings, TheFreePlansDataNamesItsDay) {
+  const struct {
+    const char* plan;  // "" : none chosen
+    const char* host;
+    const char* newest;
+    const char* age;  // of the plan and host chosen in the window
+  } cases[] = {
+      {"free", "jquants", "20260911", "2026/09/11 分のデータ (12週遅れ)"},
+      {"", "jquants", "20260911", "2026/09/11 分のデータ (12週遅れ)"},
+      {"light", "jquants", "20260911", ""},
+      {"free", "maker", "20260911", ""},  // the download host is not late
+      {"free", "", "20260911", ""},
+      {"free", "jquants", "", ""},  // an empty database names no day
+  };
+  for (const auto& c : cases) {
+    test::TempDir app;
+    const std::string folder = app.str() + "/";
+    std::string error;
+    for (const auto& [key, value] : {std::pair{"plan", c.plan}, std::pair{"host", c.host}}) {
+      if (*value) {
+        ASSERT_TRUE(write_shared_setting(folder, key, value, error)) << error;
+      }
+    }
+    EXPECT_EQ(chosen_data_age_text(folder, c.newest), c.age) << c.plan << " " << c.host;
+  }
+  EXPECT_EQ(data_age_text("free", "20260911"), "2026/09/11 分のデータ (12週遅れ)");
+  EXPECT_EQ(data_age_text("standard", "20260911"), "");
 }
 
 }  // namespace

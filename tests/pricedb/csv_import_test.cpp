@@ -181,11 +181,16 @@ TEST(CsvImport, SplitsFileLines) {
       {"20211001,1e3", "", 0, 0},
       {"20210230,5", "", 0, 0},
       {"20211001", "", 0, 0},
+      {"19830101,2", "19830101", 2, 1},  // dates bounded as price rows are
+      {"19821231,2", "", 0, 0},
+      {"20260301,2", "20260301", 2, 1},  // today
+      {"20260302,2", "", 0, 0},
   };
   for (const auto& c : cases) {
     std::vector<SplitLine> out;
     std::string error;
-    const bool ok = parse_splits(std::string("# Toyota\n\n") + c.line + "\n", "s.txt", out, error);
+    const bool ok = parse_splits(std::string("# Toyota\n\n") + c.line + "\n", "s.txt", out, error,
+                                 "20260301");
     ASSERT_EQ(ok, c.new_shares > 0) << c.line << ": " << error;
     if (!ok) {
       EXPECT_EQ(error.rfind("s.txt:3: ", 0), 0u) << error;

@@ -1012,6 +1012,16 @@ TEST(JQuantsSync, ResultsSummariesOfEachDayAcrossPagesAndFinsOnly) {
   again.opt.fins_only = true;
   ASSERT_TRUE(again.go(server).ok());
   EXPECT_EQ(test::files_under(later), before);
+
+  // A company the database holds no prices of is not kept: only its file is missing.
+  auto expected = fins_files(later);
+  ASSERT_FALSE(expected.empty());
+  const std::string gone = expected.begin()->first.substr(0, expected.begin()->first.size() - 4);
+  expected.erase(expected.begin());
+  fs::remove(series_file_path(later, 2025, gone));
+  fs::remove_all(fins::fins_folder(later));
+  ASSERT_TRUE(again.go(server).ok());
+  EXPECT_EQ(fins_files(later), expected) << gone;
 }
 
 // The summaries fail while the prices are served: the prices stand, the outcome says so (exit

@@ -196,6 +196,26 @@ TEST(DayWriter, AFailedBatchPutsBackEveryFileItHadReplaced) {
     EXPECT_NE(why.find("cannot write " + obstacle), std::string::npos) << c.name << ": " << why;
     EXPECT_EQ(test::files_under(db), expected) << c.name;
   }
+
+  // A failed first batch of a new year leaves no folder of that year behind (but the one the
+  // obstacle stands in); a later good batch creates them again.
+  test::TempDir dir;
+  const std::string db = dir.file("db") + "/";
+  {
+    DayWriter writer(db, "1001");
+    ASSERT_TRUE(writer.commit_day("20250602", first, error)) << error;
+    const std::string obstacle = series_file_path(db, 2026, "1301");
+    fs::create_directories(obstacle);
+    std::vector<DayBars> next = {{"20260105", {bar("1301", 101, 11)}, std::nullopt, {}}};
+    EXPECT_FALSE(writer.commit_days(next, error));
+    for (const char* sub : {"data_d", "data_mh"}) {
+      EXPECT_FALSE(fs::exists(year_folder(db, 2026) + sub)) << sub;
+    }
+    fs::remove_all(year_folder(db, 2026));
+    next = {{"20260105", {bar("1301", 101, 11)}, std::nullopt, {}}};
+    EXPECT_TRUE(writer.commit_days(next, error)) << error;
+    EXPECT_TRUE(fs::exists(day_file_path(db, "20260105")));
+  }
 }
 
 // Days of two years written day by day and in batches of every size give the same bytes: a

@@ -217,6 +217,13 @@ TEST(CreateInitdata, MissingOrStaleSummaryIsBuiltBeforeThePass) {
     EXPECT_EQ(f.messages,
               rebuilt ? std::vector<std::string>{"初期データ作成中"} : std::vector<std::string>{});
   }
+  // A day file written ahead of the reference's newest day (a commit cut short) is not the
+  // ranking's day: the summary stays that of the reference's day.
+  test::write_cp932(run.db + "2024/data_d/20241230.csv",
+                    "20241230,1,a,b,c,d,e,f\r\n1302,東証1部,(株)銘柄1302,900,900,900,900,1000\r\n");
+  const Top25 ahead = f.rank("上方乖離率ﾄｯﾌﾟ25");
+  EXPECT_EQ(ahead.date, run.date(1));
+  EXPECT_EQ(codes_of(ahead), (std::vector<std::string>{"1301", "1302"}));
   const auto recs = summary();
   ASSERT_EQ(recs.size(), 3u);  // header and the two four-digit codes
   EXPECT_EQ(std::vector<std::string>(recs[0].begin(), recs[0].begin() + 2),

@@ -110,6 +110,24 @@ daily >"$tmp/d2" 2>"$tmp/d2err" || fail "second daily exits $?"
 grep -q "^new=0" "$tmp/d2" || fail "second daily found new entrants: $(cat "$tmp/d2")"
 grep -q "通知" "$tmp/d2err" && fail "second daily notified"
 [ "$(md5sum <"$user2/watch/上抜け.csv")" = "$sum1" ] || fail "second daily changed the history"
+
+# A daily killed after the prices were committed, before the screens: the next one runs the
+# screens on every day the killed one left out.
+kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null
+"$sample" --codes 100 --years 1 --end 20250617 --seed 4 --database "$tmp/src2" >/dev/null
+"$server" --api jquants --root "$tmp/src2" --api-key k --port 0 >"$tmp/server2.out" 2>&1 &
+server_pid=$!
+for _ in $(seq 50); do grep -q "127.0.0.1:" "$tmp/server2.out" && break; sleep 0.1; done
+port="$(sed -n 's/.*127\.0\.0\.1:\([0-9]*\).*/\1/p' "$tmp/server2.out" | head -1)"
+daily2() {
+  "$cli" --documents "$docs2" --today 20250617 daily --plan none --base "http://127.0.0.1:$port/v2"
+}
+LUMENPICK_TEST_KILL_AFTER_SYNC=1 daily2 >/dev/null 2>&1
+[ $? = 137 ] || fail "the hook did not kill daily after its sync"
+[ "$(md5sum <"$user2/watch/上抜け.csv")" = "$sum1" ] || fail "the killed daily wrote history"
+daily2 >"$tmp/d3" 2>"$tmp/d3err" || fail "daily after a kill exits $?: $(tail -3 "$tmp/d3err")"
+blocks="$(iconv -f CP932 -t UTF-8 "$user2/watch/上抜け.csv" | grep -E '^2025[0-9]{4}' | tr '\n' ' ')"
+case "$blocks" in *"20250613 20250616 20250617 ") ;; *) fail "history after the rerun: $blocks" ;; esac
 unset JQUANTS_API_KEY
 
 # 5. schedule: a bad time is refused, the units name this program and the documents given.

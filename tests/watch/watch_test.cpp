@@ -2,6 +2,8 @@
 // a run repeated, a screen that cannot run, the report's page and the timer's unit files.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -229,6 +231,25 @@ TEST_F(WatchRun, BlocksAndChangesAcrossDaysWithoutTradesAndARealDropOut) {
   EXPECT_EQ(test::read_bytes(history_path(m.folders.user_folder, "上")), bytes);
 }
 
+// Two runs at once (the timer's and the window's): the one that writes a day reports and
+// notifies it; the other, which ran the same day meanwhile, neither.
+TEST_F(WatchRun, TwoRunsAtOnceReportEachDayOnce) {
+  save("上", "C > 100", {}, "C");
+  RunOutcome first;
+  RunRequest late;
+  late.platform = m.platform();
+  late.days = {day(1), day(0)};
+  late.status = [&](const std::string& text) {
+    if (first.screens.empty() && text.find("実行中") != std::string::npos)
+      first = run({day(1), day(0)});
+  };
+  const RunOutcome second = run_watched(late);
+  EXPECT_EQ(first.entered_count(), 1);
+  EXPECT_EQ(second.blocks_written, 0);
+  EXPECT_EQ(second.entered_count(), 0);
+  EXPECT_EQ(read_history(m.folders.user_folder, "上").size(), 3u);
+}
+
 // A daily run catches a screen up on every day missing since its newest block, whatever the
 // update added; what cannot be a day that ran is left out with a warning.
 TEST_F(WatchRun, DailyRunCatchesUpEveryMissedDay) {
@@ -334,6 +355,23 @@ TEST_F(WatchRun, UniversesAndScreensThatCannotRun) {
   EXPECT_TRUE(read_history(m.folders.user_folder, "off").empty());
 }
 
+TEST_F(WatchRun, FoldersThatAreLinksAreNotWrittenThrough) {
+  save("上", "C > 100");
+  for (const char* sub : {"watch", "reports"}) {
+    test::TempDir elsewhere;
+    const std::string link = m.folders.user_folder + sub;
+    fs::remove_all(link);
+    ASSERT_EQ(::symlink(elsewhere.str().c_str(), link.c_str()), 0);
+    const RunOutcome out = run({day(1)});
+    std::string path, error;
+    const bool reported = write_report(m.folders, day(1), {}, path, error);
+    EXPECT_EQ(out.screens.at(0).error.empty(), std::string(sub) != "watch") << sub;
+    EXPECT_EQ(reported, std::string(sub) != "reports") << sub;
+    EXPECT_TRUE(fs::is_empty(elsewhere.str())) << sub;
+    fs::remove(link);
+  }
+}
+
 TEST_F(WatchRun, ReportPutsNewEntrantsFirstWithAChartEachAndTheMarket) {
   save("上", "C > 100");
   run({day(0)});
@@ -371,6 +409,14 @@ TEST(WatchReport, TextsAreEscapedAndPicturesEncoded) {
       {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}};
   for (const auto& [in, want] : b64) EXPECT_EQ(base64(in), want) << in;
   EXPECT_EQ(html_escape("<a href=\"x\">&'\x01"), "&lt;a href=&quot;x&quot;&gt;&amp;&#39;");
+  // The Free plan's delay stands in the page's title and heading.
+  MarketSummary market;
+  market.data_age = "2026/09/11 分のデータ (12週遅れ)";
+  const std::string html = report_html("20260911", {}, market, {});
+  EXPECT_NE(html.find("<h1>監視レポート　2026/09/11　2026/09/11 分のデータ (12週遅れ)</h1>"),
+            std::string::npos);
+  EXPECT_NE(html.find("<title>LumenPick 監視レポート 2026/09/11　2026/09/11 分のデータ"),
+            std::string::npos);
 }
 
 TEST(WatchSchedule, TimesAndUnitFilesThatSystemdAccepts) {
@@ -379,6 +425,13 @@ TEST(WatchSchedule, TimesAndUnitFilesThatSystemdAccepts) {
       {"8:00", false}, {"18:00:00", false}, {"18-00", false}, {"", false},      {"ab:cd", false}};
   for (const auto& [t, ok] : times) EXPECT_EQ(valid_schedule_time(t), ok) << t;
   EXPECT_EQ(exec_word("/a b/%h$x\"\\"), "\"/a b/%%h$$x\\\"\\\\\"");
+  // Paths a unit file cannot carry are refused, never written with a character dropped.
+  const std::vector<std::pair<std::string, bool>> paths = {
+      {"/home/u/ドキュメント/株", true},
+      {"/home/u/docs\nExecStartPre=/bin/false", false},
+      {"/home/u/\x93\xfa\x96\x7b", false},  // CP932 「日本」
+      {"/home/u/a\tb", false}};
+  for (const auto& [path, ok] : paths) EXPECT_EQ(unit_path_problem(path).empty(), ok) << path;
 
   test::TempDir dir;
   const UnitTexts t = unit_texts(LP_TEMPLATE_DIR, LP_CLI_PATH, dir.str() + "/my docs", "07:45");
@@ -421,6 +474,17 @@ TEST(WatchSchedule, TimesAndUnitFilesThatSystemdAccepts) {
     EXPECT_NE(error.find(kTimerName), std::string::npos) << error;
     EXPECT_EQ(test::read_bytes(theirs + "/" + kTimerName), "[Timer]\nOnCalendar=daily\n");
     EXPECT_FALSE(fs::exists(theirs + "/" + kServiceName));
+  }
+
+  // The command refuses them with exit 2 and writes no unit, as it does without a HOME.
+  for (const std::vector<std::string>& argv : std::vector<std::vector<std::string>>{
+           {"/usr/bin/env", "-u", "HOME", "-u", "XDG_CONFIG_HOME", LP_CLI_PATH, "schedule", "--at",
+            "18:00"},
+           {"/usr/bin/env", "XDG_CONFIG_HOME=" + dir.str() + "/cfg", LP_CLI_PATH, "--documents",
+            dir.str() + "/a\nb", "schedule", "--at", "18:00"}}) {
+    const test::ProcessResult r = test::run_process(argv, dir.str());
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_FALSE(fs::exists(dir.str() + "/cfg/systemd/user/" + std::string(kServiceName)));
   }
 
   if (std::system("command -v systemd-analyze >/dev/null 2>&1") != 0) {

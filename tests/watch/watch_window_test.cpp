@@ -168,9 +168,19 @@ TEST_F(WatchWindowTest, DailyScheduleFromTheWindow) {
   const bool cli_built =
       fs::exists(QCoreApplication::applicationDirPath().toStdString() + "/lumenpick-cli");
   if (!cli_built) GTEST_SKIP() << "lumenpick-cli is not built beside the test";
-  // Without a user manager the files stay and the window says why the timer is not on.
+  // Without a user manager the files stay, the box unticks itself and the window says why
+  // in its own words, systemd's only as the detail.
   EXPECT_TRUE(msg->text().contains(QStringLiteral("タイマーを有効にできません")))
       << msg->text().toStdString();
+  EXPECT_TRUE(msg->text().contains(QStringLiteral("詳細: Failed to connect to bus")));
+  EXPECT_FALSE(w.findChild<QCheckBox*>("jidou_chk")->isChecked());
+  {
+    WatchWindow again;  // a window opened later shows the same
+    again.unit_folder = w.unit_folder;
+    again.systemctl = w.systemctl;
+    again.show_schedule();
+    EXPECT_FALSE(again.findChild<QCheckBox*>("jidou_chk")->isChecked());
+  }
   EXPECT_TRUE(watch::read_schedule(w.unit_folder).installed);
   EXPECT_EQ(watch::read_schedule(w.unit_folder).time, "18:00");
   ASSERT_FALSE(calls.empty());

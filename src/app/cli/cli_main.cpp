@@ -222,9 +222,10 @@ int main(int argc, char** argv) {
   ctx.platform.documents_folder = documents.given ? documents.value : lp::documents_folder(env);
   ctx.documents_given = documents.given;
   if (ctx.platform.documents_folder.empty()) {
-    return lp::cli::fail(
+    return usage_error(
         "ホームフォルダがないためドキュメントフォルダが分かりません。--documents DIR "
-        "で指定してください");
+        "で指定してください",
+        &cmd);
   }
   ctx.platform.desktop_folder = lp::desktop_folder(env);
   ctx.platform.install_folder = install_folder();

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QTimer>
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -16,6 +17,7 @@
 #include "app/cli/watch_hook.h"
 #include "common/keyvalue.h"
 #include "common/numbers.h"
+#include "common/shared_settings.h"
 #include "pricedb/db_lock.h"
 #include "pricedb/formats.h"
 #include "pricedb/jquants_sync.h"
@@ -322,6 +324,7 @@ int cmd_daily(Context& ctx) {
               << (key_error.empty() ? "" : " (" + key_error + ")") << "\n";
   }
   const std::vector<std::string> before = watch::trading_dates(folders);
+  const std::string effective_plan = has_plan ? plan : connection_choice(folders.app_folder).plan;
 
   // The sync is the command the user would type; its own watch step waits for this one.
   const std::string command = has_key ? "jquants-sync" : "download";
@@ -343,6 +346,8 @@ int cmd_daily(Context& ctx) {
   g_inside_daily = true;
   const int rc = cmd.run(sync);
   g_inside_daily = false;
+  // A test hook: the process dies here as a kill would, between the prices and the screens.
+  if (std::getenv("LUMENPICK_TEST_KILL_AFTER_SYNC")) ::raise(SIGKILL);
   // 3: the prices are in and only the results are missing; the screens run on the prices.
   if (rc != 0 && rc != jquants::kExitPricesOnly) {
     std::cerr << "lumenpick-cli: daily: 更新に失敗したため監視条件は実行しません。\n";
@@ -355,7 +360,8 @@ int cmd_daily(Context& ctx) {
                                            : last_failure();
     record.time = local_time_text("%Y/%m/%d %H:%M");
     watch::write_run_record(folders.user_folder, record);
-    if (!notify("LumenPick: 更新できませんでした", record.reason, {}))
+    const std::string age = has_key && !before.empty() ? data_age_text(effective_plan, before.back()) : "";
+    if (!notify("LumenPick: 更新できませんでした", age.empty() ? record.reason : age + "\n" + record.reason, {}))
       std::cerr << "daily: 通知を表示できませんでした (デスクトップの通知サービスがありません)\n";
     return rc == kExitLocked ? kExitLocked : 1;
   }
@@ -363,7 +369,9 @@ int cmd_daily(Context& ctx) {
   const std::vector<std::string> after = watch::trading_dates(folders);
   const std::vector<std::string> days = watch::daily_days(
       folders.user_folder, watch::added_days(before, after, history_days), after, history_days);
-  const watch::AfterUpdateResult r = watch::after_update(after_update_request(ctx, days));
+  watch::AfterUpdateRequest request = after_update_request(ctx, days);
+  if (has_key && !after.empty()) request.data_age = data_age_text(effective_plan, after.back());
+  const watch::AfterUpdateResult r = watch::after_update(request);
   print_outcome(ctx, r);
   std::cout << "days=" << days.size() << "\nnew=" << r.run.entered_count()
             << "\nfailed_screens=" << r.run.failed_count() << "\nreport=" << r.report_path << "\n";
@@ -382,6 +390,10 @@ int cmd_schedule(Context& ctx) {
     return usage_error("余分な引数があります: " + ctx.args.front(), kScheduleUsage);
   if (has_at && off) return usage_error("--at と --off は一緒に使えません", kScheduleUsage);
   const std::string folder = watch::user_unit_folder();
+  if (folder.empty()) {
+    return usage_error("HOME が設定されていないため、ユニットファイルの場所がわかりません",
+                       kScheduleUsage);
+  }
   std::string output, error;
   if (off) {
     // The user's own unit of the same name is left running.
@@ -408,11 +420,16 @@ int cmd_schedule(Context& ctx) {
     return usage_error("--at は HH:MM (00:00～23:59) で指定してください: " + at, kScheduleUsage);
   // The documents folder goes into the unit only when it was given: otherwise the timer finds
   // the user's own, as this command did.
-  const watch::UnitTexts texts = watch::unit_texts(
-      ctx.platform.install_folder, self_path(),
+  const std::string documents =
       ctx.documents_given ? std::filesystem::absolute(ctx.platform.documents_folder).string()
-                          : std::string(),
-      at);
+                          : std::string();
+  for (const std::string& path : {documents, self_path()}) {
+    if (const std::string problem = watch::unit_path_problem(path); !problem.empty()) {
+      return usage_error(problem, kScheduleUsage);
+    }
+  }
+  const watch::UnitTexts texts =
+      watch::unit_texts(ctx.platform.install_folder, self_path(), documents, at);
   if (!watch::write_units(folder, texts, error)) return fail(error);
   std::cout << "毎日自動更新: 平日 " << at
             << "\nservice=" << (std::filesystem::path(folder) / watch::kServiceName).string()
