@@ -126,7 +126,7 @@ LUMENPICK_TEST_KILL_AFTER_SYNC=1 daily2 >/dev/null 2>&1
 [ $? = 137 ] || fail "the hook did not kill daily after its sync"
 [ "$(md5sum <"$user2/watch/上抜け.csv")" = "$sum1" ] || fail "the killed daily wrote history"
 daily2 >"$tmp/d3" 2>"$tmp/d3err" || fail "daily after a kill exits $?: $(tail -3 "$tmp/d3err")"
-blocks="$(iconv -f CP932 -t UTF-8 "$user2/watch/上抜け.csv" | grep -E '^2025[0-9]{4}' | tr '\n' ' ')"
+blocks="$(iconv -f CP932 -t UTF-8 "$user2/watch/上抜け.csv" | tr -d '\r' | grep -E '^2025[0-9]{4}$' | tr '\n' ' ')"
 case "$blocks" in *"20250613 20250616 20250617 ") ;; *) fail "history after the rerun: $blocks" ;; esac
 unset JQUANTS_API_KEY
 

@@ -413,9 +413,9 @@ TEST(WatchReport, TextsAreEscapedAndPicturesEncoded) {
   MarketSummary market;
   market.data_age = "2026/09/11 分のデータ (12週遅れ)";
   const std::string html = report_html("20260911", {}, market, {});
-  EXPECT_NE(html.find("<h1>監視レポート　2026/09/11　2026/09/11 分のデータ (12週遅れ)</h1>"),
+  EXPECT_NE(html.find("<h1>監視レポート　2026年9月11日　2026/09/11 分のデータ (12週遅れ)</h1>"),
             std::string::npos);
-  EXPECT_NE(html.find("<title>LumenPick 監視レポート 2026/09/11　2026/09/11 分のデータ"),
+  EXPECT_NE(html.find("<title>LumenPick 監視レポート 2026年9月11日　2026/09/11 分のデータ"),
             std::string::npos);
 }
 

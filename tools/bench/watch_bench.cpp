@@ -189,9 +189,9 @@ void add_watch_cases(const Setup& setup, std::vector<Case>& cases) {
                if (r.code == "1001") continue;
                today.hits.push_back({r.code, r.name, r.close, "-"});
              }
-             int added = 0;
              std::string error;
-             lp::watch::append_blocks(user, "screen1", {{two.front(), {}}, today}, added, error);
+             std::vector<lp::watch::Block> blocks = {{two.front(), {}}, today};
+             lp::watch::append_blocks(user, "screen1", blocks, error);
              lp::watch::ensure_gui_application();
            },
            [folders, date]() -> long long {
