@@ -67,17 +67,29 @@ figure{margin:0;border:1px solid var(--line);border-radius:8px;padding:8px;backg
 figure img{width:100%;height:auto;display:block}
 figcaption{font-size:13px;color:var(--muted);margin-top:4px}
 .error{color:#b91c1c;font-weight:600}
+.prev{color:var(--muted);font-size:13px}
+details{margin:6px 0}summary{cursor:pointer;color:var(--muted);font-weight:600}
 .empty{color:var(--muted)}
 footer{color:var(--muted);font-size:12px;text-align:center;padding:10px}
 )";
 
+// `today` (the 除外 rows): the day's closes, shown beside yesterday's close and value.
 void hit_rows(std::string& html, const std::vector<Hit>& hits, const char* tag_class,
-              const char* tag_text) {
+              const char* tag_text, const std::map<std::string, std::string>* today = nullptr) {
   for (const Hit& h : hits) {
+    std::string close = html_escape(shown_price(h.close));
+    std::string value = html_escape(shown_value(h.value, true));
+    if (today) {
+      const auto it = today->find(h.code);
+      const std::string now =
+          it == today->end() || it->second.empty() ? "-" : shown_price(it->second);
+      close = html_escape(now) + " <span class=\"prev\">（前日 " + close + "）</span>";
+      value = "<span class=\"prev\">前日 " + value + "</span>";
+    }
     html += "<tr><td><span class=\"tag " + std::string(tag_class) + "\">" + tag_text +
             "</span></td><td>" + html_escape(h.code) + "</td><td>" + html_escape(h.name) +
-            "</td><td class=\"num\">" + html_escape(h.close) + "</td><td class=\"num\">" +
-            html_escape(h.value) + "</td></tr>\n";
+            "</td><td class=\"num\">" + close + "</td><td class=\"num\">" + value +
+            "</td></tr>\n";
   }
 }
 
@@ -183,8 +195,10 @@ MarketSummary market_summary(const AppFolders& folders, const std::string& date)
 }
 
 std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::string& date,
-                                   const TradedOn& traded) {
+                                   const TradedOn& traded, const std::string& db_folder) {
   std::vector<ScreenDay> out;
+  DayFile day;
+  bool day_read = false;
   const std::vector<Problem> problems = read_problems(user_folder);
   for (const WatchedScreen& ws : watched_screens(user_folder)) {
     ScreenDay sd;
@@ -194,6 +208,15 @@ std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::st
     if (find_block(history, date)) {
       sd.has_block = true;
       sd.changes = compare_day(history, date, traded);
+      if (!sd.changes.dropped.empty() && !db_folder.empty() && !day_read) {
+        day_read = true;
+        read_day_file(day_file_path(db_folder, date), day, false);
+      }
+      for (const Hit& h : sd.changes.dropped) {
+        for (const PriceRecord& r : day.rows) {
+          if (trim_view(r.code) == h.code) sd.dropped_close[h.code] = trim_blanks(r.close);
+        }
+      }
     }
     for (const Problem& p : problems) {
       if (p.screen == ws.name) sd.error = p.reason;
@@ -270,11 +293,23 @@ std::string report_html(const std::string& date, const std::vector<ScreenDay>& s
       html += "<p class=\"empty\">該当銘柄はありません。</p></section>\n";
       continue;
     }
-    html += "<table><tr><th></th><th>コード</th><th>銘柄名</th><th>終値</th><th>表示値</th></tr>\n";
-    hit_rows(html, s.changes.entered, "new", "新規");
-    hit_rows(html, s.changes.continuing, "cont", "継続");
-    hit_rows(html, s.changes.dropped, "out", "除外");
-    html += "</table>\n";
+    // What changed first; the 継続 rows, often most of them, folded below.
+    const std::string head =
+        "<tr><th></th><th>コード</th><th>銘柄名</th><th>終値</th><th>表示値</th></tr>\n";
+    if (!s.changes.entered.empty() || !s.changes.dropped.empty()) {
+      html += "<table class=\"changes\">" + head;
+      hit_rows(html, s.changes.entered, "new", "新規");
+      hit_rows(html, s.changes.dropped, "out", "除外", &s.dropped_close);
+      html += "</table>\n";
+    } else {
+      html += "<p class=\"empty\">新規・除外はありません。</p>\n";
+    }
+    if (!s.changes.continuing.empty()) {
+      html += "<details class=\"continuing\"><summary>継続 " +
+              std::to_string(s.changes.continuing.size()) + " 銘柄</summary><table>" + head;
+      hit_rows(html, s.changes.continuing, "cont", "継続");
+      html += "</table></details>\n";
+    }
     if (!s.changes.entered.empty() && chart) {
       html += "<div class=\"charts\">\n";
       for (const Hit& h : s.changes.entered) {
@@ -313,7 +348,8 @@ bool write_report(const AppFolders& folders, const std::string& date, const Char
                   std::string& path, std::string& error) {
   path = report_path(folders.user_folder, date);
   const std::string html = report_html(
-      date, screen_days(folders.user_folder, date, day_file_trades(folders.db_folder)),
+      date, screen_days(folders.user_folder, date, day_file_trades(folders.db_folder),
+                        folders.db_folder),
       market_summary(folders, date), chart, run_notice(read_run_record(folders.user_folder)));
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);

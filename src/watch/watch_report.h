@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,11 +35,15 @@ struct ScreenDay {
   bool has_block = false;
   Changes changes;    // against the block before
   std::string error;  // why the screen could not run (its last problem), or ""
+  // The day's closes of the 除外 stocks (from the day file), shown beside yesterday's.
+  std::map<std::string, std::string> dropped_close;
 };
 // What a watched screen shows for `date` (history and problems of the user folder); `traded`
-// keeps a day without a trade from counting as a change (see compare_day).
+// keeps a day without a trade from counting as a change (see compare_day). With `db_folder`,
+// the 除外 stocks' closes of the day are read from its day file.
 std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::string& date,
-                                   const TradedOn& traded = {});
+                                   const TradedOn& traded = {},
+                                   const std::string& db_folder = {});
 
 // PNG bytes of the chart of `code` ending at `date`, or "" when none could be drawn.
 using ChartPicture = std::function<std::string(const std::string& code, const std::string& date)>;

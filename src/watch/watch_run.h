@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/platform.h"
@@ -52,7 +53,8 @@ struct RunOutcome {
   int blocks_written = 0;
   std::vector<std::string> warnings;  // history lines and blocks left out
   // New entrants of the newest day run, per screen, for the notification.
-  std::vector<std::pair<std::string, std::vector<std::string>>> entered;
+  std::vector<std::pair<std::string, std::vector<Hit>>> entered;
+  // The stocks among them, each once however many screens let it in.
   int entered_count() const;
   int failed_count() const;
 };
@@ -77,7 +79,17 @@ struct Problem {
 };
 std::vector<Problem> read_problems(const std::string& user_folder);
 
-// The notification of a run that found new entrants: title and body. False when there is none.
+// The notification of a run that found new entrants: title and body (notification markup, see
+// notification_markup). False when there is none.
 bool notification_text(const RunOutcome& outcome, std::string& title, std::string& body);
+
+// Text made fit for a notification's body, which the notification service reads as markup:
+// "&", "<" and ">" escaped; bidirectional controls and other control characters but the line
+// break dropped.
+std::string notification_markup(std::string_view text);
+
+// The name of the installed desktop file (lumenpick.desktop), which a notification names so
+// the desktop shows it as LumenPick's.
+inline constexpr const char* kDesktopEntry = "lumenpick";
 
 }  // namespace lp::watch

@@ -214,7 +214,8 @@ constexpr const char* kAlertsUsage = "alerts [--date YYYYMMDD] [--screen NAME]";
 
 void print_hits(const char* word, const std::vector<watch::Hit>& hits) {
   for (const watch::Hit& h : hits)
-    std::cout << word << "," << h.code << "," << h.name << "," << h.close << "," << h.value << "\n";
+    std::cout << word << "," << h.code << "," << h.name << "," << h.close << ","
+              << watch::shown_value(h.value, false) << "\n";
 }
 
 int cmd_alerts(Context& ctx) {
@@ -278,7 +279,18 @@ int cmd_report(Context& ctx) {
   if (has_date && !valid_yyyymmdd(date))
     return usage_error("--date wants YYYYMMDD, got " + date, kReportUsage);
   const AppFolders folders = ctx.folders();
-  if (!has_date) {
+  if (has_date) {
+    // A weekend or a holiday has no day to report: say so rather than write an empty page.
+    const std::vector<std::string> dates = watch::trading_dates(folders);
+    if (!std::binary_search(dates.begin(), dates.end(), date)) {
+      const auto before = std::lower_bound(dates.begin(), dates.end(), date);
+      std::cerr << "lumenpick-cli: " << date << " は取引日ではありません。"
+                << (before == dates.begin() ? std::string("株価データにこの日より前の取引日はありません。")
+                                            : "直前の取引日は " + *(before - 1) + " です。")
+                << "\n";
+      return kUsageError;
+    }
+  } else {
     date = watch::latest_history_date(folders.user_folder);
     if (date.empty()) {
       const std::vector<std::string> dates = watch::trading_dates(folders);
@@ -355,7 +367,7 @@ int cmd_daily(Context& ctx) {
                                            : last_failure();
     record.time = local_time_text("%Y/%m/%d %H:%M");
     watch::write_run_record(folders.user_folder, record);
-    if (!notify("LumenPick: 更新できませんでした", record.reason, {}))
+    if (!notify("LumenPick: 更新できませんでした", watch::notification_markup(record.reason), {}))
       std::cerr << "daily: 通知を表示できませんでした (デスクトップの通知サービスがありません)\n";
     return rc == kExitLocked ? kExitLocked : 1;
   }
