@@ -127,8 +127,17 @@ WatchWindow::WatchWindow(QWidget* parent) : QWidget(parent) {
   connect(grid_, &QTableWidget::cellClicked, this, [this](int row, int) {
     const QTableWidgetItem* item = grid_->item(row, 0);
     if (!item || item->data(Qt::UserRole).toString() != QStringLiteral("toggle")) return;
+    // Only the rows' visibility changes: the click is still being handled by the grid.
     show_continuing_ = !show_continuing_;
-    fill_grid();
+    for (int r = 0; r < grid_->rowCount(); ++r) {
+      QTableWidgetItem* kind = grid_->item(r, 0);
+      if (!kind) continue;
+      if (kind->data(Qt::UserRole).toString() == QStringLiteral("toggle")) {
+        kind->setText(continuing_caption(kind->data(Qt::UserRole + 1).toInt()));
+      } else if (kind->text() == QStringLiteral("継続")) {
+        grid_->setRowHidden(r, !show_continuing_);
+      }
+    }
   });
   connect(report_, &QPushButton::clicked, this, [this] {
     if (day_.empty()) return;
@@ -143,6 +152,12 @@ WatchWindow::WatchWindow(QWidget* parent) : QWidget(parent) {
   connect(apply_, &QPushButton::clicked, this, [this] { apply_schedule(); });
   show_schedule();
   show_day({});
+}
+
+QString WatchWindow::continuing_caption(int count) const {
+  return (show_continuing_ ? QStringLiteral("▼ 継続 %1 銘柄")
+                           : QStringLiteral("▶ 継続 %1 銘柄（クリックで表示）"))
+      .arg(count);
 }
 
 void WatchWindow::say(const QString& text, bool error) {
@@ -244,11 +259,10 @@ void WatchWindow::fill_grid() {
     if (!s.changes.continuing.empty()) {
       const int t = grid_->rowCount();
       grid_->insertRow(t);
-      auto* toggle = new QTableWidgetItem(
-          (show_continuing_ ? QStringLiteral("▼ 継続 %1 銘柄")
-                            : QStringLiteral("▶ 継続 %1 銘柄（クリックで表示）"))
-              .arg(s.changes.continuing.size()));
+      const int n = static_cast<int>(s.changes.continuing.size());
+      auto* toggle = new QTableWidgetItem(continuing_caption(n));
       toggle->setData(Qt::UserRole, QStringLiteral("toggle"));
+      toggle->setData(Qt::UserRole + 1, n);
       toggle->setForeground(Qt::darkGray);
       grid_->setItem(t, 0, toggle);
       grid_->setSpan(t, 0, 1, 5);

@@ -61,6 +61,8 @@ class WatchWindow : public QWidget {
   void apply_schedule();
   void show_schedule();
   void say(const QString& text, bool error);
+  // The row that folds a screen's 継続 rows.
+  QString continuing_caption(int count) const;
 
   Platform platform_;
   AppFolders folders_;

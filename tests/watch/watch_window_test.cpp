@@ -179,8 +179,9 @@ TEST_F(WatchWindowTest, AtStartTheBadgeShowsARunOfTheTimerAndTheContinuingRowsUn
       folded_part = true;
       if (toggle < 0) toggle = row;
     }
-    if (kind == QStringLiteral("新規") || kind == QStringLiteral("除外"))
+    if (kind == QStringLiteral("新規") || kind == QStringLiteral("除外")) {
       EXPECT_FALSE(folded_part) << "row " << row << " comes after the 継続";
+    }
     if (kind == QStringLiteral("継続")) {
       ++continuing;
       EXPECT_TRUE(grid->isRowHidden(row)) << row;
@@ -190,8 +191,9 @@ TEST_F(WatchWindowTest, AtStartTheBadgeShowsARunOfTheTimerAndTheContinuingRowsUn
   ASSERT_GT(continuing, 0);
   emit grid->cellClicked(toggle, 0);
   for (int row = 0; row < grid->rowCount(); ++row) {
-    if (grid->item(row, 0)->text() == QStringLiteral("継続"))
+    if (grid->item(row, 0)->text() == QStringLiteral("継続")) {
       EXPECT_FALSE(grid->isRowHidden(row)) << row;
+    }
   }
 }
 
