@@ -84,7 +84,7 @@ void hit_rows(std::string& html, const std::vector<Hit>& hits, const char* tag_c
       const std::string now =
           it == today->end() || it->second.empty() ? "-" : shown_price(it->second);
       close = html_escape(now) + " <span class=\"prev\">（前日 " + close + "）</span>";
-      value = "<span class=\"prev\">前日 " + value + "</span>";
+      if (value != "-") value = "<span class=\"prev\">前日 " + value + "</span>";
     }
     html += "<tr><td><span class=\"tag " + std::string(tag_class) + "\">" + tag_text +
             "</span></td><td>" + html_escape(h.code) + "</td><td>" + html_escape(h.name) +

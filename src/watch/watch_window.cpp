@@ -218,7 +218,7 @@ void WatchWindow::fill_grid() {
       const std::string now =
           it == today->end() || it->second.empty() ? "-" : watch::shown_price(it->second);
       close = q(now) + QStringLiteral("（前日 ") + close + QStringLiteral("）");
-      value = QStringLiteral("前日 ") + value;
+      if (value != QStringLiteral("-")) value = QStringLiteral("前日 ") + value;
     }
     for (int c : {3, 4}) {
       auto* item = new QTableWidgetItem(c == 3 ? close : value);
@@ -273,8 +273,7 @@ void WatchWindow::fill_grid() {
     }
     for (const auto& h : s.changes.entered) entered.insert(h.code);
   }
-  grid_->resizeColumnToContents(0);
-  grid_->resizeColumnToContents(1);
+  for (int c : {0, 1, 3, 4}) grid_->resizeColumnToContents(c);
   if (screens.empty()) {
     title_->setText(QStringLiteral("監視中の保存条件はありません"));
     say(QStringLiteral("スクリーニング画面の保存条件で「監視」にチェックを付けてください。"),
