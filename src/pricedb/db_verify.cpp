@@ -60,6 +60,9 @@ struct RawDay {
   bool read = false;
   std::vector<std::string> head;  // the header's fields
   std::vector<RawRow> rows;
+  // The first row's code as written: the J-Quants writer puts the reference's row first, the
+  // maker's files keep plain code order, and a rebuilt file follows its neighbours.
+  std::string first_code;
 };
 
 std::string join_fields(const std::string_view* f, int n) {
@@ -91,6 +94,7 @@ RawDay read_raw_day(const std::string& path) {
     day.rows.push_back({std::string(v[0]), std::string(v[1]), std::string(v[2]),
                         join_fields(v + 3, 5)});
   }
+  if (!day.rows.empty()) day.first_code = day.rows.front().code;
   return day;
 }
 
@@ -372,6 +376,12 @@ RepairReport repair_database(const std::string& db, const std::string& ref,
         RawDay& day = raw_day(p.date);
         day = RawDay{};
         day.read = true;
+        day.first_code = ref;
+        for (const std::string& other : csv_stems(year_folder(db, year) + "data_d/")) {
+          if (!is_day_file_name(other + ".csv")) continue;
+          day.first_code = read_raw_day(day_file_path(db, other)).first_code;
+          break;
+        }
         for (const std::string& code : csv_stems(year_folder(db, year) + "data_m/")) {
           const RawSeries& s = raw_series(year, code);
           if (const auto line = s.lines.find(p.date); line != s.lines.end())
@@ -459,9 +469,11 @@ RepairReport repair_database(const std::string& db, const std::string& ref,
   }
   for (auto it = day_changed.begin(); ok && it != day_changed.end(); ++it) {
     RawDay& day = days.at(*it);
-    // The reference's row first, then the stocks by code, each once.
+    // By code, each once; the reference's row first where the file had it first.
+    const bool ref_first = day.first_code == ref;
     std::stable_sort(day.rows.begin(), day.rows.end(), [&](const RawRow& a, const RawRow& b) {
-      return (a.code == ref) != (b.code == ref) ? a.code == ref : a.code < b.code;
+      if (ref_first && (a.code == ref) != (b.code == ref)) return a.code == ref;
+      return a.code < b.code;
     });
     day.rows.erase(std::unique(day.rows.begin(), day.rows.end(),
                                [](const RawRow& a, const RawRow& b) { return a.code == b.code; }),

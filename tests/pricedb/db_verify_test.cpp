@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <functional>
 
 #include "common/encoding.h"
@@ -32,11 +33,11 @@ struct Db {
   std::string db = dir.str() + "/db/";
   std::map<std::string, std::string> whole;  // the files as the writer left them
 
-  // 1001 is the index, 1301 and 9984 trade every day, 7203 skips 20250107.
+  // 1001 is the index, 1000, 1301 and 9984 trade every day, 7203 skips 20250107.
   static std::vector<StockBar> bars(const std::string& date) {
     std::vector<StockBar> out;
     const double base = static_cast<double>(std::stoi(date.substr(6)));
-    for (const char* code : {"1301", "7203", "9984"}) {
+    for (const char* code : {"1000", "1301", "7203", "9984"}) {
       if (date == "20250107" && std::string(code) == "7203") continue;
       StockBar b;
       b.code = code;
@@ -76,7 +77,7 @@ TEST(DbVerify, AWholeDatabaseHasNoProblem) {
   EXPECT_EQ(lines_of(r), std::vector<std::string>{});
   EXPECT_EQ(r.newest, "20250108");
   EXPECT_EQ(r.days, 5);
-  EXPECT_EQ(r.series_files, 8);
+  EXPECT_EQ(r.series_files, 10);
 }
 
 TEST(DbVerify, EachDamageIsNamedAndRepairedFromTheOtherCopy) {
@@ -116,6 +117,30 @@ TEST(DbVerify, EachDamageIsNamedAndRepairedFromTheOtherCopy) {
              "20241230 1001: 日足ファイルがありません（基準コードの暦にはある日です）"};
        },
        true},
+      {"a lost day file of a database whose day files are in plain code order",
+       [](Db& d) {
+         for (const char* date : {"20250106", "20250107", "20250108"}) {
+           std::string bytes = test::read_bytes(d.day(date));
+           const std::size_t body = bytes.find("\r\n") + 2;
+           std::vector<std::string> rows;
+           for (std::size_t p = body; p < bytes.size();) {
+             const std::size_t e = bytes.find("\r\n", p) + 2;
+             rows.push_back(bytes.substr(p, e - p));
+             p = e;
+           }
+           std::sort(rows.begin(), rows.end());  // 1000 before the reference 1001
+           bytes.resize(body);
+           for (const std::string& r : rows) bytes += r;
+           test::write_bytes(d.day(date), bytes);
+         }
+         d.whole = test::files_under(d.db);
+         fs::remove(d.day("20250107"));
+       },
+       [](const Db&) {
+         return std::vector<std::string>{
+             "20250107 1001: 日足ファイルがありません（基準コードの暦にはある日です）"};
+       },
+       true},
       {"a day file the calendar lacks",
        [](Db& d) { drop_line(d.series(2025, "1001"), "20250107,"); },
        [](const Db&) {
@@ -131,7 +156,7 @@ TEST(DbVerify, EachDamageIsNamedAndRepairedFromTheOtherCopy) {
        },
        [](const Db&) {
          return std::vector<std::string>{
-             "20250109 -: 基準コードの最新日より後の日です（日足ファイル、3 銘柄の時系列ファイル）"};
+             "20250109 -: 基準コードの最新日より後の日です（日足ファイル、4 銘柄の時系列ファイル）"};
        },
        true},
       {"a temporary file whose writer is gone",
