@@ -91,8 +91,8 @@ RawDay read_raw_day(const std::string& path) {
     int got = 0;
     while (got < 8 && r.next(v[got])) ++got;
     if (got < 8) break;
-    day.rows.push_back({std::string(v[0]), std::string(v[1]), std::string(v[2]),
-                        join_fields(v + 3, 5)});
+    day.rows.push_back(
+        {std::string(v[0]), std::string(v[1]), std::string(v[2]), join_fields(v + 3, 5)});
   }
   if (!day.rows.empty()) day.first_code = day.rows.front().code;
   return day;
@@ -331,7 +331,7 @@ RepairReport repair_database(const std::string& db, const std::string& ref,
   };
 
   // What to write: the files changed, each once.
-  std::set<std::string> day_changed;                    // dates
+  std::set<std::string> day_changed;                     // dates
   std::set<std::pair<int, std::string>> series_changed;  // (year, code)
   std::vector<std::string> day_files_removed;
   std::vector<DbProblem> planned;
@@ -502,7 +502,8 @@ RepairReport repair_database(const std::string& db, const std::string& ref,
   }
   if (!ok) {
     batch.rollback();
-    report.error = "修復を書き込めませんでした: " + report.error + "（書き込んだ分は元に戻しました）";
+    report.error =
+        "修復を書き込めませんでした: " + report.error + "（書き込んだ分は元に戻しました）";
     for (const DbProblem& p : planned) cannot(p, "書き込めません");
     return report;
   }

@@ -88,8 +88,7 @@ void hit_rows(std::string& html, const std::vector<Hit>& hits, const char* tag_c
     }
     html += "<tr><td><span class=\"tag " + std::string(tag_class) + "\">" + tag_text +
             "</span></td><td>" + html_escape(h.code) + "</td><td>" + html_escape(h.name) +
-            "</td><td class=\"num\">" + close + "</td><td class=\"num\">" + value +
-            "</td></tr>\n";
+            "</td><td class=\"num\">" + close + "</td><td class=\"num\">" + value + "</td></tr>\n";
   }
 }
 
@@ -348,8 +347,8 @@ bool write_report(const AppFolders& folders, const std::string& date, const Char
                   std::string& path, std::string& error) {
   path = report_path(folders.user_folder, date);
   const std::string html = report_html(
-      date, screen_days(folders.user_folder, date, day_file_trades(folders.db_folder),
-                        folders.db_folder),
+      date,
+      screen_days(folders.user_folder, date, day_file_trades(folders.db_folder), folders.db_folder),
       market_summary(folders, date), chart, run_notice(read_run_record(folders.user_folder)));
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 
 #include "common/encoding.h"
@@ -59,9 +59,7 @@ struct Db {
     for (const char* d : {"20241227", "20241230", "20250106", "20250107", "20250108"}) commit(d);
     whole = test::files_under(db);
   }
-  std::string series(int year, const char* code) const {
-    return series_file_path(db, year, code);
-  }
+  std::string series(int year, const char* code) const { return series_file_path(db, year, code); }
   std::string day(const char* date) const { return day_file_path(db, date); }
 };
 
@@ -102,16 +100,14 @@ TEST(DbVerify, EachDamageIsNamedAndRepairedFromTheOtherCopy) {
              "20250108 9984: 日足ファイルにこの銘柄がありません（時系列ファイルにはあります）"};
        },
        true},
-      {"a stock's first series day of a year",
-       [](Db& d) { fs::remove(d.series(2024, "1301")); },
+      {"a stock's first series day of a year", [](Db& d) { fs::remove(d.series(2024, "1301")); },
        [](const Db&) {
          return std::vector<std::string>{
              "20241227 1301: 時系列ファイルにこの日がありません（日足ファイルにはあります）",
              "20241230 1301: 時系列ファイルにこの日がありません（日足ファイルにはあります）"};
        },
        true},
-      {"a calendar day without its day file",
-       [](Db& d) { fs::remove(d.day("20241230")); },
+      {"a calendar day without its day file", [](Db& d) { fs::remove(d.day("20241230")); },
        [](const Db&) {
          return std::vector<std::string>{
              "20241230 1001: 日足ファイルがありません（基準コードの暦にはある日です）"};
@@ -156,7 +152,8 @@ TEST(DbVerify, EachDamageIsNamedAndRepairedFromTheOtherCopy) {
        },
        [](const Db&) {
          return std::vector<std::string>{
-             "20250109 -: 基準コードの最新日より後の日です（日足ファイル、4 銘柄の時系列ファイル）"};
+             "20250109 -: 基準コードの最新日より後の日です（日足ファイル、4 "
+             "銘柄の時系列ファイル）"};
        },
        true},
       {"a temporary file whose writer is gone",
@@ -166,8 +163,7 @@ TEST(DbVerify, EachDamageIsNamedAndRepairedFromTheOtherCopy) {
                                          "2025/data_m/.7203.csv.999999_0.lptmp"};
        },
        true},
-      {"an empty year folder",
-       [](Db& d) { fs::create_directories(d.db + "2023/data_d"); },
+      {"an empty year folder", [](Db& d) { fs::create_directories(d.db + "2023/data_d"); },
        [](const Db& d) {
          return std::vector<std::string>{"- -: 空の年フォルダがあります: " + d.db + "2023/"};
        },

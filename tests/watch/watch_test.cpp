@@ -345,8 +345,8 @@ TEST_F(WatchRun, ReportPutsNewEntrantsFirstWithAChartEachAndTheMarket) {
   };
   const std::string html =
       report_html(day(0),
-                  screen_days(m.folders.user_folder, day(0),
-                              day_file_trades(m.folders.db_folder), m.folders.db_folder),
+                  screen_days(m.folders.user_folder, day(0), day_file_trades(m.folders.db_folder),
+                              m.folders.db_folder),
                   market_summary(m.folders, day(0)), chart);
   // 1303 (no trade on the day before, nothing older to compare with) and 1305 (listed).
   EXPECT_EQ(drawn, 2) << "charts are drawn for new entrants only";
@@ -409,8 +409,12 @@ TEST(WatchNotification, CountsEachStockOnceNamesItAndIsSafeMarkup) {
   };
   const std::vector<Case> cases = {
       {"one screen, five stocks",
-       {{"上抜け", {toyota, sony, {"1301", "極洋", "1", "-"}, {"1332", "ニッスイ", "1", "-"},
-                    {"9984", "ソフトバンクG", "1", "-"}}}},
+       {{"上抜け",
+         {toyota,
+          sony,
+          {"1301", "極洋", "1", "-"},
+          {"1332", "ニッスイ", "1", "-"},
+          {"9984", "ソフトバンクG", "1", "-"}}}},
        "LumenPick: 新規 5 銘柄",
        "上抜け: 7203 トヨタ自動車 ほか4銘柄"},
       {"a stock new in two screens is one stock",
@@ -418,8 +422,9 @@ TEST(WatchNotification, CountsEachStockOnceNamesItAndIsSafeMarkup) {
        "LumenPick: 新規 2 銘柄",
        "上抜け: 7203 トヨタ自動車 ほか1銘柄\n出来高: 7203 トヨタ自動車"},
       {"markup escaped, bidi controls and control characters dropped",
-       {{"R&D <b>", {{"1301", "A\u202Eevil\u2066x\u2069\u200E\u200F\u061C\u202A\u202B\u202C\u202D>\x07",
-                       "1", "-"}}}},
+       {{"R&D <b>",
+         {{"1301", "A\u202Eevil\u2066x\u2069\u200E\u200F\u061C\u202A\u202B\u202C\u202D>\x07", "1",
+           "-"}}}},
        "LumenPick: 新規 1 銘柄",
        "R&amp;D &lt;b&gt;: 1301 Aevilx&gt;"},
   };

@@ -285,8 +285,9 @@ int cmd_report(Context& ctx) {
     if (!std::binary_search(dates.begin(), dates.end(), date)) {
       const auto before = std::lower_bound(dates.begin(), dates.end(), date);
       std::cerr << "lumenpick-cli: " << date << " は取引日ではありません。"
-                << (before == dates.begin() ? std::string("株価データにこの日より前の取引日はありません。")
-                                            : "直前の取引日は " + *(before - 1) + " です。")
+                << (before == dates.begin()
+                        ? std::string("株価データにこの日より前の取引日はありません。")
+                        : "直前の取引日は " + *(before - 1) + " です。")
                 << "\n";
       return kUsageError;
     }
