@@ -194,10 +194,12 @@ int cmd_verify(Context& ctx) {
   std::string error;
   bool timed_out = false;
   const auto lock = lock_database(folders.db_folder, words, error, &timed_out);
-  if (!lock) {
+  if (!lock && (repair || timed_out)) {
     fail(error);
     return timed_out ? kExitLocked : 1;
   }
+  // A database on a read-only disk can still be checked, without the lock.
+  if (!lock) std::cerr << "lumenpick-cli: 警告: " << error << "（ロックせずに確認します）\n";
   VerifyReport found = verify_database(folders.db_folder, folders.reference_code);
   for (const DbProblem& p : found.problems) std::cout << p.text() << "\n";
   std::cout << "days=" << found.days << "\nseries_files=" << found.series_files
