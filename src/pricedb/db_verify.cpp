@@ -41,9 +41,13 @@ std::vector<std::string> csv_stems(const std::string& folder) {
   return stems;
 }
 
-// True when `folder` holds no file at all, in any of its subfolders.
+// True when `folder` holds no file at all, in any of its subfolders. A link to a folder is
+// never empty: what it points at is not the database's to judge or remove.
 bool holds_no_file(const fs::path& folder) {
   std::error_code ec;
+  if (fs::is_symlink(fs::path(folder.native().substr(0, folder.native().find_last_not_of('/') + 1)),
+                     ec))
+    return false;
   for (fs::recursive_directory_iterator it(folder, fs::directory_options::none, ec), end;
        !ec && it != end; it.increment(ec)) {
     std::error_code e2;

@@ -168,6 +168,13 @@ TEST(DbVerify, EachDamageIsNamedAndRepairedFromTheOtherCopy) {
          return std::vector<std::string>{"- -: 空の年フォルダがあります: " + d.db + "2023/"};
        },
        true},
+      {"a link to an empty folder elsewhere is no empty year folder (nothing is removed there)",
+       [](Db& d) {
+         fs::create_directories(d.dir.str() + "/elsewhere/data_d");
+         fs::create_directory_symlink(d.dir.str() + "/elsewhere", d.db + "2023");
+         d.whole = test::files_under(d.db);
+       },
+       [](const Db&) { return std::vector<std::string>{}; }, true},
       {"a series day that no day file and no calendar hold",
        [](Db& d) {
          std::string bytes = test::read_bytes(d.series(2025, "1301"));
@@ -192,6 +199,8 @@ TEST(DbVerify, EachDamageIsNamedAndRepairedFromTheOtherCopy) {
     const RepairReport r = repair_database(d.db, "1001", found);
     EXPECT_EQ(r.error, "");
     const VerifyReport after = verify_database(d.db, "1001");
+    EXPECT_TRUE(fs::exists(d.dir.str() + "/elsewhere/data_d") ||
+                !fs::exists(d.dir.str() + "/elsewhere"));
     if (c.repairable) {
       EXPECT_EQ(r.repaired.size(), found.problems.size());
       EXPECT_TRUE(r.not_repaired.empty());
