@@ -73,18 +73,22 @@ details{margin:6px 0}summary{cursor:pointer;color:var(--muted);font-weight:600}
 footer{color:var(--muted);font-size:12px;text-align:center;padding:10px}
 )";
 
-// `today` (the 除外 rows): the day's closes, shown beside yesterday's close and value.
+// `today` (the 除外 rows): the day's closes and values, shown beside yesterday's.
 void hit_rows(std::string& html, const std::vector<Hit>& hits, const char* tag_class,
-              const char* tag_text, const std::map<std::string, std::string>* today = nullptr) {
+              const char* tag_text, const ScreenDay* today = nullptr) {
   for (const Hit& h : hits) {
     std::string close = html_escape(shown_price(h.close));
     std::string value = html_escape(shown_value(h.value, true));
     if (today) {
-      const auto it = today->find(h.code);
-      const std::string now =
-          it == today->end() || it->second.empty() ? "-" : shown_price(it->second);
-      close = html_escape(now) + " <span class=\"prev\">（前日 " + close + "）</span>";
-      if (value != "-") value = "<span class=\"prev\">前日 " + value + "</span>";
+      const auto c = today->dropped_close.find(h.code);
+      const auto v = today->dropped_value.find(h.code);
+      const std::string close_now =
+          c == today->dropped_close.end() || c->second.empty() ? "-" : shown_price(c->second);
+      const std::string value_now =
+          v == today->dropped_value.end() ? "-" : shown_value(v->second, true);
+      close = html_escape(close_now) + " <span class=\"prev\">（前日 " + close + "）</span>";
+      if (value != "-" || value_now != "-")
+        value = html_escape(value_now) + " <span class=\"prev\">（前日 " + value + "）</span>";
     }
     html += "<tr><td><span class=\"tag " + std::string(tag_class) + "\">" + tag_text +
             "</span></td><td>" + html_escape(h.code) + "</td><td>" + html_escape(h.name) +
@@ -194,7 +198,8 @@ MarketSummary market_summary(const AppFolders& folders, const std::string& date)
 }
 
 std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::string& date,
-                                   const TradedOn& traded, const std::string& db_folder) {
+                                   const TradedOn& traded, const std::string& db_folder,
+                                   const ValuesOf& values) {
   std::vector<ScreenDay> out;
   DayFile day;
   bool day_read = false;
@@ -211,11 +216,14 @@ std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::st
         day_read = true;
         read_day_file(day_file_path(db_folder, date), day, false);
       }
+      std::vector<std::string> codes;
       for (const Hit& h : sd.changes.dropped) {
+        codes.push_back(h.code);
         for (const PriceRecord& r : day.rows) {
           if (trim_view(r.code) == h.code) sd.dropped_close[h.code] = trim_blanks(r.close);
         }
       }
+      if (values && !codes.empty()) sd.dropped_value = values(ws.name, codes);
     }
     for (const Problem& p : problems) {
       if (p.screen == ws.name) sd.error = p.reason;
@@ -298,7 +306,7 @@ std::string report_html(const std::string& date, const std::vector<ScreenDay>& s
     if (!s.changes.entered.empty() || !s.changes.dropped.empty()) {
       html += "<table class=\"changes\">" + head;
       hit_rows(html, s.changes.entered, "new", "新規");
-      hit_rows(html, s.changes.dropped, "out", "除外", &s.dropped_close);
+      hit_rows(html, s.changes.dropped, "out", "除外", &s);
       html += "</table>\n";
     } else {
       html += "<p class=\"empty\">新規・除外はありません。</p>\n";
@@ -344,11 +352,12 @@ std::string report_path(const std::string& user_folder, const std::string& date)
 }
 
 bool write_report(const AppFolders& folders, const std::string& date, const ChartPicture& chart,
-                  std::string& path, std::string& error) {
+                  std::string& path, std::string& error, const ValuesOf& values) {
   path = report_path(folders.user_folder, date);
   const std::string html = report_html(
       date,
-      screen_days(folders.user_folder, date, day_file_trades(folders.db_folder), folders.db_folder),
+      screen_days(folders.user_folder, date, day_file_trades(folders.db_folder), folders.db_folder,
+                  values),
       market_summary(folders, date), chart, run_notice(read_run_record(folders.user_folder)));
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);

@@ -265,6 +265,42 @@ RunOutcome run_watched(const RunRequest& request) {
   return outcome;
 }
 
+std::map<std::string, std::string> values_as_of(const Platform& platform,
+                                                std::shared_ptr<const MarketStore> store,
+                                                const std::string& screen, const std::string& date,
+                                                std::vector<std::string> codes) {
+  std::map<std::string, std::string> values;
+  if (codes.empty()) return values;
+  const AppFolders folders = read_settei_sub(platform.documents_folder, platform.desktop_folder);
+  screening::ControlSet controls = screening::ControlSet::with_builtins();
+  std::string error;
+  if (!screening::load_screen(folders.user_folder, screen, controls, error)) return values;
+  // The value of a hit is the 表示 formula of the criterion that judged last.
+  int last = 0;
+  for (const screening::RunEntry& e : screening::run_table()) {
+    if (controls.enabled(e.number)) last = e.number;
+  }
+  if (!screening::is_formula_row(last) ||
+      trim_view(controls.text(screening::formula_show_control(last))).empty())
+    return values;
+  // That row alone, passing every stock of every market: only its 表示 value is wanted.
+  for (const screening::RunEntry& e : screening::run_table())
+    controls.set_checked(screening::indexed("pr_chk", e.number), e.number == last);
+  controls.set_text(screening::formula_text_control(last), "1");
+  for (int i = 0; i < 6; ++i) controls.set_checked(screening::indexed("shijyou_chk", i), true);
+  CaptureUi ui;
+  screening::ScreeningSession session(platform, &ui);
+  session.load(false);
+  session.set_write_files(false);
+  session.controls() = controls;
+  std::sort(codes.begin(), codes.end());
+  session.set_universe(std::move(codes));
+  session.use_market(std::move(store), date);
+  if (!session.run() || session.latest_date() != date) return values;
+  for (const Hit& h : hits_of(session)) values[h.code] = h.value;
+  return values;
+}
+
 std::vector<Problem> read_problems(const std::string& user_folder) {
   std::vector<Problem> out;
   std::string text;

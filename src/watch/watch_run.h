@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -72,6 +73,15 @@ struct RunRequest {
 // new blocks are written together at its end; a screen that cannot run is recorded with its
 // reason (see read_problems) and the others go on.
 RunOutcome run_watched(const RunRequest& request);
+
+// The 表示 values (two decimals) that `codes` show under the saved screen `screen` as of `date`,
+// every one of them judged whatever the screen's criteria say: what a 除外 row shows beside
+// yesterday's value. Empty when the screen's last criterion is no formula row with a 表示
+// formula; a stock without a row that day has none. `store` may be nullptr (the files).
+std::map<std::string, std::string> values_as_of(const Platform& platform,
+                                                std::shared_ptr<const MarketStore> store,
+                                                const std::string& screen, const std::string& date,
+                                                std::vector<std::string> codes);
 
 // Why watched screens could not run at their last attempt: (screen, date, reason).
 struct Problem {

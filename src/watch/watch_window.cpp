@@ -143,7 +143,8 @@ WatchWindow::WatchWindow(QWidget* parent) : QWidget(parent) {
     if (day_.empty()) return;
     watch::ensure_gui_application();
     std::string path, error;
-    if (!watch::write_report(folders_, day_, watch::report_chart_picture(folders_), path, error)) {
+    if (!watch::write_report(folders_, day_, watch::report_chart_picture(folders_), path, error,
+                             values_of_day())) {
       say(q(error), true);
       return;
     }
@@ -152,6 +153,13 @@ WatchWindow::WatchWindow(QWidget* parent) : QWidget(parent) {
   connect(apply_, &QPushButton::clicked, this, [this] { apply_schedule(); });
   show_schedule();
   show_day({});
+}
+
+watch::ValuesOf WatchWindow::values_of_day() const {
+  return [platform = platform_, day = day_](const std::string& screen,
+                                            const std::vector<std::string>& codes) {
+    return watch::values_as_of(platform, nullptr, screen, day, codes);
+  };
 }
 
 QString WatchWindow::continuing_caption(int count) const {
@@ -194,12 +202,13 @@ void WatchWindow::fill_dates() {
 void WatchWindow::fill_grid() {
   grid_->clearSpans();
   grid_->setRowCount(0);
-  const std::vector<watch::ScreenDay> screens = watch::screen_days(
-      folders_.user_folder, day_, watch::day_file_trades(folders_.db_folder), folders_.db_folder);
+  const std::vector<watch::ScreenDay> screens =
+      watch::screen_days(folders_.user_folder, day_, watch::day_file_trades(folders_.db_folder),
+                         folders_.db_folder, values_of_day());
   std::set<std::string> entered;
   // `today`: the 除外 rows' closes of the day, shown beside yesterday's close and value.
   auto add_row = [this](const QString& kind, const watch::Hit* h, const QColor& colour,
-                        const std::map<std::string, std::string>* today = nullptr) {
+                        const watch::ScreenDay* today = nullptr) {
     const int r = grid_->rowCount();
     grid_->insertRow(r);
     auto* k = new QTableWidgetItem(kind);
@@ -214,11 +223,17 @@ void WatchWindow::fill_grid() {
     QString close = q(watch::shown_price(h->close));
     QString value = q(watch::shown_value(h->value, true));
     if (today) {
-      const auto it = today->find(h->code);
-      const std::string now =
-          it == today->end() || it->second.empty() ? "-" : watch::shown_price(it->second);
-      close = q(now) + QStringLiteral("（前日 ") + close + QStringLiteral("）");
-      if (value != QStringLiteral("-")) value = QStringLiteral("前日 ") + value;
+      const auto c = today->dropped_close.find(h->code);
+      const auto v = today->dropped_value.find(h->code);
+      const std::string close_now = c == today->dropped_close.end() || c->second.empty()
+                                        ? "-"
+                                        : watch::shown_price(c->second);
+      const QString value_now = v == today->dropped_value.end()
+                                    ? QStringLiteral("-")
+                                    : q(watch::shown_value(v->second, true));
+      close = q(close_now) + QStringLiteral("（前日 ") + close + QStringLiteral("）");
+      if (value != QStringLiteral("-") || value_now != QStringLiteral("-"))
+        value = value_now + QStringLiteral("（前日 ") + value + QStringLiteral("）");
     }
     for (int c : {3, 4}) {
       auto* item = new QTableWidgetItem(c == 3 ? close : value);
@@ -254,8 +269,7 @@ void WatchWindow::fill_grid() {
     }
     // What changed first; the 継続 rows, often most of them, behind a row that unfolds them.
     for (const auto& h : s.changes.entered) add_row(QStringLiteral("新規"), &h, kRed);
-    for (const auto& h : s.changes.dropped)
-      add_row(QStringLiteral("除外"), &h, kBlue, &s.dropped_close);
+    for (const auto& h : s.changes.dropped) add_row(QStringLiteral("除外"), &h, kBlue, &s);
     if (!s.changes.continuing.empty()) {
       const int t = grid_->rowCount();
       grid_->insertRow(t);

@@ -61,6 +61,8 @@ class WatchWindow : public QWidget {
   void apply_schedule();
   void show_schedule();
   void say(const QString& text, bool error);
+  // The 除外 rows' 表示 values of the day shown.
+  watch::ValuesOf values_of_day() const;
   // The row that folds a screen's 継続 rows.
   QString continuing_caption(int count) const;
 

@@ -346,7 +346,10 @@ TEST_F(WatchRun, ReportPutsNewEntrantsFirstWithAChartEachAndTheMarket) {
   const std::string html =
       report_html(day(0),
                   screen_days(m.folders.user_folder, day(0), day_file_trades(m.folders.db_folder),
-                              m.folders.db_folder),
+                              m.folders.db_folder,
+                              [&](const std::string& screen, const std::vector<std::string>& c) {
+                                return values_as_of(m.platform(), nullptr, screen, day(0), c);
+                              }),
                   market_summary(m.folders, day(0)), chart);
   // 1303 (no trade on the day before, nothing older to compare with) and 1305 (listed).
   EXPECT_EQ(drawn, 2) << "charts are drawn for new entrants only";
@@ -360,10 +363,11 @@ TEST_F(WatchRun, ReportPutsNewEntrantsFirstWithAChartEachAndTheMarket) {
   EXPECT_LT(folded, kept);
   EXPECT_NE(html.find("<summary>継続 2 銘柄</summary>"), std::string::npos);
   // 1301 at 130: 130 * 100 / 3 = 4333.33 with its separator; 1302 left at 140 and closed at
-  // 90 today: both closes, and yesterday's value.
+  // 90 today: today's close and value (90 * 100 / 3 = 3000) beside yesterday's.
   EXPECT_NE(html.find(">4,333.33<"), std::string::npos);
   EXPECT_NE(html.find(">90 <span class=\"prev\">（前日 140）</span><"), std::string::npos);
-  EXPECT_NE(html.find("<span class=\"prev\">前日 4,666.67</span>"), std::string::npos);
+  EXPECT_NE(html.find(">3,000.00 <span class=\"prev\">（前日 4,666.67）</span><"),
+            std::string::npos);
   EXPECT_EQ(html.find("http"), std::string::npos) << "nothing from the network";
   const MarketSummary s = market_summary(m.folders, day(0));
   // 1301 120 -> 130 up, 1302 140 -> 90 down, 1304 unchanged; 1303, 1305 and 1306 did not

@@ -301,7 +301,12 @@ int cmd_report(Context& ctx) {
   }
   watch::ensure_gui_application();
   std::string path, error;
-  if (!watch::write_report(folders, date, watch::report_chart_picture(folders), path, error))
+  const watch::ValuesOf values = [&](const std::string& screen,
+                                     const std::vector<std::string>& codes) {
+    return watch::values_as_of(ctx.platform, nullptr, screen, date, codes);
+  };
+  if (!watch::write_report(folders, date, watch::report_chart_picture(folders), path, error,
+                           values))
     return fail(error);
   std::cout << path << "\n";
   if (open && !open_in_browser(path))
