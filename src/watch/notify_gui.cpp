@@ -6,6 +6,8 @@
 #include <QDBusReply>
 #include <QVariantMap>
 
+#include "watch/watch_run.h"
+
 namespace lp::watch {
 
 namespace {
@@ -23,7 +25,7 @@ unsigned send_notification(const QString& title, const QString& body, const QStr
   QStringList actions;
   if (!action_label.isEmpty()) actions << QString::fromLatin1(kOpenAction) << action_label;
   QVariantMap hints;
-  hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("io.github.lumenpick.LumenPick"));
+  hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(kDesktopEntry));
   call << QStringLiteral("LumenPick") << 0u << QStringLiteral("lumenpick") << title << body
        << actions << hints << -1;
   // A bus without a notification service answers with an error at once; a hung service must

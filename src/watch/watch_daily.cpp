@@ -23,7 +23,10 @@ AfterUpdateResult after_update(const AfterUpdateRequest& request) {
   if (r.report_date.empty()) return r;
   if (request.status) request.status("レポート作成中");
   const ChartPicture chart = request.charts ? request.charts(folders, run.store) : ChartPicture{};
-  if (!write_report(folders, r.report_date, chart, r.report_path, r.report_error,
+  const ValuesOf values = [&](const std::string& screen, const std::vector<std::string>& codes) {
+    return values_as_of(request.platform, run.store, screen, r.report_date, codes);
+  };
+  if (!write_report(folders, r.report_date, chart, r.report_path, r.report_error, values,
                     request.data_age))
     r.report_path.clear();
   std::string title, body;

@@ -49,7 +49,34 @@ bool by_date(const Block& a, const Block& b) {
   return a.date < b.date;
 }
 
+// A plain decimal number: an optional sign, digits, at most one point with digits after it.
+bool is_number_text(std::string_view t) {
+  if (!t.empty() && (t[0] == '-' || t[0] == '+')) t.remove_prefix(1);
+  const std::size_t point = t.find('.');
+  const std::string_view whole = t.substr(0, point);
+  const std::string_view part = point == std::string_view::npos ? "" : t.substr(point + 1);
+  const auto digits = [](std::string_view d) {
+    return d.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  return !whole.empty() && digits(whole) && digits(part) &&
+         (point == std::string_view::npos || !part.empty());
+}
+
 }  // namespace
+
+std::string shown_value(std::string_view value, bool grouped) {
+  const std::string_view t = trim_view(value);
+  if (!is_number_text(t)) return std::string(t);
+  return format_pattern(parse_number(t), grouped ? "#,##0.00" : "0.00");
+}
+
+std::string shown_price(std::string_view price) {
+  const std::string_view t = trim_view(price);
+  if (!is_number_text(t)) return std::string(t);
+  std::string out = format_pattern(parse_number(t), "#,##0.##");
+  if (!out.empty() && out.back() == '.') out.pop_back();
+  return out;
+}
 
 std::string watch_folder(const std::string& user_folder) {
   return user_folder + "watch/";

@@ -26,6 +26,12 @@ struct Block {
   bool operator==(const Block&) const = default;
 };
 
+// The 表示 value as people read it: two decimals ("12.30", "-0.50"); `grouped` adds thousands
+// separators (the window and the report, never a CSV file). Text that is no number ("-") stays.
+std::string shown_value(std::string_view value, bool grouped);
+// A price as people read it: thousands separators and up to two decimals ("1,234.5").
+std::string shown_price(std::string_view price);
+
 // The folder of the histories below the user folder (ending in "/").
 std::string watch_folder(const std::string& user_folder);
 std::string history_path(const std::string& user_folder, std::string_view screen);

@@ -56,6 +56,7 @@ main{max-width:1100px;margin:0 auto;padding:20px 24px 40px}
 .stat .label{color:var(--muted);font-size:13px}
 .stat .value{font-size:22px;font-weight:700}
 .up{color:#d00000}.down{color:#0033cc}.flat{color:#008a00}
+header #notice{display:inline-block;background:#fff;color:#b00020;padding:2px 8px;border-radius:4px;opacity:1}
 .counts{color:var(--muted);font-size:13px;margin-left:8px;font-weight:400}
 table{border-collapse:collapse;width:100%;margin:6px 0 4px}
 th,td{padding:6px 10px;border-bottom:1px solid var(--line);text-align:left}
@@ -68,17 +69,32 @@ figure{margin:0;border:1px solid var(--line);border-radius:8px;padding:8px;backg
 figure img{width:100%;height:auto;display:block}
 figcaption{font-size:13px;color:var(--muted);margin-top:4px}
 .error{color:#b91c1c;font-weight:600}
+.prev{color:var(--muted);font-size:13px}
+details{margin:6px 0}summary{cursor:pointer;color:var(--muted);font-weight:600}
 .empty{color:var(--muted)}
 footer{color:var(--muted);font-size:12px;text-align:center;padding:10px}
 )";
 
+// `today` (the 除外 rows): the day's closes and values, shown beside yesterday's.
 void hit_rows(std::string& html, const std::vector<Hit>& hits, const char* tag_class,
-              const char* tag_text) {
+              const char* tag_text, const ScreenDay* today = nullptr) {
   for (const Hit& h : hits) {
+    std::string close = html_escape(shown_price(h.close));
+    std::string value = html_escape(shown_value(h.value, true));
+    if (today) {
+      const auto c = today->dropped_close.find(h.code);
+      const auto v = today->dropped_value.find(h.code);
+      const std::string close_now =
+          c == today->dropped_close.end() || c->second.empty() ? "-" : shown_price(c->second);
+      const std::string value_now =
+          v == today->dropped_value.end() ? "-" : shown_value(v->second, true);
+      close = html_escape(close_now) + " <span class=\"prev\">（前日 " + close + "）</span>";
+      if (value != "-" || value_now != "-")
+        value = html_escape(value_now) + " <span class=\"prev\">（前日 " + value + "）</span>";
+    }
     html += "<tr><td><span class=\"tag " + std::string(tag_class) + "\">" + tag_text +
             "</span></td><td>" + html_escape(h.code) + "</td><td>" + html_escape(h.name) +
-            "</td><td class=\"num\">" + html_escape(h.close) + "</td><td class=\"num\">" +
-            html_escape(h.value) + "</td></tr>\n";
+            "</td><td class=\"num\">" + close + "</td><td class=\"num\">" + value + "</td></tr>\n";
   }
 }
 
@@ -184,8 +200,11 @@ MarketSummary market_summary(const AppFolders& folders, const std::string& date)
 }
 
 std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::string& date,
-                                   const TradedOn& traded) {
+                                   const TradedOn& traded, const std::string& db_folder,
+                                   const ValuesOf& values) {
   std::vector<ScreenDay> out;
+  DayFile day;
+  bool day_read = false;
   const std::vector<Problem> problems = read_problems(user_folder);
   for (const WatchedScreen& ws : watched_screens(user_folder)) {
     ScreenDay sd;
@@ -195,6 +214,18 @@ std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::st
     if (find_block(history, date)) {
       sd.has_block = true;
       sd.changes = compare_day(history, date, traded);
+      if (!sd.changes.dropped.empty() && !db_folder.empty() && !day_read) {
+        day_read = true;
+        read_day_file(day_file_path(db_folder, date), day, false);
+      }
+      std::vector<std::string> codes;
+      for (const Hit& h : sd.changes.dropped) {
+        codes.push_back(h.code);
+        for (const PriceRecord& r : day.rows) {
+          if (trim_view(r.code) == h.code) sd.dropped_close[h.code] = trim_blanks(r.close);
+        }
+      }
+      if (values && !codes.empty()) sd.dropped_value = values(ws.name, codes);
     }
     for (const Problem& p : problems) {
       if (p.screen == ws.name) sd.error = p.reason;
@@ -272,11 +303,23 @@ std::string report_html(const std::string& date, const std::vector<ScreenDay>& s
       html += "<p class=\"empty\">該当銘柄はありません。</p></section>\n";
       continue;
     }
-    html += "<table><tr><th></th><th>コード</th><th>銘柄名</th><th>終値</th><th>表示値</th></tr>\n";
-    hit_rows(html, s.changes.entered, "new", "新規");
-    hit_rows(html, s.changes.continuing, "cont", "継続");
-    hit_rows(html, s.changes.dropped, "out", "除外");
-    html += "</table>\n";
+    // What changed first; the 継続 rows, often most of them, folded below.
+    const std::string head =
+        "<tr><th></th><th>コード</th><th>銘柄名</th><th>終値</th><th>表示値</th></tr>\n";
+    if (!s.changes.entered.empty() || !s.changes.dropped.empty()) {
+      html += "<table class=\"changes\">" + head;
+      hit_rows(html, s.changes.entered, "new", "新規");
+      hit_rows(html, s.changes.dropped, "out", "除外", &s);
+      html += "</table>\n";
+    } else {
+      html += "<p class=\"empty\">新規・除外はありません。</p>\n";
+    }
+    if (!s.changes.continuing.empty()) {
+      html += "<details class=\"continuing\"><summary>継続 " +
+              std::to_string(s.changes.continuing.size()) + " 銘柄</summary><table>" + head;
+      hit_rows(html, s.changes.continuing, "cont", "継続");
+      html += "</table></details>\n";
+    }
     if (!s.changes.entered.empty() && chart) {
       html += "<div class=\"charts\">\n";
       for (const Hit& h : s.changes.entered) {
@@ -312,14 +355,16 @@ std::string report_path(const std::string& user_folder, const std::string& date)
 }
 
 bool write_report(const AppFolders& folders, const std::string& date, const ChartPicture& chart,
-                  std::string& path, std::string& error,
+                  std::string& path, std::string& error, const ValuesOf& values,
                   const std::string& data_age) {
   path = report_path(folders.user_folder, date);
   MarketSummary market = market_summary(folders, date);
   market.data_age = data_age.empty() ? chosen_data_age_text(folders.app_folder, date) : data_age;
   const std::string html = report_html(
-      date, screen_days(folders.user_folder, date, day_file_trades(folders.db_folder)), market,
-      chart, run_notice(read_run_record(folders.user_folder)));
+      date,
+      screen_days(folders.user_folder, date, day_file_trades(folders.db_folder), folders.db_folder,
+                  values),
+      market, chart, run_notice(read_run_record(folders.user_folder)));
   if (!make_own_folder(fs::path(path).parent_path().string(), error)) return false;
   if (!write_file_atomic(path, html, true)) {
     error = "レポート " + path + " を書き込めません。";

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,11 +36,19 @@ struct ScreenDay {
   bool has_block = false;
   Changes changes;    // against the block before
   std::string error;  // why the screen could not run (its last problem), or ""
+  // The day's closes and 表示 values of the 除外 stocks, shown beside yesterday's.
+  std::map<std::string, std::string> dropped_close, dropped_value;
 };
+// The 表示 values of `codes` under a screen as of the day shown (see values_as_of).
+using ValuesOf = std::function<std::map<std::string, std::string>(
+    const std::string& screen, const std::vector<std::string>& codes)>;
 // What a watched screen shows for `date` (history and problems of the user folder); `traded`
-// keeps a day without a trade from counting as a change (see compare_day).
+// keeps a day without a trade from counting as a change (see compare_day). With `db_folder`,
+// the 除外 stocks' closes of the day are read from its day file; with `values`, their 表示
+// values of the day are asked for.
 std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::string& date,
-                                   const TradedOn& traded = {});
+                                   const TradedOn& traded = {}, const std::string& db_folder = {},
+                                   const ValuesOf& values = {});
 
 // PNG bytes of the chart of `code` ending at `date`, or "" when none could be drawn.
 using ChartPicture = std::function<std::string(const std::string& code, const std::string& date)>;
@@ -53,8 +62,9 @@ std::string report_html(const std::string& date, const std::vector<ScreenDay>& s
 std::string report_path(const std::string& user_folder, const std::string& date);
 
 // Writes the report of `date` atomically. False and a message when it could not be written.
+// With `values`, the 除外 rows show the day's 表示 values.
 bool write_report(const AppFolders& folders, const std::string& date, const ChartPicture& chart,
-                  std::string& path, std::string& error,
+                  std::string& path, std::string& error, const ValuesOf& values = {},
                   const std::string& data_age = {});
 
 // The newest date any watched screen's history holds ("" when none).

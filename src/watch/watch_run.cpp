@@ -71,7 +71,8 @@ std::vector<Hit> hits_of(screening::ScreeningSession& session) {
       h.close = trim_blanks(row->close());
     }
     // The value column is the 表示 formula's only when a formula row judged last.
-    h.value = formula_last && !trim_view(c.value).empty() ? trim_blanks(c.value) : "-";
+    // Stored as it is shown: two decimals.
+    h.value = formula_last && !trim_view(c.value).empty() ? shown_value(c.value, false) : "-";
     hits.push_back(std::move(h));
   }
   return hits;
@@ -159,9 +160,12 @@ std::vector<std::string> trading_dates(const AppFolders& folders) {
 }
 
 int RunOutcome::entered_count() const {
-  int n = 0;
-  for (const auto& [screen, codes] : entered) n += static_cast<int>(codes.size());
-  return n;
+  // A stock new in two screens is one stock new.
+  std::set<std::string> codes;
+  for (const auto& [screen, hits] : entered) {
+    for (const Hit& h : hits) codes.insert(h.code);
+  }
+  return static_cast<int>(codes.size());
 }
 
 int RunOutcome::failed_count() const {
@@ -229,7 +233,7 @@ RunOutcome run_watched(const RunRequest& request) {
       }
     }
   }
-  std::map<std::string, std::vector<std::pair<std::string, std::vector<std::string>>>> entered;
+  std::map<std::string, std::vector<std::pair<std::string, std::vector<Hit>>>> entered;
   const TradedOn traded = day_file_trades(folders.db_folder, store);
   for (Plan& p : plans) {
     ScreenOutcome out{p.name, p.error, {}, {}};
@@ -248,9 +252,7 @@ RunOutcome run_watched(const RunRequest& request) {
       std::sort(out.days_written.begin(), out.days_written.end());
       for (const std::string& day : out.days_written) {
         out.changes = compare_day(all, day, traded);
-        std::vector<std::string> codes;
-        for (const Hit& h : out.changes.entered) codes.push_back(h.code);
-        if (!codes.empty()) entered[day].emplace_back(p.name, std::move(codes));
+        if (!out.changes.entered.empty()) entered[day].emplace_back(p.name, out.changes.entered);
       }
     }
     outcome.blocks_written += static_cast<int>(out.days_written.size());
@@ -261,6 +263,42 @@ RunOutcome run_watched(const RunRequest& request) {
   if (const auto it = entered.find(outcome.day); it != entered.end()) outcome.entered = it->second;
   record_problems(user, outcome.screens, request.days.back());
   return outcome;
+}
+
+std::map<std::string, std::string> values_as_of(const Platform& platform,
+                                                std::shared_ptr<const MarketStore> store,
+                                                const std::string& screen, const std::string& date,
+                                                std::vector<std::string> codes) {
+  std::map<std::string, std::string> values;
+  if (codes.empty()) return values;
+  const AppFolders folders = read_settei_sub(platform.documents_folder, platform.desktop_folder);
+  screening::ControlSet controls = screening::ControlSet::with_builtins();
+  std::string error;
+  if (!screening::load_screen(folders.user_folder, screen, controls, error)) return values;
+  // The value of a hit is the 表示 formula of the criterion that judged last.
+  int last = 0;
+  for (const screening::RunEntry& e : screening::run_table()) {
+    if (controls.enabled(e.number)) last = e.number;
+  }
+  if (!screening::is_formula_row(last) ||
+      trim_view(controls.text(screening::formula_show_control(last))).empty())
+    return values;
+  // That row alone, passing every stock of every market: only its 表示 value is wanted.
+  for (const screening::RunEntry& e : screening::run_table())
+    controls.set_checked(screening::indexed("pr_chk", e.number), e.number == last);
+  controls.set_text(screening::formula_text_control(last), "1");
+  for (int i = 0; i < 6; ++i) controls.set_checked(screening::indexed("shijyou_chk", i), true);
+  CaptureUi ui;
+  screening::ScreeningSession session(platform, &ui);
+  session.load(false);
+  session.set_write_files(false);
+  session.controls() = controls;
+  std::sort(codes.begin(), codes.end());
+  session.set_universe(std::move(codes));
+  session.use_market(std::move(store), date);
+  if (!session.run() || session.latest_date() != date) return values;
+  for (const Hit& h : hits_of(session)) values[h.code] = h.value;
+  return values;
 }
 
 std::vector<Problem> read_problems(const std::string& user_folder) {
@@ -282,17 +320,55 @@ std::vector<Problem> read_problems(const std::string& user_folder) {
   return out;
 }
 
+std::string notification_markup(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    // Bidi controls (U+200E/F, U+202A-202E, U+2066-2069, U+061C) would reorder what follows
+    // them: a name could make a code read as another.
+    if (c == 0xE2 && i + 2 < text.size()) {
+      const unsigned char b = static_cast<unsigned char>(text[i + 1]);
+      const unsigned char d = static_cast<unsigned char>(text[i + 2]);
+      if ((b == 0x80 && (d == 0x8E || d == 0x8F || (d >= 0xAA && d <= 0xAE))) ||
+          (b == 0x81 && d >= 0xA6 && d <= 0xA9)) {
+        i += 2;
+        continue;
+      }
+    }
+    if (c == 0xD8 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x9C) {
+      ++i;
+      continue;
+    }
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        if (c >= 0x20 || c == '\n') out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 bool notification_text(const RunOutcome& outcome, std::string& title, std::string& body) {
   const int n = outcome.entered_count();
   if (n == 0) return false;
   title = "LumenPick: 新規 " + std::to_string(n) + " 銘柄";
-  body.clear();
-  for (const auto& [screen, codes] : outcome.entered) {
-    if (!body.empty()) body += "\n";
-    body += screen + ": ";
-    for (std::size_t i = 0; i < codes.size() && i < 5; ++i) body += (i ? " " : "") + codes[i];
-    if (codes.size() > 5) body += " ほか" + std::to_string(codes.size() - 5) + "銘柄";
+  // A line per screen naming its first new stock: 「上抜け: 7203 トヨタ自動車 ほか4銘柄」.
+  std::string text;
+  for (const auto& [screen, hits] : outcome.entered) {
+    if (hits.empty()) continue;
+    if (!text.empty()) text += "\n";
+    text += screen + ": " + hits.front().code + " " + hits.front().name;
+    if (hits.size() > 1) text += " ほか" + std::to_string(hits.size() - 1) + "銘柄";
   }
+  body = notification_markup(text);
   return true;
 }
 

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/platform.h"
@@ -52,7 +54,8 @@ struct RunOutcome {
   int blocks_written = 0;
   std::vector<std::string> warnings;  // history lines and blocks left out
   // New entrants of the newest day run, per screen, for the notification.
-  std::vector<std::pair<std::string, std::vector<std::string>>> entered;
+  std::vector<std::pair<std::string, std::vector<Hit>>> entered;
+  // The stocks among them, each once however many screens let it in.
   int entered_count() const;
   int failed_count() const;
 };
@@ -71,13 +74,32 @@ struct RunRequest {
 // reason (see read_problems) and the others go on.
 RunOutcome run_watched(const RunRequest& request);
 
+// The 表示 values (two decimals) that `codes` show under the saved screen `screen` as of `date`,
+// every one of them judged whatever the screen's criteria say: what a 除外 row shows beside
+// yesterday's value. Empty when the screen's last criterion is no formula row with a 表示
+// formula; a stock without a row that day has none. `store` may be nullptr (the files).
+std::map<std::string, std::string> values_as_of(const Platform& platform,
+                                                std::shared_ptr<const MarketStore> store,
+                                                const std::string& screen, const std::string& date,
+                                                std::vector<std::string> codes);
+
 // Why watched screens could not run at their last attempt: (screen, date, reason).
 struct Problem {
   std::string screen, date, reason;
 };
 std::vector<Problem> read_problems(const std::string& user_folder);
 
-// The notification of a run that found new entrants: title and body. False when there is none.
+// The notification of a run that found new entrants: title and body (notification markup, see
+// notification_markup). False when there is none.
 bool notification_text(const RunOutcome& outcome, std::string& title, std::string& body);
+
+// Text made fit for a notification's body, which the notification service reads as markup:
+// "&", "<" and ">" escaped; bidirectional controls and other control characters but the line
+// break dropped.
+std::string notification_markup(std::string_view text);
+
+// The name of the installed desktop file (lumenpick.desktop), which a notification names so
+// the desktop shows it as LumenPick's.
+inline constexpr const char* kDesktopEntry = "lumenpick";
 
 }  // namespace lp::watch

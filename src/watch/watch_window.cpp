@@ -1,5 +1,6 @@
 #include "watch/watch_window.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -16,6 +17,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "common/shared_settings.h"
@@ -123,11 +125,27 @@ WatchWindow::WatchWindow(QWidget* parent) : QWidget(parent) {
     fill_grid();
   });
   connect(grid_, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { open_chart(row); });
+  connect(grid_, &QTableWidget::cellClicked, this, [this](int row, int) {
+    const QTableWidgetItem* item = grid_->item(row, 0);
+    if (!item || item->data(Qt::UserRole).toString() != QStringLiteral("toggle")) return;
+    // Only the rows' visibility changes: the click is still being handled by the grid.
+    show_continuing_ = !show_continuing_;
+    for (int r = 0; r < grid_->rowCount(); ++r) {
+      QTableWidgetItem* kind = grid_->item(r, 0);
+      if (!kind) continue;
+      if (kind->data(Qt::UserRole).toString() == QStringLiteral("toggle")) {
+        kind->setText(continuing_caption(kind->data(Qt::UserRole + 1).toInt()));
+      } else if (kind->text() == QStringLiteral("継続")) {
+        grid_->setRowHidden(r, !show_continuing_);
+      }
+    }
+  });
   connect(report_, &QPushButton::clicked, this, [this] {
     if (day_.empty()) return;
     watch::ensure_gui_application();
     std::string path, error;
-    if (!watch::write_report(folders_, day_, watch::report_chart_picture(folders_), path, error)) {
+    if (!watch::write_report(folders_, day_, watch::report_chart_picture(folders_), path, error,
+                             values_of_day())) {
       say(q(error), true);
       return;
     }
@@ -136,6 +154,19 @@ WatchWindow::WatchWindow(QWidget* parent) : QWidget(parent) {
   connect(apply_, &QPushButton::clicked, this, [this] { apply_schedule(); });
   show_schedule();
   show_day({});
+}
+
+watch::ValuesOf WatchWindow::values_of_day() const {
+  return [platform = platform_, day = day_](const std::string& screen,
+                                            const std::vector<std::string>& codes) {
+    return watch::values_as_of(platform, nullptr, screen, day, codes);
+  };
+}
+
+QString WatchWindow::continuing_caption(int count) const {
+  return (show_continuing_ ? QStringLiteral("▼ 継続 %1 銘柄")
+                           : QStringLiteral("▶ 継続 %1 銘柄（クリックで表示）"))
+      .arg(count);
 }
 
 void WatchWindow::say(const QString& text, bool error) {
@@ -173,9 +204,12 @@ void WatchWindow::fill_grid() {
   grid_->clearSpans();
   grid_->setRowCount(0);
   const std::vector<watch::ScreenDay> screens =
-      watch::screen_days(folders_.user_folder, day_, watch::day_file_trades(folders_.db_folder));
-  int entered = 0;
-  auto add_row = [this](const QString& kind, const watch::Hit* h, const QColor& colour) {
+      watch::screen_days(folders_.user_folder, day_, watch::day_file_trades(folders_.db_folder),
+                         folders_.db_folder, values_of_day());
+  std::set<std::string> entered;
+  // `today`: the 除外 rows' closes of the day, shown beside yesterday's close and value.
+  auto add_row = [this](const QString& kind, const watch::Hit* h, const QColor& colour,
+                        const watch::ScreenDay* today = nullptr) {
     const int r = grid_->rowCount();
     grid_->insertRow(r);
     auto* k = new QTableWidgetItem(kind);
@@ -187,8 +221,23 @@ void WatchWindow::fill_grid() {
     if (!h) return;
     grid_->setItem(r, 1, new QTableWidgetItem(q(h->code)));
     grid_->setItem(r, 2, new QTableWidgetItem(q(h->name)));
+    QString close = q(watch::shown_price(h->close));
+    QString value = q(watch::shown_value(h->value, true));
+    if (today) {
+      const auto c = today->dropped_close.find(h->code);
+      const auto v = today->dropped_value.find(h->code);
+      const std::string close_now = c == today->dropped_close.end() || c->second.empty()
+                                        ? "-"
+                                        : watch::shown_price(c->second);
+      const QString value_now = v == today->dropped_value.end()
+                                    ? QStringLiteral("-")
+                                    : q(watch::shown_value(v->second, true));
+      close = q(close_now) + QStringLiteral("（前日 ") + close + QStringLiteral("）");
+      if (value != QStringLiteral("-") || value_now != QStringLiteral("-"))
+        value = value_now + QStringLiteral("（前日 ") + value + QStringLiteral("）");
+    }
     for (int c : {3, 4}) {
-      auto* item = new QTableWidgetItem(q(c == 3 ? h->close : h->value));
+      auto* item = new QTableWidgetItem(c == 3 ? close : value);
       item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
       grid_->setItem(r, c, item);
     }
@@ -219,13 +268,27 @@ void WatchWindow::fill_grid() {
       grid_->setItem(grid_->rowCount() - 1, 1, new QTableWidgetItem(q(s.error)));
       grid_->setSpan(grid_->rowCount() - 1, 1, 1, 4);
     }
+    // What changed first; the 継続 rows, often most of them, behind a row that unfolds them.
     for (const auto& h : s.changes.entered) add_row(QStringLiteral("新規"), &h, kRed);
-    for (const auto& h : s.changes.continuing) add_row(QStringLiteral("継続"), &h, Qt::darkGray);
-    for (const auto& h : s.changes.dropped) add_row(QStringLiteral("除外"), &h, kBlue);
-    entered += static_cast<int>(s.changes.entered.size());
+    for (const auto& h : s.changes.dropped) add_row(QStringLiteral("除外"), &h, kBlue, &s);
+    if (!s.changes.continuing.empty()) {
+      const int t = grid_->rowCount();
+      grid_->insertRow(t);
+      const int n = static_cast<int>(s.changes.continuing.size());
+      auto* toggle = new QTableWidgetItem(continuing_caption(n));
+      toggle->setData(Qt::UserRole, QStringLiteral("toggle"));
+      toggle->setData(Qt::UserRole + 1, n);
+      toggle->setForeground(Qt::darkGray);
+      grid_->setItem(t, 0, toggle);
+      grid_->setSpan(t, 0, 1, 5);
+      for (const auto& h : s.changes.continuing) {
+        add_row(QStringLiteral("継続"), &h, Qt::darkGray);
+        grid_->setRowHidden(grid_->rowCount() - 1, !show_continuing_);
+      }
+    }
+    for (const auto& h : s.changes.entered) entered.insert(h.code);
   }
-  grid_->resizeColumnToContents(0);
-  grid_->resizeColumnToContents(1);
+  for (int c : {0, 1, 3, 4}) grid_->resizeColumnToContents(c);
   if (screens.empty()) {
     title_->setText(QStringLiteral("監視中の保存条件はありません"));
     say(QStringLiteral("スクリーニング画面の保存条件で「監視」にチェックを付けてください。"),
@@ -233,7 +296,7 @@ void WatchWindow::fill_grid() {
   } else if (day_.empty()) {
     title_->setText(QStringLiteral("監視結果はまだありません"));
   } else {
-    title_->setText(date_text(day_) + QStringLiteral("　新規 %1 銘柄").arg(entered));
+    title_->setText(date_text(day_) + QStringLiteral("　新規 %1 銘柄").arg(entered.size()));
   }
   const std::string age = chosen_data_age_text(folders_.app_folder, day_);
   setWindowTitle(QStringLiteral("監視結果") + (age.empty() ? QString() : "　" + q(age)));
@@ -260,17 +323,24 @@ void WatchWindow::open_chart(int row) {
 }
 
 void WatchWindow::refresh_badge() {
-  int entered = 0;
+  std::set<std::string> entered;
   const std::string newest = watch::latest_history_date(folders_.user_folder);
   if (!newest.empty()) {
     for (const watch::ScreenDay& s : watch::screen_days(folders_.user_folder, newest,
                                                         watch::day_file_trades(folders_.db_folder)))
-      entered += static_cast<int>(s.changes.entered.size());
+      for (const auto& h : s.changes.entered) entered.insert(h.code);
   }
   QWidget* main = WindowHub::instance().window(QStringLiteral("main"), false);
+  // At start the main window asks while it is still being built, before the hub knows it:
+  // a run of the command line or the timer since the last start is shown at once.
+  if (!main) {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->objectName() == QStringLiteral("main")) main = w;
+    }
+  }
   if (auto* badge = control<QLabel>(main, "kanshi_badge_lb")) {
-    badge->setText(QString::number(entered));
-    badge->setVisible(entered > 0);
+    badge->setText(QString::number(entered.size()));
+    badge->setVisible(!entered.empty());
   }
 }
 

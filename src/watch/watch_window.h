@@ -1,5 +1,5 @@
-// The window "kanshi_frm" (監視結果): per watched screen the hits of a day with 新規 marked and
-// 除外 listed below, a list of the days held, the report, and the daily schedule. It also runs
+// The window "kanshi_frm" (監視結果): per watched screen the 新規 and 除外 of a day first and its
+// 継続 folded below them, a list of the days held, the report, and the daily schedule. It also runs
 // the watched screens after the main window's updates (take_snapshot before, database_changed
 // after) and keeps the main window's badge of today's new entrants.
 #pragma once
@@ -62,6 +62,10 @@ class WatchWindow : public QWidget {
   void open_chart(int row);
   void apply_schedule();
   void say(const QString& text, bool error);
+  // The 除外 rows' 表示 values of the day shown.
+  watch::ValuesOf values_of_day() const;
+  // The row that folds a screen's 継続 rows.
+  QString continuing_caption(int count) const;
 
   Platform platform_;
   AppFolders folders_;
@@ -79,6 +83,7 @@ class WatchWindow : public QWidget {
   lp::watch::NotificationWatcher* watcher_ = nullptr;
   unsigned notification_ = 0;
   bool filling_ = false;
+  bool show_continuing_ = false;  // the 継続 rows unfolded
 };
 
 }  // namespace lp::gui

@@ -127,6 +127,23 @@ if [ -n "$market" ]; then
     failures=$((failures + 1))
     echo "FAIL: every ranking had 25 stocks; the filler check saw nothing"
   fi
+  # verify: the market as written is whole; a lost day file is named, rebuilt by --repair and
+  # whole again; a check while another writer holds the database gives up with exit 75.
+  db="$docs/nordhaven/lumenpick/kabuka_db"
+  expect 0 "^problems=0$" "" -- verify --documents "$docs"
+  mv "$db/2025/data_d/20250612.csv" "$tmp/20250612.csv"
+  expect 1 "^20250612 1001: 日足ファイルがありません" "" -- verify --documents "$docs"
+  expect 0 "^repaired=1$" "" -- verify --repair --documents "$docs"
+  expect 0 "^problems=0$" "" -- verify --documents "$docs"
+  if ! cmp -s "$db/2025/data_d/20250612.csv" "$tmp/20250612.csv"; then
+    failures=$((failures + 1))
+    echo "FAIL: verify --repair rebuilt 20250612.csv with other bytes than the market's"
+  fi
+  flock "$docs/nordhaven/lumenpick/.kabuka_db.lock" sleep 5 &
+  sleep 0.5
+  LUMENPICK_LOCK_WAIT_SECONDS=1 expect 75 "" "他の更新が終わるのを待っています" -- \
+    verify --repair --documents "$docs"
+  wait
 fi
 
 if [ "$failures" -gt 0 ]; then

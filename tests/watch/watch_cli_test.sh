@@ -63,7 +63,9 @@ if have dbus-run-session && have dbus-monitor; then
   [ "$(cat "$tmp/rc2")" = 0 ] || fail "import on a bus exits $(cat "$tmp/rc2")"
   grep -q "member=Notify" "$tmp/monitor" || fail "no Notify call seen"
   grep -q 'string "LumenPick: 新規 1 銘柄"' "$tmp/monitor" || fail "title: $(cat "$tmp/monitor")"
-  grep -q '大化け: 1332' "$tmp/monitor" || fail "body names the screen and code"
+  grep -q '大化け: 1332 ' "$tmp/monitor" || fail "body names the screen, code and name"
+  grep -q 'variant *string "lumenpick"' "$tmp/monitor" ||
+    fail "the desktop-entry hint is not the installed lumenpick.desktop"
   run alerts --screen 大化け >"$tmp/alerts" || fail "alerts --screen"
   head -1 "$tmp/alerts" | grep -q "^■大化け,20250616," || fail "heading: $(head -1 "$tmp/alerts")"
   grep -q "^新規,1332," "$tmp/alerts" || fail "新規 1332"
@@ -75,6 +77,9 @@ run watch >"$tmp/watch" || fail "watch"
 grep -q "^大化け,20250616,1,1," "$tmp/watch" || fail "watch list: $(cat "$tmp/watch")"
 run alerts --date 2025061 >/dev/null 2>&1
 [ $? = 2 ] || fail "alerts with a bad date must exit 2"
+run report --date 20250614 >/dev/null 2>"$tmp/err"
+[ $? = 2 ] || fail "report on a Saturday must exit 2"
+grep -q "20250614 は取引日ではありません" "$tmp/err" || fail "report on a Saturday: $(cat "$tmp/err")"
 
 # 3. daily: a failed sync exits 1 and runs nothing.
 before="$(cat "$user/watch/大化け.csv" | md5sum)"

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 #include "common/csv.h"
 #include "common/encoding.h"
@@ -216,12 +217,12 @@ TEST_F(WatchRun, BlocksAndChangesAcrossDaysWithoutTradesAndARealDropOut) {
   ASSERT_EQ(codes(last.dropped), (std::vector<std::string>{"1302"}));
   EXPECT_EQ(last.dropped[0].name, "乙");
   EXPECT_EQ(last.dropped[0].close, "140");
-  EXPECT_EQ(last.entered[0].value, "120");
+  EXPECT_EQ(last.entered[0].value, "120.00") << "stored as shown: two decimals";
   EXPECT_EQ(first.entered_count(), 1);
   std::string title, body;
   ASSERT_TRUE(notification_text(first, title, body));
   EXPECT_EQ(title, "LumenPick: 新規 1 銘柄");
-  EXPECT_EQ(body, "上: 1305");
+  EXPECT_EQ(body, "上: 1305 戊");
 
   // The same days again (a second daily on the same day): nothing written, nothing to notify.
   const std::string bytes = test::read_bytes(history_path(m.folders.user_folder, "上"));
@@ -373,23 +374,38 @@ TEST_F(WatchRun, FoldersThatAreLinksAreNotWrittenThrough) {
 }
 
 TEST_F(WatchRun, ReportPutsNewEntrantsFirstWithAChartEachAndTheMarket) {
-  save("上", "C > 100");
+  save("上", "C > 100", {}, "C * 100 / 3");
   run({day(0)});
   int drawn = 0;
   const ChartPicture chart = [&](const std::string& code, const std::string& date) {
     ++drawn;
     return code == "1303" && date == day(0) ? std::string("\x89PNG-1303") : std::string();
   };
-  const std::string html = report_html(day(0), screen_days(m.folders.user_folder, day(0)),
-                                       market_summary(m.folders, day(0)), chart);
+  const std::string html =
+      report_html(day(0),
+                  screen_days(m.folders.user_folder, day(0), day_file_trades(m.folders.db_folder),
+                              m.folders.db_folder,
+                              [&](const std::string& screen, const std::vector<std::string>& c) {
+                                return values_as_of(m.platform(), nullptr, screen, day(0), c);
+                              }),
+                  market_summary(m.folders, day(0)), chart);
   // 1303 (no trade on the day before, nothing older to compare with) and 1305 (listed).
   EXPECT_EQ(drawn, 2) << "charts are drawn for new entrants only";
   EXPECT_NE(html.find("data:image/png;base64," + base64("\x89PNG-1303")), std::string::npos);
+  // 新規 and 除外 first, the 継続 folded after them.
   const auto entered = html.find(">新規<"), kept = html.find(">継続<"),
-             dropped = html.find(">除外<");
+             dropped = html.find(">除外<"), folded = html.find("<details");
   ASSERT_NE(entered, std::string::npos);
-  EXPECT_LT(entered, kept);
-  EXPECT_LT(kept, dropped);
+  EXPECT_LT(entered, dropped);
+  EXPECT_LT(dropped, folded);
+  EXPECT_LT(folded, kept);
+  EXPECT_NE(html.find("<summary>継続 2 銘柄</summary>"), std::string::npos);
+  // 1301 at 130: 130 * 100 / 3 = 4333.33 with its separator; 1302 left at 140 and closed at
+  // 90 today: today's close and value (90 * 100 / 3 = 3000) beside yesterday's.
+  EXPECT_NE(html.find(">4,333.33<"), std::string::npos);
+  EXPECT_NE(html.find(">90 <span class=\"prev\">（前日 140）</span><"), std::string::npos);
+  EXPECT_NE(html.find(">3,000.00 <span class=\"prev\">（前日 4,666.67）</span><"),
+            std::string::npos);
   EXPECT_EQ(html.find("http"), std::string::npos) << "nothing from the network";
   const MarketSummary s = market_summary(m.folders, day(0));
   // 1301 120 -> 130 up, 1302 140 -> 90 down, 1304 unchanged; 1303, 1305 and 1306 did not
@@ -417,6 +433,61 @@ TEST(WatchReport, TextsAreEscapedAndPicturesEncoded) {
             std::string::npos);
   EXPECT_NE(html.find("<title>LumenPick 監視レポート 2026年9月11日　2026/09/11 分のデータ"),
             std::string::npos);
+  // The 表示 value to two decimals (separators but in a CSV), prices with separators.
+  const std::vector<std::tuple<std::string, std::string, std::string, std::string>> shown = {
+      {"1234.5678", "1,234.57", "1234.57", "1,234.57"},
+      {"-0.005", "-0.01", "-0.01", "-0.01"},
+      {"120", "120.00", "120.00", "120"},
+      {"999.999", "1,000.00", "1000.00", "1,000"},
+      {"-", "-", "-", "-"},
+      {" 7 ", "7.00", "7.00", "7"},
+  };
+  for (const auto& [in, grouped, plain, price] : shown) {
+    EXPECT_EQ(shown_value(in, true), grouped) << in;
+    EXPECT_EQ(shown_value(in, false), plain) << in;
+    EXPECT_EQ(shown_price(in), price) << in;
+  }
+}
+
+TEST(WatchNotification, CountsEachStockOnceNamesItAndIsSafeMarkup) {
+  const Hit toyota{"7203", "トヨタ自動車", "3000", "-"};
+  const Hit sony{"6758", "ソニーグループ", "3500", "-"};
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, std::vector<Hit>>> entered;
+    std::string title, body;
+  };
+  const std::vector<Case> cases = {
+      {"one screen, five stocks",
+       {{"上抜け",
+         {toyota,
+          sony,
+          {"1301", "極洋", "1", "-"},
+          {"1332", "ニッスイ", "1", "-"},
+          {"9984", "ソフトバンクG", "1", "-"}}}},
+       "LumenPick: 新規 5 銘柄",
+       "上抜け: 7203 トヨタ自動車 ほか4銘柄"},
+      {"a stock new in two screens is one stock",
+       {{"上抜け", {toyota, sony}}, {"出来高", {toyota}}},
+       "LumenPick: 新規 2 銘柄",
+       "上抜け: 7203 トヨタ自動車 ほか1銘柄\n出来高: 7203 トヨタ自動車"},
+      {"markup escaped, bidi controls and control characters dropped",
+       {{"R&D <b>",
+         {{"1301", "A\u202Eevil\u2066x\u2069\u200E\u200F\u061C\u202A\u202B\u202C\u202D>\x07", "1",
+           "-"}}}},
+       "LumenPick: 新規 1 銘柄",
+       "R&amp;D &lt;b&gt;: 1301 Aevilx&gt;"},
+  };
+  for (const Case& c : cases) {
+    RunOutcome out;
+    out.entered = c.entered;
+    std::string title, body;
+    ASSERT_TRUE(notification_text(out, title, body)) << c.what;
+    EXPECT_EQ(title, c.title) << c.what;
+    EXPECT_EQ(body, c.body) << c.what;
+  }
+  // The hint names the desktop file the package installs.
+  EXPECT_TRUE(fs::exists(std::string(LP_TEMPLATE_DIR) + "/../data/" + kDesktopEntry + ".desktop"));
 }
 
 TEST(WatchSchedule, TimesAndUnitFilesThatSystemdAccepts) {

@@ -153,6 +153,50 @@ TEST_F(WatchWindowTest, AnUpdateRunsTheScreensAndTheWindowShowsWhatIsNew) {
   EXPECT_EQ(notified.size(), 1);
 }
 
+TEST_F(WatchWindowTest, AtStartTheBadgeShowsARunOfTheTimerAndTheContinuingRowsUnfold) {
+  // The timer (or the command line) ran the screens while no window was open.
+  generate("20250613");
+  watch::RunRequest run;
+  run.platform = WindowHub::instance().platform();
+  run.days = {"20250613"};
+  const int entered = watch::run_watched(run).entered_count();
+  ASSERT_GT(entered, 0);
+  QWidget* main = WindowHub::instance().show_window("main");
+  auto* badge = main->findChild<QLabel*>("kanshi_badge_lb");
+  EXPECT_EQ(badge->text(), QString::number(entered));
+  EXPECT_FALSE(badge->isHidden());
+
+  // Under each heading 新規 and 除外 first; the 継続 rows hidden behind a row that unfolds them.
+  auto* w = qobject_cast<WatchWindow*>(WindowHub::instance().window("kanshi_frm", false));
+  ASSERT_NE(w, nullptr);
+  auto* grid = w->findChild<QTableWidget*>("kekka_grd");
+  int toggle = -1, continuing = 0;
+  bool folded_part = false;
+  for (int row = 0; row < grid->rowCount(); ++row) {
+    const QString kind = grid->item(row, 0)->text();
+    if (kind.startsWith(QStringLiteral("■"))) folded_part = false;
+    if (kind.startsWith(QStringLiteral("▶ 継続"))) {
+      folded_part = true;
+      if (toggle < 0) toggle = row;
+    }
+    if (kind == QStringLiteral("新規") || kind == QStringLiteral("除外")) {
+      EXPECT_FALSE(folded_part) << "row " << row << " comes after the 継続";
+    }
+    if (kind == QStringLiteral("継続")) {
+      ++continuing;
+      EXPECT_TRUE(grid->isRowHidden(row)) << row;
+    }
+  }
+  ASSERT_GE(toggle, 0);
+  ASSERT_GT(continuing, 0);
+  emit grid->cellClicked(toggle, 0);
+  for (int row = 0; row < grid->rowCount(); ++row) {
+    if (grid->item(row, 0)->text() == QStringLiteral("継続")) {
+      EXPECT_FALSE(grid->isRowHidden(row)) << row;
+    }
+  }
+}
+
 TEST_F(WatchWindowTest, DailyScheduleFromTheWindow) {
   WatchWindow w;
   w.unit_folder = dir.str() + "/units";

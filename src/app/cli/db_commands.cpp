@@ -9,6 +9,7 @@
 #include "common/http_curl.h"
 #include "common/numbers.h"
 #include "pricedb/db_lock.h"
+#include "pricedb/db_verify.h"
 #include "pricedb/delete_year.h"
 #include "pricedb/download.h"
 #include "pricedb/formats.h"
@@ -178,6 +179,62 @@ int cmd_delete_year(Context& ctx) {
   return r == DeleteResult::deleted ? 0 : 1;
 }
 
+// Checks that the two copies of every day agree; --repair mends them under the writer's lock.
+int cmd_verify(Context& ctx) {
+  const bool repair = ctx.take_flag("--repair");
+  if (!ctx.args.empty()) return fail("使い方: verify [--repair]");
+  const AppFolders folders = ctx.folders();
+  std::error_code ec;
+  if (!fs::is_directory(folders.db_folder, ec))
+    return fail("株価データベースのフォルダがありません: " + folders.db_folder);
+  // Even a check holds the lock: a write in flight would look like damage.
+  LockWaitWords words;
+  words.timeout = database_lock_timeout([](const char* n) { return std::getenv(n); });
+  words.say = progress;
+  std::string error;
+  bool timed_out = false;
+  const auto lock = lock_database(folders.db_folder, words, error, &timed_out);
+  if (!lock && (repair || timed_out)) {
+    fail(error);
+    return timed_out ? kExitLocked : 1;
+  }
+  // A database on a read-only disk can still be checked, without the lock.
+  if (!lock) std::cerr << "lumenpick-cli: 警告: " << error << "（ロックせずに確認します）\n";
+  VerifyReport found = verify_database(folders.db_folder, folders.reference_code);
+  for (const DbProblem& p : found.problems) std::cout << p.text() << "\n";
+  std::cout << "days=" << found.days << "\nseries_files=" << found.series_files
+            << "\nlatest_date=" << (found.newest.empty() ? "none" : found.newest)
+            << "\nproblems=" << found.problems.size() << "\n";
+  if (!repair) return found.whole() ? 0 : 1;
+  if (found.whole()) return 0;
+  // A repair can uncover more (a year folder emptied by removing a day after the newest):
+  // a few passes, each on a fresh check.
+  int repaired = 0;
+  std::vector<std::pair<DbProblem, std::string>> not_repaired;
+  for (int pass = 0; pass < 3 && !found.whole(); ++pass) {
+    const RepairReport r = repair_database(folders.db_folder, folders.reference_code, found);
+    for (const DbProblem& p : r.repaired) std::cout << "修復: " << p.text() << "\n";
+    repaired += static_cast<int>(r.repaired.size());
+    not_repaired = r.not_repaired;
+    if (!r.error.empty()) {
+      std::cerr << "lumenpick-cli: " << r.error << "\n";
+      break;
+    }
+    found = verify_database(folders.db_folder, folders.reference_code);
+    if (r.repaired.empty()) break;
+  }
+  for (const auto& [p, why] : not_repaired)
+    std::cout << "修復できません: " << p.text() << "（" << why << "）\n";
+  std::cout << "repaired=" << repaired << "\nremaining=" << found.problems.size() << "\n";
+  if (!found.whole()) {
+    std::cerr << "lumenpick-cli: 修復できない問題が " << found.problems.size()
+              << " 件残っています。\n";
+    return 1;
+  }
+  std::cout << "株価データベースを修復しました。\n";
+  return 0;
+}
+
 }  // namespace
 
 LP_CLI_COMMAND("download",
@@ -189,6 +246,10 @@ LP_CLI_COMMAND("download",
 LP_CLI_COMMAND("unpack", "unpack YEARFOLDER|YEAR",
                "split the staged packed files of a year folder into its database files",
                cmd_unpack);
+LP_CLI_COMMAND("verify", "verify [--repair]",
+               "check that every day's file and every stock's series agree (--repair mends them "
+               "from the other copy); exit 0 whole, 1 problems",
+               cmd_verify);
 LP_CLI_COMMAND("delete-year", "delete-year YEAR --yes",
                "remove a year folder from the price database", cmd_delete_year);
 

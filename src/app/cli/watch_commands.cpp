@@ -216,7 +216,8 @@ constexpr const char* kAlertsUsage = "alerts [--date YYYYMMDD] [--screen NAME]";
 
 void print_hits(const char* word, const std::vector<watch::Hit>& hits) {
   for (const watch::Hit& h : hits)
-    std::cout << word << "," << h.code << "," << h.name << "," << h.close << "," << h.value << "\n";
+    std::cout << word << "," << h.code << "," << h.name << "," << h.close << ","
+              << watch::shown_value(h.value, false) << "\n";
 }
 
 int cmd_alerts(Context& ctx) {
@@ -280,7 +281,19 @@ int cmd_report(Context& ctx) {
   if (has_date && !valid_yyyymmdd(date))
     return usage_error("--date wants YYYYMMDD, got " + date, kReportUsage);
   const AppFolders folders = ctx.folders();
-  if (!has_date) {
+  if (has_date) {
+    // A weekend or a holiday has no day to report: say so rather than write an empty page.
+    const std::vector<std::string> dates = watch::trading_dates(folders);
+    if (!std::binary_search(dates.begin(), dates.end(), date)) {
+      const auto before = std::lower_bound(dates.begin(), dates.end(), date);
+      std::cerr << "lumenpick-cli: " << date << " は取引日ではありません。"
+                << (before == dates.begin()
+                        ? std::string("株価データにこの日より前の取引日はありません。")
+                        : "直前の取引日は " + *(before - 1) + " です。")
+                << "\n";
+      return kUsageError;
+    }
+  } else {
     date = watch::latest_history_date(folders.user_folder);
     if (date.empty()) {
       const std::vector<std::string> dates = watch::trading_dates(folders);
@@ -290,7 +303,12 @@ int cmd_report(Context& ctx) {
   }
   watch::ensure_gui_application();
   std::string path, error;
-  if (!watch::write_report(folders, date, watch::report_chart_picture(folders), path, error))
+  const watch::ValuesOf values = [&](const std::string& screen,
+                                     const std::vector<std::string>& codes) {
+    return watch::values_as_of(ctx.platform, nullptr, screen, date, codes);
+  };
+  if (!watch::write_report(folders, date, watch::report_chart_picture(folders), path, error,
+                           values))
     return fail(error);
   std::cout << path << "\n";
   if (open && !open_in_browser(path))
@@ -360,8 +378,10 @@ int cmd_daily(Context& ctx) {
                                            : last_failure();
     record.time = local_time_text("%Y/%m/%d %H:%M");
     watch::write_run_record(folders.user_folder, record);
-    const std::string age = has_key && !before.empty() ? data_age_text(effective_plan, before.back()) : "";
-    if (!notify("LumenPick: 更新できませんでした", age.empty() ? record.reason : age + "\n" + record.reason, {}))
+    const std::string age =
+        has_key && !before.empty() ? data_age_text(effective_plan, before.back()) : "";
+    const std::string reason = watch::notification_markup(record.reason);
+    if (!notify("LumenPick: 更新できませんでした", age.empty() ? reason : age + "\n" + reason, {}))
       std::cerr << "daily: 通知を表示できませんでした (デスクトップの通知サービスがありません)\n";
     return rc == kExitLocked ? kExitLocked : 1;
   }
