@@ -219,6 +219,7 @@ void PortfolioWindow::build_ui() {
   holdings->addLayout(totals);
   holdings->addLayout(entry);
   holdings->addWidget(alert_);
+  holdings->addStretch(1);  // the ledger's pages are taller: the room goes below
   tabs_ = new QTabWidget(this);
   tabs_->setObjectName(QStringLiteral("portfolio_tabs"));
   tabs_->addTab(holdings_page, QStringLiteral("保有"));
@@ -753,6 +754,7 @@ QWidget* PortfolioWindow::build_trades_page() {
   l_date_ = make_edit(page, "ledger_date_txt", 90);
   l_kind_ = new QComboBox(page);
   l_kind_->setObjectName(QStringLiteral("ledger_kind_cmb"));
+  l_kind_->setFixedWidth(80);
   for (ledger::Kind k : {ledger::Kind::buy, ledger::Kind::sell, ledger::Kind::dividend,
                          ledger::Kind::deposit, ledger::Kind::withdraw}) {
     l_kind_->addItem(QString::fromStdString(std::string(ledger::kind_name(k))),
@@ -765,6 +767,7 @@ QWidget* PortfolioWindow::build_trades_page() {
   l_fee_ = make_edit(page, "ledger_fee_txt", 70);
   l_tax_ = make_edit(page, "ledger_tax_txt", 80);
   l_account_ = account_combo(page, "ledger_account_cmb", false);
+  l_account_->setFixedWidth(150);
   auto* fields = new QGridLayout;
   const std::pair<QString, QWidget*> cells[9] = {
       {QStringLiteral("日付"), l_date_},       {QStringLiteral("区分"), l_kind_},
@@ -776,6 +779,7 @@ QWidget* PortfolioWindow::build_trades_page() {
     fields->addWidget(new QLabel(cells[i].first, page), 0, i);
     fields->addWidget(cells[i].second, 1, i);
   }
+  fields->setColumnStretch(9, 1);
   auto* buttons = new QHBoxLayout;
   QPushButton* add = make_button(page, "ledger_add_cmd", QStringLiteral("追加"));
   QPushButton* change = make_button(page, "ledger_change_cmd", QStringLiteral("修正"));
@@ -822,20 +826,22 @@ QWidget* PortfolioWindow::build_pnl_page() {
   top->addStretch(1);
   top->addWidget(out);
   pnl_holdings_ = make_grid(page, "pnl_grid", 980, 200);
-  pnl_year_grid_ = make_grid(page, "pnl_year_grid", 640, 250);
-  pnl_nisa_ = make_grid(page, "pnl_nisa_grid", 330, 120);
-  pnl_dividends_ = make_grid(page, "dividend_grid", 330, 125);
+  pnl_year_grid_ = make_grid(page, "pnl_year_grid", 440, 250);
+  pnl_nisa_ = make_grid(page, "pnl_nisa_grid", 320, 108);
+  pnl_dividends_ = make_grid(page, "dividend_grid", 190, 300);
   auto* lower = new QHBoxLayout;
-  auto* year_box = new QVBoxLayout;
-  year_box->addWidget(new QLabel(QStringLiteral("年間損益"), page));
-  year_box->addWidget(pnl_year_grid_);
-  auto* side = new QVBoxLayout;
-  side->addWidget(new QLabel(QStringLiteral("NISA投資枠"), page));
-  side->addWidget(pnl_nisa_);
-  side->addWidget(new QLabel(QStringLiteral("配当（実績・予想）"), page));
-  side->addWidget(pnl_dividends_);
-  lower->addLayout(year_box);
-  lower->addLayout(side);
+  const std::pair<QString, QTableWidget*> boxes[3] = {
+      {QStringLiteral("年間損益"), pnl_year_grid_},
+      {QStringLiteral("NISA投資枠"), pnl_nisa_},
+      {QStringLiteral("配当（実績・予想）"), pnl_dividends_}};
+  for (const auto& [caption, grid] : boxes) {
+    auto* box = new QVBoxLayout;
+    box->addWidget(new QLabel(caption, page));
+    box->addWidget(grid);
+    box->addStretch(1);
+    lower->addLayout(box);
+  }
+  lower->addStretch(1);
   auto* v = new QVBoxLayout(page);
   v->addLayout(top);
   v->addWidget(new QLabel(QStringLiteral("保有（口座別）"), page));
