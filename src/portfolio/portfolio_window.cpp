@@ -826,8 +826,8 @@ QWidget* PortfolioWindow::build_pnl_page() {
   top->addStretch(1);
   top->addWidget(out);
   pnl_holdings_ = make_grid(page, "pnl_grid", 980, 200);
-  pnl_year_grid_ = make_grid(page, "pnl_year_grid", 440, 250);
-  pnl_nisa_ = make_grid(page, "pnl_nisa_grid", 320, 108);
+  pnl_year_grid_ = make_grid(page, "pnl_year_grid", 430, 250);
+  pnl_nisa_ = make_grid(page, "pnl_nisa_grid", 380, 112);
   pnl_dividends_ = make_grid(page, "dividend_grid", 190, 300);
   auto* lower = new QHBoxLayout;
   const std::pair<QString, QTableWidget*> boxes[3] = {

@@ -7,6 +7,7 @@
 #include "common/encoding.h"
 #include "ledger_fixture.h"
 #include "portfolio/portfolio_model.h"
+#include "pricedb/fins_store.h"
 
 namespace lp::ledger {
 namespace {
@@ -196,6 +197,36 @@ TEST(LedgerImport, MappedCsvRowsAreCheckedAllOrNothing) {
   EXPECT_FALSE(parse_column_map("date=日,code=c", problem));  // no kind
   EXPECT_NE(problem.find("kind"), std::string::npos);
   EXPECT_TRUE(parse_column_map("date=日,kind==buy,account==nisa-growth,code=c", problem));
+}
+
+
+// 予想: 200 shares of a March-year company forecasting 36 yen a share -> 7,200 in March; 実績:
+// the dividends entered, by the month they were paid.
+TEST(LedgerDividends, CalendarOfEnteredAndForecastDividends) {
+  test::LedgerMarket m;
+  fins::Disclosure d;
+  d.set(fins::DiscDate, "2024-05-10");
+  d.set(fins::Code, "7203");
+  d.set(fins::DiscNo, "20240510001");
+  d.set(fins::DocType, "FYFinancialStatements_Consolidated_JP");
+  d.set(fins::CurPerType, "FY");
+  d.set(fins::CurFYEn, "2024-03-31");
+  d.set(fins::DivAnn, "30");
+  d.set(fins::NxtFYEn, "2025-03-31");
+  d.set(fins::NxFDivAnn, "36");
+  test::write_bytes(fins::fins_file_path(m.db, "7203"), fins::fins_file_bytes({d}));
+  const std::vector<Transaction> list = {
+      made(buy("20240105", "7203", "200", "2000")),
+      made({"20240628", "dividend", "7203", "", "", "6,000", "", "", "tokutei"}),
+      made({"20241205", "dividend", "7203", "", "", "3,000", "", "", "tokutei"})};
+  const DividendCalendar c = dividend_calendar(m.source(), list, 2024, 20241227);
+  EXPECT_EQ(c.actual[5], 6'000);
+  EXPECT_EQ(c.actual[11], 3'000);
+  EXPECT_EQ(c.expected[2], 7'200);
+  ASSERT_EQ(c.rows.size(), 1u);
+  EXPECT_EQ(c.rows[0].month, 3);
+  // Nothing is expected before the results were disclosed.
+  EXPECT_TRUE(dividend_calendar(m.source(), list, 2024, 20240401).rows.empty());
 }
 
 }  // namespace
