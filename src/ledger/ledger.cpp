@@ -106,10 +106,11 @@ LoadResult LedgerStore::load(int file_no) const {
 }
 
 std::string LedgerStore::check_market(const Transaction& t) const {
-  const int latest = latest_trading_day(src_, today() > 0 ? today() : 99991231);
-  if (latest > 0 && t.date > latest) {
-    return "日付（--date）" + date_text(t.date) + " が最新の取引日 " + date_text(latest) +
-           " より後です。";
+  // Money and dividends may be entered up to today; a trade needs the day's price, so it may
+  // not be after the database's latest trading day.
+  const int now = today() > 0 ? today() : 99991231;
+  if (!is_trade(t.kind) && t.date > now) {
+    return "日付（--date）" + date_text(t.date) + " が今日 " + date_text(now) + " より後です。";
   }
   if (!t.code.empty()) {
     // The code becomes part of a path: plain letters and digits only.
@@ -118,16 +119,28 @@ std::string LedgerStore::check_market(const Transaction& t) const {
                        });
     if (!plain) return "コード（--code）が正しくありません: " + t.code;
   }
-  if (is_trade(t.kind)) {
-    const CloseSeries s = load_closes(src_.db_folder, t.code, t.date / 10000, t.date / 10000);
-    if (!close_on(s, t.date)) {
-      const auto before = close_on_or_before(s, t.date);
-      return "コード " + t.code + " は " + date_text(t.date) + " に価格がありません（" +
-             (before ? "直前の取引日は " + date_text(before->first) + "、終値 " +
-                           format_decimal(before->second) + "円"
-                     : std::string("その年に取引がありません")) +
-             "）。売買はその銘柄の取引があった日に入力してください。";
-    }
+  if (!is_trade(t.kind)) return {};
+  const int latest = latest_trading_day(src_, now);
+  if (latest > 0 && t.date > latest) {
+    return "日付（--date）" + date_text(t.date) + " が最新の取引日 " + date_text(latest) +
+           " より後です。";
+  }
+  // A day before the database begins cannot be checked: a holding bought long ago is taken as
+  // entered.
+  const std::vector<int> years = years_present(src_.db_folder);
+  if (years.empty() || t.date / 10000 < years.back()) return {};
+  if (t.date / 10000 == years.back()) {
+    const CloseSeries first = load_closes(src_.db_folder, src_.reference_code, years.back(), years.back());
+    if (first.empty() || t.date < first.dates.front()) return {};
+  }
+  const CloseSeries s = load_closes(src_.db_folder, t.code, t.date / 10000, t.date / 10000);
+  if (!close_on(s, t.date)) {
+    const auto before = close_on_or_before(s, t.date);
+    return "コード " + t.code + " は " + date_text(t.date) + " に価格がありません（" +
+           (before ? "直前の取引日は " + date_text(before->first) + "、終値 " +
+                         format_decimal(before->second) + "円"
+                   : std::string("その年に取引がありません")) +
+           "）。売買はその銘柄の取引があった日に入力してください。";
   }
   return {};
 }

@@ -2,6 +2,9 @@
 // exit 2 and write nothing, and a year of trades in two accounts and NISA end to end.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <sstream>
 
 #include "ledger_fixture.h"
@@ -121,6 +124,36 @@ TEST(LedgerCli, RefusalsExitTwoAndWriteNothing) {
   EXPECT_FALSE(std::filesystem::exists(portfolio::holdings_path(m.user, 0)));
   EXPECT_EQ(cli(m, {"ledger-from-portfolio", "0"}).status, 2);
   EXPECT_FALSE(std::filesystem::exists(portfolio::holdings_path(m.user, 0)));
+}
+
+
+// Two processes adding at once: each change is made under the file's lock on the file as it is
+// then, so none is lost.
+TEST(LedgerCli, TwoWritersAtOnceLoseNoEntry) {
+  test::LedgerMarket m;
+  constexpr int kEach = 6;
+  std::vector<pid_t> writers;
+  for (int w = 0; w < 2; ++w) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int failures = 0;
+      for (int k = 0; k < kEach; ++k) {
+        const std::string amount = std::to_string((w + 1) * 1000 + k);
+        failures += cli(m, {"ledger-add", "4", "--date", "20240104", "--kind", "deposit",
+                            "--amount", amount, "--account", "ippan"})
+                        .status != 0;
+      }
+      ::_exit(failures);
+    }
+    writers.push_back(pid);
+  }
+  for (pid_t pid : writers) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(load_ledger(m.ledger_file(4)).transactions.size(), 2u * kEach);
 }
 
 }  // namespace

@@ -113,6 +113,7 @@ TEST(LedgerStore, RefusalsNameTheFiguresAndWriteNothing) {
       {sell, "売却 150株 が保有株数 100株 を超えています"},
       {made(buy("20240105", "1301", "10", "110")), "2024/01/05 に価格がありません（直前の取引日は 2024/01/04、終値 110円"},
       {made(buy("20241230", "1301", "10", "110")), "最新の取引日 2024/12/27 より後"},
+      {made({"20241228", "deposit", "", "", "", "1000", "", "", "tokutei"}), "今日 2024/12/27 より後"},
       {nisa, "この買付 2,600,000円、2024年の使用済み 0円、残り 2,400,000円"},
       {made(buy("20240110", "130/", "10", "110")), "コード"},
   };
@@ -132,6 +133,8 @@ TEST(LedgerStore, RefusalsNameTheFiguresAndWriteNothing) {
   const Outcome all = store.add_all(0, {made(buy("20240111", "1301", "1", "110")), sell});
   EXPECT_FALSE(all.ok);
   EXPECT_EQ(store.load(0).transactions.size(), 2u);
+  // A day before the database begins cannot be checked: taken as entered.
+  EXPECT_TRUE(store.add(0, made(buy("20220105", "1301", "10", "95"))).ok);
 }
 
 TEST(LedgerStore, SplitFromTheDatabaseFollowsTheHolding) {
