@@ -211,11 +211,11 @@ Outcome LedgerStore::add_all(int file_no, const std::vector<Transaction>& entrie
   });
 }
 
-Outcome LedgerStore::replace(int file_no, std::size_t index, const Transaction& t) {
+Outcome LedgerStore::replace(int file_no, std::size_t index, const Transaction& t,
+                             const std::vector<Transaction>* shown) {
   if (std::string bad = check_market(t); !bad.empty()) return {false, true, bad};
-  const std::vector<Transaction> shown = load(file_no).transactions;
   return change(file_no, [&](std::vector<Transaction>& list, std::vector<std::size_t>& made) {
-    if (list != shown || index >= list.size()) {
+    if ((shown && list != *shown) || index >= list.size()) {
       return std::string("台帳は他で変更されていました。表示し直してからもう一度操作してください。");
     }
     list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
@@ -224,10 +224,10 @@ Outcome LedgerStore::replace(int file_no, std::size_t index, const Transaction& 
   });
 }
 
-Outcome LedgerStore::remove(int file_no, std::size_t index) {
-  const std::vector<Transaction> shown = load(file_no).transactions;
+Outcome LedgerStore::remove(int file_no, std::size_t index,
+                            const std::vector<Transaction>* shown) {
   return change(file_no, [&](std::vector<Transaction>& list, std::vector<std::size_t>&) {
-    if (list != shown || index >= list.size()) {
+    if ((shown && list != *shown) || index >= list.size()) {
       return std::string("台帳は他で変更されていました。表示し直してからもう一度操作してください。");
     }
     list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));

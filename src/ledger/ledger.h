@@ -88,8 +88,11 @@ class LedgerStore {
   Outcome add(int file_no, const Transaction& t);
   // All or nothing: every entry checked as add checks it, then one write.
   Outcome add_all(int file_no, const std::vector<Transaction>& list);
-  Outcome replace(int file_no, std::size_t index, const Transaction& t);
-  Outcome remove(int file_no, std::size_t index);
+  // `index` points into `shown`, the list the user chose from: refused when the file no longer
+  // holds it (another writer changed it meanwhile). Without `shown`, the file as it is now.
+  Outcome replace(int file_no, std::size_t index, const Transaction& t,
+                  const std::vector<Transaction>* shown = nullptr);
+  Outcome remove(int file_no, std::size_t index, const std::vector<Transaction>* shown = nullptr);
   // 「ポートフォリオから取込」: each holding of ptfN.csv as a 買付 in 特定(源泉あり) on its date at its
   // price. ptfN.csv is only read.
   Outcome import_portfolio(int file_no);

@@ -333,7 +333,7 @@ std::optional<Transaction> transaction_from_entry(const Entry& e, std::string& p
   auto number = [&](const std::string& text, const char* field, int decimals, std::int64_t& out,
                     bool positive) {
     const std::optional<std::int64_t> v = parse_fixed(text, decimals);
-    if (!v || (positive && *v <= 0) || *v > 1'000'000'000'000LL * kFixed / kFixed) {
+    if (!v || (positive && *v <= 0)) {
       problem = std::string(field) + " が正しくありません（" +
                 (decimals ? "小数4桁までの" : "円単位の整数の") +
                 (positive ? "正の数" : "0以上の数") + "）: " + text;

@@ -1036,8 +1036,12 @@ void PortfolioWindow::on_ledger_change() {
   const std::optional<ledger::Transaction> t = ledger::transaction_from_entry(ledger_entry(), problem);
   if (!t) return ledger_status(qs(problem), true);
   const ledger::Outcome o =
-      ledger_->replace(book_->file_no(), static_cast<std::size_t>(trade_selected_), *t);
-  if (!o.ok) return ledger_status(qs(o.message), true);
+      ledger_->replace(book_->file_no(), static_cast<std::size_t>(trade_selected_), *t, &trades_);
+  if (!o.ok) {
+    // Changed by another writer meanwhile: show the file as it is now.
+    if (ledger_->load(book_->file_no()).transactions != trades_) refresh_ledger();
+    return ledger_status(qs(o.message), true);
+  }
   refresh_ledger();
   ledger_status(QStringLiteral("修正しました。"), false);
 }
@@ -1050,8 +1054,13 @@ void PortfolioWindow::on_ledger_delete() {
                                .arg(qs(ledger::date_text(t.date)),
                                     qs(std::string(ledger::kind_name(t.kind))), qs(t.code));
   if (confirm && !confirm(question)) return;
-  const ledger::Outcome o = ledger_->remove(book_->file_no(), static_cast<std::size_t>(trade_selected_));
-  if (!o.ok) return ledger_status(qs(o.message), true);
+  const ledger::Outcome o =
+      ledger_->remove(book_->file_no(), static_cast<std::size_t>(trade_selected_), &trades_);
+  if (!o.ok) {
+    // Changed by another writer meanwhile: show the file as it is now.
+    if (ledger_->load(book_->file_no()).transactions != trades_) refresh_ledger();
+    return ledger_status(qs(o.message), true);
+  }
   refresh_ledger();
   ledger_status(QStringLiteral("削除しました。"), false);
 }

@@ -292,6 +292,12 @@ TEST_F(PortfolioWindowTest, TakeOverReadsTheChartsCodeAndDay) {
   chart->grid->setCurrentCell(1, 2);  // a chosen high is taken instead of the close
   click("input1_cmd");
   EXPECT_EQ(text("kaine_txt1"), "1250");
+  // The ledger's 「チャートから取込」 takes the same day as a 買付.
+  ctl<QComboBox>("ledger_kind_cmb")->setCurrentIndex(2);
+  click("ledger_take_cmd");
+  EXPECT_EQ(text("ledger_code_txt") + " " + text("ledger_date_txt") + " " +
+                text("ledger_price_txt") + " " + ctl<QComboBox>("ledger_kind_cmb")->currentText(),
+            "7203 20240109 1250 買付");
   chart->grid->setCurrentCell(1, 0);  // a day without trading leaves no stale price
   chart->grid->item(1, 4)->setText("-");
   click("input1_cmd");
@@ -434,6 +440,18 @@ TEST_F(PortfolioWindowTest, LedgerPagesEnterValueMeasureAndExport) {
   click("ledger_import_ptf_cmd");
   EXPECT_EQ(trades->rowCount(), 2);
   EXPECT_EQ(file_bytes(ptf(0)), ",,,,,1\r\n7203,2700,100,20240108,,-\r\n");
+  // A row chosen fills the entries; 修正 rewrites it, 削除 asks first.
+  trades->cellClicked(1, 0);
+  EXPECT_EQ(ctl<QLineEdit>("ledger_code_txt")->text() + " " +
+                ctl<QLineEdit>("ledger_shares_txt")->text(),
+            "7203 100");
+  ctl<QLineEdit>("ledger_shares_txt")->setText("50");
+  click("ledger_change_cmd");
+  EXPECT_EQ(trades->item(1, 6)->text(), "135,000");
+  trades->cellClicked(1, 0);
+  click("ledger_delete_cmd");
+  EXPECT_EQ(trades->rowCount(), 1);
+  EXPECT_TRUE(questions.back().contains("7203")) << questions.back().toStdString();
 
   const std::string xlsx = dir.str() + "/ledger.xlsx";
   w->export_path = [&](const QString&) { return QString::fromStdString(xlsx); };
