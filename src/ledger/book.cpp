@@ -61,8 +61,7 @@ std::string limit_text(const char* what, int year, std::int64_t cost, std::int64
                        std::int64_t limit) {
   return std::string(what) + "を超えます: この買付 " + yen_text(cost) + "円、" +
          std::to_string(year) + "年の使用済み " + yen_text(used) + "円、残り " +
-         yen_text(std::max<std::int64_t>(0, limit - used)) + "円（上限 " + yen_text(limit) +
-         "円）";
+         yen_text(std::max<std::int64_t>(0, limit - used)) + "円（上限 " + yen_text(limit) + "円）";
 }
 
 }  // namespace
@@ -121,8 +120,9 @@ Replay replay(const std::vector<Transaction>& list, const SplitTable& splits, in
         const std::int64_t growth_lifetime = bought_total.growth - freed_growth;
         std::string refused;
         if (used_year + cost > year_limit) {
-          refused = limit_text(growth ? "NISA成長投資枠の年間投資枠" : "NISAつみたて投資枠の年間投資枠",
-                               year, cost, used_year, year_limit);
+          refused =
+              limit_text(growth ? "NISA成長投資枠の年間投資枠" : "NISAつみたて投資枠の年間投資枠",
+                         year, cost, used_year, year_limit);
         } else if (lifetime + cost > kNisaLifetime) {
           refused = limit_text("NISAの生涯投資枠", year, cost, lifetime, kNisaLifetime);
         } else if (growth && growth_lifetime + cost > kNisaGrowthLifetime) {
@@ -143,8 +143,9 @@ Replay replay(const std::vector<Transaction>& list, const SplitTable& splits, in
     // A sell.
     if (t.shares > p.shares) {
       r.problems.push_back({i, date_text(t.date) + " の売却 " + shares_text(t.shares) +
-                                   "株 が保有株数 " + shares_text(p.shares) + "株 を超えています（" +
-                                   t.code + " " + std::string(account_name(t.account)) + "）"});
+                                   "株 が保有株数 " + shares_text(p.shares) +
+                                   "株 を超えています（" + t.code + " " +
+                                   std::string(account_name(t.account)) + "）"});
       continue;
     }
     const std::int64_t unit = p.unit_cost();
@@ -233,8 +234,8 @@ std::string shares_text(std::int64_t shares) {
   const std::size_t point = s.find('.');
   std::string whole = s.substr(0, point);
   const std::string rest = point == std::string::npos ? "" : s.substr(point);
-  for (int i = static_cast<int>(whole.size()) - 3; i > 0 && whole[static_cast<std::size_t>(i - 1)] != '-';
-       i -= 3) {
+  for (int i = static_cast<int>(whole.size()) - 3;
+       i > 0 && whole[static_cast<std::size_t>(i - 1)] != '-'; i -= 3) {
     whole.insert(static_cast<std::size_t>(i), ",");
   }
   return whole + rest;

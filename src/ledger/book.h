@@ -98,7 +98,7 @@ struct YearTax {
 YearTax year_tax(const Replay& r, int year, const Account* only = nullptr);
 
 struct NisaUse {
-  std::int64_t growth_used = 0, tsumitate_used = 0;  // bought in the year
+  std::int64_t growth_used = 0, tsumitate_used = 0;          // bought in the year
   std::int64_t lifetime_used = 0, growth_lifetime_used = 0;  // at the end of the year
 };
 NisaUse nisa_use(const Replay& r, int year);

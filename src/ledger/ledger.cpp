@@ -90,8 +90,12 @@ DividendCalendar dividend_calendar(const SeriesSource& src, const std::vector<Tr
       if (end > 0) month = end / 100 % 100;
     }
     if (month < 1 || month > 12) continue;
-    ExpectedDividend e{p.code, p.account, p.shares, *f->dps,
-                       round_half_even(*f->dps * static_cast<double>(p.shares) / kFixed), month};
+    ExpectedDividend e{p.code,
+                       p.account,
+                       p.shares,
+                       *f->dps,
+                       round_half_even(*f->dps * static_cast<double>(p.shares) / kFixed),
+                       month};
     cal.expected[static_cast<std::size_t>(month - 1)] += e.amount;
     cal.rows.push_back(std::move(e));
   }
@@ -130,7 +134,8 @@ std::string LedgerStore::check_market(const Transaction& t) const {
   const std::vector<int> years = years_present(src_.db_folder);
   if (years.empty() || t.date / 10000 < years.back()) return {};
   if (t.date / 10000 == years.back()) {
-    const CloseSeries first = load_closes(src_.db_folder, src_.reference_code, years.back(), years.back());
+    const CloseSeries first =
+        load_closes(src_.db_folder, src_.reference_code, years.back(), years.back());
     if (first.empty() || t.date < first.dates.front()) return {};
   }
   const CloseSeries s = load_closes(src_.db_folder, t.code, t.date / 10000, t.date / 10000);
@@ -156,7 +161,8 @@ Outcome LedgerStore::change(
   if (!lock) return {false, false, lock_error};
   LoadResult loaded = load_ledger(target);
   const std::string name = "ledger/ptf" + std::to_string(file_no) + ".csv";
-  if (loaded.status == LoadStatus::unreadable) return {false, false, "エラー：" + name + " を開けません。"};
+  if (loaded.status == LoadStatus::unreadable)
+    return {false, false, "エラー：" + name + " を開けません。"};
   if (loaded.status == LoadStatus::damaged) {
     return {false, false,
             "エラー：" + name + " の内容を読み取れません（" + loaded.problem +
@@ -216,7 +222,8 @@ Outcome LedgerStore::replace(int file_no, std::size_t index, const Transaction& 
   if (std::string bad = check_market(t); !bad.empty()) return {false, true, bad};
   return change(file_no, [&](std::vector<Transaction>& list, std::vector<std::size_t>& made) {
     if ((shown && list != *shown) || index >= list.size()) {
-      return std::string("台帳は他で変更されていました。表示し直してからもう一度操作してください。");
+      return std::string(
+          "台帳は他で変更されていました。表示し直してからもう一度操作してください。");
     }
     list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
     made.push_back(insert_in_order(list, t));
@@ -224,11 +231,11 @@ Outcome LedgerStore::replace(int file_no, std::size_t index, const Transaction& 
   });
 }
 
-Outcome LedgerStore::remove(int file_no, std::size_t index,
-                            const std::vector<Transaction>* shown) {
+Outcome LedgerStore::remove(int file_no, std::size_t index, const std::vector<Transaction>* shown) {
   return change(file_no, [&](std::vector<Transaction>& list, std::vector<std::size_t>&) {
     if ((shown && list != *shown) || index >= list.size()) {
-      return std::string("台帳は他で変更されていました。表示し直してからもう一度操作してください。");
+      return std::string(
+          "台帳は他で変更されていました。表示し直してからもう一度操作してください。");
     }
     list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
     return std::string();
@@ -242,7 +249,8 @@ Outcome LedgerStore::import_portfolio(int file_no) {
     return {false, true, portfolio::holdings_file_name(file_no) + " に保有銘柄がありません。"};
   }
   if (!holdings.writable()) {
-    return {false, false, "エラー：" + portfolio::holdings_file_name(file_no) + " を読み取れません。"};
+    return {false, false,
+            "エラー：" + portfolio::holdings_file_name(file_no) + " を読み取れません。"};
   }
   std::vector<Transaction> list;
   for (std::size_t i = 0; i < holdings.holdings.size(); ++i) {
@@ -253,8 +261,8 @@ Outcome LedgerStore::import_portfolio(int file_no) {
     std::optional<Transaction> t = transaction_from_entry(e, problem);
     if (!t) {
       return {false, true,
-              portfolio::holdings_file_name(file_no) + " の " + std::to_string(i + 1) +
-                  "番（" + h.code + "）: " + problem};
+              portfolio::holdings_file_name(file_no) + " の " + std::to_string(i + 1) + "番（" +
+                  h.code + "）: " + problem};
     }
     list.push_back(std::move(*t));
   }

@@ -93,8 +93,8 @@ class LedgerStore {
   Outcome replace(int file_no, std::size_t index, const Transaction& t,
                   const std::vector<Transaction>* shown = nullptr);
   Outcome remove(int file_no, std::size_t index, const std::vector<Transaction>* shown = nullptr);
-  // 「ポートフォリオから取込」: each holding of ptfN.csv as a 買付 in 特定(源泉あり) on its date at its
-  // price. ptfN.csv is only read.
+  // 「ポートフォリオから取込」: each holding of ptfN.csv as a 買付 in 特定(源泉あり) on its date at
+  // its price. ptfN.csv is only read.
   Outcome import_portfolio(int file_no);
 
   void set_lock_timeout(std::chrono::milliseconds t) { lock_timeout_ = t; }
@@ -105,9 +105,9 @@ class LedgerStore {
   // Under the lock: re-reads the file, applies `change` (which returns the indexes of the
   // entries it made, to be checked), replays the result and writes it when nothing new is
   // refused.
-  Outcome change(int file_no,
-                 const std::function<std::string(std::vector<Transaction>&,
-                                                 std::vector<std::size_t>&)>& edit);
+  Outcome change(
+      int file_no,
+      const std::function<std::string(std::vector<Transaction>&, std::vector<std::size_t>&)>& edit);
 
   SeriesSource src_;
   std::string user_folder_;
@@ -125,7 +125,6 @@ struct ColumnMap {
 };
 std::optional<ColumnMap> parse_column_map(std::string_view text, std::string& problem);
 std::optional<std::vector<Transaction>> read_mapped_csv(std::string_view bytes,
-                                                        const ColumnMap& map,
-                                                        std::string& problem);
+                                                        const ColumnMap& map, std::string& problem);
 
 }  // namespace lp::ledger

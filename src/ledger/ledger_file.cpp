@@ -167,8 +167,8 @@ std::string fixed_text(std::int64_t value, int decimals) {
   std::int64_t scale = 1;
   for (int i = 0; i < decimals; ++i) scale *= 10;
   const bool negative = value < 0;
-  const std::uint64_t a = negative ? static_cast<std::uint64_t>(-(value + 1)) + 1
-                                   : static_cast<std::uint64_t>(value);
+  const std::uint64_t a =
+      negative ? static_cast<std::uint64_t>(-(value + 1)) + 1 : static_cast<std::uint64_t>(value);
   std::string out = (negative ? "-" : "") + std::to_string(a / static_cast<std::uint64_t>(scale));
   std::string frac = std::to_string(a % static_cast<std::uint64_t>(scale));
   frac.insert(0, static_cast<std::size_t>(decimals) - frac.size(), '0');
@@ -235,7 +235,9 @@ std::optional<Transaction> parse_transaction_line(std::string_view line, std::st
   const std::optional<Kind> kind = kind_of(f[1]);
   const std::optional<Account> account = account_of(f[8]);
   if (date.empty() || !kind || !account) {
-    problem = date.empty() ? "日付が読めません。" : !kind ? "区分が読めません。" : "口座が読めません。";
+    problem = date.empty() ? "日付が読めません。"
+              : !kind      ? "区分が読めません。"
+                           : "口座が読めません。";
     return std::nullopt;
   }
   t.date = static_cast<int>(parse_integer(date));
@@ -311,7 +313,8 @@ std::optional<Transaction> transaction_from_entry(const Entry& e, std::string& p
   Transaction t;
   const std::string date = portfolio::purchase_date_text(e.date);
   if (date.empty()) {
-    problem = "日付（--date）を YYYYMMDD、YYYY/MM/DD または YYYY-MM-DD で入力してください: " + e.date;
+    problem =
+        "日付（--date）を YYYYMMDD、YYYY/MM/DD または YYYY-MM-DD で入力してください: " + e.date;
     return std::nullopt;
   }
   t.date = static_cast<int>(parse_integer(date));

@@ -37,7 +37,8 @@ struct Transaction {
   bool operator==(const Transaction&) const = default;
 };
 
-// 買付 / 売却 / 配当 / 入金 / 出金, and the command line's buy / sell / dividend / deposit / withdraw.
+// 買付 / 売却 / 配当 / 入金 / 出金, and the command line's buy / sell / dividend / deposit /
+// withdraw.
 std::string_view kind_name(Kind k);
 std::string_view kind_key(Kind k);
 // Either spelling; with `loose` also the words brokers' files use (買, 売, 現物買, 現物売, 売付,

@@ -60,16 +60,18 @@ Cell none() {
 }  // namespace
 
 Table trades_table(const std::vector<Transaction>& list) {
-  Table t{"取引", {"No", "日付", "区分", "コード", "株数", "単価", "金額", "手数料", "税額", "口座"}, {}};
+  Table t{"取引",
+          {"No", "日付", "区分", "コード", "株数", "単価", "金額", "手数料", "税額", "口座"},
+          {}};
   for (std::size_t i = 0; i < list.size(); ++i) {
     const Transaction& x = list[i];
-    t.rows.push_back({number_cell(CellKind::shares, static_cast<double>(i + 1)),
-                      number_cell(CellKind::date, x.date), text_cell(std::string(kind_name(x.kind))),
-                      text_cell(x.code), x.shares ? shares_cell(x.shares) : none(),
-                      x.price ? number_cell(CellKind::price, static_cast<double>(x.price) / kFixed)
-                              : none(),
-                      yen_cell(x.amount), yen_cell(x.fee), yen_cell(x.tax),
-                      text_cell(std::string(account_name(x.account)))});
+    t.rows.push_back(
+        {number_cell(CellKind::shares, static_cast<double>(i + 1)),
+         number_cell(CellKind::date, x.date), text_cell(std::string(kind_name(x.kind))),
+         text_cell(x.code), x.shares ? shares_cell(x.shares) : none(),
+         x.price ? number_cell(CellKind::price, static_cast<double>(x.price) / kFixed) : none(),
+         yen_cell(x.amount), yen_cell(x.fee), yen_cell(x.tax),
+         text_cell(std::string(account_name(x.account)))});
   }
   return t;
 }
@@ -79,12 +81,11 @@ Table holdings_table(const PnlReport& r) {
           {"コード", "銘柄", "口座", "株数", "取得単価", "取得額", "現在値", "評価額", "評価損益"},
           {}};
   for (const HoldingRow& h : r.holdings) {
-    t.rows.push_back({text_cell(h.code), text_cell(h.name),
-                      text_cell(std::string(account_name(h.account))), shares_cell(h.shares),
-                      yen_cell(h.unit_cost), yen_cell(h.cost),
-                      h.priced ? number_cell(CellKind::price, h.close) : none(),
-                      h.priced ? yen_cell(h.value) : none(),
-                      h.priced ? yen_cell(h.unrealised) : none()});
+    t.rows.push_back(
+        {text_cell(h.code), text_cell(h.name), text_cell(std::string(account_name(h.account))),
+         shares_cell(h.shares), yen_cell(h.unit_cost), yen_cell(h.cost),
+         h.priced ? number_cell(CellKind::price, h.close) : none(),
+         h.priced ? yen_cell(h.value) : none(), h.priced ? yen_cell(h.unrealised) : none()});
   }
   return t;
 }
@@ -100,9 +101,8 @@ Table sales_table(const PnlReport& r) {
 }
 
 Table year_table(const PnlReport& r) {
-  Table t{"年間損益",
-          {"口座", "実現益", "実現損", "実現損益", "配当（税引前）", "源泉徴収税額"},
-          {}};
+  Table t{
+      "年間損益", {"口座", "実現益", "実現損", "実現損益", "配当（税引前）", "源泉徴収税額"}, {}};
   for (Account a : kAccounts) {
     const YearAccount& y = r.tax.accounts[static_cast<std::size_t>(a)];
     t.rows.push_back({text_cell(std::string(account_name(a))), yen_cell(y.gains),
@@ -139,8 +139,8 @@ Table dividend_table(const DividendCalendar& c) {
   std::int64_t actual = 0, expected = 0;
   for (int m = 0; m < 12; ++m) {
     const std::size_t k = static_cast<std::size_t>(m);
-    t.rows.push_back({text_cell(std::to_string(m + 1) + "月"), yen_cell(c.actual[k]),
-                      yen_cell(c.expected[k])});
+    t.rows.push_back(
+        {text_cell(std::to_string(m + 1) + "月"), yen_cell(c.actual[k]), yen_cell(c.expected[k])});
     actual += c.actual[k];
     expected += c.expected[k];
   }
@@ -155,7 +155,8 @@ Table returns_table(const Performance& p) {
   };
   t.rows.push_back({text_cell("時間加重収益率"), number_cell(CellKind::percent, p.twr),
                     text_cell(""), text_cell("")});
-  t.rows.push_back({text_cell("金額加重収益率（年率）"), maybe(p.irr), text_cell(""), text_cell("")});
+  t.rows.push_back(
+      {text_cell("金額加重収益率（年率）"), maybe(p.irr), text_cell(""), text_cell("")});
   t.rows.push_back({text_cell("基準指数"), maybe(p.benchmark), text_cell(""), text_cell("")});
   for (const ValuePoint& v : p.points) {
     t.rows.push_back({number_cell(CellKind::date, v.date),

@@ -79,7 +79,11 @@ std::optional<double> xirr(const std::vector<Flow>& flows) {
 namespace {
 
 int day_order(Kind k) {
-  return k == Kind::deposit ? 0 : k == Kind::buy ? 1 : k == Kind::dividend ? 2 : k == Kind::sell ? 3 : 4;
+  return k == Kind::deposit    ? 0
+         : k == Kind::buy      ? 1
+         : k == Kind::dividend ? 2
+         : k == Kind::sell     ? 3
+                               : 4;
 }
 
 // The holdings of one code over time: its shares (summed over the accounts measured), its next
@@ -125,7 +129,7 @@ Performance measure(const std::vector<Transaction>& all, const SplitTable& split
 
   std::unordered_map<std::string, Held> held;
   double cash = 0;
-  std::size_t k = 0;  // next transaction
+  std::size_t k = 0;        // next transaction
   double in = 0, gone = 0;  // the day's money in (at its start) and out (at its end)
   auto apply_until = [&](int day) {
     for (; k < list.size() && list[k]->date <= day; ++k) {
@@ -180,8 +184,7 @@ Performance measure(const std::vector<Transaction>& all, const SplitTable& split
   auto value_on = [&](int day) {
     double v = out.cash ? cash : 0.0;
     for (auto& [code, h] : held) {
-      while (h.splits && h.next_split < h.splits->size() &&
-             (*h.splits)[h.next_split].date <= day) {
+      while (h.splits && h.next_split < h.splits->size() && (*h.splits)[h.next_split].date <= day) {
         h.shares = std::llround(h.shares / (*h.splits)[h.next_split++].factor);
       }
       if (h.closes) {
@@ -224,8 +227,8 @@ Performance measure(const std::vector<Transaction>& all, const SplitTable& split
   return out;
 }
 
-Performance measure(const SeriesSource& src, const std::vector<Transaction>& list, int from,
-                    int to, const Account* only) {
+Performance measure(const SeriesSource& src, const std::vector<Transaction>& list, int from, int to,
+                    const Account* only) {
   const int first_year = from / 10000 - 1;
   const int last_year = to / 10000;
   std::vector<Transaction> scoped;
@@ -243,7 +246,8 @@ Performance measure(const SeriesSource& src, const std::vector<Transaction>& lis
     }
     closes.emplace(code, std::move(s));
   }
-  const CloseSeries reference = load_closes(src.db_folder, src.reference_code, first_year, last_year);
+  const CloseSeries reference =
+      load_closes(src.db_folder, src.reference_code, first_year, last_year);
   return measure(scoped, load_splits(src, codes), closes, reference, from, to, nullptr);
 }
 

@@ -26,22 +26,22 @@ int day_number(int yyyymmdd);
 
 struct ValuePoint {
   int date = 0;
-  double value = 0;      // yen, at the day's closes
-  double index = 100;    // the time-weighted growth of 100 from the base day
+  double value = 0;        // yen, at the day's closes
+  double index = 100;      // the time-weighted growth of 100 from the base day
   double benchmark = 100;  // the reference index likewise
 };
 
 struct Performance {
-  int base = 0;  // the last trading day before the period (its close is the start), or 0
-  int end = 0;   // the last trading day valued
+  int base = 0;       // the last trading day before the period (its close is the start), or 0
+  int end = 0;        // the last trading day valued
   bool cash = false;  // valued with the cash of 入金 and 出金; else the holdings alone, buys
                       // counting as money in and sells and dividends as money out
-  double twr = 0;                    // %, cumulative over the period
-  std::optional<double> irr;         // %, annualised
-  std::optional<double> benchmark;   // %, cumulative over the same days
-  std::vector<ValuePoint> points;    // the base day, then every trading day of the period
-  std::vector<Flow> flows;           // what the IRR solved
-  std::string problem;               // why nothing could be measured
+  double twr = 0;     // %, cumulative over the period
+  std::optional<double> irr;        // %, annualised
+  std::optional<double> benchmark;  // %, cumulative over the same days
+  std::vector<ValuePoint> points;   // the base day, then every trading day of the period
+  std::vector<Flow> flows;          // what the IRR solved
+  std::string problem;              // why nothing could be measured
 };
 
 // Measures the ledger (the account `only`'s entries when given) from `from` to `to` on the
@@ -49,12 +49,11 @@ struct Performance {
 // is valued at its last close before it.
 Performance measure(const std::vector<Transaction>& list, const SplitTable& splits,
                     const std::map<std::string, CloseSeries, std::less<>>& closes,
-                    const CloseSeries& reference, int from, int to,
-                    const Account* only = nullptr);
+                    const CloseSeries& reference, int from, int to, const Account* only = nullptr);
 
 // The same with the prices read from the database: each code's closes from the year before
 // `from` to `to`'s year (and, for a code that did not trade then, its last close before).
-Performance measure(const SeriesSource& src, const std::vector<Transaction>& list, int from,
-                    int to, const Account* only = nullptr);
+Performance measure(const SeriesSource& src, const std::vector<Transaction>& list, int from, int to,
+                    const Account* only = nullptr);
 
 }  // namespace lp::ledger

@@ -46,7 +46,8 @@ TEST(LedgerCost, BrokersWorkedExamplesOfTheMovingAverage) {
   };
   const std::vector<Case> cases = {
       {"iwai cosmo",
-       {trade(20100301, Kind::buy, "7203", 5000, 800), trade(20100501, Kind::buy, "7203", 2000, 850),
+       {trade(20100301, Kind::buy, "7203", 5000, 800),
+        trade(20100501, Kind::buy, "7203", 2000, 850),
         trade(20100802, Kind::sell, "7203", 3000, 900),
         trade(20110301, Kind::buy, "7203", 5000, 870),
         trade(20110701, Kind::sell, "7203", 6000, 880)},
@@ -65,7 +66,8 @@ TEST(LedgerCost, BrokersWorkedExamplesOfTheMovingAverage) {
        {-200, 800}},
       // A sell dated the day of a buy counts after it, whatever the order entered.
       {"same day",
-       {trade(20240105, Kind::sell, "1301", 100, 120), trade(20240105, Kind::buy, "1301", 100, 100)},
+       {trade(20240105, Kind::sell, "1301", 100, 120),
+        trade(20240105, Kind::buy, "1301", 100, 100)},
        {10'000},
        {2'000}},
   };
@@ -107,8 +109,8 @@ TEST(LedgerCost, SplitBetweenTwoBuys) {
   EXPECT_NE(unsplit.problems[0].message.find("300株 が保有株数 200株"), std::string::npos)
       << unsplit.problems[0].message;
   // A consolidation (10 to 1) after the buy: 10 shares at 10,000 each.
-  const Replay merged = replay({trade(20230301, Kind::buy, "6758", 100, 1000)},
-                               {{"6758", {{20230601, 10.0}}}});
+  const Replay merged =
+      replay({trade(20230301, Kind::buy, "6758", 100, 1000)}, {{"6758", {{20230601, 10.0}}}});
   EXPECT_EQ(merged.positions[0].shares, 10 * kFixed);
   EXPECT_EQ(merged.positions[0].unit_cost(), 10'000);
 }
@@ -149,9 +151,9 @@ TEST(LedgerTax, LossInOneAccountSetAgainstGainsAndDividendsOfAnother) {
 // In one 特定口座 with withholding a loss of 30,000 is set against its 100,000 of dividends:
 // the tax on them falls from 20,315 to 20.315 % of 70,000 = 10,720 + 3,500.
 TEST(LedgerTax, WithholdingAccountSetsItsLossAgainstItsDividends) {
-  const std::vector<Transaction> list = {
-      trade(20240105, Kind::buy, "7203", 100, 2000), trade(20240305, Kind::sell, "7203", 100, 1700),
-      dividend(20240625, "8306", 100'000, Account::tokutei)};
+  const std::vector<Transaction> list = {trade(20240105, Kind::buy, "7203", 100, 2000),
+                                         trade(20240305, Kind::sell, "7203", 100, 1700),
+                                         dividend(20240625, "8306", 100'000, Account::tokutei)};
   const YearTax y = year_tax(replay(list, {}), 2024);
   EXPECT_EQ(y.tax_withheld, 14'220);
   EXPECT_EQ(y.taxable_net, 70'000);
@@ -172,10 +174,11 @@ TEST(LedgerNisa, AllowanceAcrossASellAndTheNextYear) {
   const Account g = Account::nisa_growth, t = Account::nisa_tsumitate;
   std::vector<Transaction> list;
   // 2024 to 2028: the year's growth allowance each year (1,200 shares at 2,000).
-  for (int y = 2024; y <= 2028; ++y) list.push_back(trade(y * 10000 + 110, Kind::buy, "7203", 1200, 2000, 0, g));
-  list.push_back(trade(20240110, Kind::buy, "1306", 400, 3000, 0, t));  // tsumitate: 1,200,000
-  list.push_back(trade(20240111, Kind::buy, "1306", 1, 1, 0, t));     // one yen over
-  list.push_back(trade(20290110, Kind::buy, "8306", 100, 1000, 0, g));  // growth lifetime full
+  for (int y = 2024; y <= 2028; ++y)
+    list.push_back(trade(y * 10000 + 110, Kind::buy, "7203", 1200, 2000, 0, g));
+  list.push_back(trade(20240110, Kind::buy, "1306", 400, 3000, 0, t));   // tsumitate: 1,200,000
+  list.push_back(trade(20240111, Kind::buy, "1306", 1, 1, 0, t));        // one yen over
+  list.push_back(trade(20290110, Kind::buy, "8306", 100, 1000, 0, g));   // growth lifetime full
   list.push_back(trade(20290601, Kind::sell, "7203", 500, 2500, 0, g));  // frees 1,000,000 in 2030
   list.push_back(trade(20291001, Kind::buy, "8306", 100, 1000, 0, g));   // still full this year
   list.push_back(trade(20300110, Kind::buy, "8306", 1000, 1000, 0, g));  // 1,000,000: fits

@@ -1,7 +1,6 @@
 // lumenpick-cli's ledger commands as real processes: the output keys scripts read, refusals that
 // exit 2 and write nothing, and a year of trades in two accounts and NISA end to end.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,7 +59,8 @@ TEST(LedgerCli, AYearInTwoAccountsAndNisa) {
   const auto pnl = cli(m, {"pnl", "1", "--year", "2024"});
   ASSERT_EQ(pnl.status, 0) << pnl.err;
   // 1000 at 110 + 200 = 110,200 (110.2 -> 111 a share); 400 sold at 110 less 100: -500.
-  EXPECT_NE(pnl.out.find("holding,1301,tokutei,600,111,66000,-600\n"), std::string::npos) << pnl.out;
+  EXPECT_NE(pnl.out.find("holding,1301,tokutei,600,111,66000,-600\n"), std::string::npos)
+      << pnl.out;
   EXPECT_NE(pnl.out.find("holding,7203,tokutei-nowh,100,2000,200000,0\n"), std::string::npos);
   EXPECT_NE(pnl.out.find("holding,7203,nisa-growth,1000,2000,2000000,0\n"), std::string::npos);
   EXPECT_EQ(key(pnl.out, "realised"), "-500");
@@ -125,7 +125,6 @@ TEST(LedgerCli, RefusalsExitTwoAndWriteNothing) {
   EXPECT_EQ(cli(m, {"ledger-from-portfolio", "0"}).status, 2);
   EXPECT_FALSE(std::filesystem::exists(portfolio::holdings_path(m.user, 0)));
 }
-
 
 // Two processes adding at once: each change is made under the file's lock on the file as it is
 // then, so none is lost.

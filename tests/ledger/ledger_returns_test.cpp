@@ -11,11 +11,8 @@ namespace {
 
 TEST(LedgerReturns, XirrMatchesTheSpreadsheetExample) {
   // Excel's documented XIRR example: 0.373362535.
-  const std::optional<double> r = xirr({{20080101, -10000},
-                                        {20080301, 2750},
-                                        {20081030, 4250},
-                                        {20090215, 3250},
-                                        {20090401, 2750}});
+  const std::optional<double> r = xirr(
+      {{20080101, -10000}, {20080301, 2750}, {20081030, 4250}, {20090215, 3250}, {20090401, 2750}});
   ASSERT_TRUE(r);
   EXPECT_NEAR(*r, 0.3733625335, 1e-9);
   EXPECT_FALSE(xirr({{20080101, -100}, {20090101, -5}}));  // money never comes back
@@ -43,7 +40,8 @@ struct FlowTable {
                         {1980, 2000, 2020, 1990, 2050, 2100}};
   std::map<std::string, CloseSeries, std::less<>> closes{
       {"1301",
-       {{20231229, 20240104, 20240401, 20240701, 20241001, 20241227}, {98, 100, 110, 105, 120, 126}}}};
+       {{20231229, 20240104, 20240401, 20240701, 20241001, 20241227},
+        {98, 100, 110, 105, 120, 126}}}};
   std::vector<Transaction> trades = {
       entry(20240104, Kind::buy, 0, "1301", 500, 100),
       entry(20240701, Kind::buy, 0, "1301", 400, 105),
@@ -97,9 +95,8 @@ TEST(LedgerReturns, SplitKeepsTheValue) {
   CloseSeries ref{{20240104, 20240329, 20240401}, {1, 1, 1}};
   std::map<std::string, CloseSeries, std::less<>> closes{
       {"6758", {{20240104, 20240329, 20240401}, {1000, 1000, 500}}}};
-  const Performance p =
-      measure({entry(20240104, Kind::buy, 0, "6758", 100, 1000)}, {{"6758", {{20240401, 0.5}}}},
-              closes, ref, 20240104, 20240401);
+  const Performance p = measure({entry(20240104, Kind::buy, 0, "6758", 100, 1000)},
+                                {{"6758", {{20240401, 0.5}}}}, closes, ref, 20240104, 20240401);
   EXPECT_NEAR(p.twr, 0, 1e-12);
   EXPECT_DOUBLE_EQ(p.points.back().value, 100'000);
 }

@@ -111,9 +111,11 @@ TEST(LedgerStore, RefusalsNameTheFiguresAndWriteNothing) {
   Transaction nisa = made(buy("20240110", "7203", "1300", "2000", "nisa-growth"));
   const std::vector<Case> cases = {
       {sell, "売却 150株 が保有株数 100株 を超えています"},
-      {made(buy("20240105", "1301", "10", "110")), "2024/01/05 に価格がありません（直前の取引日は 2024/01/04、終値 110円"},
+      {made(buy("20240105", "1301", "10", "110")),
+       "2024/01/05 に価格がありません（直前の取引日は 2024/01/04、終値 110円"},
       {made(buy("20241230", "1301", "10", "110")), "最新の取引日 2024/12/27 より後"},
-      {made({"20241228", "deposit", "", "", "", "1000", "", "", "tokutei"}), "今日 2024/12/27 より後"},
+      {made({"20241228", "deposit", "", "", "", "1000", "", "", "tokutei"}),
+       "今日 2024/12/27 より後"},
       {nisa, "この買付 2,600,000円、2024年の使用済み 0円、残り 2,400,000円"},
       {made(buy("20240110", "130/", "10", "110")), "コード"},
   };
@@ -125,7 +127,8 @@ TEST(LedgerStore, RefusalsNameTheFiguresAndWriteNothing) {
     EXPECT_EQ(test::read_bytes(m.ledger_file(0)), before);
   }
   // Deleting the buy would leave a later sell without shares.
-  ASSERT_TRUE(store.add(0, made({"20240110", "sell", "1301", "60", "110", "", "", "", "tokutei"})).ok);
+  ASSERT_TRUE(
+      store.add(0, made({"20240110", "sell", "1301", "60", "110", "", "", "", "tokutei"})).ok);
   const Outcome removed = store.remove(0, 0);
   EXPECT_TRUE(removed.refused) << removed.message;
   EXPECT_EQ(store.load(0).transactions.size(), 2u);
@@ -143,7 +146,8 @@ TEST(LedgerStore, SplitFromTheDatabaseFollowsTheHolding) {
   ASSERT_TRUE(store.add(0, made(buy("20230301", "6758", "100", "1000"))).ok);
   ASSERT_TRUE(store.add(0, made(buy("20230703", "6758", "100", "520"))).ok);
   // 300 shares after the split: a sell of 300 passes, one of 301 does not.
-  EXPECT_TRUE(store.add(0, made({"20231002", "sell", "6758", "301", "520", "", "", "", "tokutei"})).refused);
+  EXPECT_TRUE(store.add(0, made({"20231002", "sell", "6758", "301", "520", "", "", "", "tokutei"}))
+                  .refused);
   const PnlReport r = pnl_report(m.source(), store.load(0).transactions, 2024, 20241227);
   ASSERT_EQ(r.holdings.size(), 1u);
   EXPECT_EQ(r.holdings[0].shares, 300 * kFixed);
@@ -193,15 +197,14 @@ TEST(LedgerImport, MappedCsvRowsAreCheckedAllOrNothing) {
   EXPECT_EQ((*rows)[2].account, Account::nisa_growth);
   EXPECT_EQ((*rows)[2].tax, 0);
   // One bad row fails the whole file, naming its line.
-  const auto bad = read_mapped_csv(file + utf8_to_cp932("2024/13/01,1301,買,1,1,0,1,特定\r\n"),
-                                   *map, problem);
+  const auto bad =
+      read_mapped_csv(file + utf8_to_cp932("2024/13/01,1301,買,1,1,0,1,特定\r\n"), *map, problem);
   EXPECT_FALSE(bad);
   EXPECT_NE(problem.find("7行目"), std::string::npos) << problem;
   EXPECT_FALSE(parse_column_map("date=日,code=c", problem));  // no kind
   EXPECT_NE(problem.find("kind"), std::string::npos);
   EXPECT_TRUE(parse_column_map("date=日,kind==buy,account==nisa-growth,code=c", problem));
 }
-
 
 // 予想: 200 shares of a March-year company forecasting 36 yen a share -> 7,200 in March; 実績:
 // the dividends entered, by the month they were paid.

@@ -76,8 +76,8 @@ void prepare(const Setup& setup, LedgerWork& w) {
     const std::size_t k = next() % codes.size();
     const CloseSeries& s = closes[k];
     // Days in order over the span: transaction i falls at the i-th share of it.
-    const std::size_t day = std::min(s.dates.size() - 1,
-                                     static_cast<std::size_t>(i) * s.dates.size() / kTransactions);
+    const std::size_t day =
+        std::min(s.dates.size() - 1, static_cast<std::size_t>(i) * s.dates.size() / kTransactions);
     const int date = s.dates[day];
     if (date < w.from) continue;
     const std::size_t slot = k * 2 + (next() % 2);

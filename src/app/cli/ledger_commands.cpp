@@ -67,16 +67,18 @@ std::optional<Account> account_option(Context& ctx, std::string& error) {
   if (!ctx.take_option("--account", text)) return std::nullopt;
   const std::optional<Account> a = account_of(text);
   if (!a) {
-    error = "口座（--account）は tokutei、tokutei-nowh、ippan、nisa-growth、nisa-tsumitate の"
-            "どれかです: " + text;
+    error =
+        "口座（--account）は tokutei、tokutei-nowh、ippan、nisa-growth、nisa-tsumitate の"
+        "どれかです: " +
+        text;
   }
   return a;
 }
 
 void print_transaction(const Transaction& t) {
   std::cout << "date=" << t.date << "\nkind=" << kind_key(t.kind) << "\ncode=" << t.code
-            << "\nshares=" << (t.shares ? fixed_text(t.shares) : "") << "\nprice="
-            << (t.price ? fixed_text(t.price) : "") << "\namount=" << t.amount
+            << "\nshares=" << (t.shares ? fixed_text(t.shares) : "")
+            << "\nprice=" << (t.price ? fixed_text(t.price) : "") << "\namount=" << t.amount
             << "\nfee=" << t.fee << "\ntax=" << t.tax << "\naccount=" << account_key(t.account)
             << "\n";
 }
@@ -130,7 +132,8 @@ int ledger_show(Context& ctx) {
 
 int ledger_delete(Context& ctx) {
   int n = 0;
-  if (ctx.args.size() != 2 || !file_number(ctx.args[0], n)) return fail("使い方: ledger-delete N NO");
+  if (ctx.args.size() != 2 || !file_number(ctx.args[0], n))
+    return fail("使い方: ledger-delete N NO");
   LedgerStore store = store_of(ctx);
   const long long no = parse_integer(ctx.args[1]);
   const std::size_t count = store.load(n).transactions.size();
@@ -208,9 +211,8 @@ int perf(Context& ctx) {
   std::vector<Transaction> list;
   int rc = 0;
   if (!read_ledger(store, n, list, rc)) return rc;
-  const Performance p =
-      measure(store.source(), list, static_cast<int>(parse_integer(from)),
-              static_cast<int>(parse_integer(to)), only ? &*only : nullptr);
+  const Performance p = measure(store.source(), list, static_cast<int>(parse_integer(from)),
+                                static_cast<int>(parse_integer(to)), only ? &*only : nullptr);
   if (!p.problem.empty()) return fail(p.problem);
   std::cout << "twr=" << percent(p.twr) << "\n"
             << "irr=" << (p.irr ? percent(*p.irr) : "") << "\n"
@@ -245,7 +247,8 @@ int ledger_import(Context& ctx) {
 
 int ledger_from_portfolio(Context& ctx) {
   int n = 0;
-  if (ctx.args.size() != 1 || !file_number(ctx.args[0], n)) return fail("使い方: ledger-from-portfolio N");
+  if (ctx.args.size() != 1 || !file_number(ctx.args[0], n))
+    return fail("使い方: ledger-from-portfolio N");
   LedgerStore store = store_of(ctx);
   const std::size_t before = store.load(n).transactions.size();
   const Outcome o = store.import_portfolio(n);
@@ -258,7 +261,8 @@ int dividends(Context& ctx) {
   std::string year_text;
   const bool has_year = ctx.take_option("--year", year_text);
   int n = 0;
-  if (ctx.args.size() != 1 || !file_number(ctx.args[0], n)) return fail("使い方: dividends N [--year Y]");
+  if (ctx.args.size() != 1 || !file_number(ctx.args[0], n))
+    return fail("使い方: dividends N [--year Y]");
   const int today = static_cast<int>(parse_integer(today_yyyymmdd(ctx.platform)));
   const int year = has_year ? static_cast<int>(parse_integer(year_text)) : today / 10000;
   const LedgerStore store = store_of(ctx);
@@ -321,10 +325,11 @@ LP_CLI_COMMAND("ledger-from-portfolio", "ledger-from-portfolio N",
                "「ポートフォリオから取込」: each holding of ptfN.csv becomes a buy in tokutei "
                "(特定(源泉あり)) on its date at its price; ptfN.csv is not changed",
                ledger_from_portfolio);
-LP_CLI_COMMAND("dividends", "dividends N [--year Y]",
-               "the dividend calendar of portfolio N: month,M,ACTUAL,EXPECTED for each month "
-               "(actual: entered, gross; expected: what is held today times the forecast DPS, in "
-               "the month the fiscal year ends), then expected,CODE,ACCOUNT,SHARES,DPS,AMOUNT,MONTH",
-               dividends);
+LP_CLI_COMMAND(
+    "dividends", "dividends N [--year Y]",
+    "the dividend calendar of portfolio N: month,M,ACTUAL,EXPECTED for each month "
+    "(actual: entered, gross; expected: what is held today times the forecast DPS, in "
+    "the month the fiscal year ends), then expected,CODE,ACCOUNT,SHARES,DPS,AMOUNT,MONTH",
+    dividends);
 
 }  // namespace lp::cli
