@@ -317,9 +317,10 @@ LP_CLI_COMMAND("perf", "perf N --from D --to D [--account A]",
                perf);
 LP_CLI_COMMAND("ledger-import", "ledger-import N FILE --map MAP",
                "adds the rows of a CSV file (CP932 or UTF-8) to the ledger of portfolio N through "
-               "a column mapping, e.g. --map date=約定日,kind=取引,code=銘柄コード,shares=数量,"
-               "price=単価,fee=手数料,account==tokutei (\"==\" gives one value for every row); "
-               "each row is checked as ledger-add checks it, all or nothing (exit 2)",
+               "a column mapping of the fields date, kind, code, shares, price, amount, fee, tax "
+               "and account to the file's column names, e.g. --map date=約定日,code=銘柄コード,... "
+               "(\"account==tokutei\" gives one value for every row); each row is checked as "
+               "ledger-add checks it, all or nothing (exit 2)",
                ledger_import);
 LP_CLI_COMMAND("ledger-from-portfolio", "ledger-from-portfolio N",
                "「ポートフォリオから取込」: each holding of ptfN.csv becomes a buy in tokutei "
