@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
@@ -291,6 +292,12 @@ TEST_F(PortfolioWindowTest, TakeOverReadsTheChartsCodeAndDay) {
   chart->grid->setCurrentCell(1, 2);  // a chosen high is taken instead of the close
   click("input1_cmd");
   EXPECT_EQ(text("kaine_txt1"), "1250");
+  // The ledger's 「チャートから取込」 takes the same day as a 買付.
+  ctl<QComboBox>("ledger_kind_cmb")->setCurrentIndex(2);
+  click("ledger_take_cmd");
+  EXPECT_EQ(text("ledger_code_txt") + " " + text("ledger_date_txt") + " " +
+                text("ledger_price_txt") + " " + ctl<QComboBox>("ledger_kind_cmb")->currentText(),
+            "7203 20240109 1250 買付");
   chart->grid->setCurrentCell(1, 0);  // a day without trading leaves no stale price
   chart->grid->item(1, 4)->setText("-");
   click("input1_cmd");
@@ -378,6 +385,84 @@ TEST_F(PortfolioWindowTest, DoubleClickingTheNameSortsNamesInJapaneseOrder) {
   std::string order;
   for (const auto& h : portfolio::load_holdings(ptf(0)).holdings) order += h.code + " ";
   EXPECT_EQ(order, "6758 7203 1301 ");
+}
+
+
+// The ledger pages: a buy entered on 「取引」, a sell of more than is held refused with the
+// figures and nothing written, the holding valued on 「損益」, the returns on 「成績」, the
+// holdings list taken over after asking, and every page exported to .xlsx.
+TEST_F(PortfolioWindowTest, LedgerPagesEnterValueMeasureAndExport) {
+  ASSERT_NE(open(), nullptr);
+  ctl<QTabWidget>("portfolio_tabs")->setCurrentIndex(1);
+  auto enter_trade = [&](const char* date, int kind, const char* code, const char* shares,
+                         const char* price) {
+    ctl<QLineEdit>("ledger_date_txt")->setText(date);
+    ctl<QComboBox>("ledger_kind_cmb")->setCurrentIndex(kind);
+    ctl<QLineEdit>("ledger_code_txt")->setText(code);
+    ctl<QLineEdit>("ledger_shares_txt")->setText(shares);
+    ctl<QLineEdit>("ledger_price_txt")->setText(price);
+  };
+  enter_trade("20240104", 0, "1301", "100", "470");
+  click("ledger_add_cmd");
+  auto* trades = ctl<QTableWidget>("ledger_grid");
+  ASSERT_EQ(trades->rowCount(), 1);
+  EXPECT_EQ(trades->item(0, 2)->text() + trades->item(0, 9)->text(), "買付特定(源泉あり)");
+  const std::string ledger_file = user + "ledger/ptf0.csv";
+  const std::string before = file_bytes(ledger_file);
+  enter_trade("20240109", 1, "1301", "200", "500");
+  click("ledger_add_cmd");
+  const QString refusal = ctl<QLabel>("ledger_alert_lb")->text();
+  EXPECT_TRUE(refusal.contains("売却 200株 が保有株数 100株")) << refusal.toStdString();
+  EXPECT_EQ(file_bytes(ledger_file), before);
+
+  auto* holdings = ctl<QTableWidget>("pnl_grid");
+  ASSERT_EQ(holdings->rowCount(), 1);
+  // 100 at 510 against 470 a share.
+  EXPECT_EQ(holdings->item(0, 1)->text() + " " + holdings->item(0, 7)->text() + " " +
+                holdings->item(0, 8)->text(),
+            "極洋 51,000 4,000");
+  EXPECT_EQ(holdings->item(0, 8)->foreground().color(), QColor(255, 0, 0));
+
+  ctl<QLineEdit>("perf_from_txt")->setText("20240105");
+  ctl<QLineEdit>("perf_to_txt")->setText("20240110");
+  click("perf_run_cmd");
+  // From the close of 01-04 (470 ... the file's closes) to 510.
+  EXPECT_TRUE(ctl<QLabel>("perf_result_lb")->text().contains("時間加重収益率 8.51%"))
+      << ctl<QLabel>("perf_result_lb")->text().toStdString();
+
+  // The holdings list taken over, after the question.
+  enter("7203", "20240108", "100", "2,700");
+  click("regist_cmd1");
+  answer = false;
+  click("ledger_import_ptf_cmd");
+  EXPECT_EQ(trades->rowCount(), 1);
+  answer = true;
+  click("ledger_import_ptf_cmd");
+  EXPECT_EQ(trades->rowCount(), 2);
+  EXPECT_EQ(file_bytes(ptf(0)), ",,,,,1\r\n7203,2700,100,20240108,,-\r\n");
+  // A row chosen fills the entries; 修正 rewrites it, 削除 asks first.
+  trades->cellClicked(1, 0);
+  EXPECT_EQ(ctl<QLineEdit>("ledger_code_txt")->text() + " " +
+                ctl<QLineEdit>("ledger_shares_txt")->text(),
+            "7203 100");
+  ctl<QLineEdit>("ledger_shares_txt")->setText("50");
+  click("ledger_change_cmd");
+  EXPECT_EQ(trades->item(1, 6)->text(), "135,000");
+  trades->cellClicked(1, 0);
+  click("ledger_delete_cmd");
+  EXPECT_EQ(trades->rowCount(), 1);
+  EXPECT_TRUE(questions.back().contains("7203")) << questions.back().toStdString();
+
+  const std::string xlsx = dir.str() + "/ledger.xlsx";
+  w->export_path = [&](const QString&) { return QString::fromStdString(xlsx); };
+  click("ledger_export_cmd");
+  EXPECT_EQ(file_bytes(xlsx).substr(0, 2), "PK");
+  if (const char* shots = std::getenv("LP_SHOT_DIR")) {
+    for (int page = 0; page < 4; ++page) {
+      ctl<QTabWidget>("portfolio_tabs")->setCurrentIndex(page);
+      w->grab().save(QString("%1/portfolio_page%2.png").arg(shots).arg(page));
+    }
+  }
 }
 
 }  // namespace
