@@ -72,12 +72,21 @@ footer{color:var(--muted);font-size:12px;text-align:center;padding:10px}
 )";
 
 void hit_rows(std::string& html, const std::vector<Hit>& hits, const char* tag_class,
-              const char* tag_text) {
+              const char* tag_text, HitValuation* valuation) {
   for (const Hit& h : hits) {
     html += "<tr><td><span class=\"tag " + std::string(tag_class) + "\">" + tag_text +
             "</span></td><td>" + html_escape(h.code) + "</td><td>" + html_escape(h.name) +
             "</td><td class=\"num\">" + html_escape(h.close) + "</td><td class=\"num\">" +
-            html_escape(h.value) + "</td></tr>\n";
+            html_escape(h.value) + "</td>";
+    if (valuation) {
+      const std::vector<std::string> cells = valuation->cells(h);
+      for (std::size_t k = 0; k < cells.size(); ++k) {
+        // 業種 is text; the figures are numbers.
+        const bool text = k + 1 == cells.size() && valuation->captions().back() == "業種";
+        html += std::string(text ? "<td>" : "<td class=\"num\">") + html_escape(cells[k]) + "</td>";
+      }
+    }
+    html += "</tr>\n";
   }
 }
 
@@ -205,7 +214,7 @@ std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::st
 
 std::string report_html(const std::string& date, const std::vector<ScreenDay>& screens,
                         const MarketSummary& market, const ChartPicture& chart,
-                        const std::string& notice) {
+                        const std::string& notice, HitValuation* valuation) {
   int entered = 0;
   for (const ScreenDay& s : screens) entered += static_cast<int>(s.changes.entered.size());
   std::string html;
@@ -270,10 +279,14 @@ std::string report_html(const std::string& date, const std::vector<ScreenDay>& s
       html += "<p class=\"empty\">該当銘柄はありません。</p></section>\n";
       continue;
     }
-    html += "<table><tr><th></th><th>コード</th><th>銘柄名</th><th>終値</th><th>表示値</th></tr>\n";
-    hit_rows(html, s.changes.entered, "new", "新規");
-    hit_rows(html, s.changes.continuing, "cont", "継続");
-    hit_rows(html, s.changes.dropped, "out", "除外");
+    html += "<table><tr><th></th><th>コード</th><th>銘柄名</th><th>終値</th><th>表示値</th>";
+    if (valuation) {
+      for (const std::string& c : valuation->captions()) html += "<th>" + html_escape(c) + "</th>";
+    }
+    html += "</tr>\n";
+    hit_rows(html, s.changes.entered, "new", "新規", valuation);
+    hit_rows(html, s.changes.continuing, "cont", "継続", valuation);
+    hit_rows(html, s.changes.dropped, "out", "除外", valuation);
     html += "</table>\n";
     if (!s.changes.entered.empty() && chart) {
       html += "<div class=\"charts\">\n";
@@ -312,9 +325,11 @@ std::string report_path(const std::string& user_folder, const std::string& date)
 bool write_report(const AppFolders& folders, const std::string& date, const ChartPicture& chart,
                   std::string& path, std::string& error) {
   path = report_path(folders.user_folder, date);
+  HitValuation valuation(SeriesSource::from(folders), date);
   const std::string html = report_html(
       date, screen_days(folders.user_folder, date, day_file_trades(folders.db_folder)),
-      market_summary(folders, date), chart, run_notice(read_run_record(folders.user_folder)));
+      market_summary(folders, date), chart, run_notice(read_run_record(folders.user_folder)),
+      &valuation);
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);
   if (!write_file_atomic(path, html, true)) {

@@ -19,6 +19,7 @@
 #include <set>
 
 #include "shell/window_hub_gui.h"
+#include "watch/hit_valuation.h"
 #include "watch/notify_gui.h"
 #include "watch/report_painter.h"
 #include "watch/run_record.h"
@@ -173,8 +174,17 @@ void WatchWindow::fill_grid() {
   grid_->setRowCount(0);
   const std::vector<watch::ScreenDay> screens =
       watch::screen_days(folders_.user_folder, day_, watch::day_file_trades(folders_.db_folder));
+  // Each hit's 予想PER, PBR, 予想利回り, 時価総額 and 業種 on the day, where the database has them.
+  watch::HitValuation valuation(SeriesSource::from(folders_), day_);
+  QStringList heads = {QStringLiteral("区分"), QStringLiteral("コード"), QStringLiteral("銘柄名"),
+                       QStringLiteral("終値"), QStringLiteral("表示値")};
+  for (const std::string& c : valuation.captions()) heads << q(c);
+  grid_->setColumnCount(static_cast<int>(heads.size()));
+  grid_->setHorizontalHeaderLabels(heads);
+  const int columns = static_cast<int>(heads.size());
   int entered = 0;
-  auto add_row = [this](const QString& kind, const watch::Hit* h, const QColor& colour) {
+  auto add_row = [this, &valuation](const QString& kind, const watch::Hit* h,
+                                    const QColor& colour) {
     const int r = grid_->rowCount();
     grid_->insertRow(r);
     auto* k = new QTableWidgetItem(kind);
@@ -190,6 +200,12 @@ void WatchWindow::fill_grid() {
       auto* item = new QTableWidgetItem(q(c == 3 ? h->close : h->value));
       item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
       grid_->setItem(r, c, item);
+    }
+    const std::vector<std::string> cells = valuation.cells(*h);
+    for (std::size_t k = 0; k < cells.size(); ++k) {
+      auto* item = new QTableWidgetItem(q(cells[k]));
+      if (valuation.captions()[k] != "業種") item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      grid_->setItem(r, 5 + static_cast<int>(k), item);
     }
   };
   for (const watch::ScreenDay& s : screens) {
@@ -212,11 +228,11 @@ void WatchWindow::fill_grid() {
     item->setFont(f);
     item->setBackground(QColor(232, 238, 250));
     grid_->setItem(r, 0, item);
-    grid_->setSpan(r, 0, 1, 5);
+    grid_->setSpan(r, 0, 1, columns);
     if (!s.error.empty()) {
       add_row(QStringLiteral("エラー"), nullptr, kRed);
       grid_->setItem(grid_->rowCount() - 1, 1, new QTableWidgetItem(q(s.error)));
-      grid_->setSpan(grid_->rowCount() - 1, 1, 1, 4);
+      grid_->setSpan(grid_->rowCount() - 1, 1, 1, columns - 1);
     }
     for (const auto& h : s.changes.entered) add_row(QStringLiteral("新規"), &h, kRed);
     for (const auto& h : s.changes.continuing) add_row(QStringLiteral("継続"), &h, Qt::darkGray);
