@@ -106,6 +106,8 @@ TEST(Fundamentals, EachRuleAsOfEachDay) {
       {20250310, 900, 90, 40, 1010, 11e6, 10, 40.0 / 9, 9, 30.0 / 9, 10, 8},
       // From the split day the older figures are on the new basis.
       {20250325, 450, 45, 20, 505, 22e6, 10, 40.0 / 9, 9, 30.0 / 9, 10, 8},
+      // The year's last day still has its forecast.
+      {20250331, 450, 45, 20, 505, 22e6, 10, 40.0 / 9, 9, 30.0 / 9, 10, 8},
       // Between the year's end and its results the ended year's forecast is no longer used.
       {20250511, 450, u, u, 505, 22e6, u, u, 9, 30.0 / 9, 10, u},
       // The year's results are out (a loss, no forecast): 予想 undefined, 実績PER undefined on a

@@ -437,7 +437,7 @@ TEST_F(FormulaRun, ResultsFiguresAsOfTheRunsDay) {
            {fins::DocType, "1QFinancialStatements_Consolidated_JP"},
            {fins::CurFYEn, "20250331"},
            {fins::FEPS, "11"},
-           {fins::FDivAnn, "4"}}) {  // a quarter restates the year's dividend forecast
+           {fins::FDivAnn, "2"}}) {  // the year's dividend forecast, on the new basis
     q1.set(col, text);
   }
   fins::StoreStats stats;
