@@ -312,7 +312,8 @@ TEST_F(JQuantsEndToEnd, ValuationScreenAndAsOfFollowTheSyncedSummaries) {
   std::set<std::string> by_page;
   std::istringstream page_lines(page.out);
   std::getline(page_lines, line);
-  EXPECT_EQ(line, "46 " + std::to_string(want_sector.size()));
+  // Step 46 (指標) kept that many of the industry's stocks.
+  EXPECT_EQ(line.rfind("46 " + std::to_string(want_sector.size()) + "/", 0), 0u) << line;
   std::getline(page_lines, line);
   while (std::getline(page_lines, line)) by_page.insert(line.substr(0, line.find(',')));
   EXPECT_EQ(by_page, want_sector) << page.out.substr(0, 600);
