@@ -640,11 +640,18 @@ void ScreeningWindow::build_indicator_page(QGroupBox* box) {
   body->addLayout(sector_box, 1);
   grid->addLayout(body);
 
+  auto* bottom = new QHBoxLayout;
   indicator_formula_ = new QLabel(box);
   indicator_formula_->setObjectName(QStringLiteral("shihyou_shiki_lb"));
   indicator_formula_->setWordWrap(true);
   indicator_formula_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  grid->addWidget(indicator_formula_);
+  bottom->addWidget(indicator_formula_, 1);
+  // The step's "kept/before" count, as a criterion row shows its own.
+  indicator_result_ = new QLabel(box);
+  indicator_result_->setObjectName(QStringLiteral("result1_lb_46"));
+  indicator_result_->setStyleSheet(color_css(TextColor::blue));
+  bottom->addWidget(indicator_result_);
+  grid->addLayout(bottom);
   update_indicator_formula();
 }
 
@@ -855,10 +862,12 @@ void ScreeningWindow::date_label(const std::string& text) {
 
 void ScreeningWindow::result_label(int n, const std::string& text) {
   if (n >= 1 && n <= lp::screening::kLastFormulaRow && result_[n]) result_[n]->setText(q(text));
+  if (n == lp::screening::kIndicatorRow && indicator_result_) indicator_result_->setText(q(text));
 }
 
 void ScreeningWindow::clear_result_labels() {
   for (int n = 1; n <= 11; ++n) result_[n]->clear();
+  if (indicator_result_) indicator_result_->clear();
   for (const char* name : {"sakata1_lb_0", "gc1_lb_0"}) {
     if (auto* l = findChild<QLabel*>(QString::fromLatin1(name))) l->clear();
   }

@@ -104,6 +104,7 @@ class ScreeningWindow : public QWidget, public lp::screening::ScreeningUi {
   QGroupBox* pages_[kPages] = {};
   QListWidget* sectors_ = nullptr;  // gyoushu_lst
   QLabel* indicator_formula_ = nullptr;    // shihyou_shiki_lb
+  QLabel* indicator_result_ = nullptr;     // result1_lb_46
   bool syncing_sectors_ = false;
   QCheckBox* markets_[7] = {};
   QRadioButton* option1_[46] = {};

@@ -15,6 +15,8 @@
 #include <QTest>
 #include <filesystem>
 
+#include "pricedb/fins_store.h"
+#include "pricedb/sectors.h"
 #include "screening/screening_window.h"
 #include "screening_fixture.h"
 #include "shell/window_hub_gui.h"
@@ -123,6 +125,31 @@ TEST(IndicatorPage, BoxesShowTheirFormulaAndNeedResults) {
   EXPECT_EQ(find<QLabel>(w.get(), "msg1_lb")->text(),
             QStringLiteral("決算データがありません: jquants-sync で取得してください"));
   EXPECT_FALSE(std::filesystem::exists(m.folders.user_folder + "sel46.csv"));
+
+  // With results (1301 at 139: PER 139 / 13.9 = 10, yield 5 / 139 = 3.6 %) and its industry
+  // (医薬品), the page's step keeps it: one of the one stock of that industry.
+  fins::Disclosure d;
+  for (auto [col, text] : std::initializer_list<std::pair<int, std::string>>{
+           {fins::DiscDate, m.dates.front()},
+           {fins::Code, "1301"},
+           {fins::DocType, "FYFinancialStatements_Consolidated_JP"},
+           {fins::NxtFYEn, "20991231"},
+           {fins::NxFEPS, "13.9"},
+           {fins::NxFDivAnn, "5"}}) {
+    d.set(col, text);
+  }
+  fins::StoreStats stats;
+  std::string error;
+  ASSERT_TRUE(fins::store_disclosures(m.folders.db_folder, {d}, stats, error)) << error;
+  ASSERT_TRUE(sectors::store_sectors(
+      m.folders.db_folder,
+      {{std::stoi(m.dates.back()), {{"1301", {0, "5", "医薬品", "3250", "医薬品", "東証1部"}}}}},
+      error))
+      << error;
+  press(w.get(), "select_cal1_cmd");
+  EXPECT_EQ(find<QLabel>(w.get(), "result1_lb_46")->text(), QStringLiteral("1/1"));
+  const std::string out = test::read_cp932(m.folders.user_folder + "sel0_out.csv");
+  EXPECT_NE(out.find("\r\n1301,"), std::string::npos) << out.substr(0, 300);
 }
 
 TEST(FormulaPage, SavedScreenRunsTheSameInAFreshWindow) {
