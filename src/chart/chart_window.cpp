@@ -514,7 +514,10 @@ void ChartWindow::redraw_chart() {
     kessan_lb_->clear();
     for (int i = 1; i <= bars.count; ++i) {
       if (!bars.traded(i)) continue;
-      kessan_lb_->setText(qs(fins::valuation_line(src, code, shown_date_, bars.close_at(i))));
+      // The prices drawn are on the basis of every correction of the years loaded: the
+      // per-share figures are put on the same basis, or a later split skews every ratio.
+      kessan_lb_->setText(qs(fins::valuation_line(src, code, shown_date_, bars.close_at(i),
+                                                  fins::load_basis(shown_date_))));
       break;
     }
     *scene_ = build_scene(std::move(bars), options);
@@ -528,8 +531,6 @@ void ChartWindow::redraw_chart() {
 
 void ChartWindow::show_disclosures() {
   const std::string code = ss(code_txt_->text().trimmed());
-  const std::vector<fins::Disclosure> all =
-      fins::disclosures_of(SeriesSource::from(folders_), code);
   auto* dialog = new QDialog(this);
   dialog->setObjectName(QStringLiteral("kessan_frm"));
   dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -542,17 +543,26 @@ void ChartWindow::show_disclosures() {
   QStringList heads;
   for (const char* c : captions) heads << QString::fromUtf8(c);
   grid->setHorizontalHeaderLabels(heads);
-  for (auto it = all.rbegin(); it != all.rend(); ++it) {
-    if (shown_date_ > 0 && it->date > shown_date_) continue;  // not disclosed yet on that day
-    const fins::DisclosureRow r = fins::disclosure_row(*it);
-    const int row = grid->rowCount();
-    grid->insertRow(row);
+  const SeriesSource src = SeriesSource::from(folders_);
+  for (const fins::DisclosureListRow& row :
+       fins::disclosure_list(src, code, shown_date_, fins::load_basis(shown_date_))) {
+    const int at = grid->rowCount();
+    grid->insertRow(at);
+    if (!row.split.empty()) {
+      // A split between two disclosures: the rows below it were on the old basis as served.
+      auto* item = new QTableWidgetItem(qs(row.split));
+      item->setForeground(QColor(200, 0, 0));
+      grid->setItem(at, 0, item);
+      grid->setSpan(at, 0, 1, static_cast<int>(captions.size()));
+      continue;
+    }
+    const fins::DisclosureRow& r = row.row;
     int c = 0;
     for (const std::string* f :
          {&r.date, &r.period, &r.sales, &r.op, &r.np, &r.eps, &r.f_eps, &r.bps, &r.div, &r.f_div}) {
       auto* item = new QTableWidgetItem(qs(*f));
       item->setTextAlignment(Qt::AlignVCenter | (c < 2 ? Qt::AlignLeft : Qt::AlignRight));
-      grid->setItem(row, c++, item);
+      grid->setItem(at, c++, item);
     }
   }
   grid->resizeColumnsToContents();

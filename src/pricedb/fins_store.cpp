@@ -28,7 +28,9 @@ constexpr std::array<std::string_view, kColumnCount> kNames = {
     "DiscDate", "DiscTime", "Code",   "DiscNo", "DocType",   "CurPerType", "CurFYSt", "CurFYEn",
     "NxtFYSt",  "NxtFYEn",  "Sales",  "OP",     "OdP",       "NP",         "EPS",     "BPS",
     "Eq",       "TA",       "DivAnn", "FSales", "FOP",       "FNP",        "FEPS",    "FDivAnn",
-    "NxFSales", "NxFOP",    "NxFNp",  "NxFEPS", "NxFDivAnn", "ShOutFY",    "TrShFY"};
+    "NxFSales", "NxFOP",    "NxFNp",  "NxFEPS", "NxFDivAnn", "ShOutFY",    "TrShFY",
+    "EqAR",     "FOdP",     "NxFOdP", "PayoutRatioAnn", "CFO", "CFI", "CFF", "CashEq",
+    "DEPS",     "AvgSh",    "DivUnit", "FDivUnit", "NxFDivUnit", "CurPerSt", "CurPerEn"};
 
 bool equal_ci(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -74,7 +76,8 @@ int column_of(std::string_view name) {
 }
 
 bool is_date_column(int col) {
-  return col == DiscDate || col == CurFYSt || col == CurFYEn || col == NxtFYSt || col == NxtFYEn;
+  return col == DiscDate || col == CurFYSt || col == CurFYEn || col == NxtFYSt || col == NxtFYEn ||
+         col == CurPerSt || col == CurPerEn;
 }
 
 bool read_disclosed(std::string_view text, double& value) {

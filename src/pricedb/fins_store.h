@@ -47,17 +47,35 @@ enum Col : int {
   NxFDivAnn,
   ShOutFY,
   TrShFY,
+  // Kept since the valuation figures read them; a file written before has none of them, and
+  // they read as not disclosed.
+  EqAR,            // equity-to-asset ratio (自己資本比率) as served: a fraction (0.452)
+  FOdP,            // ordinary profit forecast, current year
+  NxFOdP,          // the same, next year
+  PayoutRatioAnn,  // payout ratio (配当性向) as served: a fraction (0.304)
+  CFO,             // cash flows from operating, investing and financing activities
+  CFI,
+  CFF,
+  CashEq,      // cash and equivalents at the period end
+  DEPS,        // diluted EPS
+  AvgSh,       // average shares in the period
+  DivUnit,     // a REIT's distribution per unit (actual, current-year and next-year forecast)
+  FDivUnit,
+  NxFDivUnit,
+  CurPerSt,  // the period the figures cover (yyyymmdd): a quarter's from the year's start
+  CurPerEn,
   kColumnCount
 };
 
 inline constexpr int kFirstValueColumn = Sales;
+inline constexpr int kLastValueColumn = NxFDivUnit;
 
 // "DiscDate", "Sales", ...
 std::string_view column_name(int col);
 // The column of a V2 name, case-insensitive; -1 when it is not one of ours.
 int column_of(std::string_view name);
 inline bool is_value_column(int col) {
-  return col >= kFirstValueColumn && col < kColumnCount;
+  return col >= kFirstValueColumn && col <= kLastValueColumn;
 }
 // Date columns are stored as yyyymmdd.
 bool is_date_column(int col);

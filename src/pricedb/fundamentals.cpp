@@ -11,40 +11,122 @@
 
 namespace lp::fins {
 
-namespace {
-
-// The product of the factors of the corrections dated after `disc_date` and on or before
-// `as_of`: a disclosure dated on the split day itself is already on the new basis.
-double split_factor(const std::vector<Split>& splits, int disc_date, int as_of) {
+double split_factor(const std::vector<Split>& splits, int disc_date, int basis) {
+  // A disclosure dated on the split day itself is already on the new basis.
   double f = 1;
   for (const Split& s : splits) {
-    if (s.date > disc_date && s.date <= as_of) f *= s.factor;
+    if (s.date > disc_date && s.date <= basis) f *= s.factor;
   }
   return f;
 }
 
-struct Found {
-  const Disclosure* from = nullptr;
-  int col = -1;
+namespace {
+
+// Days since 1970-01-01 of a yyyymmdd date (the civil-from-days inverse).
+long long day_number(int yyyymmdd) {
+  int y = yyyymmdd / 10000;
+  const unsigned m = static_cast<unsigned>(yyyymmdd / 100 % 100);
+  const unsigned d = static_cast<unsigned>(yyyymmdd % 100);
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+int date_of(const Disclosure& d, int col) {
+  const std::string& t = d[col];
+  if (t.size() != 8) return 0;
+  int v = 0;
+  for (char c : t) {
+    if (c < '0' || c > '9') return 0;
+    v = v * 10 + (c - '0');
+  }
+  return v;
+}
+
+// A fiscal year of twelve months: 52- and 53-week years included, a changed year's 9 or 15
+// months not. A year whose start no disclosure gives is taken as twelve months.
+// `after`: `start` is the day before the year begins.
+bool twelve_months(int start, int end, bool after = false) {
+  if (start == 0 || end == 0) return true;
+  const long long span = day_number(end) - day_number(start) + (after ? 0 : 1);
+  return span >= 350 && span <= 380;
+}
+
+// What a forecast column group is about: a revision notice speaks only about its own kind.
+enum class Group { earnings, dividend };
+
+// The forecast columns of a figure: the next-year and current-year columns, and the REIT
+// distribution columns that stand in where a dividend column is blank (-1: none).
+struct ForecastCols {
+  int next, cur, alt_next, alt_cur;
+  Group group;
 };
 
-// The forecast walk: newest first, each disclosure's next-year forecast if disclosed, else its
-// current-year one; the first whose fiscal year has no known FY results is the forecast.
-Found forecast_walk(const std::vector<const Disclosure*>& newest_first,
-                    const std::set<std::string>& years_with_results, int next_col, int cur_col) {
+// The fiscal year containing D: the newest disclosure whose current or next fiscal year runs
+// over D (a year without a known start counts from its end back).
+void year_containing(const std::vector<const Disclosure*>& newest_first, int as_of, int& start,
+                     int& end) {
+  start = end = 0;
   for (const Disclosure* d : newest_first) {
-    int col = -1, year = -1;
-    if (d->disclosed(next_col)) {
-      col = next_col;
-      year = NxtFYEn;
-    } else if (d->disclosed(cur_col)) {
-      col = cur_col;
-      year = CurFYEn;
+    for (const auto& [st_col, en_col] : {std::pair{NxtFYSt, NxtFYEn}, std::pair{CurFYSt, CurFYEn}}) {
+      const int en = date_of(*d, en_col);
+      const int st = date_of(*d, st_col);
+      if (en >= as_of && (st == 0 || st <= as_of)) {
+        start = st;
+        end = en;
+        return;
+      }
     }
-    if (col < 0) continue;
-    if (!years_with_results.count((*d)[year])) return {d, col};
   }
-  return {};
+}
+
+// Does `d` speak about the forecast `c` of the fiscal year ending `year_end`? Its FY results
+// speak about the next year; its quarterly reports and revision notices about the current one
+// (a revision of earnings says nothing of the dividend, and the other way round). A disclosure
+// that speaks but leaves the figure blank has withdrawn it (未定).
+bool speaks_about(const Disclosure& d, const ForecastCols& c, int year_end, int& col) {
+  col = -1;
+  const auto pick = [&](int main, int alt) {
+    if (d.disclosed(main)) {
+      col = main;
+    } else if (alt >= 0 && d.disclosed(alt)) {
+      col = alt;
+    }
+  };
+  if (date_of(d, NxtFYEn) == year_end) {
+    pick(c.next, c.alt_next);
+    if (col >= 0 || d.is_fy_results()) return true;
+  }
+  if (d.is_fy_results() || date_of(d, CurFYEn) != year_end) return false;
+  const std::string& doc = d[DocType];
+  if (doc.find("FinancialStatements") == std::string::npos) {
+    // A revision notice: of earnings ("EarnForecastRevision"), of the dividend
+    // ("DividendForecastRevision"), or another notice that speaks by what it discloses.
+    const bool earn = doc.find("Earn") != std::string::npos;
+    const bool div = doc.find("Dividend") != std::string::npos;
+    if (earn || div) {
+      if ((c.group == Group::earnings) != earn) return false;
+    } else {
+      pick(c.cur, c.alt_cur);
+      return col >= 0;
+    }
+  }
+  pick(c.cur, c.alt_cur);
+  return true;
+}
+
+// The forecast of the year ending `year_end`: the newest disclosure speaking about it decides.
+const Disclosure* forecast_of(const std::vector<const Disclosure*>& newest_first, int year_end,
+                              const ForecastCols& c, int& col) {
+  col = -1;
+  if (year_end == 0) return nullptr;
+  for (const Disclosure* d : newest_first) {
+    if (speaks_about(*d, c, year_end, col)) return col >= 0 ? d : nullptr;
+  }
+  return nullptr;
 }
 
 std::optional<double> ratio(std::optional<double> num, std::optional<double> den) {
@@ -52,12 +134,35 @@ std::optional<double> ratio(std::optional<double> num, std::optional<double> den
   return *num / *den;
 }
 
+std::optional<double> value_of(const Disclosure* d, int col) {
+  if (!d || !d->disclosed(col)) return std::nullopt;
+  return d->value(col);
+}
+
+// 自己資本 at a year end: EqAR x TA, else Eq (net assets) when EqAR is blank.
+std::optional<double> own_equity(const Disclosure* d, bool& on_eq) {
+  on_eq = false;
+  const auto ear = value_of(d, EqAR), ta = value_of(d, TA);
+  if (ear && ta) return *ear * *ta;
+  on_eq = true;
+  return value_of(d, Eq);
+}
+
+// The average of a balance at the start (the year before's end) and the end of the year; the
+// end alone when the year before is not known.
+std::optional<double> average(std::optional<double> start, std::optional<double> end) {
+  if (!end) return std::nullopt;
+  if (!start) return end;
+  return (*start + *end) / 2;
+}
+
 }  // namespace
 
 Figures figures_as_of(const std::vector<Disclosure>& sorted, int as_of,
-                      const std::vector<Split>& splits) {
+                      const std::vector<Split>& splits, int basis) {
   Figures f;
   f.as_of = as_of;
+  if (basis < as_of) basis = as_of;
   std::vector<const Disclosure*> known;  // newest first
   for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
     if (it->date <= as_of) known.push_back(&*it);
@@ -65,30 +170,40 @@ Figures figures_as_of(const std::vector<Disclosure>& sorted, int as_of,
   f.known = static_cast<int>(known.size());
   if (known.empty()) return f;
 
-  std::set<std::string> years_with_results;
-  const Disclosure* last_fy = nullptr;
+  const Disclosure* last_fy = nullptr;  // the newest FY results
+  const Disclosure* prev_fy = nullptr;  // the results of the year before it
   for (const Disclosure* d : known) {
     if (!d->is_fy_results()) continue;
-    years_with_results.insert((*d)[CurFYEn]);
-    if (!last_fy) last_fy = d;
+    if (!last_fy) {
+      last_fy = d;
+    } else if (!prev_fy && date_of(*d, CurFYEn) < date_of(*last_fy, CurFYEn)) {
+      // Only the year just before: an average with an older year means nothing.
+      const long long gap = day_number(date_of(*last_fy, CurFYEn)) - day_number(date_of(*d, CurFYEn));
+      if (date_of(*d, CurFYEn) > 0 && gap <= 400) prev_fy = d;
+      if (date_of(*d, CurFYEn) > 0) break;
+    }
   }
   auto per_share = [&](const Disclosure* d, int col) -> std::optional<double> {
     if (!d || !d->disclosed(col)) return std::nullopt;
-    return d->value(col) * split_factor(splits, d->date, as_of);
+    return d->value(col) * split_factor(splits, d->date, basis);
   };
 
-  const Found eps = forecast_walk(known, years_with_results, NxFEPS, FEPS);
-  f.eps = eps.from ? per_share(eps.from, eps.col) : per_share(last_fy, EPS);
-  const Found dps = forecast_walk(known, years_with_results, NxFDivAnn, FDivAnn);
-  f.dps = dps.from ? per_share(dps.from, dps.col) : per_share(last_fy, DivAnn);
+  year_containing(known, as_of, f.fy_start, f.fy_end);
+  int col = -1;
+  const Disclosure* from = forecast_of(known, f.fy_end, {NxFEPS, FEPS, -1, -1, Group::earnings}, col);
+  f.eps = per_share(from, col);
+  from = forecast_of(known, f.fy_end, {NxFDivAnn, FDivAnn, NxFDivUnit, FDivUnit, Group::dividend}, col);
+  f.dps = per_share(from, col);
+  f.aeps = per_share(last_fy, EPS);
+  f.adps = last_fy && last_fy->disclosed(DivAnn) ? per_share(last_fy, DivAnn)
+                                                  : per_share(last_fy, DivUnit);
 
   for (const Disclosure* d : known) {
     if (!f.bps && d->disclosed(BPS)) f.bps = per_share(d, BPS);
     if (!f.shares && d->disclosed(ShOutFY)) {
-      const double treasury = d->disclosed(TrShFY) ? d->value(TrShFY) : 0;
-      f.shares = (d->value(ShOutFY) - treasury) / split_factor(splits, d->date, as_of);
+      f.shares = d->value(ShOutFY) / split_factor(splits, d->date, basis);
     }
-    for (int c = kFirstValueColumn; c < kColumnCount; ++c) {
+    for (int c = kFirstValueColumn; c <= kLastValueColumn; ++c) {
       const auto i = static_cast<std::size_t>(c);
       if (!f.has_latest[i] && d->disclosed(c)) {
         f.has_latest[i] = true;
@@ -96,30 +211,58 @@ Figures figures_as_of(const std::vector<Disclosure>& sorted, int as_of,
       }
     }
   }
-  if (last_fy) {
-    const auto at = [&](int col) -> std::optional<double> {
-      if (!last_fy->disclosed(col)) return std::nullopt;
-      return last_fy->value(col);
-    };
-    if (auto r = ratio(at(NP), at(Eq))) f.roe = *r * 100;
-    const Found sales = forecast_walk(known, years_with_results, NxFSales, FSales);
-    if (sales.from) {
-      if (auto r = ratio(sales.from->value(sales.col), at(Sales))) f.salesg = (*r - 1) * 100;
+  if (!last_fy) return f;
+  for (int c = kFirstValueColumn; c <= kLastValueColumn; ++c) {
+    const auto i = static_cast<std::size_t>(c);
+    if (last_fy->disclosed(c)) {
+      f.has_fy[i] = true;
+      f.fy[i] = last_fy->value(c);
     }
-    const Found op = forecast_walk(known, years_with_results, NxFOP, FOP);
-    if (op.from) {
-      if (auto r = ratio(op.from->value(op.col), at(OP))) f.opg = (*r - 1) * 100;
-    }
+  }
+  const auto at = [&](int c) { return value_of(last_fy, c); };
+  bool start_on_eq = false;
+  const auto equity = average(prev_fy ? own_equity(prev_fy, start_on_eq) : std::nullopt,
+                              own_equity(last_fy, f.roe_on_eq));
+  f.roe_on_eq = f.roe_on_eq || start_on_eq;
+  if (auto r = ratio(at(NP), equity)) f.roe = *r * 100;
+  if (auto r = ratio(at(NP), average(value_of(prev_fy, TA), at(TA)))) f.roa = *r * 100;
+  if (at(EqAR)) {
+    f.eqr = *at(EqAR) * 100;
+  } else if (auto r = ratio(at(Eq), at(TA))) {
+    f.eqr = *r * 100;
+  }
+  if (auto r = ratio(at(OP), at(Sales))) f.opm = *r * 100;
+  if (at(PayoutRatioAnn)) {
+    f.payout = *at(PayoutRatioAnn) * 100;
+  } else if (auto r = ratio(at(DivAnn), at(EPS))) {
+    f.payout = *r * 100;
+  }
+
+  // Growth compares like with like: a forecast of twelve months with twelve months' actuals.
+  // A year whose start no disclosure gives begins the day after the newest FY results' end.
+  const int last_end = date_of(*last_fy, CurFYEn);
+  const bool year_twelve = f.fy_start ? twelve_months(f.fy_start, f.fy_end)
+                                      : last_end == 0 || twelve_months(last_end, f.fy_end, true);
+  const bool like = f.fy_end > 0 && last_end < f.fy_end && year_twelve &&
+                    twelve_months(date_of(*last_fy, CurFYSt), last_end);
+  if (like) {
+    from = forecast_of(known, f.fy_end, {NxFSales, FSales, -1, -1, Group::earnings}, col);
+    if (auto r = ratio(value_of(from, col), at(Sales))) f.salesg = (*r - 1) * 100;
+    from = forecast_of(known, f.fy_end, {NxFOP, FOP, -1, -1, Group::earnings}, col);
+    if (auto r = ratio(value_of(from, col), at(OP))) f.opg = (*r - 1) * 100;
   }
   return f;
 }
 
 namespace {
 constexpr std::pair<Metric, std::string_view> kMetricNames[] = {
-    {Metric::per, "PER"},   {Metric::pbr, "PBR"}, {Metric::yield, "YIELD"},
-    {Metric::mcap, "MCAP"}, {Metric::roe, "ROE"}, {Metric::salesg, "SALESG"},
-    {Metric::opg, "OPG"},   {Metric::eps, "EPS"}, {Metric::dps, "DPS"},
-    {Metric::bps, "BPS"},   {Metric::fin, "FIN"}};
+    {Metric::per, "PER"},       {Metric::pbr, "PBR"},       {Metric::yield, "YIELD"},
+    {Metric::mcap, "MCAP"},     {Metric::roe, "ROE"},       {Metric::salesg, "SALESG"},
+    {Metric::opg, "OPG"},       {Metric::eps, "EPS"},       {Metric::dps, "DPS"},
+    {Metric::bps, "BPS"},       {Metric::fin, "FIN"},       {Metric::aper, "APER"},
+    {Metric::ayield, "AYIELD"}, {Metric::roa, "ROA"},       {Metric::eqr, "EQR"},
+    {Metric::opm, "OPM"},       {Metric::payout, "PAYOUT"}, {Metric::minbuy, "MINBUY"},
+    {Metric::fy, "FY"}};
 }  // namespace
 
 std::string_view metric_name(Metric m) {
@@ -131,7 +274,7 @@ std::string_view metric_name(Metric m) {
 
 bool metric_of(std::string_view name, Metric& out) {
   for (const auto& [metric, n] : kMetricNames) {
-    if (n == name && metric != Metric::fin) {
+    if (n == name && metric != Metric::fin && metric != Metric::fy) {
       out = metric;
       return true;
     }
@@ -139,20 +282,56 @@ bool metric_of(std::string_view name, Metric& out) {
   return false;
 }
 
+bool metric_on_close(Metric m) {
+  switch (m) {
+    case Metric::per:
+    case Metric::pbr:
+    case Metric::yield:
+    case Metric::mcap:
+    case Metric::aper:
+    case Metric::ayield:
+    case Metric::minbuy:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::optional<double> metric_value(const Figures& f, Metric m, double close, int col) {
+  const auto column = [&](const std::array<double, kColumnCount>& values,
+                          const std::bitset<kColumnCount>& has) -> std::optional<double> {
+    if (!is_value_column(col) || !has[static_cast<std::size_t>(col)]) return std::nullopt;
+    return values[static_cast<std::size_t>(col)];
+  };
   switch (m) {
     case Metric::per:
       return ratio(close, f.eps);
+    case Metric::aper:
+      return ratio(close, f.aeps);
     case Metric::pbr:
       return ratio(close, f.bps);
     case Metric::yield:
       if (auto r = ratio(f.dps, close)) return *r * 100;
       return std::nullopt;
+    case Metric::ayield:
+      if (auto r = ratio(f.adps, close)) return *r * 100;
+      return std::nullopt;
     case Metric::mcap:
-      if (!f.shares) return std::nullopt;
+      if (!f.shares || !(close > 0)) return std::nullopt;
       return close * *f.shares / 100000000.0;
+    case Metric::minbuy:
+      if (!(close > 0)) return std::nullopt;
+      return close * 100;
     case Metric::roe:
       return f.roe;
+    case Metric::roa:
+      return f.roa;
+    case Metric::eqr:
+      return f.eqr;
+    case Metric::opm:
+      return f.opm;
+    case Metric::payout:
+      return f.payout;
     case Metric::salesg:
       return f.salesg;
     case Metric::opg:
@@ -164,9 +343,9 @@ std::optional<double> metric_value(const Figures& f, Metric m, double close, int
     case Metric::bps:
       return f.bps;
     case Metric::fin:
-      if (!is_value_column(col) || !f.has_latest[static_cast<std::size_t>(col)])
-        return std::nullopt;
-      return f.latest[static_cast<std::size_t>(col)];
+      return column(f.latest, f.has_latest);
+    case Metric::fy:
+      return column(f.fy, f.has_fy);
   }
   return std::nullopt;
 }
@@ -244,17 +423,19 @@ const Figures* FiguresBook::figures(std::string_view code) {
   return out;
 }
 
-DisclosureRow disclosure_row(const Disclosure& d) {
+DisclosureRow disclosure_row(const Disclosure& d, double factor) {
   auto millions = [&](int col) {
     return d.disclosed(col) ? format_pattern(d.value(col) / 1e6, "#,##0") : std::string("-");
   };
   auto plain = [&](int col) {
     if (!d.disclosed(col)) return std::string("-");
-    std::string t = format_pattern(d.value(col), "#,##0.##");
+    std::string t = format_pattern(d.value(col) * factor, "#,##0.##");
     if (!t.empty() && t.back() == '.') t.pop_back();  // the pattern's point without decimals
     return t;
   };
   auto forecast = [&](int next, int cur) { return d.disclosed(next) ? plain(next) : plain(cur); };
+  // A REIT's distribution where the dividend fields are blank.
+  auto dividend = [&](int col, int unit) { return d.disclosed(col) ? plain(col) : plain(unit); };
   DisclosureRow r;
   const std::string& date = d[DiscDate];
   r.date = date.size() == 8 ? date.substr(0, 4) + "/" + date.substr(4, 2) + "/" + date.substr(6, 2)
@@ -267,9 +448,42 @@ DisclosureRow disclosure_row(const Disclosure& d) {
   r.eps = plain(EPS);
   r.f_eps = forecast(NxFEPS, FEPS);
   r.bps = plain(BPS);
-  r.div = plain(DivAnn);
-  r.f_div = forecast(NxFDivAnn, FDivAnn);
+  r.div = dividend(DivAnn, DivUnit);
+  r.f_div = d.disclosed(NxFDivAnn) || d.disclosed(FDivAnn) ? forecast(NxFDivAnn, FDivAnn)
+                                                           : forecast(NxFDivUnit, FDivUnit);
   return r;
+}
+
+std::vector<DisclosureListRow> disclosure_list(const SeriesSource& src, std::string_view code,
+                                               int as_of, int basis) {
+  const std::vector<Disclosure> all = disclosures_of(src, code);
+  std::vector<Split> splits = known_splits(src, code, basis);
+  std::sort(splits.begin(), splits.end(), [](const Split& a, const Split& b) { return a.date > b.date; });
+  std::vector<DisclosureListRow> out;
+  std::size_t next_split = 0;  // splits newest first
+  const auto date_text = [](int d) {
+    const std::string t = std::to_string(d);
+    return t.size() == 8 ? t.substr(0, 4) + "/" + t.substr(4, 2) + "/" + t.substr(6, 2) : t;
+  };
+  bool any = false;
+  for (auto it = all.rbegin(); it != all.rend(); ++it) {
+    if (as_of > 0 && it->date > as_of) continue;  // not disclosed yet on that day
+    // The splits after this disclosure (and after the newest shown) stand above it.
+    while (next_split < splits.size() && splits[next_split].date > it->date) {
+      const Split& sp = splits[next_split++];
+      if (!any || !(sp.factor > 0)) continue;  // nothing shown above it to set apart
+      DisclosureListRow mark;
+      mark.split = (sp.factor < 1 ? "分割 1→" + format_decimal(1 / sp.factor)
+                                  : "併合 " + format_decimal(sp.factor) + "→1") +
+                   " (" + date_text(sp.date) + ")　これより前の1株あたりの値は換算しています";
+      out.push_back(std::move(mark));
+    }
+    DisclosureListRow row;
+    row.row = disclosure_row(*it, split_factor(splits, it->date, basis));
+    out.push_back(std::move(row));
+    any = true;
+  }
+  return out;
 }
 
 const std::array<const char*, 10>& disclosure_captions() {
@@ -280,16 +494,22 @@ const std::array<const char*, 10>& disclosure_captions() {
 }
 
 std::string valuation_line(const SeriesSource& src, std::string_view code, int as_of,
-                           double close) {
+                           double close, int basis) {
   const std::vector<Disclosure> list = disclosures_of(src, code);
   if (list.empty() || list.front().date > as_of) return {};
-  const Figures f = figures_as_of(list, as_of, known_splits(src, code, as_of));
+  if (basis < as_of) basis = as_of;
+  const Figures f = figures_as_of(list, as_of, known_splits(src, code, basis), basis);
   auto with = [](const std::string& text, const char* unit) {
     return text == "-" ? text : text + unit;
   };
-  return "予想PER " + with(per_text(metric_value(f, Metric::per, close)), "倍") + "　PBR " +
-         with(yield_text(metric_value(f, Metric::pbr, close)), "倍") + "　利回り " +
+  return "予想PER " + with(per_text(metric_value(f, Metric::per, close)), "倍") + "　実績PER " +
+         with(per_text(metric_value(f, Metric::aper, close)), "倍") + "　PBR " +
+         with(yield_text(metric_value(f, Metric::pbr, close)), "倍") + "　予想利回り " +
          with(yield_text(metric_value(f, Metric::yield, close)), "%");
+}
+
+int load_basis(int newest_day) {
+  return newest_day / 10000 * 10000 + 1231;
 }
 
 std::string per_text(const std::optional<double>& v) {

@@ -51,10 +51,11 @@ std::string drop_implausible(fins::Disclosure& d) {
     dropped += (dropped.empty() ? "" : " ") + std::string(column_name(col)) + "=" + d[col];
     d.set(col, "");
   };
-  for (int col : {EPS, BPS, DivAnn, FEPS, FDivAnn, NxFEPS, NxFDivAnn}) {
+  for (int col : {EPS, BPS, DivAnn, FEPS, FDivAnn, NxFEPS, NxFDivAnn, DEPS, DivUnit, FDivUnit,
+                  NxFDivUnit}) {
     if (d.disclosed(col) && std::abs(d.value(col)) >= 1e7) drop(col);
   }
-  for (int col : {DivAnn, FDivAnn, NxFDivAnn}) {
+  for (int col : {DivAnn, FDivAnn, NxFDivAnn, DivUnit, FDivUnit, NxFDivUnit}) {
     if (d.disclosed(col) && d.value(col) < 0) drop(col);
   }
   for (int col : {ShOutFY, TrShFY}) {

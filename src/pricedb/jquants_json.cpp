@@ -199,6 +199,10 @@ bool parse_master_page(std::string_view json, std::vector<Issue>& out, std::stri
     // A missing name or segment is not fatal: the bars still count.
     text_field(rec, "CoName", issue.name);
     text_field(rec, "MktNm", issue.segment);
+    text_field(rec, "S17", issue.s17);
+    text_field(rec, "S17Nm", issue.s17_name);
+    text_field(rec, "S33", issue.s33);
+    text_field(rec, "S33Nm", issue.s33_name);
     page.push_back(std::move(issue));
     ++i;
   }

@@ -33,6 +33,8 @@ struct Issue {
   std::string code;     // five characters
   std::string name;     // CoName, UTF-8
   std::string segment;  // MktNm, UTF-8
+  // The 17- and 33-industry classes (S17, S17Nm, S33, S33Nm): codes as sent ("9", "3650").
+  std::string s17, s17_name, s33, s33_name;
 };
 
 struct CalendarDay {

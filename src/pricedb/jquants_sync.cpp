@@ -19,6 +19,7 @@
 #include "pricedb/jquants_fins.h"
 #include "pricedb/jquants_json.h"
 #include "pricedb/price_writer.h"
+#include "pricedb/sectors.h"
 #include "pricedb/stock_code.h"
 
 namespace lp::jquants {
@@ -1000,6 +1001,7 @@ static SyncResult sync_prices(const SyncOptions& opt, const SyncServices& svc,
   // nearest master of the day's era that knows it. The era matters: before the market
   // restructuring the master names the old segments.
   std::vector<Master> masters;
+  std::vector<std::pair<int, sectors::MasterSectors>> sector_masters;  // stored at the end
   std::set<std::string> masters_fetched;
   std::unordered_set<std::string> replaced_names;
   auto fetch_master = [&](const std::string& date) -> Outcome {
@@ -1016,7 +1018,16 @@ static SyncResult sync_prices(const SyncOptions& opt, const SyncServices& svc,
     m.date = date;
     m.day = day_number(date);
     m.old_era = date < kSegmentReformDate;
+    sectors::MasterSectors& by_code =
+        sector_masters.emplace_back(static_cast<int>(std::stol(date)), sectors::MasterSectors{})
+            .second;
     for (const Issue& issue : issues) {
+      const std::string code = map_code(issue.code);
+      if (!code.empty() && !issue.s33.empty()) {
+        by_code[code] = {0, printable_text(issue.s17), printable_text(issue.s17_name),
+                         printable_text(issue.s33), printable_text(issue.s33_name),
+                         printable_text(issue.segment)};
+      }
       Identity id{utf8_to_cp932(issue.segment), utf8_to_cp932(issue.name)};
       const auto q_in = std::count(issue.name.begin(), issue.name.end(), '?');
       const auto q_out = std::count(id.name.begin(), id.name.end(), '?');
@@ -1161,6 +1172,10 @@ static SyncResult sync_prices(const SyncOptions& opt, const SyncServices& svc,
   }
   res.days_written = writer.days_committed();
   res.bars_written = writer.bars_committed();
+  // The industries of the masters fetched, kept per stock and era.
+  if (!sectors::store_sectors(opt.db_folder, sector_masters, error)) {
+    return finish(SyncStatus::failed, "J-Quants: " + error);
+  }
   prog.days_done = static_cast<int>(missing.size());
   prog.seconds_left = 0;
   prog.wait_left = 0;

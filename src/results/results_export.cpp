@@ -145,9 +145,10 @@ bool write_xlsx(const ResultTable& table, const std::string& path, const ExportO
 
   worksheet_write_string(ws, 0, 0, title_text(table, options).c_str(), title);
   const ValuationTable* valuation =
-      options.valuation && options.valuation->present ? options.valuation : nullptr;
+      options.valuation && options.valuation->shown() ? options.valuation : nullptr;
   const std::vector<std::string> captions = export_captions(table, valuation);
   const bool dates = date_column(table);
+  const std::size_t figures = valuation && valuation->present ? kValuationColumns : 0;
   for (std::size_t c = 0; c < captions.size(); ++c) {
     const auto col = static_cast<lxw_col_t>(c);
     worksheet_write_string(ws, 1, col, captions[c].c_str(), caption);
@@ -184,7 +185,12 @@ bool write_xlsx(const ResultTable& table, const std::string& path, const ExportO
         worksheet_write_string(ws, row, col, text.c_str(), nullptr);
       }
     }
-    if (valuation) {
+    if (valuation && valuation->sectors) {
+      const std::string& sector = valuation->sector_of(trim_blanks(table.field(i, kCode)));
+      const auto col = static_cast<lxw_col_t>(std::size(kColumns) + figures);
+      if (!sector.empty()) worksheet_write_string(ws, row, col, sector.c_str(), nullptr);
+    }
+    if (valuation && valuation->present) {
       // An undefined figure stays an empty cell, so a spreadsheet's sort and sum skip it.
       const ValuationValues& x = valuation->of(trim_blanks(table.field(i, kCode)));
       for (int k = 0; k < kValuationColumns; ++k) {
@@ -252,13 +258,17 @@ bool write_csv(const ResultTable& table, const std::string& path, bool cp932,
         csv_field(text, k.field == kExtra && dates && plain_date(s, y, m, d) ? slashed(s) : s);
       }
     }
-    if (valuation) {
+    if (valuation && valuation->present) {
       const ValuationValues& x = valuation->of(trim_blanks(table.field(i, kCode)));
       for (int k = 0; k < kValuationColumns; ++k) {
         text += ',';
         const auto& v = x[static_cast<std::size_t>(k)];
         if (v) text += format_pattern(*v, k == 3 ? "0" : "0.00");
       }
+    }
+    if (valuation && valuation->sectors) {
+      text += ',';
+      csv_field(text, valuation->sector_of(trim_blanks(table.field(i, kCode))));
     }
     text += "\r\n";
   }
@@ -298,6 +308,7 @@ std::vector<std::string> export_captions(const ResultTable& table,
   if (valuation && valuation->present) {
     for (const std::string& c : valuation_captions()) captions.push_back(c);
   }
+  if (valuation && valuation->sectors) captions.push_back(kSectorCaption);
   return captions;
 }
 
@@ -313,7 +324,7 @@ bool export_results(const ResultTable& table, const std::string& path, const Exp
     case ExportFormat::csv_utf8:
     case ExportFormat::csv_cp932: {
       const ValuationTable* v =
-          options.valuation && options.valuation->present ? options.valuation : nullptr;
+          options.valuation && options.valuation->shown() ? options.valuation : nullptr;
       return write_csv(table, path, options.format == ExportFormat::csv_cp932, v, error);
     }
   }

@@ -208,7 +208,9 @@ bool ResultSorter::sort(ResultTable& table, int column, const NameCompare& names
                         const ValuationTable* valuation) {
   if (column == column_) descending_ = !descending_;
   column_ = column;
-  if (column >= kGridColumns) {
+  if (column == kGridColumns + kValuationColumns) {
+    if (valuation) exchange_sort_sector(table, *valuation, descending_);
+  } else if (column >= kGridColumns) {
     if (valuation) exchange_sort_valuation(table, *valuation, column - kGridColumns, descending_);
   } else if (column == 2) {
     exchange_sort_names(table, descending_, names);

@@ -21,9 +21,19 @@ struct ValuationTable {
   std::unordered_map<std::string, ValuationValues> by_code;
   // Empty values for a code without figures.
   const ValuationValues& of(const std::string& code) const;
+  // The 業種 column (the 33-industry name on the result file's day), shown when the
+  // database holds the industries.
+  bool sectors = false;
+  std::unordered_map<std::string, std::string> sector_by_code;
+  // "" for a code without one.
+  const std::string& sector_of(const std::string& code) const;
+  // Any column of this table is shown.
+  bool shown() const { return present || sectors; }
 };
 
-// "予想PER", "PBR", "利回り", "時価総額(億円)".
+inline constexpr const char* kSectorCaption = "業種";
+
+// "予想PER", "PBR", "予想利回り", "時価総額(億円)".
 const std::array<std::string, kValuationColumns>& valuation_captions();
 
 // The figures of every result as of the table's date (header field 2) at its close (field 8).
@@ -32,6 +42,9 @@ ValuationTable compute_valuation(const ResultTable& table, const SeriesSource& s
 // The grid texts of a result ("-" where undefined).
 std::array<std::string, kValuationColumns> valuation_cells(const ValuationTable& v,
                                                            const std::string& code);
+
+// Sorts by the 業種 column: by industry code, results without one last.
+void exchange_sort_sector(ResultTable& table, const ValuationTable& v, bool descending);
 
 // Sorts by valuation column k (0..3) with the exchange sort; results without the figure go
 // last whichever the direction, since a missing PER is neither cheap nor dear.

@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "common/encoding.h"
 #include "common/settings.h"
 #include "results/results_export.h"
 #include "results/results_valuation.h"
@@ -35,9 +36,12 @@ namespace {
 // cell margins fit the grid's column widths.
 constexpr int kTwipsPerPixel = 12;
 constexpr int kColumnTwips[kGridColumns] = {500, 500, 1900, 900, 950, 950};
-// 予想PER, PBR, 利回り, 時価総額(億円) at the right end, shown when the database holds results.
-constexpr int kValuationTwips[kValuationColumns] = {900, 700, 700, 1300};
-constexpr int kAllColumns = kGridColumns + kValuationColumns;
+// 予想PER, PBR, 予想利回り, 時価総額(億円) at the right end, shown when the database holds
+// results; then 業種, shown when it holds the industries.
+constexpr int kValuationTwips[kValuationColumns] = {900, 700, 900, 1300};
+constexpr int kSectorColumn = kGridColumns + kValuationColumns;
+constexpr int kSectorTwips = 1900;
+constexpr int kAllColumns = kSectorColumn + 1;
 constexpr int kGridRows = kRowsPerPage + 1;
 
 QString q(const std::string& s) {
@@ -84,10 +88,12 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent) {
   grid_->verticalHeader()->setMinimumSectionSize(1);
   grid_->verticalHeader()->setDefaultSectionSize(row_px);
   for (int c = 0; c < kAllColumns; ++c) {
-    const int twips = c < kGridColumns ? kColumnTwips[c] : kValuationTwips[c - kGridColumns];
+    const int twips = c < kGridColumns      ? kColumnTwips[c]
+                      : c == kSectorColumn ? kSectorTwips
+                                           : kValuationTwips[c - kGridColumns];
     grid_->setColumnWidth(c, twips / kTwipsPerPixel);
   }
-  show_valuation_columns(false);
+  show_valuation_columns(false, false);
   const QColor fixed_face = palette().color(QPalette::Button);
   for (int r = 0; r < kGridRows; ++r) {
     for (int c = 0; c < kAllColumns; ++c) {
@@ -204,7 +210,7 @@ void ResultsWindow::load_results() {
     msg1_lb_->clear();
   }
   valuation_ = compute_valuation(table_, SeriesSource::from(folders));
-  show_valuation_columns(valuation_.present);
+  show_valuation_columns(valuation_.present, valuation_.sectors);
   page1_cmb_->clear();
   for (const std::string& entry : page_entries(table_.count())) page1_cmb_->addItem(q(entry));
   set_page_list(0);
@@ -214,13 +220,15 @@ void ResultsWindow::load_results() {
   startflag_lb_->setText(QStringLiteral("done"));
 }
 
-void ResultsWindow::show_valuation_columns(bool shown) {
+void ResultsWindow::show_valuation_columns(bool shown, bool sectors) {
   int width_twips = 65;
   for (int c = 0; c < kGridColumns; ++c) width_twips += kColumnTwips[c];
   for (int k = 0; k < kValuationColumns; ++k) {
     grid_->setColumnHidden(kGridColumns + k, !shown);
     if (shown) width_twips += kValuationTwips[k];
   }
+  grid_->setColumnHidden(kSectorColumn, !sectors);
+  if (sectors) width_twips += kSectorTwips;
   const int row_px = 250 / kTwipsPerPixel + 1;
   grid_->setFixedSize(width_twips / kTwipsPerPixel + 2, kGridRows * row_px + 4);
 }
@@ -254,6 +262,15 @@ void ResultsWindow::fill_page(int p) {
   }
   for (int k = 0; k < kValuationColumns; ++k) {
     grid_->item(0, kGridColumns + k)->setText(q(valuation_captions()[static_cast<std::size_t>(k)]));
+  }
+  grid_->item(0, kSectorColumn)->setText(QString::fromUtf8(kSectorCaption));
+  for (int r = 1; r < kGridRows; ++r) {
+    const GridRow* row =
+        static_cast<std::size_t>(r) <= page.rows.size() ? &page.rows[r - 1] : nullptr;
+    QTableWidgetItem* item = grid_->item(r, kSectorColumn);
+    item->setText(row ? q(valuation_.sector_of(trim_blanks(table_.field(row->result, 1))))
+                      : QString());
+    item->setForeground(row ? colour_of(row->colour) : QColor(0, 0, 0));
   }
   next1_cmd_->setEnabled(page.next_enabled);
   back1_cmd_->setEnabled(page.back_enabled);
@@ -445,7 +462,9 @@ void ResultsWindow::select_rows(int from, int to) {
   const int top = std::clamp(std::min(from, to), 1, kGridRows - 1);
   const int bottom = std::clamp(std::max(from, to), 1, kGridRows - 1);
   grid_->clearSelection();
-  const int last = valuation_.present ? kAllColumns - 1 : kGridColumns - 1;
+  const int last = valuation_.sectors   ? kAllColumns - 1
+                   : valuation_.present ? kSectorColumn - 1
+                                        : kGridColumns - 1;
   grid_->setRangeSelected(QTableWidgetSelectionRange(top, 1, bottom, last), true);
 }
 

@@ -52,7 +52,7 @@ class ResultsWindow : public QWidget {
   void send_to_chart(const std::string& code);
   void wait_for_chart();
   void set_chart_enabled(bool enabled);
-  void show_valuation_columns(bool shown);
+  void show_valuation_columns(bool shown, bool sectors);
 
   QTableWidget* grid_ = nullptr;
   QLabel* hiduke1_lb_ = nullptr;

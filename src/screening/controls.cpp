@@ -128,6 +128,14 @@ ControlSet ControlSet::with_builtins() {
     set.add(text_box(indexed("shiki_txt", n), ""));
     set.add(text_box(indexed("shiki_hyouji_txt", n), ""));
   }
+  // The 「指標」 page: min-max boxes of nine figures, run as row 46, and the 業種
+  // choice (33-industry codes) that narrows the stocks like the market boxes.
+  set.add(check(indexed("pr_chk", 46)));
+  for (int i = 1; i <= 9; ++i) {
+    set.add(text_box(indexed("shihyou_min_txt", i), ""));
+    set.add(text_box(indexed("shihyou_max_txt", i), ""));
+  }
+  set.add(text_box("gyoushu_txt", ""));
   return set;
 }
 

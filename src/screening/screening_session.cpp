@@ -168,6 +168,7 @@ bool ScreeningSession::make_candidate_list() {
   for (int i = 0; i < 6; ++i)
     boxes[static_cast<std::size_t>(i)] = controls_.checked(indexed("shijyou_chk", i));
   filter_markets(day_table_, boxes, candidates_);
+  filter_sectors(controls_, source(), day_table_.date(), candidates_);
   if (universe_) {
     std::vector<std::string> wanted = *universe_;
     std::sort(wanted.begin(), wanted.end());
@@ -203,8 +204,19 @@ RunContext ScreeningSession::make_context() {
 
 bool ScreeningSession::run() {
   if (!ready_ || running_) return false;
+  // The 「指標」 page runs as row 46 whenever a field of it is filled.
+  sync_indicator_row(controls_);
   // A formula that does not compile stops the run before anything is touched.
   if (const std::string error = check_formula_rows(controls_); !error.empty()) {
+    say(error, TextColor::red);
+    return false;
+  }
+  // A formula on company results over a database without any would keep nothing, silently.
+  if (const std::string error = check_fins_available(controls_, source()); !error.empty()) {
+    say(error, TextColor::red);
+    return false;
+  }
+  if (const std::string error = check_sector_choice(controls_, source()); !error.empty()) {
     say(error, TextColor::red);
     return false;
   }

@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -19,6 +20,7 @@
 #include <QVBoxLayout>
 #include <map>
 
+#include "pricedb/sectors.h"
 #include "screening/formula/formula_step.h"
 #include "screening/rankings_window.h"
 #include "screening/saved_screens.h"
@@ -167,8 +169,8 @@ void ScreeningWindow::build() {
   top->addWidget(date_);
   top->addStretch();
   auto* page_group = new QButtonGroup(this);
-  const char* page_captions[] = {"１", "２", "３", "４", "５", "式"};
-  for (int i = 0; i < 6; ++i) {
+  const char* page_captions[] = {"１", "２", "３", "４", "５", "式", "指標"};
+  for (int i = 0; i < kPages; ++i) {
     auto* b = new QRadioButton(QString::fromUtf8(page_captions[i]), this);
     b->setObjectName(indexed_name("Option2", i));
     b->setChecked(i == 0);
@@ -183,7 +185,7 @@ void ScreeningWindow::build() {
   top->addWidget(logo);
   root->addLayout(top);
 
-  for (int p = 0; p < 6; ++p) root->addWidget(build_page(p));
+  for (int p = 0; p < kPages; ++p) root->addWidget(build_page(p));
 
   auto* markets = new QHBoxLayout;
   const char* market_captions[] = {"東証１", "東証２", "ﾏｻﾞｰｽﾞ", "大証", "JQ", "その他", "ａｌｌ"};
@@ -298,7 +300,7 @@ void ScreeningWindow::build() {
 
 QWidget* ScreeningWindow::build_page(int page) {
   const char* titles[] = {"選択条件設定１", "選択条件設定２", "選択条件設定３",
-                          "選択条件設定４", "選択条件設定５", "式"};
+                          "選択条件設定４", "選択条件設定５", "式", "指標"};
   auto* box = new QGroupBox(QString::fromUtf8(titles[page]), this);
   box->setObjectName(indexed_name("settei_frm1", page));
   pages_[page] = box;
@@ -315,6 +317,8 @@ QWidget* ScreeningWindow::build_page(int page) {
     grid->addWidget(help);
     for (int n = lp::screening::kFirstFormulaRow; n <= lp::screening::kLastFormulaRow; ++n)
       grid->addWidget(build_formula_row(n));
+  } else if (page == 6) {
+    build_indicator_page(box);
   } else {
     // The candlestick-pattern page: its result label, emptied with the count labels.
     auto* sakata = new QLabel(box);
@@ -584,7 +588,123 @@ void ScreeningWindow::delete_screen() {
 }
 
 void ScreeningWindow::show_page(int i) {
-  for (int p = 0; p < 6; ++p) pages_[p]->setVisible(p == i);
+  for (int p = 0; p < kPages; ++p) pages_[p]->setVisible(p == i);
+}
+
+void ScreeningWindow::build_indicator_page(QGroupBox* box) {
+  auto* grid = static_cast<QVBoxLayout*>(box->layout());
+  auto* body = new QHBoxLayout;
+  auto* fields = new QGridLayout;
+  fields->setHorizontalSpacing(6);
+  fields->setVerticalSpacing(2);
+  fields->addWidget(new QLabel(QStringLiteral("下限"), box), 0, 1);
+  fields->addWidget(new QLabel(QStringLiteral("上限"), box), 0, 3);
+  const auto& defs = lp::screening::indicator_fields();
+  for (int i = 1; i <= lp::screening::kIndicatorFields; ++i) {
+    auto* caption = new QLabel(QString::fromUtf8(defs[static_cast<std::size_t>(i - 1)].caption), box);
+    fields->addWidget(caption, i, 0);
+    for (const bool lower : {true, false}) {
+      auto* e = new QLineEdit(box);
+      e->setObjectName(q(lp::screening::object_name_of(lower ? lp::screening::indicator_min_control(i)
+                                                             : lp::screening::indicator_max_control(i))));
+      e->setFixedWidth(90);
+      e->setAlignment(Qt::AlignRight);
+      connect(e, &QLineEdit::textChanged, this, [this] { update_indicator_formula(); });
+      fields->addWidget(e, i, lower ? 1 : 3);
+    }
+    fields->addWidget(new QLabel(QStringLiteral("～"), box), i, 2);
+  }
+  body->addLayout(fields);
+
+  auto* sector_box = new QVBoxLayout;
+  sector_box->addWidget(new QLabel(QStringLiteral("業種（33業種、チェックしたものだけ）"), box));
+  sectors_ = new QListWidget(box);
+  sectors_->setObjectName(QStringLiteral("gyoushu_lst"));
+  for (const auto& industry : lp::sectors::industries33()) {
+    auto* item = new QListWidgetItem(QString::fromUtf8(industry.name), sectors_);
+    item->setData(Qt::UserRole, QString::fromLatin1(industry.code));
+    item->setToolTip(QString::fromLatin1(industry.code));
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+    item->setCheckState(Qt::Unchecked);
+  }
+  sectors_->setMinimumHeight(200);
+  connect(sectors_, &QListWidget::itemChanged, this, [this] { sector_list_changed(); });
+  sector_box->addWidget(sectors_);
+  // The choice as codes: what is saved with the screen and what --sector sets.
+  auto* codes = new QLineEdit(box);
+  codes->setObjectName(QString::fromLatin1(lp::screening::kSectorControl));
+  codes->setPlaceholderText(QStringLiteral("全業種"));
+  codes->setToolTip(QStringLiteral("33業種のコードか名前をカンマ区切りで（空欄は全業種）"));
+  connect(codes, &QLineEdit::textChanged, this, [this] { sector_list_from_text(); });
+  sector_box->addWidget(codes);
+  body->addLayout(sector_box, 1);
+  grid->addLayout(body);
+
+  auto* bottom = new QHBoxLayout;
+  indicator_formula_ = new QLabel(box);
+  indicator_formula_->setObjectName(QStringLiteral("shihyou_shiki_lb"));
+  indicator_formula_->setWordWrap(true);
+  indicator_formula_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  bottom->addWidget(indicator_formula_, 1);
+  // The step's "kept/before" count, as a criterion row shows its own.
+  indicator_result_ = new QLabel(box);
+  indicator_result_->setObjectName(QStringLiteral("result1_lb_46"));
+  indicator_result_->setStyleSheet(color_css(TextColor::blue));
+  bottom->addWidget(indicator_result_);
+  grid->addLayout(bottom);
+  update_indicator_formula();
+}
+
+void ScreeningWindow::update_indicator_formula() {
+  if (!indicator_formula_) return;
+  // The page's boxes as the formula they mean; an error in red, as a formula row's.
+  lp::screening::ControlSet set = lp::screening::ControlSet::with_builtins();
+  for (int i = 1; i <= lp::screening::kIndicatorFields; ++i) {
+    for (const bool lower : {true, false}) {
+      const std::string name = lower ? lp::screening::indicator_min_control(i)
+                                     : lp::screening::indicator_max_control(i);
+      if (auto* e = findChild<QLineEdit*>(q(lp::screening::object_name_of(name))))
+        set.set_text(name, e->text().toStdString());
+    }
+  }
+  std::string formula, error;
+  if (!lp::screening::indicator_formula(set, formula, error)) {
+    indicator_formula_->setStyleSheet(color_css(TextColor::red));
+    indicator_formula_->setText(q(error));
+  } else {
+    indicator_formula_->setStyleSheet(color_css(TextColor::blue));
+    indicator_formula_->setText(formula.empty() ? QStringLiteral("式: （指定なし）")
+                                                : QStringLiteral("式: ") + q(formula));
+  }
+}
+
+void ScreeningWindow::sector_list_changed() {
+  if (syncing_sectors_) return;
+  QStringList codes;
+  for (int k = 0; k < sectors_->count(); ++k) {
+    if (sectors_->item(k)->checkState() == Qt::Checked)
+      codes << sectors_->item(k)->data(Qt::UserRole).toString();
+  }
+  syncing_sectors_ = true;
+  findChild<QLineEdit*>(QString::fromLatin1(lp::screening::kSectorControl))
+      ->setText(codes.join(QLatin1Char(',')));
+  syncing_sectors_ = false;
+}
+
+void ScreeningWindow::sector_list_from_text() {
+  if (syncing_sectors_ || !sectors_) return;
+  std::vector<std::string> codes;
+  std::string error;
+  lp::sectors::parse_sector_list(
+      findChild<QLineEdit*>(QString::fromLatin1(lp::screening::kSectorControl))->text().toStdString(),
+      codes, error);
+  syncing_sectors_ = true;
+  for (int k = 0; k < sectors_->count(); ++k) {
+    const std::string code = sectors_->item(k)->data(Qt::UserRole).toString().toStdString();
+    const bool on = std::binary_search(codes.begin(), codes.end(), code);
+    sectors_->item(k)->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+  }
+  syncing_sectors_ = false;
 }
 
 void ScreeningWindow::market_clicked(int i) {
@@ -742,10 +862,12 @@ void ScreeningWindow::date_label(const std::string& text) {
 
 void ScreeningWindow::result_label(int n, const std::string& text) {
   if (n >= 1 && n <= lp::screening::kLastFormulaRow && result_[n]) result_[n]->setText(q(text));
+  if (n == lp::screening::kIndicatorRow && indicator_result_) indicator_result_->setText(q(text));
 }
 
 void ScreeningWindow::clear_result_labels() {
   for (int n = 1; n <= 11; ++n) result_[n]->clear();
+  if (indicator_result_) indicator_result_->clear();
   for (const char* name : {"sakata1_lb_0", "gc1_lb_0"}) {
     if (auto* l = findChild<QLabel*>(QString::fromLatin1(name))) l->clear();
   }

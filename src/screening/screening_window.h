@@ -12,6 +12,7 @@ class QComboBox;
 class QHBoxLayout;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QCheckBox;
 class QRadioButton;
 class QPushButton;
@@ -81,6 +82,11 @@ class ScreeningWindow : public QWidget, public lp::screening::ScreeningUi {
   void market_clicked(int i);
   void show_description(int i);
   QWidget* build_formula_row(int n);
+  // The 「指標」 page (min-max boxes, the 業種 list, the formula they mean).
+  void build_indicator_page(QGroupBox* box);
+  void update_indicator_formula();
+  void sector_list_changed();
+  void sector_list_from_text();
   // Checks row n's formulas as typed; an error goes to msg1_lb in red.
   void check_formula_box(int n);
   void refresh_screens(const QString& select = {});
@@ -94,7 +100,12 @@ class ScreeningWindow : public QWidget, public lp::screening::ScreeningUi {
   std::unique_ptr<lp::screening::ScreeningSession> session_;
   QLabel* msg_ = nullptr;
   QLabel* date_ = nullptr;
-  QGroupBox* pages_[6] = {};
+  static constexpr int kPages = 7;
+  QGroupBox* pages_[kPages] = {};
+  QListWidget* sectors_ = nullptr;  // gyoushu_lst
+  QLabel* indicator_formula_ = nullptr;    // shihyou_shiki_lb
+  QLabel* indicator_result_ = nullptr;     // result1_lb_46
+  bool syncing_sectors_ = false;
   QCheckBox* markets_[7] = {};
   QRadioButton* option1_[46] = {};
   QLabel* result_[46] = {};

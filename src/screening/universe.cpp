@@ -11,6 +11,7 @@
 #include "common/parallel.h"
 #include "pricedb/formats.h"
 #include "pricedb/market_store.h"
+#include "pricedb/sectors.h"
 #include "pricedb/stock_code.h"
 
 namespace lp::screening {
@@ -194,6 +195,30 @@ void fill_previous_day(DayTable& table, const SeriesSource& source, const std::s
         if (progress) progress(i + 1, n);
         return true;
       });
+}
+
+void filter_sectors(const ControlSet& controls, const SeriesSource& source, const std::string& day,
+                    CandidateList& list) {
+  std::vector<std::string> codes;
+  std::string error;
+  if (!lp::sectors::parse_sector_list(controls.text("gyoushu_txt"), codes, error) || codes.empty())
+    return;
+  const auto table = lp::sectors::SectorTable::shared(source.db_folder);
+  const int d = static_cast<int>(parse_integer(day));
+  std::erase_if(list.items, [&](const Candidate& c) {
+    const lp::sectors::Sector* s = table->of(trim_blanks(c.code), d);
+    return !s || !std::binary_search(codes.begin(), codes.end(), s->s33);
+  });
+}
+
+std::string check_sector_choice(const ControlSet& controls, const SeriesSource& source) {
+  std::vector<std::string> codes;
+  std::string error;
+  if (!lp::sectors::parse_sector_list(controls.text("gyoushu_txt"), codes, error)) return error;
+  if (!codes.empty() && lp::sectors::SectorTable::shared(source.db_folder)->empty()) {
+    return "業種の一覧がありません: jquants-sync で取得してください";
+  }
+  return {};
 }
 
 }  // namespace lp::screening

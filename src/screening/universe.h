@@ -44,6 +44,14 @@ std::vector<std::string_view> market_box_segments(int box);
 // Candidate list of the table's rows whose segment's box is ticked, in table order.
 void filter_markets(const DayTable& table, const MarketBoxes& boxes, CandidateList& out);
 
+// The 業種 choice (control gyoushu_txt: 33-industry names or codes, comma-separated)
+// keeps the candidates of those industries on the day (yyyymmdd); nothing when it is empty.
+void filter_sectors(const ControlSet& controls, const SeriesSource& source, const std::string& day,
+                    CandidateList& list);
+// The message when the choice names no industry, or names some and the database has no
+// industries (a price-server or CSV user): "" when the run can go on.
+std::string check_sector_choice(const ControlSet& controls, const SeriesSource& source);
+
 // Fills F9/F10 (previous close and volume) of every row from a 5-day load ending on
 // `end_date` with the given calendar. A stock without two loaded days gets "0" and "0".
 // `progress(k, n)` is called after every stock.

@@ -77,7 +77,8 @@ footer{color:var(--muted);font-size:12px;text-align:center;padding:10px}
 
 // `today` (the 除外 rows): the day's closes and values, shown beside yesterday's.
 void hit_rows(std::string& html, const std::vector<Hit>& hits, const char* tag_class,
-              const char* tag_text, const ScreenDay* today = nullptr) {
+              const char* tag_text, HitValuation* valuation,
+              const ScreenDay* today = nullptr) {
   for (const Hit& h : hits) {
     std::string close = html_escape(shown_price(h.close));
     std::string value = html_escape(shown_value(h.value, true));
@@ -94,7 +95,16 @@ void hit_rows(std::string& html, const std::vector<Hit>& hits, const char* tag_c
     }
     html += "<tr><td><span class=\"tag " + std::string(tag_class) + "\">" + tag_text +
             "</span></td><td>" + html_escape(h.code) + "</td><td>" + html_escape(h.name) +
-            "</td><td class=\"num\">" + close + "</td><td class=\"num\">" + value + "</td></tr>\n";
+            "</td><td class=\"num\">" + close + "</td><td class=\"num\">" + value + "</td>";
+    if (valuation) {
+      const std::vector<std::string> cells = valuation->cells(h);
+      for (std::size_t k = 0; k < cells.size(); ++k) {
+        // 業種 is text; the figures are numbers.
+        const bool text = k + 1 == cells.size() && valuation->captions().back() == "業種";
+        html += std::string(text ? "<td>" : "<td class=\"num\">") + html_escape(cells[k]) + "</td>";
+      }
+    }
+    html += "</tr>\n";
   }
 }
 
@@ -237,7 +247,7 @@ std::vector<ScreenDay> screen_days(const std::string& user_folder, const std::st
 
 std::string report_html(const std::string& date, const std::vector<ScreenDay>& screens,
                         const MarketSummary& market, const ChartPicture& chart,
-                        const std::string& notice) {
+                        const std::string& notice, HitValuation* valuation) {
   int entered = 0;
   for (const ScreenDay& s : screens) entered += static_cast<int>(s.changes.entered.size());
   std::string html;
@@ -304,12 +314,15 @@ std::string report_html(const std::string& date, const std::vector<ScreenDay>& s
       continue;
     }
     // What changed first; the 継続 rows, often most of them, folded below.
-    const std::string head =
-        "<tr><th></th><th>コード</th><th>銘柄名</th><th>終値</th><th>表示値</th></tr>\n";
+    std::string head = "<tr><th></th><th>コード</th><th>銘柄名</th><th>終値</th><th>表示値</th>";
+    if (valuation) {
+      for (const std::string& c : valuation->captions()) head += "<th>" + html_escape(c) + "</th>";
+    }
+    head += "</tr>\n";
     if (!s.changes.entered.empty() || !s.changes.dropped.empty()) {
       html += "<table class=\"changes\">" + head;
-      hit_rows(html, s.changes.entered, "new", "新規");
-      hit_rows(html, s.changes.dropped, "out", "除外", &s);
+      hit_rows(html, s.changes.entered, "new", "新規", valuation);
+      hit_rows(html, s.changes.dropped, "out", "除外", valuation, &s);
       html += "</table>\n";
     } else {
       html += "<p class=\"empty\">新規・除外はありません。</p>\n";
@@ -317,7 +330,7 @@ std::string report_html(const std::string& date, const std::vector<ScreenDay>& s
     if (!s.changes.continuing.empty()) {
       html += "<details class=\"continuing\"><summary>継続 " +
               std::to_string(s.changes.continuing.size()) + " 銘柄</summary><table>" + head;
-      hit_rows(html, s.changes.continuing, "cont", "継続");
+      hit_rows(html, s.changes.continuing, "cont", "継続", valuation);
       html += "</table></details>\n";
     }
     if (!s.changes.entered.empty() && chart) {
@@ -360,11 +373,12 @@ bool write_report(const AppFolders& folders, const std::string& date, const Char
   path = report_path(folders.user_folder, date);
   MarketSummary market = market_summary(folders, date);
   market.data_age = data_age.empty() ? chosen_data_age_text(folders.app_folder, date) : data_age;
+  HitValuation valuation(SeriesSource::from(folders), date);
   const std::string html = report_html(
       date,
       screen_days(folders.user_folder, date, day_file_trades(folders.db_folder), folders.db_folder,
                   values),
-      market, chart, run_notice(read_run_record(folders.user_folder)));
+      market, chart, run_notice(read_run_record(folders.user_folder)), &valuation);
   if (!make_own_folder(fs::path(path).parent_path().string(), error)) return false;
   if (!write_file_atomic(path, html, true)) {
     error = "レポート " + path + " を書き込めません。";

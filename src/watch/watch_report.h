@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/settings.h"
+#include "watch/hit_valuation.h"
 #include "watch/watch_history.h"
 
 namespace lp::watch {
@@ -55,9 +56,10 @@ using ChartPicture = std::function<std::string(const std::string& code, const st
 
 // The page (UTF-8 HTML).
 // `notice`: a line above everything (the last unattended update failed), or "".
+// `valuation`: the hits' 予想PER, PBR, 予想利回り, 時価総額 and 業種 columns (null: none).
 std::string report_html(const std::string& date, const std::vector<ScreenDay>& screens,
                         const MarketSummary& market, const ChartPicture& chart,
-                        const std::string& notice = {});
+                        const std::string& notice = {}, HitValuation* valuation = nullptr);
 
 std::string report_path(const std::string& user_folder, const std::string& date);
 

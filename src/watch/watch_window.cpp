@@ -22,6 +22,7 @@
 
 #include "common/shared_settings.h"
 #include "shell/window_hub_gui.h"
+#include "watch/hit_valuation.h"
 #include "watch/notify_gui.h"
 #include "watch/report_painter.h"
 #include "watch/run_record.h"
@@ -206,10 +207,18 @@ void WatchWindow::fill_grid() {
   const std::vector<watch::ScreenDay> screens =
       watch::screen_days(folders_.user_folder, day_, watch::day_file_trades(folders_.db_folder),
                          folders_.db_folder, values_of_day());
+  // Each hit's 予想PER, PBR, 予想利回り, 時価総額 and 業種 on the day, where the database has them.
+  watch::HitValuation valuation(SeriesSource::from(folders_), day_);
+  QStringList heads = {QStringLiteral("区分"), QStringLiteral("コード"), QStringLiteral("銘柄名"),
+                       QStringLiteral("終値"), QStringLiteral("表示値")};
+  for (const std::string& c : valuation.captions()) heads << q(c);
+  grid_->setColumnCount(static_cast<int>(heads.size()));
+  grid_->setHorizontalHeaderLabels(heads);
+  const int columns = static_cast<int>(heads.size());
   std::set<std::string> entered;
   // `today`: the 除外 rows' closes of the day, shown beside yesterday's close and value.
-  auto add_row = [this](const QString& kind, const watch::Hit* h, const QColor& colour,
-                        const watch::ScreenDay* today = nullptr) {
+  auto add_row = [this, &valuation](const QString& kind, const watch::Hit* h, const QColor& colour,
+                                    const watch::ScreenDay* today = nullptr) {
     const int r = grid_->rowCount();
     grid_->insertRow(r);
     auto* k = new QTableWidgetItem(kind);
@@ -241,6 +250,12 @@ void WatchWindow::fill_grid() {
       item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
       grid_->setItem(r, c, item);
     }
+    const std::vector<std::string> cells = valuation.cells(*h);
+    for (std::size_t k = 0; k < cells.size(); ++k) {
+      auto* item = new QTableWidgetItem(q(cells[k]));
+      if (valuation.captions()[k] != "業種") item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      grid_->setItem(r, 5 + static_cast<int>(k), item);
+    }
   };
   for (const watch::ScreenDay& s : screens) {
     // A heading row per screen, across the columns.
@@ -262,11 +277,11 @@ void WatchWindow::fill_grid() {
     item->setFont(f);
     item->setBackground(QColor(232, 238, 250));
     grid_->setItem(r, 0, item);
-    grid_->setSpan(r, 0, 1, 5);
+    grid_->setSpan(r, 0, 1, columns);
     if (!s.error.empty()) {
       add_row(QStringLiteral("エラー"), nullptr, kRed);
       grid_->setItem(grid_->rowCount() - 1, 1, new QTableWidgetItem(q(s.error)));
-      grid_->setSpan(grid_->rowCount() - 1, 1, 1, 4);
+      grid_->setSpan(grid_->rowCount() - 1, 1, 1, columns - 1);
     }
     // What changed first; the 継続 rows, often most of them, behind a row that unfolds them.
     for (const auto& h : s.changes.entered) add_row(QStringLiteral("新規"), &h, kRed);
@@ -280,7 +295,7 @@ void WatchWindow::fill_grid() {
       toggle->setData(Qt::UserRole + 1, n);
       toggle->setForeground(Qt::darkGray);
       grid_->setItem(t, 0, toggle);
-      grid_->setSpan(t, 0, 1, 5);
+      grid_->setSpan(t, 0, 1, columns);
       for (const auto& h : s.changes.continuing) {
         add_row(QStringLiteral("継続"), &h, Qt::darkGray);
         grid_->setRowHidden(grid_->rowCount() - 1, !show_continuing_);

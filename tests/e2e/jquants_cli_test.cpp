@@ -17,6 +17,7 @@
 #include "common/csv.h"
 #include "common/numbers.h"
 #include "pricedb/fins_store.h"
+#include "pricedb/sectors.h"
 #include "pricedb/formats.h"
 #include "pricedb/fundamentals.h"
 #include "pricedb/series.h"
@@ -245,7 +246,7 @@ TEST_F(JQuantsEndToEnd, ValuationScreenAndAsOfFollowTheSyncedSummaries) {
 
   const std::string db = dir_.file("docs") + "/nordhaven/lumenpick/kabuka_db/";
   const SeriesSource src(db, "1001");
-  std::set<std::string> want;
+  std::set<std::string> want, want_page;
   std::string before_code, before_day, on_day;
   DayFile last_day;
   ASSERT_TRUE(read_day_file(day_file_path(db, to), last_day));
@@ -272,6 +273,8 @@ TEST_F(JQuantsEndToEnd, ValuationScreenAndAsOfFollowTheSyncedSummaries) {
     const auto per = fins::metric_value(f, fins::Metric::per, close);
     const auto yield = fins::metric_value(f, fins::Metric::yield, close);
     if (per && yield && *per < 15 && *yield > 3) want.insert(code);
+    // The 「指標」 page's bounds are inclusive.
+    if (per && yield && *per <= 15 && *yield >= 3) want_page.insert(code);
     // A disclosure well inside the range, for the as-of check.
     if (before_code.empty() && synced.back().date > 20250415 && synced.back().date % 100 > 1) {
       before_code = code;
@@ -290,6 +293,36 @@ TEST_F(JQuantsEndToEnd, ValuationScreenAndAsOfFollowTheSyncedSummaries) {
   std::getline(lines, line);  // the result file's header
   while (std::getline(lines, line)) kept.insert(line.substr(0, line.find(',')));
   EXPECT_EQ(kept, want) << screen.out.substr(0, 600);
+
+  // The same screen by the 「指標」 page and one 33 industry (--sector): the industries came
+  // with the sync's master, as the source market's sectors.csv names them.
+  const auto industries = sectors::SectorTable::load(dir_.file("src") + "/");
+  ASSERT_FALSE(industries->empty());
+  const sectors::Sector* first = industries->of(*want_page.begin(), std::stoi(to));
+  ASSERT_NE(first, nullptr);
+  std::set<std::string> want_sector;
+  for (const std::string& code : want_page) {
+    const sectors::Sector* s = industries->of(code, std::stoi(to));
+    if (s && s->s33 == first->s33) want_sector.insert(code);
+  }
+  const Ran page = cli({"screen", "--markets", "0,1,2,3,4,5", "--set", "pr_chk(1)=0", "--set",
+                        "shihyou_max_txt(1)=15", "--set", "shihyou_min_txt(4)=3", "--sector",
+                        q(first->s33_name)});
+  ASSERT_EQ(page.code, 0) << page.err;
+  std::set<std::string> by_page;
+  std::istringstream page_lines(page.out);
+  std::getline(page_lines, line);
+  // Step 46 (指標) kept that many of the industry's stocks.
+  EXPECT_EQ(line.rfind("46 " + std::to_string(want_sector.size()) + "/", 0), 0u) << line;
+  std::getline(page_lines, line);
+  while (std::getline(page_lines, line)) by_page.insert(line.substr(0, line.find(',')));
+  EXPECT_EQ(by_page, want_sector) << page.out.substr(0, 600);
+  // Its results show the figures and the industry.
+  const Ran results = cli({"results", "--sort", "予想PER"});
+  ASSERT_EQ(results.code, 0) << results.err;
+  EXPECT_NE(results.out.find("予想PER\tPBR\t予想利回り\t時価総額(億円)\t業種\t色"), std::string::npos)
+      << results.out.substr(0, 400);
+  EXPECT_NE(results.out.find("\t" + first->s33_name + "\t"), std::string::npos);
 
   // The day before the disclosure and the day itself.
   ASSERT_FALSE(before_code.empty());

@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include "pricedb/fins_store.h"
+#include "pricedb/sectors.h"
 #include "shell/window_hub_gui.h"
 #include "support/fixtures.h"
 
@@ -302,12 +303,19 @@ TEST_F(ResultsWindowTest, ValuationColumnsShowAndSortWithMissingFiguresLast) {
   ASSERT_TRUE(
       fins::store_disclosures(docs_.str() + "/nordhaven/lumenpick/kabuka_db/", list, stats, error))
       << error;
+  // The industries of a master: 1001 in 電気機器; 1002 and 1003 not named.
+  ASSERT_TRUE(sectors::store_sectors(
+      docs_.str() + "/nordhaven/lumenpick/kabuka_db/",
+      {{20231110, {{"1001", {0, "9", "電機・精密", "3650", "電気機器", "プライム"}}}}}, error))
+      << error;
   hand_over(3);
-  const QStringList captions = {"予想PER", "PBR", "利回り", "時価総額(億円)"};
-  for (int k = 0; k < 4; ++k) {
+  const QStringList captions = {"予想PER", "PBR", "予想利回り", "時価総額(億円)", "業種"};
+  for (int k = 0; k < 5; ++k) {
     EXPECT_FALSE(grid()->isColumnHidden(6 + k));
     EXPECT_EQ(cell(0, 6 + k), captions[k]);
   }
+  EXPECT_EQ(cell(1, 10), "電気機器");
+  EXPECT_EQ(cell(2, 10), "");
   // Result 1: code 1001 at 2,001; result 3: 1003 at 2,003 (half its PER: 20.03).
   const QStringList row1 = {"10.0", "0.50", "3.00", "200"};
   for (int k = 0; k < 4; ++k) EXPECT_EQ(cell(1, 6 + k), row1[k]) << k;
@@ -330,8 +338,9 @@ TEST_F(ResultsWindowTest, ValuationColumnsShowAndSortWithMissingFiguresLast) {
                      "PER"),
             std::string::npos)
       << "予想PER in CP932";
-  EXPECT_NE(csv.find(",0.50,3.00,200\r\n"), std::string::npos);
-  EXPECT_NE(csv.find(",,,,\r\n"), std::string::npos) << "no figures: empty cells";
+  EXPECT_NE(csv.find(",0.50,3.00,200,\x93\x64\x8b\x43\x8b\x40\x8a\xed\r\n"), std::string::npos)
+      << "the figures, then 電気機器 in CP932";
+  EXPECT_NE(csv.find(",,,,,\r\n"), std::string::npos) << "no figures, no industry: empty cells";
 }
 
 }  // namespace

@@ -46,6 +46,9 @@ TEST(FormulaCli, FormulaCheckPrintsLookbackOrThePositionedError) {
       {"C > MA(C,25", 1, "", "lumenpick-cli: 12文字目: ')' がありません\n"},
       {"C >> 1", 1, "", "lumenpick-cli: 4文字目: '>' の前に数値または系列がありません\n"},
       {"WRSI(14) < 30 AND SSTD(C,20) > 0", 0, "lookback=20\nok\n", ""},
+      // A price server's database holds no company results: said, with an exit code of its own.
+      {"C > MA(C,5) AND PER < 15", 2, "",
+       "lumenpick-cli: 決算データがありません: jquants-sync で取得してください\n"},
       {nullptr, 1, "",
        "lumenpick-cli: 1文字目: 式全体の計算が多すぎます（1銘柄あたり200万回まで）。"
        "期間を短くするか、同じ計算の繰り返しを減らしてください\n"},

@@ -9,11 +9,14 @@
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <filesystem>
 
+#include "pricedb/fins_store.h"
+#include "pricedb/sectors.h"
 #include "screening/screening_window.h"
 #include "screening_fixture.h"
 #include "shell/window_hub_gui.h"
@@ -88,6 +91,65 @@ TEST(FormulaPage, ErrorsShowTheirPositionInRedAndStopTheRun) {
   find<QLineEdit>(w.get(), "shiki_txt_41")->setText(QStringLiteral("C > MA(C,25)"));
   QCoreApplication::sendEvent(find<QLineEdit>(w.get(), "shiki_txt_41"), &out);
   EXPECT_EQ(msg->text(), QString());
+}
+
+// The 「指標」 page: its boxes show the formula they mean, its industry list writes the codes
+// the screen saves, and on a database without results the run says so and does not start.
+TEST(IndicatorPage, BoxesShowTheirFormulaAndNeedResults) {
+  test::MiniMarket m(40);
+  add_trends(m);
+  m.write();
+  auto w = open_window(m);
+  QTest::mouseClick(find<QRadioButton>(w.get(), "Option2_6"), Qt::LeftButton);
+  EXPECT_TRUE(find<QWidget>(w.get(), "settei_frm1_6")->isVisible());
+  QLabel* formula = find<QLabel>(w.get(), "shihyou_shiki_lb");
+  EXPECT_EQ(formula->text(), QStringLiteral("式: （指定なし）"));
+  find<QLineEdit>(w.get(), "shihyou_max_txt_1")->setText(QStringLiteral("15"));
+  find<QLineEdit>(w.get(), "shihyou_min_txt_4")->setText(QStringLiteral("3.5"));
+  EXPECT_EQ(formula->text(), QStringLiteral("式: PER <= 15 AND YIELD >= 3.5"));
+  find<QLineEdit>(w.get(), "shihyou_min_txt_6")->setText(QStringLiteral("x"));
+  EXPECT_EQ(formula->text(), QStringLiteral("指標: ROE(%)の下限が数値ではありません: x"));
+  find<QLineEdit>(w.get(), "shihyou_min_txt_6")->clear();
+
+  auto* list = find<QListWidget>(w.get(), "gyoushu_lst");
+  ASSERT_EQ(list->count(), 34);
+  list->item(15)->setCheckState(Qt::Checked);  // 電気機器
+  list->item(3)->setCheckState(Qt::Checked);   // 食料品
+  EXPECT_EQ(find<QLineEdit>(w.get(), "gyoushu_txt")->text(), QStringLiteral("3050,3650"));
+  find<QLineEdit>(w.get(), "gyoushu_txt")->setText(QStringLiteral("医薬品"));
+  EXPECT_EQ(list->item(7)->checkState(), Qt::Checked);
+  EXPECT_EQ(list->item(15)->checkState(), Qt::Unchecked);
+  w->grab().save(QCoreApplication::applicationDirPath() + "/screening_indicator_page.png");
+
+  press(w.get(), "select_cal1_cmd");
+  EXPECT_EQ(find<QLabel>(w.get(), "msg1_lb")->text(),
+            QStringLiteral("決算データがありません: jquants-sync で取得してください"));
+  EXPECT_FALSE(std::filesystem::exists(m.folders.user_folder + "sel46.csv"));
+
+  // With results (1301 at 139: PER 139 / 13.9 = 10, yield 5 / 139 = 3.6 %) and its industry
+  // (医薬品), the page's step keeps it: one of the one stock of that industry.
+  fins::Disclosure d;
+  for (auto [col, text] : std::initializer_list<std::pair<int, std::string>>{
+           {fins::DiscDate, m.dates.front()},
+           {fins::Code, "1301"},
+           {fins::DocType, "FYFinancialStatements_Consolidated_JP"},
+           {fins::NxtFYEn, "20991231"},
+           {fins::NxFEPS, "13.9"},
+           {fins::NxFDivAnn, "5"}}) {
+    d.set(col, text);
+  }
+  fins::StoreStats stats;
+  std::string error;
+  ASSERT_TRUE(fins::store_disclosures(m.folders.db_folder, {d}, stats, error)) << error;
+  ASSERT_TRUE(sectors::store_sectors(
+      m.folders.db_folder,
+      {{std::stoi(m.dates.back()), {{"1301", {0, "5", "医薬品", "3250", "医薬品", "東証1部"}}}}},
+      error))
+      << error;
+  press(w.get(), "select_cal1_cmd");
+  EXPECT_EQ(find<QLabel>(w.get(), "result1_lb_46")->text(), QStringLiteral("1/1"));
+  const std::string out = test::read_cp932(m.folders.user_folder + "sel0_out.csv");
+  EXPECT_NE(out.find("\r\n1301,"), std::string::npos) << out.substr(0, 300);
 }
 
 TEST(FormulaPage, SavedScreenRunsTheSameInAFreshWindow) {

@@ -9,6 +9,7 @@
 #include "pricedb/fins_store.h"
 #include "pricedb/formats.h"
 #include "pricedb/market_store.h"
+#include "pricedb/sectors.h"
 #include "screening/criteria_run_fixture.h"
 #include "screening/formula/formula_step.h"
 
@@ -109,6 +110,9 @@ TEST(FormulaGrammar, ErrorsNameTheirPosition) {
       {"FIN(1)", 5, "FIN には決算の項目名が必要です"},
       {"FIN EPS", 5, "FIN の後に '(' がありません"},
       {"FIN(EPS", 8, "')' がありません"},
+      {"FY(FOO) > 0", 4, "'FOO' という決算の項目はありません"},
+      {"SMED(SMED(PER)) > 0", 6, "SMED の中に SMED は書けません"},
+      {"SMED(PER, 2)", 9, "SMED には引数が1つ必要です"},
       {"MA(MA(MA(C,1000),1000),1000) > 0", 1, "計算が多すぎます（期間を短くしてください）"},
       {"SSTD(C,1)", 8, "期間は2から5000までの整数で書きます"},
       {"WRSI()", 6, "WRSI には引数が1つ必要です"},
@@ -181,6 +185,10 @@ TEST(FormulaGrammar, LookbackCountsTradedDaysEveryPartNeeds) {
       {"ROE > 10 AND FIN(fop) > FIN(OP)", 0, 0},  // results need no traded day
       {"PER < 15", 1, 1},                         // a price ratio reads the close
       {"PER[2] < 15", 3, 3},
+      {"APER < 15 AND MINBUY < 100000", 1, 1},
+      {"ROA > 3 AND EQR > 40 AND OPM > 5 AND PAYOUT < 50 AND FY(OP) > 0", 0, 0},
+      {"PER < SMED(PER) * 0.7", 1, 1},
+      {"S33 = 3650 AND SMED(C / MA(C, 25)) > 1", 0, 25},  // the median is the day's
   };
   for (const auto& c : cases) {
     Formula f;
@@ -428,7 +436,8 @@ TEST_F(FormulaRun, ResultsFiguresAsOfTheRunsDay) {
            {fins::DiscNo, "2"},
            {fins::DocType, "1QFinancialStatements_Consolidated_JP"},
            {fins::CurFYEn, "20250331"},
-           {fins::FEPS, "11"}}) {
+           {fins::FEPS, "11"},
+           {fins::FDivAnn, "2"}}) {  // the year's dividend forecast, on the new basis
     q1.set(col, text);
   }
   fins::StoreStats stats;
@@ -461,6 +470,81 @@ TEST_F(FormulaRun, ResultsFiguresAsOfTheRunsDay) {
     run.ctx.source.as_of = run.date(c.day);
     EXPECT_EQ(shown(c.condition, c.show), c.value) << c.day << " " << c.condition << " " << c.show;
   }
+}
+
+// Sectors: six stocks at 100 on the run's day, five in 電気機器 (3650) and one in 食料品 (3050).
+// Their PERs (100 over the EPS forecast): 10, 20, 5, - (no forecast), 25, 40. SMED(PER) of
+// 3650 is the median of 10, 20, 5 and 40 (the undefined one left out; 3002 counts though the
+// screen left it out): (10 + 20) / 2 = 15; of 3050 it is 25.
+TEST(FormulaSectors, IndustryMedianCodesAndTheIndicatorPage) {
+  CriteriaRun run{5};
+  const std::vector<std::pair<std::string, const char*>> stocks = {
+      {"3001", "10"}, {"3002", "5"}, {"3003", "20"}, {"3004", ""}, {"3005", "4"}, {"3006", "2.5"}};
+  std::vector<fins::Disclosure> list;
+  sectors::MasterSectors master;
+  for (const auto& [code, eps] : stocks) {
+    run.add_closes(code, {100, 100, 100, 100, 100});
+    fins::Disclosure d;
+    for (auto [col, text] : std::initializer_list<std::pair<int, std::string>>{
+             {fins::DiscDate, "20240510"},
+             {fins::Code, code},
+             {fins::DiscNo, "1"},
+             {fins::DocType, "FYFinancialStatements_Consolidated_JP"},
+             {fins::CurFYEn, "20240331"},
+             {fins::NxtFYEn, "20250331"},
+             {fins::BPS, code == "3005" ? "50" : "200"},
+             {fins::NxFEPS, eps}}) {
+      d.set(col, text);
+    }
+    list.push_back(d);
+    const bool food = code == "3005";
+    master[code] = {0, food ? "1" : "9", food ? "食品" : "電機・精密", food ? "3050" : "3650",
+                    food ? "食料品" : "電気機器", "プライム"};
+  }
+  fins::StoreStats stats;
+  std::string error;
+  ASSERT_TRUE(fins::store_disclosures(run.db, list, stats, error)) << error;
+  ASSERT_TRUE(sectors::store_sectors(run.db, {{20241227, master}}, error)) << error;
+
+  auto kept = [&](const std::string& condition, const std::string& show) {
+    run.start();
+    // The markets chosen left 3002 out; its PER still counts in its industry's median.
+    std::erase_if(run.candidates.items, [](const auto& c) { return c.code == "3002"; });
+    run.set(screening::formula_text_control(41), condition);
+    run.set(screening::formula_show_control(41), show);
+    run.run(screening::f_shikisel, 41);
+    return run.values();
+  };
+  using Values = std::map<std::string, std::string>;
+  EXPECT_EQ(kept("PER < SMED(PER) * 1.2", "SMED(PER)"),
+            (Values{{"3001", "15"}, {"3003", "15"}, {"3005", "25"}}));
+  EXPECT_EQ(kept("S33 = 3650 AND S17 = 9", "S33"),
+            (Values{{"3001", "3650"}, {"3003", "3650"}, {"3004", "3650"}, {"3006", "3650"}}));
+  EXPECT_EQ(kept("PBR < SMED(PBR)", "PBR / SMED(PBR)"), (Values{}))
+      << "every 3650 stock at the median 0.5; 3005 alone in its industry";
+
+  // The 「指標」 page: 予想PER 6 to 30 means PER >= 6 AND PER <= 30.
+  run.controls.set_text(screening::indicator_min_control(1), "６");
+  run.controls.set_text(screening::indicator_max_control(1), "30");
+  std::string formula;
+  ASSERT_TRUE(screening::indicator_formula(run.controls, formula, error)) << error;
+  EXPECT_EQ(formula, "PER >= 6 AND PER <= 30");
+  run.start();
+  run.run(screening::f_shikisel, screening::kIndicatorRow);
+  EXPECT_EQ(run.values(), (Values{{"3001", "-"}, {"3002", "-"}, {"3005", "-"}}));
+  run.controls.set_text(screening::indicator_max_control(3), "1,2x");
+  EXPECT_FALSE(screening::indicator_formula(run.controls, formula, error));
+  EXPECT_EQ(error, "指標: PBRの上限が数値ではありません: 12x");
+
+  // A screen on results over a database that holds none says so.
+  screening::ControlSet c = screening::ControlSet::with_builtins();
+  c.set_checked("pr_chk(41)", true);
+  c.set_text(screening::formula_text_control(41), "C > 0");
+  const SeriesSource empty(run.dir.str() + "/none/", "1001");
+  EXPECT_EQ(screening::check_fins_available(c, empty), "");
+  c.set_text(screening::formula_text_control(41), "C > 0 AND FY(NP) > 0");
+  EXPECT_EQ(screening::check_fins_available(c, empty), screening::kNoFinsMessage);
+  EXPECT_EQ(screening::check_fins_available(c, run.ctx.source), "");
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include "common/csv.h"
 #include "common/encoding.h"
 #include "portfolio/portfolio_model.h"
+#include "pricedb/fins_store.h"
+#include "pricedb/sectors.h"
 #include "screening/formula/formula_step.h"
 #include "screening/saved_screens.h"
 #include "screening/screening_fixture.h"
@@ -381,6 +383,29 @@ TEST_F(WatchRun, ReportPutsNewEntrantsFirstWithAChartEachAndTheMarket) {
     ++drawn;
     return code == "1303" && date == day(0) ? std::string("\x89PNG-1303") : std::string();
   };
+  // 1303's results and industry: at its close 150, PER 150 / 10, PBR 150 / 300, yield 6 / 150,
+  // 15 億円 for ten million shares.
+  fins::Disclosure d;
+  for (auto [col, text] : std::initializer_list<std::pair<int, std::string>>{
+           {fins::DiscDate, m.dates.front()},
+           {fins::Code, "1303"},
+           {fins::DocType, "FYFinancialStatements_Consolidated_JP"},
+           {fins::NxtFYEn, "20991231"},
+           {fins::NxFEPS, "10"},
+           {fins::BPS, "300"},
+           {fins::NxFDivAnn, "6"},
+           {fins::ShOutFY, "10000000"}}) {
+    d.set(col, text);
+  }
+  fins::StoreStats stats;
+  std::string error;
+  ASSERT_TRUE(fins::store_disclosures(m.folders.db_folder, {d}, stats, error)) << error;
+  ASSERT_TRUE(sectors::store_sectors(
+      m.folders.db_folder,
+      {{std::stoi(day(0)), {{"1303", {0, "9", "電機・精密", "3650", "電気機器", "東証1部"}}}}},
+      error))
+      << error;
+  HitValuation valuation(SeriesSource::from(m.folders), day(0));
   const std::string html =
       report_html(day(0),
                   screen_days(m.folders.user_folder, day(0), day_file_trades(m.folders.db_folder),
@@ -388,7 +413,14 @@ TEST_F(WatchRun, ReportPutsNewEntrantsFirstWithAChartEachAndTheMarket) {
                               [&](const std::string& screen, const std::vector<std::string>& c) {
                                 return values_as_of(m.platform(), nullptr, screen, day(0), c);
                               }),
-                  market_summary(m.folders, day(0)), chart);
+                  market_summary(m.folders, day(0)), chart, {}, &valuation);
+  EXPECT_NE(html.find("<th>予想PER</th><th>PBR</th><th>予想利回り</th><th>時価総額(億円)</th>"
+                      "<th>業種</th>"),
+            std::string::npos);
+  EXPECT_NE(html.find("<td class=\"num\">15.0</td><td class=\"num\">0.50</td><td "
+                      "class=\"num\">4.00</td><td class=\"num\">15</td><td>電気機器</td>"),
+            std::string::npos)
+      << html.substr(html.find("1303"), 400);
   // 1303 (no trade on the day before, nothing older to compare with) and 1305 (listed).
   EXPECT_EQ(drawn, 2) << "charts are drawn for new entrants only";
   EXPECT_NE(html.find("data:image/png;base64," + base64("\x89PNG-1303")), std::string::npos);

@@ -58,7 +58,7 @@ using lp::bench::Setup;
 // The sample market's end date: fixed, so the cache and the figures stay comparable.
 constexpr const char* kDefaultEnd = "20250613";
 // Bumped whenever the generator's output changes, so an old cache is not reused.
-constexpr int kCacheVersion = 2;  // 2: with results summaries
+constexpr int kCacheVersion = 3;  // 2: with results summaries; 3: varied ones and sectors
 
 struct Args {
   int codes = 4000;

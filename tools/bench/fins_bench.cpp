@@ -27,6 +27,7 @@ namespace sc = lp::screening;
 constexpr const char* kValuation = "PER < 15 AND PBR < 1.2 AND YIELD > 3";
 // Its own reference run, so that `--filter fins` measures both in the same run.
 constexpr const char* kRsiCase = "fins reference: criterion 10 f_rsi1sel 14 days, every stock";
+constexpr const char* kConstantCase = "fins: formula PER < 12 * 0.7, every stock";
 constexpr const char* kMaBacktest =
     "fins backtest baseline: 250 signal days, formula C > MA(C,25), hold 20 (load included)";
 
@@ -114,6 +115,53 @@ void add_fins_cases(const Setup& setup, std::vector<Case>& cases) {
     c.item = "stock";
     c.judge = [](const Result& self, const std::vector<Result>& all) {
       return ratio_judge(self, all, kRsiCase, 1.3);
+    };
+    cases.push_back(std::move(c));
+  }
+  // A sector median against a constant in its place; the second is the reference.
+  {
+    Case c{kConstantCase, "",
+           [setup, universe] { lp::bench::prepare_market(setup, *universe, "bench-fins-user"); },
+           [setup, universe]() -> long long {
+             universe->controls = sc::ControlSet::with_builtins();
+             universe->controls.set_text(sc::formula_text_control(41), "PER < 12 * 0.7");
+             return lp::bench::run_step(setup, *universe, sc::f_shikisel, 41);
+           }};
+    c.item = "stock";
+    cases.push_back(std::move(c));
+  }
+  {
+    Case c{"fins: formula PER < SMED(PER) * 0.7, every stock", "<= 1.5x the constant",
+           [setup, universe] { lp::bench::prepare_market(setup, *universe, "bench-fins-user"); },
+           [setup, universe]() -> long long {
+             universe->controls = sc::ControlSet::with_builtins();
+             universe->controls.set_text(sc::formula_text_control(41), "PER < SMED(PER) * 0.7");
+             return lp::bench::run_step(setup, *universe, sc::f_shikisel, 41);
+           }};
+    c.item = "stock";
+    c.judge = [](const Result& self, const std::vector<Result>& all) {
+      return ratio_judge(self, all, kConstantCase, 1.5);
+    };
+    cases.push_back(std::move(c));
+  }
+  {
+    // The 「指標」 page's boxes run the formula they mean, on the same path.
+    Case c{"fins: 指標 page 予想PER 5-15, PBR <= 1.2, 利回り >= 3, every stock",
+           "as fast as its formula",
+           [setup, universe] { lp::bench::prepare_market(setup, *universe, "bench-fins-user"); },
+           [setup, universe]() -> long long {
+             universe->controls = sc::ControlSet::with_builtins();
+             universe->controls.set_text(sc::indicator_min_control(1), "5");
+             universe->controls.set_text(sc::indicator_max_control(1), "15");
+             universe->controls.set_text(sc::indicator_max_control(3), "1.2");
+             universe->controls.set_text(sc::indicator_min_control(4), "3");
+             return lp::bench::run_step(setup, *universe, sc::f_shikisel, sc::kIndicatorRow);
+           }};
+    c.item = "stock";
+    c.judge = [](const Result& self, const std::vector<Result>& all) {
+      // The formula the page means, give or take the machine's noise.
+      static const std::string base = "fins: formula " + std::string(kValuation) + ", every stock";
+      return ratio_judge(self, all, base.c_str(), 1.1);
     };
     cases.push_back(std::move(c));
   }

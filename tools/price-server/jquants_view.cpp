@@ -240,6 +240,7 @@ bool JQuantsView::load(const JQuantsViewOptions& options, std::string& error) {
   start_ = seconds();
   lock_until_ = -1;
   fins_.load(opt_.db_folder);
+  sectors_ = lp::sectors::SectorTable::load(opt_.db_folder);
   log_.clear();
   requests_ = 0;
   return true;
@@ -436,9 +437,13 @@ JQuantsReply JQuantsView::master(const std::map<std::string, std::string>& q) {
   std::vector<std::string> records;
   for (const Issue& issue : issues_) {
     if (date < issue.first || date > issue.last) continue;
+    const lp::sectors::Sector* s = sectors_ ? sectors_->of(issue.code4, date) : nullptr;
+    const std::string s17 = s ? s->s17 : "99", s33 = s ? s->s33 : "9999";
+    const std::string s17_name = s ? s->s17_name : "その他", s33_name = s ? s->s33_name : "その他";
     records.push_back("{\"Date\":\"" + iso_date(date) + "\",\"Code\":\"" + issue.code5 +
                       "\",\"CoName\":" + json_text(issue.name) + ",\"CoNameEn\":\"\"" +
-                      ",\"S17\":\"99\",\"S17Nm\":\"その他\",\"S33\":\"9999\",\"S33Nm\":\"その他\"" +
+                      ",\"S17\":" + json_text(s17) + ",\"S17Nm\":" + json_text(s17_name) +
+                      ",\"S33\":" + json_text(s33) + ",\"S33Nm\":" + json_text(s33_name) +
                       ",\"ScaleCat\":\"-\",\"Mkt\":\"0000\",\"MktNm\":" +
                       json_text(segment_on(issue.segment, date)) + "}");
   }

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "price-server/jquants_fins_view.h"
+#include "pricedb/sectors.h"
 
 namespace lp::tools {
 
@@ -108,6 +110,9 @@ class JQuantsView {
   std::set<int> trading_days_;
   std::map<int, std::string> index_;  // the reference code's days as TOPIX records
   JQuantsFinsView fins_;
+  // The industries the master serves: the database's sectors.csv (the sample market writes
+  // one); a stock it does not name is served as 9999 その他.
+  std::shared_ptr<lp::sectors::SectorTable> sectors_;
   std::vector<JQuantsLogEntry> log_;
   std::atomic<long> requests_ = 0;  // read by a test while a sync thread asks
   double start_ = 0;

@@ -1,6 +1,7 @@
 #include "sample-market/sample_market.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include "common/csv.h"
 #include "common/encoding.h"
 #include "pricedb/fins_store.h"
+#include "pricedb/sectors.h"
 
 namespace lp::sample {
 
@@ -233,7 +235,10 @@ struct Stock {
   double base_volume = 10000;
   int split_day = -1;  // first day at the new scale
   int split_num = 1, split_den = 1;
-  int fins_kind = 0;  // results summaries: 0 ordinary, 1 loss-making, 2 no forecasts, -1 none
+  int fins_kind = 0;  // results summaries: 0 ordinary, 1 loss-making, 2 no forecasts, -1 none,
+                      // 3 withdraws a forecast (未定) and gives a new one, 4 changes its FY end
+  int doc_style = 0;  // 0 consolidated JP GAAP, 1 IFRS, 2 US GAAP, 3 non-consolidated, 4 REIT
+  int industry = 0;   // index into the 33 industries
   std::int64_t last_close = 0;  // raw, hundredths
   Rng rng{0};
 };
@@ -424,6 +429,7 @@ void Generator::setup_stocks() {
       s.base_volume = 1.2e9;
     } else if (s.code == 1301) {
       name = "北洋水産(株)";
+      s.industry = 0;  // 水産・農林業
       segment = 1;
       s.price = 2500 + traits.uniform() * 1000;
       s.sigma = 0.015;
@@ -454,6 +460,30 @@ void Generator::setup_stocks() {
         s.fins_kind = 2;
         sum_.no_forecast.push_back(s.code_text);
       }
+      // Documents and forecasts as varied as a real market's, from a stream of their own so
+      // the prices stay as they were: forced on the next few stocks, now and then after them.
+      Rng v{stream_seed(opt_.seed, 0x9300000ull + static_cast<std::uint64_t>(s.code))};
+      const double d = v.uniform();
+      s.doc_style = k == 9 ? 1 : k == 10 ? 2 : k == 11 ? 3 : k == 14 ? 4
+                  : k < 15           ? 0
+                  : d < 0.08         ? 1
+                  : d < 0.09         ? 2
+                  : d < 0.22         ? 3
+                  : d < 0.23         ? 4
+                                     : 0;
+      const double f = v.uniform();
+      if (s.fins_kind == 0 && s.doc_style != 4 && (k == 12 || (k >= 15 && f < 0.03))) {
+        s.fins_kind = 3;
+      } else if (s.fins_kind == 0 && s.doc_style != 4 && (k == 13 || (k >= 15 && f < 0.035))) {
+        s.fins_kind = 4;
+      }
+      s.industry = s.doc_style == 4 ? 31 : static_cast<int>(v.below(33));  // REITs: 不動産業
+      const std::array<std::vector<std::string>*, 5> styles = {
+          nullptr, &sum_.ifrs, &sum_.us_gaap, &sum_.non_consolidated, &sum_.reit};
+      if (styles[static_cast<std::size_t>(s.doc_style)])
+        styles[static_cast<std::size_t>(s.doc_style)]->push_back(s.code_text);
+      if (s.fins_kind == 3) sum_.withdrawn.push_back(s.code_text);
+      if (s.fins_kind == 4) sum_.changed_fy.push_back(s.code_text);
       if (illiquid) {
         s.trade_prob = 0.55 + 0.4 * traits.uniform();
         s.zero_volume_prob = 0.03;
@@ -687,12 +717,18 @@ int trading_day_from(const std::vector<int>& days, int date) {
 // 3Q in February, the year's results in May with next year's forecasts, now and then a
 // forecast revision in March. Levels follow the stock's price so the ratios look like a real
 // market's; per-share figures and share counts disclosed before a split are on the old basis.
+// As in a real market: consolidated JP GAAP, IFRS and US GAAP (no ordinary profit) and
+// non-consolidated documents and REITs (distributions, not dividends); forecasts that miss the
+// actuals; sales and operating profit that grow apart; a forecast withdrawn in a 1Q (未定) and
+// given anew by a revision notice; and a company whose fiscal year end moves from March to
+// December (a nine-month year reported in February, then calendar years).
 std::vector<lp::fins::Disclosure> sample_disclosures(const Stock& s, const std::vector<int>& days,
                                                      unsigned seed) {
   using namespace lp::fins;
   std::vector<Disclosure> out;
   if (s.fins_kind < 0 || days.empty()) return out;
   Rng r{stream_seed(seed, 0x9100000ull + static_cast<std::uint64_t>(s.code))};
+  Rng v{stream_seed(seed, 0x9400000ull + static_cast<std::uint64_t>(s.code))};  // the variety
   const int first = days[static_cast<std::size_t>(s.first_day)];
   const int last = days[static_cast<std::size_t>(s.last_day)];
   const int split_date = s.split_day >= 0 ? days[static_cast<std::size_t>(s.split_day)] : 0;
@@ -707,37 +743,53 @@ std::vector<lp::fins::Disclosure> sample_disclosures(const Stock& s, const std::
   // The year's earnings per share on the newest basis; the loss-maker loses money.
   const int first_fy = days.front() / 10000 - 1;
   const int last_fy = days.back() / 10000;
-  std::vector<double> eps;
+  std::vector<double> eps, margins, misses;
   double e = s.anchor / per;
-  for (int y = first_fy; y <= last_fy + 1; ++y) {
+  for (int y = first_fy; y <= last_fy + 2; ++y) {
     eps.push_back(e);
     e *= 0.9 + 0.25 * r.uniform();
+    // Sales follow their own path: the margin moves from year to year.
+    margins.push_back(margin * (0.8 + 0.4 * v.uniform()));
+    // What the company forecast for the year, against what it then earned.
+    misses.push_back(0.85 + 0.3 * v.uniform());
   }
   if (s.fins_kind == 1) {
     for (std::size_t i = eps.size() / 2; i < eps.size(); ++i) eps[i] = -std::fabs(eps[i]) * 0.4;
   }
   const double bps0 = s.anchor / pbr;
-  auto number = [](double v, int decimals) {
+  auto number = [](double x, int decimals) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, x);
     return std::string(buf);
   };
-  auto fy_text = [](int y, bool end) {
-    return std::to_string(end ? (y + 1) * 10000 + 331 : y * 10000 + 401);
+  const char* suffix[] = {"_Consolidated_JP", "_Consolidated_IFRS", "_Consolidated_US",
+                          "_NonConsolidated_JP", "_NonConsolidated_REIT"};
+  const std::string style = suffix[s.doc_style];
+  const bool reit = s.doc_style == 4;
+  const bool no_ordinary = s.doc_style == 1 || s.doc_style == 2;
+  // A fiscal year: its start and end (yyyymmdd), the index of its earnings, and its length in
+  // quarters (a changed year runs three).
+  struct Year {
+    int start, end;
+    std::size_t i;
+    int quarters;
   };
   int seq = 0;
-  auto add = [&](int target, const char* period, const char* doc, int fy, double part, bool results,
-                 bool next_forecast, double revise) {
+  // One disclosure: `part` of the year's earnings as actuals (0: none), the forecast of `year`
+  // (its current year) or of `next` (its next year), `revise` times the first forecast.
+  auto add = [&](int target, const char* period, const std::string& doc, const Year& year,
+                 double part, const Year* next, double revise, bool withdrawn, int period_end) {
     if (target + offset < days.front()) return;  // before the market's span
     const int date = trading_day_from(days, target + offset);
     if (date == 0 || date < first || date > last) return;
     // Before the split the company counted fewer (or more) shares.
     const double basis = split_date > 0 && date < split_date ? split_factor : 1.0;
-    const std::size_t i = static_cast<std::size_t>(fy - first_fy);
+    const std::size_t i = year.i;
     const double sh = shares * basis;
     const double eps_y = eps[i] / basis;
+    const double year_part = year.quarters / 4.0;
     const double np = eps[i] * shares * part;
-    const double sales = std::fabs(eps[i] * shares) / margin * part;
+    const double sales = std::fabs(eps[i] * shares) / margins[i] * part;
     Disclosure d;
     d.set(DiscDate, std::to_string(date));
     d.set(DiscTime, "15:00");
@@ -745,58 +797,119 @@ std::vector<lp::fins::Disclosure> sample_disclosures(const Stock& s, const std::
     d.set(DiscNo, std::to_string(static_cast<long long>(date) * 100000 + s.code * 10 + seq++ % 10));
     d.set(DocType, doc);
     d.set(CurPerType, period);
-    d.set(CurFYSt, fy_text(fy, false));
-    d.set(CurFYEn, fy_text(fy, true));
-    if (results) {
+    d.set(CurFYSt, std::to_string(year.start));
+    d.set(CurFYEn, std::to_string(year.end));
+    if (part > 0) {
+      d.set(CurPerSt, std::to_string(year.start));
+      d.set(CurPerEn, std::to_string(period_end));
       d.set(Sales, number(sales, 0));
-      d.set(OP, number(np * 1.45, 0));
-      d.set(OdP, number(np * 1.5, 0));
+      // Operating profit from the year's own margin on sales: it grows apart from sales.
+      d.set(OP, number(np * 1.45 * margins[i] / margin, 0));
+      if (!no_ordinary) d.set(OdP, number(np * 1.5, 0));
       d.set(NP, number(np, 0));
       d.set(EPS, number(eps_y * part, 2));
+      d.set(DEPS, number(eps_y * part * 0.99, 2));
       const double bps = (bps0 + eps[i] * (1 - payout) * 0.5) / basis;
       d.set(BPS, number(bps, 2));
-      d.set(Eq, number(bps * sh, 0));
-      d.set(TA, number(bps * sh * (1.8 + r.uniform()), 0));
-      if (part == 1.0) d.set(DivAnn, number(std::max(0.0, std::round(eps_y * payout)), 1));
+      const double eq = bps * sh;
+      const double ta = eq * (1.8 + r.uniform());
+      d.set(Eq, number(eq, 0));
+      d.set(TA, number(ta, 0));
+      // 自己資本 is net assets less minority interests and subscription rights.
+      d.set(EqAR, number(eq * (0.9 + 0.08 * v.uniform()) / ta, 3));
+      d.set(AvgSh, number(sh - treasury * basis, 0));
+      if (part >= year_part) {
+        const double dividend = std::max(0.0, std::round(eps_y * year_part * payout));
+        d.set(reit ? DivUnit : DivAnn, number(dividend, 1));
+        if (!reit && eps_y > 0) d.set(PayoutRatioAnn, number(dividend / (eps_y * year_part), 3));
+        d.set(CFO, number(np * 1.3, 0));
+        d.set(CFI, number(-np * 0.8, 0));
+        d.set(CFF, number(-np * 0.3, 0));
+        d.set(CashEq, number(eq * 0.2, 0));
+      }
       d.set(ShOutFY, number(sh, 0));
       d.set(TrShFY, number(treasury * basis, 0));
     }
     if (s.fins_kind != 2) {
-      const std::size_t f = next_forecast ? i + 1 : i;
-      const double fe = eps[f] * revise / basis;
-      const std::string fsales = number(std::fabs(eps[f] * shares) / margin * revise, 0);
-      const std::string fop = number(eps[f] * shares * 1.45 * revise, 0);
-      const std::string fnp = number(eps[f] * shares * revise, 0);
+      const Year& f = next ? *next : year;
+      const double fpart = f.quarters / 4.0;
+      const double scale = misses[f.i] * revise * fpart;
+      const double fe = eps[f.i] * scale / basis;
+      const std::string fsales = number(std::fabs(eps[f.i] * shares) / margins[f.i] * scale, 0);
+      const std::string fop = number(eps[f.i] * shares * 1.45 * scale * margins[f.i] / margin, 0);
+      const std::string fodp = number(eps[f.i] * shares * 1.5 * scale, 0);
+      const std::string fnp = number(eps[f.i] * shares * scale, 0);
       const std::string fdiv = number(std::max(0.0, std::round(fe * payout)), 1);
-      if (next_forecast) {
-        d.set(NxtFYSt, fy_text(fy + 1, false));
-        d.set(NxtFYEn, fy_text(fy + 1, true));
+      const bool earn = doc.find("Dividend") == std::string::npos;
+      const bool dividend = doc.find("Earn") == std::string::npos;
+      if (next) {
+        d.set(NxtFYSt, std::to_string(next->start));
+        d.set(NxtFYEn, std::to_string(next->end));
         d.set(NxFSales, fsales);
         d.set(NxFOP, fop);
+        if (!no_ordinary) d.set(NxFOdP, fodp);
         d.set(NxFNp, fnp);
         d.set(NxFEPS, number(fe, 2));
-        d.set(NxFDivAnn, fdiv);
-      } else {
-        d.set(FSales, fsales);
-        d.set(FOP, fop);
-        d.set(FNP, fnp);
-        d.set(FEPS, number(fe, 2));
-        d.set(FDivAnn, fdiv);
+        d.set(reit ? NxFDivUnit : NxFDivAnn, fdiv);
+      } else if (!withdrawn) {
+        if (earn) {
+          d.set(FSales, fsales);
+          d.set(FOP, fop);
+          if (!no_ordinary) d.set(FOdP, fodp);
+          d.set(FNP, fnp);
+          d.set(FEPS, number(fe, 2));
+        }
+        if (dividend) d.set(reit ? FDivUnit : FDivAnn, fdiv);
       }
     }
     out.push_back(std::move(d));
   };
+  const auto doc = [&](const char* kind) { return std::string(kind) + "FinancialStatements" + style; };
+  const auto march_year = [&](int fy) {
+    return Year{fy * 10000 + 401, (fy + 1) * 10000 + 331, static_cast<std::size_t>(fy - first_fy), 4};
+  };
+  // The changing company: its year ending March of change_fy + 1 is its last March year, the
+  // next runs April to December (three quarters), then calendar years.
+  const int change_fy = s.fins_kind == 4 ? std::max(first_fy, last_fy - 2) : last_fy + 1;
   for (int fy = first_fy; fy <= last_fy; ++fy) {
     const double drift = 0.9 + 0.2 * r.uniform();
-    add(fy * 10000 + 801, "1Q", "1QFinancialStatements_Consolidated_JP", fy, 0.25, true, false, 1);
-    add(fy * 10000 + 1101, "2Q", "2QFinancialStatements_Consolidated_JP", fy, 0.5, true, false, 1);
-    add((fy + 1) * 10000 + 201, "3Q", "3QFinancialStatements_Consolidated_JP", fy, 0.75, true,
-        false, 1);
-    if (r.chance(0.3)) {
-      add((fy + 1) * 10000 + 310, "FY", "EarnForecastRevision", fy, 1, false, false, drift);
+    if (fy > change_fy) break;
+    const Year y = march_year(fy);
+    const bool withdraws = s.fins_kind == 3 && fy == last_fy - 1;
+    add(fy * 10000 + 801, "1Q", doc("1Q"), y, 0.25, nullptr, 1, withdraws, fy * 10000 + 630);
+    if (withdraws) {
+      // The 未定 ends with a revision notice of earnings and one of the dividend.
+      add(fy * 10000 + 915, "FY", "EarnForecastRevision", y, 0, nullptr, 0.8, false, 0);
+      add(fy * 10000 + 916, "FY", "DividendForecastRevision", y, 0, nullptr, 0.8, false, 0);
     }
-    add((fy + 1) * 10000 + 501, "FY", "FYFinancialStatements_Consolidated_JP", fy, 1, true, true,
-        1);
+    add(fy * 10000 + 1101, "2Q", doc("2Q"), y, 0.5, nullptr, withdraws ? 0.8 : 1, false,
+        fy * 10000 + 930);
+    add((fy + 1) * 10000 + 201, "3Q", doc("3Q"), y, 0.75, nullptr, withdraws ? 0.8 : 1, false,
+        fy * 10000 + 1231);
+    if (r.chance(0.3)) {
+      add((fy + 1) * 10000 + 310, "FY", reit ? "REITEarnForecastRevision" : "EarnForecastRevision",
+          y, 0, nullptr, drift, false, 0);
+    }
+    if (fy == change_fy) {
+      const Year nine{(fy + 1) * 10000 + 401, (fy + 1) * 10000 + 1231, y.i + 1, 3};
+      add((fy + 1) * 10000 + 501, "FY", doc("FY"), y, 1, &nine, 1, false, y.end);
+      const int cy = fy + 1;
+      add(cy * 10000 + 801, "1Q", doc("1Q"), nine, 0.25, nullptr, 1, false, cy * 10000 + 630);
+      add(cy * 10000 + 1101, "2Q", doc("2Q"), nine, 0.5, nullptr, 1, false, cy * 10000 + 930);
+      // Calendar years from then on: results in February, quarters in May, August, November.
+      Year prev = nine;
+      for (int c = cy + 1; c <= last_fy + 1; ++c) {
+        const Year cal{c * 10000 + 101, c * 10000 + 1231, prev.i + 1, 4};
+        add(c * 10000 + 210, "FY", doc("FY"), prev, prev.quarters / 4.0, &cal, 1, false, prev.end);
+        add(c * 10000 + 510, "1Q", doc("1Q"), cal, 0.25, nullptr, 1, false, c * 10000 + 331);
+        add(c * 10000 + 810, "2Q", doc("2Q"), cal, 0.5, nullptr, 1, false, c * 10000 + 630);
+        add(c * 10000 + 1110, "3Q", doc("3Q"), cal, 0.75, nullptr, 1, false, c * 10000 + 930);
+        prev = cal;
+      }
+      break;
+    }
+    const Year next = march_year(fy + 1);
+    add((fy + 1) * 10000 + 501, "FY", doc("FY"), y, 1, &next, 1, false, y.end);
   }
   std::stable_sort(out.begin(), out.end(), disclosure_before);
   return out;
@@ -808,6 +921,21 @@ bool Generator::write_fins(std::string& error) {
   if (!opt_.fins_db.empty()) folders.push_back(fs::path(opt_.fins_db) / "fins");
   for (const fs::path& f : folders) {
     if (!make_dirs(f, error)) return false;
+  }
+  // The 33-industry sectors every master carries, as a sync keeps them (sectors.csv).
+  lp::sectors::MasterSectors master;
+  for (const Stock& s : stocks_) {
+    if (s.fins_kind < 0 && s.code == 1001) continue;  // the index has no industry
+    const lp::sectors::Industry& ind =
+        lp::sectors::industries33()[static_cast<std::size_t>(s.industry)];
+    master[s.code_text] = {0, ind.s17, std::string(lp::sectors::name17(ind.s17)), ind.code,
+                           ind.name, cp932_to_utf8(s.segment)};
+    sum_.sectors.emplace_back(s.code_text, ind.code);
+  }
+  lp::sectors::SectorTable table;
+  table.merge(master, days_.empty() ? 0 : days_.back());
+  for (const fs::path& f : folders) {
+    if (!write(f.parent_path() / "sectors.csv", table.file_bytes(), error)) return false;
   }
   for (const Stock& s : stocks_) {
     const std::vector<lp::fins::Disclosure> list = sample_disclosures(s, days_, opt_.seed);

@@ -35,6 +35,13 @@ struct Summary {
   // one that gives no forecasts among them.
   std::vector<std::string> loss_making;
   std::vector<std::string> no_forecast;
+  // The kinds of documents and forecasts a real market has, one stock each at least.
+  std::vector<std::string> ifrs, us_gaap, non_consolidated, reit;
+  std::vector<std::string> withdrawn;   // a forecast left 未定 in a 1Q, a new one later
+  std::vector<std::string> changed_fy;  // its fiscal year end moves from March to December
+  // The 33-industry code of every stock but the index ("1301" -> "0050"), as sectors.csv and
+  // the J-Quants master carry them.
+  std::vector<std::pair<std::string, std::string>> sectors;
   long long disclosures = 0;
   long long files_written = 0;
   long long bytes_written = 0;

@@ -55,6 +55,11 @@ int cmd_backtest(Context& ctx) {
   if (const std::string bad = screening::check_formula_rows(session.controls()); !bad.empty()) {
     return fail(bad);
   }
+  if (const std::string none =
+          screening::check_fins_available(session.controls(), session.source());
+      !none.empty()) {
+    return fail(none, 2);
+  }
   if (!backtest::any_criterion_ticked(session.controls())) {
     return fail("backtest: 選択条件が一つもチェックされていません");
   }
@@ -87,7 +92,7 @@ int cmd_backtest(Context& ctx) {
 LP_CLI_COMMAND("backtest",
                "backtest [--screen NAME] [--init FILE] [--markets 0,1,2,3,4,5] "
                "[--criteria 1,8,...] [--set NAME=VALUE ...] [--formula TEXT ...] [--show TEXT] "
-               "--from YYYYMMDD --to YYYYMMDD [--every K] [--hold N] [--out DIR]",
+               "[--sector 業種,...|all] --from YYYYMMDD --to YYYYMMDD [--every K] [--hold N] [--out DIR]",
                "runs the screen as of every K-th trading day from..to, buys its picks at the next "
                "open, sells at the close of the N-th day, prints the summary and writes "
                "trades.csv, summary.csv, equity.csv and equity.png",

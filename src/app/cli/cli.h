@@ -33,6 +33,9 @@ struct Context {
 
 // Prints a one-line error to standard error and returns the exit code 1.
 int fail(const std::string& message);
+// The same with an exit code of its own: 2 for "the database holds no company results" (a
+// formula on results where there are none), which scripts tell from a mistake in the options.
+int fail(const std::string& message, int code);
 // The message of the last fail() of this process ("" when none).
 const std::string& last_failure();
 

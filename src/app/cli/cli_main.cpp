@@ -24,9 +24,13 @@ std::string g_last_failure;
 }  // namespace
 
 int fail(const std::string& message) {
+  return fail(message, 1);
+}
+
+int fail(const std::string& message, int code) {
   std::cerr << "lumenpick-cli: " << message << "\n";
   g_last_failure = message;
-  return 1;
+  return code;
 }
 
 const std::string& last_failure() {

@@ -84,12 +84,13 @@ int run_fins(Context& ctx) {
   for (fins::Metric m : {fins::Metric::eps, fins::Metric::dps, fins::Metric::bps}) {
     std::cout << "\n" << fins::metric_name(m) << "=" << figure_text(fins::metric_value(f, m, c));
   }
-  std::cout << "\nSHARES=" << figure_text(f.shares);
-  for (fins::Metric m :
-       {fins::Metric::per, fins::Metric::pbr, fins::Metric::yield, fins::Metric::mcap,
-        fins::Metric::roe, fins::Metric::salesg, fins::Metric::opg}) {
-    const bool on_close = m == fins::Metric::per || m == fins::Metric::pbr ||
-                          m == fins::Metric::yield || m == fins::Metric::mcap;
+  std::cout << "\nAEPS=" << figure_text(f.aeps) << "\nADPS=" << figure_text(f.adps)
+            << "\nSHARES=" << figure_text(f.shares) << "\nFY_END=" << (f.fy_end ? std::to_string(f.fy_end) : "-");
+  using fins::Metric;
+  for (Metric m : {Metric::per, Metric::aper, Metric::pbr, Metric::yield, Metric::ayield,
+                   Metric::mcap, Metric::minbuy, Metric::roe, Metric::roa, Metric::eqr,
+                   Metric::opm, Metric::payout, Metric::salesg, Metric::opg}) {
+    const bool on_close = fins::metric_on_close(m);
     std::cout << "\n"
               << fins::metric_name(m) << "="
               << figure_text(on_close && !close ? std::nullopt : fins::metric_value(f, m, c));
@@ -102,8 +103,9 @@ int run_fins(Context& ctx) {
 
 LP_CLI_COMMAND("fins", "fins CODE [--as-of YYYYMMDD]",
                "prints the results summaries of CODE known on the day (newest first; default the "
-               "latest trading date) and the figures formulas use: EPS, DPS, BPS, SHARES, PER, "
-               "PBR, YIELD, MCAP, ROE, SALESG, OPG (\"-\" when undefined)",
+               "latest trading date) and the figures formulas use: EPS, DPS, BPS, AEPS, ADPS, "
+               "SHARES, FY_END, PER, APER, PBR, YIELD, AYIELD, MCAP, MINBUY, ROE, ROA, EQR, OPM, "
+               "PAYOUT, SALESG, OPG (\"-\" when undefined)",
                run_fins);
 
 }  // namespace lp::cli

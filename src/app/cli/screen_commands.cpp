@@ -5,6 +5,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/screen_options.h"
 #include "common/encoding.h"
+#include "pricedb/sectors.h"
 #include "screening/formula/formula_step.h"
 #include "screening/preferences.h"
 #include "screening/saved_screens.h"
@@ -56,6 +57,8 @@ bool build_state(Context& ctx, ScreeningSession& session, std::string& error,
   const bool has_markets = ctx.take_option("--markets", markets);
   const bool has_criteria = ctx.take_option("--criteria", criteria);
   const bool has_show = ctx.take_option("--show", show);
+  std::string sector;
+  const bool has_sector = ctx.take_option("--sector", sector);
   std::vector<std::string> sets, formulas;
   while (ctx.take_option("--set", value)) sets.push_back(value);
   while (ctx.take_option("--formula", value)) formulas.push_back(value);
@@ -148,6 +151,14 @@ bool build_state(Context& ctx, ScreeningSession& session, std::string& error,
     }
     session.controls().set_text(lp::screening::formula_show_control(row), show);
   }
+  if (has_sector) {
+    // 33-industry names or codes; "all" lifts a saved screen's choice.
+    std::vector<std::string> codes;
+    if (sector != "all" && !lp::sectors::parse_sector_list(sector, codes, error)) return false;
+    std::string joined;
+    for (const std::string& c : codes) joined += (joined.empty() ? "" : ",") + c;
+    session.controls().set_text(lp::screening::kSectorControl, joined);
+  }
   if (has_universe) loaded.universe = universe == "all" ? std::string() : universe;
   if (!loaded.universe.empty()) {
     std::vector<std::string> codes;
@@ -174,8 +185,10 @@ int run_screen(Context& ctx) {
   if (!build_state(ctx, session, error)) return fail("screen: " + error);
   if (!as_of.empty()) session.use_market(nullptr, as_of);
 
-  if (!session.run())
+  if (!session.run()) {
+    if (ui.error == lp::screening::kNoFinsMessage) return fail(ui.error, 2);
     return fail(ui.error.empty() ? "screen: 実行を開始できませんでした" : ui.error);
+  }
   for (const auto& [n, count] : session.last_counts()) std::cout << n << " " << count << "\n";
   if (session.current_criterion() != -1) {
     std::string text;
@@ -230,6 +243,9 @@ int run_formula_check(Context& ctx) {
   lp::formula::Formula f;
   lp::formula::FormulaError e;
   if (!lp::formula::Formula::compile(ctx.args.front(), f, e)) return fail(e.text());
+  if (f.uses_fins() && !lp::fins::database_has_fins(ctx.folders().db_folder)) {
+    return fail(lp::screening::kNoFinsMessage, 2);
+  }
   std::cout << "lookback=" << f.lookback() << "\n";
   if (f.uses_fins()) std::cout << "fins=yes\n";
   std::cout << "ok\n";
@@ -241,9 +257,11 @@ int run_formula_check(Context& ctx) {
 LP_CLI_COMMAND("screen",
                "screen [--init FILE] [--markets 0,1,2,3,4,5] [--criteria 1,8,...] "
                "[--set NAME=VALUE ...] [--screen NAME] [--formula TEXT ...] [--show TEXT] "
-               "[--universe ptf1|CODES|all] [--as-of YYYYMMDD]",
+               "[--universe ptf1|CODES|all] [--sector 業種,...|all] [--as-of YYYYMMDD]",
                "runs a screening like the screening window's 開始 and prints the counts and "
-               "sel0_out.csv (--as-of: as if the database ended at the close of that day)",
+               "sel0_out.csv (--as-of: as if the database ended at the close of that day; "
+               "--sector: only the stocks of those 33 industries, names or codes comma-separated; "
+               "the 「指標」 page's boxes by --set shihyou_min_txt(1)=5 ...)",
                run_screen);
 
 }  // namespace lp::cli
@@ -252,13 +270,14 @@ namespace lp::cli {
 LP_CLI_COMMAND("screen-save",
                "screen-save NAME [--init FILE] [--markets 0,1,2,3,4,5] [--criteria 1,8,...] "
                "[--set NAME=VALUE ...] [--screen NAME] [--formula TEXT ...] [--show TEXT] "
-               "[--universe ptf1|CODES|all] [--watch]",
+               "[--universe ptf1|CODES|all] [--sector 業種,...|all] [--watch]",
                "stores the screening state the options give (as screen builds it) as the saved "
                "screen NAME",
                run_screen_save);
 LP_CLI_COMMAND("screens", "screens", "the names of the saved screens, one a line", run_screens);
 LP_CLI_COMMAND("formula-check", "formula-check TEXT",
                "checks a formula: prints lookback=N (traded days it needs), fins=yes when it "
-               "reads company results, and ok, or the error with its position and exits 1",
+               "reads company results, and ok, or the error with its position and exits 1 "
+               "(exits 2 when it reads company results and the database holds none)",
                run_formula_check);
 }  // namespace lp::cli

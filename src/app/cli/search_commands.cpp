@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/cli/cli.h"
+#include "common/encoding.h"
 #include "results/results_export.h"
 #include "results/results_model.h"
 #include "results/results_valuation.h"
@@ -45,8 +46,21 @@ const char* colour_name(RowColour c) {
   return "black";
 }
 
-// A grid column by number (0..5) or by its caption.
+// A grid column by number (0..5) or by its caption; the valuation columns and 業種 by their
+// captions (6..10 when shown), as the window's double click on them.
 bool column_of(const std::string& word, const ResultTable& table, int& column) {
+  for (int k = 0; k < kValuationColumns; ++k) {
+    const std::string& caption = valuation_captions()[static_cast<std::size_t>(k)];
+    // 「利回り」 and 「時価総額」 as typed in a hurry name the same columns.
+    if (word == caption || (k == 2 && word == "利回り") || (k == 3 && word == "時価総額")) {
+      column = kGridColumns + k;
+      return true;
+    }
+  }
+  if (word == kSectorCaption) {
+    column = kGridColumns + kValuationColumns;
+    return true;
+  }
   if (!word.empty() && word.size() <= 2 &&
       word.find_first_not_of("0123456789") == std::string::npos) {
     column = std::stoi(word);
@@ -62,14 +76,27 @@ bool column_of(const std::string& word, const ResultTable& table, int& column) {
   return false;
 }
 
-void print_page(const ResultTable& table, int p) {
+void print_page(const ResultTable& table, int p, const ValuationTable& v) {
   const GridPage page = fill_page(table, p);
   std::cout << "最新取引日：" << table.date() << "\t件数 " << table.count() << "\tページ " << p
             << "/" << last_page(table.count()) << '\n';
   for (const std::string& caption : page.captions) std::cout << caption << '\t';
+  // The window's columns at the right end, when the database holds what they show.
+  if (v.present) {
+    for (const std::string& caption : valuation_captions()) std::cout << caption << '\t';
+  }
+  if (v.sectors) std::cout << kSectorCaption << '\t';
   std::cout << "色\n";
   for (const GridRow& row : page.rows) {
     for (const std::string& cell : row.cells) std::cout << cell << '\t';
+    const std::string code = trim_blanks(table.field(row.result, 1));
+    if (v.present) {
+      for (const std::string& cell : valuation_cells(v, code)) std::cout << cell << '\t';
+    }
+    if (v.sectors) {
+      const std::string& sector = v.sector_of(code);
+      std::cout << (sector.empty() ? "-" : sector) << '\t';
+    }
     std::cout << colour_name(row.colour) << '\n';
   }
 }
@@ -87,6 +114,8 @@ int results_command(Context& ctx) {
   ResultTable table;
   if (!read_result_file(path, table)) return fail("結果ファイルがありません: " + path);
 
+  // The company-results columns and 業種, when the database holds what they show.
+  const ValuationTable valuation = compute_valuation(table, SeriesSource::from(ctx.folders()));
   if (sorted) {
     // Each listed column is one double click, so "終値,終値" sorts descending, then ascending.
     ResultSorter sorter;
@@ -95,7 +124,12 @@ int results_command(Context& ctx) {
     while (std::getline(words, word, ',')) {
       int column = 0;
       if (!column_of(word, table, column)) return fail("不明な並べ替えの列です: " + word);
-      sorter.sort(table, column);
+      const bool sector = column == kGridColumns + kValuationColumns;
+      if (column >= kGridColumns && !(sector ? valuation.sectors : valuation.present)) {
+        return fail("並べ替えの列 " + word + " はありません（" +
+                    (sector ? "業種の一覧" : "決算データ") + "がありません）");
+      }
+      sorter.sort(table, column, {}, &valuation);
     }
   }
 
@@ -103,8 +137,6 @@ int results_command(Context& ctx) {
     // The list as sorted, written whole; the pages are the window's business.
     ExportOptions options;
     options.screen_name = screen_name;
-    // The company-results columns, when the database holds results summaries.
-    const ValuationTable valuation = compute_valuation(table, SeriesSource::from(ctx.folders()));
     options.valuation = &valuation;
     if (!export_format_for(export_path, cp932, options.format))
       return fail("--export は .xlsx か .csv で終わるファイル名で指定してください: " + export_path);
@@ -116,8 +148,8 @@ int results_command(Context& ctx) {
 
   const int last = last_page(table.count());
   if (page_text == "all") {
-    for (int p = 0; p <= last; ++p) print_page(table, p);
-    if (last < 0) print_page(table, 0);
+    for (int p = 0; p <= last; ++p) print_page(table, p, valuation);
+    if (last < 0) print_page(table, 0, valuation);
     return 0;
   }
   if (page_text.empty() || page_text.find_first_not_of("0123456789") != std::string::npos ||
@@ -128,7 +160,7 @@ int results_command(Context& ctx) {
   if (p > std::max(last, 0))
     return fail("ページ " + page_text + " はありません（最後のページは " + std::to_string(last) +
                 "）");
-  print_page(table, p);
+  print_page(table, p, valuation);
   return 0;
 }
 
@@ -143,10 +175,11 @@ LP_CLI_COMMAND("results",
                "[--screen-name NAME]",
                "the results window's page of sel0_out.csv: a date line, the captions, then one "
                "tab-separated row per result ending in its colour; each sort column is one "
-               "double click (number 0-5 or caption). --export writes the whole sorted list to "
-               "FILE.xlsx or FILE.csv (UTF-8 with BOM, --cp932 for Shift_JIS), with 予想PER, PBR, "
-               "利回り and 時価総額(億円) at the end when the database holds results summaries, "
-               "and prints exported=N",
+               "double click (number 0-5 or caption; 予想PER, PBR, 予想利回り, 時価総額(億円) and 業種 "
+               "by caption). Rows and --export (the whole sorted list to FILE.xlsx or FILE.csv, "
+               "UTF-8 with BOM, --cp932 for Shift_JIS) gain 予想PER, PBR, 予想利回り and "
+               "時価総額(億円) when the database holds results summaries and 業種 when it holds "
+               "the industries; --export prints exported=N",
                results_command);
 
 }  // namespace lp::cli

@@ -68,6 +68,7 @@ const std::vector<RunEntry>& run_table() {
       {43, f_shikisel},
       {44, f_shikisel},
       {45, f_shikisel},
+      {46, f_shikisel},  // the 「指標」 page
   };
   return table;
 }

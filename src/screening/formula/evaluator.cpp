@@ -20,6 +20,8 @@ double known_volume(double v) {
 
 void TradedDays::clear() {
   held = -1;
+  s33 = s17 = std::numeric_limits<double>::quiet_NaN();
+  smed = nullptr;
   open.clear();
   high.clear();
   low.clear();
@@ -226,6 +228,13 @@ class Evaluator {
         r = *v;
         break;
       }
+      case Op::sector:
+        r = n.n == 17 ? days_.s17 : days_.s33;  // NaN without a sector: fails below
+        break;
+      case Op::smed:
+        if (!days_.smed) return fail();
+        r = days_.smed[n.n];
+        break;
     }
     if (!std::isfinite(r)) return fail();
     return r;
@@ -281,6 +290,20 @@ Evaluation evaluate(const Formula& formula, const TradedDays& days) {
   if (formula.empty() || days.count() < formula.lookback()) return out;
   Evaluator e(formula, days);
   const double v = e.ev(static_cast<int>(formula.nodes().size()) - 1, 0);
+  if (e.failed) return out;
+  out.ok = true;
+  out.value = v;
+  return out;
+}
+
+Evaluation evaluate_node(const Formula& formula, const TradedDays& days, int node) {
+  Evaluation out;
+  if (node < 0 || node >= static_cast<int>(formula.nodes().size()) ||
+      days.count() < formula.nodes()[static_cast<std::size_t>(node)].need) {
+    return out;
+  }
+  Evaluator e(formula, days);
+  const double v = e.ev(node, 0);
   if (e.failed) return out;
   out.ok = true;
   out.value = v;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -65,6 +66,10 @@ enum class Op : std::uint8_t {
   days,
   // Company results: a point-in-time figure (n: the fins::Metric, value: the column of FIN).
   fin,
+  // Sectors: S33 / S17 (n: 33 or 17), the stock's industry code; SMED(x) (n: its
+  // slot), the median of x over the stocks of the stock's 33 industry listed on the run's day.
+  sector,
+  smed,
 };
 
 struct Node {
@@ -94,6 +99,10 @@ class Formula {
   bool uses_days() const { return uses_days_; }
   // Reads company results (PER, FIN(...)): the run looks up the stock's figures.
   bool uses_fins() const { return uses_fins_; }
+  // Reads the stock's industry (S33, S17, SMED): the run looks up the sectors.
+  bool uses_sectors() const { return uses_sectors_; }
+  // The argument node of each SMED, by slot: the run evaluates it on every stock of the day.
+  const std::vector<int>& smed_args() const { return smed_args_; }
   bool empty() const { return nodes_.empty(); }
   // Series reads of one evaluation on one stock (the work bound kMaxCost applies to it).
   double cost() const { return nodes_.empty() ? 0 : nodes_.back().cost; }
@@ -104,6 +113,8 @@ class Formula {
   std::vector<Node> nodes_;
   bool uses_days_ = false;
   bool uses_fins_ = false;
+  bool uses_sectors_ = false;
+  std::vector<int> smed_args_;
 };
 
 // A stock's traded days (volume > 0) newest first: index 0 is the newest traded day. A day
@@ -120,6 +131,11 @@ struct TradedDays {
   // The stock's results figures as of the run's day; null when it has none (every results
   // name is then undefined).
   const lp::fins::Figures* fins = nullptr;
+  // The stock's 33 and 17 industry codes as numbers (NaN: no master named it), and the
+  // industry medians of the formula's SMED slots (NaN where undefined; null: none computed).
+  double s33 = std::numeric_limits<double>::quiet_NaN();
+  double s17 = std::numeric_limits<double>::quiet_NaN();
+  const double* smed = nullptr;
   // The traded days the stock holds in all, when a run counted them without loading them
   // (what DAYS() gives); -1: count() is all it holds. Reset by clear() and assign().
   int held = -1;
@@ -133,6 +149,9 @@ struct Evaluation {
 // The formula's value on `days`. Any failure anywhere fails the whole formula (AND and OR
 // do not short-circuit past it).
 Evaluation evaluate(const Formula& formula, const TradedDays& days);
+
+// The value of one node of the formula (an SMED's argument) at the newest traded day.
+Evaluation evaluate_node(const Formula& formula, const TradedDays& days, int node);
 
 // True when the formula holds: evaluated and not 0.
 inline bool holds(const Evaluation& e) {

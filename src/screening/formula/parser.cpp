@@ -316,7 +316,10 @@ class Parser {
         return true;
       }
     }
-    if (t.text == "FIN" || lp::fins::metric_of(t.text, metric_)) return parse_fin(t, out, e);
+    if (t.text == "FIN" || t.text == "FY" || lp::fins::metric_of(t.text, metric_)) {
+      return parse_fin(t, out, e);
+    }
+    if (t.text == "S33" || t.text == "S17" || t.text == "SMED") return parse_sector(t, out, e);
     const FunctionDef* def = find_function(t.text);
     if (!def) return fail(e, t.pos, "'" + t.text + "' という名前はありません");
     if (cur().kind != Tok::lparen) return fail(e, cur().pos, t.text + " の後に '(' がありません");
@@ -427,27 +430,24 @@ class Parser {
     Node n;
     n.op = Op::fin;
     n.value = -1;
-    if (t.text == "FIN") {
-      if (cur().kind != Tok::lparen) return fail(e, cur().pos, "FIN の後に '(' がありません");
+    if (t.text == "FIN" || t.text == "FY") {
+      if (cur().kind != Tok::lparen) return fail(e, cur().pos, t.text + " の後に '(' がありません");
       advance();
       const Token field = cur();
-      if (field.kind != Tok::name) return fail(e, field.pos, "FIN には決算の項目名が必要です");
+      if (field.kind != Tok::name) return fail(e, field.pos, t.text + " には決算の項目名が必要です");
       const int col = lp::fins::column_of(field.text);
       if (!lp::fins::is_value_column(col)) {
         return fail(e, field.pos, "'" + field.text + "' という決算の項目はありません");
       }
       advance();
       if (!expect_close(e)) return false;
-      n.n = static_cast<int>(lp::fins::Metric::fin);
+      n.n = static_cast<int>(t.text == "FY" ? lp::fins::Metric::fy : lp::fins::Metric::fin);
       n.value = col;
     } else {
       n.n = static_cast<int>(metric_);
     }
     // Price ratios read the close of the day they are evaluated on.
-    const auto m = static_cast<lp::fins::Metric>(n.n);
-    const bool on_close = m == lp::fins::Metric::per || m == lp::fins::Metric::pbr ||
-                          m == lp::fins::Metric::yield || m == lp::fins::Metric::mcap;
-    n.need = on_close ? 1 : 0;
+    n.need = lp::fins::metric_on_close(static_cast<lp::fins::Metric>(n.n)) ? 1 : 0;
     n.reads = n.need;
     n.cost = 1;
     f_.uses_fins_ = true;
@@ -455,6 +455,42 @@ class Parser {
     return true;
   }
   lp::fins::Metric metric_ = lp::fins::Metric::per;
+
+  // --- Sectors: S33, S17 and SMED(x) ---------------------------------------------------
+  bool parse_sector(const Token& t, int& out, FormulaError& e) {
+    f_.uses_sectors_ = true;
+    Node n;
+    n.cost = 1;
+    if (t.text != "SMED") {
+      n.op = Op::sector;
+      n.n = t.text == "S17" ? 17 : 33;
+      out = add(n);
+      return true;
+    }
+    if (in_smed_) return fail(e, t.pos, "SMED の中に SMED は書けません");
+    if (cur().kind != Tok::lparen) return fail(e, cur().pos, "SMED の後に '(' がありません");
+    advance();
+    if (cur().kind == Tok::rparen) return fail(e, cur().pos, "SMED には引数が1つ必要です");
+    int arg = -1;
+    in_smed_ = true;
+    const bool ok = parse_or(arg, e);
+    in_smed_ = false;
+    if (!ok) return false;
+    if (cur().kind == Tok::comma) return fail(e, cur().pos, "SMED には引数が1つ必要です");
+    if (!expect_close(e)) return false;
+    n.op = Op::smed;
+    n.a = arg;
+    n.n = static_cast<int>(f_.smed_args_.size());
+    f_.smed_args_.push_back(arg);
+    // The median is of the run's day, whatever offset it is read at; the run loads what its
+    // argument reads for every stock of the day.
+    n.need = 0;
+    n.reads = at(arg).reads;
+    n.cost = at(arg).cost + 1;
+    out = add(n);
+    return true;
+  }
+  bool in_smed_ = false;
 
   const std::vector<Token>& t_;
   Formula& f_;
