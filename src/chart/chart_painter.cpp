@@ -77,6 +77,40 @@ void draw_series(QPainter& p, const PaneMapper& m, const DaySeries& s, int first
   flush();
 }
 
+// A line through the valid points: a bar without trading (no value) is stepped over, so an
+// illiquid stock's lines stay whole.
+void draw_line(QPainter& p, const PaneMapper& m, const DaySeries& s, int first, int last,
+               const QColor& color, double width = 1) {
+  QPen pn(color);
+  pn.setWidthF(width);
+  pn.setCosmetic(true);
+  p.setPen(pn);
+  QPolygonF run;
+  for (int i = first; i <= last; ++i) {
+    const IndicatorPoint pt = s.at(i);
+    if (pt.valid) run << m.day(i, pt.value);
+  }
+  if (run.size() >= 2) p.drawPolyline(run);
+}
+
+// The cloud between the two 先行スパン: shaded light red where span 1 lies above, light blue
+// where below, bar by bar.
+void draw_cloud(QPainter& p, const PaneMapper& m, const DaySeries& a, const DaySeries& b,
+                int first, int last) {
+  p.save();
+  p.setPen(Qt::NoPen);
+  for (int i = first; i < last; ++i) {
+    const IndicatorPoint a0 = a.at(i), a1 = a.at(i + 1), b0 = b.at(i), b1 = b.at(i + 1);
+    if (!a0.valid || !a1.valid || !b0.valid || !b1.valid) continue;
+    QPolygonF quad;
+    quad << m.day(i, a0.value) << m.day(i + 1, a1.value) << m.day(i + 1, b1.value)
+         << m.day(i, b0.value);
+    p.setBrush(a0.value >= b0.value ? QColor(255, 160, 160, 90) : QColor(150, 170, 255, 90));
+    p.drawPolygon(quad);
+  }
+  p.restore();
+}
+
 // A dotted horizontal line of single points every 100 logical units.
 void dotted_line(QPainter& p, const PaneMapper& m, double value, int color) {
   const PaneGeometry& g = m.g();
@@ -192,6 +226,27 @@ void paint_price(QPainter& p, const PaneMapper& m, const ChartScene& s) {
       draw_series(p, m, s.bands.lower[static_cast<std::size_t>(j)], s.first, s.last, kGrey);
     }
   }
+  if (s.options.topix) {
+    draw_line(p, m, s.index_line, s.first, s.last, QColor(110, 110, 110), 1.5);
+    draw_line(p, m, s.relative_line, s.first, s.last, QColor(0, 160, 120));
+  }
+  const IndicatorLines& l = s.lines;
+  if (s.options.indicators.ichimoku) {
+    draw_cloud(p, m, l.span_a, l.span_b, s.first, s.last);
+    draw_line(p, m, l.span_a, s.first, s.last, QColor(220, 80, 80));
+    draw_line(p, m, l.span_b, s.first, s.last, QColor(80, 110, 220));
+    draw_line(p, m, l.tenkan, s.first, s.last, QColor(230, 120, 0));
+    draw_line(p, m, l.kijun, s.first, s.last, QColor(0, 110, 160));
+    draw_line(p, m, l.chikou, s.first, s.last, QColor(130, 0, 130));
+  }
+  if (s.options.indicators.bb) {
+    draw_line(p, m, l.bb_mean, s.first, s.last, QColor(90, 90, 90));
+    const QColor shades[3] = {QColor(0, 150, 200), QColor(0, 100, 170), QColor(120, 0, 170)};
+    for (std::size_t k = 0; k < 3; ++k) {
+      draw_line(p, m, l.bb_upper[k], s.first, s.last, shades[k]);
+      draw_line(p, m, l.bb_lower[k], s.first, s.last, shades[k]);
+    }
+  }
   (void)g;
 }
 
@@ -205,6 +260,62 @@ void paint_volume(QPainter& p, const PaneMapper& m, const ChartScene& s) {
     if (!b.traded(i) || is_unknown_volume(b.volume[k])) continue;  // no bar for no number
     bar(p, m, i, 0, b.volume[k], candle_color(b.open[k], b.close[k]), 3);
   }
+  if (s.options.indicators.vma) {
+    const PlotClip clip(p, m);
+    draw_line(p, m, s.lines.vma, s.first, s.last, QColor(230, 120, 0));
+  }
+}
+
+// A pane's caption at its top left.
+void pane_caption(QPainter& p, const PaneMapper& m, double top_value, const QString& text) {
+  p.setPen(palette_color(kDarkBlue));
+  p.drawText(QPointF(m.rect().left() + 2, m.value_y(top_value) + QFontMetricsF(p.font()).ascent()),
+             text);
+}
+
+void paint_macd(QPainter& p, const PaneMapper& m, const ChartScene& s) {
+  dotted_line(p, m, 0, kDarkBlue);
+  const IndicatorParams& q = s.options.params;
+  pane_caption(p, m, s.macd_max,
+               QStringLiteral("MACD %1,%2,%3").arg(q.macd_fast).arg(q.macd_slow).arg(q.macd_signal));
+  const PlotClip clip(p, m);
+  // The histogram as bars about zero, then the line and its signal.
+  const double w = std::max(1.0, m.rect().width() * 0.92 / std::max(s.n, 1) * 0.6);
+  for (int i = s.first; i <= s.last; ++i) {
+    const IndicatorPoint h = s.lines.macd_histogram.at(i);
+    if (!h.valid) continue;
+    const QPointF a = m.day(i, 0), b = m.day(i, h.value);
+    p.fillRect(QRectF(a.x() - w / 2, std::min(a.y(), b.y()), w, std::max(1.0, std::fabs(a.y() - b.y()))),
+               h.value >= 0 ? QColor(255, 150, 150) : QColor(140, 160, 255));
+  }
+  draw_line(p, m, s.lines.macd, s.first, s.last, QColor(200, 0, 0));
+  draw_line(p, m, s.lines.macd_signal, s.first, s.last, QColor(0, 90, 200));
+}
+
+void paint_stoch(QPainter& p, const PaneMapper& m, const ChartScene& s) {
+  for (int level : {0, 20, 50, 80, 100}) {
+    dotted_line(p, m, level, kDarkBlue);
+    if (level == 20 || level == 80) level_label(p, m, level, QString::number(level));
+  }
+  const IndicatorParams& q = s.options.params;
+  pane_caption(p, m, 100,
+               QStringLiteral("ストキャスティクス %1,%2,%3").arg(q.stoch_k).arg(q.stoch_d).arg(q.stoch_slow));
+  const PlotClip clip(p, m);
+  draw_line(p, m, s.lines.stoch_k, s.first, s.last, QColor(200, 0, 0));
+  draw_line(p, m, s.lines.stoch_d, s.first, s.last, QColor(0, 90, 200));
+  draw_line(p, m, s.lines.stoch_slow_d, s.first, s.last, QColor(0, 150, 0));
+}
+
+void paint_rci(QPainter& p, const PaneMapper& m, const ChartScene& s) {
+  for (int level : {-100, -80, 0, 80, 100}) {
+    dotted_line(p, m, level, kDarkBlue);
+    if (level == -80 || level == 0 || level == 80) level_label(p, m, level, QString::number(level));
+  }
+  const IndicatorParams& q = s.options.params;
+  pane_caption(p, m, 100, QStringLiteral("RCI %1,%2").arg(q.rci_short).arg(q.rci_long));
+  const PlotClip clip(p, m);
+  draw_line(p, m, s.lines.rci_short, s.first, s.last, QColor(200, 0, 0));
+  draw_line(p, m, s.lines.rci_long, s.first, s.last, QColor(0, 90, 200));
 }
 
 void paint_rsi(QPainter& p, const PaneMapper& m, const ChartScene& s) {
@@ -253,6 +364,15 @@ void paint_pane(QPainter& painter, const QRectF& rect, const ChartScene& scene, 
       case kAlg1Pane:
         paint_alg1(painter, m, scene);
         break;
+      case kMacdPane:
+        paint_macd(painter, m, scene);
+        break;
+      case kStochPane:
+        paint_stoch(painter, m, scene);
+        break;
+      case kRciPane:
+        paint_rci(painter, m, scene);
+        break;
       default:
         break;
     }
@@ -266,10 +386,14 @@ QString chart_title(const ChartScene& scene) {
   const Bars& b = scene.bars;
   QString title = QString::fromStdString(b.code) + QStringLiteral("  ") +
                   QString::fromStdString(b.name) + QStringLiteral("  期間 %1").arg(scene.n);
-  if (scene.loaded && scene.last >= scene.first) {
+  if (scene.options.bar_period != BarPeriod::day) {
+    title += QStringLiteral("  ") + QString::fromUtf8(bar_period_caption(scene.options.bar_period));
+  }
+  const int newest = std::max(scene.first, 1);
+  if (scene.loaded && scene.last >= newest) {
     title += QStringLiteral("  ") +
              QString::fromStdString(b.date[static_cast<std::size_t>(scene.last)]) +
-             QStringLiteral(" - ") + QString::fromStdString(b.date[1]);
+             QStringLiteral(" - ") + QString::fromStdString(b.date[static_cast<std::size_t>(newest)]);
   }
   return title;
 }

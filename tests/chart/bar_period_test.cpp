@@ -1,0 +1,133 @@
+// Weekly and monthly candles from the loaded, split-adjusted days: across Golden Week (a
+// holiday week that also spans the month end), a split dated inside that week and a day the
+// stock did not trade; and the keys that cut the weeks and months.
+#include "chart/bar_period.h"
+
+#include <gtest/gtest.h>
+
+#include "support/fixtures.h"
+
+namespace lp::chart {
+namespace {
+
+TEST(BarPeriod, WeeksRunMondayToFridayAndMonthsByTheCalendar) {
+  const struct {
+    const char* a;
+    const char* b;
+    bool same_week, same_month;
+  } cases[] = {
+      {"20240422", "20240426", true, true},    // Monday and Friday
+      {"20240426", "20240429", false, true},   // Friday and the next Monday
+      {"20240430", "20240502", true, false},   // one week across the month end
+      {"20231229", "20240104", false, false},  // the year end
+      {"20240228", "20240301", true, false},   // a leap year's February end
+      {"20240303", "20240304", false, true},   // Sunday belongs to the week before Monday
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.a) + " " + c.b);
+    EXPECT_EQ(bar_key(c.a, BarPeriod::week) == bar_key(c.b, BarPeriod::week), c.same_week);
+    EXPECT_EQ(bar_key(c.a, BarPeriod::month) == bar_key(c.b, BarPeriod::month), c.same_month);
+  }
+  EXPECT_EQ(bar_key("2024043", BarPeriod::week), -1);
+  BarPeriod p = BarPeriod::day;
+  EXPECT_TRUE(parse_bar_period("週足", p));
+  EXPECT_EQ(p, BarPeriod::week);
+  EXPECT_TRUE(parse_bar_period("Month", p));
+  EXPECT_EQ(p, BarPeriod::month);
+  EXPECT_FALSE(parse_bar_period("year", p));
+}
+
+class BarPeriodLoad : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db_ = dir_.str() + "/";
+    // Golden Week 2024: 29 April and 3 and 6 May are holidays.
+    const std::vector<std::string> dates = {"20240422", "20240423", "20240424", "20240425",
+                                            "20240426", "20240430", "20240501", "20240502",
+                                            "20240507", "20240508", "20240509", "20240510"};
+    std::vector<test::Day> ref, stock;
+    for (std::size_t i = 0; i < dates.size(); ++i) {
+      ref.push_back({dates[i], 1000, 1000, 1000, 1000, 100});
+      if (dates[i] == "20240508") continue;  // the stock did not trade that day
+      // Before the 1-for-2 split of 1 May the prices are twice the later ones.
+      const double f = dates[i] < "20240501" ? 2 : 1;
+      const double base = 1000 + 10 * static_cast<double>(i);
+      stock.push_back({dates[i], base * f, (base + 30) * f, (base - 20) * f, (base + 5) * f,
+                       static_cast<long long>(100 + i)});
+    }
+    test::write_series_file(db_, 2024, "1001", "参照", ref);
+    test::write_series_file(db_, 2024, "7203", "トヨタ", stock);
+    test::write_correction_file(db_, 2024, "7203", {{"20240501", 1, 2}});
+    Series series;
+    ASSERT_EQ(load_series(SeriesSource(db_, "1001"), "20240510", 100, "7203", series, true), 0);
+    days_ = bars_from_series(series);
+    ASSERT_EQ(days_.count, 12);
+  }
+  test::TempDir dir_;
+  std::string db_;
+  Bars days_;
+};
+
+TEST_F(BarPeriodLoad, WeeklyBarsAcrossAHolidayWeekASplitAndAGapDay) {
+  const Bars w = aggregate_bars(days_, BarPeriod::week);
+  ASSERT_EQ(w.count, 3);
+  const struct {
+    int bar;
+    const char* date;
+    double open, high, low, close, volume;
+  } rows[] = {
+      // 7-10 May without 8 May: days 8, 10, 11.
+      {1, "20240510", 1080, 1140, 1060, 1115, 108 + 110 + 111},
+      // 30 April (halved by the split) and 1-2 May: days 5, 6, 7.
+      {2, "20240502", 1050, 1100, 1030, 1075, 105 + 106 + 107},
+      // 22-26 April, all halved: days 0..4.
+      {3, "20240426", 1000, 1070, 980, 1045, 100 + 101 + 102 + 103 + 104},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.bar);
+    const auto k = static_cast<std::size_t>(r.bar);
+    EXPECT_EQ(w.date[k], r.date);
+    EXPECT_DOUBLE_EQ(w.open[k], r.open);
+    EXPECT_DOUBLE_EQ(w.high[k], r.high);
+    EXPECT_DOUBLE_EQ(w.low[k], r.low);
+    EXPECT_DOUBLE_EQ(w.close[k], r.close);
+    EXPECT_DOUBLE_EQ(w.volume[k], r.volume);  // volumes are never rescaled
+  }
+  EXPECT_EQ(w.code, "7203");
+}
+
+TEST_F(BarPeriodLoad, MonthlyBarsCutAtTheMonthEndInsideAWeek) {
+  const Bars m = aggregate_bars(days_, BarPeriod::month);
+  ASSERT_EQ(m.count, 2);
+  EXPECT_EQ(m.date[1], "20240510");
+  EXPECT_DOUBLE_EQ(m.open[1], 1060);  // 1 May
+  EXPECT_DOUBLE_EQ(m.close[1], 1115);
+  EXPECT_DOUBLE_EQ(m.low[1], 1040);
+  EXPECT_DOUBLE_EQ(m.high[1], 1140);
+  EXPECT_EQ(m.date[2], "20240430");
+  EXPECT_DOUBLE_EQ(m.open[2], 1000);
+  EXPECT_DOUBLE_EQ(m.close[2], 1055);  // 30 April, adjusted
+  EXPECT_DOUBLE_EQ(m.high[2], 1080);
+  EXPECT_DOUBLE_EQ(m.volume[2], 100 + 101 + 102 + 103 + 104 + 105);
+  // Daily bars are the days themselves.
+  EXPECT_EQ(aggregate_bars(days_, BarPeriod::day).count, 12);
+}
+
+TEST(BarPeriod, AMonthWithoutTradingStaysAsAnUntradedBar) {
+  Bars d;
+  d.date = {"", "20240603", "20240531", "20240401"};
+  d.open = {0, 10, 0, 8};
+  d.high = {0, 11, 0, 9};
+  d.low = {0, 9, 0, 7};
+  d.close = {0, 10, 0, 8};
+  d.volume = {0, 5, 0, 7};
+  d.count = 3;
+  const Bars m = aggregate_bars(d, BarPeriod::month);
+  ASSERT_EQ(m.count, 3);
+  EXPECT_FALSE(m.traded(2));  // May: a gap day only
+  EXPECT_TRUE(m.traded(1));
+  EXPECT_TRUE(m.traded(3));
+}
+
+}  // namespace
+}  // namespace lp::chart
