@@ -1,5 +1,5 @@
 // ボリンジャーバンド: the simple average of n closes with bands at ±1, 2 and 3 population
-// standard deviations of the same closes (TA-Lib's BBANDS with an SMA). The design's σ bands
+// standard deviations of the same closes (TA-Lib's BBANDS with an SMA). The chart's σ bands
 // (sigma_bands) keep their own rule over gap days.
 #pragma once
 

@@ -326,10 +326,10 @@ void widen(ValueRange& range, const DaySeries& series, int first, int last) {
 void apply_view(ChartScene& s, int first, int n) {
   const ChartOptions& options = s.options;
   const Bars& b = s.bars;
-  // The design's span stays as it is (also fewer days than the period); a zoom keeps to
+  // The period's own span stays as it is (also fewer days than the period); a zoom keeps to
   // the limits.
-  const bool design_span = first == 1 && n == std::clamp(options.period, 0, kMaxPeriod);
-  if (!design_span) {
+  const bool period_span = first == 1 && n == std::clamp(options.period, 0, kMaxPeriod);
+  if (!period_span) {
     const ViewLimits lim = view_limits(s);
     n = std::clamp(n, lim.min_n, lim.max_n);
     first = std::clamp(first, lim.min_first, lim.max_first);
@@ -444,6 +444,94 @@ void apply_view(ChartScene& s, int first, int n) {
     }
   }
   s.months = month_marks(b, price);
+}
+
+namespace {
+
+std::string value_text(double v, const char* pattern = "#,##0.##") {
+  return format_pattern(v, pattern);
+}
+
+void add_value(std::string& out, const char* name, const DaySeries& d, int i,
+               const char* pattern = "#,##0.##") {
+  const IndicatorPoint p = d.at(i);
+  if (!p.valid) return;
+  out += std::string("  ") + name + " " + value_text(p.value, pattern);
+}
+
+std::string slash_date(const std::string& d) {
+  if (d.size() != 8) return d;
+  return d.substr(0, 4) + "/" + d.substr(4, 2) + "/" + d.substr(6, 2);
+}
+
+}  // namespace
+
+std::string pane_readout(const ChartScene& s, int pane, int i) {
+  if (!s.loaded || pane < 0 || pane >= kPaneCount || !s.layout.shown[static_cast<std::size_t>(pane)])
+    return {};
+  const Bars& b = s.bars;
+  const bool future = i < 1 && i >= 1 - kIchimokuOffset && s.options.indicators.ichimoku;
+  if (!b.in_range(i) && !future) return {};
+  std::string out = b.in_range(i) ? slash_date(b.date[static_cast<std::size_t>(i)]) : "(先行)";
+  const IndicatorLines& l = s.lines;
+  const IndicatorParams& q = s.options.params;
+  const auto k = static_cast<std::size_t>(b.in_range(i) ? i : 0);
+  switch (pane) {
+    case kPricePane:
+      if (b.traded(i)) {
+        out += "  始 " + value_text(b.open[k]) + "  高 " + value_text(b.high[k]) + "  安 " +
+               value_text(b.low[k]) + "  終 " + value_text(b.close[k]);
+      }
+      if (s.options.ma) {
+        add_value(out, ("MA" + std::to_string(s.options.ma1)).c_str(), s.ma1, i);
+        add_value(out, ("MA" + std::to_string(s.options.ma2)).c_str(), s.ma2, i);
+      }
+      if (s.options.indicators.ichimoku) {
+        add_value(out, "転換線", l.tenkan, i);
+        add_value(out, "基準線", l.kijun, i);
+        add_value(out, "先行1", l.span_a, i);
+        add_value(out, "先行2", l.span_b, i);
+        add_value(out, "遅行", l.chikou, i);
+      }
+      if (s.options.indicators.bb) {
+        add_value(out, ("BB" + std::to_string(q.bb_period)).c_str(), l.bb_mean, i);
+        add_value(out, "+2σ", l.bb_upper[1], i);
+        add_value(out, "-2σ", l.bb_lower[1], i);
+      }
+      if (s.options.topix) {
+        add_value(out, "TOPIX", s.index_line, i);
+        add_value(out, "相対", s.relative_line, i);
+      }
+      break;
+    case kVolumePane:
+      if (b.traded(i)) out += "  出来高 " + value_text(b.volume[k], "#,##0");
+      if (s.options.indicators.vma)
+        add_value(out, ("出来高MA" + std::to_string(q.vma_period)).c_str(), l.vma, i, "#,##0");
+      break;
+    case kRsiPane:
+      add_value(out, ("RSI" + std::to_string(s.options.rsi_period)).c_str(), s.rsi, i, "0.0");
+      break;
+    case kAlg1Pane:
+      add_value(out, "ALG1", s.alg1, i, "0");
+      break;
+    case kMacdPane:
+      add_value(out, "MACD", l.macd, i, "0.###");
+      add_value(out, "シグナル", l.macd_signal, i, "0.###");
+      add_value(out, "ヒストグラム", l.macd_histogram, i, "0.###");
+      break;
+    case kStochPane:
+      add_value(out, "%K", l.stoch_k, i, "0.0");
+      add_value(out, "%D", l.stoch_d, i, "0.0");
+      add_value(out, "Slow%D", l.stoch_slow_d, i, "0.0");
+      break;
+    case kRciPane:
+      add_value(out, ("RCI" + std::to_string(q.rci_short)).c_str(), l.rci_short, i, "0.0");
+      add_value(out, ("RCI" + std::to_string(q.rci_long)).c_str(), l.rci_long, i, "0.0");
+      break;
+    default:
+      break;
+  }
+  return out;
 }
 
 void zoom_view(ChartScene& s, double factor, int anchor) {

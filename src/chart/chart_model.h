@@ -35,7 +35,7 @@ enum PaletteColor : int {
 // Candle colour of a day: rise light red, fall light blue, unchanged light green.
 PaletteColor candle_color(double open, double close);
 
-// Panes, top to bottom. The design's five come first; the oscillators added beside them
+// Panes, top to bottom. The original five come first; the oscillators added beside them
 // (MACD, stochastics, RCI) follow, each in a pane of its own.
 enum PaneId : int {
   kPricePane = 0,
@@ -215,6 +215,11 @@ void set_index_days(ChartScene& scene, const Bars& index_days);
 
 // The first bar (index) whose date is on or after yyyymmdd, or 0 when none is.
 int bar_on_or_after(const Bars& bars, std::string_view yyyymmdd);
+
+// The crosshair's line at the top of a pane for the bar `index`: the date and the bar's
+// open/high/low/close/volume on the price and volume panes, and the value of every line the
+// pane draws ("" for a pane that is off or a bar outside the bars and the cloud's future).
+std::string pane_readout(const ChartScene& scene, int pane, int index);
 
 // Zooms by `factor` (below 1 zooms in) around the bar `anchor`, which stays where it is.
 void zoom_view(ChartScene& scene, double factor, int anchor);

@@ -382,6 +382,59 @@ void paint_pane(QPainter& painter, const QRectF& rect, const ChartScene& scene, 
   painter.restore();
 }
 
+void paint_crosshair(QPainter& painter, const QRectF& rect, const ChartScene& scene, int pane,
+                     int bar, bool here, double value, const QString& readout) {
+  if (pane < 0 || pane >= kPaneCount || !scene.loaded) return;
+  const PaneGeometry& g = scene.pane[static_cast<std::size_t>(pane)];
+  if (!g.has_days()) return;
+  painter.save();
+  painter.setClipRect(rect);
+  painter.setFont(label_font(rect.height()));
+  const PaneMapper m(rect, g);
+  const QRectF plot = m.plot_rect();
+  QPen dash(QColor(60, 60, 60));
+  dash.setStyle(Qt::DashLine);
+  dash.setCosmetic(true);
+  painter.setPen(dash);
+  const double x = m.dx(g.x(bar));
+  painter.drawLine(QPointF(x, rect.top()), QPointF(x, rect.bottom()));
+  const QFontMetricsF fm(painter.font());
+  auto boxed = [&](const QPointF& at, const QString& text) {
+    const QRectF box(at.x(), at.y(), fm.horizontalAdvance(text) + 6, fm.height() + 2);
+    painter.fillRect(box, QColor(40, 40, 40));
+    painter.setPen(Qt::white);
+    painter.drawText(box, Qt::AlignCenter, text);
+  };
+  // The date on the time axis (the pane's foot, where the months are marked).
+  if (scene.bars.in_range(bar)) {
+    const std::string& d = scene.bars.date[static_cast<std::size_t>(bar)];
+    const QString date = d.size() == 8 ? QString::fromStdString(d.substr(0, 4) + "/" +
+                                                                d.substr(4, 2) + "/" + d.substr(6, 2))
+                                       : QString::fromStdString(d);
+    const double w = fm.horizontalAdvance(date) + 6;
+    boxed(QPointF(std::clamp(x - w / 2, rect.left(), rect.right() - w), rect.bottom() - fm.height() - 3),
+          date);
+  }
+  if (here) {
+    const double y = m.value_y(value);
+    painter.setPen(dash);
+    painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+    const char* pattern = std::fabs(g.span) < 20 ? "#,##0.###" : "#,##0.#";
+    boxed(QPointF(rect.left() + 1, y - fm.height() / 2 - 1),
+          QString::fromStdString(format_pattern(value, pattern)));
+  }
+  // The read-out line across the top of the pane.
+  if (!readout.isEmpty()) {
+    const QRectF line(rect.left() + 2, rect.top() + 1, rect.width() - 4, fm.height() + 2);
+    painter.fillRect(QRectF(line.left(), line.top(), std::min(line.width(), fm.horizontalAdvance(readout) + 8),
+                            line.height()),
+                     QColor(255, 255, 235, 230));
+    painter.setPen(palette_color(kBlack));
+    painter.drawText(line.adjusted(3, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, readout);
+  }
+  painter.restore();
+}
+
 QString chart_title(const ChartScene& scene) {
   const Bars& b = scene.bars;
   QString title = QString::fromStdString(b.code) + QStringLiteral("  ") +

@@ -27,7 +27,7 @@ struct ChartPrefs {
        bands = false;
   std::optional<std::string> code;  // "コード": the code to put in the code box
   ComboPrefs period, ma1, ma2, rsi_period, band_period, bar_unit;
-  // The indicators added to the design: which are drawn ("MACD表示=ON") and their parameters
+  // The added indicators: which are drawn ("MACD表示=ON") and their parameters
   // ("MACD=12,26,9", "ストキャスティクス=9,3,3", "RCI=9,26", "一目均衡表=9,26,52",
   // "ボリンジャーバンド=20", "出来高MA=25").
   IndicatorSwitches indicators;

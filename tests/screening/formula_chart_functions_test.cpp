@@ -124,7 +124,7 @@ TEST(FormulaChartFunctions, IchimokuAsOfTheDayItIsDrawnFor) {
   EXPECT_TRUE(eval("SENKOUA(9,26)[29]", d).ok);
 }
 
-TEST(FormulaChartFunctions, TheChartSignalOfTheIssueScreens) {
+TEST(FormulaChartFunctions, MacdAboveItsSignalAndCloseAboveTheCloudScreens) {
   const TradedDays d = talib_days();
   const chart::MacdLines m = chart::macd(ta::kClose, 12, 26, 9);
   const formula::Evaluation e = eval("MACD(12,26) > MACDSIG(12,26,9) AND C > SENKOUA(9,26)", d);
