@@ -268,8 +268,10 @@ void paint_volume(QPainter& p, const PaneMapper& m, const ChartScene& s) {
 
 // A pane's caption at its top left.
 void pane_caption(QPainter& p, const PaneMapper& m, double top_value, const QString& text) {
+  // Right of the level labels, which the left margin holds.
   p.setPen(palette_color(kDarkBlue));
-  p.drawText(QPointF(m.rect().left() + 2, m.value_y(top_value) + QFontMetricsF(p.font()).ascent()),
+  p.drawText(QPointF(m.plot_rect().left() + 4,
+                     m.value_y(top_value) + QFontMetricsF(p.font()).ascent()),
              text);
 }
 

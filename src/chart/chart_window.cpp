@@ -210,7 +210,7 @@ void ChartWindow::build_controls() {
   auto* row1 = new QHBoxLayout;
   code_txt_ = make_edit("meigara_code_txt", QString(), 56);
   code_txt_->installEventFilter(this);
-  name_txt_ = make_edit("meigara_txt", QString(), 150);
+  name_txt_ = make_edit("meigara_txt", QString(), 130);
   search_cmd_ = new QPushButton(QStringLiteral("銘柄検索"));
   search_cmd_->setObjectName(QStringLiteral("m_kensaku_cmd"));
   auto* disp_cmd = new QPushButton(QStringLiteral("表示"));
@@ -251,23 +251,35 @@ void ChartWindow::build_controls() {
   row1->addWidget(kessan_cmd_);
   kessan_lb_ = new QLabel;
   kessan_lb_->setObjectName(QStringLiteral("kessan_lb"));
-  row1->addWidget(kessan_lb_);
+  // The valuation line gives way first on a narrow window (its tooltip keeps it whole).
+  kessan_lb_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  kessan_lb_->setMinimumWidth(60);
+  row1->addWidget(kessan_lb_, 1);
   row1->addSpacing(8);
   row1->addWidget(caption(QStringLiteral("期間")));
   row1->addWidget(kikan_cmb_);
   row1->addWidget(caption(QStringLiteral("日足/週足/月足")));
   row1->addWidget(ashi_cmb_);
-  row1->addSpacing(8);
-  row1->addWidget(step_cmd_[0]);
-  row1->addWidget(step_cmd_[1]);
-  row1->addWidget(step_cmd_[3]);
-  row1->addWidget(step_cmd_[2]);
-  row1->addStretch(1);
-  row1->addWidget(caption(QStringLiteral("リンク先")));
-  row1->addWidget(link_cmb_);
-  row1->addWidget(wopen_chk_);
-  row1->addWidget(image1_);
   root->addLayout(row1);
+  // The stepping buttons and the links in a row of their own, so the window fits a 1024-pixel
+  // screen.
+  auto* row1b = new QHBoxLayout;
+  row1b->addWidget(step_cmd_[0]);
+  row1b->addWidget(step_cmd_[1]);
+  row1b->addWidget(step_cmd_[3]);
+  row1b->addWidget(step_cmd_[2]);
+  row1b->addSpacing(12);
+  auto* view_hint = new QLabel(QStringLiteral("ホイール:拡大縮小　ドラッグ:移動　ダブルクリック:元の期間"));
+  view_hint->setObjectName(QStringLiteral("view_hint_lb"));
+  view_hint->setStyleSheet(QStringLiteral("color: #606060;"));
+  view_hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  view_hint->setToolTip(QStringLiteral("← →:移動　Home/End:最古/最新　+ −:拡大縮小"));
+  row1b->addWidget(view_hint, 1);
+  row1b->addWidget(caption(QStringLiteral("リンク先")));
+  row1b->addWidget(link_cmb_);
+  row1b->addWidget(wopen_chk_);
+  row1b->addWidget(image1_);
+  root->addLayout(row1b);
 
   // Row 2: what is drawn.
   auto* row2 = new QHBoxLayout;
@@ -307,14 +319,12 @@ void ChartWindow::build_controls() {
            rsi_chk_, rsi_frame, bol_chk_, bol_frame, ma_dif_chk_, alg2_chk_}) {
     row2->addWidget(w);
   }
-  // Shown for the layout's sake; they do nothing yet.
-  row2->addWidget(make_check("Check1", QStringLiteral("ALG3")));
-  row2->addWidget(make_check("Check3", QStringLiteral("乖離")));
-  row2->addWidget(make_check("signal_chk", QStringLiteral("シグナル")));
-  row2->addWidget(make_check("osirator_chk", QStringLiteral("オシレータ")));
-  row2->addWidget(make_check("Check2", QString()));
-  row2->addWidget(make_edit("Text1", QString(), 36));
-  row2->addWidget(make_edit("Text2", QStringLiteral("15"), 36));
+  // Shown for the layout's sake; they do nothing yet. They sit after the added indicators.
+  const QList<QWidget*> placeholders = {
+      make_check("Check1", QStringLiteral("ALG3")),    make_check("Check3", QStringLiteral("乖離")),
+      make_check("signal_chk", QStringLiteral("シグナル")), make_check("osirator_chk", QStringLiteral("オシレータ")),
+      make_check("Check2", QString()),                 make_edit("Text1", QString(), 36),
+      make_edit("Text2", QStringLiteral("15"), 36)};
   row2->addStretch(1);
   root->addLayout(row2);
 
@@ -332,11 +342,8 @@ void ChartWindow::build_controls() {
        {macd_chk_, stoch_chk_, rci_chk_, ichimoku_chk_, bb_chk_, vma_chk_, topix_chk_}) {
     row2b->addWidget(c);
   }
-  auto* view_hint = new QLabel(QStringLiteral("ホイール:拡大縮小　ドラッグ:移動　ダブルクリック:元の期間"));
-  view_hint->setObjectName(QStringLiteral("view_hint_lb"));
-  view_hint->setStyleSheet(QStringLiteral("color: #606060;"));
   row2b->addSpacing(12);
-  row2b->addWidget(view_hint);
+  for (QWidget* w : placeholders) row2b->addWidget(w);
   row2b->addStretch(1);
   root->addLayout(row2b);
 
@@ -627,6 +634,7 @@ void ChartWindow::redraw_chart() {
     for (int i = 1; i <= bars.count; ++i) {
       if (!bars.traded(i)) continue;
       kessan_lb_->setText(qs(fins::valuation_line(src, code, shown_date_, bars.close_at(i))));
+      kessan_lb_->setToolTip(kessan_lb_->text());
       break;
     }
     days_ = std::move(bars);

@@ -353,6 +353,8 @@ TEST_F(ChartViewTest, WheelDragKeysAndDoubleClickMoveThroughTime) {
   EXPECT_EQ(s.first, 1);
   EXPECT_EQ(s.n, 120);
   // Zooming out past the loaded days loads the whole history held, down to one view of it.
+  child<QComboBox>("kikan_cmb")->setEditText(QStringLiteral("60"));  // loads 60 + 260 days
+  ASSERT_EQ(s.n, 60);
   const int loaded = s.bars.count;
   for (int i = 0; i < 12; ++i) wheel(at_bar(kPricePane, 1, 0), -120);
   EXPECT_TRUE(window_->whole_history());

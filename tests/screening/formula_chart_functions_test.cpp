@@ -64,7 +64,7 @@ TEST(FormulaChartFunctions, AgreeWithTaLibAndTheChart) {
       {"STOCHD(5,3)[243]", 24.0128, 1e-3},
       {"SSTOCHD(5,3,3)[243]", 36.254, 1e-3},
       {"STOCHD(5,3)", 30.194, 1e-3},
-      {"SSTOCHD(5,3,3)", 43.69, 1e-3},
+      {"SSTOCHD(5,3,3)", 43.69, 5e-3},  // printed with two decimals
       {"SSTOCHD(5,3,4)", 46.641, 1e-3},
   };
   for (const auto& c : cases) {
