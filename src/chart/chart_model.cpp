@@ -466,6 +466,28 @@ std::string slash_date(const std::string& d) {
 
 }  // namespace
 
+EventStrip event_strip(const PaneGeometry& g) {
+  const PaneGeometry::Area a = g.plot_area();
+  return {a.bottom - (a.bottom - a.top) * 0.09, a.bottom};
+}
+
+const EventMark* event_at(const ChartScene& s, double x, double y, double tolerance) {
+  const PaneGeometry& g = s.pane[kPricePane];
+  const EventStrip strip = event_strip(g);
+  if (y < strip.top - tolerance || y > g.height) return nullptr;
+  const EventMark* best = nullptr;
+  double best_d = tolerance;
+  for (const EventMark& m : s.events) {
+    if (m.bar < s.first || m.bar > s.last) continue;
+    const double d = std::fabs(g.x(m.bar) - x);
+    if (d <= best_d) {
+      best = &m;
+      best_d = d;
+    }
+  }
+  return best;
+}
+
 std::string pane_readout(const ChartScene& s, int pane, int i) {
   if (!s.loaded || pane < 0 || pane >= kPaneCount || !s.layout.shown[static_cast<std::size_t>(pane)])
     return {};

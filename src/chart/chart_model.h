@@ -12,6 +12,7 @@
 
 #include "chart/bar_period.h"
 #include "chart/chart_lines.h"
+#include "chart/events.h"
 #include "chart/indicators.h"
 
 namespace lp::chart {
@@ -186,6 +187,7 @@ struct ChartScene {
   // The reference index (TOPIX) on the price pane, rebased to the first shown bar's close, and
   // the stock's strength against it (stock ÷ index, rebased the same way): empty without one.
   Bars index_bars;  // the index on the stock's bars (untraded where its dates are missing)
+  std::vector<EventMark> events;  // 決算, splits and consolidations on the time axis
   DaySeries index_line, relative_line;
   double volume_max = 10000;
   // The oscillator panes' ranges (MACD's follows its lines in view).
@@ -215,6 +217,15 @@ void set_index_days(ChartScene& scene, const Bars& index_days);
 
 // The first bar (index) whose date is on or after yyyymmdd, or 0 when none is.
 int bar_on_or_after(const Bars& bars, std::string_view yyyymmdd);
+
+// The event mark whose sign lies under logical (x, y) of the price pane (within `tolerance`
+// logical units of its bar, in the strip at the pane's foot), or null.
+const EventMark* event_at(const ChartScene& scene, double x, double y, double tolerance);
+// The sign's box in the price pane's logical units: the strip at the foot of the plot.
+struct EventStrip {
+  double top = 0, bottom = 0;
+};
+EventStrip event_strip(const PaneGeometry& price);
 
 // The crosshair's line at the top of a pane for the bar `index`: the date and the bar's
 // open/high/low/close/volume on the price and volume panes, and the value of every line the

@@ -226,6 +226,26 @@ void paint_price(QPainter& p, const PaneMapper& m, const ChartScene& s) {
       draw_series(p, m, s.bands.lower[static_cast<std::size_t>(j)], s.first, s.last, kGrey);
     }
   }
+  // Event marks at the foot of the plot: 決 (results), 分 (split), 併 (consolidation).
+  if (!s.events.empty()) {
+    const EventStrip strip = event_strip(g);
+    const double bottom = m.dy(strip.bottom);
+    const double h = std::clamp(bottom - m.dy(strip.top), 8.0, 14.0);
+    const double top = bottom - h;
+    QFont small = p.font();
+    small.setPixelSize(std::max(7, static_cast<int>(h * 0.8)));
+    p.save();
+    p.setFont(small);
+    for (const EventMark& e : s.events) {
+      if (e.bar < s.first || e.bar > s.last) continue;
+      const double x = m.dx(g.x(e.bar));
+      const QRectF box(x - h / 2, top, h, h);
+      p.fillRect(box, e.kind == EventKind::results ? QColor(255, 200, 0) : QColor(0, 170, 90));
+      p.setPen(palette_color(kBlack));
+      p.drawText(box, Qt::AlignCenter, QString::fromUtf8(event_sign(e.kind)));
+    }
+    p.restore();
+  }
   if (s.options.topix) {
     draw_line(p, m, s.index_line, s.first, s.last, QColor(110, 110, 110), 1.5);
     draw_line(p, m, s.relative_line, s.first, s.last, QColor(0, 160, 120));

@@ -19,6 +19,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QShowEvent>
+#include <QToolTip>
 #include <QWheelEvent>
 #include <QPainter>
 #include <QProcess>
@@ -147,6 +148,16 @@ void ChartPane::mouseMoveEvent(QMouseEvent* event) {
   }
   owner_->mouse_over_pane(index_, pos.x(), width());
   owner_->crosshair_at(index_, pos.x(), pos.y(), width(), height());
+  // Hovering an event mark says what it is.
+  const QString event_text = owner_->event_text_at(index_, pos.x(), pos.y(), width(), height());
+  if (event_text != toolTip()) {
+    setToolTip(event_text);
+    if (event_text.isEmpty()) {
+      QToolTip::hideText();
+    } else {
+      QToolTip::showText(event->globalPosition().toPoint(), event_text, this);
+    }
+  }
 }
 
 void ChartPane::mousePressEvent(QMouseEvent* event) {
@@ -609,6 +620,7 @@ void ChartWindow::redraw_chart() {
   loaded_code_ = code;
   loaded_end_ = today;
   index_days_ = Bars{};
+  events_ = rc == 0 ? load_chart_events(src, code, today) : std::vector<ChartEvent>{};
   if (options.topix && rc == 0 && !folders_.reference_code.empty()) {
     Series index;
     if (load_series(src, today, wanted, folders_.reference_code, index, true) == 0)
@@ -649,7 +661,17 @@ void ChartWindow::redraw_chart() {
 
 void ChartWindow::rebuild_scene() {
   *scene_ = build_scene(days_, read_options());
+  scene_->events = place_events(scene_->bars, events_, scene_->options.bar_period);
   if (scene_->options.topix && index_days_.count > 0) set_index_days(*scene_, index_days_);
+}
+
+QString ChartWindow::event_text_at(int pane, double x, double y, double width,
+                                   double height) const {
+  if (pane != kPricePane || width <= 0 || height <= 0) return {};
+  // Within four pixels of the mark's bar.
+  const EventMark* m = event_at(*scene_, x / width * kLogicalSize, y / height * kLogicalSize,
+                                4.0 / width * kLogicalSize);
+  return m ? qs(m->text) : QString();
 }
 
 void ChartWindow::update_panes() {

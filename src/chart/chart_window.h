@@ -93,6 +93,9 @@ class ChartWindow : public QWidget {
   int crosshair_pane() const { return cross_pane_; }
   double crosshair_value() const { return cross_value_; }
   QString crosshair_text(int pane) const;
+  // The text of the event mark under device (x, y) of pane `pane` ("" when none): what the
+  // hover shows.
+  QString event_text_at(int pane, double x, double y, double width, double height) const;
   // The window reloads the whole history held when a zoom reaches past the loaded days.
   bool whole_history() const { return whole_history_; }
 
@@ -137,6 +140,7 @@ class ChartWindow : public QWidget {
   std::unique_ptr<ChartScene> scene_;
   Bars days_;        // the loaded days, split-adjusted; the scene's bars are built from them
   Bars index_days_;  // the reference index's days over the same span (TOPIX)
+  std::vector<ChartEvent> events_;  // the stock's 決算 and corrections
   std::string loaded_code_, loaded_end_;
   bool whole_history_ = false;
   int cross_bar_ = 0, cross_pane_ = -1;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "chart/events.h"
+#include "pricedb/series.h"
 #include "support/fixtures.h"
 
 namespace lp::chart {
@@ -111,6 +113,39 @@ TEST_F(BarPeriodLoad, MonthlyBarsCutAtTheMonthEndInsideAWeek) {
   EXPECT_DOUBLE_EQ(m.volume[2], 100 + 101 + 102 + 103 + 104 + 105);
   // Daily bars are the days themselves.
   EXPECT_EQ(aggregate_bars(days_, BarPeriod::day).count, 12);
+}
+
+TEST_F(BarPeriodLoad, EventsMarkTheBarOfTheirDay) {
+  const std::vector<ChartEvent> events = load_chart_events(SeriesSource(db_, "1001"), "7203",
+                                                           "20240510");
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, EventKind::split);
+  EXPECT_EQ(events[0].text, "株式分割 1:2 2024/05/01");
+  std::vector<ChartEvent> all = events;
+  all.push_back({"20240429", EventKind::results, "決算 a"});  // a holiday: the next bar, 30 April
+  all.push_back({"20240419", EventKind::results, "決算 b"});  // before the first loaded day
+  all.push_back({"20240513", EventKind::results, "決算 c"});  // after the newest day
+  all.push_back({"20240501", EventKind::results, "決算 d"});  // shares the split's bar
+  const struct {
+    BarPeriod period;
+    std::vector<std::pair<int, EventKind>> marks;  // bar, sign
+  } cases[] = {
+      {BarPeriod::day, {{6, EventKind::split}, {7, EventKind::results}}},
+      {BarPeriod::week, {{2, EventKind::split}}},  // 30 April and 1 May: one week
+      {BarPeriod::month, {{1, EventKind::split}, {2, EventKind::results}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(bar_period_caption(c.period));
+    const std::vector<EventMark> marks =
+        place_events(aggregate_bars(days_, c.period), all, c.period);
+    ASSERT_EQ(marks.size(), c.marks.size());
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+      EXPECT_EQ(marks[i].bar, c.marks[i].first);
+      EXPECT_EQ(marks[i].kind, c.marks[i].second);
+    }
+  }
+  const std::vector<EventMark> daily = place_events(days_, all);
+  EXPECT_EQ(daily[0].text, "株式分割 1:2 2024/05/01\n決算 d");
 }
 
 TEST(BarPeriod, AMonthWithoutTradingStaysAsAnUntradedBar) {

@@ -394,6 +394,19 @@ TEST_F(ChartViewTest, CrosshairReadsTheBarAndEachPanesValues) {
   EXPECT_TRUE(macd.contains(QStringLiteral("MACD ")) && macd.contains(QStringLiteral("シグナル ")))
       << macd.toStdString();
   EXPECT_EQ(window_->crosshair_text(kStochPane), "");  // a pane that is off says nothing
+  // Hovering an event mark (a results disclosure of the sample's stock) says what it is.
+  const EventMark* mark = nullptr;
+  for (const EventMark& m : s.events) {
+    if (m.bar >= s.first && m.bar <= s.last) mark = &m;
+  }
+  ASSERT_NE(mark, nullptr);
+  const double mx = g.x(mark->bar) / kLogicalSize * pt.pane->width();
+  const double my = (event_strip(g).top + event_strip(g).bottom) / 2 / kLogicalSize * pt.pane->height();
+  EXPECT_EQ(window_->event_text_at(kPricePane, mx + 2, my, pt.pane->width(), pt.pane->height()),
+            QString::fromStdString(mark->text));
+  EXPECT_TRUE(QString::fromStdString(mark->text).startsWith(QStringLiteral("決算")) ||
+              QString::fromStdString(mark->text).startsWith(QStringLiteral("株式")));
+  EXPECT_EQ(window_->event_text_at(kPricePane, mx, 5, pt.pane->width(), pt.pane->height()), "");
   // Leaving the pane takes the crosshair away.
   QEvent leave(QEvent::Leave);
   QApplication::sendEvent(pt.pane, &leave);

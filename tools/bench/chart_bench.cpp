@@ -82,7 +82,7 @@ lp::chart::Bars twenty_years() {
   static const int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   for (int i = kDays; i >= 1; --i) {
     const auto k = static_cast<std::size_t>(i);
-    char date[16];
+    char date[48];
     std::snprintf(date, sizeof date, "%04d%02d%02d", y, m, d);
     b.date[k] = date;
     const double open = price;

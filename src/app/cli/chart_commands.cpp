@@ -164,6 +164,8 @@ bool load_scene(Context& ctx, const std::string& code, const ChartOptions& o,
   chart::Bars bars = rc == 0 ? chart::bars_from_series(series) : chart::Bars{};
   if (bars.count == 0) return error = "データがありません。 (" + code + ")", false;
   scene = chart::build_scene(std::move(bars), o);
+  scene.events =
+      chart::place_events(scene.bars, chart::load_chart_events(src, code, end), o.bar_period);
   if (!from.empty()) {
     const int oldest = chart::bar_on_or_after(scene.bars, from);
     if (oldest == 0) return error = "--from より後のデータがありません。 (" + code + ")", false;
