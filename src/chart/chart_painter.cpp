@@ -6,6 +6,7 @@
 #include <QPolygonF>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "common/numbers.h"
 #include "pricedb/formats.h"
@@ -57,24 +58,61 @@ QFont label_font(double pane_height_px) {
   return f;
 }
 
+// Keeps a line's look with at most four points per pixel column (its first, lowest, highest
+// and last point): twenty years of bars on a thousand pixels draw as fast as four years.
+class ColumnThinner {
+ public:
+  explicit ColumnThinner(QPolygonF& out) : out_(out) {}
+  ~ColumnThinner() { flush(); }
+  ColumnThinner(const ColumnThinner&) = delete;
+  ColumnThinner& operator=(const ColumnThinner&) = delete;
+  void add(const QPointF& pt) {
+    const double col = std::floor(pt.x());
+    if (count_ == 0 || col != col_) {
+      flush();
+      col_ = col;
+      first_ = lo_ = hi_ = last_ = pt;
+      count_ = 1;
+      return;
+    }
+    if (pt.y() < lo_.y()) lo_ = pt;
+    if (pt.y() > hi_.y()) hi_ = pt;
+    last_ = pt;
+    ++count_;
+  }
+  void flush() {
+    if (count_ == 0) return;
+    out_ << first_;
+    if (count_ > 1) out_ << lo_ << hi_ << last_;
+    count_ = 0;
+  }
+
+ private:
+  QPolygonF& out_;
+  double col_ = 0;
+  int count_ = 0;
+  QPointF first_, lo_, hi_, last_;
+};
+
 // Segments between consecutive valid points; an invalid point breaks the line.
 void draw_series(QPainter& p, const PaneMapper& m, const DaySeries& s, int first, int last,
                  int color) {
   p.setPen(pen(color));
   QPolygonF run;
-  auto flush = [&] {
-    if (run.size() >= 2) p.drawPolyline(run);
-    run.clear();
-  };
-  for (int i = first; i <= last; ++i) {
-    const IndicatorPoint pt = s.at(i);
-    if (!pt.valid) {
-      flush();
-      continue;
+  {
+    ColumnThinner thin(run);
+    for (int i = first; i <= last; ++i) {
+      const IndicatorPoint pt = s.at(i);
+      if (!pt.valid) {
+        thin.flush();
+        if (run.size() >= 2) p.drawPolyline(run);
+        run.clear();
+        continue;
+      }
+      thin.add(m.day(i, pt.value));
     }
-    run << m.day(i, pt.value);
   }
-  flush();
+  if (run.size() >= 2) p.drawPolyline(run);
 }
 
 // A line through the valid points: a bar without trading (no value) is stepped over, so an
@@ -86,29 +124,93 @@ void draw_line(QPainter& p, const PaneMapper& m, const DaySeries& s, int first, 
   pn.setCosmetic(true);
   p.setPen(pn);
   QPolygonF run;
-  for (int i = first; i <= last; ++i) {
-    const IndicatorPoint pt = s.at(i);
-    if (pt.valid) run << m.day(i, pt.value);
+  {
+    ColumnThinner thin(run);
+    for (int i = first; i <= last; ++i) {
+      const IndicatorPoint pt = s.at(i);
+      if (pt.valid) thin.add(m.day(i, pt.value));
+    }
   }
   if (run.size() >= 2) p.drawPolyline(run);
 }
 
 // The cloud between the two 先行スパン: shaded light red where span 1 lies above, light blue
-// where below, bar by bar.
+// where below; each stretch of one sign is one polygon.
 void draw_cloud(QPainter& p, const PaneMapper& m, const DaySeries& a, const DaySeries& b,
                 int first, int last) {
   p.save();
   p.setPen(Qt::NoPen);
-  for (int i = first; i < last; ++i) {
-    const IndicatorPoint a0 = a.at(i), a1 = a.at(i + 1), b0 = b.at(i), b1 = b.at(i + 1);
-    if (!a0.valid || !a1.valid || !b0.valid || !b1.valid) continue;
-    QPolygonF quad;
-    quad << m.day(i, a0.value) << m.day(i + 1, a1.value) << m.day(i + 1, b1.value)
-         << m.day(i, b0.value);
-    p.setBrush(a0.value >= b0.value ? QColor(255, 160, 160, 90) : QColor(150, 170, 255, 90));
-    p.drawPolygon(quad);
+  QPolygonF upper, lower;
+  int sign = 0;
+  auto flush = [&] {
+    if (upper.size() >= 2) {
+      QPolygonF poly = upper;
+      for (auto it = lower.rbegin(); it != lower.rend(); ++it) poly << *it;
+      p.setBrush(sign > 0 ? QColor(255, 160, 160, 90) : QColor(150, 170, 255, 90));
+      p.drawPolygon(poly);
+    }
+    upper.clear();
+    lower.clear();
+  };
+  for (int i = first; i <= last; ++i) {
+    const IndicatorPoint a0 = a.at(i), b0 = b.at(i);
+    if (!a0.valid || !b0.valid) {
+      flush();
+      continue;
+    }
+    const int now = a0.value >= b0.value ? 1 : -1;
+    if (now != sign && !upper.isEmpty()) {
+      // The stretch ends on this bar, so the two shades meet without a gap.
+      upper << m.day(i, a0.value);
+      lower << m.day(i, b0.value);
+      flush();
+    }
+    sign = now;
+    upper << m.day(i, a0.value);
+    lower << m.day(i, b0.value);
   }
+  flush();
   p.restore();
+}
+
+// Bars drawn one pixel column at a time when there are more bars than columns: each column
+// a line from the lowest to the highest value of its bars, in the colour `color_of` gives
+// the column's newest and oldest bar.
+template <class Range, class Color>
+void dense_columns(QPainter& p, const PaneMapper& m, int first, int last, Range&& range,
+                   Color&& color_of) {
+  double col = 0, lo = 0, hi = 0;
+  int newest = 0, oldest = 0;
+  bool open = false;
+  auto flush = [&] {
+    if (!open) return;
+    const double top = m.value_y(hi), bottom = m.value_y(lo);
+    p.fillRect(QRectF(col, top, 1, std::max(1.0, bottom - top)), color_of(newest, oldest));
+    open = false;
+  };
+  for (int i = first; i <= last; ++i) {
+    double v_lo = 0, v_hi = 0;
+    if (!range(i, v_lo, v_hi)) continue;
+    const double x = std::floor(m.dx(m.g().x(i)));
+    if (!open || x != col) {
+      flush();
+      col = x;
+      lo = v_lo;
+      hi = v_hi;
+      newest = oldest = i;
+      open = true;
+      continue;
+    }
+    lo = std::min(lo, v_lo);
+    hi = std::max(hi, v_hi);
+    oldest = i;
+  }
+  flush();
+}
+
+// More bars than half the plot's pixel columns: the bars are drawn as columns.
+bool dense(const PaneMapper& m, const ChartScene& s) {
+  return s.n > m.plot_rect().width() / 2;
 }
 
 // A dotted horizontal line of single points every 100 logical units.
@@ -192,11 +294,23 @@ void paint_price(QPainter& p, const PaneMapper& m, const ChartScene& s) {
     }
   }
   const QFontMetricsF fm(p.font());
+  // Zoomed out over years the months crowd together: a label only where the one before it
+  // (to the right, newer) leaves room, and the lines in one call.
+  const double label_w = fm.horizontalAdvance(QStringLiteral("00")) + 6;
+  double last_label = std::numeric_limits<double>::infinity();
+  QVector<QLineF> month_lines;
+  month_lines.reserve(static_cast<int>(s.months.size()));
   for (const MonthMark& mark : s.months) {
     const double x = m.dx(mark.x);
-    p.setPen(pen(kLightCyan));
-    p.drawLine(QPointF(x, m.rect().top()), QPointF(x, m.rect().bottom()));
-    p.setPen(palette_color(kDarkBlue));
+    month_lines << QLineF(QPointF(x, m.rect().top()), QPointF(x, m.rect().bottom()));
+  }
+  p.setPen(pen(kLightCyan));
+  p.drawLines(month_lines);
+  p.setPen(palette_color(kDarkBlue));
+  for (const MonthMark& mark : s.months) {
+    const double x = m.dx(mark.x);
+    if (last_label - x < label_w) continue;
+    last_label = x;
     p.drawText(QPointF(x + 2, m.rect().bottom() - fm.descent() - 1),
                QString::fromStdString(mark.month));
   }
@@ -206,7 +320,20 @@ void paint_price(QPainter& p, const PaneMapper& m, const ChartScene& s) {
     solid_line(p, m, line.value, line.color);
     ratio_label(p, m, line);
   }
-  if (s.options.candles) {
+  if (s.options.candles && dense(m, s)) {
+    dense_columns(
+        p, m, s.first, s.last,
+        [&](int i, double& lo, double& hi) {
+          if (!b.traded(i)) return false;
+          lo = b.low[static_cast<std::size_t>(i)];
+          hi = b.high[static_cast<std::size_t>(i)];
+          return true;
+        },
+        [&](int newest, int oldest) {
+          return palette_color(candle_color(b.open[static_cast<std::size_t>(oldest)],
+                                            b.close[static_cast<std::size_t>(newest)]));
+        });
+  } else if (s.options.candles) {
     for (int i = s.first; i <= s.last; ++i) {
       if (!b.traded(i)) continue;
       const auto k = static_cast<std::size_t>(i);
@@ -275,10 +402,28 @@ void paint_volume(QPainter& p, const PaneMapper& m, const ChartScene& s) {
   dotted_line(p, m, 0, kDarkBlue);
   dotted_line(p, m, s.volume_max, kDarkBlue);
   level_label(p, m, s.volume_max, number_text(s.volume_max));
-  for (int i = s.first; i <= s.last; ++i) {
-    const auto k = static_cast<std::size_t>(i);
-    if (!b.traded(i) || is_unknown_volume(b.volume[k])) continue;  // no bar for no number
-    bar(p, m, i, 0, b.volume[k], candle_color(b.open[k], b.close[k]), 3);
+  const auto volume_known = [&](int i) {
+    return b.traded(i) && !is_unknown_volume(b.volume[static_cast<std::size_t>(i)]);
+  };
+  if (dense(m, s)) {
+    dense_columns(
+        p, m, s.first, s.last,
+        [&](int i, double& lo, double& hi) {
+          if (!volume_known(i)) return false;  // no bar for no number
+          lo = 0;
+          hi = b.volume[static_cast<std::size_t>(i)];
+          return true;
+        },
+        [&](int newest, int oldest) {
+          return palette_color(candle_color(b.open[static_cast<std::size_t>(oldest)],
+                                            b.close[static_cast<std::size_t>(newest)]));
+        });
+  } else {
+    for (int i = s.first; i <= s.last; ++i) {
+      const auto k = static_cast<std::size_t>(i);
+      if (!volume_known(i)) continue;  // no bar for no number
+      bar(p, m, i, 0, b.volume[k], candle_color(b.open[k], b.close[k]), 3);
+    }
   }
   if (s.options.indicators.vma) {
     const PlotClip clip(p, m);
@@ -303,12 +448,29 @@ void paint_macd(QPainter& p, const PaneMapper& m, const ChartScene& s) {
   const PlotClip clip(p, m);
   // The histogram as bars about zero, then the line and its signal.
   const double w = std::max(1.0, m.rect().width() * 0.92 / std::max(s.n, 1) * 0.6);
-  for (int i = s.first; i <= s.last; ++i) {
-    const IndicatorPoint h = s.lines.macd_histogram.at(i);
-    if (!h.valid) continue;
-    const QPointF a = m.day(i, 0), b = m.day(i, h.value);
-    p.fillRect(QRectF(a.x() - w / 2, std::min(a.y(), b.y()), w, std::max(1.0, std::fabs(a.y() - b.y()))),
-               h.value >= 0 ? QColor(255, 150, 150) : QColor(140, 160, 255));
+  const DaySeries& hist = s.lines.macd_histogram;
+  if (dense(m, s)) {
+    dense_columns(
+        p, m, s.first, s.last,
+        [&](int i, double& lo, double& hi) {
+          const IndicatorPoint h = hist.at(i);
+          if (!h.valid) return false;
+          lo = std::min(0.0, h.value);
+          hi = std::max(0.0, h.value);
+          return true;
+        },
+        [&](int newest, int) {
+          return hist.at(newest).value >= 0 ? QColor(255, 150, 150) : QColor(140, 160, 255);
+        });
+  } else {
+    for (int i = s.first; i <= s.last; ++i) {
+      const IndicatorPoint h = hist.at(i);
+      if (!h.valid) continue;
+      const QPointF a = m.day(i, 0), b = m.day(i, h.value);
+      p.fillRect(QRectF(a.x() - w / 2, std::min(a.y(), b.y()), w,
+                        std::max(1.0, std::fabs(a.y() - b.y()))),
+                 h.value >= 0 ? QColor(255, 150, 150) : QColor(140, 160, 255));
+    }
   }
   draw_line(p, m, s.lines.macd, s.first, s.last, QColor(200, 0, 0));
   draw_line(p, m, s.lines.macd_signal, s.first, s.last, QColor(0, 90, 200));
