@@ -488,6 +488,20 @@ const EventMark* event_at(const ChartScene& s, double x, double y, double tolera
   return best;
 }
 
+std::vector<Segment> trend_segments(const ChartScene& s) {
+  std::vector<Segment> out;
+  const PaneGeometry& g = s.pane[kPricePane];
+  for (const TrendLine& l : s.trend_lines) {
+    const int a = bar_of_date(s.bars, l.date1), b = bar_of_date(s.bars, l.date2);
+    if (a == 0 || b == 0 || s.price_range_empty) {
+      out.push_back({});
+      continue;
+    }
+    out.push_back({g.x(a), g.y(l.price1), g.x(b), g.y(l.price2)});
+  }
+  return out;
+}
+
 std::string pane_readout(const ChartScene& s, int pane, int i) {
   if (!s.loaded || pane < 0 || pane >= kPaneCount || !s.layout.shown[static_cast<std::size_t>(pane)])
     return {};

@@ -14,6 +14,7 @@
 #include "chart/chart_lines.h"
 #include "chart/events.h"
 #include "chart/indicators.h"
+#include "chart/trend_lines.h"
 
 namespace lp::chart {
 
@@ -188,6 +189,7 @@ struct ChartScene {
   // the stock's strength against it (stock ÷ index, rebased the same way): empty without one.
   Bars index_bars;  // the index on the stock's bars (untraded where its dates are missing)
   std::vector<EventMark> events;  // 決算, splits and consolidations on the time axis
+  std::vector<TrendLine> trend_lines;  // the user's lines on the price pane
   DaySeries index_line, relative_line;
   double volume_max = 10000;
   // The oscillator panes' ranges (MACD's follows its lines in view).
@@ -226,6 +228,10 @@ struct EventStrip {
   double top = 0, bottom = 0;
 };
 EventStrip event_strip(const PaneGeometry& price);
+
+// The trend lines on the price pane in its logical units, one per line (a line with an end
+// outside the bars gets an empty segment, all zeros, and is not drawn).
+std::vector<Segment> trend_segments(const ChartScene& scene);
 
 // The crosshair's line at the top of a pane for the bar `index`: the date and the bar's
 // open/high/low/close/volume on the price and volume panes, and the value of every line the

@@ -373,6 +373,17 @@ void paint_price(QPainter& p, const PaneMapper& m, const ChartScene& s) {
     }
     p.restore();
   }
+  // The user's trend lines.
+  {
+    QPen tp(QColor(200, 0, 120));
+    tp.setWidthF(1.5);
+    tp.setCosmetic(true);
+    p.setPen(tp);
+    for (const Segment& seg : trend_segments(s)) {
+      if (seg.x1 == 0 && seg.x2 == 0) continue;
+      p.drawLine(QPointF(m.dx(seg.x1), m.dy(seg.y1)), QPointF(m.dx(seg.x2), m.dy(seg.y2)));
+    }
+  }
   if (s.options.topix) {
     draw_line(p, m, s.index_line, s.first, s.last, QColor(110, 110, 110), 1.5);
     draw_line(p, m, s.relative_line, s.first, s.last, QColor(0, 160, 120));

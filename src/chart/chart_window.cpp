@@ -139,7 +139,7 @@ void ChartPane::paintEvent(QPaintEvent*) {
 
 void ChartPane::mouseMoveEvent(QMouseEvent* event) {
   const QPointF pos = event->position();
-  if (dragging_ && (event->buttons() & Qt::LeftButton)) {
+  if (dragging_ && !drawing_ && (event->buttons() & Qt::LeftButton)) {
     // The bars follow the pointer: dragging to the right brings older bars into view.
     const ChartScene& s = owner_->scene();
     const double per_bar = width() * 0.91 / std::max(s.n, 1);
@@ -161,7 +161,17 @@ void ChartPane::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void ChartPane::mousePressEvent(QMouseEvent* event) {
+  const QPointF pos = event->position();
+  if (event->button() == Qt::RightButton && index_ == kPricePane) {
+    owner_->delete_trend_line_at(pos.x(), pos.y(), width(), height());
+    return;
+  }
   if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+  if (index_ == kPricePane && (event->modifiers() & Qt::ShiftModifier)) {
+    drawing_ = true;
+    owner_->start_trend_line(pos.x(), pos.y(), width(), height());
+    return;
+  }
   dragging_ = true;
   drag_x_ = event->position().x();
   drag_first_ = owner_->scene().first;
@@ -169,6 +179,11 @@ void ChartPane::mousePressEvent(QMouseEvent* event) {
 }
 
 void ChartPane::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && drawing_) {
+    drawing_ = false;
+    owner_->end_trend_line(event->position().x(), event->position().y(), width(), height());
+    return;
+  }
   if (event->button() == Qt::LeftButton) {
     dragging_ = false;
     unsetCursor();
@@ -621,6 +636,7 @@ void ChartWindow::redraw_chart() {
   loaded_end_ = today;
   index_days_ = Bars{};
   events_ = rc == 0 ? load_chart_events(src, code, today) : std::vector<ChartEvent>{};
+  trend_lines_ = read_trend_lines(trend_lines_path(folders_.user_folder, code));
   if (options.topix && rc == 0 && !folders_.reference_code.empty()) {
     Series index;
     if (load_series(src, today, wanted, folders_.reference_code, index, true) == 0)
@@ -662,6 +678,7 @@ void ChartWindow::redraw_chart() {
 void ChartWindow::rebuild_scene() {
   *scene_ = build_scene(days_, read_options());
   scene_->events = place_events(scene_->bars, events_, scene_->options.bar_period);
+  scene_->trend_lines = trend_lines_;
   if (scene_->options.topix && index_days_.count > 0) set_index_days(*scene_, index_days_);
 }
 
@@ -707,6 +724,65 @@ void ChartWindow::zoom_at(int pane, double x, double width, double factor) {
   }
   zoom_view(*scene_, factor, anchor);
   update_panes();
+}
+
+namespace {
+
+// The bar and the price under a device point of the price pane; false outside the bars.
+bool bar_and_price(const ChartScene& s, double x, double y, double width, double height,
+                   int& bar, double& price) {
+  if (!s.loaded || width <= 0 || height <= 0 || s.price_range_empty) return false;
+  const PaneGeometry& g = s.pane[kPricePane];
+  bar = g.index_at(x / width * kLogicalSize);
+  // To the hundredth, as the file keeps it, so the line reads back as it was drawn.
+  price = parse_number(format_decimal(std::round(g.value_at(y / height * kLogicalSize) * 100) / 100));
+  return s.bars.in_range(bar) && price > 0;
+}
+
+}  // namespace
+
+void ChartWindow::start_trend_line(double x, double y, double width, double height) {
+  int bar = 0;
+  double price = 0;
+  drawing_line_ = bar_and_price(*scene_, x, y, width, height, bar, price);
+  if (!drawing_line_) return;
+  pending_line_ = {scene_->bars.date[static_cast<std::size_t>(bar)], price, {}, 0};
+}
+
+void ChartWindow::end_trend_line(double x, double y, double width, double height) {
+  if (!drawing_line_) return;
+  drawing_line_ = false;
+  int bar = 0;
+  double price = 0;
+  if (!bar_and_price(*scene_, x, y, width, height, bar, price)) return;
+  TrendLine line = pending_line_;
+  line.date2 = scene_->bars.date[static_cast<std::size_t>(bar)];
+  line.price2 = price;
+  if (line.date2 == line.date1) return;  // a click, not a line
+  if (line.date2 < line.date1) {
+    std::swap(line.date1, line.date2);
+    std::swap(line.price1, line.price2);
+  }
+  trend_lines_.push_back(line);
+  if (!write_trend_lines(trend_lines_path(folders_.user_folder, loaded_code_), trend_lines_)) {
+    msg_lb_->setStyleSheet(QStringLiteral("color: %1;").arg(color_css(kLightRed)));
+    msg_lb_->setText(QStringLiteral("トレンドラインを保存できません。"));
+  }
+  scene_->trend_lines = trend_lines_;
+  update_panes();
+}
+
+bool ChartWindow::delete_trend_line_at(double x, double y, double width, double height) {
+  if (width <= 0 || height <= 0) return false;
+  // Within six pixels of the line.
+  const int i = nearest_segment(trend_segments(*scene_), x / width * kLogicalSize,
+                                y / height * kLogicalSize, 6.0 / width * kLogicalSize);
+  if (i < 0) return false;
+  trend_lines_.erase(trend_lines_.begin() + i);
+  write_trend_lines(trend_lines_path(folders_.user_folder, loaded_code_), trend_lines_);
+  scene_->trend_lines = trend_lines_;
+  update_panes();
+  return true;
 }
 
 void ChartWindow::show_first(int first) {

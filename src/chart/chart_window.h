@@ -50,6 +50,7 @@ class ChartPane : public QWidget {
   ChartWindow* owner_;
   int index_;
   bool dragging_ = false;
+  bool drawing_ = false;  // Shift held when the button went down: a trend line
   double drag_x_ = 0;
   int drag_first_ = 1;
 };
@@ -96,6 +97,13 @@ class ChartWindow : public QWidget {
   // The text of the event mark under device (x, y) of pane `pane` ("" when none): what the
   // hover shows.
   QString event_text_at(int pane, double x, double y, double width, double height) const;
+  // Trend lines: Shift and a drag on the price pane draws one from where the button went down
+  // to where it comes up (kept in the user folder at once); a right click next to one deletes
+  // it. Device coordinates of the price pane.
+  void start_trend_line(double x, double y, double width, double height);
+  void end_trend_line(double x, double y, double width, double height);
+  bool delete_trend_line_at(double x, double y, double width, double height);
+  const std::vector<TrendLine>& trend_lines() const { return trend_lines_; }
   // The window reloads the whole history held when a zoom reaches past the loaded days.
   bool whole_history() const { return whole_history_; }
 
@@ -141,6 +149,9 @@ class ChartWindow : public QWidget {
   Bars days_;        // the loaded days, split-adjusted; the scene's bars are built from them
   Bars index_days_;  // the reference index's days over the same span (TOPIX)
   std::vector<ChartEvent> events_;  // the stock's 決算 and corrections
+  std::vector<TrendLine> trend_lines_;
+  bool drawing_line_ = false;
+  TrendLine pending_line_;
   std::string loaded_code_, loaded_end_;
   bool whole_history_ = false;
   int cross_bar_ = 0, cross_pane_ = -1;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "chart/events.h"
+#include "chart/trend_lines.h"
 #include "pricedb/series.h"
 #include "support/fixtures.h"
 
@@ -146,6 +147,30 @@ TEST_F(BarPeriodLoad, EventsMarkTheBarOfTheirDay) {
   }
   const std::vector<EventMark> daily = place_events(days_, all);
   EXPECT_EQ(daily[0].text, "株式分割 1:2 2024/05/01\n決算 d");
+}
+
+TEST_F(BarPeriodLoad, TrendLinesKeepTheirDaysInEveryBarPeriod) {
+  const std::filesystem::path file = trend_lines_path(dir_.str() + "/user", "7203");
+  const std::vector<TrendLine> lines = {{"20240423", 1010.5, "20240509", 1100},
+                                        {"20240430", 1000, "20240510", 1200}};
+  ASSERT_TRUE(write_trend_lines(file, lines));
+  EXPECT_EQ(read_trend_lines(file), lines);
+  // Days on the bars that hold them; a day after the newest bar stands nowhere.
+  EXPECT_EQ(bar_of_date(days_, "20240423"), 11);
+  EXPECT_EQ(bar_of_date(days_, "20240429"), 7);  // a holiday: the next bar
+  EXPECT_EQ(bar_of_date(aggregate_bars(days_, BarPeriod::week), "20240423"), 3);
+  EXPECT_EQ(bar_of_date(aggregate_bars(days_, BarPeriod::month), "20240509"), 1);
+  EXPECT_EQ(bar_of_date(days_, "20240511"), 0);
+  // The nearest line within the tolerance, measured to the segment, not its extension.
+  const std::vector<Segment> segs = {{0, 0, 100, 100}, {0, 50, 100, 50}};
+  EXPECT_EQ(nearest_segment(segs, 60, 52, 5), 1);
+  EXPECT_EQ(nearest_segment(segs, 30, 31, 5), 0);
+  EXPECT_EQ(nearest_segment(segs, 150, 150, 5), -1);
+  // Deleting the last line removes the file; a damaged line is skipped on reading.
+  ASSERT_TRUE(write_trend_lines(file, {}));
+  EXPECT_FALSE(std::filesystem::exists(file));
+  test::write_bytes(file, "20240423,1010,20240509\r\nx,1,2,3\r\n20240423,1010,20240509,990\r\n");
+  ASSERT_EQ(read_trend_lines(file).size(), 1u);
 }
 
 TEST(BarPeriod, AMonthWithoutTradingStaysAsAnUntradedBar) {

@@ -15,6 +15,7 @@
 
 #include "chart/bar_period.h"
 #include "chart/chart_state.h"
+#include "chart/trend_lines.h"
 #include "common/numbers.h"
 #include "common/settings.h"
 #include "pricedb/fins_store.h"
@@ -411,6 +412,46 @@ TEST_F(ChartViewTest, CrosshairReadsTheBarAndEachPanesValues) {
   QEvent leave(QEvent::Leave);
   QApplication::sendEvent(pt.pane, &leave);
   EXPECT_EQ(window_->crosshair_bar(), 0);
+}
+
+TEST_F(ChartViewTest, TrendLinesDrawnWithShiftAreKeptAndRightClickDeletesThem) {
+  const ChartScene& s = window_->scene();
+  int a = 30, b = 5;
+  while (!s.bars.traded(a)) ++a;
+  while (!s.bars.traded(b)) ++b;
+  const PanePoint from = at_bar(kPricePane, a, s.bars.close_at(a));
+  const PanePoint to = at_bar(kPricePane, b, s.bars.close_at(b));
+  QTest::mousePress(from.pane, Qt::LeftButton, Qt::ShiftModifier, from.at.toPoint());
+  move(from.pane, to.at, Qt::LeftButton);
+  QTest::mouseRelease(from.pane, Qt::LeftButton, Qt::ShiftModifier, to.at.toPoint());
+  EXPECT_EQ(s.first, 1);  // drawing a line does not pan
+  ASSERT_EQ(window_->trend_lines().size(), 1u);
+  const TrendLine line = window_->trend_lines()[0];
+  EXPECT_EQ(line.date1, s.bars.date[static_cast<std::size_t>(a)]);
+  EXPECT_EQ(line.date2, s.bars.date[static_cast<std::size_t>(b)]);
+  const PaneGeometry& g = s.pane[kPricePane];
+  EXPECT_NEAR(line.price1, s.bars.close_at(a), g.span / from.pane->height() * 1.5);
+  // Kept per stock in the user folder, and back when the stock is drawn again.
+  const AppFolders folders = read_settei_sub(docs_.str(), docs_.str());
+  const auto file = trend_lines_path(folders.user_folder, "1301");
+  EXPECT_EQ(read_trend_lines(file), window_->trend_lines());
+  std::string other;
+  for (const std::string& c : codes_) {
+    if (c != "1301" && c != "1001") other = c;
+  }
+  child<QLineEdit>("meigara_code_txt")->setText(QString::fromStdString(other));
+  EXPECT_TRUE(window_->trend_lines().empty());
+  child<QLineEdit>("meigara_code_txt")->setText(QStringLiteral("1301"));
+  ASSERT_EQ(window_->trend_lines().size(), 1u);
+  // A right click beside the line deletes it; one far from it does nothing.
+  const int mid = (a + b) / 2;
+  const double mid_price = line.price1 + (line.price2 - line.price1) * (a - mid) / (a - b);
+  const PanePoint near = at_bar(kPricePane, mid, mid_price);
+  QTest::mouseClick(near.pane, Qt::RightButton, {}, QPoint(static_cast<int>(near.at.x()), 5));
+  EXPECT_EQ(window_->trend_lines().size(), 1u);
+  QTest::mouseClick(near.pane, Qt::RightButton, {}, near.at.toPoint());
+  EXPECT_TRUE(window_->trend_lines().empty());
+  EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 TEST_F(ChartViewTest, WeeklyBarsWithMacdAndTheCloudAt1024x700) {

@@ -166,6 +166,7 @@ bool load_scene(Context& ctx, const std::string& code, const ChartOptions& o,
   scene = chart::build_scene(std::move(bars), o);
   scene.events =
       chart::place_events(scene.bars, chart::load_chart_events(src, code, end), o.bar_period);
+  scene.trend_lines = chart::read_trend_lines(chart::trend_lines_path(folders.user_folder, code));
   if (!from.empty()) {
     const int oldest = chart::bar_on_or_after(scene.bars, from);
     if (oldest == 0) return error = "--from より後のデータがありません。 (" + code + ")", false;
