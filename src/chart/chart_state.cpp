@@ -121,23 +121,21 @@ bool apply_chart_pref(ChartPrefs& prefs, std::string_view key_in, std::string_vi
 }
 
 bool parse_indicator_params(std::string_view text, int count, int* out) {
+  // "12/26/9": the fields of init.txt are separated by commas, so the numbers take a slash.
   std::vector<int> values;
-  std::string t = trim_blanks(text);
+  const std::string t = trim_blanks(text);
   std::size_t start = 0;
   while (start <= t.size()) {
-    const std::size_t comma = t.find(',', start);
-    const std::string part =
-        trim_blanks(std::string_view(t).substr(start, comma == std::string::npos ? std::string::npos
-                                                                                 : comma - start));
-    if (part.empty() || part.find_first_not_of("0123456789") != std::string::npos ||
-        part.size() > 4) {
+    const std::size_t slash = t.find('/', start);
+    const std::string part = trim_blanks(std::string_view(t).substr(
+        start, slash == std::string::npos ? std::string::npos : slash - start));
+    if (part.empty() || part.size() > 4 || part.find_first_not_of("0123456789") != std::string::npos)
       return false;
-    }
     const int v = std::stoi(part);
     if (v < kMinPeriod || v > kMaxPeriod) return false;
     values.push_back(v);
-    if (comma == std::string::npos) break;
-    start = comma + 1;
+    if (slash == std::string::npos) break;
+    start = slash + 1;
   }
   if (static_cast<int>(values.size()) != count) return false;
   for (int i = 0; i < count; ++i) out[i] = values[static_cast<std::size_t>(i)];

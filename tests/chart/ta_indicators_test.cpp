@@ -10,6 +10,7 @@
 #include "bars_fixture.h"
 #include "chart/bollinger.h"
 #include "chart/chart_lines.h"
+#include "chart/chart_model.h"
 #include "chart/ichimoku.h"
 #include "chart/macd.h"
 #include "chart/rci.h"
@@ -165,6 +166,41 @@ TEST(VolumeAverage, AveragesTradedVolumesOnTheVolumePane) {
   EXPECT_DOUBLE_EQ(l.vma.at(3).value, 300);
   EXPECT_FALSE(l.vma.at(2).valid);
   EXPECT_FALSE(l.vma.at(4).valid);
+}
+
+}  // namespace
+}  // namespace lp::chart
+
+namespace lp::chart {
+namespace {
+
+TEST(IndexOverlay, RebasedToTheFirstShownBarWithTheRelativeStrength) {
+  // Newest first: the stock doubles while the index rises by half; one index day is missing.
+  std::vector<test::D> stock, index;
+  const double stock_close[] = {200, 150, 120, 100, 90};
+  const double index_close[] = {1500, 1300, 0, 1000, 800};
+  for (int i = 0; i < 5; ++i) {
+    const std::string date = std::to_string(20240610 - i);
+    stock.push_back({stock_close[i], stock_close[i], stock_close[i], stock_close[i], 100, date});
+    if (index_close[i] > 0) {
+      index.push_back({index_close[i], index_close[i], index_close[i], index_close[i], 1, date});
+    }
+  }
+  ChartOptions o;
+  o.period = 4;  // bars 1..4 shown: the oldest shown (bar 4) is the base
+  o.topix = true;
+  o.ma = false;
+  ChartScene s = build_scene(bars_from_series(test::make_series(stock)), o);
+  set_index_days(s, bars_from_series(test::make_series(index)));
+  EXPECT_DOUBLE_EQ(s.index_line.at(4).value, 100);
+  EXPECT_DOUBLE_EQ(s.index_line.at(1).value, 150);           // 100 x 1500 / 1000
+  EXPECT_DOUBLE_EQ(s.relative_line.at(1).value, 200 / 1.5);  // the stock beat the index
+  EXPECT_FALSE(s.index_line.at(3).valid);                    // no index that day
+  EXPECT_FALSE(s.index_line.at(5).valid);                    // not shown
+  // A wider view (at least 20 bars: all five here) rebases on its oldest bar.
+  apply_view(s, 2, 4);
+  EXPECT_DOUBLE_EQ(s.index_line.at(5).value, 90);
+  EXPECT_DOUBLE_EQ(s.index_line.at(2).value, 90 * 1300.0 / 800);
 }
 
 }  // namespace
