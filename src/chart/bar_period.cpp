@@ -45,9 +45,8 @@ long days_from_civil(long y, long m, long d) {
 }  // namespace
 
 long bar_key(std::string_view date, BarPeriod period) {
-  if (date.size() != 8 || !std::all_of(date.begin(), date.end(), [](char c) {
-        return c >= '0' && c <= '9';
-      })) {
+  if (date.size() != 8 ||
+      !std::all_of(date.begin(), date.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     return -1;
   }
   const long y = std::stol(std::string(date.substr(0, 4)));

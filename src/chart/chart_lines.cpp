@@ -32,8 +32,9 @@ DaySeries line_on_bars(const TradedBars& t, const Line& line, int shift) {
   const long n = static_cast<long>(t.size());
   if (n == 0) return out;
   const int newest = t.index.back();
-  auto index_of = [&](long q) { return q < n ? t.index[static_cast<std::size_t>(q)]
-                                             : newest - static_cast<int>(q - (n - 1)); };
+  auto index_of = [&](long q) {
+    return q < n ? t.index[static_cast<std::size_t>(q)] : newest - static_cast<int>(q - (n - 1));
+  };
   const int lowest = shift > 0 ? std::min(1, index_of(n - 1 + shift)) : 1;
   out.first = lowest;
   const int oldest = t.index.front();

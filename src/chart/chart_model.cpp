@@ -17,8 +17,8 @@ PaletteColor candle_color(double open, double close) {
 
 PaneLayout layout_panes(const PaneSwitches& on) {
   PaneLayout layout;
-  layout.shown = {on.candles || on.ma, on.volume, on.rsi, on.alg1, on.alg2,
-                  on.macd,           on.stoch,  on.rci};
+  layout.shown = {
+      on.candles || on.ma, on.volume, on.rsi, on.alg1, on.alg2, on.macd, on.stoch, on.rci};
   int top = kPaneStackTopTwips;
   int total = 0;
   for (int p = 0; p < kPaneCount; ++p) {
@@ -266,8 +266,9 @@ void set_index_days(ChartScene& s, const Bars& index_days) {
 namespace {
 
 PaneSwitches switches_of(const ChartOptions& o) {
-  return {o.candles,          o.ma, o.volume, o.rsi, o.alg1, o.alg2, o.indicators.macd,
-          o.indicators.stoch, o.indicators.rci};
+  return {o.candles,       o.ma,   o.volume,          o.rsi,
+          o.alg1,          o.alg2, o.indicators.macd, o.indicators.stoch,
+          o.indicators.rci};
 }
 
 // Bars the newest shown bar may reach into the future: the cloud's 25.
@@ -503,7 +504,8 @@ std::vector<Segment> trend_segments(const ChartScene& s) {
 }
 
 std::string pane_readout(const ChartScene& s, int pane, int i) {
-  if (!s.loaded || pane < 0 || pane >= kPaneCount || !s.layout.shown[static_cast<std::size_t>(pane)])
+  if (!s.loaded || pane < 0 || pane >= kPaneCount ||
+      !s.layout.shown[static_cast<std::size_t>(pane)])
     return {};
   const Bars& b = s.bars;
   const bool future = i < 1 && i >= 1 - kIchimokuOffset && s.options.indicators.ichimoku;

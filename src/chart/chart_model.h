@@ -51,8 +51,8 @@ enum PaneId : int {
   kPaneCount
 };
 
-constexpr std::array<int, kPaneCount> kPaneHeightTwips = {3500, 1300, 1300, 700, 700,
-                                                          1300, 1300, 1300};
+constexpr std::array<int, kPaneCount> kPaneHeightTwips = {3500, 1300, 1300, 700,
+                                                          700,  1300, 1300, 1300};
 constexpr int kPaneStackTopTwips = 1800;
 constexpr int kWindowBaseHeightTwips = 2400;
 constexpr double kLogicalSize = 10000;
@@ -188,7 +188,7 @@ struct ChartScene {
   // The reference index (TOPIX) on the price pane, rebased to the first shown bar's close, and
   // the stock's strength against it (stock ÷ index, rebased the same way): empty without one.
   Bars index_bars;  // the index on the stock's bars (untraded where its dates are missing)
-  std::vector<EventMark> events;  // 決算, splits and consolidations on the time axis
+  std::vector<EventMark> events;       // 決算, splits and consolidations on the time axis
   std::vector<TrendLine> trend_lines;  // the user's lines on the price pane
   DaySeries index_line, relative_line;
   double volume_max = 10000;

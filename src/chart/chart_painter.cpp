@@ -136,8 +136,8 @@ void draw_line(QPainter& p, const PaneMapper& m, const DaySeries& s, int first, 
 
 // The cloud between the two 先行スパン: shaded light red where span 1 lies above, light blue
 // where below; each stretch of one sign is one polygon.
-void draw_cloud(QPainter& p, const PaneMapper& m, const DaySeries& a, const DaySeries& b,
-                int first, int last) {
+void draw_cloud(QPainter& p, const PaneMapper& m, const DaySeries& a, const DaySeries& b, int first,
+                int last) {
   p.save();
   p.setPen(Qt::NoPen);
   QPolygonF upper, lower;
@@ -446,16 +446,17 @@ void paint_volume(QPainter& p, const PaneMapper& m, const ChartScene& s) {
 void pane_caption(QPainter& p, const PaneMapper& m, double top_value, const QString& text) {
   // Right of the level labels, which the left margin holds.
   p.setPen(palette_color(kDarkBlue));
-  p.drawText(QPointF(m.plot_rect().left() + 4,
-                     m.value_y(top_value) + QFontMetricsF(p.font()).ascent()),
-             text);
+  p.drawText(
+      QPointF(m.plot_rect().left() + 4, m.value_y(top_value) + QFontMetricsF(p.font()).ascent()),
+      text);
 }
 
 void paint_macd(QPainter& p, const PaneMapper& m, const ChartScene& s) {
   dotted_line(p, m, 0, kDarkBlue);
   const IndicatorParams& q = s.options.params;
-  pane_caption(p, m, s.macd_max,
-               QStringLiteral("MACD %1,%2,%3").arg(q.macd_fast).arg(q.macd_slow).arg(q.macd_signal));
+  pane_caption(
+      p, m, s.macd_max,
+      QStringLiteral("MACD %1,%2,%3").arg(q.macd_fast).arg(q.macd_slow).arg(q.macd_signal));
   const PlotClip clip(p, m);
   // The histogram as bars about zero, then the line and its signal.
   const double w = std::max(1.0, m.rect().width() * 0.92 / std::max(s.n, 1) * 0.6);
@@ -478,9 +479,9 @@ void paint_macd(QPainter& p, const PaneMapper& m, const ChartScene& s) {
       const IndicatorPoint h = hist.at(i);
       if (!h.valid) continue;
       const QPointF a = m.day(i, 0), b = m.day(i, h.value);
-      p.fillRect(QRectF(a.x() - w / 2, std::min(a.y(), b.y()), w,
-                        std::max(1.0, std::fabs(a.y() - b.y()))),
-                 h.value >= 0 ? QColor(255, 150, 150) : QColor(140, 160, 255));
+      p.fillRect(
+          QRectF(a.x() - w / 2, std::min(a.y(), b.y()), w, std::max(1.0, std::fabs(a.y() - b.y()))),
+          h.value >= 0 ? QColor(255, 150, 150) : QColor(140, 160, 255));
     }
   }
   draw_line(p, m, s.lines.macd, s.first, s.last, QColor(200, 0, 0));
@@ -494,7 +495,10 @@ void paint_stoch(QPainter& p, const PaneMapper& m, const ChartScene& s) {
   }
   const IndicatorParams& q = s.options.params;
   pane_caption(p, m, 100,
-               QStringLiteral("ストキャスティクス %1,%2,%3").arg(q.stoch_k).arg(q.stoch_d).arg(q.stoch_slow));
+               QStringLiteral("ストキャスティクス %1,%2,%3")
+                   .arg(q.stoch_k)
+                   .arg(q.stoch_d)
+                   .arg(q.stoch_slow));
   const PlotClip clip(p, m);
   draw_line(p, m, s.lines.stoch_k, s.first, s.last, QColor(200, 0, 0));
   draw_line(p, m, s.lines.stoch_d, s.first, s.last, QColor(0, 90, 200));
@@ -603,11 +607,13 @@ void paint_crosshair(QPainter& painter, const QRectF& rect, const ChartScene& sc
   // The date on the time axis (the pane's foot, where the months are marked).
   if (scene.bars.in_range(bar)) {
     const std::string& d = scene.bars.date[static_cast<std::size_t>(bar)];
-    const QString date = d.size() == 8 ? QString::fromStdString(d.substr(0, 4) + "/" +
-                                                                d.substr(4, 2) + "/" + d.substr(6, 2))
-                                       : QString::fromStdString(d);
+    const QString date =
+        d.size() == 8
+            ? QString::fromStdString(d.substr(0, 4) + "/" + d.substr(4, 2) + "/" + d.substr(6, 2))
+            : QString::fromStdString(d);
     const double w = fm.horizontalAdvance(date) + 6;
-    boxed(QPointF(std::clamp(x - w / 2, rect.left(), rect.right() - w), rect.bottom() - fm.height() - 3),
+    boxed(QPointF(std::clamp(x - w / 2, rect.left(), rect.right() - w),
+                  rect.bottom() - fm.height() - 3),
           date);
   }
   if (here) {
@@ -621,9 +627,10 @@ void paint_crosshair(QPainter& painter, const QRectF& rect, const ChartScene& sc
   // The read-out line across the top of the pane.
   if (!readout.isEmpty()) {
     const QRectF line(rect.left() + 2, rect.top() + 1, rect.width() - 4, fm.height() + 2);
-    painter.fillRect(QRectF(line.left(), line.top(), std::min(line.width(), fm.horizontalAdvance(readout) + 8),
-                            line.height()),
-                     QColor(255, 255, 235, 230));
+    painter.fillRect(
+        QRectF(line.left(), line.top(), std::min(line.width(), fm.horizontalAdvance(readout) + 8),
+               line.height()),
+        QColor(255, 255, 235, 230));
     painter.setPen(palette_color(kBlack));
     painter.drawText(line.adjusted(3, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, readout);
   }
@@ -641,7 +648,8 @@ QString chart_title(const ChartScene& scene) {
   if (scene.loaded && scene.last >= newest) {
     title += QStringLiteral("  ") +
              QString::fromStdString(b.date[static_cast<std::size_t>(scene.last)]) +
-             QStringLiteral(" - ") + QString::fromStdString(b.date[static_cast<std::size_t>(newest)]);
+             QStringLiteral(" - ") +
+             QString::fromStdString(b.date[static_cast<std::size_t>(newest)]);
   }
   return title;
 }

@@ -69,7 +69,10 @@ bool apply_chart_pref(ChartPrefs& prefs, std::string_view key_in, std::string_vi
   using P = IndicatorParams;
   static const IndicatorKey kIndicators[] = {
       {"MACD", &IndicatorSwitches::macd, 3, {&P::macd_fast, &P::macd_slow, &P::macd_signal}},
-      {"ストキャスティクス", &IndicatorSwitches::stoch, 3, {&P::stoch_k, &P::stoch_d, &P::stoch_slow}},
+      {"ストキャスティクス",
+       &IndicatorSwitches::stoch,
+       3,
+       {&P::stoch_k, &P::stoch_d, &P::stoch_slow}},
       {"RCI", &IndicatorSwitches::rci, 2, {&P::rci_short, &P::rci_long, nullptr}},
       {"一目均衡表", &IndicatorSwitches::ichimoku, 3, {&P::tenkan, &P::kijun, &P::span_b}},
       {"ボリンジャーバンド", &IndicatorSwitches::bb, 1, {&P::bb_period, nullptr, nullptr}},
@@ -129,7 +132,8 @@ bool parse_indicator_params(std::string_view text, int count, int* out) {
     const std::size_t slash = t.find('/', start);
     const std::string part = trim_blanks(std::string_view(t).substr(
         start, slash == std::string::npos ? std::string::npos : slash - start));
-    if (part.empty() || part.size() > 4 || part.find_first_not_of("0123456789") != std::string::npos)
+    if (part.empty() || part.size() > 4 ||
+        part.find_first_not_of("0123456789") != std::string::npos)
       return false;
     const int v = std::stoi(part);
     if (v < kMinPeriod || v > kMaxPeriod) return false;

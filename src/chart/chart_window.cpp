@@ -12,21 +12,21 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QKeyEvent>
 #include <QMouseEvent>
-#include <QScreen>
-#include <QShowEvent>
-#include <QToolTip>
-#include <QWheelEvent>
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
 #include <QTableWidget>
+#include <QToolTip>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include "chart/chart_painter.h"
 #include "chart/links.h"
@@ -295,7 +295,8 @@ void ChartWindow::build_controls() {
   row1b->addWidget(step_cmd_[3]);
   row1b->addWidget(step_cmd_[2]);
   row1b->addSpacing(12);
-  auto* view_hint = new QLabel(QStringLiteral("ホイール:拡大縮小　ドラッグ:移動　ダブルクリック:元の期間"));
+  auto* view_hint =
+      new QLabel(QStringLiteral("ホイール:拡大縮小　ドラッグ:移動　ダブルクリック:元の期間"));
   view_hint->setObjectName(QStringLiteral("view_hint_lb"));
   view_hint->setStyleSheet(QStringLiteral("color: #606060;"));
   view_hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -346,11 +347,13 @@ void ChartWindow::build_controls() {
     row2->addWidget(w);
   }
   // Shown for the layout's sake; they do nothing yet. They sit after the added indicators.
-  const QList<QWidget*> placeholders = {
-      make_check("Check1", QStringLiteral("ALG3")),    make_check("Check3", QStringLiteral("乖離")),
-      make_check("signal_chk", QStringLiteral("シグナル")), make_check("osirator_chk", QStringLiteral("オシレータ")),
-      make_check("Check2", QString()),                 make_edit("Text1", QString(), 36),
-      make_edit("Text2", QStringLiteral("15"), 36)};
+  const QList<QWidget*> placeholders = {make_check("Check1", QStringLiteral("ALG3")),
+                                        make_check("Check3", QStringLiteral("乖離")),
+                                        make_check("signal_chk", QStringLiteral("シグナル")),
+                                        make_check("osirator_chk", QStringLiteral("オシレータ")),
+                                        make_check("Check2", QString()),
+                                        make_edit("Text1", QString(), 36),
+                                        make_edit("Text2", QStringLiteral("15"), 36)};
   row2->addStretch(1);
   root->addLayout(row2);
 
@@ -363,7 +366,8 @@ void ChartWindow::build_controls() {
   bb_chk_ = make_check("bb_chk", QStringLiteral("ボリンジャー"));
   vma_chk_ = make_check("vma_chk", QStringLiteral("出来高MA"));
   topix_chk_ = make_check("topix_chk", QStringLiteral("TOPIX比較"));
-  topix_chk_->setToolTip(QStringLiteral("参照指数を初日の終値にそろえて重ね、相対力（株価÷指数）を表示"));
+  topix_chk_->setToolTip(
+      QStringLiteral("参照指数を初日の終値にそろえて重ね、相対力（株価÷指数）を表示"));
   for (QCheckBox* c :
        {macd_chk_, stoch_chk_, rci_chk_, ichimoku_chk_, bb_chk_, vma_chk_, topix_chk_}) {
     row2b->addWidget(c);
@@ -588,8 +592,8 @@ ChartOptions ChartWindow::read_options() const {
   o.reference_on = refer_chk_->isChecked();
   o.reference = parse_number(ss(refer_txt_->text()));
   parse_bar_period(ss(ashi_cmb_->currentText()), o.bar_period);
-  o.indicators = {macd_chk_->isChecked(), stoch_chk_->isChecked(), rci_chk_->isChecked(),
-                  ichimoku_chk_->isChecked(), bb_chk_->isChecked(), vma_chk_->isChecked()};
+  o.indicators = {macd_chk_->isChecked(),     stoch_chk_->isChecked(), rci_chk_->isChecked(),
+                  ichimoku_chk_->isChecked(), bb_chk_->isChecked(),    vma_chk_->isChecked()};
   o.params = params_;
   o.topix = topix_chk_->isChecked();
   return o;
@@ -628,8 +632,8 @@ void ChartWindow::redraw_chart() {
   Series series;
   // A new stock or day starts from the period's days; the whole history once a zoom asked.
   if (code != loaded_code_ || today != loaded_end_) whole_history_ = false;
-  const int wanted = whole_history_ ? kWholeHistoryDays
-                                    : load_day_count(options.period, options.bar_period);
+  const int wanted =
+      whole_history_ ? kWholeHistoryDays : load_day_count(options.period, options.bar_period);
   const int rc = load_series(src, today, wanted, code, series, true);
   Bars bars = rc == 0 ? bars_from_series(series) : Bars{};
   loaded_code_ = code;
@@ -729,13 +733,14 @@ void ChartWindow::zoom_at(int pane, double x, double width, double factor) {
 namespace {
 
 // The bar and the price under a device point of the price pane; false outside the bars.
-bool bar_and_price(const ChartScene& s, double x, double y, double width, double height,
-                   int& bar, double& price) {
+bool bar_and_price(const ChartScene& s, double x, double y, double width, double height, int& bar,
+                   double& price) {
   if (!s.loaded || width <= 0 || height <= 0 || s.price_range_empty) return false;
   const PaneGeometry& g = s.pane[kPricePane];
   bar = g.index_at(x / width * kLogicalSize);
   // To the hundredth, as the file keeps it, so the line reads back as it was drawn.
-  price = parse_number(format_decimal(std::round(g.value_at(y / height * kLogicalSize) * 100) / 100));
+  price =
+      parse_number(format_decimal(std::round(g.value_at(y / height * kLogicalSize) * 100) / 100));
   return s.bars.in_range(bar) && price > 0;
 }
 

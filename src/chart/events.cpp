@@ -86,7 +86,8 @@ std::vector<EventMark> place_events(const Bars& bars, const std::vector<ChartEve
       continue;
     }
     if (bar == 0) continue;
-    auto it = std::find_if(out.begin(), out.end(), [&](const EventMark& m) { return m.bar == bar; });
+    auto it =
+        std::find_if(out.begin(), out.end(), [&](const EventMark& m) { return m.bar == bar; });
     if (it == out.end()) {
       out.push_back({bar, e.kind, e.text});
     } else {
@@ -95,7 +96,8 @@ std::vector<EventMark> place_events(const Bars& bars, const std::vector<ChartEve
       if (it->kind == EventKind::results) it->kind = e.kind;
     }
   }
-  std::sort(out.begin(), out.end(), [](const EventMark& a, const EventMark& b) { return a.bar < b.bar; });
+  std::sort(out.begin(), out.end(),
+            [](const EventMark& a, const EventMark& b) { return a.bar < b.bar; });
   return out;
 }
 

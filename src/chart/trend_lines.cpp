@@ -16,7 +16,8 @@ std::filesystem::path trend_lines_path(const std::string& user_folder, std::stri
 namespace {
 
 bool is_date(std::string_view t) {
-  return t.size() == 8 && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return t.size() == 8 &&
+         std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -36,8 +37,8 @@ std::vector<TrendLine> read_trend_lines(const std::filesystem::path& path) {
     std::size_t start = 0;
     while (start <= line.size()) {
       const std::size_t comma = line.find(',', start);
-      f.emplace_back(trim_blanks(line.substr(start, comma == std::string_view::npos ? line.npos
-                                                                                   : comma - start)));
+      f.emplace_back(trim_blanks(
+          line.substr(start, comma == std::string_view::npos ? line.npos : comma - start)));
       if (comma == std::string_view::npos) break;
       start = comma + 1;
     }

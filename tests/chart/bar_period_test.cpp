@@ -117,8 +117,8 @@ TEST_F(BarPeriodLoad, MonthlyBarsCutAtTheMonthEndInsideAWeek) {
 }
 
 TEST_F(BarPeriodLoad, EventsMarkTheBarOfTheirDay) {
-  const std::vector<ChartEvent> events = load_chart_events(SeriesSource(db_, "1001"), "7203",
-                                                           "20240510");
+  const std::vector<ChartEvent> events =
+      load_chart_events(SeriesSource(db_, "1001"), "7203", "20240510");
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].kind, EventKind::split);
   EXPECT_EQ(events[0].text, "株式分割 1:2 2024/05/01");

@@ -383,11 +383,12 @@ TEST_F(ChartViewTest, CrosshairReadsTheBarAndEachPanesValues) {
   const PaneGeometry& g = s.pane[kPricePane];
   EXPECT_NEAR(window_->crosshair_value(), price, g.span / pt.pane->height() * 1.5);
   const std::string& d = s.bars.date[k];
-  const QString date = QString::fromStdString(d.substr(0, 4) + "/" + d.substr(4, 2) + "/" +
-                                              d.substr(6, 2));
+  const QString date =
+      QString::fromStdString(d.substr(0, 4) + "/" + d.substr(4, 2) + "/" + d.substr(6, 2));
   const QString top = window_->crosshair_text(kPricePane);
   EXPECT_TRUE(top.startsWith(date)) << top.toStdString();
-  EXPECT_TRUE(top.contains(QStringLiteral("終 ") + QString::fromStdString(format_pattern(price, "#,##0.##"))))
+  EXPECT_TRUE(top.contains(QStringLiteral("終 ") +
+                           QString::fromStdString(format_pattern(price, "#,##0.##"))))
       << top.toStdString();
   EXPECT_TRUE(top.contains(QStringLiteral("MA5 "))) << top.toStdString();
   EXPECT_TRUE(window_->crosshair_text(kVolumePane).contains(QStringLiteral("出来高 ")));
@@ -402,7 +403,8 @@ TEST_F(ChartViewTest, CrosshairReadsTheBarAndEachPanesValues) {
   }
   ASSERT_NE(mark, nullptr);
   const double mx = g.x(mark->bar) / kLogicalSize * pt.pane->width();
-  const double my = (event_strip(g).top + event_strip(g).bottom) / 2 / kLogicalSize * pt.pane->height();
+  const double my =
+      (event_strip(g).top + event_strip(g).bottom) / 2 / kLogicalSize * pt.pane->height();
   EXPECT_EQ(window_->event_text_at(kPricePane, mx + 2, my, pt.pane->width(), pt.pane->height()),
             QString::fromStdString(mark->text));
   EXPECT_TRUE(QString::fromStdString(mark->text).startsWith(QStringLiteral("決算")) ||

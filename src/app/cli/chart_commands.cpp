@@ -70,8 +70,8 @@ bool parse_indicator_list(const std::string& text, chart::IndicatorSwitches& on,
   std::size_t start = 0;
   while (start <= text.size()) {
     const std::size_t comma = text.find(',', start);
-    std::string name = text.substr(start, comma == std::string::npos ? std::string::npos
-                                                                      : comma - start);
+    std::string name =
+        text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
     for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (name == "MACD") {
       on.macd = true;
@@ -101,7 +101,8 @@ bool take_chart_options(Context& ctx, ChartOptions& o, std::string& error) {
   std::string v;
   if (ctx.take_option("--period", v)) {
     // A number of bars across, or the bars themselves: day, week or month.
-    if (!chart::parse_bar_period(v, o.bar_period) && (!positive_int(v, o.period) || o.period > 5000))
+    if (!chart::parse_bar_period(v, o.bar_period) &&
+        (!positive_int(v, o.period) || o.period > 5000))
       return error = "--period は day、week、month か 1～5000 の本数で指定してください", false;
   }
   if (ctx.take_option("--ma", v)) {
