@@ -367,7 +367,9 @@ void paint_price(QPainter& p, const PaneMapper& m, const ChartScene& s) {
       if (e.bar < s.first || e.bar > s.last) continue;
       const double x = m.dx(g.x(e.bar));
       const QRectF box(x - h / 2, top, h, h);
-      p.fillRect(box, e.kind == EventKind::results ? QColor(255, 200, 0) : QColor(0, 170, 90));
+      p.fillRect(box, e.kind == EventKind::results    ? QColor(255, 200, 0)
+                      : e.kind == EventKind::dividend ? QColor(120, 200, 255)
+                                                      : QColor(0, 170, 90));
       p.setPen(palette_color(kBlack));
       p.drawText(box, Qt::AlignCenter, QString::fromUtf8(event_sign(e.kind)));
     }

@@ -639,7 +639,7 @@ void ChartWindow::redraw_chart() {
   loaded_code_ = code;
   loaded_end_ = today;
   index_days_ = Bars{};
-  events_ = rc == 0 ? load_chart_events(src, code, today) : std::vector<ChartEvent>{};
+  events_ = rc == 0 ? load_chart_events(src, code, today, &bars) : std::vector<ChartEvent>{};
   trend_lines_ = read_trend_lines(trend_lines_path(folders_.user_folder, code));
   if (options.topix && rc == 0 && !folders_.reference_code.empty()) {
     Series index;

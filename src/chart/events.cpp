@@ -31,18 +31,44 @@ const char* event_sign(EventKind kind) {
       return "分";
     case EventKind::consolidation:
       return "併";
+    case EventKind::dividend:
+      return "配";
     case EventKind::results:
       break;
   }
   return "決";
 }
 
+std::string ex_dividend_day(const Bars& days, std::string_view fy_end) {
+  if (fy_end.size() < 6) return {};
+  const std::string_view month = fy_end.substr(0, 6);
+  // Days newest first: the month's last trading day, then the one before it.
+  for (int i = 1; i + 1 <= days.count; ++i) {
+    const std::string& d = days.date[static_cast<std::size_t>(i)];
+    if (d.compare(0, 6, month) > 0) continue;
+    if (d.compare(0, 6, month) < 0) return {};
+    // The month must be over on the chart: a later day is loaded.
+    if (i == 1) return {};
+    const std::string& before = days.date[static_cast<std::size_t>(i + 1)];
+    return before.compare(0, 6, month) == 0 ? before : std::string();
+  }
+  return {};
+}
+
 std::vector<ChartEvent> load_chart_events(const SeriesSource& src, std::string_view code,
-                                          std::string_view to) {
+                                          std::string_view to, const Bars* days) {
   std::vector<ChartEvent> out;
   const int until = static_cast<int>(parse_integer(to));
   for (const fins::Disclosure& d : fins::disclosures_of(src, code)) {
     if (d.date <= 0 || (until > 0 && d.date > until)) continue;
+    if (days && d.is_fy_results() && d.disclosed(fins::DivAnn) && d.value(fins::DivAnn) > 0) {
+      const std::string ex = ex_dividend_day(*days, d[fins::CurFYEn]);
+      if (!ex.empty()) {
+        out.push_back({ex, EventKind::dividend,
+                       "配当落ち " + slash(ex) + "（年間配当 " +
+                           format_pattern(d.value(fins::DivAnn), "#,##0.##") + "円）"});
+      }
+    }
     const fins::DisclosureRow row = fins::disclosure_row(d);
     ChartEvent e;
     e.date = std::to_string(d.date);

@@ -16,7 +16,7 @@ struct SeriesSource;
 
 namespace lp::chart {
 
-enum class EventKind { results, split, consolidation };
+enum class EventKind { results, split, consolidation, dividend };
 
 struct ChartEvent {
   std::string date;  // yyyymmdd
@@ -30,9 +30,16 @@ struct EventMark {
   std::string text;  // the texts of every event on the bar, one per line
 };
 
-// The stock's results disclosures and corrections known up to `to` (yyyymmdd).
+// The stock's results disclosures and corrections known up to `to` (yyyymmdd), and the
+// ex-dividend days of the fiscal years whose annual dividend its results reported: the
+// trading day before the last one of the month the year ends in (the record date's month;
+// settlement takes two days), found among `days` (the loaded days; none without them).
 std::vector<ChartEvent> load_chart_events(const SeriesSource& src, std::string_view code,
-                                          std::string_view to);
+                                          std::string_view to, const Bars* days = nullptr);
+
+// The ex-dividend day of a year ending in the month of `fy_end` (yyyymmdd): the trading day
+// before the month's last among `days`; "" when the days do not reach the month's end.
+std::string ex_dividend_day(const Bars& days, std::string_view fy_end);
 
 // The events on the bars: each on the bar whose span holds its day (a week's or month's bar
 // holds its days; a day without a bar goes to the next newer bar); events older than the oldest
@@ -41,7 +48,7 @@ std::vector<ChartEvent> load_chart_events(const SeriesSource& src, std::string_v
 std::vector<EventMark> place_events(const Bars& bars, const std::vector<ChartEvent>& events,
                                     BarPeriod period = BarPeriod::day);
 
-// The short sign drawn in the mark: 決, 分, 併.
+// The short sign drawn in the mark: 決, 分, 併, 配.
 const char* event_sign(EventKind kind);
 
 }  // namespace lp::chart

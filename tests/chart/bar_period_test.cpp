@@ -173,6 +173,23 @@ TEST_F(BarPeriodLoad, TrendLinesKeepTheirDaysInEveryBarPeriod) {
   ASSERT_EQ(read_trend_lines(file).size(), 1u);
 }
 
+TEST(Events, ExDividendDayIsTheTradingDayBeforeTheMonthsLast) {
+  Bars d;
+  d.date = {"", "20240403", "20240401", "20240329", "20240328", "20240327", "20240229"};
+  d.count = 6;
+  const struct {
+    const char* fy_end;
+    const char* ex;
+  } cases[] = {
+      {"20240331", "20240328"},  // 29 March the last trading day (31 March a Sunday)
+      {"20240229", ""},          // the month's last loaded day has no day before it loaded
+      {"20240430", ""},          // April is not over on the chart
+      {"20230331", ""},          // before the loaded days
+  };
+  for (const auto& c : cases) EXPECT_EQ(ex_dividend_day(d, c.fy_end), c.ex) << c.fy_end;
+  EXPECT_STREQ(event_sign(EventKind::dividend), "配");
+}
+
 TEST(BarPeriod, AMonthWithoutTradingStaysAsAnUntradedBar) {
   Bars d;
   d.date = {"", "20240603", "20240531", "20240401"};

@@ -164,9 +164,9 @@ bool load_scene(Context& ctx, const std::string& code, const ChartOptions& o,
   const int rc = load_series(src, end, days, code, series, true);
   chart::Bars bars = rc == 0 ? chart::bars_from_series(series) : chart::Bars{};
   if (bars.count == 0) return error = "データがありません。 (" + code + ")", false;
+  const std::vector<chart::ChartEvent> events = chart::load_chart_events(src, code, end, &bars);
   scene = chart::build_scene(std::move(bars), o);
-  scene.events =
-      chart::place_events(scene.bars, chart::load_chart_events(src, code, end), o.bar_period);
+  scene.events = chart::place_events(scene.bars, events, o.bar_period);
   scene.trend_lines = chart::read_trend_lines(chart::trend_lines_path(folders.user_folder, code));
   if (!from.empty()) {
     const int oldest = chart::bar_on_or_after(scene.bars, from);
