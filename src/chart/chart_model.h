@@ -10,7 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "chart/bar_period.h"
+#include "chart/chart_lines.h"
+#include "chart/events.h"
 #include "chart/indicators.h"
+#include "chart/trend_lines.h"
 
 namespace lp::chart {
 
@@ -33,10 +37,22 @@ enum PaletteColor : int {
 // Candle colour of a day: rise light red, fall light blue, unchanged light green.
 PaletteColor candle_color(double open, double close);
 
-// Panes, top to bottom.
-enum PaneId : int { kPricePane = 0, kVolumePane, kRsiPane, kAlg1Pane, kAlg2Pane, kPaneCount };
+// Panes, top to bottom. The original five come first; the oscillators added beside them
+// (MACD, stochastics, RCI) follow, each in a pane of its own.
+enum PaneId : int {
+  kPricePane = 0,
+  kVolumePane,
+  kRsiPane,
+  kAlg1Pane,
+  kAlg2Pane,
+  kMacdPane,
+  kStochPane,
+  kRciPane,
+  kPaneCount
+};
 
-constexpr std::array<int, kPaneCount> kPaneHeightTwips = {3500, 1300, 1300, 700, 700};
+constexpr std::array<int, kPaneCount> kPaneHeightTwips = {3500, 1300, 1300, 700,
+                                                          700,  1300, 1300, 1300};
 constexpr int kPaneStackTopTwips = 1800;
 constexpr int kWindowBaseHeightTwips = 2400;
 constexpr double kLogicalSize = 10000;
@@ -50,6 +66,7 @@ struct PaneLayout {
 
 struct PaneSwitches {
   bool candles = false, ma = false, volume = false, rsi = false, alg1 = false, alg2 = false;
+  bool macd = false, stoch = false, rci = false;
 };
 PaneLayout layout_panes(const PaneSwitches& on);
 
@@ -69,6 +86,8 @@ struct PaneGeometry {
   double y(double value) const;
   // The day index under logical x (may fall outside first..last; callers check).
   int index_at(double x) const;
+  // The value at logical y (the inverse of y()).
+  double value_at(double y) const;
   bool has_days() const { return n >= 1 && last >= first; }
 
   // The plotting area inside the margins, where the days and their values live; the left
@@ -128,15 +147,27 @@ inline constexpr int kMaxPeriod = 5000;
 int clamp_period(double period);
 // Days to load for a period: the period plus 260 days of history, at most 5000.
 int load_day_count(int period);
+// Days to load for `period` bars of daily, weekly or monthly candles: the bars and 260 more
+// for the indicators, in days, at most the whole history a chart may hold.
+inline constexpr int kWholeHistoryDays = 12000;
+int load_day_count(int period, BarPeriod bars);
 
 // Everything a redraw shows, from the window's switches and boxes.
 struct ChartOptions {
   int period = 0;
+  // Daily, weekly or monthly bars, and the bars shown: the newest shown bar (1 the newest
+  // loaded; below 1 the future the cloud is drawn into) and how many across (0: the period).
+  BarPeriod bar_period = BarPeriod::day;
+  int view_first = 1;
+  int view_n = 0;
+  IndicatorSwitches indicators;
+  IndicatorParams params;
   bool candles = true, volume = true, ratio = false, ma = true, rsi = false, bands = false,
        alg1 = false, alg2 = false;
   int ma1 = 0, ma2 = 0, rsi_period = 0, band_period = 0;
   bool reference_on = false;
   double reference = 1000;
+  bool topix = false;  // the reference index and the relative strength on the price pane
 };
 
 struct ChartScene {
@@ -153,10 +184,63 @@ struct ChartScene {
   std::vector<RatioLine> ratio;
   DaySeries ma1, ma2, rsi, alg1;
   SigmaBands bands;
+  IndicatorLines lines;
+  // The reference index (TOPIX) on the price pane, rebased to the first shown bar's close, and
+  // the stock's strength against it (stock ÷ index, rebased the same way): empty without one.
+  Bars index_bars;  // the index on the stock's bars (untraded where its dates are missing)
+  std::vector<EventMark> events;       // 決算, splits and consolidations on the time axis
+  std::vector<TrendLine> trend_lines;  // the user's lines on the price pane
+  DaySeries index_line, relative_line;
   double volume_max = 10000;
+  // The oscillator panes' ranges (MACD's follows its lines in view).
+  double macd_min = -1, macd_max = 1;
 };
 
-// Works out the scene of a loaded series (bars.count 0: nothing loaded).
-ChartScene build_scene(Bars bars, const ChartOptions& options);
+// Works out the scene of loaded days (days.count 0: nothing loaded): the bars of the chosen
+// period, every indicator over all of them, then the view.
+ChartScene build_scene(Bars days, const ChartOptions& options);
+
+// The view's limits for a scene's bars: the smallest and largest count of bars across, and
+// the range of the newest shown bar.
+inline constexpr int kMinViewBars = 20;
+struct ViewLimits {
+  int min_n = kMinViewBars, max_n = kMinViewBars;
+  int min_first = 1, max_first = 1;
+};
+ViewLimits view_limits(const ChartScene& scene);
+// Shows `n` bars with `first` the newest (both kept within the limits) and works out what the
+// panes show: the ranges, levels, month lines and scales. Cheap: the indicators stay.
+void apply_view(ChartScene& scene, int first, int n);
+
+// Puts the reference index's days beside the stock's (matched by date, in the scene's bar
+// period) and redraws the view with the index and the relative strength when
+// options.topix is on.
+void set_index_days(ChartScene& scene, const Bars& index_days);
+
+// The first bar (index) whose date is on or after yyyymmdd, or 0 when none is.
+int bar_on_or_after(const Bars& bars, std::string_view yyyymmdd);
+
+// The event mark whose sign lies under logical (x, y) of the price pane (within `tolerance`
+// logical units of its bar, in the strip at the pane's foot), or null.
+const EventMark* event_at(const ChartScene& scene, double x, double y, double tolerance);
+// The sign's box in the price pane's logical units: the strip at the foot of the plot.
+struct EventStrip {
+  double top = 0, bottom = 0;
+};
+EventStrip event_strip(const PaneGeometry& price);
+
+// The trend lines on the price pane in its logical units, one per line (a line with an end
+// outside the bars gets an empty segment, all zeros, and is not drawn).
+std::vector<Segment> trend_segments(const ChartScene& scene);
+
+// The crosshair's line at the top of a pane for the bar `index`: the date and the bar's
+// open/high/low/close/volume on the price and volume panes, and the value of every line the
+// pane draws ("" for a pane that is off or a bar outside the bars and the cloud's future).
+std::string pane_readout(const ChartScene& scene, int pane, int index);
+
+// Zooms by `factor` (below 1 zooms in) around the bar `anchor`, which stays where it is.
+void zoom_view(ChartScene& scene, double factor, int anchor);
+// Pans by `bars` (positive: towards older bars).
+void pan_view(ChartScene& scene, int bars);
 
 }  // namespace lp::chart

@@ -60,6 +60,38 @@ bool apply_chart_pref(ChartPrefs& prefs, std::string_view key_in, std::string_vi
     prefs.code = value;
     return true;
   }
+  struct IndicatorKey {
+    const char* name;
+    bool IndicatorSwitches::*on;
+    int count;
+    int IndicatorParams::*params[3];
+  };
+  using P = IndicatorParams;
+  static const IndicatorKey kIndicators[] = {
+      {"MACD", &IndicatorSwitches::macd, 3, {&P::macd_fast, &P::macd_slow, &P::macd_signal}},
+      {"ストキャスティクス",
+       &IndicatorSwitches::stoch,
+       3,
+       {&P::stoch_k, &P::stoch_d, &P::stoch_slow}},
+      {"RCI", &IndicatorSwitches::rci, 2, {&P::rci_short, &P::rci_long, nullptr}},
+      {"一目均衡表", &IndicatorSwitches::ichimoku, 3, {&P::tenkan, &P::kijun, &P::span_b}},
+      {"ボリンジャーバンド", &IndicatorSwitches::bb, 1, {&P::bb_period, nullptr, nullptr}},
+      {"出来高MA", &IndicatorSwitches::vma, 1, {&P::vma_period, nullptr, nullptr}},
+  };
+  for (const IndicatorKey& k : kIndicators) {
+    if (key == std::string(k.name) + "表示") {
+      if (value == "ON") prefs.indicators.*k.on = true;
+      if (value == "OFF") prefs.indicators.*k.on = false;
+      return true;
+    }
+    if (key == k.name) {
+      int v[3] = {0, 0, 0};
+      if (parse_indicator_params(value, k.count, v)) {
+        for (int i = 0; i < k.count; ++i) prefs.params.*k.params[i] = v[i];
+      }
+      return true;
+    }
+  }
   struct List {
     const char* key;
     ComboPrefs ChartPrefs::*combo;
@@ -89,6 +121,29 @@ bool apply_chart_pref(ChartPrefs& prefs, std::string_view key_in, std::string_vi
     }
   }
   return false;
+}
+
+bool parse_indicator_params(std::string_view text, int count, int* out) {
+  // "12/26/9": the fields of init.txt are separated by commas, so the numbers take a slash.
+  std::vector<int> values;
+  const std::string t = trim_blanks(text);
+  std::size_t start = 0;
+  while (start <= t.size()) {
+    const std::size_t slash = t.find('/', start);
+    const std::string part = trim_blanks(std::string_view(t).substr(
+        start, slash == std::string::npos ? std::string::npos : slash - start));
+    if (part.empty() || part.size() > 4 ||
+        part.find_first_not_of("0123456789") != std::string::npos)
+      return false;
+    const int v = std::stoi(part);
+    if (v < kMinPeriod || v > kMaxPeriod) return false;
+    values.push_back(v);
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  if (static_cast<int>(values.size()) != count) return false;
+  for (int i = 0; i < count; ++i) out[i] = values[static_cast<std::size_t>(i)];
+  return true;
 }
 
 bool read_chart_prefs(const std::string& path, ChartPrefs& prefs, const YieldFn& yield) {

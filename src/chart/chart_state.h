@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "chart/chart_lines.h"
 #include "common/platform.h"
 
 namespace lp::chart {
@@ -26,7 +27,16 @@ struct ChartPrefs {
        bands = false;
   std::optional<std::string> code;  // "コード": the code to put in the code box
   ComboPrefs period, ma1, ma2, rsi_period, band_period, bar_unit;
+  // The added indicators: which are drawn ("MACD表示,ON") and their parameters
+  // ("MACD,12/26/9", "ストキャスティクス,9/3/3", "RCI,9/26", "一目均衡表,9/26/52",
+  // "ボリンジャーバンド,20", "出来高MA,25").
+  IndicatorSwitches indicators;
+  IndicatorParams params;
 };
+
+// The parameters of one indicator as "a/b/c": false (and nothing changed) unless there are
+// exactly `count` whole numbers from 1 to 5000.
+bool parse_indicator_params(std::string_view text, int count, int* out);
 
 // The lists and texts a chart shows without any preference line.
 ChartPrefs chart_defaults();

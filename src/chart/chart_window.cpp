@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -19,9 +20,13 @@
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
 #include <QTableWidget>
+#include <QToolTip>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include "chart/chart_painter.h"
 #include "chart/links.h"
@@ -113,15 +118,98 @@ ChartPane::ChartPane(ChartWindow* owner, int index) : owner_(owner), index_(inde
   setObjectName(QStringLiteral("Picture1_%1").arg(index));
   setMouseTracking(true);
   setAttribute(Qt::WA_OpaquePaintEvent);
+  // A click gives the pane the keys (← → Home End + -) without taking them from the boxes.
+  setFocusPolicy(Qt::ClickFocus);
+}
+
+QSize ChartPane::sizeHint() const {
+  return {1000, kPaneHeightTwips[static_cast<std::size_t>(index_)] / kTwipsPerPixel};
 }
 
 void ChartPane::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  paint_pane(p, QRectF(rect()), owner_->scene(), index_);
+  const ChartScene& scene = owner_->scene();
+  paint_pane(p, QRectF(rect()), scene, index_);
+  if (owner_->crosshair_bar() != 0) {
+    const bool here = owner_->crosshair_pane() == index_;
+    paint_crosshair(p, QRectF(rect()), scene, index_, owner_->crosshair_bar(), here,
+                    owner_->crosshair_value(), owner_->crosshair_text(index_));
+  }
 }
 
 void ChartPane::mouseMoveEvent(QMouseEvent* event) {
-  owner_->mouse_over_pane(index_, event->position().x(), width());
+  const QPointF pos = event->position();
+  if (dragging_ && !drawing_ && (event->buttons() & Qt::LeftButton)) {
+    // The bars follow the pointer: dragging to the right brings older bars into view.
+    const ChartScene& s = owner_->scene();
+    const double per_bar = width() * 0.91 / std::max(s.n, 1);
+    const int bars = static_cast<int>(std::lround((pos.x() - drag_x_) / per_bar));
+    owner_->show_first(drag_first_ + bars);
+  }
+  owner_->mouse_over_pane(index_, pos.x(), width());
+  owner_->crosshair_at(index_, pos.x(), pos.y(), width(), height());
+  // Hovering an event mark says what it is.
+  const QString event_text = owner_->event_text_at(index_, pos.x(), pos.y(), width(), height());
+  if (event_text != toolTip()) {
+    setToolTip(event_text);
+    if (event_text.isEmpty()) {
+      QToolTip::hideText();
+    } else {
+      QToolTip::showText(event->globalPosition().toPoint(), event_text, this);
+    }
+  }
+}
+
+void ChartPane::mousePressEvent(QMouseEvent* event) {
+  const QPointF pos = event->position();
+  if (event->button() == Qt::RightButton && index_ == kPricePane) {
+    owner_->delete_trend_line_at(pos.x(), pos.y(), width(), height());
+    return;
+  }
+  if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+  if (index_ == kPricePane && (event->modifiers() & Qt::ShiftModifier)) {
+    drawing_ = true;
+    owner_->start_trend_line(pos.x(), pos.y(), width(), height());
+    return;
+  }
+  dragging_ = true;
+  drag_x_ = event->position().x();
+  drag_first_ = owner_->scene().first;
+  setCursor(Qt::ClosedHandCursor);
+}
+
+void ChartPane::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && drawing_) {
+    drawing_ = false;
+    owner_->end_trend_line(event->position().x(), event->position().y(), width(), height());
+    return;
+  }
+  if (event->button() == Qt::LeftButton) {
+    dragging_ = false;
+    unsetCursor();
+  }
+  QWidget::mouseReleaseEvent(event);
+}
+
+void ChartPane::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) owner_->reset_view();
+}
+
+void ChartPane::wheelEvent(QWheelEvent* event) {
+  const int delta = event->angleDelta().y();
+  if (delta == 0) return;
+  // One notch of the wheel shows a fifth fewer (or a quarter more) bars.
+  owner_->zoom_at(index_, event->position().x(), width(), delta > 0 ? 0.8 : 1.25);
+  event->accept();
+}
+
+void ChartPane::keyPressEvent(QKeyEvent* event) {
+  if (!owner_->view_key(event->key())) QWidget::keyPressEvent(event);
+}
+
+void ChartPane::leaveEvent(QEvent* event) {
+  owner_->hide_crosshair();
+  QWidget::leaveEvent(event);
 }
 
 // ---------------------------------------------------------------- window
@@ -148,7 +236,7 @@ void ChartWindow::build_controls() {
   auto* row1 = new QHBoxLayout;
   code_txt_ = make_edit("meigara_code_txt", QString(), 56);
   code_txt_->installEventFilter(this);
-  name_txt_ = make_edit("meigara_txt", QString(), 150);
+  name_txt_ = make_edit("meigara_txt", QString(), 130);
   search_cmd_ = new QPushButton(QStringLiteral("銘柄検索"));
   search_cmd_->setObjectName(QStringLiteral("m_kensaku_cmd"));
   auto* disp_cmd = new QPushButton(QStringLiteral("表示"));
@@ -189,23 +277,36 @@ void ChartWindow::build_controls() {
   row1->addWidget(kessan_cmd_);
   kessan_lb_ = new QLabel;
   kessan_lb_->setObjectName(QStringLiteral("kessan_lb"));
-  row1->addWidget(kessan_lb_);
+  // The valuation line gives way first on a narrow window (its tooltip keeps it whole).
+  kessan_lb_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  kessan_lb_->setMinimumWidth(60);
+  row1->addWidget(kessan_lb_, 1);
   row1->addSpacing(8);
   row1->addWidget(caption(QStringLiteral("期間")));
   row1->addWidget(kikan_cmb_);
   row1->addWidget(caption(QStringLiteral("日足/週足/月足")));
   row1->addWidget(ashi_cmb_);
-  row1->addSpacing(8);
-  row1->addWidget(step_cmd_[0]);
-  row1->addWidget(step_cmd_[1]);
-  row1->addWidget(step_cmd_[3]);
-  row1->addWidget(step_cmd_[2]);
-  row1->addStretch(1);
-  row1->addWidget(caption(QStringLiteral("リンク先")));
-  row1->addWidget(link_cmb_);
-  row1->addWidget(wopen_chk_);
-  row1->addWidget(image1_);
   root->addLayout(row1);
+  // The stepping buttons and the links in a row of their own, so the window fits a 1024-pixel
+  // screen.
+  auto* row1b = new QHBoxLayout;
+  row1b->addWidget(step_cmd_[0]);
+  row1b->addWidget(step_cmd_[1]);
+  row1b->addWidget(step_cmd_[3]);
+  row1b->addWidget(step_cmd_[2]);
+  row1b->addSpacing(12);
+  auto* view_hint =
+      new QLabel(QStringLiteral("ホイール:拡大縮小　ドラッグ:移動　ダブルクリック:元の期間"));
+  view_hint->setObjectName(QStringLiteral("view_hint_lb"));
+  view_hint->setStyleSheet(QStringLiteral("color: #606060;"));
+  view_hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  view_hint->setToolTip(QStringLiteral("← →:移動　Home/End:最古/最新　+ −:拡大縮小"));
+  row1b->addWidget(view_hint, 1);
+  row1b->addWidget(caption(QStringLiteral("リンク先")));
+  row1b->addWidget(link_cmb_);
+  row1b->addWidget(wopen_chk_);
+  row1b->addWidget(image1_);
+  root->addLayout(row1b);
 
   // Row 2: what is drawn.
   auto* row2 = new QHBoxLayout;
@@ -245,17 +346,36 @@ void ChartWindow::build_controls() {
            rsi_chk_, rsi_frame, bol_chk_, bol_frame, ma_dif_chk_, alg2_chk_}) {
     row2->addWidget(w);
   }
-  // Shown for the layout's sake; they do nothing yet.
-  row2->addWidget(make_check("Check1", QStringLiteral("ALG3")));
-  row2->addWidget(make_check("Check3", QStringLiteral("乖離")));
-  row2->addWidget(make_check("ichimoku_chk", QStringLiteral("一目均衡")));
-  row2->addWidget(make_check("signal_chk", QStringLiteral("シグナル")));
-  row2->addWidget(make_check("osirator_chk", QStringLiteral("オシレータ")));
-  row2->addWidget(make_check("Check2", QString()));
-  row2->addWidget(make_edit("Text1", QString(), 36));
-  row2->addWidget(make_edit("Text2", QStringLiteral("15"), 36));
+  // Shown for the layout's sake; they do nothing yet. They sit after the added indicators.
+  const QList<QWidget*> placeholders = {make_check("Check1", QStringLiteral("ALG3")),
+                                        make_check("Check3", QStringLiteral("乖離")),
+                                        make_check("signal_chk", QStringLiteral("シグナル")),
+                                        make_check("osirator_chk", QStringLiteral("オシレータ")),
+                                        make_check("Check2", QString()),
+                                        make_edit("Text1", QString(), 36),
+                                        make_edit("Text2", QStringLiteral("15"), 36)};
   row2->addStretch(1);
   root->addLayout(row2);
+
+  // Row 2b: the added indicators, each switched here with its parameters in init.txt.
+  auto* row2b = new QHBoxLayout;
+  macd_chk_ = make_check("macd_chk", QStringLiteral("MACD"));
+  stoch_chk_ = make_check("stoch_chk", QStringLiteral("ストキャス"));
+  rci_chk_ = make_check("rci_chk", QStringLiteral("RCI"));
+  ichimoku_chk_ = make_check("ichimoku_chk", QStringLiteral("一目均衡"));
+  bb_chk_ = make_check("bb_chk", QStringLiteral("ボリンジャー"));
+  vma_chk_ = make_check("vma_chk", QStringLiteral("出来高MA"));
+  topix_chk_ = make_check("topix_chk", QStringLiteral("TOPIX比較"));
+  topix_chk_->setToolTip(
+      QStringLiteral("参照指数を初日の終値にそろえて重ね、相対力（株価÷指数）を表示"));
+  for (QCheckBox* c :
+       {macd_chk_, stoch_chk_, rci_chk_, ichimoku_chk_, bb_chk_, vma_chk_, topix_chk_}) {
+    row2b->addWidget(c);
+  }
+  row2b->addSpacing(12);
+  for (QWidget* w : placeholders) row2b->addWidget(w);
+  row2b->addStretch(1);
+  root->addLayout(row2b);
 
   // Row 3: the grids and the ALG2 parameters.
   auto* row3 = new QHBoxLayout;
@@ -341,13 +461,15 @@ void ChartWindow::build_controls() {
   row4->addWidget(image2);
   root->addLayout(row4);
 
+  // The panes share the height left in proportion to their original heights and give way
+  // on a small screen rather than push the newest bars off it.
   for (int p = 0; p < kPaneCount; ++p) {
+    const int twips = kPaneHeightTwips[static_cast<std::size_t>(p)];
     panes_[p] = new ChartPane(this, p);
-    panes_[p]->setFixedHeight(kPaneHeightTwips[static_cast<std::size_t>(p)] / kTwipsPerPixel);
-    panes_[p]->setMinimumWidth(900);
-    root->addWidget(panes_[p]);
+    panes_[p]->setMinimumSize(400, std::max(24, twips / kTwipsPerPixel / 4));
+    panes_[p]->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    root->addWidget(panes_[p], twips);
   }
-  root->addStretch(1);
 
   // Events.
   connect(code_txt_, &QLineEdit::textChanged, this, [this] { on_code_changed(); });
@@ -361,9 +483,11 @@ void ChartWindow::build_controls() {
     redraw_chart();
   });
   for (QCheckBox* c :
-       {rousoku_chk_, dekidaka_chk_, hiritu_chk_, ma_chk_, rsi_chk_, bol_chk_, ma_dif_chk_}) {
+       {rousoku_chk_, dekidaka_chk_, hiritu_chk_, ma_chk_, rsi_chk_, bol_chk_, ma_dif_chk_,
+        macd_chk_, stoch_chk_, rci_chk_, ichimoku_chk_, bb_chk_, vma_chk_, topix_chk_}) {
     connect(c, &QCheckBox::clicked, this, [this] { request_redraw(); });
   }
+  connect(ashi_cmb_, &QComboBox::currentTextChanged, this, [this] { request_redraw(); });
   for (QComboBox* c : {ma_cmb_[0], ma_cmb_[1], rsi_cmb_}) {
     connect(c, &QComboBox::currentTextChanged, this, [this] { request_redraw(); });
   }
@@ -439,6 +563,14 @@ void ChartWindow::apply_prefs(const ChartPrefs& prefs) {
   set_combo(rsi_cmb_, prefs.rsi_period);
   set_combo(bol_cmb_, prefs.band_period);
   set_combo(ashi_cmb_, prefs.bar_unit);
+  const IndicatorSwitches& on = prefs.indicators;
+  macd_chk_->setChecked(on.macd);
+  stoch_chk_->setChecked(on.stoch);
+  rci_chk_->setChecked(on.rci);
+  ichimoku_chk_->setChecked(on.ichimoku);
+  bb_chk_->setChecked(on.bb);
+  vma_chk_->setChecked(on.vma);
+  params_ = prefs.params;
 }
 
 ChartOptions ChartWindow::read_options() const {
@@ -459,6 +591,11 @@ ChartOptions ChartWindow::read_options() const {
   o.band_period = num(bol_cmb_->currentText());
   o.reference_on = refer_chk_->isChecked();
   o.reference = parse_number(ss(refer_txt_->text()));
+  parse_bar_period(ss(ashi_cmb_->currentText()), o.bar_period);
+  o.indicators = {macd_chk_->isChecked(),     stoch_chk_->isChecked(), rci_chk_->isChecked(),
+                  ichimoku_chk_->isChecked(), bb_chk_->isChecked(),    vma_chk_->isChecked()};
+  o.params = params_;
+  o.topix = topix_chk_->isChecked();
   return o;
 }
 
@@ -469,10 +606,8 @@ void ChartWindow::lay_out_panes(const PaneLayout& panes) {
     if (panes_[p]->isVisibleTo(this) != shown) changed = true;
     panes_[p]->setVisible(shown);
   }
-  if (changed && QWidget::layout()) {
-    QWidget::layout()->activate();
-    resize(width(), minimumSizeHint().height());
-  }
+  // The shown panes share the window's height; the window itself keeps its size.
+  if (changed && QWidget::layout()) QWidget::layout()->activate();
 }
 
 void ChartWindow::redraw_chart() {
@@ -482,9 +617,11 @@ void ChartWindow::redraw_chart() {
   const ChartOptions options = read_options();
   *scene_ = ChartScene{};
   scene_->options = options;
-  scene_->layout = layout_panes(
-      {options.candles, options.ma, options.volume, options.rsi, options.alg1, options.alg2});
+  scene_->layout = layout_panes({options.candles, options.ma, options.volume, options.rsi,
+                                 options.alg1, options.alg2, options.indicators.macd,
+                                 options.indicators.stoch, options.indicators.rci});
   lay_out_panes(scene_->layout);
+  cross_bar_ = 0;
   for (ChartPane* p : panes_) p->update();
 
   const Platform& platform = WindowHub::instance().platform();
@@ -493,8 +630,22 @@ void ChartWindow::redraw_chart() {
   const std::string code = ss(code_txt_->text().trimmed());
   SeriesSource src = SeriesSource::from(folders_, started_ ? platform.yield : YieldFn{});
   Series series;
-  const int rc = load_series(src, today, load_day_count(options.period), code, series, true);
+  // A new stock or day starts from the period's days; the whole history once a zoom asked.
+  if (code != loaded_code_ || today != loaded_end_) whole_history_ = false;
+  const int wanted =
+      whole_history_ ? kWholeHistoryDays : load_day_count(options.period, options.bar_period);
+  const int rc = load_series(src, today, wanted, code, series, true);
   Bars bars = rc == 0 ? bars_from_series(series) : Bars{};
+  loaded_code_ = code;
+  loaded_end_ = today;
+  index_days_ = Bars{};
+  events_ = rc == 0 ? load_chart_events(src, code, today, &bars) : std::vector<ChartEvent>{};
+  trend_lines_ = read_trend_lines(trend_lines_path(folders_.user_folder, code));
+  if (options.topix && rc == 0 && !folders_.reference_code.empty()) {
+    Series index;
+    if (load_series(src, today, wanted, folders_.reference_code, index, true) == 0)
+      index_days_ = bars_from_series(index);
+  }
 
   if (bars.count == 0) {
     name_txt_->clear();
@@ -518,15 +669,222 @@ void ChartWindow::redraw_chart() {
       // per-share figures are put on the same basis, or a later split skews every ratio.
       kessan_lb_->setText(qs(fins::valuation_line(src, code, shown_date_, bars.close_at(i),
                                                   fins::load_basis(shown_date_))));
+      kessan_lb_->setToolTip(kessan_lb_->text());
       break;
     }
-    *scene_ = build_scene(std::move(bars), options);
+    days_ = std::move(bars);
+    rebuild_scene();
     fill_grids();
   }
   for (ChartPane* p : panes_) p->update();
 
   disp_ready_ = true;
   busy_lb_->clear();
+}
+
+void ChartWindow::rebuild_scene() {
+  *scene_ = build_scene(days_, read_options());
+  scene_->events = place_events(scene_->bars, events_, scene_->options.bar_period);
+  scene_->trend_lines = trend_lines_;
+  if (scene_->options.topix && index_days_.count > 0) set_index_days(*scene_, index_days_);
+}
+
+QString ChartWindow::event_text_at(int pane, double x, double y, double width,
+                                   double height) const {
+  if (pane != kPricePane || width <= 0 || height <= 0) return {};
+  // Within four pixels of the mark's bar.
+  const EventMark* m = event_at(*scene_, x / width * kLogicalSize, y / height * kLogicalSize,
+                                4.0 / width * kLogicalSize);
+  return m ? qs(m->text) : QString();
+}
+
+void ChartWindow::update_panes() {
+  for (ChartPane* p : panes_) p->update();
+}
+
+void ChartWindow::load_days(int day_count) {
+  const Platform& platform = WindowHub::instance().platform();
+  SeriesSource src = SeriesSource::from(folders_);
+  Series series;
+  if (load_series(src, loaded_end_, day_count, loaded_code_, series, true) != 0) return;
+  days_ = bars_from_series(series);
+  if (scene_->options.topix && !folders_.reference_code.empty()) {
+    Series index;
+    if (load_series(src, loaded_end_, day_count, folders_.reference_code, index, true) == 0)
+      index_days_ = bars_from_series(index);
+  }
+  (void)platform;
+}
+
+void ChartWindow::zoom_at(int pane, double x, double width, double factor) {
+  ChartScene& s = *scene_;
+  if (!s.loaded || width <= 0 || pane < 0 || pane >= kPaneCount) return;
+  const int anchor = s.pane[static_cast<std::size_t>(pane)].index_at(x / width * kLogicalSize);
+  const int wanted = static_cast<int>(std::lround(s.n * factor));
+  // Zooming out past the loaded bars loads the whole history held, once.
+  if (factor > 1 && wanted > s.bars.count && !whole_history_) {
+    whole_history_ = true;
+    const int first = s.first, n = s.n;
+    load_days(kWholeHistoryDays);
+    rebuild_scene();
+    apply_view(*scene_, first, n);
+  }
+  zoom_view(*scene_, factor, anchor);
+  update_panes();
+}
+
+namespace {
+
+// The bar and the price under a device point of the price pane; false outside the bars.
+bool bar_and_price(const ChartScene& s, double x, double y, double width, double height, int& bar,
+                   double& price) {
+  if (!s.loaded || width <= 0 || height <= 0 || s.price_range_empty) return false;
+  const PaneGeometry& g = s.pane[kPricePane];
+  bar = g.index_at(x / width * kLogicalSize);
+  // To the hundredth, as the file keeps it, so the line reads back as it was drawn.
+  price =
+      parse_number(format_decimal(std::round(g.value_at(y / height * kLogicalSize) * 100) / 100));
+  return s.bars.in_range(bar) && price > 0;
+}
+
+}  // namespace
+
+void ChartWindow::start_trend_line(double x, double y, double width, double height) {
+  int bar = 0;
+  double price = 0;
+  drawing_line_ = bar_and_price(*scene_, x, y, width, height, bar, price);
+  if (!drawing_line_) return;
+  pending_line_ = {scene_->bars.date[static_cast<std::size_t>(bar)], price, {}, 0};
+}
+
+void ChartWindow::end_trend_line(double x, double y, double width, double height) {
+  if (!drawing_line_) return;
+  drawing_line_ = false;
+  int bar = 0;
+  double price = 0;
+  if (!bar_and_price(*scene_, x, y, width, height, bar, price)) return;
+  TrendLine line = pending_line_;
+  line.date2 = scene_->bars.date[static_cast<std::size_t>(bar)];
+  line.price2 = price;
+  if (line.date2 == line.date1) return;  // a click, not a line
+  if (line.date2 < line.date1) {
+    std::swap(line.date1, line.date2);
+    std::swap(line.price1, line.price2);
+  }
+  trend_lines_.push_back(line);
+  if (!write_trend_lines(trend_lines_path(folders_.user_folder, loaded_code_), trend_lines_)) {
+    msg_lb_->setStyleSheet(QStringLiteral("color: %1;").arg(color_css(kLightRed)));
+    msg_lb_->setText(QStringLiteral("トレンドラインを保存できません。"));
+  }
+  scene_->trend_lines = trend_lines_;
+  update_panes();
+}
+
+bool ChartWindow::delete_trend_line_at(double x, double y, double width, double height) {
+  if (width <= 0 || height <= 0) return false;
+  // Within six pixels of the line.
+  const int i = nearest_segment(trend_segments(*scene_), x / width * kLogicalSize,
+                                y / height * kLogicalSize, 6.0 / width * kLogicalSize);
+  if (i < 0) return false;
+  trend_lines_.erase(trend_lines_.begin() + i);
+  write_trend_lines(trend_lines_path(folders_.user_folder, loaded_code_), trend_lines_);
+  scene_->trend_lines = trend_lines_;
+  update_panes();
+  return true;
+}
+
+void ChartWindow::show_first(int first) {
+  if (!scene_->loaded) return;
+  apply_view(*scene_, first, scene_->n);
+  update_panes();
+}
+
+void ChartWindow::pan_bars(int bars) {
+  show_first(scene_->first + bars);
+}
+
+void ChartWindow::reset_view() {
+  if (!scene_->loaded) return;
+  apply_view(*scene_, 1, clamp_period(scene_->options.period));
+  update_panes();
+}
+
+bool ChartWindow::view_key(int key) {
+  const ChartScene& s = *scene_;
+  const int step = std::max(1, s.n / 10);
+  switch (key) {
+    case Qt::Key_Left:
+      pan_bars(step);  // older bars come in from the left
+      return true;
+    case Qt::Key_Right:
+      pan_bars(-step);
+      return true;
+    case Qt::Key_Home:
+      show_first(view_limits(s).max_first);
+      return true;
+    case Qt::Key_End:
+      show_first(view_limits(s).min_first);
+      return true;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+      zoom_at(kPricePane, 0.99 * panes_[kPricePane]->width(), panes_[kPricePane]->width(), 0.8);
+      return true;
+    case Qt::Key_Minus:
+      zoom_at(kPricePane, 0.99 * panes_[kPricePane]->width(), panes_[kPricePane]->width(), 1.25);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void ChartWindow::keyPressEvent(QKeyEvent* event) {
+  if (!view_key(event->key())) QWidget::keyPressEvent(event);
+}
+
+void ChartWindow::crosshair_at(int pane, double x, double y, double width, double height) {
+  const ChartScene& s = *scene_;
+  if (!s.loaded || width <= 0 || height <= 0 || pane < 0 || pane >= kPaneCount) return;
+  const PaneGeometry& g = s.pane[static_cast<std::size_t>(pane)];
+  const int bar = g.index_at(x / width * kLogicalSize);
+  if (bar < s.first || bar > s.last) {
+    hide_crosshair();
+    return;
+  }
+  cross_bar_ = bar;
+  cross_pane_ = pane;
+  cross_value_ = g.value_at(y / height * kLogicalSize);
+  update_panes();
+}
+
+void ChartWindow::hide_crosshair() {
+  if (cross_bar_ == 0) return;
+  cross_bar_ = 0;
+  cross_pane_ = -1;
+  update_panes();
+}
+
+QString ChartWindow::crosshair_text(int pane) const {
+  if (cross_bar_ == 0) return {};
+  return qs(pane_readout(*scene_, pane, cross_bar_));
+}
+
+void ChartWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (placed_) return;
+  placed_ = true;
+  // A size the caller chose is kept; the window's own default is fitted to the screen.
+  if (testAttribute(Qt::WA_Resized)) return;
+  // Opened within the screen it is on, however large the panes would like to be.
+  const QScreen* sc = screen();
+  if (!sc) return;
+  const QRect avail = sc->availableGeometry();
+  const QSize want(std::min(width(), avail.width()), std::min(height(), avail.height()));
+  if (want != size()) resize(want);
+  const QRect frame = frameGeometry();
+  if (!avail.contains(frame)) {
+    move(std::clamp(x(), avail.left(), std::max(avail.left(), avail.right() - frame.width())),
+         std::clamp(y(), avail.top(), std::max(avail.top(), avail.bottom() - frame.height())));
+  }
 }
 
 void ChartWindow::show_disclosures() {

@@ -48,6 +48,10 @@ ChartPicture report_chart_picture(const AppFolders& folders,
   o.ma2 = static_cast<int>(parse_integer(prefs.ma2.text));
   if (o.ma1 <= 0) o.ma1 = 25;
   if (o.ma2 <= 0) o.ma2 = 75;
+  // The indicators the user switched on for the chart, with their parameters: the report's
+  // picture is the chart's own renderer, as `lumenpick-cli chart` draws it.
+  o.indicators = prefs.indicators;
+  o.params = prefs.params;
   return [folders, store, o](const std::string& code, const std::string& date) -> std::string {
     SeriesSource source = SeriesSource::from(folders);
     source.store = store;

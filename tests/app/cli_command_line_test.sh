@@ -98,6 +98,25 @@ if [ -n "$market" ]; then
     unset XDG_RUNTIME_DIR DISPLAY WAYLAND_DISPLAY
     expect 0 "^$tmp/c.png: 1301 " "" -- chart 1301 --documents "$docs" --today 20250613 \
       --out "$tmp/c.png" --ratio=1000 --bands 25 --rsi=14
+    # Weekly bars with the added indicators and the index, a span given by dates.
+    expect 0 "^$tmp/w.png: 1301 .* weeks to " "" -- chart 1301 --documents "$docs" \
+      --today 20250613 --png "$tmp/w.png" --period week \
+      --indicators MACD,STOCH,RCI,ICHIMOKU,BB,VMA --topix
+    expect 0 "^$tmp/m.png: 1301 .* months to 20250613" "" -- chart 1301 --documents "$docs" \
+      --today 20250613 --png "$tmp/m.png" --period month
+    expect 0 "^$tmp/f.png: 1301 .*, [0-9]+ days to 20250530" "" -- chart 1301 \
+      --documents "$docs" --today 20250613 --png "$tmp/f.png" --from 20250101 --to 20250530
+    # An unknown option or value exits 2 and writes nothing.
+    for bad in "--period year" "--indicators MACD,KDJ" "--indicators" "--from 20250230" \
+               "--from 20250601 --to 20250101" "--bogus"; do
+      # shellcheck disable=SC2086
+      expect 2 "" "lumenpick-cli: " -- chart 1301 --documents "$docs" --today 20250613 \
+        --png "$tmp/bad.png" $bad
+      if [ -e "$tmp/bad.png" ]; then
+        failures=$((failures + 1))
+        echo "FAIL: chart $bad wrote a picture"
+      fi
+    done
     exit "$failures"
   ) || failures=$((failures + 1))
   "$cli" rank 1 --documents "$docs" --today 20250613 >"$tmp/by_number" 2>&1

@@ -50,6 +50,24 @@ TEST(ChartPrefs, ListsSwitchesAndInitialTexts) {
   // Nothing after "EOF" is read.
   EXPECT_EQ(p.rsi_period.items, chart_defaults().rsi_period.items);
 
+  // The added indicators: switches and their numbers joined by '/'; a wrong count, a zero or a
+  // number beyond 5000 keeps the defaults.
+  const ChartPrefs q = read_prefs(
+      "MACD表示,ON\r\nMACD,5/35/5\r\n一目均衡表表示,ON\r\n一目均衡表,7/22/44\r\n"
+      "RCI,5/10/15\r\nストキャスティクス,14/0/3\r\n出来高MA,5001\r\nボリンジャーバンド, 25 \r\n");
+  EXPECT_TRUE(q.indicators.macd);
+  EXPECT_TRUE(q.indicators.ichimoku);
+  EXPECT_FALSE(q.indicators.rci);
+  EXPECT_EQ(q.params.macd_fast, 5);
+  EXPECT_EQ(q.params.macd_slow, 35);
+  EXPECT_EQ(q.params.macd_signal, 5);
+  EXPECT_EQ(q.params.span_b, 44);
+  EXPECT_EQ(q.params.rci_short, 9);
+  EXPECT_EQ(q.params.rci_long, 26);
+  EXPECT_EQ(q.params.stoch_d, 3);
+  EXPECT_EQ(q.params.vma_period, 25);
+  EXPECT_EQ(q.params.bb_period, 25);
+
   ChartPrefs missing = chart_defaults();
   EXPECT_FALSE(read_chart_prefs("/nonexistent/init.txt", missing));
   EXPECT_EQ(missing.period.text, "250");

@@ -11,8 +11,12 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QWheelEvent>
 
+#include "chart/bar_period.h"
 #include "chart/chart_state.h"
+#include "chart/trend_lines.h"
+#include "common/numbers.h"
 #include "common/settings.h"
 #include "pricedb/fins_store.h"
 #include "pricedb/formats.h"
@@ -281,6 +285,204 @@ TEST_F(ChartWindowTest, KessanListsTheDisclosuresNewestFirstAndTheInfoShowsTheVa
   EXPECT_EQ(grid->horizontalHeaderItem(6)->text(), "予想EPS");
   dialog->grab().save("/tmp/chart_kessan.png");
   window_->grab().save("/tmp/chart_window_fins.png");
+}
+
+}  // namespace
+}  // namespace lp::chart
+
+namespace lp::chart {
+namespace {
+
+// Device x of bar `bar` in pane `p`, and the pane itself.
+struct PanePoint {
+  QWidget* pane;
+  QPointF at;
+};
+
+class ChartViewTest : public ChartWindowTest {
+ protected:
+  PanePoint at_bar(int p, int bar, double value) {
+    QWidget* pane = child<QWidget>(QStringLiteral("Picture1_%1").arg(p).toLatin1().constData());
+    const PaneGeometry& g = window_->scene().pane[static_cast<std::size_t>(p)];
+    return {pane, QPointF(g.x(bar) / kLogicalSize * pane->width(),
+                          g.y(value) / kLogicalSize * pane->height())};
+  }
+  void wheel(const PanePoint& pt, int delta) {
+    QWheelEvent e(pt.at, pt.pane->mapToGlobal(pt.at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                  Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(pt.pane, &e);
+  }
+  void move(QWidget* pane, QPointF at, Qt::MouseButtons buttons) {
+    QMouseEvent e(QEvent::MouseMove, at, pane->mapToGlobal(at), Qt::NoButton, buttons,
+                  Qt::NoModifier);
+    QApplication::sendEvent(pane, &e);
+  }
+};
+
+TEST_F(ChartViewTest, WheelDragKeysAndDoubleClickMoveThroughTime) {
+  const ChartScene& s = window_->scene();
+  ASSERT_EQ(s.first, 1);
+  ASSERT_EQ(s.n, 120);
+  // The wheel zooms around the bar under the pointer: bar 30 stays under it.
+  wheel(at_bar(kPricePane, 30, 0), 120);
+  EXPECT_EQ(s.n, 96);
+  EXPECT_EQ(s.first, 7);  // 30 sat 29 bars from the right of 120; 23 of 96 now
+  wheel(at_bar(kPricePane, 30, 0), -120);
+  EXPECT_EQ(s.n, 120);
+  // Dragging ten bars' width to the right brings ten older bars in.
+  QWidget* pane = child<QWidget>("Picture1_0");
+  const double per_bar = pane->width() * 0.91 / s.n;
+  const int first = s.first;
+  QTest::mousePress(pane, Qt::LeftButton, {}, QPoint(400, 100));
+  move(pane, QPointF(400 + per_bar * 10, 100), Qt::LeftButton);
+  QTest::mouseRelease(pane, Qt::LeftButton, {}, QPoint(static_cast<int>(400 + per_bar * 10), 100));
+  EXPECT_EQ(s.first, first + 10);
+  // The keys: ← older by a tenth of the view, End the newest, Home the oldest, + - zoom.
+  QTest::keyClick(pane, Qt::Key_End);
+  EXPECT_EQ(s.first, 1);
+  QTest::keyClick(pane, Qt::Key_Left);
+  EXPECT_EQ(s.first, 13);
+  QTest::keyClick(pane, Qt::Key_Right);
+  EXPECT_EQ(s.first, 1);
+  QTest::keyClick(pane, Qt::Key_Home);
+  EXPECT_EQ(s.first, s.bars.count - kMinViewBars + 1);
+  EXPECT_EQ(s.last, s.bars.count);
+  QTest::keyClick(pane, Qt::Key_Minus);
+  EXPECT_EQ(s.n, 150);
+  // A double click returns to the period's span.
+  QTest::mouseDClick(pane, Qt::LeftButton, {}, QPoint(300, 100));
+  EXPECT_EQ(s.first, 1);
+  EXPECT_EQ(s.n, 120);
+  // Zooming out past the loaded days loads the whole history held, down to one view of it.
+  child<QComboBox>("kikan_cmb")->setEditText(QStringLiteral("60"));  // loads 60 + 260 days
+  ASSERT_EQ(s.n, 60);
+  const int loaded = s.bars.count;
+  for (int i = 0; i < 12; ++i) wheel(at_bar(kPricePane, 1, 0), -120);
+  EXPECT_TRUE(window_->whole_history());
+  EXPECT_GT(s.bars.count, loaded);
+  EXPECT_EQ(s.n, s.bars.count);
+  EXPECT_EQ(s.last, s.bars.count);
+  // ... and in to 20 bars at the least.
+  for (int i = 0; i < 40; ++i) wheel(at_bar(kPricePane, 1, 0), 120);
+  EXPECT_EQ(s.n, kMinViewBars);
+}
+
+TEST_F(ChartViewTest, CrosshairReadsTheBarAndEachPanesValues) {
+  for (const char* box : {"rsi_chk", "macd_chk"}) child<QCheckBox>(box)->click();
+  const ChartScene& s = window_->scene();
+  ASSERT_TRUE(s.layout.shown[kMacdPane]);
+  int bar = 10;
+  while (!s.bars.traded(bar)) ++bar;
+  const auto k = static_cast<std::size_t>(bar);
+  const double price = s.bars.close[k];
+  const PanePoint pt = at_bar(kPricePane, bar, price);
+  move(pt.pane, pt.at, Qt::NoButton);
+  EXPECT_EQ(window_->crosshair_bar(), bar);
+  EXPECT_EQ(window_->crosshair_pane(), kPricePane);
+  // The value at the pointer's height, to within a pixel of the price scale.
+  const PaneGeometry& g = s.pane[kPricePane];
+  EXPECT_NEAR(window_->crosshair_value(), price, g.span / pt.pane->height() * 1.5);
+  const std::string& d = s.bars.date[k];
+  const QString date =
+      QString::fromStdString(d.substr(0, 4) + "/" + d.substr(4, 2) + "/" + d.substr(6, 2));
+  const QString top = window_->crosshair_text(kPricePane);
+  EXPECT_TRUE(top.startsWith(date)) << top.toStdString();
+  EXPECT_TRUE(top.contains(QStringLiteral("終 ") +
+                           QString::fromStdString(format_pattern(price, "#,##0.##"))))
+      << top.toStdString();
+  EXPECT_TRUE(top.contains(QStringLiteral("MA5 "))) << top.toStdString();
+  EXPECT_TRUE(window_->crosshair_text(kVolumePane).contains(QStringLiteral("出来高 ")));
+  const QString macd = window_->crosshair_text(kMacdPane);
+  EXPECT_TRUE(macd.contains(QStringLiteral("MACD ")) && macd.contains(QStringLiteral("シグナル ")))
+      << macd.toStdString();
+  EXPECT_EQ(window_->crosshair_text(kStochPane), "");  // a pane that is off says nothing
+  // Hovering an event mark (a results disclosure of the sample's stock) says what it is.
+  const EventMark* mark = nullptr;
+  for (const EventMark& m : s.events) {
+    if (m.bar >= s.first && m.bar <= s.last) mark = &m;
+  }
+  ASSERT_NE(mark, nullptr);
+  const double mx = g.x(mark->bar) / kLogicalSize * pt.pane->width();
+  const double my =
+      (event_strip(g).top + event_strip(g).bottom) / 2 / kLogicalSize * pt.pane->height();
+  EXPECT_EQ(window_->event_text_at(kPricePane, mx + 2, my, pt.pane->width(), pt.pane->height()),
+            QString::fromStdString(mark->text));
+  EXPECT_TRUE(QString::fromStdString(mark->text).startsWith(QStringLiteral("決算")) ||
+              QString::fromStdString(mark->text).startsWith(QStringLiteral("株式")));
+  EXPECT_EQ(window_->event_text_at(kPricePane, mx, 5, pt.pane->width(), pt.pane->height()), "");
+  // Leaving the pane takes the crosshair away.
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(pt.pane, &leave);
+  EXPECT_EQ(window_->crosshair_bar(), 0);
+}
+
+TEST_F(ChartViewTest, TrendLinesDrawnWithShiftAreKeptAndRightClickDeletesThem) {
+  const ChartScene& s = window_->scene();
+  int a = 30, b = 5;
+  while (!s.bars.traded(a)) ++a;
+  while (!s.bars.traded(b)) ++b;
+  const PanePoint from = at_bar(kPricePane, a, s.bars.close_at(a));
+  const PanePoint to = at_bar(kPricePane, b, s.bars.close_at(b));
+  QTest::mousePress(from.pane, Qt::LeftButton, Qt::ShiftModifier, from.at.toPoint());
+  move(from.pane, to.at, Qt::LeftButton);
+  QTest::mouseRelease(from.pane, Qt::LeftButton, Qt::ShiftModifier, to.at.toPoint());
+  EXPECT_EQ(s.first, 1);  // drawing a line does not pan
+  ASSERT_EQ(window_->trend_lines().size(), 1u);
+  const TrendLine line = window_->trend_lines()[0];
+  EXPECT_EQ(line.date1, s.bars.date[static_cast<std::size_t>(a)]);
+  EXPECT_EQ(line.date2, s.bars.date[static_cast<std::size_t>(b)]);
+  const PaneGeometry& g = s.pane[kPricePane];
+  EXPECT_NEAR(line.price1, s.bars.close_at(a), g.span / from.pane->height() * 1.5);
+  // Kept per stock in the user folder, and back when the stock is drawn again.
+  const AppFolders folders = read_settei_sub(docs_.str(), docs_.str());
+  const auto file = trend_lines_path(folders.user_folder, "1301");
+  EXPECT_EQ(read_trend_lines(file), window_->trend_lines());
+  std::string other;
+  for (const std::string& c : codes_) {
+    if (c != "1301" && c != "1001") other = c;
+  }
+  child<QLineEdit>("meigara_code_txt")->setText(QString::fromStdString(other));
+  EXPECT_TRUE(window_->trend_lines().empty());
+  child<QLineEdit>("meigara_code_txt")->setText(QStringLiteral("1301"));
+  ASSERT_EQ(window_->trend_lines().size(), 1u);
+  // A right click beside the line deletes it; one far from it does nothing.
+  const int mid = (a + b) / 2;
+  const double mid_price = line.price1 + (line.price2 - line.price1) * (a - mid) / (a - b);
+  const PanePoint near = at_bar(kPricePane, mid, mid_price);
+  QTest::mouseClick(near.pane, Qt::RightButton, {}, QPoint(static_cast<int>(near.at.x()), 5));
+  EXPECT_EQ(window_->trend_lines().size(), 1u);
+  QTest::mouseClick(near.pane, Qt::RightButton, {}, near.at.toPoint());
+  EXPECT_TRUE(window_->trend_lines().empty());
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(ChartViewTest, WeeklyBarsWithMacdAndTheCloudAt1024x700) {
+  child<QComboBox>("ashi_cmb")->setEditText(QStringLiteral("週足"));
+  for (const char* box : {"macd_chk", "ichimoku_chk", "stoch_chk", "rci_chk", "rsi_chk"})
+    child<QCheckBox>(box)->click();
+  const ChartScene& s = window_->scene();
+  EXPECT_EQ(s.options.bar_period, BarPeriod::week);
+  ASSERT_GT(s.bars.count, 60);
+  for (int i = 1; i < 60; ++i) {
+    EXPECT_NE(bar_key(s.bars.date[static_cast<std::size_t>(i)], BarPeriod::week),
+              bar_key(s.bars.date[static_cast<std::size_t>(i + 1)], BarPeriod::week));
+  }
+  EXPECT_TRUE(child<QWidget>("Picture1_5")->isVisible());
+  EXPECT_TRUE(s.lines.macd.at(1).valid);
+  EXPECT_TRUE(s.lines.span_a.at(-24).valid);  // the cloud reaches 25 weeks ahead
+  // The window can be made 1024 x 700 with every pane shown, the newest bar still in view.
+  window_->resize(1024, 700);
+  QApplication::processEvents();
+  EXPECT_LE(window_->minimumSizeHint().width(), 1024);
+  EXPECT_LE(window_->minimumSizeHint().height(), 700);
+  EXPECT_EQ(window_->size(), QSize(1024, 700));
+  QWidget* price = child<QWidget>("Picture1_0");
+  EXPECT_LE(price->mapTo(window_.get(), QPoint(price->width(), 0)).x(), 1024);
+  const QString png = QString::fromStdString((docs_.path() / "chart_1024x700.png").string());
+  EXPECT_TRUE(window_->grab().save(png));
+  // A folder to keep the picture in for a person to look at, when one is given.
+  const QString keep = qEnvironmentVariable("LP_KEEP_SCREENSHOTS");
+  if (!keep.isEmpty()) window_->grab().save(keep + QStringLiteral("/chart_1024x700.png"));
 }
 
 }  // namespace

@@ -16,6 +16,9 @@ core=("$src"/src/common/*.cpp "$src"/src/pricedb/formats.cpp
       "$src"/src/pricedb/unpack.cpp "$src"/src/pricedb/series.cpp "$src"/src/pricedb/market_store.cpp
       "$src"/src/screening/formula/lexer.cpp "$src"/src/screening/formula/parser.cpp
       "$src"/src/screening/formula/evaluator.cpp "$src"/src/pricedb/fins_store.cpp
+      "$src"/src/screening/formula/chart_functions.cpp "$src"/src/chart/line.cpp
+      "$src"/src/chart/macd.cpp "$src"/src/chart/stochastics.cpp "$src"/src/chart/rci.cpp
+      "$src"/src/chart/ichimoku.cpp
       "$src"/src/pricedb/fundamentals.cpp "$src"/src/pricedb/jquants_json.cpp -lcurl -lsimdjson)
 
 for target in $targets; do

@@ -7,6 +7,7 @@
 
 #include "common/numbers.h"
 #include "pricedb/formats.h"
+#include "screening/formula/chart_functions.h"
 #include "screening/formula/formula.h"
 
 namespace lp::formula {
@@ -235,6 +236,13 @@ class Evaluator {
         if (!days_.smed) return fail();
         r = days_.smed[n.n];
         break;
+      // --- The chart's indicators.
+      case Op::chart_indicator:
+        if (!evaluate_chart_function(static_cast<ChartFunction>(n.n), n.args, days_, k, r)) {
+          return fail();
+        }
+        break;
+        // --- end of the chart's indicators
     }
     if (!std::isfinite(r)) return fail();
     return r;

@@ -3,6 +3,7 @@
 // here touches a file, so a run as of any past day evaluates a formula the same way.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -70,6 +71,10 @@ enum class Op : std::uint8_t {
   // slot), the median of x over the stocks of the stock's 33 industry listed on the run's day.
   sector,
   smed,
+  // --- The chart's indicators (chart_functions.h): n is the ChartFunction, args its integer
+  // parameters.
+  chart_indicator,
+  // --- end of the chart's indicators
 };
 
 struct Node {
@@ -82,6 +87,7 @@ struct Node {
   int need = 0;     // traded days this node needs at offset 0
   int reads = 0;    // traded days it reads at most (EMA reads up to 4n)
   double cost = 1;  // series reads per evaluation
+  std::array<int, 3> args{};  // the integer parameters of a chart indicator
 };
 
 // A formula compiled to a flat tree (children before parents; the root is last).

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "screening/formula/chart_functions.h"
 #include "screening/formula/formula.h"
 #include "screening/formula/lexer.h"
 
@@ -320,6 +321,9 @@ class Parser {
       return parse_fin(t, out, e);
     }
     if (t.text == "S33" || t.text == "S17" || t.text == "SMED") return parse_sector(t, out, e);
+    if (const ChartFunctionDef* chart = find_chart_function(t.text)) {
+      return parse_chart_function(t, *chart, out, e);
+    }
     const FunctionDef* def = find_function(t.text);
     if (!def) return fail(e, t.pos, "'" + t.text + "' という名前はありません");
     if (cur().kind != Tok::lparen) return fail(e, cur().pos, t.text + " の後に '(' がありません");
@@ -491,6 +495,35 @@ class Parser {
     return true;
   }
   bool in_smed_ = false;
+  // --- The chart's indicators: NAME(p1[, p2[, p3]]) with integer parameters ----------------
+  bool parse_chart_function(const Token& t, const ChartFunctionDef& def, int& out,
+                            FormulaError& e) {
+    const std::string count_text =
+        std::string(def.name) + " には引数が" + std::to_string(def.params) + "つ必要です";
+    if (cur().kind != Tok::lparen) return fail(e, cur().pos, t.text + " の後に '(' がありません");
+    advance();
+    Node n;
+    n.op = Op::chart_indicator;
+    n.n = static_cast<int>(def.kind);
+    for (int i = 0; i < def.params; ++i) {
+      if (i > 0) {
+        if (cur().kind == Tok::rparen) return fail(e, cur().pos, count_text);
+        if (cur().kind != Tok::comma) return fail(e, cur().pos, "',' がありません");
+        advance();
+      }
+      if (cur().kind == Tok::rparen) return fail(e, cur().pos, count_text);
+      if (!parse_count(n.args[static_cast<std::size_t>(i)], def.min_value, "期間", e)) return false;
+    }
+    if (cur().kind == Tok::comma) return fail(e, cur().pos, count_text);
+    if (!expect_close(e)) return false;
+    const ChartFunctionNeeds needs = chart_function_needs(def.kind, n.args);
+    n.need = needs.need;
+    n.reads = needs.reads;
+    n.cost = needs.cost;
+    out = add(n);
+    return check_cost(out, t.pos, e);
+  }
+  // --- end of the chart's indicators
 
   const std::vector<Token>& t_;
   Formula& f_;
