@@ -9,9 +9,9 @@
 namespace lp::watch {
 
 HitValuation::HitValuation(const SeriesSource& src, const std::string& date)
-    : day_(static_cast<int>(parse_integer(date))) {
+    : src_(src), day_(static_cast<int>(parse_integer(date))) {
   if (fins::database_has_fins(src.db_folder)) {
-    book_ = std::make_unique<fins::FiguresBook>(src, date);
+    book_ = std::make_unique<fins::FiguresBook>(src_, date);
     captions_ = {"予想PER", "PBR", "予想利回り", "時価総額(億円)"};
   }
   sectors_ = sectors::SectorTable::shared(src.db_folder);

@@ -30,6 +30,7 @@ class HitValuation {
   std::vector<std::string> cells(const Hit& h);
 
  private:
+  SeriesSource src_;  // the book reads through it: kept here, not the caller's
   std::unique_ptr<fins::FiguresBook> book_;
   std::shared_ptr<const sectors::SectorTable> sectors_;
   int day_ = 0;
