@@ -167,5 +167,54 @@ TEST(AccountStore, TheCommandWritesTheReportFiles) {
             0);
 }
 
+TEST(AccountStore, SettingsAsTypedBecomeTheAccountsOptions) {
+  struct Row {
+    const char* what;
+    backtest::AccountSettings in;
+    bool ok;
+    int hold;
+  };
+  auto with = [](auto change) {
+    backtest::AccountSettings s;
+    s.account = true;
+    change(s);
+    return s;
+  };
+  const Row rows[] = {
+      {"nothing but the capital: the hold of 20 days", with([](auto&) {}), true, 20},
+      {"a stop and no hold: no hold", with([](auto& s) { s.stop = "8"; }), true, 0},
+      {"a stop and a hold", with([](auto& s) { s.stop = "8", s.hold = "5"; }), true, 5},
+      {"an exit formula alone", with([](auto& s) { s.exit = "C < MA(C,25)"; }), true, 0},
+      {"hold 0 alone", with([](auto& s) { s.hold = "0"; }), true, 0},
+      {"capital 0", with([](auto& s) { s.capital = "0"; }), false, 0},
+      {"places 0", with([](auto& s) { s.positions = "0"; }), false, 0},
+      {"places 2.5", with([](auto& s) { s.positions = "2.5"; }), false, 0},
+      {"a negative stop", with([](auto& s) { s.stop = "-8"; }), false, 0},
+      {"a stop of 100 %", with([](auto& s) { s.stop = "100"; }), false, 0},
+      {"a bad rank formula", with([](auto& s) { s.rank = "C / ("; }), false, 0},
+      {"a bad exit formula", with([](auto& s) { s.exit = "MA(C)"; }), false, 0},
+      {"a bad commission", with([](auto& s) { s.commission = "1%,max"; }), false, 0},
+  };
+  for (const Row& r : rows) {
+    backtest::AccountOptions o;
+    std::string error;
+    EXPECT_EQ(backtest::account_options_of(r.in, o, error), r.ok) << r.what << ": " << error;
+    if (r.ok) {
+      EXPECT_EQ(o.params.hold, r.hold) << r.what;
+    } else {
+      EXPECT_FALSE(error.empty()) << r.what;
+    }
+  }
+  // Kept with a saved screen and read back, the settings are the same.
+  backtest::AccountSettings s = with([](auto& x) {
+    x.rank = "PBR", x.rank_asc = true, x.stop = "8", x.target = "20", x.trail = "10",
+    x.exit = "C < MA(C,25)", x.turnover = "100000000", x.commission = "0.1%,min=100",
+    x.slippage = "0.05", x.hold = "0", x.positions = "7", x.capital = "5000000";
+  });
+  const backtest::AccountSettings back = backtest::settings_from_marks(backtest::settings_marks(s));
+  EXPECT_EQ(backtest::settings_marks(back), backtest::settings_marks(s));
+  EXPECT_TRUE(back.account && back.rank_asc);
+}
+
 }  // namespace
 }  // namespace lp::test
