@@ -14,8 +14,8 @@ namespace {
 
 // The daily price limits of the Tokyo Stock Exchange by base price (the previous day's close):
 // the 制限値幅 table of the exchange's Enforcement Rules for Business Regulations, Rule 10
-// (東京証券取引所 業務規程施行規則 第10条; published on jpx.co.jp as 「制限値幅」). A base price
-// below `below` has the limit `width`.
+// (東京証券取引所 業務規程施行規則 第10条; published on jpx.co.jp as 「制限値幅」, the table in
+// force since 2010). A base price below `below` has the limit `width`.
 struct LimitBand {
   double below, width;
 };

@@ -311,7 +311,8 @@ TEST(AccountRun, PriceLimitBands) {
 }
 
 // A single stock bought whenever flat, held 5 days, 80 days of prices: the statistics
-// against an independent computation of the same trades (a short script following
+// against an independent computation of the same trades (account_stats_reference.py beside
+// this file, following
 // empyrical's definitions of the Sharpe and Sortino ratios, the annual return and the
 // maximum drawdown, and the profit factor of backtesting.py on the trades' profits):
 //   sharpe = mean(r) / std(r, ddof=1) * sqrt(252); sortino = mean(r) * 252 /
