@@ -5,8 +5,8 @@
 # at the close of the 5th day or the last day, no costs), then the statistics following empyrical's
 # (Quantopian) definitions: sharpe_ratio = mean(r)/std(r, ddof=1)*sqrt(252);
 # sortino_ratio = mean(r)*252 / (sqrt(mean(min(r,0)^2))*sqrt(252)); max_drawdown =
-# min(V/cummax(V)-1); annual_return = (V_end/V_0)^(252/len(r))-1; and backtesting.py's
-# profit factor over the trades (gross gains / gross losses, here in yen).
+# min(V/cummax(V)-1); annual_return = (V_end/V_0)^(252/len(r))-1; and the profit factor as
+# gross gains / gross losses of the trades in yen (backtesting.py sums their % returns instead).
 import math
 N=80
 bars=[]

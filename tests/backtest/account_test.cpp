@@ -313,8 +313,8 @@ TEST(AccountRun, PriceLimitBands) {
 // A single stock bought whenever flat, held 5 days, 80 days of prices: the statistics
 // against an independent computation of the same trades (account_stats_reference.py beside
 // this file, following empyrical's definitions of the Sharpe and Sortino ratios, the annual
-// return and the maximum drawdown, and the profit factor of backtesting.py on the trades'
-// profits):
+// return and the maximum drawdown; the profit factor is the gross profit over the gross loss
+// in yen, as trading platforms define it — backtesting.py sums the trades' % returns instead):
 //   sharpe = mean(r) / std(r, ddof=1) * sqrt(252); sortino = mean(r) * 252 /
 //   (sqrt(mean(min(r, 0)^2)) * sqrt(252)); cagr = (V_end / V_0)^(252 / len(r)) - 1;
 //   max_drawdown = min(V / cummax(V) - 1); profit_factor = gains / losses.
