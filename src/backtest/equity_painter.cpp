@@ -136,7 +136,8 @@ void paint_equity(QPainter& painter, const QRectF& rect, const std::vector<Equit
   painter.restore();
 }
 
-void paint_drawdown(QPainter& painter, const QRectF& rect, const AccountResult& result) {
+void paint_drawdown(QPainter& painter, const QRectF& rect, const AccountResult& result,
+                    int label_px) {
   painter.save();
   painter.fillRect(rect, lp::chart::palette_color(kWhite));
   std::vector<double> values, bench;
@@ -148,10 +149,12 @@ void paint_drawdown(QPainter& painter, const QRectF& rect, const AccountResult& 
   }
   const std::vector<double> dd = drawdowns(values), bdd = drawdowns(bench);
   QFont label_font;
-  label_font.setPixelSize(std::clamp(static_cast<int>(rect.height() / 14), 9, 12));
+  label_font.setPixelSize(label_px > 0 ? label_px
+                                        : std::clamp(static_cast<int>(rect.height() / 14), 9, 12));
   painter.setFont(label_font);
   const QFontMetricsF fm(label_font);
   const QString widest = QString::fromStdString(format_pattern(99999999, "#,##0"));
+  // The same left and right edges as the equity curves' plot above it.
   const QRectF plot(rect.left() + fm.horizontalAdvance(widest) + 14, rect.top() + fm.height() + 4,
                     rect.width() - fm.horizontalAdvance(widest) - 28,
                     rect.height() - fm.height() * 2 - 8);
@@ -207,7 +210,9 @@ void paint_account(QPainter& painter, const QRectF& rect, const AccountResult& r
   const QRectF top(rect.left(), rect.top(), rect.width(), rect.height() * 0.68);
   const QRectF bottom(rect.left(), top.bottom(), rect.width(), rect.height() - top.height());
   paint_equity(painter, top, account_points(result), title, result.params.capital);
-  if (!result.days.empty()) paint_drawdown(painter, bottom, result);
+  // The equity picture's label size, so that both plots share their left edge.
+  const int label_px = std::clamp(static_cast<int>(top.height() / 50), 9, 12);
+  if (!result.days.empty()) paint_drawdown(painter, bottom, result, label_px);
 }
 
 QByteArray account_png(const AccountResult& result, const QString& title, int width,

@@ -19,7 +19,9 @@ void paint_equity(QPainter& painter, const QRectF& rect, const std::vector<Equit
 // The account mode: the equity curves above, the two drawdown curves below.
 void paint_account(QPainter& painter, const QRectF& rect, const AccountResult& result,
                    const QString& title);
-void paint_drawdown(QPainter& painter, const QRectF& rect, const AccountResult& result);
+// `label_px`: the labels' pixel size (0: from the height).
+void paint_drawdown(QPainter& painter, const QRectF& rect, const AccountResult& result,
+                    int label_px = 0);
 std::vector<EquityPoint> account_points(const AccountResult& result);
 QByteArray account_png(const AccountResult& result, const QString& title, int width = 1000,
                        int height = 700);
