@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <functional>
 #include <optional>
 
 #include "common/csv.h"
@@ -446,8 +447,13 @@ bool check_output_folder(const std::string& dir, const std::string& db_folder, s
   return true;
 }
 
-bool write_outputs(const Result& result, const std::string& dir, const std::string& png_bytes,
-                   std::string& error, const std::string& db_folder) {
+namespace {
+
+// Writes the files of an output folder (`fill` into the staging folder; "" or what failed)
+// and puts the finished folder in the place of `dir` in one step.
+bool replace_output_folder(const std::string& dir, const std::string& db_folder,
+                           std::string& error,
+                           const std::function<std::string(const fs::path&)>& fill) {
   // Only a folder a backtest made is ever replaced whole: anything else would be lost with it.
   if (!check_output_folder(dir, db_folder, error)) return false;
   const fs::path target = output_target(dir);
@@ -466,48 +472,7 @@ bool write_outputs(const Result& result, const std::string& dir, const std::stri
     error = what;
     return false;
   };
-
-  CsvWriter trades;
-  trades
-      .fields({"シグナル日", "コード", "銘柄", "買付日", "買付値", "売却日", "売却値", "騰落率%",
-               "基準騰落率%"})
-      .end_line();
-  for (const Trade& t : result.trades) {
-    trades.field(t.signal_date).field(t.code).field(t.name).field(t.entry_date);
-    trades.field(format_decimal(round2(t.entry_price))).field(t.exit_date);
-    trades.field(format_decimal(t.exit_price)).field(num2(t.return_pct));
-    trades.field(t.has_benchmark ? num2(t.benchmark_pct) : std::string("-")).end_line();
-  }
-  if (!trades.commit(staging / "trades.csv")) return give_up("cannot write trades.csv");
-
-  CsvWriter summary;
-  {
-    const std::string text = summary_text(result);
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-      const std::size_t nl = text.find('\n', pos);
-      std::string_view line(text.data() + pos, nl - pos);
-      std::size_t f = 0;
-      while (true) {
-        const std::size_t comma = line.find(',', f);
-        summary.field(line.substr(f, comma == std::string_view::npos ? line.npos : comma - f));
-        if (comma == std::string_view::npos) break;
-        f = comma + 1;
-      }
-      summary.end_line();
-      pos = nl + 1;
-    }
-  }
-  if (!summary.commit(staging / "summary.csv")) return give_up("cannot write summary.csv");
-
-  CsvWriter equity;
-  equity.fields({"日付", "保有数", "資産", "基準"}).end_line();
-  for (const EquityPoint& p : result.equity) {
-    equity.field(p.date).field(p.holding).field(num2(p.value)).field(num2(p.benchmark)).end_line();
-  }
-  if (!equity.commit(staging / "equity.csv")) return give_up("cannot write equity.csv");
-  if (!write_file_atomic(staging / "equity.png", png_bytes))
-    return give_up("cannot write equity.png");
+  if (std::string failed = fill(staging); !failed.empty()) return give_up(failed);
   if (!write_file_atomic(staging / kOutputMark, "LumenPick backtest output\n"))
     return give_up("cannot write " + std::string(kOutputMark));
 
@@ -520,6 +485,117 @@ bool write_outputs(const Result& result, const std::string& dir, const std::stri
     return give_up("cannot create " + target.string());
   }
   return true;
+}
+
+// Lines of "a,b,c" text (no quoted field) as CSV lines.
+void add_csv_text(CsvWriter& out, const std::string& text) {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const std::size_t nl = text.find('\n', pos);
+    std::string_view line(text.data() + pos, nl - pos);
+    std::size_t f = 0;
+    while (true) {
+      const std::size_t comma = line.find(',', f);
+      out.field(line.substr(f, comma == std::string_view::npos ? line.npos : comma - f));
+      if (comma == std::string_view::npos) break;
+      f = comma + 1;
+    }
+    out.end_line();
+    pos = nl + 1;
+  }
+}
+
+}  // namespace
+
+bool write_outputs(const Result& result, const std::string& dir, const std::string& png_bytes,
+                   std::string& error, const std::string& db_folder) {
+  return replace_output_folder(dir, db_folder, error, [&](const fs::path& staging) -> std::string {
+    CsvWriter trades;
+    trades
+        .fields({"シグナル日", "コード", "銘柄", "買付日", "買付値", "売却日", "売却値",
+                 "騰落率%", "基準騰落率%"})
+        .end_line();
+    for (const Trade& t : result.trades) {
+      trades.field(t.signal_date).field(t.code).field(t.name).field(t.entry_date);
+      trades.field(format_decimal(round2(t.entry_price))).field(t.exit_date);
+      trades.field(format_decimal(t.exit_price)).field(num2(t.return_pct));
+      trades.field(t.has_benchmark ? num2(t.benchmark_pct) : std::string("-")).end_line();
+    }
+    if (!trades.commit(staging / "trades.csv")) return "cannot write trades.csv";
+    CsvWriter summary;
+    add_csv_text(summary, summary_text(result));
+    if (!summary.commit(staging / "summary.csv")) return "cannot write summary.csv";
+    CsvWriter equity;
+    equity.fields({"日付", "保有数", "資産", "基準"}).end_line();
+    for (const EquityPoint& p : result.equity) {
+      equity.field(p.date).field(p.holding).field(num2(p.value)).field(num2(p.benchmark));
+      equity.end_line();
+    }
+    if (!equity.commit(staging / "equity.csv")) return "cannot write equity.csv";
+    if (!write_file_atomic(staging / "equity.png", png_bytes)) return "cannot write equity.png";
+    return {};
+  });
+}
+
+std::string account_trades_text(const AccountResult& result) {
+  std::string out =
+      "シグナル日,コード,銘柄,買付日,買付値,売却日,売却値,株数,損益,騰落率%,決済理由\n";
+  for (const AccountTrade& t : result.trades) {
+    std::string name = t.name;
+    std::replace(name.begin(), name.end(), ',', ' ');
+    out += t.signal_date + "," + t.code + "," + name + "," + t.entry_date + "," +
+           num2(t.entry_price) + "," + t.exit_date + "," + num2(t.exit_price) + "," +
+           std::to_string(t.shares) + "," + format_decimal(std::round(t.profit)) + "," +
+           num2(t.return_pct) + "," + exit_reason_name(t.reason) + "\n";
+  }
+  return out;
+}
+
+bool write_account_outputs(const AccountResult& result, const AccountStats& stats,
+                           const std::string& dir, const std::string& png_bytes,
+                           std::string& error, const std::string& db_folder) {
+  return replace_output_folder(dir, db_folder, error, [&](const fs::path& staging) -> std::string {
+    CsvWriter trades;
+    add_csv_text(trades, account_trades_text(result));
+    if (!trades.commit(staging / "trades.csv")) return "cannot write trades.csv";
+    CsvWriter summary;
+    summary.fields({"項目", "値"}).end_line();
+    const std::string report = report_text(result, stats);
+    for (std::size_t pos = 0; pos < report.size();) {
+      const std::size_t nl = report.find('\n', pos);
+      const std::string line = report.substr(pos, nl - pos);
+      const std::size_t gap = line.find("　");
+      std::string value = gap == std::string::npos ? std::string() : line.substr(gap + 3);
+      std::replace(value.begin(), value.end(), ',', ' ');
+      summary.field(line.substr(0, gap)).field(value).end_line();
+      pos = nl + 1;
+    }
+    if (!summary.commit(staging / "summary.csv")) return "cannot write summary.csv";
+    CsvWriter equity;
+    equity.fields({"日付", "保有数", "資産", "現金", "ドローダウン%", "基準", "基準ドローダウン%"})
+        .end_line();
+    std::vector<double> values, bench;
+    for (const AccountDay& d : result.days) {
+      values.push_back(d.value);
+      bench.push_back(d.benchmark);
+    }
+    const std::vector<double> dd = drawdowns(values), bdd = drawdowns(bench);
+    for (std::size_t i = 0; i < result.days.size(); ++i) {
+      const AccountDay& d = result.days[i];
+      equity.field(d.date).field(d.positions).field(num2(d.value)).field(num2(d.cash));
+      equity.field(num2(dd[i] * 100.0));
+      equity.field(d.has_benchmark ? num2(d.benchmark) : std::string("-"));
+      equity.field(d.has_benchmark ? num2(bdd[i] * 100.0) : std::string("-")).end_line();
+    }
+    if (!equity.commit(staging / "equity.csv")) return "cannot write equity.csv";
+    CsvWriter monthly;
+    add_csv_text(monthly, monthly_text(monthly_returns(result)));
+    if (!monthly.commit(staging / "monthly.csv")) return "cannot write monthly.csv";
+    if (!write_file_atomic(staging / "stats.txt", stats_text(result, stats)))
+      return "cannot write stats.txt";
+    if (!write_file_atomic(staging / "equity.png", png_bytes)) return "cannot write equity.png";
+    return {};
+  });
 }
 
 }  // namespace lp::backtest

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "backtest/account.h"
 #include "pricedb/market_store.h"
 
 namespace lp::backtest {
@@ -89,6 +90,13 @@ std::string summary_text(const Result& result);
 // a folder inside the price database `db_folder`, or holding it, never is.
 bool write_outputs(const Result& result, const std::string& dir, const std::string& png_bytes,
                    std::string& error, const std::string& db_folder = {});
+// The account mode's folder: trades.csv (with 株数 and 決済理由), summary.csv (the report),
+// equity.csv (with the drawdowns), monthly.csv, stats.txt and equity.png, all or nothing.
+bool write_account_outputs(const AccountResult& result, const AccountStats& stats,
+                           const std::string& dir, const std::string& png_bytes,
+                           std::string& error, const std::string& db_folder = {});
+// trades.csv of the account mode as UTF-8 lines.
+std::string account_trades_text(const AccountResult& result);
 // Whether write_outputs may use `dir`; false and a message when it may not. Checked before a
 // run too, so a refused folder does not cost the user the run.
 bool check_output_folder(const std::string& dir, const std::string& db_folder, std::string& error);

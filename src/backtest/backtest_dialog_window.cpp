@@ -1,8 +1,11 @@
 #include "backtest/backtest_dialog_window.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFormLayout>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
@@ -11,6 +14,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdlib>
 
 #include "backtest/backtest_window.h"
 #include "backtest/equity_painter.h"
@@ -49,9 +53,11 @@ BacktestDialog::BacktestDialog(QWidget* parent) : QWidget(parent) {
   to_->setObjectName(QStringLiteral("kensho_to_cmb"));
   hold_ = new QSpinBox(this);
   hold_->setObjectName(QStringLiteral("kensho_hold_txt"));
-  hold_->setRange(1, 250);
+  // 0 (「なし」): no hold exit, in the account mode only.
+  hold_->setRange(0, 250);
   hold_->setValue(20);
   hold_->setSuffix(QStringLiteral(" 日"));
+  hold_->setSpecialValueText(QStringLiteral("なし"));
   every_ = new QSpinBox(this);
   every_->setObjectName(QStringLiteral("kensho_every_txt"));
   every_->setRange(1, 250);
@@ -62,6 +68,47 @@ BacktestDialog::BacktestDialog(QWidget* parent) : QWidget(parent) {
   form->addRow(QStringLiteral("保有日数"), hold_);
   form->addRow(QStringLiteral("シグナル間隔"), every_);
   root->addLayout(form);
+
+  // The account mode: capital, places, rank, exits and costs.
+  account_ = new QGroupBox(QStringLiteral("口座で検証（資金・保有数・損切・手数料）"), this);
+  account_->setObjectName(QStringLiteral("kensho_account_chk"));
+  account_->setCheckable(true);
+  account_->setChecked(false);
+  auto* account_form = new QFormLayout(account_);
+  auto box = [this](const char* name, const char* placeholder) {
+    auto* e = new QLineEdit(this);
+    e->setObjectName(QString::fromLatin1(name));
+    e->setPlaceholderText(QString::fromUtf8(placeholder));
+    return e;
+  };
+  capital_ = box("kensho_capital_txt", "3000000");
+  capital_->setText(QStringLiteral("3000000"));
+  positions_ = box("kensho_positions_txt", "10");
+  positions_->setText(QStringLiteral("10"));
+  rank_ = box("kensho_rank_txt", "C / REF(C,20)（空欄：コード順）");
+  rank_asc_ = new QCheckBox(QStringLiteral("小さい順"), this);
+  rank_asc_->setObjectName(QStringLiteral("kensho_rank_asc_chk"));
+  auto* rank_row = new QHBoxLayout;
+  rank_row->addWidget(rank_, 1);
+  rank_row->addWidget(rank_asc_);
+  stop_ = box("kensho_stop_txt", "8（空欄：なし）");
+  target_ = box("kensho_target_txt", "20（空欄：なし）");
+  trail_ = box("kensho_trail_txt", "10（空欄：なし）");
+  exit_ = box("kensho_exit_txt", "C < MA(C,25)（空欄：なし）");
+  turnover_ = box("kensho_turnover_txt", "100000000（空欄：なし）");
+  commission_ = box("kensho_commission_txt", "0.1%,min=100,max=1000 または 500");
+  slippage_ = box("kensho_slippage_txt", "0.05（空欄：なし）");
+  account_form->addRow(QStringLiteral("資金（円）"), capital_);
+  account_form->addRow(QStringLiteral("最大保有数"), positions_);
+  account_form->addRow(QStringLiteral("順位式"), rank_row);
+  account_form->addRow(QStringLiteral("損切 %"), stop_);
+  account_form->addRow(QStringLiteral("利確 %"), target_);
+  account_form->addRow(QStringLiteral("トレール %"), trail_);
+  account_form->addRow(QStringLiteral("決済式"), exit_);
+  account_form->addRow(QStringLiteral("最低売買代金（円）"), turnover_);
+  account_form->addRow(QStringLiteral("手数料"), commission_);
+  account_form->addRow(QStringLiteral("スリッページ %"), slippage_);
+  root->addWidget(account_);
 
   bar_ = new QProgressBar(this);
   bar_->setObjectName(QStringLiteral("kensho_pb"));
@@ -97,6 +144,41 @@ void BacktestDialog::say(const QString& text, bool error) {
   msg_->setText(text);
 }
 
+backtest::AccountSettings BacktestDialog::settings() const {
+  backtest::AccountSettings s;
+  s.account = account_->isChecked();
+  auto t = [](const QLineEdit* e) { return e->text().trimmed().toStdString(); };
+  s.capital = t(capital_);
+  s.positions = t(positions_);
+  s.rank = t(rank_);
+  s.rank_asc = rank_asc_->isChecked();
+  s.stop = t(stop_);
+  s.target = t(target_);
+  s.trail = t(trail_);
+  s.exit = t(exit_);
+  s.turnover = t(turnover_);
+  s.commission = t(commission_);
+  s.slippage = t(slippage_);
+  s.hold = std::to_string(hold_->value());
+  return s;
+}
+
+void BacktestDialog::set_settings(const backtest::AccountSettings& s) {
+  account_->setChecked(s.account);
+  capital_->setText(qs(s.capital));
+  positions_->setText(qs(s.positions));
+  rank_->setText(qs(s.rank));
+  rank_asc_->setChecked(s.rank_asc);
+  stop_->setText(qs(s.stop));
+  target_->setText(qs(s.target));
+  trail_->setText(qs(s.trail));
+  exit_->setText(qs(s.exit));
+  turnover_->setText(qs(s.turnover));
+  commission_->setText(qs(s.commission));
+  slippage_->setText(qs(s.slippage));
+  if (!s.hold.empty()) hold_->setValue(std::atoi(s.hold.c_str()));
+}
+
 void BacktestDialog::refresh_dates() {
   if (running_) return;
   const Platform& platform = WindowHub::instance().platform();
@@ -122,7 +204,22 @@ void BacktestDialog::refresh_dates() {
 
 void BacktestDialog::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (!running_) refresh_dates();
+  if (running_) return;
+  refresh_dates();
+  // The settings kept with the saved screen chosen in the screening window, once per screen.
+  if (ScreeningWindow* sw = screening_window()) {
+    const std::string chosen = sw->screen_name().trimmed().toStdString();
+    if (!chosen.empty() && chosen != settings_screen_) {
+      screening::ScreenMarks marks;
+      std::string error;
+      if (screening::read_screen_marks(sw->session().folders().user_folder, chosen, marks,
+                                       error) &&
+          !marks.backtest.empty()) {
+        set_settings(backtest::settings_from_marks(marks.backtest));
+      }
+      settings_screen_ = chosen;
+    }
+  }
 }
 
 void BacktestDialog::closeEvent(QCloseEvent* event) {
@@ -165,10 +262,40 @@ void BacktestDialog::start() {
   job.params.from = from_->currentText().toStdString();
   job.params.to = to_->currentText().toStdString();
   if (job.params.from > job.params.to) std::swap(job.params.from, job.params.to);
-  job.params.hold = hold_->value();
+  job.params.hold = std::max(1, hold_->value());
   job.params.every = every_->value();
+  const backtest::AccountSettings settings = this->settings();
+  if (settings.account) {
+    backtest::AccountOptions options;
+    std::string error;
+    if (!backtest::account_options_of(settings, options, error)) {
+      say(QStringLiteral("エラー：") + qs(error), true);
+      return;
+    }
+    job.account = options;
+  } else if (hold_->value() < 1) {
+    say(QStringLiteral("エラー：保有日数「なし」は口座で検証するときだけ選べます。"), true);
+    return;
+  }
+  if (saved_screen) {
+    // The settings are kept with the saved screen, for the next run of the same screen.
+    const std::string& user_folder = sw->session().folders().user_folder;
+    screening::ScreenMarks marks;
+    std::string error;
+    if (screening::read_screen_marks(user_folder, job.screen_name, marks, error)) {
+      marks.backtest = backtest::settings_marks(settings);
+      screening::write_screen_marks(user_folder, job.screen_name, marks, error);
+    }
+    settings_screen_ = job.screen_name;
+  }
   const QString title =
-      backtest::equity_title(saved_screen ? job.screen_name : std::string(), job.params);
+      job.account ? backtest::account_title(saved_screen ? job.screen_name : std::string(),
+                                            job.params, job.account->params)
+                  : backtest::equity_title(saved_screen ? job.screen_name : std::string(),
+                                           job.params);
+  job.account_picture = [title](const backtest::AccountResult& r) {
+    return backtest::account_png(r, title).toStdString();
+  };
   job.picture = [title](const backtest::Result& r) {
     return backtest::equity_png(r, title).toStdString();
   };
@@ -211,8 +338,15 @@ void BacktestDialog::start() {
     return;
   }
   say(QStringLiteral("完了：%1").arg(qs(outcome.dir)));
+  if (outcome.account_mode && outcome.stats.few_trades) {
+    say(QStringLiteral("完了：%1　%2").arg(qs(outcome.dir), qs(backtest::kFewTradesWarning)), true);
+  }
   if (auto* w = qobject_cast<BacktestWindow*>(hub.show_window(QStringLiteral("kensho_out_frm")))) {
-    w->show_result(outcome.result, title, qs(outcome.dir));
+    if (outcome.account_mode) {
+      w->show_account(outcome.account, outcome.stats, title, qs(outcome.dir));
+    } else {
+      w->show_result(outcome.result, title, qs(outcome.dir));
+    }
   }
 }
 

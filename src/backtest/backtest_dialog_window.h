@@ -5,11 +5,16 @@
 
 #include <QWidget>
 
+#include "backtest/screen_backtest.h"
+
 class QComboBox;
 class QSpinBox;
 class QProgressBar;
 class QPushButton;
 class QLabel;
+class QLineEdit;
+class QCheckBox;
+class QGroupBox;
 
 namespace lp::gui {
 
@@ -21,6 +26,9 @@ class BacktestDialog : public QWidget {
   // Fills the period lists from the database (also done whenever the dialog is shown).
   void refresh_dates();
   bool running() const { return running_; }
+  // The account settings in the boxes, and the boxes set from settings (a saved screen's).
+  lp::backtest::AccountSettings settings() const;
+  void set_settings(const lp::backtest::AccountSettings& s);
 
  public slots:
   void start();
@@ -37,6 +45,19 @@ class BacktestDialog : public QWidget {
   QComboBox* to_ = nullptr;
   QSpinBox* hold_ = nullptr;
   QSpinBox* every_ = nullptr;
+  QGroupBox* account_ = nullptr;  // checkable: the account mode
+  QLineEdit* capital_ = nullptr;
+  QLineEdit* positions_ = nullptr;
+  QLineEdit* rank_ = nullptr;
+  QCheckBox* rank_asc_ = nullptr;
+  QLineEdit* stop_ = nullptr;
+  QLineEdit* target_ = nullptr;
+  QLineEdit* trail_ = nullptr;
+  QLineEdit* exit_ = nullptr;
+  QLineEdit* turnover_ = nullptr;
+  QLineEdit* commission_ = nullptr;
+  QLineEdit* slippage_ = nullptr;
+  std::string settings_screen_;  // the saved screen whose settings the boxes show
   QProgressBar* bar_ = nullptr;
   QPushButton* run_ = nullptr;
   QPushButton* cancel_ = nullptr;

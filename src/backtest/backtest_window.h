@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QWidget>
+#include <optional>
 
 #include "backtest/backtest.h"
 
@@ -16,6 +17,8 @@ class EquityView : public QWidget {
  public:
   explicit EquityView(QWidget* parent = nullptr);
   void set_points(std::vector<lp::backtest::EquityPoint> points, QString title);
+  // The account mode: the equity curves above, the drawdowns below.
+  void set_account(const lp::backtest::AccountResult& result, QString title);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -23,6 +26,7 @@ class EquityView : public QWidget {
  private:
   std::vector<lp::backtest::EquityPoint> points_;
   QString title_;
+  std::optional<lp::backtest::AccountResult> account_;
 };
 
 class BacktestWindow : public QWidget {
@@ -31,6 +35,11 @@ class BacktestWindow : public QWidget {
   explicit BacktestWindow(QWidget* parent = nullptr);
 
   void show_result(const lp::backtest::Result& result, const QString& title, const QString& folder);
+  // The account mode: the report, the monthly returns as a heat map, the equity and drawdown
+  // curves and the trades with their exit reasons.
+  void show_account(const lp::backtest::AccountResult& result,
+                    const lp::backtest::AccountStats& stats, const QString& title,
+                    const QString& folder);
   // Charts trade row `row` of the grid (as shown, after any sorting).
   void chart_trade(int row);
 
@@ -45,6 +54,8 @@ class BacktestWindow : public QWidget {
   QLabel* caption_ = nullptr;
   QLabel* note_ = nullptr;  // benchmark, costs and taxes
   QTableWidget* summary_ = nullptr;
+  QTableWidget* report_ = nullptr;   // the account mode's figures
+  QTableWidget* monthly_ = nullptr;  // the account mode's months, coloured by return
   EquityView* equity_ = nullptr;
   QTableWidget* trades_ = nullptr;
 };

@@ -769,6 +769,14 @@ std::shared_ptr<const fins::FinsTable> MarketStore::fins() const {
   return fins_;
 }
 
+std::vector<std::string> MarketStore::codes() const {
+  std::vector<std::string> out;
+  out.reserve(stocks_.size());
+  for (const auto& entry : stocks_) out.push_back(entry.first);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 const StoredStock* MarketStore::stock(std::string_view code) const {
   if (code.size() == 4 && !by_number_.empty()) {
     const unsigned a = static_cast<unsigned char>(code[0]) - '0',

@@ -110,6 +110,8 @@ class MarketStore {
   const std::string& db_folder() const { return db_folder_; }
   const std::string& reference_code() const { return reference_code_; }
   const StoredStock* stock(std::string_view code) const;
+  // Every code held, in code order.
+  std::vector<std::string> codes() const;
   // The day file of `date` as read_day_file would give it; false when there is none.
   bool day_file(std::string_view date, DayFile& out, bool decode_names = true) const;
   bool has_day_file(std::string_view date) const;

@@ -155,6 +155,14 @@ bool save_screen(const std::string& user_folder, std::string_view name, const Co
   if (!screen_text(controls, text, error)) return false;
   text.resize(text.size() - 5);  // "EOF\r\n" goes after the marks
   text += std::string(kWatchKey) + ",\"" + (marks.watched ? "ON" : "OFF") + "\"\r\n";
+  for (const auto& [key, value] : marks.backtest) {
+    if (key.find_first_of("\",\r\n") != std::string::npos ||
+        value.find_first_of("\"\r\n") != std::string::npos) {
+      error = "検証の設定「" + key + "」に「\"」や改行は保存できません。";
+      return false;
+    }
+    text += std::string(kBacktestPrefix) + key + ",\"" + value + "\"\r\n";
+  }
   text += std::string(kUniverseKey) + ",\"" + normal_universe(marks.universe) + "\"\r\nEOF\r\n";
   std::error_code ec;
   fs::create_directories(screens_folder(user_folder), ec);
@@ -191,6 +199,9 @@ bool load_screen(const std::string& user_folder, std::string_view name, ControlS
                                          read_marks.watched = value == "ON";
                                        } else if (key == kUniverseKey) {
                                          read_marks.universe = value;
+                                       } else if (key.rfind(kBacktestPrefix, 0) == 0) {
+                                         read_marks.backtest[key.substr(kBacktestPrefix.size())] =
+                                             value;
                                        } else {
                                          apply_screen_pair(fresh, key, value);
                                        }

@@ -3,6 +3,7 @@
 // "user/screens/<name>.txt" in the key/value form of "init.txt" (CP932, CR LF, "EOF").
 #pragma once
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,10 +47,14 @@ bool delete_screen(const std::string& user_folder, std::string_view name, std::s
 struct ScreenMarks {
   bool watched = false;
   std::string universe;
+  // The backtest dialog's settings kept with the screen (account, exits, costs), as
+  // "検証_<key>" lines; empty for a screen never backtested from the dialog.
+  std::map<std::string, std::string> backtest = {};
   bool operator==(const ScreenMarks&) const = default;
 };
 inline constexpr std::string_view kWatchKey = "監視";
 inline constexpr std::string_view kUniverseKey = "対象";
+inline constexpr std::string_view kBacktestPrefix = "検証_";
 
 // "" when `text` is a universe a screen may keep (after trimming blanks), else the message:
 // "ptf0".."ptf9", or one to 400 stock codes ("7203", "130A") separated by commas.

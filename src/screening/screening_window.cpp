@@ -526,6 +526,9 @@ void ScreeningWindow::save_screen() {
   // A screen that could not run is not stored.
   std::string error = lp::screening::check_formula_rows(session_->controls());
   lp::screening::ScreenMarks marks;
+  std::string ignored;
+  // Saving over a screen keeps the backtest dialog's settings stored with it.
+  lp::screening::read_screen_marks(session_->folders().user_folder, name, marks, ignored);
   marks.watched = watch_box_->isChecked();
   marks.universe = universe_->text().toStdString();
   if (error.empty() && lp::screening::save_screen(session_->folders().user_folder, name,

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <cstdlib>
 #include <filesystem>
 
 #include "backtest/backtest_dialog_window.h"
@@ -22,6 +24,7 @@
 #include "common/numbers.h"
 #include "common/settings.h"
 #include "sample-market/sample_market.h"
+#include "screening/saved_screens.h"
 #include "screening/screening_window.h"
 #include "shell/window_hub_gui.h"
 #include "support/fixtures.h"
@@ -157,6 +160,94 @@ TEST_F(BacktestWindowTest, KenshoRunsTheWindowsScreenAndShowsTradesThatChart) {
   EXPECT_LE(parse_integer(chart->scene().bars.date[1]), parse_integer(exit_day.toStdString()));
   EXPECT_GE(parse_integer(chart->scene().bars.date[1]),
             parse_integer(grid->item(0, 3)->text().toStdString()));
+}
+
+TEST_F(BacktestWindowTest, AccountModeShowsItsReportAndKeepsItsSettingsWithTheSavedScreen) {
+  ScreeningWindow* sw = screening();
+  sw->pull_controls();
+  std::string error;
+  ASSERT_TRUE(screening::save_screen(folders.user_folder, "bt1", sw->session().controls(), error))
+      << error;
+  ctl<QComboBox>(sw, "hozon_cmb")->setEditText("bt1");
+  ctl<QPushButton>(sw, "kensho_cmd")->click();
+  auto* dialog = qobject_cast<BacktestDialog*>(WindowHub::instance().window("kensho_frm", false));
+  ASSERT_NE(dialog, nullptr);
+  ctl<QComboBox>(dialog, "kensho_from_cmb")->setCurrentText("20240603");
+  ctl<QComboBox>(dialog, "kensho_to_cmb")->setCurrentText("20250613");
+  ctl<QGroupBox>(dialog, "kensho_account_chk")->setChecked(true);
+  ctl<QLineEdit>(dialog, "kensho_capital_txt")->setText("3000000");
+  ctl<QLineEdit>(dialog, "kensho_positions_txt")->setText("5");
+  ctl<QLineEdit>(dialog, "kensho_stop_txt")->setText("8");
+  ctl<QLineEdit>(dialog, "kensho_target_txt")->setText("20");
+  ctl<QLineEdit>(dialog, "kensho_commission_txt")->setText("0.1%,min=100");
+  ctl<QLineEdit>(dialog, "kensho_rank_txt")->setText("C / REF(C,20)");
+  ctl<QSpinBox>(dialog, "kensho_hold_txt")->setValue(0);  // なし: the stop and target only
+  ctl<QPushButton>(dialog, "kensho_run_cmd")->click();
+  const QString msg = ctl<QLabel>(dialog, "kensho_msg_lb")->text();
+  ASSERT_TRUE(msg.startsWith("完了")) << msg.toStdString();
+
+  auto* result =
+      qobject_cast<BacktestWindow*>(WindowHub::instance().window("kensho_out_frm", false));
+  ASSERT_NE(result, nullptr);
+  result->show();
+  QApplication::processEvents();
+  auto* report = ctl<QTableWidget>(result, "kensho_report_grd");
+  auto* monthly = ctl<QTableWidget>(result, "kensho_monthly_grd");
+  EXPECT_TRUE(report->isVisible());
+  EXPECT_FALSE(ctl<QTableWidget>(result, "kensho_summary_grd")->isVisible());
+  QStringList keys;
+  for (int r = 0; r < report->rowCount(); ++r) keys << report->item(r, 0)->text();
+  for (const char* k : {"最大ドローダウン", "シャープレシオ", "プロフィットファクター", "取引数"})
+    EXPECT_TRUE(keys.contains(QString::fromUtf8(k))) << k;
+  ASSERT_EQ(monthly->columnCount(), 14);
+  EXPECT_EQ(monthly->horizontalHeaderItem(13)->text(), QStringLiteral("年間"));
+  EXPECT_EQ(monthly->rowCount(), 2);  // 2024 and 2025
+  // A month with a gain is red, one with a loss blue.
+  for (int r = 0; r < monthly->rowCount(); ++r) {
+    for (int c = 1; c < 14; ++c) {
+      const QTableWidgetItem* cell = monthly->item(r, c);
+      if (!cell || cell->text().isEmpty() || cell->text().toDouble() == 0) continue;
+      const QColor bg = cell->background().color();
+      EXPECT_EQ(cell->text().toDouble() > 0, bg.red() > bg.blue()) << cell->text().toStdString();
+    }
+  }
+  auto* grid = ctl<QTableWidget>(result, "kensho_trades_grd");
+  ASSERT_GT(grid->rowCount(), 0);
+  EXPECT_EQ(grid->horizontalHeaderItem(10)->text(), QStringLiteral("決済理由"));
+  EXPECT_EQ(grid->horizontalHeaderItem(7)->text(), QStringLiteral("株数"));
+  for (int r = 0; r < grid->rowCount(); ++r) {
+    const QString why = grid->item(r, 10)->text();
+    EXPECT_TRUE(why == "stop" || why == "target" || why == "end") << why.toStdString();
+    EXPECT_EQ(grid->item(r, 7)->data(Qt::DisplayRole).toLongLong() % 100, 0);
+  }
+  const fs::path out = fs::path(folders.user_folder) / "backtest" / "bt1-20240603-20250613";
+  for (const char* f : {"trades.csv", "summary.csv", "equity.csv", "equity.png", "stats.txt",
+                        "monthly.csv"})
+    EXPECT_TRUE(fs::exists(out / f)) << f;
+  if (const char* shots = std::getenv("LP_TEST_SHOTS")) {
+    result->grab().save(QString::fromUtf8(shots) + "/account_window.png");
+    dialog->grab().save(QString::fromUtf8(shots) + "/account_dialog.png");
+  }
+
+  // The settings went with the saved screen, and come back in a new dialog for it.
+  screening::ScreenMarks marks;
+  ASSERT_TRUE(screening::read_screen_marks(folders.user_folder, "bt1", marks, error)) << error;
+  EXPECT_EQ(marks.backtest["口座"], "ON");
+  EXPECT_EQ(marks.backtest["損切"], "8");
+  EXPECT_EQ(marks.backtest["手数料"], "0.1%,min=100");
+  delete dialog;
+  ctl<QPushButton>(sw, "kensho_cmd")->click();
+  dialog = qobject_cast<BacktestDialog*>(WindowHub::instance().window("kensho_frm", false));
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(ctl<QGroupBox>(dialog, "kensho_account_chk")->isChecked());
+  EXPECT_EQ(ctl<QLineEdit>(dialog, "kensho_target_txt")->text(), "20");
+  EXPECT_EQ(ctl<QLineEdit>(dialog, "kensho_rank_txt")->text(), "C / REF(C,20)");
+  EXPECT_EQ(ctl<QSpinBox>(dialog, "kensho_hold_txt")->value(), 0);
+
+  // A wrong setting is refused with its name, before any run.
+  ctl<QLineEdit>(dialog, "kensho_commission_txt")->setText("0.1%,min=x");
+  ctl<QPushButton>(dialog, "kensho_run_cmd")->click();
+  EXPECT_TRUE(ctl<QLabel>(dialog, "kensho_msg_lb")->text().contains("--commission"));
 }
 
 TEST_F(BacktestWindowTest, CancelKeepsTheOlderOutputAndOpensNoResult) {

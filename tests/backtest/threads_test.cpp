@@ -114,6 +114,7 @@ TEST(WorkerThreads, EveryOutputIsTheSameWithOneWorkerOrMany) {
                           "sel13.csv", "sel18.csv", "sel40.csv", "sel41.csv", "sel42.csv"})
       sel.push_back(user / f);
     const fs::path out = user / "bt-threads";
+    const fs::path account = user / "bt-threads-account";
     const struct {
       const char* what;
       std::vector<std::string> args;
@@ -138,6 +139,14 @@ TEST(WorkerThreads, EveryOutputIsTheSameWithOneWorkerOrMany) {
                     m.summary.end_date.substr(0, 4) + "0101", "--to", m.summary.end_date, "--every",
                     "3", "--hold", "5", "--out", out.string()}),
          {out / "trades.csv", out / "summary.csv", out / "equity.csv"}},
+        {"an account backtest (the formula pass over each stock's history on the workers)",
+         {"backtest", "--formula", "C > MA(C,5) AND V > 0", "--from",
+          m.summary.end_date.substr(0, 4) + "0101", "--to", m.summary.end_date, "--capital",
+          "3000000", "--max-positions", "5", "--rank", "C / REF(C,5)", "--stop", "8", "--trail",
+          "10", "--exit", "C < MA(C,25)", "--commission", "0.1%,min=100", "--out",
+          account.string()},
+         {account / "trades.csv", account / "stats.txt", account / "monthly.csv",
+          account / "equity.csv"}},
     };
     for (const auto& run : runs) {
       const std::string one = outcome(m, run.args, 1, run.files);

@@ -87,6 +87,15 @@ TEST(SavedScreens, WholeStateRoundTripsThroughTheFile) {
   EXPECT_EQ(again.find("shiki_txt(41)")->text, "C > MA(C,25) AND RSI(14) < 30");
   EXPECT_FALSE(write_screen_marks(user, "押し目", {true, "ptfX"}, error));
   EXPECT_FALSE(write_screen_marks(user, "missing", {true, ""}, error));
+  // The backtest dialog's settings go with the screen (a formula's commas too) and come back;
+  // a quote, which the file cannot hold, is refused.
+  const ScreenMarks with_backtest{
+      true, "7203,130A", {{"順位式", "C / REF(C,20)"}, {"手数料", "0.1%,min=100"}}};
+  ASSERT_TRUE(write_screen_marks(user, "押し目", with_backtest, error)) << error;
+  ASSERT_TRUE(load_screen(user, "押し目", again, marks, error));
+  EXPECT_EQ(marks, with_backtest);
+  EXPECT_EQ(again.find("shiki_txt(41)")->text, "C > MA(C,25) AND RSI(14) < 30");
+  EXPECT_FALSE(write_screen_marks(user, "押し目", {true, "", {{"決済式", "C < \"x\""}}}, error));
   // Only screen files are listed: temporary, hidden and other files are not.
   write_bytes(user + "screens/.押し目.txt.lptmp", "x");
   write_bytes(user + "screens/.hidden.txt", "x");

@@ -39,6 +39,7 @@ constexpr const char* kSeparateCli =
     "days)";
 constexpr int kSignalDays = 250;
 constexpr int kSampledDays = 10;
+constexpr std::size_t kAccountDays = 2450;
 
 std::vector<std::string> every_file(const std::string& db) {
   std::vector<std::string> out;
@@ -217,6 +218,59 @@ void add_backtest_cases(const Setup& setup, std::vector<Case>& cases) {
         }};
     c.runs = 1;
     c.item = "signal day";
+    cases.push_back(std::move(c));
+  }
+  {
+    // The account mode over the market's last 2,450 trading days (ten years; all of them in
+    // a shorter market: run with --years 11 for the target): every stock, a formula signal, a
+    // rank formula and a stop, load included.
+    auto days_run = std::make_shared<long long>(0);
+    auto from = std::make_shared<std::string>();
+    Case c{"account backtest: 2,450 days, every stock, formula V > 2 * MA(V,20) AND C > "
+           "MA(C,25), rank C / REF(C,20), 10 places, stop 8, target 20, 0.1% (load included)",
+           "<= 5 s at 2,450 days (--years 11)",
+           [setup, from] {
+             std::string error;
+             auto probe = lp::MarketStore::load(setup.db_folder, "1001", error);
+             if (!probe || probe->trading_dates().empty()) return;
+             const auto& dates = probe->trading_dates();
+             *from = dates[dates.size() > kAccountDays ? dates.size() - kAccountDays : 0];
+           },
+           [setup, days_run, from]() -> long long {
+             lp::backtest::Job job;
+             job.platform = bench_platform(setup);
+             job.controls = lp::screening::ControlSet::with_builtins();
+             for (int n = 1; n <= 45; ++n)
+               job.controls.set_checked(lp::screening::indexed("pr_chk", n), n == 41);
+             for (int i = 0; i < 6; ++i)
+               job.controls.set_checked(lp::screening::indexed("shijyou_chk", i), true);
+             job.controls.set_text(lp::screening::formula_text_control(41),
+                                   "V > 2 * MA(V,20) AND C > MA(C,25)");
+             job.params.from = *from;
+             job.params.to = setup.today;
+             lp::backtest::AccountOptions account;
+             account.params.capital = 3000000;
+             account.params.max_positions = 10;
+             account.params.hold = 0;
+             account.params.stop = 8;
+             account.params.target = 20;
+             account.params.commission = {0.1, 100, 0, 0};
+             account.rank = "C / REF(C,20)";
+             job.account = account;
+             job.out_dir = setup.market_dir + "/backtest-bench-account-out/";
+             const lp::backtest::JobOutcome out = lp::backtest::run_job(job);
+             if (!out.error.empty()) return 0;
+             *days_run = static_cast<long long>(out.account.days.size());
+             return static_cast<long long>(out.account.days.size());
+           }};
+    c.runs = 3;
+    c.item = "day";
+    c.judge = [days_run](const Result& self, const std::vector<Result>&) -> std::string {
+      char text[120];
+      std::snprintf(text, sizeof text, " (%lld days)", *days_run);
+      if (*days_run < static_cast<long long>(kAccountDays)) return std::string(text + 1);
+      return lp::bench::yes_no(self.median_seconds <= 5) + text;
+    };
     cases.push_back(std::move(c));
   }
   {

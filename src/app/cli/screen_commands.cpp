@@ -215,9 +215,11 @@ int run_screen_save(Context& ctx) {
   // Saving over a screen keeps it watched; --watch watches it (watch NAME off unwatches).
   lp::screening::ScreenMarks old;
   std::string ignored;
-  marks.watched = watch || (lp::screening::read_screen_marks(session.folders().user_folder, name,
-                                                             old, ignored) &&
-                            old.watched);
+  const bool existed =
+      lp::screening::read_screen_marks(session.folders().user_folder, name, old, ignored);
+  marks.watched = watch || (existed && old.watched);
+  // ... and keeps the backtest dialog's settings stored with it.
+  if (existed && marks.backtest.empty()) marks.backtest = old.backtest;
   // A screen that cannot run is not worth keeping: the formulas are checked first.
   if (const std::string bad = lp::screening::check_formula_rows(session.controls()); !bad.empty())
     return fail(bad);

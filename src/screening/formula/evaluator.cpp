@@ -79,8 +79,8 @@ namespace {
 
 class Evaluator {
  public:
-  Evaluator(const Formula& f, const TradedDays& d)
-      : nodes_(f.nodes()), days_(d), count_(d.count()) {}
+  Evaluator(const Formula& f, const TradedDays& d, int base = 0)
+      : nodes_(f.nodes()), days_(d), count_(d.count()), base_(base) {}
 
   bool failed = false;
 
@@ -124,7 +124,15 @@ class Evaluator {
       case Op::ma:
       case Op::sum: {
         double s = 0;
-        for (int j = 0; j < n.n; ++j) s += ev(n.a, k + j);
+        if (const double* x = plain_window(n.a, k, n.n)) {
+          // A window over a field: the same additions in the same order, without a call each.
+          for (int j = 0; j < n.n; ++j) {
+            if (!std::isfinite(x[j])) return fail();
+            s += x[j];
+          }
+        } else {
+          for (int j = 0; j < n.n; ++j) s += ev(n.a, k + j);
+        }
         r = n.op == Op::ma ? s / n.n : s;
         break;
       }
@@ -213,7 +221,7 @@ class Evaluator {
         r = std::fabs(ev(n.a, k));
         break;
       case Op::days:
-        return days_.held >= 0 ? days_.held : count_;
+        return days_.held >= 0 ? days_.held : count_ - base_;
       case Op::fin: {
         // An undefined figure fails the formula whatever surrounds it, as too few days do.
         if (!days_.fins) return fail();
@@ -254,6 +262,14 @@ class Evaluator {
     return 0;
   }
 
+  // The values of node i at offsets k .. k + n - 1 when node i reads a field directly and all
+  // of them are held; null otherwise (too few days fail through ev as before).
+  const double* plain_window(int i, int k, int n) const {
+    const Node& node = nodes_[static_cast<std::size_t>(i)];
+    if (node.op != Op::series || k < 0 || k + n > count_) return nullptr;
+    return days_.of(node.field).data() + k;
+  }
+
   double binary(Op op, double x, double y) {
     switch (op) {
       case Op::add:
@@ -289,15 +305,20 @@ class Evaluator {
   const std::vector<Node>& nodes_;
   const TradedDays& days_;
   int count_;
+  int base_;  // the offset of the day evaluated: the days held as of it are count_ - base_
 };
 
 }  // namespace
 
 Evaluation evaluate(const Formula& formula, const TradedDays& days) {
+  return evaluate_at(formula, days, 0);
+}
+
+Evaluation evaluate_at(const Formula& formula, const TradedDays& days, int offset) {
   Evaluation out;
-  if (formula.empty() || days.count() < formula.lookback()) return out;
-  Evaluator e(formula, days);
-  const double v = e.ev(static_cast<int>(formula.nodes().size()) - 1, 0);
+  if (formula.empty() || offset < 0 || days.count() - offset < formula.lookback()) return out;
+  Evaluator e(formula, days, offset);
+  const double v = e.ev(static_cast<int>(formula.nodes().size()) - 1, offset);
   if (e.failed) return out;
   out.ok = true;
   out.value = v;
@@ -316,6 +337,29 @@ Evaluation evaluate_node(const Formula& formula, const TradedDays& days, int nod
   out.ok = true;
   out.value = v;
   return out;
+}
+
+bool holds_at(const Formula& formula, const TradedDays& days, int offset) {
+  if (formula.empty() || offset < 0 || days.count() - offset < formula.lookback()) return false;
+  // holds(a AND b) is holds(a) && holds(b): along the root's chain of ANDs the first operand
+  // that fails or is 0 answers, and the others need not be evaluated.
+  const std::vector<Node>& nodes = formula.nodes();
+  int pending[kMaxDepth + 2];
+  int top = 0;
+  pending[top++] = static_cast<int>(nodes.size()) - 1;
+  while (top > 0) {
+    const int i = pending[--top];
+    const Node& n = nodes[static_cast<std::size_t>(i)];
+    if (n.op == Op::and_ && top + 2 <= kMaxDepth + 2) {
+      pending[top++] = n.b;
+      pending[top++] = n.a;
+      continue;
+    }
+    Evaluator e(formula, days, offset);
+    const double v = e.ev(i, offset);
+    if (e.failed || v == 0) return false;
+  }
+  return true;
 }
 
 }  // namespace lp::formula

@@ -159,6 +159,14 @@ Evaluation evaluate(const Formula& formula, const TradedDays& days);
 // The value of one node of the formula (an SMED's argument) at the newest traded day.
 Evaluation evaluate_node(const Formula& formula, const TradedDays& days, int node);
 
+// The same as of an older traded day: `offset` traded days back from the newest, as if the
+// days newer than it did not exist (the backtest evaluates one whole history day by day).
+Evaluation evaluate_at(const Formula& formula, const TradedDays& days, int offset);
+
+// holds(evaluate_at(...)), quicker: the operands of the root's ANDs are evaluated one by one
+// and the first that does not hold answers.
+bool holds_at(const Formula& formula, const TradedDays& days, int offset);
+
 // True when the formula holds: evaluated and not 0.
 inline bool holds(const Evaluation& e) {
   return e.ok && e.value != 0;
