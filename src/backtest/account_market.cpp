@@ -146,7 +146,11 @@ formula::TradedDays& StockHistory::as_of(const formula::Formula& f, std::int32_t
         disclosures_->begin());
     if (disclosed > 0) {
       auto& slot = figures_[{disclosed, static_cast<int>(known)}];
-      if (!slot) {
+      // The same disclosures give other figures once the fiscal year they speak of has ended
+      // (its forecast is no longer used): the figures hold only within their fiscal year.
+      const bool stale =
+          slot && slot->fy_end != 0 && !(date >= slot->fy_start && date <= slot->fy_end);
+      if (!slot || stale) {
         slot =
             std::make_unique<fins::Figures>(fins::figures_as_of(*disclosures_, date, fins_splits_));
       }

@@ -193,6 +193,10 @@ TEST(AccountStore, SettingsAsTypedBecomeTheAccountsOptions) {
       {"a stop of 100 %", with([](auto& s) { s.stop = "100"; }), false, 0},
       {"a bad rank formula", with([](auto& s) { s.rank = "C / ("; }), false, 0},
       {"a bad exit formula", with([](auto& s) { s.exit = "MA(C)"; }), false, 0},
+      // Read along one stock's history, where the day's other stocks are unknown.
+      {"an industry median in the rank", with([](auto& s) { s.rank = "PER / SMED(PER)"; }), false,
+       0},
+      {"an industry in the exit", with([](auto& s) { s.exit = "S33 = 3650"; }), false, 0},
       {"a bad commission", with([](auto& s) { s.commission = "1%,max"; }), false, 0},
   };
   for (const Row& r : rows) {
