@@ -309,6 +309,10 @@ JobOutcome run_account(const Job& job, screening::ScreeningSession& session,
     by_day = rank_signals(market, picks, ranked);
   }
   if (out.result.cancelled) return out;
+  // The reference code is an index (TOPIX or the equal-weighted average): no account buys it.
+  for (std::vector<Signal>& signals : by_day) {
+    std::erase_if(signals, [&](const Signal& s) { return s.code == store->reference_code(); });
+  }
   if (job.status) job.status("売買計算中");
   out.account = simulate_account(market, first, last, by_day, job.account->params);
   // Names of the stocks traded (the formula pass reads none): from the period's last day's

@@ -3,6 +3,8 @@
 // delistings), and the command writes the files of its contract.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -155,6 +157,16 @@ TEST(AccountStore, TheCommandWritesTheReportFiles) {
                        trades_csv.find(",end\r\n") != std::string::npos;
   EXPECT_TRUE(reasons) << trades_csv;
   EXPECT_TRUE(fs::exists(out / "equity.png"));
+
+  // Every stock that trades is a signal; the reference code, an index, is never bought.
+  const fs::path all = fs::path(m.folders.user_folder) / "bt-all";
+  ASSERT_EQ(m.cli({"backtest", "--formula", "C > 0", "--from", "20250602", "--to", "20250613",
+                   "--capital", "10000000000", "--max-positions", "1000", "--out", all.string()})
+                .status,
+            0);
+  const std::string bought = text_of(all / "trades.csv");
+  EXPECT_GT(std::count(bought.begin(), bought.end(), '\n'), 50);  // many stocks bought
+  EXPECT_EQ(bought.find("," + m.folders.reference_code + ","), std::string::npos);
 
   // An account option without --capital, and a wrong commission, are refused.
   EXPECT_NE(m.cli({"backtest", "--formula", "C > 0", "--from", "20250101", "--to", "20250613",
