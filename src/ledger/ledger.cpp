@@ -332,17 +332,8 @@ std::optional<std::vector<Transaction>> read_mapped_csv(std::string_view bytes,
   std::array<int, 9> at{};
   at.fill(-1);
   bool header_seen = false;
-  int number = 0;
-  std::size_t p = 0;
-  while (p < text.size()) {
-    std::size_t e = text.find_first_of("\r\n", p);
-    if (e == std::string::npos) e = text.size();
-    const std::string_view line = trim_view(std::string_view(text).substr(p, e - p));
-    ++number;
-    p = e;
-    if (p < text.size() && text[p] == '\r') ++p;
-    if (p < text.size() && text[p] == '\n') ++p;
-    if (line.empty()) continue;
+  bool refused = false;
+  for_each_line(text, [&](std::string_view line, int number) {
     const std::vector<std::string> f = csv_line_fields(line);
     if (!header_seen) {
       // The header is the first line that names every mapped column (brokers put a few
@@ -363,7 +354,7 @@ std::optional<std::vector<Transaction>> read_mapped_csv(std::string_view bytes,
         at = found;
         header_seen = true;
       }
-      continue;
+      return true;
     }
     auto value = [&](std::size_t k) -> std::string {
       if (!map.fixed[k].empty()) return map.fixed[k];
@@ -395,10 +386,13 @@ std::optional<std::vector<Transaction>> read_mapped_csv(std::string_view bytes,
     std::optional<Transaction> t = transaction_from_entry(entry, why);
     if (!t) {
       problem = std::to_string(number) + "行目: " + why;
-      return std::nullopt;
+      refused = true;
+      return false;
     }
     out.push_back(std::move(*t));
-  }
+    return true;
+  });
+  if (refused) return std::nullopt;
   if (!header_seen) {
     problem = "--map の列名を並べた見出しの行がファイルにありません。";
     return std::nullopt;

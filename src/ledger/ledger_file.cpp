@@ -277,28 +277,35 @@ LoadResult load_ledger(const std::string& path) {
     return result;
   }
   const std::string text = cp932_to_utf8(bytes);
-  int number = 0;
-  std::size_t p = 0;
-  while (p < text.size()) {
-    std::size_t e = text.find_first_of("\r\n", p);
-    if (e == std::string::npos) e = text.size();
-    const std::string_view line = trim_view(std::string_view(text).substr(p, e - p));
-    ++number;
-    p = e;
-    if (p < text.size() && text[p] == '\r') ++p;
-    if (p < text.size() && text[p] == '\n') ++p;
-    if (line.empty()) continue;
-    if (number == 1 && line.substr(0, 6) == "日付") continue;  // the header
+  for_each_line(text, [&](std::string_view line, int number) {
+    if (number == 1 && line.substr(0, 6) == "日付") return true;  // the header
     std::string problem;
     std::optional<Transaction> t = parse_transaction_line(line, problem);
     if (!t) {
       if (result.problem.empty()) result.problem = std::to_string(number) + "行目: " + problem;
-      continue;
+      return true;
     }
     result.transactions.push_back(std::move(*t));
-  }
+    return true;
+  });
   result.status = result.problem.empty() ? LoadStatus::loaded : LoadStatus::damaged;
   return result;
+}
+
+void for_each_line(std::string_view text,
+                   const std::function<bool(std::string_view line, int number)>& take) {
+  int number = 0;
+  std::size_t p = 0;
+  while (p < text.size()) {
+    std::size_t e = text.find_first_of("\r\n", p);
+    if (e == std::string_view::npos) e = text.size();
+    const std::string_view line = trim_view(text.substr(p, e - p));
+    ++number;
+    p = e;
+    if (p < text.size() && text[p] == '\r') ++p;
+    if (p < text.size() && text[p] == '\n') ++p;
+    if (!line.empty() && !take(line, number)) return;
+  }
 }
 
 std::size_t insert_in_order(std::vector<Transaction>& list, Transaction t) {

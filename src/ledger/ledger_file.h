@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -93,6 +94,11 @@ bool save_ledger(const std::string& path, const std::vector<Transaction>& list);
 // One transaction as a line of the file, and back (nullopt with a message when it is none).
 std::string transaction_line(const Transaction& t);
 std::optional<Transaction> parse_transaction_line(std::string_view line, std::string& problem);
+
+// Calls `take` with each line of `text` that is not blank (trimmed; CR LF, LF or CR ends) and
+// its number counting from 1; stops when it returns false.
+void for_each_line(std::string_view text,
+                   const std::function<bool(std::string_view line, int number)>& take);
 
 // Puts `t` after every transaction of its date or earlier (the file stays in date order).
 std::size_t insert_in_order(std::vector<Transaction>& list, Transaction t);

@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "common/csv.h"
+#include "common/file_cache.h"
 #include "common/file_lock.h"
 #include "common/keyvalue.h"
 #include "pricedb/jquants_json.h"
@@ -317,28 +318,8 @@ std::shared_ptr<FinsTable> FinsTable::load(const std::string& db_folder) {
 }
 
 std::shared_ptr<const FinsTable> FinsTable::shared(const std::string& db_folder) {
-  struct Held {
-    std::shared_ptr<const FinsTable> table;
-    std::timespec mtime{};
-    ino_t inode = 0;
-  };
-  static std::mutex mutex;
-  static std::map<std::string, Held> held;
-  struct stat st {};
-  if (::stat(fins_folder(db_folder).c_str(), &st) != 0) return std::make_shared<FinsTable>();
-  std::lock_guard<std::mutex> lock(mutex);
-  Held& h = held[db_folder];
-  if (h.table && h.inode == st.st_ino && h.mtime.tv_sec == st.st_mtim.tv_sec &&
-      h.mtime.tv_nsec == st.st_mtim.tv_nsec) {
-    return h.table;
-  }
-  h.table = load(db_folder);
-  // A folder changed within the last two seconds may change again within the same tick of
-  // its clock: such a table is used once and read again next time.
-  const bool settled = std::time(nullptr) - st.st_mtim.tv_sec >= 2;
-  h.inode = st.st_ino;
-  h.mtime = settled ? st.st_mtim : std::timespec{};
-  return h.table;
+  return cached_while_unchanged<FinsTable>(fins_folder(db_folder),
+                                           [&] { return load(db_folder); });
 }
 
 const std::vector<Disclosure>& FinsTable::of(std::string_view code) const {

@@ -9,6 +9,7 @@
 
 #include "common/csv.h"
 #include "common/encoding.h"
+#include "common/file_cache.h"
 
 namespace lp::sectors {
 
@@ -249,29 +250,8 @@ std::shared_ptr<SectorTable> SectorTable::load(const std::string& db_folder) {
 }
 
 std::shared_ptr<const SectorTable> SectorTable::shared(const std::string& db_folder) {
-  struct Held {
-    std::shared_ptr<const SectorTable> table;
-    std::timespec mtime{};
-    ino_t inode = 0;
-  };
-  static std::mutex mutex;
-  static std::map<std::string, Held> held;
-  struct stat st {};
-  if (::stat(sectors_file_path(db_folder).c_str(), &st) != 0) {
-    return std::make_shared<SectorTable>();
-  }
-  std::lock_guard<std::mutex> lock(mutex);
-  Held& h = held[db_folder];
-  if (h.table && h.inode == st.st_ino && h.mtime.tv_sec == st.st_mtim.tv_sec &&
-      h.mtime.tv_nsec == st.st_mtim.tv_nsec) {
-    return h.table;
-  }
-  h.table = load(db_folder);
-  // Replaced by a rename, so a new file is a new inode; within the clock's tick, read again.
-  const bool settled = std::time(nullptr) - st.st_mtim.tv_sec >= 2;
-  h.inode = st.st_ino;
-  h.mtime = settled ? st.st_mtim : std::timespec{};
-  return h.table;
+  return cached_while_unchanged<SectorTable>(sectors_file_path(db_folder),
+                                             [&] { return load(db_folder); });
 }
 
 bool store_sectors(const std::string& db_folder,
